@@ -1,0 +1,196 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+
+namespace plat {
+
+namespace {
+
+// Cached names of each folder that resolution had to list. Several threads
+// open files (sound streaming), so the cache has a lock.
+struct ListingCache {
+    std::mutex lock;
+    std::unordered_map<std::string, std::vector<std::string>> names;
+};
+
+ListingCache& Cache() {
+    static ListingCache* c = new ListingCache;
+    return *c;
+}
+
+bool Exists(const std::string& p) {
+    struct stat st;
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+// The entry of folder `dir` whose name equals `name` ignoring case.
+bool FindNoCase(const std::string& dir, const std::string& name, std::string& found) {
+    ListingCache& c = Cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.names.find(dir);
+    if (it == c.names.end()) {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+            while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+            ::closedir(d);
+        } else {
+            return false;
+        }
+        it = c.names.emplace(dir, std::move(names)).first;
+    }
+    for (const std::string& n : it->second) {
+        if (strcasecmp(n.c_str(), name.c_str()) == 0) {
+            found = n;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir == "/") return "/" + name;
+    return dir + "/" + name;
+}
+
+// Resolves components [0, count) of the split path; "" when one is missing.
+std::string ResolveComponents(const std::string& norm, bool keep_last) {
+    if (Exists(norm)) return norm;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    bool absolute = !norm.empty() && norm[0] == '/';
+    while (start <= norm.size()) {
+        size_t slash = norm.find('/', start);
+        if (slash == std::string::npos) slash = norm.size();
+        if (slash > start) parts.push_back(norm.substr(start, slash - start));
+        start = slash + 1;
+    }
+    std::string cur = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        bool last = i + 1 == parts.size();
+        std::string direct = Join(cur, part);
+        if (part == "." || part == ".." || Exists(direct)) {
+            cur = direct;
+            continue;
+        }
+        std::string found;
+        if (FindNoCase(cur, part, found)) {
+            cur = Join(cur, found);
+        } else if (last && keep_last) {
+            cur = direct;
+        } else {
+            return {};
+        }
+    }
+    return cur;
+}
+
+}  // namespace
+
+std::string NormalizeSeparators(const char* path) {
+    std::string out;
+    if (!path) return out;
+    for (const char* p = path; *p; ++p) {
+        char c = *p == '\\' ? '/' : *p;
+        if (c == '/' && !out.empty() && out.back() == '/') continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string ResolveExisting(const char* path) {
+    if (!path || !*path) return {};
+    return ResolveComponents(NormalizeSeparators(path), false);
+}
+
+std::string ResolveForWrite(const char* path) {
+    if (!path || !*path) return {};
+    std::string norm = NormalizeSeparators(path);
+    std::string r = ResolveComponents(norm, true);
+    return r.empty() ? norm : r;
+}
+
+FILE* OpenFile(const char* path, const char* mode) {
+    if (!path || !*path || !mode) return nullptr;
+    bool reading = mode[0] == 'r';
+    std::string resolved = reading ? ResolveExisting(path) : ResolveForWrite(path);
+    if (resolved.empty()) return nullptr;
+    FILE* f = std::fopen(resolved.c_str(), mode);
+    if (f && !reading) FlushPathCache();  // a new name may have appeared
+    return f;
+}
+
+bool PathExists(const char* path) { return !ResolveExisting(path).empty(); }
+
+bool IsFolder(const char* path) {
+    std::string r = ResolveExisting(path);
+    struct stat st;
+    return !r.empty() && ::stat(r.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateFolders(const std::string& path) {
+    if (path.empty()) return false;
+    std::string norm = NormalizeSeparators(path.c_str());
+    for (size_t i = 1; i <= norm.size(); ++i) {
+        if (i == norm.size() || norm[i] == '/') {
+            std::string part = norm.substr(0, i);
+            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    }
+    FlushPathCache();
+    struct stat st;
+    return ::stat(norm.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListDirectory(const char* path, std::vector<DirEntry>& out) {
+    out.clear();
+    std::string dir = (path && *path) ? ResolveExisting(path) : std::string(".");
+    if (dir.empty()) return false;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        if (::lstat(Join(dir, name).c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+        DirEntry entry;
+        entry.name = name;
+        entry.is_folder = S_ISDIR(st.st_mode);
+        entry.hidden = name[0] == '.';
+        out.push_back(std::move(entry));
+    }
+    ::closedir(d);
+    return true;
+}
+
+void FlushPathCache() {
+    ListingCache& c = Cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.names.clear();
+}
+
+std::string DocumentsFolder() {
+    const char* xdg = std::getenv("XDG_DOCUMENTS_DIR");
+    if (xdg && *xdg) return xdg;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    return std::string(home) + "/Documents";
+}
+
+bool ReplaceFile(const char* from, const char* to) {
+    if (!from || !to) return false;
+    bool ok = std::rename(from, to) == 0;
+    FlushPathCache();
+    return ok;
+}
+
+}  // namespace plat

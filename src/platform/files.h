@@ -1,0 +1,53 @@
+#pragma once
+// Windows-style file names on a POSIX file system.
+//
+// Game content names its files as Windows would: either separator, any
+// letter case. A path that does not exist as written is resolved component
+// by component, ignoring case, against cached directory listings.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// '\\' becomes '/'; repeated separators collapse.
+std::string NormalizeSeparators(const char* path);
+
+// The existing file or folder the path names, or "" when none does.
+// Never creates anything.
+std::string ResolveExisting(const char* path);
+
+// The path to create a file at: folders that exist under another case are
+// resolved, the final name is kept as given. Creates nothing.
+std::string ResolveForWrite(const char* path);
+
+// fopen through the resolution above: a read mode ('r') resolves the whole
+// path; a write or append mode resolves the folders only.
+FILE* OpenFile(const char* path, const char* mode);
+
+bool PathExists(const char* path);
+bool IsFolder(const char* path);
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool CreateFolders(const std::string& path);
+
+struct DirEntry {
+    std::string name;
+    bool is_folder = false;
+    bool hidden = false;  // dot-files
+};
+// Lists a folder (not "." or ".."); symbolic links are skipped, not followed.
+bool ListDirectory(const char* path, std::vector<DirEntry>& out);
+
+// Drops the cached directory listings (after the engine writes files).
+void FlushPathCache();
+
+// The user's documents folder: $XDG_DOCUMENTS_DIR, else $HOME/Documents.
+// "" when neither can be found.
+std::string DocumentsFolder();
+
+// Renames over an existing file atomically (the last step of a safe write).
+bool ReplaceFile(const char* from, const char* to);
+
+}  // namespace plat

@@ -1,0 +1,40 @@
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace quild_test {
+
+namespace fs = std::filesystem;
+
+void IsolateHome() {
+    static TempDir* home = new TempDir();  // lives for the whole run
+    setenv("HOME", home->path().c_str(), 1);
+    unsetenv("XDG_DOCUMENTS_DIR");
+}
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "quild-test-XXXXXX").string();
+    char* made = mkdtemp(tmpl.data());
+    path_ = made ? made : tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace quild_test
