@@ -1,0 +1,472 @@
+#include "script/lua_host.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <unordered_set>
+#include <vector>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lualib.h>
+}
+
+#include "base/log.h"
+#include "platform/files.h"
+#include "script/script_function.h"
+
+namespace {
+
+lua_State* g_state = nullptr;
+uint32_t g_game_handler_bits = 0;
+lua_CFunction g_lookup_scene_object = nullptr;
+lua_CFunction g_lookup_scene = nullptr;
+int g_get_global_ref = LUA_NOREF;  // registry slot of the protected global getter
+
+int NoResult(lua_State*) { return 0; }
+
+int Panic(lua_State* L) {
+    const char* message = lua_tostring(L, -1);
+    LogPrintf("[ERROR] - LUA PANIC : %s", message ? message : "(no message)");
+    return 0;
+}
+
+// (name) -> _G[name], through any metatable of _G.
+int GetGlobalProtected(lua_State* L) {
+    lua_gettable(L, LUA_GLOBALSINDEX);
+    return 1;
+}
+
+// Pushes the global of that name; false (nothing pushed) when reading it
+// raised an error. Without a metatable on _G a raw read is the same and
+// cannot fail.
+bool PushGlobal(lua_State* L, const char* name, size_t length) {
+    if (!lua_getmetatable(L, LUA_GLOBALSINDEX)) {
+        lua_pushlstring(L, name, length);
+        lua_rawget(L, LUA_GLOBALSINDEX);
+        return true;
+    }
+    lua_pop(L, 1);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_get_global_ref);
+    lua_pushlstring(L, name, length);
+    if (lua_pcall(L, 1, 1, 0) != 0) {
+        lua_pop(L, 1);
+        return false;
+    }
+    return true;
+}
+
+bool GlobalIsNil(lua_State* L, const char* name) {
+    if (!PushGlobal(L, name, std::strlen(name))) return true;
+    bool nil = lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return nil;
+}
+
+const char* MessageAt(lua_State* L, int index) {
+    const char* m = lua_tostring(L, index);
+    return m ? m : "(error object is not a string)";
+}
+
+// Interned copies of field texts (until the common string pool serves).
+const char* InternText(const char* text) {
+    static auto* pool = new std::unordered_set<std::string>;
+    return pool->insert(text).first->c_str();
+}
+
+void LowerAscii(std::string& s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+
+}  // namespace
+
+lua_State* ScriptState() { return g_state; }
+
+void SetSceneLookupFunctions(lua_CFunction lookup_scene_object, lua_CFunction lookup_scene) {
+    g_lookup_scene_object = lookup_scene_object;
+    g_lookup_scene = lookup_scene;
+}
+
+void* ScriptAllocator(void*, void* block, size_t, size_t new_size) {
+    if (new_size == 0) {
+        std::free(block);
+        return nullptr;
+    }
+    return std::realloc(block, new_size);
+}
+
+int CreateScriptState() {
+    if (g_state) return 0;
+    lua_State* L = lua_newstate(ScriptAllocator, nullptr);
+    if (!L) {
+        LogPrintf("[ERROR] - LUA : cannot create the state");
+        return 0;
+    }
+    lua_atpanic(L, Panic);
+    luaL_openlibs(L);
+    RegisterScriptApi(L);
+    lua_settop(L, 0);
+    return 0;
+}
+
+int RegisterScriptApi(lua_State* L) {
+    g_state = L;
+    lua_pushcfunction(L, GetGlobalProtected);
+    g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+
+    for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
+        lua_pushcclosure(L, r->function, 0);
+        lua_setfield(L, LUA_GLOBALSINDEX, r->name);
+    }
+
+    lua_CFunction get_property = FindScriptFunction("ge_getproperty");
+    lua_CFunction set_property = FindScriptFunction("ge_setproperty");
+    luaL_newmetatable(L, "Object*");
+    lua_pushcfunction(L, get_property ? get_property : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_pushcfunction(L, set_property ? set_property : NoResult);
+    lua_setfield(L, -2, "__newindex");
+    lua_pop(L, 1);
+
+    // Scene: a full userdata holding a scene pointer, null for the current scene.
+    void** scene = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
+    *scene = nullptr;
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_GLOBALSINDEX, "Scene");
+    luaL_newmetatable(L, "Scene*");
+    lua_pushcfunction(L, g_lookup_scene_object ? g_lookup_scene_object : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+
+    void** scenes = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
+    *scenes = nullptr;
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_GLOBALSINDEX, "Scenes");
+    luaL_newmetatable(L, "Scenes*");
+    lua_pushcfunction(L, g_lookup_scene ? g_lookup_scene : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+    return 0;
+}
+
+int ScriptShutdown() {
+    if (g_state) lua_close(g_state);
+    g_state = nullptr;
+    g_get_global_ref = LUA_NOREF;
+    g_game_handler_bits = 0;
+    return 0;
+}
+
+int ScriptRun(const char* text) {
+    lua_State* L = g_state;
+    if (!L || !text) return 1;
+    int base = lua_gettop(L);
+    int status = luaL_loadstring(L, text);
+    if (status == 0) status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status != 0) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
+    lua_settop(L, base);
+    return status != 0 ? 1 : 0;
+}
+
+int ScriptRunFormat(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format ? format : "", args);
+    va_end(args);
+    if (n < 0 || size_t(n) >= sizeof text) {
+        // A cut statement could run as something else: refuse it.
+        LogPrintf("[ERROR] - LUA : statement longer than %zu characters not run", sizeof text - 1);
+        return 1;
+    }
+    return ScriptRun(text);
+}
+
+int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
+    lua_State* L = g_state;
+    if (!L || !signature) return -1;
+    const char* paren = std::strchr(signature, '(');
+    if (!paren) return -1;
+    int base = lua_gettop(L);
+    if (!PushGlobal(L, signature, size_t(paren - signature))) return -1;
+    if (lua_type(L, -1) != LUA_TFUNCTION) {
+        lua_settop(L, base);
+        return -1;
+    }
+    int pushed = 0, results = 0, used = 0;
+    for (const char* p = paren + 1; *p; ++p) {
+        if (*p == ':') {
+            results = std::atoi(p + 1);
+            if (results < 0) results = 0;
+            continue;
+        }
+        if (*p != '%' || !p[1]) continue;
+        const ScriptArg arg = used < count ? args[used] : ScriptArg();
+        switch (p[1]) {
+            case 'd': {
+                int64_t v = arg.kind == ScriptArg::kInt ? arg.i : 0;
+                if (arg.kind == ScriptArg::kNumber) v = arg.d != arg.d ? 0 : int64_t(std::clamp(arg.d, -2147483648.0, 2147483647.0));
+                lua_pushnumber(L, lua_Number(int32_t(v)));
+                break;
+            }
+            case 'f':
+                if (arg.kind == ScriptArg::kNumber)
+                    lua_pushnumber(L, arg.d);
+                else if (arg.kind == ScriptArg::kInt)
+                    lua_pushnumber(L, lua_Number(arg.i));
+                else
+                    lua_pushnil(L);
+                break;
+            case 'p':
+                if (arg.kind == ScriptArg::kPointer)
+                    lua_pushlightuserdata(L, const_cast<void*>(arg.p));
+                else
+                    lua_pushnil(L);
+                break;
+            case 's':
+                if (arg.kind == ScriptArg::kString && arg.p)
+                    lua_pushstring(L, static_cast<const char*>(arg.p));
+                else
+                    lua_pushnil(L);
+                break;
+            default:
+                // Unsupported conversion: its argument is consumed, nothing is
+                // pushed, and the character after "%" is read normally.
+                ++used;
+                continue;
+        }
+        ++used;
+        ++pushed;
+        ++p;
+    }
+    if (lua_pcall(L, pushed, results, 0) != 0) {
+        LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
+        lua_settop(L, base);
+    }
+    return 0;
+}
+
+bool ScriptGlobalIsNil(const char* name) {
+    lua_State* L = g_state;
+    if (!L || !name) return true;
+    return GlobalIsNil(L, name);
+}
+
+uint32_t GameHandlerBits() { return g_game_handler_bits; }
+
+void UpdateGameHandlerBits() {
+    static const struct {
+        const char* name;
+        uint32_t bit;
+    } kHandlers[] = {{"OnGameKeyDown", kHandlerKeyDown},
+                     {"OnGameKeyUp", kHandlerKeyUp},
+                     {"OnGameMouseMove", kHandlerMouseMove},
+                     {"OnGameMouseDown", kHandlerMouseDown},
+                     {"OnGameMouseUp", kHandlerMouseUp}};
+    uint32_t bits = 0;
+    if (g_state)
+        for (const auto& h : kHandlers)
+            if (!GlobalIsNil(g_state, h.name)) bits |= h.bit;
+    g_game_handler_bits = bits;
+}
+
+uint32_t HotspotHandlerBits(const char* hotspot_name) {
+    static const struct {
+        const char* event;
+        uint32_t bit;
+    } kEvents[] = {{"MouseMove", kHotspotMouseMove},   {"MouseDown", kHotspotMouseDown},
+                   {"MouseUp", kHotspotMouseUp},       {"MouseClick", kHotspotMouseClick},
+                   {"MouseEnter", kHotspotMouseEnter}, {"MouseLeave", kHotspotMouseLeave}};
+    if (!g_state || !hotspot_name) return 0;
+    uint32_t bits = 0;
+    std::string name;
+    for (const auto& e : kEvents) {
+        name.assign(hotspot_name).append("_").append(e.event);
+        if (!GlobalIsNil(g_state, name.c_str())) bits |= e.bit;
+    }
+    return bits;
+}
+
+void ScriptPushPointer(const void* pointer) {
+    if (g_state) lua_pushlightuserdata(g_state, const_cast<void*>(pointer));
+}
+
+void ScriptDumpStack() {
+    lua_State* L = g_state;
+    if (!L) return;
+    DebugOutput("LUA STACK DUMP\n");
+    char text[64];
+    for (int i = 1, top = lua_gettop(L); i <= top; ++i) {
+        switch (lua_type(L, i)) {
+            case LUA_TBOOLEAN:
+                DebugOutput(lua_toboolean(L, i) ? "true" : "false");
+                break;
+            case LUA_TNUMBER:
+                std::snprintf(text, sizeof text, "%g", lua_tonumber(L, i));
+                DebugOutput(text);
+                break;
+            case LUA_TSTRING: {
+                std::string s = "'";
+                s.append(lua_tostring(L, i)).append("'");
+                DebugOutput(s.c_str());
+                break;
+            }
+            default:
+                DebugOutput(lua_typename(L, lua_type(L, i)));
+                break;
+        }
+        DebugOutput("  ");
+    }
+    DebugOutput("\n");
+}
+
+uint32_t ParseHexColor(const char* text, uint32_t fallback) {
+    if (!text || !*text) return fallback;
+    unsigned v = 0;
+    return std::sscanf(text, "%x", &v) == 1 ? v : 0;
+}
+
+uint32_t ScriptArgColor(int index, uint32_t fallback) {
+    lua_State* L = g_state;
+    if (!L || lua_type(L, index) == LUA_TNONE) return fallback;
+    size_t len = 0;
+    const char* text = lua_isstring(L, index) ? lua_tolstring(L, index, &len) : nullptr;
+    if (!text || len == 0) return fallback;
+    return ParseHexColor(text, fallback);
+}
+
+namespace {
+// Pushes field key of the table now at -1 (which becomes -2).
+void PushField(lua_State* L, const char* key) {
+    lua_pushstring(L, key);
+    lua_gettable(L, -2);
+}
+}  // namespace
+
+int ScriptFieldInt(const char* key, int fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    int v = lua_isnumber(L, -1) ? int(lua_tointeger(L, -1)) : fallback;
+    lua_pop(L, 1);
+    return v;
+}
+
+float ScriptFieldNumber(const char* key, float fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    float v = lua_isnumber(L, -1) ? float(lua_tonumber(L, -1)) : fallback;
+    lua_pop(L, 1);
+    return v;
+}
+
+const char* ScriptFieldString(const char* key, const char* fallback, bool intern) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    const char* v = fallback;
+    if (lua_isstring(L, -1)) {
+        v = lua_tostring(L, -1);
+        if (intern) v = InternText(v);
+    }
+    lua_pop(L, 1);
+    return v;
+}
+
+int ScriptFieldBool(const char* key) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return -1;
+    PushField(L, key);
+    int v = lua_type(L, -1) == LUA_TBOOLEAN ? (lua_toboolean(L, -1) ? 1 : 0) : -1;
+    lua_pop(L, 1);
+    return v;
+}
+
+uint32_t ScriptFieldColor(const char* key, uint32_t fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    uint32_t v = fallback;
+    if (lua_isstring(L, -1)) {
+        // A number reads through its decimal text: 255 is the colour 0x255.
+        char text[64];
+        if (lua_type(L, -1) == LUA_TNUMBER) {
+            lua_Number n = lua_tonumber(L, -1);
+            std::snprintf(text, sizeof text, "%.14g", n);
+            v = ParseHexColor(text, fallback);
+        } else {
+            v = ParseHexColor(lua_tostring(L, -1), fallback);
+        }
+    }
+    lua_pop(L, 1);
+    return v;
+}
+
+void* ScriptFieldUserdata(const char* key) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return nullptr;
+    PushField(L, key);
+    void* v = lua_type(L, -1) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, -1) : nullptr;
+    lua_pop(L, 1);
+    return v;
+}
+
+bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
+    lua_State* L = g_state;
+    if (!L || !fn) return false;
+    int base = lua_gettop(L);
+    int status = lua_cpcall(L, fn, context);
+    if (status != 0) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", MessageAt(L, -1));
+    lua_settop(L, base);
+    return status == 0;
+}
+
+namespace {
+
+// 0 the folder cannot be listed, 1 walked, 2 stopped by the callback.
+int Walk(const std::string& folder, const char* extensions, WalkCallback callback, void* context, bool recursive) {
+    std::vector<plat::DirEntry> entries;
+    if (!plat::ListDirectory(folder.c_str(), entries)) return 0;
+    std::sort(entries.begin(), entries.end(), [](const plat::DirEntry& a, const plat::DirEntry& b) {
+        int c = strcasecmp(a.name.c_str(), b.name.c_str());
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    for (plat::DirEntry& e : entries) {
+        if (e.hidden) continue;
+        if (e.is_folder) {
+            LowerAscii(e.name);
+            std::string path = folder + "/" + e.name;
+            if (recursive) {
+                if (Walk(path, extensions, callback, context, true) == 2) return 2;
+            } else if (!callback(context, path.c_str(), "")) {
+                return 2;
+            }
+            continue;
+        }
+        size_t dot = e.name.rfind('.');
+        if (dot == std::string::npos || dot == 0) continue;
+        std::string key = ";" + e.name.substr(dot + 1) + ";";
+        if (!std::strstr(extensions, key.c_str())) continue;
+        LowerAscii(e.name);
+        std::string path = folder + "/" + e.name.substr(0, dot);
+        std::string extension = e.name.substr(dot + 1);
+        if (!callback(context, path.c_str(), extension.c_str())) return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool WalkDirectory(const char* folder, const char* extensions, WalkCallback callback, void* context,
+                   bool recursive) {
+    if (!folder || !extensions || !callback) return false;
+    return Walk(folder, extensions, callback, context, recursive) != 0;
+}
