@@ -5,56 +5,87 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "platform/system.h"
 
 // ---------------------------------------------------------------------------
 // Global allocator
 //
-// Blocks live in doubly linked lists so a free unlinks in O(1). The lists are
-// sharded by thread and each shard has its own spin lock, so threads that
-// allocate at once (the GL driver's workers, the shader compiler, sound
-// streaming) rarely meet. Nothing is allocated or logged while a lock is held.
+// Every block carries a 16-byte header {tag, size}; the tag is a magic value
+// mixed with the header's address, so a pointer we never handed out (or one
+// inside a block, or one freed already) is recognised and ignored.
+//
+// The total is kept in per-thread counters rather than by walking a shared
+// block list: the allocator serves every library in the process from many
+// threads (the GL driver's workers, the shader compiler, sound streaming),
+// and a shared list would put a lock on every allocation. Each thread owns
+// one counter slot and updates it without atomic read-modify-write; frees
+// from another thread subtract from that thread's slot, so the sum over the
+// slots is the live total. Nothing is allocated or logged while counting.
 
 namespace {
 
 constexpr uint64_t kBlockMagic = 0x51554C44424C4B21ull;  // arbitrary
-constexpr size_t kShards = 32;
+constexpr size_t kSlots = 1024;
 
 struct alignas(16) BlockHeader {
-    uint64_t magic;  // kBlockMagic ^ address of the header while live
-    BlockHeader* prev;
-    BlockHeader* next;
-    uint32_t size;   // bytes including the header (saturated)
-    uint32_t shard;
+    uint64_t tag;   // kBlockMagic ^ address of the header while live
+    uint64_t size;  // bytes including the header
 };
-static_assert(sizeof(BlockHeader) == 32, "header keeps 16-byte alignment");
+static_assert(sizeof(BlockHeader) == 16, "header keeps 16-byte alignment");
 
-struct alignas(64) Shard {
-    std::atomic_flag busy = ATOMIC_FLAG_INIT;
-    BlockHeader* head = nullptr;
-    size_t total = 0;
+struct alignas(64) CounterSlot {
+    std::atomic<int64_t> bytes{0};
+    std::atomic<bool> owned{false};
+};
 
-    void Lock() {
-        while (busy.test_and_set(std::memory_order_acquire)) {
-            while (busy.test(std::memory_order_relaxed)) std::this_thread::yield();
+CounterSlot g_slots[kSlots];
+std::atomic<int64_t> g_shared_bytes{0};  // threads without a slot
+std::atomic<size_t> g_foreign_frees{0};
+
+// The slot pointer is a plain thread-local (cheap to reach); a holder object
+// with a destructor is touched once, when the slot is claimed, to give the
+// slot back at thread exit.
+thread_local CounterSlot* t_slot = nullptr;
+thread_local bool t_tried = false;
+
+struct SlotHolder {
+    ~SlotHolder() {
+        // The counts stay in the slot; the next thread to claim it adds on.
+        if (t_slot) t_slot->owned.store(false, std::memory_order_release);
+        t_slot = nullptr;
+        t_tried = true;  // anything freed later on this thread is counted shared
+    }
+};
+thread_local SlotHolder t_holder;
+
+__attribute__((noinline)) CounterSlot* ClaimSlot() {
+    t_tried = true;
+    static std::atomic<size_t> next{0};
+    size_t start = next.fetch_add(1, std::memory_order_relaxed);
+    for (size_t i = 0; i < kSlots; ++i) {
+        CounterSlot& s = g_slots[(start + i) % kSlots];
+        bool expected = false;
+        if (s.owned.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+            t_slot = &s;
+            (void)&t_holder;  // registers the holder's destructor
+            break;
         }
     }
-    void Unlock() { busy.clear(std::memory_order_release); }
-};
-
-Shard g_shards[kShards];
-std::atomic<uint32_t> g_next_shard{0};
-std::atomic<size_t> g_foreign_frees{0};
-thread_local uint32_t t_shard = kShards;
-
-uint32_t MyShard() {
-    if (t_shard == kShards) t_shard = g_next_shard.fetch_add(1, std::memory_order_relaxed) % kShards;
-    return t_shard;
+    return t_slot;
 }
 
-uint64_t MagicFor(const BlockHeader* h) { return kBlockMagic ^ reinterpret_cast<uintptr_t>(h); }
+inline void Count(int64_t delta) {
+    CounterSlot* s = t_slot;
+    if (!s && !t_tried) s = ClaimSlot();
+    if (s) {
+        s->bytes.store(s->bytes.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+    } else {
+        g_shared_bytes.fetch_add(delta, std::memory_order_relaxed);
+    }
+}
+
+uint64_t TagFor(const BlockHeader* h) { return kBlockMagic ^ reinterpret_cast<uintptr_t>(h); }
 
 void ReportForeign(const void* block) {
     g_foreign_frees.fetch_add(1, std::memory_order_relaxed);
@@ -63,70 +94,44 @@ void ReportForeign(const void* block) {
     plat::DebugOutput(text);
 }
 
-// The header of a block we handed out, or null. A pointer inside one of our
-// blocks, or one freed already, fails the magic test.
 BlockHeader* HeaderOf(const void* block) {
     if (!block || (reinterpret_cast<uintptr_t>(block) & 15) != 0) return nullptr;
     auto* h = reinterpret_cast<BlockHeader*>(const_cast<void*>(block)) - 1;
-    return h->magic == MagicFor(h) ? h : nullptr;
+    return h->tag == TagFor(h) ? h : nullptr;
 }
 
 }  // namespace
 
 void* MemAlloc(size_t n) {
-    if (n > SIZE_MAX - sizeof(BlockHeader) - 16) return nullptr;
+    if (n > SIZE_MAX - 2 * sizeof(BlockHeader)) return nullptr;
     size_t total = (n + sizeof(BlockHeader) + 15) & ~size_t(15);
-    auto* h = static_cast<BlockHeader*>(std::calloc(1, total));
+    auto* h = static_cast<BlockHeader*>(std::malloc(total));
     if (!h) return nullptr;
-    uint32_t s = MyShard();
-    h->magic = MagicFor(h);
-    h->size = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
-    h->shard = s;
-    Shard& sh = g_shards[s];
-    sh.Lock();
-    h->next = sh.head;
-    if (sh.head) sh.head->prev = h;
-    sh.head = h;
-    sh.total += total;
-    sh.Unlock();
+    std::memset(h + 1, 0, total - sizeof(BlockHeader));
+    h->tag = TagFor(h);
+    h->size = total;
+    Count(static_cast<int64_t>(total));
     return h + 1;
 }
 
 void MemFree(void* block) {
     if (!block) return;
     BlockHeader* h = HeaderOf(block);
-    if (!h || h->shard >= kShards) {
+    if (!h) {
         ReportForeign(block);
         return;
     }
-    Shard& sh = g_shards[h->shard];
-    sh.Lock();
-    // Checked again under the lock: two threads freeing one block at once
-    // must not both unlink it.
-    if (h->magic != MagicFor(h)) {
-        sh.Unlock();
-        ReportForeign(block);
-        return;
-    }
-    h->magic = 0;
-    if (h->prev) h->prev->next = h->next;
-    else sh.head = h->next;
-    if (h->next) h->next->prev = h->prev;
-    sh.total -= (static_cast<size_t>(h->size) + 15) & ~size_t(15);
-    sh.Unlock();
+    h->tag = 0;
+    Count(-static_cast<int64_t>(h->size));
     std::free(h);
 }
 
 bool MemIsBlock(const void* block) { return HeaderOf(block) != nullptr; }
 
 size_t MemTotalAllocated() {
-    size_t sum = 0;
-    for (Shard& sh : g_shards) {
-        sh.Lock();
-        sum += sh.total;
-        sh.Unlock();
-    }
-    return sum;
+    int64_t sum = g_shared_bytes.load(std::memory_order_relaxed);
+    for (CounterSlot& s : g_slots) sum += s.bytes.load(std::memory_order_relaxed);
+    return sum > 0 ? static_cast<size_t>(sum) : 0;
 }
 
 size_t MemForeignFrees() { return g_foreign_frees.load(); }
@@ -257,26 +262,36 @@ ChunkArena& CompiledChunkArena() {
 // 0xF0 over the rest of its recorded size. The tag is what recognises a
 // second free of the same block.
 
-namespace {
+namespace pool_detail {
+FreeBlock* g_free_lists[ObjectPool::kClasses];
+bool g_ready = false;
+}  // namespace pool_detail
 
-constexpr uint64_t kFreedTag = 0xF0F0F0F0DEADF0F0ull;
-
-struct FreeBlock {
-    FreeBlock* next;
-    uint64_t tag;
-};
+using pool_detail::FreeBlock;
+using pool_detail::g_free_lists;
+using pool_detail::kFreedTag;
 static_assert(sizeof(FreeBlock) == 16, "fits the smallest size class");
 
-FreeBlock* g_free_lists[ObjectPool::kClasses];
+namespace {
+
 size_t g_double_frees = 0;
 
 size_t ClassOf(size_t n) { return (n + 15) / 16; }
 
-bool Pooled(size_t n) { return ClassOf(n) < ObjectPool::kClasses && ManagedObjectArena().ChunkSize() != 0; }
+// Set on first use, so pooled allocations made by static initialisers work.
+ChunkArena* g_managed = nullptr;
+
+ChunkArena& Managed() {
+    if (!g_managed) g_managed = &ManagedObjectArena();
+    pool_detail::g_ready = g_managed->ChunkSize() != 0;
+    return *g_managed;
+}
+
+bool Pooled(size_t n) { return ClassOf(n) < ObjectPool::kClasses && Managed().ChunkSize() != 0; }
 
 }  // namespace
 
-void* ObjectPool::Alloc(size_t n) {
+void* pool_detail::AllocSlow(size_t n) {
     if (n == 0) return nullptr;
     if (!Pooled(n)) return MemAlloc(n);
     size_t c = ClassOf(n);
@@ -285,10 +300,10 @@ void* ObjectPool::Alloc(size_t n) {
         std::memset(b, 0, c * 16);
         return b;
     }
-    return ManagedObjectArena().Alloc(c * 16);
+    return Managed().Alloc(c * 16);
 }
 
-void ObjectPool::Free(void* block, size_t size) {
+void pool_detail::FreeSlow(void* block, size_t size) {
     if (!block || size == 0) return;
     if (!Pooled(size)) {
         MemFree(block);
@@ -300,11 +315,10 @@ void ObjectPool::Free(void* block, size_t size) {
         plat::DebugOutput("ObjectPool: block freed twice, ignored\n");
         return;
     }
-    size_t c = ClassOf(size);
     std::memset(block, kPoolFillByte, size);
-    b->next = g_free_lists[c];
+    b->next = g_free_lists[ClassOf(size)];
     b->tag = kFreedTag;
-    g_free_lists[c] = b;
+    g_free_lists[ClassOf(size)] = b;
 }
 
 void* ObjectPool::NewRecord(size_t n) {
@@ -336,7 +350,7 @@ bool ObjectPool::IsFreed(const void* block, size_t size) {
 
 void ObjectPool::ReleaseAll() {
     for (auto& head : g_free_lists) head = nullptr;
-    ManagedObjectArena().FreeAll();
+    Managed().FreeAll();
 }
 
 size_t ObjectPool::DoubleFrees() { return g_double_frees; }

@@ -69,6 +69,18 @@ struct PoolRecordHeader {
     void* self;   // the record's first byte
 };
 
+namespace pool_detail {
+struct FreeBlock {
+    FreeBlock* next;
+    uint64_t tag;
+};
+constexpr uint64_t kFreedTag = 0xF0F0F0F0DEADF0F0ull;
+extern FreeBlock* g_free_lists[1024];
+extern bool g_ready;  // the managed arena exists: requests below 16 KiB are pooled
+void* AllocSlow(size_t n);
+void FreeSlow(void* block, size_t size);
+}  // namespace pool_detail
+
 class ObjectPool {
 public:
     static constexpr size_t kClasses = 1024;
@@ -95,3 +107,34 @@ public:
 
 // Fill byte of freed pooled blocks.
 constexpr uint8_t kPoolFillByte = 0xF0;
+
+// The common cases inline: with the size known at the call site (sizeof of a
+// record or object), the zeroing and the fill become a few stores.
+inline void* ObjectPool::Alloc(size_t n) {
+    using namespace pool_detail;
+    size_t c = (n + 15) / 16;
+    if (n && c < kClasses && g_ready) {
+        if (FreeBlock* b = g_free_lists[c]) {
+            g_free_lists[c] = b->next;
+            __builtin_memset(static_cast<void*>(b), 0, c * 16);
+            return b;
+        }
+    }
+    return AllocSlow(n);
+}
+
+inline void ObjectPool::Free(void* block, size_t size) {
+    using namespace pool_detail;
+    size_t c = (size + 15) / 16;
+    if (block && size && c < kClasses && g_ready) {
+        auto* b = static_cast<FreeBlock*>(block);
+        if (b->tag != kFreedTag) {
+            __builtin_memset(block, kPoolFillByte, size);
+            b->next = g_free_lists[c];
+            b->tag = kFreedTag;
+            g_free_lists[c] = b;
+            return;
+        }
+    }
+    FreeSlow(block, size);
+}
