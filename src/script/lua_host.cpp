@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
-#include <unordered_set>
 #include <vector>
 
 extern "C" {
@@ -16,6 +15,9 @@ extern "C" {
 }
 
 #include "base/log.h"
+#include "base/memory.h"
+#include "base/string_pool.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "script/script_function.h"
 
@@ -72,12 +74,6 @@ const char* MessageAt(lua_State* L, int index) {
     return m ? m : "(error object is not a string)";
 }
 
-// Interned copies of field texts (until the common string pool serves).
-const char* InternText(const char* text) {
-    static auto* pool = new std::unordered_set<std::string>;
-    return pool->insert(text).first->c_str();
-}
-
 void LowerAscii(std::string& s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -92,12 +88,30 @@ void SetSceneLookupFunctions(lua_CFunction lookup_scene_object, lua_CFunction lo
     g_lookup_scene = lookup_scene;
 }
 
-void* ScriptAllocator(void*, void* block, size_t, size_t new_size) {
-    if (new_size == 0) {
-        std::free(block);
+// Every block handed to Lua follows a pool header {0, total size, header
+// address}; the size Lua reports for an old block is checked against it.
+void* ScriptAllocator(void*, void* block, size_t old_size, size_t new_size) {
+    constexpr size_t kHeader = sizeof(PoolRecordHeader);
+    PoolRecordHeader* old_header = block ? reinterpret_cast<PoolRecordHeader*>(static_cast<uint8_t*>(block) - kHeader) : nullptr;
+    if (old_header && (old_header->self != old_header || old_header->size != old_size + kHeader)) {
+        LogPrintf("Invalid Block Pointer from Lua: %p", static_cast<void*>(old_header));
         return nullptr;
     }
-    return std::realloc(block, new_size);
+    if (new_size == 0) {
+        if (old_header) ObjectPool::Free(old_header, old_header->size);
+        return nullptr;
+    }
+    auto* header = static_cast<PoolRecordHeader*>(ObjectPool::Alloc(new_size + kHeader));
+    if (!header) return nullptr;
+    header->link = nullptr;
+    header->size = new_size + kHeader;
+    header->self = header;
+    void* user = reinterpret_cast<uint8_t*>(header) + kHeader;
+    if (old_header) {
+        std::memcpy(user, block, old_size < new_size ? old_size : new_size);
+        ObjectPool::Free(old_header, old_header->size);
+    }
+    return user;
 }
 
 int CreateScriptState() {
@@ -212,7 +226,7 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
         switch (p[1]) {
             case 'd': {
                 int64_t v = arg.kind == ScriptArg::kInt ? arg.i : 0;
-                if (arg.kind == ScriptArg::kNumber) v = arg.d != arg.d ? 0 : int64_t(std::clamp(arg.d, -2147483648.0, 2147483647.0));
+                if (arg.kind == ScriptArg::kNumber) v = SaturateToInt(arg.d);
                 lua_pushnumber(L, lua_Number(int32_t(v)));
                 break;
             }
@@ -298,6 +312,56 @@ void ScriptPushPointer(const void* pointer) {
     if (g_state) lua_pushlightuserdata(g_state, const_cast<void*>(pointer));
 }
 
+namespace {
+
+struct Completion {
+    StringPool* pool;
+    const char* text;
+};
+
+int CompleteNamesProtected(lua_State* L) {
+    const Completion* c = static_cast<const Completion*>(lua_touserdata(L, 1));
+    constexpr size_t kMax = 255;
+    std::string text(c->text, strnlen(c->text, kMax));
+    std::string prefix;
+    lua_pushvalue(L, LUA_GLOBALSINDEX);
+    size_t start = 0;
+    for (size_t dot; (dot = text.find('.', start)) != std::string::npos; start = dot + 1) {
+        std::string component = text.substr(start, dot - start);
+        lua_pushlstring(L, component.data(), component.size());
+        lua_gettable(L, -2);
+        if (lua_istable(L, -1)) {
+            if (prefix.size() + component.size() + 1 <= kMax) prefix += component + ".";
+        } else {
+            lua_pop(L, 1);
+        }
+    }
+    std::string name;
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        if (lua_type(L, -2) == LUA_TSTRING) {
+            size_t len = 0;
+            const char* key = lua_tolstring(L, -2, &len);
+            name.assign(prefix).append(key, len);
+            c->pool->InternSorted(name.c_str());
+        }
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int ScriptCompleteNames(StringPool* pool, const char* text) {
+    lua_State* L = g_state;
+    if (!pool) return L ? lua_gettop(L) : 0;
+    pool->Clear();
+    if (!L || !text) return L ? lua_gettop(L) : 0;
+    Completion c{pool, text};
+    ScriptProtected(CompleteNamesProtected, &c, "name completion");
+    return lua_gettop(L);
+}
+
 void ScriptDumpStack() {
     lua_State* L = g_state;
     if (!L) return;
@@ -329,8 +393,7 @@ void ScriptDumpStack() {
 
 uint32_t ParseHexColor(const char* text, uint32_t fallback) {
     if (!text || !*text) return fallback;
-    unsigned v = 0;
-    return std::sscanf(text, "%x", &v) == 1 ? v : 0;
+    return HexToInt(text);
 }
 
 uint32_t ScriptArgColor(int index, uint32_t fallback) {
@@ -375,7 +438,7 @@ const char* ScriptFieldString(const char* key, const char* fallback, bool intern
     const char* v = fallback;
     if (lua_isstring(L, -1)) {
         v = lua_tostring(L, -1);
-        if (intern) v = InternText(v);
+        if (intern) v = CommonStrings().Intern(v);
     }
     lua_pop(L, 1);
     return v;

@@ -102,6 +102,13 @@ void UpdateHotspotHandlerBits(HotSpotT* first, NextFn next) {
 }
 
 void ScriptPushPointer(const void* pointer);
+
+class StringPool;
+// Name completion: clears the pool and fills it, sorted ignoring case, with
+// prefix + key for every string key of the table that the text's dotted
+// components lead to ("Display.f" lists "Display." + the keys of Display).
+// Texts are cut at 255 characters. Returns the stack height (unchanged).
+int ScriptCompleteNames(StringPool* pool, const char* text);
 void ScriptDumpStack();
 
 // Argument and table-field readers. The field readers read the table on top

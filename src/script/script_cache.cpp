@@ -1,7 +1,5 @@
 #include "script/script_cache.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 extern "C" {
@@ -12,6 +10,8 @@ extern "C" {
 #include "base/crc32.h"
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "base/object_list.h"
+#include "base/string_pool.h"
 #include "base/stream.h"
 #include "script/lua_chunk.h"
 #include "script/lua_host.h"
@@ -33,17 +33,18 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 // Cache records that the file can hold: a checksum of 0 would end the
 // header list and a name is at most 255 bytes.
 bool Writable(const CompiledScript* r) {
-    return r->checksum != 0 && !r->name.empty() && r->name.size() <= kMaxNameLength;
+    size_t n = r->name ? std::strlen(r->name) : 0;
+    return r->checksum != 0 && n > 0 && n <= kMaxNameLength;
 }
 
 // Loads a cached chunk; checked first, so a chunk of another build is
 // refused before Lua sees it. Status 0 leaves the function on the stack.
 int LoadChunk(lua_State* L, const CompiledScript* r) {
     if (!CheckLuaChunk(r->chunk.data(), r->chunk.size())) {
-        lua_pushfstring(L, "cached chunk of %s does not fit this build", r->name.c_str());
+        lua_pushfstring(L, "cached chunk of %s does not fit this build", r->name);
         return LUA_ERRSYNTAX;
     }
-    return luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name.c_str());
+    return luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name);
 }
 
 int RunCached(lua_State* L, const CompiledScript* r, bool run) {
@@ -56,16 +57,13 @@ int RunCached(lua_State* L, const CompiledScript* r, bool run) {
 }  // namespace
 
 CompiledScript* CompiledScriptList::Find(const char* name) const {
-    if (!name) return nullptr;
-    for (CompiledScript* r = head; r; r = r->next)
-        if (strcasecmp(r->name.c_str(), name) == 0) return r;
-    return nullptr;
+    return ChainFindByName(head, name);
 }
 
 CompiledScript* CompiledScriptList::FindOrAdd(const char* name) {
     if (CompiledScript* r = Find(name)) return r;
     CompiledScript* r = new CompiledScript;
-    r->name = name ? name : "";
+    r->name = CommonStrings().Intern(name ? name : "");
     if (tail)
         tail->next = r;
     else
@@ -240,10 +238,11 @@ void BuildScriptCache(const CompiledScript* first, std::vector<uint8_t>& out) {
     PutU32(out, 0);
     for (const CompiledScript* r = first; r; r = r->next) {
         if (!Writable(r)) continue;
+        size_t n = std::strlen(r->name);
         PutU32(out, r->checksum);
         PutU32(out, static_cast<uint32_t>(r->chunk.size()));
-        out.push_back(static_cast<uint8_t>(r->name.size()));
-        out.insert(out.end(), r->name.begin(), r->name.end());
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), r->name, r->name + n);
     }
     PutU32(out, 0);
     uint32_t check = 0;
@@ -269,7 +268,7 @@ bool SaveScriptCache() {
     std::vector<uint8_t> bytes;
     BuildScriptCache(g_compiled_scripts.head, bytes);
     for (const CompiledScript* r = g_compiled_scripts.head; r; r = r->next)
-        if (!Writable(r)) LogPrintf("[WARNING] : main.bin: %s not written", r->name.c_str());
+        if (!Writable(r)) LogPrintf("[WARNING] : main.bin: %s not written", r->name ? r->name : "");
     if (!WriteFileAtomic("main.bin", bytes.data(), bytes.size())) {
         LogPrintf("[ERROR] - main.bin could not be written");
         return false;

@@ -23,7 +23,7 @@ class Stream;
 
 struct CompiledScript {
     CompiledScript* next = nullptr;
-    std::string name;  // without ".lua"
+    const char* name = nullptr;  // interned in the common pool, without ".lua"
     std::vector<uint8_t> chunk;
     uint32_t checksum = 0;  // register CRC-32 of the source
 };
