@@ -46,10 +46,19 @@ bool FileSize(FILE* file, uint64_t* size) {
 }  // namespace
 
 uint32_t PackageNameHash(const char* path) {
-    std::string lower = path ? path : "";
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return Crc32OfString(lower.c_str());
+    // Lower-cased piece by piece into a small buffer: no allocation per open.
+    uint32_t reg = 0xFFFFFFFFu;
+    char piece[256];
+    size_t n = 0;
+    for (const char* p = path ? path : ""; *p; ++p) {
+        char c = *p;
+        piece[n++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (n == sizeof piece) {
+            reg = Crc32Update(reg, piece, n);
+            n = 0;
+        }
+    }
+    return ~Crc32Update(reg, piece, n);
 }
 
 bool ReadPackageTable(FILE* file, const char* what, std::vector<PackageEntry>& out, uint64_t* data_start) {

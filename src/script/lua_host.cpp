@@ -43,23 +43,73 @@ int GetGlobalProtected(lua_State* L) {
     return 1;
 }
 
-// Pushes the global of that name; false (nothing pushed) when reading it
-// raised an error. Without a metatable on _G a raw read is the same and
-// cannot fail.
-bool PushGlobal(lua_State* L, const char* name, size_t length) {
+// Replaces the name on top of the stack by the global of that name; false
+// (name popped, nothing pushed) when reading it raised an error. Without a
+// metatable on _G a raw read is the same and cannot fail.
+bool GlobalOnTop(lua_State* L) {
     if (!lua_getmetatable(L, LUA_GLOBALSINDEX)) {
-        lua_pushlstring(L, name, length);
         lua_rawget(L, LUA_GLOBALSINDEX);
         return true;
     }
     lua_pop(L, 1);
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_get_global_ref);
-    lua_pushlstring(L, name, length);
+    lua_insert(L, -2);
     if (lua_pcall(L, 1, 1, 0) != 0) {
         lua_pop(L, 1);
         return false;
     }
     return true;
+}
+
+bool PushGlobal(lua_State* L, const char* name, size_t length) {
+    lua_pushlstring(L, name, length);
+    return GlobalOnTop(L);
+}
+
+// Parsed signatures, by the address of the signature text and checked
+// against a copy of it: the engine calls its handlers with the same literal
+// every frame. The handler's name is kept as a Lua string in the registry.
+struct CallSite {
+    const char* key = nullptr;
+    std::string text;
+    int name_ref = LUA_NOREF;
+    std::string conversions;  // one letter per argument taken: d f p s, or '-' (taken, not pushed)
+    int results = 0;
+};
+CallSite g_sites[64];
+
+void ResetCallSites() {
+    for (CallSite& c : g_sites) c = CallSite();
+}
+
+const CallSite* FindCallSite(lua_State* L, const char* signature) {
+    CallSite& site = g_sites[(reinterpret_cast<uintptr_t>(signature) >> 3) & 63];
+    if (site.key == signature && site.text == signature) return &site;
+    const char* paren = std::strchr(signature, '(');
+    if (!paren) return nullptr;
+    if (site.name_ref != LUA_NOREF) luaL_unref(L, LUA_REGISTRYINDEX, site.name_ref);
+    site = CallSite();
+    site.conversions.clear();
+    for (const char* p = paren + 1; *p; ++p) {
+        if (*p == ':') {
+            site.results = std::max(0, std::atoi(p + 1));
+        } else if (*p == '%' && p[1]) {
+            char c = p[1];
+            if (c == 'd' || c == 'f' || c == 'p' || c == 's') {
+                site.conversions += c;
+                ++p;
+            } else {
+                // Not a conversion: its argument is taken, nothing is pushed,
+                // and the character after "%" is read normally.
+                site.conversions += '-';
+            }
+        }
+    }
+    lua_pushlstring(L, signature, size_t(paren - signature));
+    site.name_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    site.key = signature;
+    site.text = signature;
+    return &site;
 }
 
 bool GlobalIsNil(lua_State* L, const char* name) {
@@ -130,6 +180,7 @@ int CreateScriptState() {
 
 int RegisterScriptApi(lua_State* L) {
     g_state = L;
+    ResetCallSites();
     lua_pushcfunction(L, GetGlobalProtected);
     g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
 
@@ -175,6 +226,7 @@ int ScriptShutdown() {
     g_state = nullptr;
     g_get_global_ref = LUA_NOREF;
     g_game_handler_bits = 0;
+    ResetCallSites();
     return 0;
 }
 
@@ -206,30 +258,27 @@ int ScriptRunFormat(const char* format, ...) {
 int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
     lua_State* L = g_state;
     if (!L || !signature) return -1;
-    const char* paren = std::strchr(signature, '(');
-    if (!paren) return -1;
+    const CallSite* site = FindCallSite(L, signature);
+    if (!site) return -1;
     int base = lua_gettop(L);
-    if (!PushGlobal(L, signature, size_t(paren - signature))) return -1;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, site->name_ref);
+    if (!GlobalOnTop(L)) return -1;
     if (lua_type(L, -1) != LUA_TFUNCTION) {
         lua_settop(L, base);
         return -1;
     }
-    int pushed = 0, results = 0, used = 0;
-    for (const char* p = paren + 1; *p; ++p) {
-        if (*p == ':') {
-            results = std::atoi(p + 1);
-            if (results < 0) results = 0;
-            continue;
-        }
-        if (*p != '%' || !p[1]) continue;
-        const ScriptArg arg = used < count ? args[used] : ScriptArg();
-        switch (p[1]) {
-            case 'd': {
-                int64_t v = arg.kind == ScriptArg::kInt ? arg.i : 0;
-                if (arg.kind == ScriptArg::kNumber) v = SaturateToInt(arg.d);
-                lua_pushnumber(L, lua_Number(int32_t(v)));
+    int pushed = 0, used = 0;
+    static const ScriptArg kMissing;
+    for (char c : site->conversions) {
+        const ScriptArg& arg = used < count ? args[used] : kMissing;
+        ++used;
+        switch (c) {
+            case 'd':
+                if (arg.kind == ScriptArg::kNumber)
+                    lua_pushnumber(L, SaturateToInt(arg.d));
+                else
+                    lua_pushnumber(L, arg.kind == ScriptArg::kInt ? lua_Number(int32_t(arg.i)) : 0);
                 break;
-            }
             case 'f':
                 if (arg.kind == ScriptArg::kNumber)
                     lua_pushnumber(L, arg.d);
@@ -251,16 +300,11 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
                     lua_pushnil(L);
                 break;
             default:
-                // Unsupported conversion: its argument is consumed, nothing is
-                // pushed, and the character after "%" is read normally.
-                ++used;
                 continue;
         }
-        ++used;
         ++pushed;
-        ++p;
     }
-    if (lua_pcall(L, pushed, results, 0) != 0) {
+    if (lua_pcall(L, pushed, site->results, 0) != 0) {
         LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
         lua_settop(L, base);
     }

@@ -26,8 +26,7 @@ constexpr size_t kMaxNameLength = 255;
 constexpr uint64_t kMaxSourceSize = 0x7FFFFFFF;
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    out.insert(out.end(), b, b + 4);
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Cache records that the file can hold: a checksum of 0 would end the
@@ -39,15 +38,16 @@ bool Writable(const CompiledScript* r) {
 
 // Loads a cached chunk; checked first, so a chunk of another build is
 // refused before Lua sees it. Status 0 leaves the function on the stack.
-int LoadChunk(lua_State* L, const CompiledScript* r) {
-    if (!CheckLuaChunk(r->chunk.data(), r->chunk.size())) {
+int LoadChunk(lua_State* L, CompiledScript* r) {
+    if (!r->checked && !CheckLuaChunk(r->chunk.data(), r->chunk.size())) {
         lua_pushfstring(L, "cached chunk of %s does not fit this build", r->name);
         return LUA_ERRSYNTAX;
     }
+    r->checked = true;
     return luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name);
 }
 
-int RunCached(lua_State* L, const CompiledScript* r, bool run) {
+int RunCached(lua_State* L, CompiledScript* r, bool run) {
     if (!run) return 0;
     int status = LoadChunk(L, r);
     if (status != 0) return status;
@@ -143,6 +143,7 @@ int LoadScript(const char* name, bool run) {
         CompiledScript* r = g_compiled_scripts.FindOrAdd(record_name.c_str());
         r->chunk = g_dump_buffer;
         r->checksum = checksum;
+        r->checked = true;
     }
     if (!run) return 0;
     return lua_pcall(L, 0, LUA_MULTRET, 0);
@@ -230,6 +231,7 @@ void LoadScriptCache() {
         CompiledScript* c = g_compiled_scripts.FindOrAdd(r.name.c_str());
         c->checksum = r.checksum;
         c->chunk = std::move(r.chunk);
+        c->checked = true;  // checked while parsing
     }
 }
 

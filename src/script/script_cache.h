@@ -26,6 +26,7 @@ struct CompiledScript {
     const char* name = nullptr;  // interned in the common pool, without ".lua"
     std::vector<uint8_t> chunk;
     uint32_t checksum = 0;  // register CRC-32 of the source
+    bool checked = false;   // the chunk is known to fit this build
 };
 
 class CompiledScriptList {
