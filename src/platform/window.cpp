@@ -284,19 +284,40 @@ void* NativeWindowHandle(Window* window) { return window ? window->sdl : nullptr
 
 const char* WindowError() { return SDL_GetError(); }
 
+namespace {
+
+// Set by a pump of the system's events, cleared when the message queue runs
+// dry: the mouse poll pumps at the start of a frame, and the message pump
+// that follows in the same frame then only takes what is queued.
+bool g_freshPump = false;
+
+void DrainEvents() {
+    SDL_Event batch[16];
+    int n;
+    while ((n = SDL_PeepEvents(batch, 16, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT)) > 0)
+        for (int i = 0; i < n; ++i) Translate(batch[i]);
+}
+
+}  // namespace
+
 void PumpEvents() {
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
-    SDL_Event e;
-    while (SDL_PollEvent(&e)) Translate(e);
+    SDL_PumpEvents();
+    DrainEvents();
+    g_freshPump = true;
 }
 
 bool PeekMessage(Message* out) {
-    PumpEvents();
+    if (g_queue.empty() && SDL_WasInit(SDL_INIT_EVENTS)) {
+        if (!g_freshPump) SDL_PumpEvents();
+        DrainEvents();
+    }
     if (!g_queue.empty()) {
         *out = g_queue.front();
         g_queue.pop_front();
         return true;
     }
+    g_freshPump = false;
     if (g_quitPosted) {
         g_quitPosted = false;
         *out = Message{nullptr, WM_QUIT, static_cast<uintptr_t>(g_quitCode), 0};
