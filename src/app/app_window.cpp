@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log.h"
+#include "base/text.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "platform/system.h"
 #include "render/display_mode.h"
@@ -186,7 +187,7 @@ void AppWindow::PollMouse() {
     // Both ends included; a NaN position (from a NaN sensitivity) goes to 0.
     g_mouseX = g_mouseX >= 0 ? std::min(g_mouseX, width) : 0;
     g_mouseY = g_mouseY >= 0 ? std::min(g_mouseY, height) : 0;
-    const int x = plat::SaturateToInt(g_mouseX), y = plat::SaturateToInt(g_mouseY);
+    const int x = SaturateToInt(g_mouseX), y = SaturateToInt(g_mouseY);
     if ((mouseState.x != 0 || mouseState.y != 0) && cb.mouseMove)
         cb.mouseMove(x, y, static_cast<int>(g_mouseButtons));
     for (int i = 0; i < 3; ++i) {

@@ -1,5 +1,6 @@
 #include "render/camera.h"
 
+#include "base/text.h"
 #include "render/display_mode.h"
 #include "render/geometry.h"
 #include "render/vector_math.h"
@@ -107,8 +108,8 @@ bool Camera::Project(const plat::Vec3& p, int* x, int* y, const plat::Matrix* wo
     plat::Vec3 out;
     plat::D3DXVec3Project(&out, &p, &viewport, &projection, &view, world);
     if (!(out.z <= 1.0f)) return false;  // beyond the far plane, or no position at all
-    *x = plat::SaturateToInt(out.x);
-    *y = plat::SaturateToInt(out.y);
+    *x = SaturateToInt(out.x);
+    *y = SaturateToInt(out.y);
     return true;
 }
 

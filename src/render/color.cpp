@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/gpu/d3dx/d3dx_math.h"
+#include "base/text.h"
 
 namespace {
 
-uint32_t Channel(float v) { return static_cast<uint32_t>(std::clamp(plat::SaturateToInt(v * 255.0f), 0, 255)); }
+uint32_t Channel(float v) { return static_cast<uint32_t>(std::clamp(SaturateToInt(v * 255.0f), 0, 255)); }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/text.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 
 namespace {
@@ -82,8 +83,8 @@ void DirectionToFacePixel(const plat::Vec3& d, int size, int* face, int* x, int*
     const int f = DirectionToCubeFace(d);
     const FaceProjection& r = kFaceProjection[f];
     const float t = r.s * h / Component(d, r.a);
-    const int px = plat::SaturateToInt((Component(d, r.b) * t - r.p * h) * r.m1);
-    const int py = plat::SaturateToInt((Component(d, r.c) * t - r.q * h) * r.m2);
+    const int px = SaturateToInt((Component(d, r.b) * t - r.p * h) * r.m1);
+    const int py = SaturateToInt((Component(d, r.c) * t - r.q * h) * r.m2);
     const int last = std::max(size - 1, 0);
     *face = f;
     *x = std::clamp(px, 0, last);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/text.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "render/camera.h"
 
@@ -99,6 +100,6 @@ float Vec3Dot(const plat::Vec3& a, const plat::Vec3& b) { return a.x * b.x + a.y
 
 float Vec3Length(const plat::Vec3& v) { return std::sqrt(Vec3Dot(v, v)); }
 
-void RectFToRect(const float in[4], int out[4]) {
-    for (int i = 0; i < 4; ++i) out[i] = plat::SaturateToInt(in[i]);
+void RectFToRect(const float in[4], Rect& out) {
+    out.Set(SaturateToInt(in[0]), SaturateToInt(in[1]), SaturateToInt(in[2]), SaturateToInt(in[3]));
 }

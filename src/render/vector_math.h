@@ -1,6 +1,7 @@
 #pragma once
 // The small vector, matrix and plane routines shared by the camera and the
 // scene code, and the frustum tests built on them.
+#include "base/text.h"
 #include "platform/gpu/d3dx/math_types.h"
 
 class Camera;
@@ -38,4 +39,4 @@ float Vec3Dot(const plat::Vec3& a, const plat::Vec3& b);
 float Vec3Length(const plat::Vec3& v);
 
 // Each of x, y, w, h truncated toward zero (saturating).
-void RectFToRect(const float in[4], int out[4]);
+void RectFToRect(const float in[4], Rect& out);

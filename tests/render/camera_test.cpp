@@ -153,12 +153,12 @@ TEST(VectorMath, SmallRoutines) {
     EXPECT_EQ(m.m[1][1], 3);
     EXPECT_EQ(m.m[0][3], 5);
     const float rf[4] = {1.9f, -1.9f, 1e12f, std::nanf("")};
-    int r[4];
+    Rect r;
     RectFToRect(rf, r);
-    EXPECT_EQ(r[0], 1);
-    EXPECT_EQ(r[1], -1);
-    EXPECT_EQ(r[2], 2147483647);
-    EXPECT_EQ(r[3], 0);
+    EXPECT_EQ(r.x, 1);
+    EXPECT_EQ(r.y, -1);
+    EXPECT_EQ(r.w, 2147483647);
+    EXPECT_EQ(r.h, 0);
     plat::Plane flat{};
     PlaneNormalize(flat);
     EXPECT_EQ(flat.d, 0);
