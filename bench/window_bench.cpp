@@ -1,9 +1,8 @@
 // One frame of the window layer alone (message pump, mouse poll, present of
 // a cleared 1024 x 768 target) against raw SDL and OpenGL doing the same.
+#include <GL/gl.h>
 #include <SDL.h>
 #include <benchmark/benchmark.h>
-
-#include <GL/gl.h>
 
 #include "app/app_window.h"
 #include "render/display_mode.h"

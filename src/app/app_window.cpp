@@ -67,7 +67,8 @@ intptr_t WindowProcedure(plat::Window* window, uint32_t msg, uintptr_t wParam, i
         case plat::WM_EXITMENULOOP:
             Acquire();
             return 0;
-        default: break;
+        default:
+            break;
     }
     return plat::DefWindowProc(window, msg, wParam, lParam);
 }
@@ -248,7 +249,9 @@ int AppWindow::EndFrame() {
     return presentResult;
 }
 
-int64_t AppWindow::GetTimeMs() const { return TicksToMs(frameStart, counterFrequency); }
+int64_t AppWindow::GetTimeMs() const {
+    return TicksToMs(frameStart, counterFrequency);
+}
 
 void AppWindow::StartTimer(int index) {
     if (index >= 0 && index < kTimerCount) timers[index] = Now();

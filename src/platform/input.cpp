@@ -26,7 +26,8 @@ uint8_t g_buttons[8] = {};
 
 void Capture(MouseDevice* m, bool on) {
     if (!(m->level & DISCL_EXCLUSIVE) || !m->window) return;
-    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_SetRelativeMouseMode(on ? SDL_TRUE : SDL_FALSE);  // may be unsupported
+    if (SDL_WasInit(SDL_INIT_VIDEO))
+        SDL_SetRelativeMouseMode(on ? SDL_TRUE : SDL_FALSE);  // may be unsupported
 }
 
 }  // namespace
@@ -37,7 +38,9 @@ int32_t DirectInputCreate(DirectInput** out) {
     return DI_OK;
 }
 
-void ReleaseDirectInput(DirectInput* input) { delete input; }
+void ReleaseDirectInput(DirectInput* input) {
+    delete input;
+}
 
 int32_t CreateMouseDevice(DirectInput* input, MouseDevice** out) {
     if (!input || !out || g_mouse) return DIERR_INVALIDPARAM;

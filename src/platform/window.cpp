@@ -37,6 +37,61 @@ void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     g_queue.push_back(Message{g_window, message, wParam, lParam});
 }
 
+// Keys whose code does not follow from a range: scancode, virtual key.
+constexpr struct {
+    int scancode, vk;
+} kKeyTable[] = {
+    {SDL_SCANCODE_0, '0'},
+    {SDL_SCANCODE_RETURN, VK_RETURN},
+    {SDL_SCANCODE_KP_ENTER, VK_RETURN},
+    {SDL_SCANCODE_ESCAPE, VK_ESCAPE},
+    {SDL_SCANCODE_BACKSPACE, VK_BACK},
+    {SDL_SCANCODE_TAB, VK_TAB},
+    {SDL_SCANCODE_SPACE, VK_SPACE},
+    {SDL_SCANCODE_MINUS, 0xBD},
+    {SDL_SCANCODE_EQUALS, 0xBB},
+    {SDL_SCANCODE_LEFTBRACKET, 0xDB},
+    {SDL_SCANCODE_RIGHTBRACKET, 0xDD},
+    {SDL_SCANCODE_BACKSLASH, 0xDC},
+    {SDL_SCANCODE_SEMICOLON, 0xBA},
+    {SDL_SCANCODE_APOSTROPHE, 0xDE},
+    {SDL_SCANCODE_GRAVE, 0xC0},
+    {SDL_SCANCODE_COMMA, 0xBC},
+    {SDL_SCANCODE_PERIOD, 0xBE},
+    {SDL_SCANCODE_SLASH, 0xBF},
+    {SDL_SCANCODE_NONUSBACKSLASH, 0xE2},
+    {SDL_SCANCODE_CAPSLOCK, 0x14},
+    {SDL_SCANCODE_PRINTSCREEN, 0x2C},
+    {SDL_SCANCODE_SCROLLLOCK, 0x91},
+    {SDL_SCANCODE_PAUSE, 0x13},
+    {SDL_SCANCODE_INSERT, 0x2D},
+    {SDL_SCANCODE_HOME, 0x24},
+    {SDL_SCANCODE_PAGEUP, 0x21},
+    {SDL_SCANCODE_DELETE, 0x2E},
+    {SDL_SCANCODE_END, 0x23},
+    {SDL_SCANCODE_PAGEDOWN, 0x22},
+    {SDL_SCANCODE_RIGHT, 0x27},
+    {SDL_SCANCODE_LEFT, 0x25},
+    {SDL_SCANCODE_DOWN, 0x28},
+    {SDL_SCANCODE_UP, 0x26},
+    {SDL_SCANCODE_NUMLOCKCLEAR, 0x90},
+    {SDL_SCANCODE_KP_DIVIDE, 0x6F},
+    {SDL_SCANCODE_KP_MULTIPLY, 0x6A},
+    {SDL_SCANCODE_KP_MINUS, 0x6D},
+    {SDL_SCANCODE_KP_PLUS, 0x6B},
+    {SDL_SCANCODE_KP_0, 0x60},
+    {SDL_SCANCODE_KP_PERIOD, 0x6E},
+    {SDL_SCANCODE_APPLICATION, 0x5D},
+    {SDL_SCANCODE_LGUI, 0x5B},
+    {SDL_SCANCODE_RGUI, 0x5C},
+    {SDL_SCANCODE_LSHIFT, VK_LSHIFT},
+    {SDL_SCANCODE_RSHIFT, VK_RSHIFT},
+    {SDL_SCANCODE_LCTRL, VK_LCONTROL},
+    {SDL_SCANCODE_RCTRL, VK_RCONTROL},
+    {SDL_SCANCODE_LALT, VK_LMENU},
+    {SDL_SCANCODE_RALT, VK_RMENU},
+};
+
 // Virtual-key code of a key: letters and digits by what the layout prints,
 // everything else by position.
 int VirtualKey(const SDL_Keysym& key) {
@@ -48,58 +103,9 @@ int VirtualKey(const SDL_Keysym& key) {
     if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return 0x70 + (sc - SDL_SCANCODE_F1);
     if (sc >= SDL_SCANCODE_F13 && sc <= SDL_SCANCODE_F24) return 0x7C + (sc - SDL_SCANCODE_F13);
     if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return 0x61 + (sc - SDL_SCANCODE_KP_1);
-    switch (sc) {
-        case SDL_SCANCODE_0: return '0';
-        case SDL_SCANCODE_RETURN: return VK_RETURN;
-        case SDL_SCANCODE_KP_ENTER: return VK_RETURN;
-        case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
-        case SDL_SCANCODE_BACKSPACE: return VK_BACK;
-        case SDL_SCANCODE_TAB: return VK_TAB;
-        case SDL_SCANCODE_SPACE: return VK_SPACE;
-        case SDL_SCANCODE_MINUS: return 0xBD;
-        case SDL_SCANCODE_EQUALS: return 0xBB;
-        case SDL_SCANCODE_LEFTBRACKET: return 0xDB;
-        case SDL_SCANCODE_RIGHTBRACKET: return 0xDD;
-        case SDL_SCANCODE_BACKSLASH: return 0xDC;
-        case SDL_SCANCODE_SEMICOLON: return 0xBA;
-        case SDL_SCANCODE_APOSTROPHE: return 0xDE;
-        case SDL_SCANCODE_GRAVE: return 0xC0;
-        case SDL_SCANCODE_COMMA: return 0xBC;
-        case SDL_SCANCODE_PERIOD: return 0xBE;
-        case SDL_SCANCODE_SLASH: return 0xBF;
-        case SDL_SCANCODE_NONUSBACKSLASH: return 0xE2;
-        case SDL_SCANCODE_CAPSLOCK: return 0x14;
-        case SDL_SCANCODE_PRINTSCREEN: return 0x2C;
-        case SDL_SCANCODE_SCROLLLOCK: return 0x91;
-        case SDL_SCANCODE_PAUSE: return 0x13;
-        case SDL_SCANCODE_INSERT: return 0x2D;
-        case SDL_SCANCODE_HOME: return 0x24;
-        case SDL_SCANCODE_PAGEUP: return 0x21;
-        case SDL_SCANCODE_DELETE: return 0x2E;
-        case SDL_SCANCODE_END: return 0x23;
-        case SDL_SCANCODE_PAGEDOWN: return 0x22;
-        case SDL_SCANCODE_RIGHT: return 0x27;
-        case SDL_SCANCODE_LEFT: return 0x25;
-        case SDL_SCANCODE_DOWN: return 0x28;
-        case SDL_SCANCODE_UP: return 0x26;
-        case SDL_SCANCODE_NUMLOCKCLEAR: return 0x90;
-        case SDL_SCANCODE_KP_DIVIDE: return 0x6F;
-        case SDL_SCANCODE_KP_MULTIPLY: return 0x6A;
-        case SDL_SCANCODE_KP_MINUS: return 0x6D;
-        case SDL_SCANCODE_KP_PLUS: return 0x6B;
-        case SDL_SCANCODE_KP_0: return 0x60;
-        case SDL_SCANCODE_KP_PERIOD: return 0x6E;
-        case SDL_SCANCODE_APPLICATION: return 0x5D;
-        case SDL_SCANCODE_LGUI: return 0x5B;
-        case SDL_SCANCODE_RGUI: return 0x5C;
-        case SDL_SCANCODE_LSHIFT: return VK_LSHIFT;
-        case SDL_SCANCODE_RSHIFT: return VK_RSHIFT;
-        case SDL_SCANCODE_LCTRL: return VK_LCONTROL;
-        case SDL_SCANCODE_RCTRL: return VK_RCONTROL;
-        case SDL_SCANCODE_LALT: return VK_LMENU;
-        case SDL_SCANCODE_RALT: return VK_RMENU;
-        default: return 0;
-    }
+    for (const auto& k : kKeyTable)
+        if (k.scancode == sc) return k.vk;
+    return 0;
 }
 
 // The generic code of a left/right modifier (160..165), else the key.
@@ -110,7 +116,9 @@ int GenericKey(int vk) {
     return vk;
 }
 
-bool Down(int vk) { return g_keys[vk] & 0x80; }
+bool Down(int vk) {
+    return g_keys[vk] & 0x80;
+}
 
 void SetKey(int vk, bool down) {
     g_keys[vk] = down ? 0x80 : 0;
@@ -120,7 +128,9 @@ void SetKey(int vk, bool down) {
     g_keys[generic] = (Down(left) || Down(left + 1)) ? 0x80 : 0;
 }
 
-bool CtrlOnly() { return Down(VK_CONTROL) && !Down(VK_MENU); }
+bool CtrlOnly() {
+    return Down(VK_CONTROL) && !Down(VK_MENU);
+}
 
 // Characters that produce no text: Backspace, Tab, Enter, Escape and
 // Ctrl+letter.
@@ -163,10 +173,14 @@ void OnText(const char* text) {
     while (s < end) {
         uint32_t cp;
         int len;
-        if (*s < 0x80) cp = *s, len = 1;
-        else if ((*s & 0xE0) == 0xC0) cp = *s & 0x1F, len = 2;
-        else if ((*s & 0xF0) == 0xE0) cp = *s & 0x0F, len = 3;
-        else if ((*s & 0xF8) == 0xF0) cp = *s & 0x07, len = 4;
+        if (*s < 0x80)
+            cp = *s, len = 1;
+        else if ((*s & 0xE0) == 0xC0)
+            cp = *s & 0x1F, len = 2;
+        else if ((*s & 0xF0) == 0xE0)
+            cp = *s & 0x0F, len = 3;
+        else if ((*s & 0xF8) == 0xF0)
+            cp = *s & 0x07, len = 4;
         else {
             ++s;  // stray continuation byte
             continue;
@@ -185,12 +199,18 @@ void OnText(const char* text) {
 
 int MouseButtonIndex(uint8_t button) {
     switch (button) {
-        case SDL_BUTTON_LEFT: return 0;
-        case SDL_BUTTON_RIGHT: return 1;
-        case SDL_BUTTON_MIDDLE: return 2;
-        case SDL_BUTTON_X1: return 3;
-        case SDL_BUTTON_X2: return 4;
-        default: return -1;
+        case SDL_BUTTON_LEFT:
+            return 0;
+        case SDL_BUTTON_RIGHT:
+            return 1;
+        case SDL_BUTTON_MIDDLE:
+            return 2;
+        case SDL_BUTTON_X1:
+            return 3;
+        case SDL_BUTTON_X2:
+            return 4;
+        default:
+            return -1;
     }
 }
 
@@ -219,9 +239,15 @@ void Translate(const SDL_Event& e) {
             if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) OnFocus(false);
             break;
         case SDL_KEYDOWN:
-        case SDL_KEYUP: OnKey(e.key); break;
-        case SDL_TEXTINPUT: OnText(e.text.text); break;
-        case SDL_MOUSEMOTION: MouseInputMotion(e.motion.xrel, e.motion.yrel); break;
+        case SDL_KEYUP:
+            OnKey(e.key);
+            break;
+        case SDL_TEXTINPUT:
+            OnText(e.text.text);
+            break;
+        case SDL_MOUSEMOTION:
+            MouseInputMotion(e.motion.xrel, e.motion.yrel);
+            break;
         case SDL_MOUSEWHEEL: {
             const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
             MouseInputWheel(notches * 120);
@@ -231,7 +257,8 @@ void Translate(const SDL_Event& e) {
         case SDL_MOUSEBUTTONUP:
             MouseInputButton(MouseButtonIndex(e.button.button), e.type == SDL_MOUSEBUTTONDOWN);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -280,9 +307,13 @@ bool SetWindowMode(Window* window, int width, int height, bool fullScreen) {
     return true;
 }
 
-void* NativeWindowHandle(Window* window) { return window ? window->sdl : nullptr; }
+void* NativeWindowHandle(Window* window) {
+    return window ? window->sdl : nullptr;
+}
 
-const char* WindowError() { return SDL_GetError(); }
+const char* WindowError() {
+    return SDL_GetError();
+}
 
 namespace {
 
@@ -336,9 +367,13 @@ void PostQuitMessage(int exitCode) {
     g_quitCode = exitCode;
 }
 
-intptr_t DefWindowProc(Window*, uint32_t, uintptr_t, intptr_t) { return 0; }
+intptr_t DefWindowProc(Window*, uint32_t, uintptr_t, intptr_t) {
+    return 0;
+}
 
-uint8_t GetKeyState(int vk) { return vk >= 0 && vk < 256 ? g_keys[vk] : 0; }
+uint8_t GetKeyState(int vk) {
+    return vk >= 0 && vk < 256 ? g_keys[vk] : 0;
+}
 
 namespace {
 

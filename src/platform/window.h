@@ -40,7 +40,7 @@ struct Message {
 
 struct WindowDesc {
     const char* title = "";
-    int width = 640;   // client area
+    int width = 640;  // client area
     int height = 480;
     bool fullScreen = false;
     WindowProc proc = nullptr;

@@ -21,7 +21,9 @@ plat::Viewport DeviceViewport() {
 
 }  // namespace
 
-Camera::Camera() { SetDefaults(); }
+Camera::Camera() {
+    SetDefaults();
+}
 
 void Camera::SetDefaults() {
     MatrixIdentity(orientation);

@@ -32,7 +32,8 @@ public:
     // the far plane (x and y then untouched).
     bool Project(const plat::Vec3& p, int* x, int* y, const plat::Matrix* world = nullptr) const;
     // The world point at screen (sx, sy) and the depth fraction f.
-    plat::Vec3* Unproject(plat::Vec3* out, int sx, int sy, float f, const plat::Matrix* world = nullptr) const;
+    plat::Vec3* Unproject(plat::Vec3* out, int sx, int sy, float f,
+                          const plat::Matrix* world = nullptr) const;
 
     plat::Matrix orientation;  // rows: right, up, forward, (0, 0, 0, 1)
     plat::Vec3 eye;

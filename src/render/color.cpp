@@ -6,7 +6,9 @@
 
 namespace {
 
-uint32_t Channel(float v) { return static_cast<uint32_t>(std::clamp(SaturateToInt(v * 255.0f), 0, 255)); }
+uint32_t Channel(float v) {
+    return static_cast<uint32_t>(std::clamp(SaturateToInt(v * 255.0f), 0, 255));
+}
 
 }  // namespace
 

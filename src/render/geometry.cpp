@@ -8,9 +8,13 @@
 
 namespace {
 
-float Component(const plat::Vec3& v, int i) { return i == 0 ? v.x : i == 1 ? v.y : v.z; }
+float Component(const plat::Vec3& v, int i) {
+    return i == 0 ? v.x : i == 1 ? v.y : v.z;
+}
 
-void SetComponent(plat::Vec3& v, int i, float value) { (i == 0 ? v.x : i == 1 ? v.y : v.z) = value; }
+void SetComponent(plat::Vec3& v, int i, float value) {
+    (i == 0 ? v.x : i == 1 ? v.y : v.z) = value;
+}
 
 // Per face: the axis that dominates and its sign; the in-face axes for x and
 // y; the offsets and signs that put pixel (0, 0) at the top-left.
@@ -21,8 +25,8 @@ struct FaceProjection {
     float p, q, m1, m2;
 };
 constexpr FaceProjection kFaceProjection[6] = {
-    {2, 1, 0, 1, -1, 1, 1, -1},  {0, 1, 2, 1, 1, 1, -1, -1},   {2, -1, 0, 1, 1, 1, -1, -1},
-    {0, -1, 2, 1, -1, 1, 1, -1}, {1, 1, 0, 2, -1, -1, 1, 1},   {1, -1, 0, 2, -1, 1, 1, -1},
+    {2, 1, 0, 1, -1, 1, 1, -1},  {0, 1, 2, 1, 1, 1, -1, -1}, {2, -1, 0, 1, 1, 1, -1, -1},
+    {0, -1, 2, 1, -1, 1, 1, -1}, {1, 1, 0, 2, -1, -1, 1, 1}, {1, -1, 0, 2, -1, 1, 1, -1},
 };
 
 // Per face: the axes that x and y run along and the fixed axis, the fixed

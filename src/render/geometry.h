@@ -10,8 +10,12 @@
 
 // The engine's pi, in every degree conversion.
 constexpr float kPi = 3.1415925f;
-constexpr float DegToRad(float deg) { return deg * kPi / 180.0f; }
-constexpr float RadToDeg(float rad) { return rad * 180.0f / kPi; }
+constexpr float DegToRad(float deg) {
+    return deg * kPi / 180.0f;
+}
+constexpr float RadToDeg(float rad) {
+    return rad * 180.0f / kPi;
+}
 
 plat::Vec3* AnglesToDirection(plat::Vec3* out, float yaw, float pitch);
 void DirectionToAngles(const plat::Vec3& direction, float* yaw, float* pitch);

@@ -8,7 +8,9 @@ constexpr uint64_t kMultiplier = 0x5DEECE66DULL;
 constexpr uint64_t kMask48 = (1ULL << 48) - 1;
 }  // namespace
 
-Rand48::Rand48() { SetSeed(static_cast<uint32_t>(std::rand() & 0x7FFF), 0); }
+Rand48::Rand48() {
+    SetSeed(static_cast<uint32_t>(std::rand() & 0x7FFF), 0);
+}
 
 void Rand48::SetSeed(uint32_t seedLow, uint32_t seedHigh) {
     low = seedLow ^ static_cast<uint32_t>(kMultiplier);
@@ -25,4 +27,6 @@ uint32_t Rand48::Next(int bits) {
     return static_cast<uint32_t>(state >> (48 - bits));
 }
 
-float Rand48::NextFloat() { return static_cast<float>(Next(16)) * (1.0f / 65536.0f); }
+float Rand48::NextFloat() {
+    return static_cast<float>(Next(16)) * (1.0f / 65536.0f);
+}

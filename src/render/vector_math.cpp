@@ -6,7 +6,9 @@
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "render/camera.h"
 
-float PlaneDistance(const plat::Plane& p, const plat::Vec3& v) { return p.a * v.x + p.b * v.y + p.c * v.z + p.d; }
+float PlaneDistance(const plat::Plane& p, const plat::Vec3& v) {
+    return p.a * v.x + p.b * v.y + p.c * v.z + p.d;
+}
 
 void PlaneNormalize(plat::Plane& p) {
     const float len = std::sqrt(p.a * p.a + p.b * p.b + p.c * p.c);
@@ -26,12 +28,12 @@ void BuildFrustumPlanes(plat::Plane out[6], const plat::Matrix& vp) {
     auto column = [&](int j, float s, int k) -> plat::Plane {
         return {m[0][k] + s * m[0][j], m[1][k] + s * m[1][j], m[2][k] + s * m[2][j], m[3][k] + s * m[3][j]};
     };
-    out[0] = column(0, 1, 3);   // left: column 3 + column 0
-    out[1] = column(0, -1, 3);  // right: column 3 - column 0
-    out[2] = column(1, -1, 3);  // top: column 3 - column 1
-    out[3] = column(1, 1, 3);   // bottom: column 3 + column 1
+    out[0] = column(0, 1, 3);                       // left: column 3 + column 0
+    out[1] = column(0, -1, 3);                      // right: column 3 - column 0
+    out[2] = column(1, -1, 3);                      // top: column 3 - column 1
+    out[3] = column(1, 1, 3);                       // bottom: column 3 + column 1
     out[4] = {m[0][2], m[1][2], m[2][2], m[3][2]};  // near: column 2
-    out[5] = column(2, -1, 3);  // far: column 3 - column 2
+    out[5] = column(2, -1, 3);                      // far: column 3 - column 2
     for (int i = 0; i < 6; ++i) PlaneNormalize(out[i]);
 }
 
@@ -50,7 +52,9 @@ bool SphereInFrustum(const plat::Plane planes[6], const plat::Vec3& centre, floa
     return true;
 }
 
-void MatrixIdentity(plat::Matrix& m) { plat::D3DXMatrixIdentity(&m); }
+void MatrixIdentity(plat::Matrix& m) {
+    plat::D3DXMatrixIdentity(&m);
+}
 
 void MatrixRotateYawPitchRoll(plat::Matrix& m, float yaw, float pitch, float roll) {
     plat::Matrix r;
@@ -62,7 +66,9 @@ void MatrixFromYawPitchRoll(plat::Matrix& out, float yaw, float pitch, float rol
     plat::D3DXMatrixRotationYawPitchRoll(&out, yaw, pitch, roll);
 }
 
-void MatrixTranslation(plat::Matrix& out, float x, float y, float z) { plat::D3DXMatrixTranslation(&out, x, y, z); }
+void MatrixTranslation(plat::Matrix& out, float x, float y, float z) {
+    plat::D3DXMatrixTranslation(&out, x, y, z);
+}
 
 void MatrixApplyScale(plat::Matrix& m, float sx, float sy, float sz) {
     for (auto& row : m.m) {
@@ -96,9 +102,13 @@ plat::Vec3& Vec3TransformCoord(plat::Vec3& v, const plat::Matrix& m) {
     return v;
 }
 
-float Vec3Dot(const plat::Vec3& a, const plat::Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float Vec3Dot(const plat::Vec3& a, const plat::Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
-float Vec3Length(const plat::Vec3& v) { return std::sqrt(Vec3Dot(v, v)); }
+float Vec3Length(const plat::Vec3& v) {
+    return std::sqrt(Vec3Dot(v, v));
+}
 
 void RectFToRect(const float in[4], Rect& out) {
     out.Set(SaturateToInt(in[0]), SaturateToInt(in[1]), SaturateToInt(in[2]), SaturateToInt(in[3]));

@@ -22,14 +22,24 @@ int64_t FakeCounter() {
 
 std::vector<std::string> g_events;
 
-void OnKeyDown(int k) { g_events.push_back("keydown " + std::to_string(k)); }
-void OnChar(int c) { g_events.push_back("char " + std::to_string(c)); }
+void OnKeyDown(int k) {
+    g_events.push_back("keydown " + std::to_string(k));
+}
+void OnChar(int c) {
+    g_events.push_back("char " + std::to_string(c));
+}
 void OnMouseDown(int x, int y, int b) {
     g_events.push_back("down " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(b));
 }
-void OnMouseUp(int, int, int b) { g_events.push_back("up " + std::to_string(b)); }
-void OnMouseMove(int x, int y, int) { g_events.push_back("move " + std::to_string(x) + "," + std::to_string(y)); }
-void OnWheel(int d) { g_events.push_back("wheel " + std::to_string(d)); }
+void OnMouseUp(int, int, int b) {
+    g_events.push_back("up " + std::to_string(b));
+}
+void OnMouseMove(int x, int y, int) {
+    g_events.push_back("move " + std::to_string(x) + "," + std::to_string(y));
+}
+void OnWheel(int d) {
+    g_events.push_back("wheel " + std::to_string(d));
+}
 
 }  // namespace
 
@@ -254,8 +264,8 @@ TEST_F(AppWindowTest, KeysAndCharactersReachTheCallbacks) {
     SDL_strlcpy(e.text.text, "\xC3\xA9", sizeof(e.text.text));  // e-acute
     SDL_PushEvent(&e);
     window->PumpMessages();
-    EXPECT_EQ(g_events, (std::vector<std::string>{"keydown 13", "char 13", "keydown 8", "char 8", "keydown 27",
-                                                   "char 27", "char 233"}));
+    EXPECT_EQ(g_events, (std::vector<std::string>{"keydown 13", "char 13", "keydown 8", "char 8",
+                                                  "keydown 27", "char 27", "char 233"}));
 }
 
 TEST_F(AppWindowTest, QuitEndsThePumpAndDestroyRunsTwice) {

@@ -240,7 +240,8 @@ TEST(D3dxMath, ProjectThenUnprojectReturnsThePoint) {
 }
 
 TEST(D3dxMath, QuaternionFromMatrixAndBack) {
-    const float angles[][3] = {{0.3f, -0.7f, 1.1f}, {3.1f, 0.1f, 0}, {0, 3.0f, 0}, {0, 0, -3.1f}, {1.5f, 1.5f, 1.5f}};
+    const float angles[][3] = {
+        {0.3f, -0.7f, 1.1f}, {3.1f, 0.1f, 0}, {0, 3.0f, 0}, {0, 0, -3.1f}, {1.5f, 1.5f, 1.5f}};
     for (const auto& a : angles) {
         Matrix m, back;
         D3DXMatrixRotationYawPitchRoll(&m, a[0], a[1], a[2]);

@@ -125,7 +125,7 @@ TEST_F(WindowTest, CharactersAsWindows1252) {
     PushKey(SDL_SCANCODE_ESCAPE, SDLK_ESCAPE, true);
     PushKey(SDL_SCANCODE_TAB, SDLK_TAB, true);
     PushText("a\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD");  // a, e-acute, euro sign, a CJK character
-    PushText("\xC3");                              // cut short: dropped
+    PushText("\xC3");                               // cut short: dropped
     Drain();
     EXPECT_EQ(Seen(WM_CHAR), (std::vector<uintptr_t>{13, 8, 27, 9, 'a', 0xE9, 0x80, '?'}));
 

@@ -25,8 +25,12 @@ const Vec3* Position(const Vec3* first, size_t stride, size_t i) {
 
 }  // namespace
 
-int32_t SaturateToInt(double v) { return Saturate<int32_t>(v); }
-int64_t SaturateToInt64(double v) { return Saturate<int64_t>(v); }
+int32_t SaturateToInt(double v) {
+    return Saturate<int32_t>(v);
+}
+int64_t SaturateToInt64(double v) {
+    return Saturate<int64_t>(v);
+}
 
 Matrix* D3DXMatrixIdentity(Matrix* out) {
     *out = kIdentity;
@@ -77,7 +81,9 @@ float DeterminantOf(const Minors& n) {
 
 }  // namespace
 
-float D3DXMatrixDeterminant(const Matrix* m) { return DeterminantOf(ComputeMinors(*m)); }
+float D3DXMatrixDeterminant(const Matrix* m) {
+    return DeterminantOf(ComputeMinors(*m));
+}
 
 Matrix* D3DXMatrixInverse(Matrix* out, float* det, const Matrix* a) {
     const Minors n = ComputeMinors(*a);
@@ -237,9 +243,13 @@ Matrix* D3DXMatrixShadow(Matrix* out, const Vec4* light, const Plane* plane) {
     return out;
 }
 
-float D3DXVec3Length(const Vec3* v) { return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z); }
+float D3DXVec3Length(const Vec3* v) {
+    return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z);
+}
 
-float D3DXVec3Dot(const Vec3* a, const Vec3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
+float D3DXVec3Dot(const Vec3* a, const Vec3* b) {
+    return a->x * b->x + a->y * b->y + a->z * b->z;
+}
 
 Vec3* D3DXVec3Cross(Vec3* out, const Vec3* a, const Vec3* b) {
     const Vec3 r{a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x};
@@ -305,8 +315,8 @@ Vec3* D3DXVec3Project(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix
     return out;
 }
 
-Vec3* D3DXVec3Unproject(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix* proj,
-                        const Matrix* view, const Matrix* world) {
+Vec3* D3DXVec3Unproject(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix* proj, const Matrix* view,
+                        const Matrix* world) {
     Matrix m = Combined(proj, view, world);
     D3DXMatrixInverse(&m, nullptr, &m);
     Vec3 n = *v;
@@ -314,9 +324,8 @@ Vec3* D3DXVec3Unproject(Vec3* out, const Vec3* v, const Viewport* vp, const Matr
         // An empty viewport axis maps everything to its centre.
         n.x = vp->width ? 2.0f * (v->x - static_cast<float>(vp->x)) / static_cast<float>(vp->width) - 1.0f
                         : 0.0f;
-        n.y = vp->height
-                  ? 1.0f - 2.0f * (v->y - static_cast<float>(vp->y)) / static_cast<float>(vp->height)
-                  : 0.0f;
+        n.y = vp->height ? 1.0f - 2.0f * (v->y - static_cast<float>(vp->y)) / static_cast<float>(vp->height)
+                         : 0.0f;
         const float range = vp->maxZ - vp->minZ;
         n.z = range != 0.0f ? (v->z - vp->minZ) / range : 0.0f;
     }
@@ -395,8 +404,7 @@ bool D3DXComputeBoundingBox(const Vec3* first, size_t count, size_t stride, Vec3
     return true;
 }
 
-bool D3DXComputeBoundingSphere(const Vec3* first, size_t count, size_t stride, Vec3* centre,
-                               float* radius) {
+bool D3DXComputeBoundingSphere(const Vec3* first, size_t count, size_t stride, Vec3* centre, float* radius) {
     *centre = Vec3{};
     *radius = 0;
     if (!first || count == 0 || stride < sizeof(Vec3)) return false;

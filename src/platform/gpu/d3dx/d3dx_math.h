@@ -60,8 +60,8 @@ Vec3* D3DXVec3TransformCoord(Vec3* out, const Vec3* v, const Matrix* m);
 Vec3* D3DXVec3Project(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix* proj, const Matrix* view,
                       const Matrix* world);
 // Screen (x, y, depth in the viewport's range) back to object space.
-Vec3* D3DXVec3Unproject(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix* proj,
-                        const Matrix* view, const Matrix* world);
+Vec3* D3DXVec3Unproject(Vec3* out, const Vec3* v, const Viewport* vp, const Matrix* proj, const Matrix* view,
+                        const Matrix* world);
 
 // Quaternions (x, y, z, w) of the same handedness as the matrices: the
 // matrix of a quaternion rotates row vectors the same way.
@@ -75,7 +75,6 @@ Quat* D3DXQuaternionSlerp(Quat* out, const Quat* a, const Quat* b, float t);
 // results) when there are no points or the stride is smaller than a Vec3.
 bool D3DXComputeBoundingBox(const Vec3* first, size_t count, size_t stride, Vec3* min, Vec3* max);
 // Centre = mean of the points, radius = the largest distance from it.
-bool D3DXComputeBoundingSphere(const Vec3* first, size_t count, size_t stride, Vec3* centre,
-                               float* radius);
+bool D3DXComputeBoundingSphere(const Vec3* first, size_t count, size_t stride, Vec3* centre, float* radius);
 
 }  // namespace plat
