@@ -2,6 +2,7 @@
 
 #include <clocale>
 
+#include "base/object_list.h"
 #include "base/stream.h"
 #include "base/string_pool.h"
 #include "script_test_support.h"
@@ -162,6 +163,21 @@ TEST_F(ObjectModelTest, CreationByClassWordAndClassTests) {
     delete o;
     EXPECT_EQ(ObjectFromHandle(handle), nullptr);  // stale handles are refused
     delete w;
+}
+
+TEST_F(ObjectModelTest, ObjectsLiveInObjectLists) {
+    ObjectList<Probe> list;
+    Probe* a = ListAppendNew(list);
+    Probe* b = ListFindOrAdd(list, CommonStrings().Intern("Door"));
+    a->name = CommonStrings().Intern("lamp");
+    EXPECT_EQ(ListFindByName(list, "DOOR"), b);
+    EXPECT_EQ(ListIndexOf(list, b), 1);
+    EXPECT_EQ(ObjectFromHandle(b->Handle()), b);
+    ListRemove(list, a);
+    delete a;
+    EXPECT_EQ(ListCount(list), 1u);
+    ListRemove(list, b);
+    delete b;
 }
 
 TEST_F(ObjectModelTest, PropertyTypesAndChangeBits) {
