@@ -65,11 +65,25 @@ private:
     enum class LoopEnd { kSourceDone, kStopNow };
 
     bool StartSource();
+    // Plays the started source until it ends or is switched away from;
+    // false when the worker was told to end at once.
+    bool PlaySource();
     LoopEnd WaitLoop();
     uint32_t DecodeSegment();
     void Refill(uint32_t segment_index);
     void FadeStep(bool* end_loop);
     float Volume();
+    void StartTail() {
+        end_ = End::kEnding;
+        tail_tick_ = plat::TickCount();
+    }
+    // The tail counts down in real time, whatever woke the worker.
+    bool TailDone() {
+        uint32_t now = plat::TickCount();
+        remaining_ms_ -= now - tail_tick_;
+        tail_tick_ = now;
+        return remaining_ms_ <= 0;
+    }
     void ApplyVolume(float v) { buffer_->SetVolume(v); }
     void Exit(bool finished);  // lock held
 
@@ -91,6 +105,7 @@ private:
     float factor_ = 0.0f;
     End end_ = End::kPlaying;
     int64_t remaining_ms_ = 0x7FFFFFFF;
+    uint32_t tail_tick_ = 0;
 };
 
 unsigned WorkerMain(void* arg) {
@@ -116,41 +131,63 @@ void StreamWorker::Run() {
             Exit(false);
             return;
         }
+        if (!PlaySource()) return;
+        std::unique_lock<std::mutex> lock(ch_.lock);
+        if (!ch_.switch_pending || ch_.queued_path.empty()) {
+            Exit(remaining_ms_ <= 0);
+            return;
+        }
+        ch_.current_path = ch_.queued_path;
+        ch_.current_sound = ch_.queued_sound;
+        ch_.current_loop = ch_.queued_loop;
+        ch_.current_start = ch_.queued_start;
+        ch_.current_volume = ch_.queued_volume;
+        std::copy(ch_.queued_position, ch_.queued_position + 3, ch_.current_position);
+        ch_.queued_path.clear();
+        ch_.queued_sound = nullptr;
+        ch_.switch_pending = false;
+        ch_.exiting = false;
+        // The queue these asked for has been taken.
+        ch_.commands.fetch_and(~(kStreamSwitch | kStreamFadeIn));
+        path_ = ch_.current_path;
+        loop_ = ch_.current_loop;
+        start_ = ch_.current_start;
+        lock.unlock();
+        fade_ = Fade::kIn;
+        opened = source_.OpenFile(path_.c_str(), loop_);
+    }
+}
+
+bool StreamWorker::PlaySource() {
+    for (;;) {
         LoopEnd how = WaitLoop();
         std::unique_lock<std::mutex> lock(ch_.lock);
         if (how == LoopEnd::kStopNow) {
             buffer_->Stop();
             Exit(false);
-            return;
+            return false;
+        }
+        // A Play of the current source that came while the loop was ending
+        // is not lost: it resumes the source, or restarts one that ended.
+        if ((ch_.commands.load() & kStreamFadeIn) && !ch_.switch_pending) {
+            ch_.commands.fetch_and(~kStreamFadeIn);
+            if (remaining_ms_ > 0) {
+                fade_ = Fade::kIn;
+                continue;
+            }
+            ch_.queued_path = ch_.current_path;
+            ch_.queued_sound = ch_.current_sound;
+            ch_.queued_loop = ch_.current_loop;
+            ch_.queued_start = ch_.current_start;
+            ch_.queued_volume = ch_.current_volume;
+            std::copy(ch_.current_position, ch_.current_position + 3, ch_.queued_position);
+            ch_.switch_pending = true;
         }
         ch_.exiting = true;  // a Play from now on queues its sound
         lock.unlock();
         buffer_->Stop();
         ch_.playing = false;
-        lock.lock();
-        if (ch_.switch_pending && !ch_.queued_path.empty()) {
-            ch_.current_path = ch_.queued_path;
-            ch_.current_sound = ch_.queued_sound;
-            ch_.current_loop = ch_.queued_loop;
-            ch_.current_start = ch_.queued_start;
-            ch_.current_volume = ch_.queued_volume;
-            std::copy(ch_.queued_position, ch_.queued_position + 3, ch_.current_position);
-            ch_.queued_path.clear();
-            ch_.queued_sound = nullptr;
-            ch_.switch_pending = false;
-            ch_.exiting = false;
-            // The queue these asked for has been taken.
-            ch_.commands.fetch_and(~(kStreamSwitch | kStreamFadeIn));
-            path_ = ch_.current_path;
-            loop_ = ch_.current_loop;
-            start_ = ch_.current_start;
-            lock.unlock();
-            fade_ = Fade::kIn;
-            opened = source_.OpenFile(path_.c_str(), loop_);
-            continue;
-        }
-        Exit(remaining_ms_ <= 0);
-        return;
+        return true;
     }
 }
 
@@ -251,7 +288,7 @@ bool StreamWorker::StartSource() {
     remaining_ms_ = 0x7FFFFFFF;
     if (got < segment_) {
         remaining_ms_ = static_cast<int64_t>(got) * 1000 / bytes_per_second_ + 100;
-        end_ = End::kEnding;
+        StartTail();
     }
     buffer_->Stop();
     buffer_->SetPosition(0);
@@ -308,16 +345,13 @@ StreamWorker::LoopEnd StreamWorker::WaitLoop() {
     bool end_loop = false;
     while (!end_loop) {
         int which = plat::WaitForEvents(events_, static_cast<int>(count_ + 1), 100);
+        if (end_ == End::kEnding && TailDone()) break;
         if (which == plat::kWaitTimeout) {
-            if (end_ == End::kEnding) {
-                remaining_ms_ -= 100;
-                if (remaining_ms_ <= 0) break;
-            }
             FadeStep(&end_loop);
             continue;
         }
         if (which > 0) {
-            if (end_ == End::kEndWritten) end_ = End::kEnding;
+            if (end_ == End::kEndWritten) StartTail();
             Refill(static_cast<uint32_t>(which) % count_);
             FadeStep(&end_loop);
             continue;
