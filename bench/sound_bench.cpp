@@ -24,7 +24,8 @@ constexpr uint32_t kBlock = 4410;  // 0.1 s
 const std::vector<std::vector<uint8_t>>& StreamFiles() {
     static std::vector<std::vector<uint8_t>> files = [] {
         std::vector<std::vector<uint8_t>> f;
-        for (int i = 0; i < kStreams; ++i) f.push_back(vorbis_tone::Tone(2, 44100, 4.0, 220.0 + 55 * i, 0.3f));
+        for (int i = 0; i < kStreams; ++i)
+            f.push_back(vorbis_tone::Tone(2, 44100, 4.0, 220.0 + 55 * i, 0.3f));
         return f;
     }();
     return files;
@@ -56,16 +57,15 @@ void BM_OvReadBaseline(benchmark::State& state) {
             int section;
             long left = 44100L * 4 * 4;  // 4 s of stereo 16-bit
             while (left > 0) {
-                long got = ov_read(&vf, pcm.data(), static_cast<int>(std::min<long>(left, pcm.size())), 0, 2, 1,
-                                   &section);
+                long got = ov_read(&vf, pcm.data(), static_cast<int>(std::min<long>(left, pcm.size())), 0, 2,
+                                   1, &section);
                 if (got <= 0) break;
                 left -= got;
             }
             ov_clear(&vf);
         }
     }
-    state.counters["x_realtime"] =
-        benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_OvReadBaseline)->Unit(benchmark::kMillisecond);
 
@@ -105,8 +105,7 @@ void BM_MixStreamsAndStatics(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(out.data());
     }
-    state.counters["x_realtime"] =
-        benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
     for (auto* r : rings) r->Release();
     statics.clear();
     for (auto* e : events) plat::DestroyEvent(e);
@@ -142,7 +141,8 @@ void BM_PlayToFirstSample(benchmark::State& state) {
     std::vector<int16_t> tone(4410, 8000);
     plat::WaveFormat format{plat::kWaveFormatPcm, 1, 44100, 88200, 2, 16};
     SoundBufferRecord* buffer = nullptr;
-    g_sound_device.CreateStaticBuffer(tone.data(), static_cast<uint32_t>(tone.size() * 2), format, 0, &buffer);
+    g_sound_device.CreateStaticBuffer(tone.data(), static_cast<uint32_t>(tone.size() * 2), format, 0,
+                                      &buffer);
     double worst = 0;
     for (auto _ : state) {
         buffer->Stop();

@@ -35,8 +35,8 @@ bool LoadStatic(Sound& sound, VorbisSource& source, bool is3d, const char* name)
     const int64_t total = source.TotalFrames();
     const int64_t bytes = total * channels * 2;
     if (total < 0 || bytes > kMaxStaticSoundBytes) {
-        LogPrintf("[ERROR] - SOUND : %s decodes to %lld bytes (at most %lld)", name, static_cast<long long>(bytes),
-                  static_cast<long long>(kMaxStaticSoundBytes));
+        LogPrintf("[ERROR] - SOUND : %s decodes to %lld bytes (at most %lld)", name,
+                  static_cast<long long>(bytes), static_cast<long long>(kMaxStaticSoundBytes));
         return false;
     }
     const int out_channels = is3d ? 1 : std::min(channels, 2);
@@ -87,7 +87,8 @@ bool Sound::Load(const char* path, bool is3d) {
 bool Sound::LoadFromMemory(const uint8_t* data, uint32_t bytes, bool is3d, const char* name) {
     Release();
     VorbisSource source;
-    return source.OpenMemory(data, bytes, false, name) && LoadStatic(*this, source, is3d, name ? name : "(memory)");
+    return source.OpenMemory(data, bytes, false, name) &&
+           LoadStatic(*this, source, is3d, name ? name : "(memory)");
 }
 
 bool Sound::BindStream(uint32_t index, const char* path) {

@@ -52,7 +52,7 @@ public:
     Sound* next_playing = nullptr;
 };
 
-extern float g_sfx_volume;         // master volume of static sounds
+extern float g_sfx_volume;          // master volume of static sounds
 extern uint8_t g_software_buffers;  // 1: static buffers ask for software mixing
 extern Sound* g_playing_sounds;     // static sounds started, newest first
 

@@ -1,15 +1,17 @@
 #include "media/sound_device.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "base/text.h"
+
 SoundDevice g_sound_device;
 
 int32_t VolumeToHundredths(float v) {
-    if (!(v > 0.0f)) return plat::kVolumeMin;  // also NaN
-    if (v >= 1.0f) return plat::kVolumeMax;
-    return static_cast<int32_t>(v * 10000.0f - 10000.0f);
+    if (std::isnan(v)) return plat::kVolumeMin;
+    return std::clamp(SaturateToInt(v * 10000.0 - 10000.0), plat::kVolumeMin, plat::kVolumeMax);
 }
 
 // ---- buffer wrapper -----------------------------------------------------
@@ -52,7 +54,9 @@ int32_t SoundBufferRecord::Play(uint32_t priority, uint32_t flags) {
     return buffer->Play(0, priority, flags);
 }
 
-int32_t SoundBufferRecord::Stop() { return buffer ? buffer->Stop() : plat::kSoundNotInitialized; }
+int32_t SoundBufferRecord::Stop() {
+    return buffer ? buffer->Stop() : plat::kSoundNotInitialized;
+}
 
 bool SoundBufferRecord::IsPlaying() {
     uint32_t status = 0;
@@ -164,14 +168,16 @@ int32_t SoundDevice::CreateStaticBuffer(const void* data, uint32_t size, const p
 }
 
 int32_t SoundDevice::CreateStreamingBuffer(const plat::WaveFormat& format, uint32_t segment, uint32_t count,
-                                           plat::Event* const* events, uint32_t flags, SoundBufferRecord** out) {
+                                           plat::Event* const* events, uint32_t flags,
+                                           SoundBufferRecord** out) {
     if (!out) return plat::kSoundInvalidParam;
     *out = nullptr;
     if (!system_) return plat::kSoundNotInitialized;
     if (segment == 0 || count == 0 || count > 16 || !events || segment > 0x10000000u / count)
         return plat::kSoundInvalidParam;
     plat::SoundBufferDesc desc;
-    desc.flags = flags | plat::kBufferGetCurrentPosition2 | plat::kBufferCtrlPositionNotify | plat::kBufferCtrlVolume;
+    desc.flags =
+        flags | plat::kBufferGetCurrentPosition2 | plat::kBufferCtrlPositionNotify | plat::kBufferCtrlVolume;
     desc.buffer_bytes = segment * count;
     desc.format = &format;
     plat::SoundBuffer* buffer = nullptr;

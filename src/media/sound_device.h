@@ -44,8 +44,8 @@ public:
 
     // A buffer holding a copy of data, with volume control; 0x80070057 for
     // null data or size 0.
-    int32_t CreateStaticBuffer(const void* data, uint32_t size, const plat::WaveFormat& format, uint32_t flags,
-                               SoundBufferRecord** out);
+    int32_t CreateStaticBuffer(const void* data, uint32_t size, const plat::WaveFormat& format,
+                               uint32_t flags, SoundBufferRecord** out);
     // A ring of count segments, each notification position (0, segment,
     // 2 * segment ...) signalling events[i].
     int32_t CreateStreamingBuffer(const plat::WaveFormat& format, uint32_t segment, uint32_t count,

@@ -11,7 +11,7 @@
 
 StreamChannel g_stream_channels[kStreamChannelCount];
 std::atomic<float> g_stream_channel_volumes[kStreamChannelCount] = {1.0f, 1.0f, 1.0f, 1.0f,
-                                                                   1.0f, 1.0f, 1.0f, 1.0f};
+                                                                    1.0f, 1.0f, 1.0f, 1.0f};
 std::atomic<float> g_stream_buffer_seconds{1.0f};
 std::atomic<uint32_t> g_stream_notify_count{3};
 std::atomic<uint32_t> g_finished_channel_mask{0};
@@ -20,7 +20,9 @@ namespace {
 
 constexpr int kStopWaitMs = 3000;
 
-uint32_t IndexOf(const StreamChannel& ch) { return static_cast<uint32_t>(&ch - g_stream_channels); }
+uint32_t IndexOf(const StreamChannel& ch) {
+    return static_cast<uint32_t>(&ch - g_stream_channels);
+}
 
 // Releases the buffers and events and resets the record; lock held, no
 // worker left that uses them.
@@ -249,8 +251,8 @@ bool StreamWorker::StartSource() {
         SoundBufferRecord* record = nullptr;
         int32_t r = segment * count > 0x10000000u ? plat::kSoundInvalidParam
                                                   : g_sound_device.CreateStreamingBuffer(
-                                                        format, static_cast<uint32_t>(segment), count, events_ + 1,
-                                                        out_channels_ > 1 ? 8u : 24u, &record);
+                                                        format, static_cast<uint32_t>(segment), count,
+                                                        events_ + 1, out_channels_ > 1 ? 8u : 24u, &record);
         if (plat::SoundFailed(r)) {
             LogPrintf("[ERROR] - STREAM SOUND[%u] : no buffer for %s (0x%08X)", index_, path_.c_str(),
                       static_cast<unsigned>(r));
@@ -281,7 +283,8 @@ bool StreamWorker::StartSource() {
 
     if (start_ != 0) {
         int64_t total = source_.TotalFrames();
-        if (total > 0) source_.SeekFrame(static_cast<int64_t>(static_cast<uint64_t>(rate) * start_ / 1000 % total));
+        if (total > 0)
+            source_.SeekFrame(static_cast<int64_t>(static_cast<uint64_t>(rate) * start_ / 1000 % total));
     }
     uint32_t got = DecodeSegment();
     end_ = End::kPlaying;
@@ -411,7 +414,9 @@ void StreamChannel::PostCommand(uint32_t bits) {
     PostCommandLocked(bits);
 }
 
-uint32_t TakeFinishedStreamChannels() { return g_finished_channel_mask.exchange(0); }
+uint32_t TakeFinishedStreamChannels() {
+    return g_finished_channel_mask.exchange(0);
+}
 
 void SetStreamChannelVolume(unsigned channel, float v) {
     if (channel >= kStreamChannelCount) return;
@@ -506,8 +511,8 @@ void StreamSetPosition(StreamChannel& ch, Sound* sound, const float* position) {
 
 bool StreamIsPlaying(StreamChannel& ch, const Sound* sound) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    return ch.running &&
-           (Matches(sound, ch.current_sound, ch.current_path) || Matches(sound, ch.queued_sound, ch.queued_path));
+    return ch.running && (Matches(sound, ch.current_sound, ch.current_path) ||
+                          Matches(sound, ch.queued_sound, ch.queued_path));
 }
 
 void StreamForget(Sound* sound) {

@@ -24,11 +24,11 @@ constexpr int kStreamChannelCount = 8;
 constexpr int kStreamMaxNotifications = 15;
 
 // Command bits.
-constexpr uint32_t kStreamSwitch = 1;    // end the current source, then start the queued one
-constexpr uint32_t kStreamStop = 2;      // end the worker at once
-constexpr uint32_t kStreamVolume = 4;    // apply the volume
-constexpr uint32_t kStreamFadeIn = 8;    // fade the current source (back) in
-constexpr uint32_t kStreamPosition = 16; // apply the 3-D position
+constexpr uint32_t kStreamSwitch = 1;     // end the current source, then start the queued one
+constexpr uint32_t kStreamStop = 2;       // end the worker at once
+constexpr uint32_t kStreamVolume = 4;     // apply the volume
+constexpr uint32_t kStreamFadeIn = 8;     // fade the current source (back) in
+constexpr uint32_t kStreamPosition = 16;  // apply the 3-D position
 
 struct StreamChannel {
     // Owned by the worker while it runs; released by StopAllStreamChannels.
@@ -75,7 +75,7 @@ extern StreamChannel g_stream_channels[kStreamChannelCount];
 
 // Settings read by buffers created afterwards (and by workers).
 extern std::atomic<float> g_stream_channel_volumes[kStreamChannelCount];
-extern std::atomic<float> g_stream_buffer_seconds;      // 1.0
+extern std::atomic<float> g_stream_buffer_seconds;     // 1.0
 extern std::atomic<uint32_t> g_stream_notify_count;    // 3
 extern std::atomic<uint32_t> g_finished_channel_mask;  // bit per channel number
 

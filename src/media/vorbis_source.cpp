@@ -24,10 +24,17 @@ int MemorySeek(void* source, ogg_int64_t offset, int whence) {
     auto* m = static_cast<VorbisMemoryFile*>(source);
     int64_t base;
     switch (whence) {
-        case SEEK_SET: base = 0; break;
-        case SEEK_CUR: base = m->position; break;
-        case SEEK_END: base = m->size; break;
-        default: return -1;
+        case SEEK_SET:
+            base = 0;
+            break;
+        case SEEK_CUR:
+            base = m->position;
+            break;
+        case SEEK_END:
+            base = m->size;
+            break;
+        default:
+            return -1;
     }
     // Clamped to the block, from the end too.
     if (offset > static_cast<int64_t>(m->size)) offset = m->size;
@@ -36,25 +43,38 @@ int MemorySeek(void* source, ogg_int64_t offset, int whence) {
     return 0;
 }
 
-int MemoryClose(void*) { return 0; }
+int MemoryClose(void*) {
+    return 0;
+}
 
-long MemoryTell(void* source) { return static_cast<long>(static_cast<VorbisMemoryFile*>(source)->position); }
+long MemoryTell(void* source) {
+    return static_cast<long>(static_cast<VorbisMemoryFile*>(source)->position);
+}
 
 // Where each channel of a file with more than two goes (Vorbis channel
 // order): L left, R right, C both at half, N nowhere (low frequency).
 const char* FoldRoles(int channels) {
     switch (channels) {
-        case 3: return "LCR";
-        case 4: return "LRLR";
-        case 5: return "LCRLR";
-        case 6: return "LCRLRN";
-        case 7: return "LCRLRCN";
-        case 8: return "LCRLRLRN";
-        default: return nullptr;  // beyond eight: alternately left and right
+        case 3:
+            return "LCR";
+        case 4:
+            return "LRLR";
+        case 5:
+            return "LCRLR";
+        case 6:
+            return "LCRLRN";
+        case 7:
+            return "LCRLRCN";
+        case 8:
+            return "LCRLRLRN";
+        default:
+            return nullptr;  // beyond eight: alternately left and right
     }
 }
 
-inline int16_t Clamp16(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
+inline int16_t Clamp16(int v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
 
 void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, int out_channels) {
     const char* roles = FoldRoles(in_channels);
@@ -69,8 +89,10 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
             left = right = 0;
             for (int c = 0; c < in_channels; ++c) {
                 char role = roles ? roles[c] : (c % 2 ? 'R' : 'L');
-                if (role == 'L') left += in[c];
-                else if (role == 'R') right += in[c];
+                if (role == 'L')
+                    left += in[c];
+                else if (role == 'R')
+                    right += in[c];
                 else if (role == 'C') {
                     left += in[c] / 2;
                     right += in[c] / 2;
@@ -132,9 +154,13 @@ void VorbisSource::Close() {
     file_.Close();
 }
 
-int64_t VorbisSource::TotalFrames() { return open_ ? ov_pcm_total(&vf_, -1) : -1; }
+int64_t VorbisSource::TotalFrames() {
+    return open_ ? ov_pcm_total(&vf_, -1) : -1;
+}
 
-bool VorbisSource::SeekFrame(int64_t frame) { return open_ && ov_pcm_seek(&vf_, frame) == 0; }
+bool VorbisSource::SeekFrame(int64_t frame) {
+    return open_ && ov_pcm_seek(&vf_, frame) == 0;
+}
 
 uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channels) {
     if (!open_ || !out || (out_channels != 1 && out_channels != 2)) return 0;
@@ -147,8 +173,8 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
         if (want == 0) break;
         int section = 0;
-        long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0, 2, 1,
-                           &section);
+        long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
+                           2, 1, &section);
         if (got == 0) break;
         if (got < 0) {
             // Holes and bad pages are skipped; a stream that only fails ends.
@@ -158,8 +184,10 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         failures = 0;
         info = ov_info(&vf_, section);
         int section_channels = info && info->channels > 0 ? info->channels : channels;
-        uint32_t frames = std::min<uint32_t>(static_cast<uint32_t>(got) / (section_channels * 2), max_frames - done);
-        Convert(scratch, frames, section_channels, out + static_cast<size_t>(done) * out_channels, out_channels);
+        uint32_t frames =
+            std::min<uint32_t>(static_cast<uint32_t>(got) / (section_channels * 2), max_frames - done);
+        Convert(scratch, frames, section_channels, out + static_cast<size_t>(done) * out_channels,
+                out_channels);
         done += frames;
     }
     return done;

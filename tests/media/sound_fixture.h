@@ -33,7 +33,8 @@ inline double Rms(const std::vector<int16_t>& s, int channel, size_t first = 0, 
     return n ? std::sqrt(sum / n) : 0.0;
 }
 
-inline std::string WriteOgg(const quild_test::TempDir& dir, const std::string& name, const std::vector<uint8_t>& ogg) {
+inline std::string WriteOgg(const quild_test::TempDir& dir, const std::string& name,
+                            const std::vector<uint8_t>& ogg) {
     std::string path = dir.file(name);
     quild_test::WriteFile(path, std::string(ogg.begin(), ogg.end()));
     return path;

@@ -19,7 +19,9 @@ inline float Sample(const uint8_t* frame, int channel, int bits) {
     return static_cast<float>(v);
 }
 
-float Length(const float* v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+float Length(const float* v) {
+    return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
 
 }  // namespace
 

@@ -26,9 +26,13 @@ bool ValidPcm(const WaveFormat& f) {
     return f.samples_per_sec >= 100 && f.samples_per_sec <= 200000;
 }
 
-float GainOf(int32_t volume) { return static_cast<float>(std::pow(10.0, volume / 2000.0)); }
+float GainOf(int32_t volume) {
+    return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
 
-bool Finite(float v) { return std::isfinite(v); }
+bool Finite(float v) {
+    return std::isfinite(v);
+}
 
 }  // namespace
 
@@ -78,7 +82,9 @@ SoundSystem::~SoundSystem() {
 
 // Buffers keep the mixer state alive on their own, so the device may be
 // released before them; they then mix for nobody.
-uint32_t SoundSystem::AddRef() { return ++refs_; }
+uint32_t SoundSystem::AddRef() {
+    return ++refs_;
+}
 
 uint32_t SoundSystem::Release() {
     uint32_t left = --refs_;
@@ -107,7 +113,8 @@ SoundResult SoundSystem::CreateSoundBuffer(const SoundBufferDesc& desc, SoundBuf
         if (desc.buffer_bytes != 0 || desc.format) return kSoundInvalidParam;
     } else {
         if (!desc.format || !ValidPcm(*desc.format)) return kSoundInvalidParam;
-        if (desc.buffer_bytes < desc.format->block_align || desc.buffer_bytes > 0x10000000u) return kSoundInvalidParam;
+        if (desc.buffer_bytes < desc.format->block_align || desc.buffer_bytes > 0x10000000u)
+            return kSoundInvalidParam;
         // 3-D buffers are mono.
         if ((desc.flags & kBufferCtrl3D) && desc.format->channels != 1) return kSoundInvalidParam;
     }
@@ -135,9 +142,13 @@ SoundResult SoundSystem::CreateSoundBuffer(const SoundBufferDesc& desc, SoundBuf
     return kSoundOk;
 }
 
-void SoundSystem::Render(int16_t* out, uint32_t frames) { core_->Render(out, frames); }
+void SoundSystem::Render(int16_t* out, uint32_t frames) {
+    core_->Render(out, frames);
+}
 
-uint32_t SoundSystem::DevicePeriodFrames() const { return core_->period_frames; }
+uint32_t SoundSystem::DevicePeriodFrames() const {
+    return core_->period_frames;
+}
 
 void SoundSystem::SetRenderObserver(RenderObserver observer, void* user) {
     std::lock_guard<std::mutex> guard(core_->lock);
@@ -156,7 +167,9 @@ SoundBuffer::~SoundBuffer() {
     delete state_;
 }
 
-uint32_t SoundBuffer::AddRef() { return ++state_->refs; }
+uint32_t SoundBuffer::AddRef() {
+    return ++state_->refs;
+}
 
 uint32_t SoundBuffer::Release() {
     uint32_t left = --state_->refs;
@@ -243,11 +256,14 @@ SoundResult SoundBuffer::Stop() {
 SoundResult SoundBuffer::GetStatus(uint32_t* status) {
     if (!status) return kSoundInvalidParam;
     std::lock_guard<std::mutex> guard(core_->lock);
-    *status = (state_->playing ? kStatusPlaying : 0) | (state_->playing && state_->looping ? kStatusLooping : 0);
+    *status =
+        (state_->playing ? kStatusPlaying : 0) | (state_->playing && state_->looping ? kStatusLooping : 0);
     return kSoundOk;
 }
 
-SoundResult SoundBuffer::Restore() { return kSoundOk; }  // a mixer buffer is never lost
+SoundResult SoundBuffer::Restore() {
+    return kSoundOk;
+}  // a mixer buffer is never lost
 
 SoundResult SoundBuffer::SetCurrentPosition(uint32_t offset) {
     if (state_->primary) return kSoundInvalidCall;
@@ -320,8 +336,12 @@ SoundResult SoundBuffer::Get3D(SoundBuffer3D** out) {
 
 // ---- 3-D buffers --------------------------------------------------------
 
-uint32_t SoundBuffer3D::AddRef() { return buffer_->AddRef(); }
-uint32_t SoundBuffer3D::Release() { return buffer_->Release(); }
+uint32_t SoundBuffer3D::AddRef() {
+    return buffer_->AddRef();
+}
+uint32_t SoundBuffer3D::Release() {
+    return buffer_->Release();
+}
 
 SoundResult SoundBuffer3D::SetMode(uint32_t mode, uint32_t apply) {
     if (mode != kMode3DNormal || apply != kApplyImmediate) return kSoundInvalidParam;
@@ -366,7 +386,9 @@ SoundResult SoundBuffer3D::GetPosition(float* x, float* y, float* z) {
 
 // ---- listener -----------------------------------------------------------
 
-uint32_t SoundListener::AddRef() { return ++refs_; }
+uint32_t SoundListener::AddRef() {
+    return ++refs_;
+}
 
 uint32_t SoundListener::Release() {
     uint32_t left = --refs_;

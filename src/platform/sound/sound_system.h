@@ -28,7 +28,9 @@ constexpr SoundResult kSoundNotInitialized = static_cast<int32_t>(0x800401F0u);
 constexpr SoundResult kSoundInvalidCall = static_cast<int32_t>(0x88780032u);
 constexpr SoundResult kSoundNoDriver = static_cast<int32_t>(0x88780078u);
 constexpr SoundResult kSoundBufferLost = static_cast<int32_t>(0x88780096u);
-inline bool SoundFailed(SoundResult r) { return r < 0; }
+inline bool SoundFailed(SoundResult r) {
+    return r < 0;
+}
 
 // Cooperative levels.
 constexpr uint32_t kSoundLevelNormal = 1;
@@ -79,7 +81,7 @@ struct WaveFormat {
 
 struct SoundBufferDesc {
     uint32_t flags = 0;
-    uint32_t buffer_bytes = 0;         // 0 for the primary buffer
+    uint32_t buffer_bytes = 0;           // 0 for the primary buffer
     const WaveFormat* format = nullptr;  // null for the primary buffer
 };
 
