@@ -1,5 +1,7 @@
 #include "render/camera.h"
 
+#include <new>
+
 #include "base/text.h"
 #include "render/display_mode.h"
 #include "render/geometry.h"
@@ -21,7 +23,35 @@ plat::Viewport DeviceViewport() {
 
 }  // namespace
 
-Camera::Camera() {
+ClassDescriptor Camera::s_descriptor;
+
+namespace {
+// Built before every other class initializer (the camera is the first
+// global of the program).
+Camera::Camera_Initializer g_camera_initializer;
+}  // namespace
+
+Camera::Camera_Initializer::Camera_Initializer() : EObject_Initializer(&Camera::s_descriptor) {}
+
+EObject* Camera::Camera_Initializer::Create() {
+    void* block = Camera::operator new(sizeof(Camera));
+    return block ? new (block) Camera() : nullptr;
+}
+
+void Camera::Camera_Initializer::RegisterProperties() {
+    ClassDescriptor& d = Camera::s_descriptor;
+    d.AddProperty("ortho", kPropertyBool, ObjectFieldOffset(&Camera::ortho));
+    d.AddProperty("fov", kPropertyFloat, ObjectFieldOffset(&Camera::fov));
+    d.AddProperty("znear", kPropertyFloat, ObjectFieldOffset(&Camera::znear));
+    d.AddProperty("zfar", kPropertyFloat, ObjectFieldOffset(&Camera::zfar));
+    d.AddProperty("aspect", kPropertyFloat, ObjectFieldOffset(&Camera::aspect));
+    d.AddProperty("eye", kPropertyVector, ObjectFieldOffset(&Camera::eye));
+    d.AddProperty("lookAt", kPropertyVector, ObjectFieldOffset(&Camera::lookAt));
+    d.AddConstant("class", "view");
+    d.AddConstant("name", "Camera");
+}
+
+Camera::Camera() : EObject(&s_descriptor) {
     SetDefaults();
 }
 
