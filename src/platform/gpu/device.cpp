@@ -1117,7 +1117,9 @@ uint32_t Device::SelectProgram(uint32_t f) {
     const bool pre = (f & fvf::PositionMask) == fvf::XYZRHW;
     FfpProgram* prog = nullptr;
     uint32_t units = 0;
-    if (pixelShader_ && (vertexShader_ ? !pre : true)) {
+    if (pixelShader_) {
+        // Pre-transformed vertices skip a bound vertex stage: our own
+        // pass-through stage feeds the pixel stage.
         VertexShader* vs = pre ? nullptr : vertexShader_;
         uint32_t variant = vs ? 0 : (1u | (pre ? 2u : 0u) | ((f & fvf::Diffuse) ? 4u : 0u) |
                                      ((f & fvf::Specular) ? 8u : 0u) | ((f & fvf::TexCountMask) ? 16u : 0u));
@@ -1230,7 +1232,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
         }
         ++stats_.stateCalls;
     }
-    if (pixelShader_ && prog != nullptr && (vertexShader_ ? !pre : true)) {
+    if (pixelShader_) {
         if (vertexShader_ && !pre) UploadShaderConstants(vertexShader_, 0);
         UploadShaderConstants(pixelShader_, 1);
     }
