@@ -13,14 +13,15 @@ namespace plat::gpu {
 
 namespace {
 
-// Zeroed memory that the system hands out lazily, so a large texture whose
-// copy is filled at once does not pay for clearing it first.
-std::unique_ptr<uint8_t[]> ZeroedBytes(size_t n) {
-    // operator new[] pairs with the unique_ptr's delete[]; value-initialise.
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[n ? n : 1]());
-}
+ByteCopy ZeroedBytes(size_t n) { return ByteCopy(static_cast<uint8_t*>(std::calloc(n ? n : 1, 1))); }
+
+// Texture levels are written by their first lock or cleared before their
+// first upload, so they need not be cleared when made.
+ByteCopy UnclearedBytes(size_t n) { return ByteCopy(static_cast<uint8_t*>(std::malloc(n ? n : 1))); }
 
 }  // namespace
+
+void FreeBytes::operator()(uint8_t* p) const { std::free(p); }
 
 uint32_t Unknown::AddRef() { return ++refs_; }
 
@@ -158,6 +159,7 @@ bool BaseTexture::Init() {
     surfaces_.assign(slots, nullptr);
     lockedMask_.assign(slots, 0);
     uploaded_.assign(slots, 0);
+    written_.assign(slots, 0);
     if (usage_ & kUsageRenderTarget) {
         // Render targets live on the GPU only; allocate every level now.
         for (uint32_t f = 0; f < faces_; ++f) {
@@ -174,7 +176,7 @@ bool BaseTexture::Init() {
     for (uint32_t f = 0; f < faces_; ++f) {
         for (uint32_t l = 0; l < levels_; ++l) {
             size_t bytes = size_t(FormatPitch(format_, LevelWidth(l))) * FormatRows(format_, LevelHeight(l));
-            copies_[Slot(f, l)] = ZeroedBytes(bytes);
+            copies_[Slot(f, l)] = UnclearedBytes(bytes);
             if (!copies_[Slot(f, l)]) return false;
         }
     }
@@ -210,9 +212,17 @@ void BaseTexture::Upload(uint32_t face, uint32_t level) {
 }
 
 void BaseTexture::EnsureUploaded() {
+    if (copies_.empty()) return;
     for (uint32_t f = 0; f < faces_; ++f)
-        for (uint32_t l = 0; l < levels_; ++l)
-            if (!uploaded_[Slot(f, l)] && !copies_.empty()) Upload(f, l);
+        for (uint32_t l = 0; l < levels_; ++l) {
+            const size_t slot = Slot(f, l);
+            if (uploaded_[slot]) continue;
+            if (!written_[slot])
+                std::memset(copies_[slot].get(), 0,
+                            size_t(FormatPitch(format_, LevelWidth(l))) * FormatRows(format_, LevelHeight(l)));
+            written_[slot] = 1;
+            Upload(f, l);
+        }
 }
 
 Result BaseTexture::GetLevelDesc(uint32_t level, SurfaceDesc* desc) const {
@@ -231,6 +241,11 @@ Result BaseTexture::LockLevel(uint32_t face, uint32_t level, LockedRect* locked,
     size_t slot = Slot(face, level);
     if (lockedMask_[slot]) return kInvalidCall;
     const uint32_t pitch = FormatPitch(format_, LevelWidth(level));
+    if (!written_[slot] && rect) {
+        // A partial first lock: the rest of the level reads as zero.
+        std::memset(copies_[slot].get(), 0, size_t(pitch) * FormatRows(format_, LevelHeight(level)));
+    }
+    written_[slot] = 1;
     size_t offset = 0;
     if (rect) {
         if (rect->left < 0 || rect->top < 0 || rect->right > int32_t(LevelWidth(level)) ||

@@ -13,6 +13,13 @@ namespace plat::gpu {
 
 class Device;
 class BaseTexture;
+
+// Memory copies of lockable resources: calloc'd, so large ones start as
+// untouched zero pages instead of being cleared first.
+struct FreeBytes {
+    void operator()(uint8_t* p) const;
+};
+using ByteCopy = std::unique_ptr<uint8_t[], FreeBytes>;
 namespace hlsl {
 class ShaderCode;
 }
@@ -103,9 +110,10 @@ protected:
     uint32_t faces_ = 1;
     uint32_t glTexture_ = 0;
     uint32_t glTarget_ = 0;
-    std::vector<std::unique_ptr<uint8_t[]>> copies_;  // per face and level, managed textures
+    std::vector<ByteCopy> copies_;  // per face and level, managed textures
     std::vector<uint8_t> lockedMask_;
     std::vector<uint8_t> uploaded_;
+    std::vector<uint8_t> written_;  // locked at least once (else cleared before upload)
     std::vector<Surface*> surfaces_;
 };
 
@@ -151,7 +159,7 @@ private:
     ~VertexBuffer() override;
     void DropGpu() override;
     VertexBufferDesc desc_;
-    std::unique_ptr<uint8_t[]> copy_;
+    ByteCopy copy_;
     uint32_t glBuffer_ = 0;
     uint32_t lockOffset_ = 0, lockSize_ = 0;
     bool locked_ = false, dirty_ = false, everUploaded_ = false;
@@ -171,7 +179,7 @@ private:
     void DropGpu() override;
     uint32_t size_, usage_, format_;
     Pool pool_;
-    std::unique_ptr<uint8_t[]> copy_;
+    ByteCopy copy_;
     uint32_t glBuffer_ = 0;
     uint32_t lockOffset_ = 0, lockSize_ = 0;
     bool locked_ = false, dirty_ = false, everUploaded_ = false;
