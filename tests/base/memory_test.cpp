@@ -1,0 +1,130 @@
+#include "base/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+bool AllBytes(const void* p, size_t n, uint8_t v) {
+    auto* b = static_cast<const uint8_t*>(p);
+    for (size_t i = 0; i < n; ++i)
+        if (b[i] != v) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(ObjectPool, SizeClassBoundaryBetweenPoolAndGlobalAllocator) {
+    void* pooled = ObjectPool::Alloc(ObjectPool::kMaxPooled);
+    void* global = ObjectPool::Alloc(ObjectPool::kMaxPooled + 1);
+    EXPECT_FALSE(MemIsBlock(pooled));
+    EXPECT_TRUE(MemIsBlock(global));
+    EXPECT_TRUE(AllBytes(global, ObjectPool::kMaxPooled + 1, 0));
+    ObjectPool::Free(global, ObjectPool::kMaxPooled + 1);
+    ObjectPool::Free(pooled, ObjectPool::kMaxPooled);
+    EXPECT_EQ(ObjectPool::Alloc(0), nullptr);
+}
+
+TEST(ObjectPool, FreedBlocksAreFilledAndComeBackZeroed) {
+    auto* a = static_cast<uint8_t*>(ObjectPool::Alloc(40));  // class 3: 48 bytes
+    std::memset(a, 0x55, 48);
+    ObjectPool::Free(a, 40);
+    EXPECT_TRUE(AllBytes(a + 16, 40 - 16, kPoolFillByte));  // past the free-list words
+    EXPECT_TRUE(ObjectPool::IsFreed(a, 40));
+    auto* b = static_cast<uint8_t*>(ObjectPool::Alloc(33));  // same class
+    EXPECT_EQ(a, b);
+    EXPECT_TRUE(AllBytes(b, 48, 0));
+    EXPECT_FALSE(ObjectPool::IsFreed(b, 33));
+    ObjectPool::Free(b, 33);
+}
+
+TEST(ObjectPool, DoubleFreeNeverHandsTheBlockOutTwice) {
+    size_t before = ObjectPool::DoubleFrees();
+    void* a = ObjectPool::Alloc(24);
+    ObjectPool::Free(a, 24);
+    ObjectPool::Free(a, 24);
+    EXPECT_EQ(ObjectPool::DoubleFrees(), before + 1);
+    void* x = ObjectPool::Alloc(24);
+    void* y = ObjectPool::Alloc(24);
+    EXPECT_NE(x, y);
+    ObjectPool::Free(x, 24);
+    ObjectPool::Free(y, 24);
+
+    void* r = ObjectPool::NewRecord(64);
+    auto* h = static_cast<PoolRecordHeader*>(r);
+    EXPECT_EQ(h->size, 64u);
+    EXPECT_EQ(h->self, r);
+    ObjectPool::DeleteRecord(r);
+    ObjectPool::DeleteRecord(r);
+    EXPECT_EQ(ObjectPool::DoubleFrees(), before + 2);
+}
+
+TEST(ChunkArena, OversizeBlocksAndRewind) {
+    ChunkArena arena(256);
+    auto* a = static_cast<uint8_t*>(arena.Alloc(10));  // rounds to 16
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 8, 0u);
+    EXPECT_EQ(arena.UsedBytes(), 16u);
+    auto* big = static_cast<uint8_t*>(arena.Alloc(1000));
+    EXPECT_TRUE(AllBytes(big, 1000, 0));
+    auto* b = static_cast<uint8_t*>(arena.Alloc(8));
+    EXPECT_EQ(b, a + 16);  // continues in the chunk that was current
+    EXPECT_EQ(arena.UsedBytes(), 16u + 1000u + 8u);
+
+    // Fill the first chunk so a second one is chained, then rewind.
+    for (int i = 0; i < 40; ++i) arena.Alloc(8);
+    arena.Rewind();
+    // The oversize block became the first chunk; it is reused from 0 and
+    // the chunks after it keep their counts until reached again.
+    size_t after_rewind = arena.UsedBytes();
+    void* c = arena.Alloc(8);
+    EXPECT_NE(c, nullptr);
+    EXPECT_EQ(arena.UsedBytes(), after_rewind + 8);
+    arena.FreeAll();
+    EXPECT_EQ(arena.UsedBytes(), 0u);
+    EXPECT_NE(arena.Alloc(4), nullptr);  // starts afresh
+}
+
+TEST(GlobalAllocator, AlignedZeroedAndForeignPointersIgnored) {
+    auto* p = static_cast<uint8_t*>(MemAlloc(100));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+    EXPECT_TRUE(AllBytes(p, 100, 0));
+    size_t foreign = MemForeignFrees();
+    MemFree(p + 16);  // inside the block, not its start
+    MemFree(p + 3);
+    EXPECT_EQ(MemForeignFrees(), foreign + 2);
+    EXPECT_TRUE(MemIsBlock(p));
+    MemFree(p);
+    MemFree(nullptr);
+    EXPECT_EQ(MemForeignFrees(), foreign + 2);
+}
+
+TEST(GlobalAllocator, EightThreadsEndAtTheStartingTotal) {
+    size_t start = MemTotalAllocated();
+    std::vector<std::thread> threads;
+    std::vector<void*> handoff(8 * 500);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &handoff] {
+            std::vector<void*> mine;
+            for (int i = 0; i < 2000; ++i) {
+                mine.push_back(MemAlloc(static_cast<size_t>(i % 200 + 1)));
+                if (mine.size() > 64) {
+                    MemFree(mine.front());
+                    mine.erase(mine.begin());
+                }
+            }
+            for (void* p : mine) MemFree(p);
+            // Blocks freed later by another thread.
+            for (int i = 0; i < 500; ++i) handoff[t * 500 + i] = MemAlloc(48);
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_GT(MemTotalAllocated(), start);
+    std::thread other([&handoff] {
+        for (void* p : handoff) MemFree(p);
+    });
+    other.join();
+    EXPECT_EQ(MemTotalAllocated(), start);
+}
