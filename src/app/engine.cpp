@@ -18,7 +18,7 @@
 #include "platform/window.h"
 #include "render/camera.h"
 #include "render/display_mode.h"
-#include "render/render_device.h"
+#include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_cache.h"
@@ -34,9 +34,9 @@ Engine* g_engine_instance = nullptr;
 char g_build_mode[32] = "final";
 const char* g_command_line = "";
 
-// The console font lives in the fonts list under this name (fonts arrive
-// with their own code; until then there is none).
-GameFont* FindConsoleFont(Engine* e) { return ListFindByName(e->fonts, "console"); }
+// The console font is the font named "console" in the fonts list; the list
+// holds no fonts until the font class is built, so there is none yet.
+GameFont* FindConsoleFont(Engine*) { return nullptr; }
 
 void GiveConsoleItsRect(Engine* e) {
     if (!g_console) return;
@@ -177,7 +177,7 @@ bool DisplayInit(bool reset) {
         // The resource budget (half the memory, 256 to 512 MiB) is handed to
         // the resource manager once it exists.
         LogPrintf("[DIRECT3D9 %s] %dx%dx%d\n", g_requestedDisplayMode.fullScreen ? "FULL SCREEN" : "WINDOWED",
-                  g_requestedDisplayMode.width, g_requestedDisplayMode.height, 32);
+                  g_requestedDisplayMode.width, g_requestedDisplayMode.height, g_requestedDisplayMode.bitsPerPixel);
         if (Injected("window") || !e->window->Create()) return Fail(e, "[FAILED] - DIRECT3D9 CREATE", kInitWindow, "Error initializing Direct3D Window.");
         device = g_renderDevice;
         if (!device) return Fail(e, "[FAILED] - DIRECT3D9 CREATE", kInitWindow, "Error initializing Direct3D Window.");
@@ -188,13 +188,15 @@ bool DisplayInit(bool reset) {
         if (!e->window->Reset()) return Fail(e, "[FAILED] - DIRECT3D9 RESET", kInitWindow, "Error reseting Direct3D Window!");
         device = g_renderDevice;
         LogPrintf("[DIRECT3D9 - RESET %s] %dx%dx%d\n", g_requestedDisplayMode.fullScreen ? "FULL SCREEN" : "WINDOWED",
-                  g_requestedDisplayMode.width, g_requestedDisplayMode.height, 32);
+                  g_requestedDisplayMode.width, g_requestedDisplayMode.height,
+                  static_cast<D3DRenderDevice*>(device)->bitsPerPixel);
     }
 
     e->window->SetFrameLimit(0);
     e->shadersSupported = true;
     e->shadersOn = g_display_useshaders.Get();
-    uint32_t vs = device->VertexShaderVersion(), ps = device->PixelShaderVersion();
+    auto* d3d = static_cast<D3DRenderDevice*>(device);
+    uint32_t vs = d3d->vertexShaderVersion, ps = d3d->pixelShaderVersion;
     if (vs < 0x200) {
         LogPrintf("[VERTEX SHADER 2.0] - NOT SUPPORTED[%d.%d]", vs >> 8, vs & 0xFF);
         e->shadersSupported = e->shadersOn = false;
@@ -203,7 +205,7 @@ bool DisplayInit(bool reset) {
         LogPrintf("[PIXEL SHADER 2.0] - NOT SUPPORTED[%d.%d]", ps >> 8, ps & 0xFF);
         e->shadersSupported = e->shadersOn = false;
     }
-    if (const char* warnings = device->Warnings(); warnings && *warnings) LogPrintf("[D3D WARNINGS]\r\n%s", warnings);
+    if (const char* warnings = e->window->GetDeviceWarnings()) LogPrintf("[D3D WARNINGS]\r\n%s", warnings);
 
     int w = e->screenRect.w, h = e->screenRect.h;
     LogPrintf("[CREATING RENDERTAGRET]");

@@ -143,6 +143,10 @@ bool DisplayInit(bool reset);
 // One frame; false ends the game loop.
 bool FrameTick();
 
+// Calls "OnGameSoundChannelFinished(%d)" for each stream channel that
+// finished since the last frame, lowest first.
+void ReportFinishedSoundChannels();
+
 // The statement string pool.
 StringPool& StatementStrings();
 

@@ -11,7 +11,7 @@
 #include "media/stream_channel.h"
 #include "platform/guard.h"
 #include "platform/system.h"
-#include "render/render_device.h"
+#include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 
 namespace {
@@ -27,13 +27,17 @@ bool IdleFrame(Engine* e) {
     return e->window ? e->window->PumpMessages() : true;
 }
 
-void ReportFinishedChannels() {
+}  // namespace
+
+void ReportFinishedSoundChannels() {
     // Read and cleared in one step, so a channel finishing meanwhile is not
     // lost.
     uint32_t finished = TakeFinishedStreamChannels();
     for (int i = 0; i < 8; ++i)
         if (finished & (1u << i)) ScriptCall("OnGameSoundChannelFinished(%d)", i + 1);
 }
+
+namespace {
 
 // Tests raise a fault in frame N with QUILD_FAULT_IN_FRAME=N.
 void InjectedFault() {
@@ -79,9 +83,9 @@ bool FrameTick() {
     // Without a video or a scene the screen is cleared.
     if (!e->currentVideo && !e->currentScene) device->Clear(0);
 
-    ReportFinishedChannels();
+    ReportFinishedSoundChannels();
     ScriptCall("OnGameRender()");
-    ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(device->RefreshRate())));
+    ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));
     if (g_console && g_console->IsVisible()) g_console->Draw();
     device->EndScene();
     e->window->EndFrame();

@@ -5,17 +5,42 @@
 #include "base/text.h"
 #include "render/display_mode.h"
 #include "render/geometry.h"
+#include "render/render_device.h"
 #include "render/vector_math.h"
 
 namespace {
 
 // The render device's side of the camera: transforms 1 (view) and 2
-// (projection) and the viewport.
-// TODO(device): route these three to the render device once it exists.
-void DeviceSetTransform(int /*which*/, const plat::Matrix& /*m*/) {}
-void DeviceSetViewport(const plat::Viewport& /*vp*/) {}
+// (projection) and the viewport. Without a device (before the display
+// exists) the viewport is the requested display mode's.
+void DeviceSetTransform(int which, const plat::Matrix& m) {
+    if (g_renderDevice) g_renderDevice->SetTransform(which, m);
+}
+
+// The device's viewport record and the math library's have the same fields.
+template <class To, class From>
+To CopyViewport(const From& from) {
+    To to;
+    to.x = from.x;
+    to.y = from.y;
+    to.width = from.width;
+    to.height = from.height;
+    to.minZ = from.minZ;
+    to.maxZ = from.maxZ;
+    return to;
+}
+
+void DeviceSetViewport(const plat::Viewport& vp) {
+    if (g_renderDevice) g_renderDevice->SetViewport(CopyViewport<RenderViewport>(vp));
+}
+
 plat::Viewport DeviceViewport() {
     plat::Viewport vp;
+    if (g_renderDevice) {
+        RenderViewport r;
+        g_renderDevice->GetViewport(&r);
+        return CopyViewport<plat::Viewport>(r);
+    }
     vp.width = static_cast<uint32_t>(g_requestedDisplayMode.width > 0 ? g_requestedDisplayMode.width : 0);
     vp.height = static_cast<uint32_t>(g_requestedDisplayMode.height > 0 ? g_requestedDisplayMode.height : 0);
     return vp;
@@ -35,7 +60,7 @@ Camera::Camera_Initializer::Camera_Initializer() : EObject_Initializer(&Camera::
 
 EObject* Camera::Camera_Initializer::Create() {
     void* block = Camera::operator new(sizeof(Camera));
-    return block ? new (block) Camera() : nullptr;
+    return block ? ::new (block) Camera() : nullptr;
 }
 
 void Camera::Camera_Initializer::RegisterProperties() {

@@ -9,7 +9,6 @@ extern "C" {
 #include "base/log.h"
 #include "base/string_pool.h"
 #include "render/display_mode.h"
-#include "render/render_device.h"
 #include "script/script_function.h"
 
 namespace {
@@ -19,19 +18,15 @@ const char* ArgText(lua_State* L, int index) { return lua_isstring(L, index) ? l
 
 // ge_resetdisplay(width, height, bits, fullscreen, multisample, title, refresh)
 int ResetDisplay(lua_State* L) {
-    DisplaySettings s;
-    s.width = ArgInt(L, 1);
-    s.height = ArgInt(L, 2);
-    s.bits = ArgInt(L, 3);
-    s.fullScreen = lua_toboolean(L, 4) != 0;
-    s.multisample = ArgInt(L, 5);
-    s.title = CommonStrings().Intern(ArgText(L, 6) ? ArgText(L, 6) : "");
-    s.refreshRate = ArgInt(L, 7);
-    g_displaySettings = s;
-    g_requestedDisplayMode.width = s.width;
-    g_requestedDisplayMode.height = s.height;
-    g_requestedDisplayMode.fullScreen = s.fullScreen;
-    g_requestedDisplayMode.title = s.title ? s.title : "";
+    RequestedDisplayMode& mode = g_requestedDisplayMode;
+    mode.width = ArgInt(L, 1);
+    mode.height = ArgInt(L, 2);
+    mode.bitsPerPixel = ArgInt(L, 3);
+    mode.fullScreen = lua_toboolean(L, 4) != 0;
+    mode.multisample = ArgInt(L, 5);
+    const char* title = CommonStrings().Intern(ArgText(L, 6) ? ArgText(L, 6) : "");
+    mode.title = title ? title : "";
+    mode.refreshRate = ArgInt(L, 7);
 
     Engine* e = CurrentEngine();
     if (!e) {

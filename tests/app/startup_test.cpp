@@ -7,14 +7,14 @@
 
 namespace {
 
-const char* kTrace = R"(
+const char* kTrace = R"lua(
 function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
-)";
+)lua";
 
 std::string Main(const std::string& body) { return std::string(kTrace) + body; }
 
-const char* kOpenDisplay = R"(ge_resetdisplay(640, 480, 32, false, 0, "Test", 0)
-)";
+const char* kOpenDisplay = R"lua(ge_resetdisplay(640, 480, 32, false, 0, "Test", 0)
+)lua";
 
 // Quits after n frames.
 std::string QuitAfter(int n) {
@@ -77,7 +77,7 @@ TEST(Startup, AFailingMainEndsTheProgram) {
 TEST(Startup, DisplayResetRerunsMainWithoutSoundOrMemoryLines) {
     // "main" asks for the display every time it runs; the frame asks for one
     // reset. The rerun's own request is ignored with a warning.
-    std::string body = std::string(kOpenDisplay) + R"(
+    std::string body = std::string(kOpenDisplay) + R"lua(
 trace('main')
 if not frames then
   frames = 0
@@ -87,7 +87,7 @@ if not frames then
     if frames == 5 then quit() end
   end
 end
-)";
+)lua";
     EngineRun run = RunEngine(Main(body));
     ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
     EXPECT_EQ(run.trace, "main\nmain\n");
@@ -123,7 +123,7 @@ TEST(Startup, InjectedInitFailuresGiveTheirCodeAndText) {
 }
 
 TEST(Startup, StatementQueueWaitsOrRunsTheNextFrame) {
-    std::string body = std::string(kOpenDisplay) + R"(
+    std::string body = std::string(kOpenDisplay) + R"lua(
 frames = 0
 function OnGameUpdate(dt)
   frames = frames + 1
@@ -132,13 +132,13 @@ function OnGameUpdate(dt)
   if frames == 4 then ge_task("trace('c');;trace('d')") end
   if frames == 8 then quit() end
 end
-)";
+)lua";
     EngineRun run = RunEngine(Main(body));
     ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
     // a runs in the frame after it was queued; b waits for something to
     // end. A second task queued meanwhile waits too.
     EXPECT_EQ(run.trace, "frame 1\na\nframe 2\nframe 3\nframe 4\nframe 5\nframe 6\nframe 7\nframe 8\n");
-    std::string second = std::string(kOpenDisplay) + R"(
+    std::string second = std::string(kOpenDisplay) + R"lua(
 frames = 0
 function OnGameUpdate(dt)
   frames = frames + 1
@@ -146,19 +146,19 @@ function OnGameUpdate(dt)
   if frames == 1 then ge_task("trace('c');;trace('d')") end
   if frames == 5 then quit() end
 end
-)";
+)lua";
     run = RunEngine(Main(second));
     EXPECT_EQ(run.trace, "frame 1\nc\nframe 2\nd\nframe 3\nframe 4\nframe 5\n");
 }
 
 TEST(Startup, CommandLineAndBuildReachScripts) {
-    std::string body = std::string(kOpenDisplay) + R"(
+    std::string body = std::string(kOpenDisplay) + R"lua(
 trace(ge_getcmdline())
 trace(ge_getbuild())
 ge_setbuild("debug")
 trace(ge_getbuild())
 quit()
-)";
+)lua";
     EngineRun run = RunEngine(Main(body), {}, "-level 3");
     EXPECT_EQ(run.trace, "-level 3\nfinal\ndebug\n");
 }
