@@ -5,6 +5,8 @@
 
 #include "base/text.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
+#include "platform/gpu/device.h"
+#include "render/d3d_render_device.h"
 
 namespace {
 
@@ -143,4 +145,17 @@ bool RayIntersectsBox(const plat::Vec3& boxMin, const plat::Vec3& boxMax, const 
     }
     if (distance) *distance = tnear;
     return true;
+}
+
+void DrawWireBox(const plat::Vec3& c, float hx, float hy, float hz, uint32_t argb) {
+    auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
+    if (!device || !device->GetDevice()) return;
+    const float x0 = c.x - hx, x1 = c.x + hx, y0 = c.y - hy, y1 = c.y + hy, z0 = c.z - hz, z1 = c.z + hz;
+    const float corners[8][3] = {{x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0},
+                                 {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}};
+    static const uint16_t kEdges[24] = {0, 1, 1, 2, 2, 3, 3, 0, 4, 5, 5, 6, 6, 7, 7, 4, 0, 4, 1, 5, 2, 6, 3, 7};
+    device->SetRenderMode(0, argb);
+    device->FlushBatch();
+    device->GetDevice()->DrawIndexedPrimitiveUP(plat::gpu::PrimitiveType::LineList, 0, 8, 12, kEdges,
+                                                plat::gpu::fmt::Index16, corners, 12);
 }

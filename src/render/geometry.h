@@ -42,3 +42,8 @@ void BuildCubeVertices(CubeVertex out[24], float scale, float u0, float v0, floa
 // goes to distance when given.
 bool RayIntersectsBox(const plat::Vec3& boxMin, const plat::Vec3& boxMax, const plat::Vec3& origin,
                       const plat::Vec3& direction, float* distance);
+
+// The 12 edges of an axis-aligned box of centre c and half sizes (hx, hy,
+// hz), drawn at once as an indexed line list in one colour under the
+// current world transform.
+void DrawWireBox(const plat::Vec3& c, float hx, float hy, float hz, uint32_t argb);
