@@ -48,6 +48,22 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
     EXPECT_EQ(Bytes(image.pixels, 16), "abcdefghABCDEFGH");  // bytes kept, rows flipped
 }
 
+TEST(Tga, WideRowsSwapEveryPixel) {
+    TgaSpec t;
+    t.width = 37;  // whole groups of sixteen pixels and a tail
+    t.height = 2;
+    t.descriptor = 0x20;
+    std::string file, expect;
+    for (int i = 0; i < 37 * 2; ++i) {
+        char b = char(i), g = char(i + 100), r = char(i + 200);
+        file += {b, g, r};
+        expect += {r, g, b};
+    }
+    ImageData image;
+    ASSERT_TRUE(Read(MakeTga(t, "", file), image));
+    EXPECT_EQ(Bytes(image.pixels, expect.size()), expect);
+}
+
 TEST(Tga, ColourMappedImages) {
     TgaSpec t;
     t.image_type = 1;
