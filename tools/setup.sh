@@ -11,7 +11,7 @@ glslang-dev glslang-tools spirv-cross libspirv-cross-c-shared-dev
 liblua5.1-0-dev lua5.1
 zlib1g-dev libjpeg62-turbo-dev libpng-dev
 libogg-dev libvorbis-dev libtheora-dev
-libgtest-dev libgmock-dev libbenchmark-dev
+libgtest-dev libgmock-dev libbenchmark-dev libglm-dev
 xvfb xauth
 "
 

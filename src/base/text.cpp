@@ -10,18 +10,26 @@
 #include "base/memory.h"
 
 const char* TextBuffer::Format(const char* format, ...) {
+    if (!format) {
+        text_[0] = 0;
+        return text_;
+    }
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(text_, kSize, format ? format : "", args);
+    int n = std::vsnprintf(text_, kSize, format, args);
     va_end(args);
     if (n < 0) text_[0] = 0;
     return text_;
 }
 
 int TextBuffer::FormatCount(const char* format, ...) {
+    if (!format) {
+        text_[0] = 0;
+        return 0;
+    }
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(text_, kSize, format ? format : "", args);
+    int n = std::vsnprintf(text_, kSize, format, args);
     va_end(args);
     if (n < 0) {
         text_[0] = 0;

@@ -1,0 +1,268 @@
+#include "app/app_window.h"
+
+#include <algorithm>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "platform/gpu/d3dx/d3dx_math.h"
+#include "platform/system.h"
+#include "render/display_mode.h"
+
+AppWindow* g_appWindow = nullptr;
+plat::Window* g_windowHandle = nullptr;
+bool g_appActive = true;
+uint8_t g_keyTable[256] = {};
+InputCallbacks g_inputCallbacks;
+float g_mouseX = 0, g_mouseY = 0;
+uint32_t g_mouseButtons = 0;
+float g_mouseSensitivity = 0;
+
+namespace {
+
+// ticks * 1000 / frequency without overflowing for long uptimes.
+int64_t TicksToMs(int64_t ticks, int64_t frequency) {
+    if (frequency <= 0) return 0;
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
+
+void Acquire() {
+    if (g_appWindow && g_appWindow->mouse) plat::Acquire(g_appWindow->mouse);
+}
+
+void Unacquire() {
+    if (g_appWindow && g_appWindow->mouse) plat::Unacquire(g_appWindow->mouse);
+}
+
+intptr_t WindowProcedure(plat::Window* window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    const InputCallbacks& cb = g_inputCallbacks;
+    switch (msg) {
+        case plat::WM_ACTIVATE:
+            if (!wParam || !g_appWindow || !g_appWindow->mouse) break;
+            Acquire();
+            return 0;
+        case plat::WM_CLOSE:
+            // A close request ends the game; the window stays until shut-down.
+            plat::PostQuitMessage(0);
+            return 0;
+        case plat::WM_ACTIVATEAPP:
+            g_appActive = wParam != 0;
+            return 0;
+        case plat::WM_KEYDOWN:
+            g_keyTable[wParam & 0xFF] = 1;
+            if (cb.keyDown) cb.keyDown(static_cast<int>(wParam & 0xFF));
+            return 0;
+        case plat::WM_KEYUP:
+            g_keyTable[wParam & 0xFF] = 0;
+            if (cb.keyUp) cb.keyUp(static_cast<int>(wParam & 0xFF));
+            return 0;
+        case plat::WM_CHAR:
+            if (cb.character) cb.character(static_cast<int>(wParam & 0xFF));
+            return 0;
+        case plat::WM_SYSCOMMAND:
+            if (wParam == plat::SC_SCREENSAVE || wParam == plat::SC_MONITORPOWER) return 0;
+            break;
+        case plat::WM_ENTERMENULOOP:
+            Unacquire();
+            return 0;
+        case plat::WM_EXITMENULOOP:
+            Acquire();
+            return 0;
+        default:
+            break;
+    }
+    return plat::DefWindowProc(window, msg, wParam, lParam);
+}
+
+}  // namespace
+
+AppWindow::AppWindow() : counter_(plat::PerfCounter) {
+    counterFrequency = plat::PerfFrequency();
+    g_appWindow = this;
+}
+
+AppWindow::~AppWindow() {
+    Destroy();
+    if (g_appWindow == this) g_appWindow = nullptr;
+}
+
+void AppWindow::SetCounter(Counter counter, int64_t frequency) {
+    counter_ = counter ? counter : plat::PerfCounter;
+    counterFrequency = counter ? frequency : plat::PerfFrequency();
+}
+
+bool AppWindow::Create() {
+    const RequestedDisplayMode& mode = g_requestedDisplayMode;
+    plat::WindowDesc desc;
+    desc.title = mode.title.c_str();
+    desc.width = mode.width;
+    desc.height = mode.height;
+    desc.fullScreen = mode.fullScreen;
+    desc.proc = WindowProcedure;
+    g_windowHandle = plat::CreateAppWindow(desc);
+    if (!g_windowHandle) {
+        LogPrintf("[ERROR] - window %dx%d: %s", mode.width, mode.height, plat::WindowError());
+        Destroy();
+        plat::MessageBox("ERROR", "Can't Create Window!");
+        return false;
+    }
+    // The render device is created on the window here: it is given
+    // plat::NativeWindowHandle(g_windowHandle) and created with reset false;
+    // on failure its error text goes to a message box "ERROR", the window is
+    // destroyed and Create returns false.
+    CreateMouse();
+    if (counter_ == plat::PerfCounter) counterFrequency = plat::PerfFrequency();
+    return true;
+}
+
+bool AppWindow::Reset() {
+    // The render device is reset for the requested mode first; a failure
+    // destroys the window and reports "D3D Reset Failed.".
+    const RequestedDisplayMode& mode = g_requestedDisplayMode;
+    if (!plat::SetWindowMode(g_windowHandle, mode.width, mode.height, mode.fullScreen)) {
+        LogPrintf("[ERROR] - window reset %dx%d: %s", mode.width, mode.height,
+                  g_windowHandle ? plat::WindowError() : "no window");
+        Destroy();
+        plat::MessageBox("ERROR", "D3D Reset Failed.");
+        return false;
+    }
+    return true;
+}
+
+bool AppWindow::Destroy() {
+    ReleaseMouse();
+    if (!g_windowHandle) return false;
+    plat::DestroyAppWindow(g_windowHandle);
+    g_windowHandle = nullptr;
+    return true;
+}
+
+void AppWindow::ReleaseMouse() {
+    if (mouse) {
+        plat::Unacquire(mouse);
+        plat::ReleaseMouseDevice(mouse);
+        mouse = nullptr;
+    }
+    if (directInput) {
+        plat::ReleaseDirectInput(directInput);
+        directInput = nullptr;
+    }
+}
+
+int32_t AppWindow::CreateMouse() {
+    ReleaseMouse();
+    int32_t hr = plat::DirectInputCreate(&directInput);
+    if (hr != plat::DI_OK) return hr;
+    hr = plat::CreateMouseDevice(directInput, &mouse);
+    if (hr != plat::DI_OK) return hr;
+    const int32_t level =
+        plat::SetCooperativeLevel(mouse, g_windowHandle, plat::DISCL_EXCLUSIVE | plat::DISCL_FOREGROUND);
+    mouseState = plat::MouseState{};
+    g_mouseX = static_cast<float>(g_requestedDisplayMode.width / 2);
+    g_mouseY = static_cast<float>(g_requestedDisplayMode.height / 2);
+    g_mouseButtons = 0;
+    if (!(g_mouseSensitivity > 0)) g_mouseSensitivity = 1.0f;
+    plat::Acquire(mouse);
+    return level;
+}
+
+void AppWindow::PollMouse() {
+    if (!mouse) {
+        LogPrintf("Mouse = NULL");
+        return;
+    }
+    const float width = static_cast<float>(g_requestedDisplayMode.width);
+    const float height = static_cast<float>(g_requestedDisplayMode.height);
+    if (plat::GetDeviceState(mouse, &mouseState) != plat::DI_OK) {
+        plat::Unacquire(mouse);
+        plat::Acquire(mouse);
+        g_mouseX = static_cast<float>(g_requestedDisplayMode.width / 2);
+        g_mouseY = static_cast<float>(g_requestedDisplayMode.height / 2);
+        g_mouseButtons = 0;
+        return;
+    }
+    const float sense = g_mouseSensitivity > 0 ? g_mouseSensitivity : 1.0f;
+    g_mouseX += static_cast<float>(mouseState.x) * sense;
+    g_mouseY += static_cast<float>(mouseState.y) * sense;
+    const InputCallbacks& cb = g_inputCallbacks;
+    if (mouseState.z != 0 && cb.wheel) cb.wheel(mouseState.z);
+    // Both ends included; a NaN position (from a NaN sensitivity) goes to 0.
+    g_mouseX = g_mouseX >= 0 ? std::min(g_mouseX, width) : 0;
+    g_mouseY = g_mouseY >= 0 ? std::min(g_mouseY, height) : 0;
+    const int x = SaturateToInt(g_mouseX), y = SaturateToInt(g_mouseY);
+    if ((mouseState.x != 0 || mouseState.y != 0) && cb.mouseMove)
+        cb.mouseMove(x, y, static_cast<int>(g_mouseButtons));
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t bit = 1u << i;
+        const bool down = mouseState.buttons[i] & 0x80;
+        if (down && !(g_mouseButtons & bit)) {
+            g_mouseButtons |= bit;
+            if (cb.mouseDown) cb.mouseDown(x, y, static_cast<int>(bit));
+        } else if (!down && (g_mouseButtons & bit)) {
+            g_mouseButtons &= ~bit;
+            if (cb.mouseUp) cb.mouseUp(x, y, static_cast<int>(bit));
+        }
+    }
+}
+
+bool AppWindow::PumpMessages() {
+    plat::Message msg;
+    while (plat::PeekMessage(&msg)) {
+        if (msg.message == plat::WM_QUIT) return false;
+        plat::DispatchMessage(msg);
+    }
+    return true;
+}
+
+void AppWindow::SetFrameLimit(float fps) {
+    frameLimitTicks = fps > 0 ? plat::SaturateToInt64(static_cast<double>(counterFrequency) / fps) : 0;
+}
+
+int AppWindow::BeginFrame() {
+    frameStart = Now();
+    PollMouse();
+    return 1;
+}
+
+int AppWindow::EndFrame() {
+    // The render device presents here; its present reports nothing, so the
+    // frame's result is success.
+    const int presentResult = 0;
+    ++frameCounter;
+    frameEnd = Now();
+    const float freq = static_cast<float>(counterFrequency > 0 ? counterFrequency : 1);
+    rawFrameTime = static_cast<float>(frameEnd - frameStart) / freq * 1000.0f;
+    if (frameLimitTicks > 0) {
+        while (frameEnd - frameStart < frameLimitTicks) frameEnd = Now();
+        framesPerSecond = static_cast<uint32_t>(counterFrequency / frameLimitTicks);
+        // Below one frame a second the period itself is the frame time.
+        frameTime = framesPerSecond ? 1000.0f / static_cast<float>(framesPerSecond)
+                                    : static_cast<float>(frameLimitTicks) / freq * 1000.0f;
+        return presentResult;
+    }
+    frameTime = 0;
+    accumulatedTime += rawFrameTime;
+    if (accumulatedTime >= 1000.0f) {
+        framesPerSecond = frameCounter;
+        frameCounter = 0;
+        accumulatedTime = 0;
+    }
+    return presentResult;
+}
+
+int64_t AppWindow::GetTimeMs() const {
+    return TicksToMs(frameStart, counterFrequency);
+}
+
+void AppWindow::StartTimer(int index) {
+    if (index >= 0 && index < kTimerCount) timers[index] = Now();
+}
+
+double AppWindow::GetTimerMs(int index) const {
+    if (index < 0 || index >= kTimerCount) return 0;
+    return static_cast<double>(static_cast<int32_t>(TicksToMs(Now() - timers[index], counterFrequency)));
+}
+
+const char* AppWindow::GetDeviceWarnings() const {
+    // The render device's warnings text, when it has one.
+    return nullptr;
+}

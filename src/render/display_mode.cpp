@@ -1,0 +1,3 @@
+#include "render/display_mode.h"
+
+RequestedDisplayMode g_requestedDisplayMode;
