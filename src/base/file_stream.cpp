@@ -26,7 +26,8 @@ bool FileStream::OpenRead(const char* path) {
 bool FileStream::OpenPackageEntry(const Package* package, const PackageEntry* entry, const char* package_path,
                                   uint64_t entry_start, uint32_t entry_size) {
     Close();
-    FILE* f = plat::OpenFile(package_path, "rb");
+    // The package layer keeps the package's resolved path.
+    FILE* f = std::fopen(package_path, "rb");
     if (!f) return false;
     if (fseeko(f, static_cast<off_t>(entry_start), SEEK_SET) != 0) {
         std::fclose(f);

@@ -1,0 +1,579 @@
+#include "script/lua_host.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lualib.h>
+}
+
+#include "base/log.h"
+#include "base/memory.h"
+#include "base/string_pool.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "script/script_function.h"
+
+namespace {
+
+lua_State* g_state = nullptr;
+uint32_t g_game_handler_bits = 0;
+lua_CFunction g_lookup_scene_object = nullptr;
+lua_CFunction g_lookup_scene = nullptr;
+int g_get_global_ref = LUA_NOREF;  // registry slot of the protected global getter
+
+int NoResult(lua_State*) { return 0; }
+
+int Panic(lua_State* L) {
+    const char* message = lua_tostring(L, -1);
+    LogPrintf("[ERROR] - LUA PANIC : %s", message ? message : "(no message)");
+    return 0;
+}
+
+// (name) -> _G[name], through any metatable of _G.
+int GetGlobalProtected(lua_State* L) {
+    lua_gettable(L, LUA_GLOBALSINDEX);
+    return 1;
+}
+
+// Replaces the name on top of the stack by the global of that name; false
+// (name popped, nothing pushed) when reading it raised an error. Without a
+// metatable on _G a raw read is the same and cannot fail.
+bool GlobalOnTop(lua_State* L) {
+    if (!lua_getmetatable(L, LUA_GLOBALSINDEX)) {
+        lua_rawget(L, LUA_GLOBALSINDEX);
+        return true;
+    }
+    lua_pop(L, 1);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_get_global_ref);
+    lua_insert(L, -2);
+    if (lua_pcall(L, 1, 1, 0) != 0) {
+        lua_pop(L, 1);
+        return false;
+    }
+    return true;
+}
+
+bool PushGlobal(lua_State* L, const char* name, size_t length) {
+    lua_pushlstring(L, name, length);
+    return GlobalOnTop(L);
+}
+
+// Parsed signatures, by the address of the signature text and checked
+// against a copy of it: the engine calls its handlers with the same literal
+// every frame. The handler's name is kept as a Lua string in the registry.
+struct CallSite {
+    const char* key = nullptr;
+    std::string text;
+    int name_ref = LUA_NOREF;
+    std::string conversions;  // one letter per argument taken: d f p s, or '-' (taken, not pushed)
+    int results = 0;
+};
+CallSite g_sites[64];
+
+void ResetCallSites() {
+    for (CallSite& c : g_sites) c = CallSite();
+}
+
+const CallSite* FindCallSite(lua_State* L, const char* signature) {
+    CallSite& site = g_sites[(reinterpret_cast<uintptr_t>(signature) >> 3) & 63];
+    if (site.key == signature && site.text == signature) return &site;
+    const char* paren = std::strchr(signature, '(');
+    if (!paren) return nullptr;
+    if (site.name_ref != LUA_NOREF) luaL_unref(L, LUA_REGISTRYINDEX, site.name_ref);
+    site = CallSite();
+    site.conversions.clear();
+    for (const char* p = paren + 1; *p; ++p) {
+        if (*p == ':') {
+            site.results = std::max(0, std::atoi(p + 1));
+        } else if (*p == '%' && p[1]) {
+            char c = p[1];
+            if (c == 'd' || c == 'f' || c == 'p' || c == 's') {
+                site.conversions += c;
+                ++p;
+            } else {
+                // Not a conversion: its argument is taken, nothing is pushed,
+                // and the character after "%" is read normally.
+                site.conversions += '-';
+            }
+        }
+    }
+    lua_pushlstring(L, signature, size_t(paren - signature));
+    site.name_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    site.key = signature;
+    site.text = signature;
+    return &site;
+}
+
+bool GlobalIsNil(lua_State* L, const char* name) {
+    if (!PushGlobal(L, name, std::strlen(name))) return true;
+    bool nil = lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return nil;
+}
+
+const char* MessageAt(lua_State* L, int index) {
+    const char* m = lua_tostring(L, index);
+    return m ? m : "(error object is not a string)";
+}
+
+void LowerAscii(std::string& s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+
+}  // namespace
+
+lua_State* ScriptState() { return g_state; }
+
+void SetSceneLookupFunctions(lua_CFunction lookup_scene_object, lua_CFunction lookup_scene) {
+    g_lookup_scene_object = lookup_scene_object;
+    g_lookup_scene = lookup_scene;
+}
+
+// Every block handed to Lua follows a pool header {0, total size, header
+// address}; the size Lua reports for an old block is checked against it.
+void* ScriptAllocator(void*, void* block, size_t old_size, size_t new_size) {
+    constexpr size_t kHeader = sizeof(PoolRecordHeader);
+    PoolRecordHeader* old_header = block ? reinterpret_cast<PoolRecordHeader*>(static_cast<uint8_t*>(block) - kHeader) : nullptr;
+    if (old_header && (old_header->self != old_header || old_header->size != old_size + kHeader)) {
+        LogPrintf("Invalid Block Pointer from Lua: %p", static_cast<void*>(old_header));
+        return nullptr;
+    }
+    if (new_size == 0) {
+        if (old_header) ObjectPool::Free(old_header, old_header->size);
+        return nullptr;
+    }
+    auto* header = static_cast<PoolRecordHeader*>(ObjectPool::Alloc(new_size + kHeader));
+    if (!header) return nullptr;
+    header->link = nullptr;
+    header->size = new_size + kHeader;
+    header->self = header;
+    void* user = reinterpret_cast<uint8_t*>(header) + kHeader;
+    if (old_header) {
+        std::memcpy(user, block, old_size < new_size ? old_size : new_size);
+        ObjectPool::Free(old_header, old_header->size);
+    }
+    return user;
+}
+
+int CreateScriptState() {
+    if (g_state) return 0;
+    lua_State* L = lua_newstate(ScriptAllocator, nullptr);
+    if (!L) {
+        LogPrintf("[ERROR] - LUA : cannot create the state");
+        return 0;
+    }
+    lua_atpanic(L, Panic);
+    luaL_openlibs(L);
+    RegisterScriptApi(L);
+    lua_settop(L, 0);
+    return 0;
+}
+
+int RegisterScriptApi(lua_State* L) {
+    g_state = L;
+    ResetCallSites();
+    lua_pushcfunction(L, GetGlobalProtected);
+    g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+
+    for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
+        lua_pushcclosure(L, r->function, 0);
+        lua_setfield(L, LUA_GLOBALSINDEX, r->name);
+    }
+
+    lua_CFunction get_property = FindScriptFunction("ge_getproperty");
+    lua_CFunction set_property = FindScriptFunction("ge_setproperty");
+    luaL_newmetatable(L, "Object*");
+    lua_pushcfunction(L, get_property ? get_property : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_pushcfunction(L, set_property ? set_property : NoResult);
+    lua_setfield(L, -2, "__newindex");
+    lua_pop(L, 1);
+
+    // Scene: a full userdata holding a scene pointer, null for the current scene.
+    void** scene = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
+    *scene = nullptr;
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_GLOBALSINDEX, "Scene");
+    luaL_newmetatable(L, "Scene*");
+    lua_pushcfunction(L, g_lookup_scene_object ? g_lookup_scene_object : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+
+    void** scenes = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
+    *scenes = nullptr;
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_GLOBALSINDEX, "Scenes");
+    luaL_newmetatable(L, "Scenes*");
+    lua_pushcfunction(L, g_lookup_scene ? g_lookup_scene : NoResult);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+    return 0;
+}
+
+int ScriptShutdown() {
+    if (g_state) lua_close(g_state);
+    g_state = nullptr;
+    g_get_global_ref = LUA_NOREF;
+    g_game_handler_bits = 0;
+    ResetCallSites();
+    return 0;
+}
+
+int ScriptRun(const char* text) {
+    lua_State* L = g_state;
+    if (!L || !text) return 1;
+    int base = lua_gettop(L);
+    int status = luaL_loadstring(L, text);
+    if (status == 0) status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status != 0) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
+    lua_settop(L, base);
+    return status != 0 ? 1 : 0;
+}
+
+int ScriptRunFormat(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format ? format : "", args);
+    va_end(args);
+    if (n < 0 || size_t(n) >= sizeof text) {
+        // A cut statement could run as something else: refuse it.
+        LogPrintf("[ERROR] - LUA : statement longer than %zu characters not run", sizeof text - 1);
+        return 1;
+    }
+    return ScriptRun(text);
+}
+
+int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
+    lua_State* L = g_state;
+    if (!L || !signature) return -1;
+    const CallSite* site = FindCallSite(L, signature);
+    if (!site) return -1;
+    int base = lua_gettop(L);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, site->name_ref);
+    if (!GlobalOnTop(L)) return -1;
+    if (lua_type(L, -1) != LUA_TFUNCTION) {
+        lua_settop(L, base);
+        return -1;
+    }
+    int pushed = 0, used = 0;
+    static const ScriptArg kMissing;
+    for (char c : site->conversions) {
+        const ScriptArg& arg = used < count ? args[used] : kMissing;
+        ++used;
+        switch (c) {
+            case 'd':
+                if (arg.kind == ScriptArg::kNumber)
+                    lua_pushnumber(L, SaturateToInt(arg.d));
+                else
+                    lua_pushnumber(L, arg.kind == ScriptArg::kInt ? lua_Number(int32_t(arg.i)) : 0);
+                break;
+            case 'f':
+                if (arg.kind == ScriptArg::kNumber)
+                    lua_pushnumber(L, arg.d);
+                else if (arg.kind == ScriptArg::kInt)
+                    lua_pushnumber(L, lua_Number(arg.i));
+                else
+                    lua_pushnil(L);
+                break;
+            case 'p':
+                if (arg.kind == ScriptArg::kPointer)
+                    lua_pushlightuserdata(L, const_cast<void*>(arg.p));
+                else
+                    lua_pushnil(L);
+                break;
+            case 's':
+                if (arg.kind == ScriptArg::kString && arg.p)
+                    lua_pushstring(L, static_cast<const char*>(arg.p));
+                else
+                    lua_pushnil(L);
+                break;
+            default:
+                continue;
+        }
+        ++pushed;
+    }
+    if (lua_pcall(L, pushed, site->results, 0) != 0) {
+        LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
+        lua_settop(L, base);
+    }
+    return 0;
+}
+
+bool ScriptGlobalIsNil(const char* name) {
+    lua_State* L = g_state;
+    if (!L || !name) return true;
+    return GlobalIsNil(L, name);
+}
+
+uint32_t GameHandlerBits() { return g_game_handler_bits; }
+
+void UpdateGameHandlerBits() {
+    static const struct {
+        const char* name;
+        uint32_t bit;
+    } kHandlers[] = {{"OnGameKeyDown", kHandlerKeyDown},
+                     {"OnGameKeyUp", kHandlerKeyUp},
+                     {"OnGameMouseMove", kHandlerMouseMove},
+                     {"OnGameMouseDown", kHandlerMouseDown},
+                     {"OnGameMouseUp", kHandlerMouseUp}};
+    uint32_t bits = 0;
+    if (g_state)
+        for (const auto& h : kHandlers)
+            if (!GlobalIsNil(g_state, h.name)) bits |= h.bit;
+    g_game_handler_bits = bits;
+}
+
+uint32_t HotspotHandlerBits(const char* hotspot_name) {
+    static const struct {
+        const char* event;
+        uint32_t bit;
+    } kEvents[] = {{"MouseMove", kHotspotMouseMove},   {"MouseDown", kHotspotMouseDown},
+                   {"MouseUp", kHotspotMouseUp},       {"MouseClick", kHotspotMouseClick},
+                   {"MouseEnter", kHotspotMouseEnter}, {"MouseLeave", kHotspotMouseLeave}};
+    if (!g_state || !hotspot_name) return 0;
+    uint32_t bits = 0;
+    std::string name;
+    for (const auto& e : kEvents) {
+        name.assign(hotspot_name).append("_").append(e.event);
+        if (!GlobalIsNil(g_state, name.c_str())) bits |= e.bit;
+    }
+    return bits;
+}
+
+void ScriptPushPointer(const void* pointer) {
+    if (g_state) lua_pushlightuserdata(g_state, const_cast<void*>(pointer));
+}
+
+namespace {
+
+struct Completion {
+    StringPool* pool;
+    const char* text;
+};
+
+int CompleteNamesProtected(lua_State* L) {
+    const Completion* c = static_cast<const Completion*>(lua_touserdata(L, 1));
+    constexpr size_t kMax = 255;
+    std::string text(c->text, strnlen(c->text, kMax));
+    std::string prefix;
+    lua_pushvalue(L, LUA_GLOBALSINDEX);
+    size_t start = 0;
+    for (size_t dot; (dot = text.find('.', start)) != std::string::npos; start = dot + 1) {
+        std::string component = text.substr(start, dot - start);
+        lua_pushlstring(L, component.data(), component.size());
+        lua_gettable(L, -2);
+        if (lua_istable(L, -1)) {
+            if (prefix.size() + component.size() + 1 <= kMax) prefix += component + ".";
+        } else {
+            lua_pop(L, 1);
+        }
+    }
+    std::string name;
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        if (lua_type(L, -2) == LUA_TSTRING) {
+            size_t len = 0;
+            const char* key = lua_tolstring(L, -2, &len);
+            name.assign(prefix).append(key, len);
+            c->pool->InternSorted(name.c_str());
+        }
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int ScriptCompleteNames(StringPool* pool, const char* text) {
+    lua_State* L = g_state;
+    if (!pool) return L ? lua_gettop(L) : 0;
+    pool->Clear();
+    if (!L || !text) return L ? lua_gettop(L) : 0;
+    Completion c{pool, text};
+    ScriptProtected(CompleteNamesProtected, &c, "name completion");
+    return lua_gettop(L);
+}
+
+void ScriptDumpStack() {
+    lua_State* L = g_state;
+    if (!L) return;
+    DebugOutput("LUA STACK DUMP\n");
+    char text[64];
+    for (int i = 1, top = lua_gettop(L); i <= top; ++i) {
+        switch (lua_type(L, i)) {
+            case LUA_TBOOLEAN:
+                DebugOutput(lua_toboolean(L, i) ? "true" : "false");
+                break;
+            case LUA_TNUMBER:
+                std::snprintf(text, sizeof text, "%g", lua_tonumber(L, i));
+                DebugOutput(text);
+                break;
+            case LUA_TSTRING: {
+                std::string s = "'";
+                s.append(lua_tostring(L, i)).append("'");
+                DebugOutput(s.c_str());
+                break;
+            }
+            default:
+                DebugOutput(lua_typename(L, lua_type(L, i)));
+                break;
+        }
+        DebugOutput("  ");
+    }
+    DebugOutput("\n");
+}
+
+uint32_t ParseHexColor(const char* text, uint32_t fallback) {
+    if (!text || !*text) return fallback;
+    return HexToInt(text);
+}
+
+uint32_t ScriptArgColor(int index, uint32_t fallback) {
+    lua_State* L = g_state;
+    if (!L || lua_type(L, index) == LUA_TNONE) return fallback;
+    size_t len = 0;
+    const char* text = lua_isstring(L, index) ? lua_tolstring(L, index, &len) : nullptr;
+    if (!text || len == 0) return fallback;
+    return ParseHexColor(text, fallback);
+}
+
+namespace {
+// Pushes field key of the table now at -1 (which becomes -2).
+void PushField(lua_State* L, const char* key) {
+    lua_pushstring(L, key);
+    lua_gettable(L, -2);
+}
+}  // namespace
+
+int ScriptFieldInt(const char* key, int fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    int v = lua_isnumber(L, -1) ? int(lua_tointeger(L, -1)) : fallback;
+    lua_pop(L, 1);
+    return v;
+}
+
+float ScriptFieldNumber(const char* key, float fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    float v = lua_isnumber(L, -1) ? float(lua_tonumber(L, -1)) : fallback;
+    lua_pop(L, 1);
+    return v;
+}
+
+const char* ScriptFieldString(const char* key, const char* fallback, bool intern) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    const char* v = fallback;
+    if (lua_isstring(L, -1)) {
+        v = lua_tostring(L, -1);
+        if (intern) v = CommonStrings().Intern(v);
+    }
+    lua_pop(L, 1);
+    return v;
+}
+
+int ScriptFieldBool(const char* key) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return -1;
+    PushField(L, key);
+    int v = lua_type(L, -1) == LUA_TBOOLEAN ? (lua_toboolean(L, -1) ? 1 : 0) : -1;
+    lua_pop(L, 1);
+    return v;
+}
+
+uint32_t ScriptFieldColor(const char* key, uint32_t fallback) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return fallback;
+    PushField(L, key);
+    uint32_t v = fallback;
+    if (lua_isstring(L, -1)) {
+        // A number reads through its decimal text: 255 is the colour 0x255.
+        char text[64];
+        if (lua_type(L, -1) == LUA_TNUMBER) {
+            lua_Number n = lua_tonumber(L, -1);
+            std::snprintf(text, sizeof text, "%.14g", n);
+            v = ParseHexColor(text, fallback);
+        } else {
+            v = ParseHexColor(lua_tostring(L, -1), fallback);
+        }
+    }
+    lua_pop(L, 1);
+    return v;
+}
+
+void* ScriptFieldUserdata(const char* key) {
+    lua_State* L = g_state;
+    if (!L || !key || !lua_istable(L, -1)) return nullptr;
+    PushField(L, key);
+    void* v = lua_type(L, -1) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, -1) : nullptr;
+    lua_pop(L, 1);
+    return v;
+}
+
+bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
+    lua_State* L = g_state;
+    if (!L || !fn) return false;
+    int base = lua_gettop(L);
+    int status = lua_cpcall(L, fn, context);
+    if (status != 0) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", MessageAt(L, -1));
+    lua_settop(L, base);
+    return status == 0;
+}
+
+namespace {
+
+// 0 the folder cannot be listed, 1 walked, 2 stopped by the callback.
+int Walk(const std::string& folder, const char* extensions, WalkCallback callback, void* context, bool recursive) {
+    std::vector<plat::DirEntry> entries;
+    if (!plat::ListDirectory(folder.c_str(), entries)) return 0;
+    std::sort(entries.begin(), entries.end(), [](const plat::DirEntry& a, const plat::DirEntry& b) {
+        int c = strcasecmp(a.name.c_str(), b.name.c_str());
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    for (plat::DirEntry& e : entries) {
+        if (e.hidden) continue;
+        if (e.is_folder) {
+            LowerAscii(e.name);
+            std::string path = folder + "/" + e.name;
+            if (recursive) {
+                if (Walk(path, extensions, callback, context, true) == 2) return 2;
+            } else if (!callback(context, path.c_str(), "")) {
+                return 2;
+            }
+            continue;
+        }
+        size_t dot = e.name.rfind('.');
+        if (dot == std::string::npos || dot == 0) continue;
+        std::string key = ";" + e.name.substr(dot + 1) + ";";
+        if (!std::strstr(extensions, key.c_str())) continue;
+        LowerAscii(e.name);
+        std::string path = folder + "/" + e.name.substr(0, dot);
+        std::string extension = e.name.substr(dot + 1);
+        if (!callback(context, path.c_str(), extension.c_str())) return 2;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool WalkDirectory(const char* folder, const char* extensions, WalkCallback callback, void* context,
+                   bool recursive) {
+    if (!folder || !extensions || !callback) return false;
+    return Walk(folder, extensions, callback, context, recursive) != 0;
+}

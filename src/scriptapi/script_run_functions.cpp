@@ -1,0 +1,113 @@
+// Script functions that run and compile scripts: run, runscript, dumpscript,
+// compilescript, flushscripts.
+#include <cstring>
+#include <string>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+#include "base/byte_stream.h"
+#include "base/file_stream.h"
+#include "base/log.h"
+#include "platform/files.h"
+#include "script/lua_host.h"
+#include "script/script_cache.h"
+#include "script/script_function.h"
+#include "script/script_var.h"
+
+namespace {
+
+// run(name): runs DIR_SCRIPTS/name (the top of the stack).
+int Run(lua_State* L) {
+    if (!lua_isstring(L, -1)) return 0;
+    std::string path = g_dir_scripts.Get() + "/" + lua_tostring(L, -1);
+    RunScript(path.c_str());
+    return 0;
+}
+
+// runscript(name [, "FILE"]): through the cache, or a file run as it is.
+int RunScriptFunction(lua_State* L) {
+    if (!lua_isstring(L, 1)) return 0;
+    const char* name = lua_tostring(L, 1);
+    const char* mode = lua_isstring(L, 2) ? lua_tostring(L, 2) : nullptr;
+    if (!mode || std::strcmp(mode, "FILE") != 0) {
+        RunScript(name);
+        return 0;
+    }
+    ByteStream bytes;
+    if (!bytes.LoadFile(name)) return 0;
+    int base = lua_gettop(L);
+    if (luaL_loadbuffer(L, reinterpret_cast<const char*>(bytes.Data()), bytes.Size(), name) == 0)
+        lua_pcall(L, 0, LUA_MULTRET, 0);
+    lua_settop(L, base);
+    return 0;
+}
+
+// dumpscript(name): compiles into the cache without running.
+int DumpScript(lua_State* L) {
+    if (!lua_isstring(L, -1)) return 0;
+    std::string name = lua_tostring(L, 1) ? lua_tostring(L, 1) : "";
+    int base = lua_gettop(L);
+    int result = LoadScript(name.c_str(), false);
+    if (result < 0) {
+        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name.c_str(), "NOT FOUND");
+    } else if (result > 0) {
+        const char* message = lua_tostring(L, -1);
+        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name.c_str(), message ? message : "");
+    }
+    lua_settop(L, base);
+    return 0;
+}
+
+// The default output of compilescript: the file name's first "." and all
+// after it become ".bin".
+std::string DefaultOutput(const std::string& source) {
+    size_t name_start = source.find_last_of("/\\");
+    name_start = name_start == std::string::npos ? 0 : name_start + 1;
+    size_t dot = source.find('.', name_start);
+    return (dot == std::string::npos ? source : source.substr(0, dot)) + ".bin";
+}
+
+// compilescript(source [, output]): writes the stripped chunk; pushes
+// whether the output could be written.
+int CompileScript(lua_State* L) {
+    const char* source = lua_isstring(L, 1) ? lua_tostring(L, 1) : nullptr;
+    if (!source || !*source) return 0;
+    std::string output = lua_isstring(L, 2) ? lua_tostring(L, 2) : DefaultOutput(source);
+    FILE* f = plat::OpenFile(source, "rb");
+    std::string text;
+    if (f) {
+        char piece[4096];
+        size_t got;
+        while ((got = std::fread(piece, 1, sizeof piece, f)) > 0) text.append(piece, got);
+        std::fclose(f);
+    } else {
+        return 0;
+    }
+    int base = lua_gettop(L);
+    std::string chunk_name = std::string("@") + source;
+    if (luaL_loadbuffer(L, text.data(), text.size(), chunk_name.c_str()) != 0) {
+        lua_settop(L, base);
+        return 0;
+    }
+    bool ok = DumpStrippedFunction(L) &&
+              WriteFileAtomic(output.c_str(), g_dump_buffer.data(), g_dump_buffer.size());
+    lua_settop(L, base);
+    lua_pushboolean(L, ok);
+    return 1;
+}
+
+int FlushScripts(lua_State*) {
+    SaveScriptCache();
+    return 0;
+}
+
+ScriptFunctionRecord s_run("run", Run);
+ScriptFunctionRecord s_runscript("runscript", RunScriptFunction);
+ScriptFunctionRecord s_dumpscript("dumpscript", DumpScript);
+ScriptFunctionRecord s_flushscripts("flushscripts", FlushScripts);
+ScriptFunctionRecord s_compilescript("compilescript", CompileScript);
+
+}  // namespace

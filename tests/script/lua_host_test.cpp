@@ -1,0 +1,225 @@
+#include <cstring>
+#include <unistd.h>
+
+#include "base/string_pool.h"
+#include "script/lua_host.h"
+#include "script/script_function.h"
+#include "script_test_support.h"
+
+extern "C" {
+#include <lauxlib.h>
+}
+
+using script_test::Logged;
+using script_test::ScriptTest;
+
+namespace {
+
+class LuaHostTest : public ScriptTest {};
+
+TEST_F(LuaHostTest, CallConvertsArgumentsAndKeepsTheStack) {
+    Lua("function Rec(...) n = select('#', ...); a, b, c = ... end");
+    int top = lua_gettop(L);
+    // %x is not a conversion: its argument is consumed and nothing is pushed.
+    EXPECT_EQ(ScriptCall("Rec(%d,%x,%s)", 1, 99, "text"), 0);
+    EXPECT_EQ(lua_gettop(L), top);
+    EXPECT_EQ(Number("n"), 2);
+    EXPECT_EQ(Number("a"), 1);
+    EXPECT_EQ(Text("b"), "text");
+
+    int marker = 0;
+    EXPECT_EQ(ScriptCall("Rec(%f,%p,%s)", 2.5f, &marker, static_cast<const char*>(nullptr)), 0);
+    EXPECT_EQ(Number("n"), 3);
+    EXPECT_EQ(Number("a"), 2.5);
+    lua_getglobal(L, "b");
+    EXPECT_EQ(lua_touserdata(L, -1), &marker);
+    lua_pop(L, 1);
+    Lua("assert(c == nil)");
+
+    EXPECT_EQ(ScriptCall("Rec()"), 0);
+    EXPECT_EQ(Number("n"), 0);
+}
+
+TEST_F(LuaHostTest, CallResultsStayOnlyAfterSuccess) {
+    Lua("function Two(x) return x * 2, 'second' end; function Fail(x) error('boom') end");
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptCall("Two(%f):2", 4.0), 0);
+    ASSERT_EQ(lua_gettop(L), top + 2);
+    EXPECT_EQ(lua_tonumber(L, -2), 8);
+    EXPECT_STREQ(lua_tostring(L, -1), "second");
+    lua_settop(L, top);
+
+    EXPECT_EQ(ScriptCall("Fail(%f):2", 4.0), 0);
+    EXPECT_EQ(lua_gettop(L), top);
+    EXPECT_TRUE(Logged("[LUA RT ERROR in Fail(%f):2] :"));
+    EXPECT_TRUE(Logged("boom"));
+}
+
+TEST_F(LuaHostTest, MissingAndNonFunctionHandlersAreSkipped) {
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptCall("Nobody(%d)", 1), -1);
+    EXPECT_EQ(ScriptCall("no paren"), -1);
+    Lua("OnGameKeyDown = {}; OnGameMouseUp = function() end; OnGameKeyUp = 5");
+    EXPECT_EQ(ScriptCall("OnGameKeyDown(%d)", 1), -1);
+    EXPECT_EQ(lua_gettop(L), top);
+    EXPECT_TRUE(script_test::LogLines().empty());
+
+    UpdateGameHandlerBits();
+    EXPECT_EQ(GameHandlerBits(), kHandlerKeyDown | kHandlerKeyUp | kHandlerMouseUp);
+    Lua("OnGameKeyDown = nil");
+    UpdateGameHandlerBits();
+    EXPECT_EQ(GameHandlerBits(), kHandlerKeyUp | kHandlerMouseUp);
+    EXPECT_FALSE(ScriptGlobalIsNil("OnGameKeyUp"));
+    EXPECT_TRUE(ScriptGlobalIsNil("OnGameKeyDown"));
+}
+
+TEST_F(LuaHostTest, StrictGlobalsCannotEndTheProgram) {
+    // A script that makes reading an unknown global an error.
+    Lua("setmetatable(_G, {__index = function(t, k) error('undefined ' .. k) end})");
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptCall("Missing(%d)", 1), -1);
+    UpdateGameHandlerBits();
+    EXPECT_EQ(GameHandlerBits(), 0u);
+    EXPECT_EQ(HotspotHandlerBits("door"), 0u);
+    Lua("function door_MouseDown() end");
+    EXPECT_EQ(HotspotHandlerBits("door"), kHotspotMouseDown);
+    EXPECT_EQ(lua_gettop(L), top);
+}
+
+TEST_F(LuaHostTest, HotspotBitsAreRebuilt) {
+    struct Spot {
+        const char* name;
+        uint32_t event_flags;
+        Spot* next;
+    };
+    Spot b{"window", 0xFFFF, nullptr};
+    Spot a{"door", 0x10000 | kHotspotMouseLeave, &b};
+    Lua("door_MouseDown = function() end; door_MouseClick = 1; window_MouseEnter = {}; window_MouseLeave = 2");
+    UpdateHotspotHandlerBits(&a, [](Spot* s) { return s->next; });
+    EXPECT_EQ(a.event_flags, 0x10000u | kHotspotMouseDown | kHotspotMouseClick);
+    EXPECT_EQ(b.event_flags, 0xFC00u | kHotspotMouseEnter | kHotspotMouseLeave);
+}
+
+TEST_F(LuaHostTest, RunLogsErrorsAndLeavesTheStack) {
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptRun("return 1, 2, 3"), 0);
+    EXPECT_EQ(ScriptRun("x = = 1"), 1);
+    EXPECT_EQ(ScriptRun("error('bad')"), 1);
+    EXPECT_EQ(lua_gettop(L), top);
+    EXPECT_TRUE(Logged("[LUA EVAL ERROR] : x = = 1 ==> "));
+    EXPECT_EQ(ScriptRunFormat("y = %d", 7), 0);
+    EXPECT_EQ(Number("y"), 7);
+    std::string longer(300, ' ');
+    EXPECT_EQ(ScriptRunFormat("z = 1 %s", longer.c_str()), 1);
+    Lua("assert(z == nil)");
+}
+
+TEST_F(LuaHostTest, FieldReaders) {
+    Lua("t = {color = 255, scolor = 'ff00ff00', b = 1, c = true, f = false, n = 2.5, i = '12', s = 'str'}");
+    lua_getglobal(L, "t");
+    lua_pushlightuserdata(L, this);
+    lua_setfield(L, -2, "u");
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptFieldColor("color", 7), 0x255u);
+    EXPECT_EQ(ScriptFieldColor("scolor", 7), 0xff00ff00u);
+    EXPECT_EQ(ScriptFieldColor("none", 7), 7u);
+    EXPECT_EQ(ScriptFieldBool("b"), -1);
+    EXPECT_EQ(ScriptFieldBool("c"), 1);
+    EXPECT_EQ(ScriptFieldBool("f"), 0);
+    EXPECT_EQ(ScriptFieldBool("none"), -1);
+    EXPECT_EQ(ScriptFieldNumber("n", 0), 2.5f);
+    EXPECT_EQ(ScriptFieldInt("i", 0), 12);
+    EXPECT_EQ(ScriptFieldInt("s", -3), -3);
+    EXPECT_STREQ(ScriptFieldString("s", "d", false), "str");
+    const char* interned = ScriptFieldString("s", "d", true);
+    EXPECT_EQ(interned, CommonStrings().Intern("str"));
+    EXPECT_STREQ(ScriptFieldString("c", "d", false), "d");
+    EXPECT_EQ(ScriptFieldUserdata("u"), this);
+    EXPECT_EQ(ScriptFieldUserdata("s"), nullptr);
+    EXPECT_EQ(lua_gettop(L), top);
+
+    lua_pushnumber(L, 255);
+    lua_pushstring(L, "");
+    EXPECT_EQ(ScriptArgColor(-2, 1), 0x255u);
+    EXPECT_EQ(ScriptArgColor(-1, 1), 1u);
+    EXPECT_EQ(ScriptArgColor(top + 5, 9), 9u);
+}
+
+TEST_F(LuaHostTest, StateHasFunctionsMetatablesAndSceneUserdata) {
+    Lua("assert(type(flushscripts) == 'function' and type(ge_addpackage) == 'function')");
+    Lua("assert(type(fclose) == 'function' and type(fopenRead) == 'function')");
+    Lua("assert(type(package_close) == 'function' and type(compilescript) == 'function')");
+    Lua("assert(type(Scene) == 'userdata' and type(Scenes) == 'userdata')");
+    Lua("assert(Scene.anything == nil and Scenes.anything == nil)");
+    luaL_getmetatable(L, "Object*");
+    EXPECT_TRUE(lua_istable(L, -1));
+    lua_pop(L, 1);
+    lua_getglobal(L, "Scene");
+    ASSERT_EQ(lua_objlen(L, -1), sizeof(void*));
+    EXPECT_EQ(*static_cast<void**>(lua_touserdata(L, -1)), nullptr);
+    lua_pop(L, 1);
+    for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
+        lua_getglobal(L, r->name);
+        EXPECT_EQ(lua_tocfunction(L, -1), r->function) << r->name;
+        lua_pop(L, 1);
+    }
+}
+
+TEST_F(LuaHostTest, AllocatorRefusesAMismatchedBlock) {
+    void* block = ScriptAllocator(nullptr, nullptr, 0, 40);
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0x5A, 40);
+    void* grown = ScriptAllocator(nullptr, block, 40, 100);
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(static_cast<uint8_t*>(grown)[39], 0x5A);
+    EXPECT_EQ(ScriptAllocator(nullptr, grown, 99, 10), nullptr);
+    EXPECT_TRUE(Logged("Invalid Block Pointer from Lua"));
+    EXPECT_EQ(ScriptAllocator(nullptr, grown, 100, 0), nullptr);
+}
+
+TEST_F(LuaHostTest, NameCompletion) {
+    Lua("Display = {fov = 1, Aspect = 2, [3] = 'x'}; Strict = setmetatable({}, {__index = function() error('no') end})");
+    StringPool pool;
+    int top = lua_gettop(L);
+    EXPECT_EQ(ScriptCompleteNames(&pool, "Display.f"), top);
+    std::vector<std::string> names;
+    for (StringPool::Entry* e = pool.First(); e; e = e->next) names.push_back(e->text);
+    EXPECT_EQ(names, (std::vector<std::string>{"Display.Aspect", "Display.fov"}));
+    // A lookup that raises an error is caught: no names, the stack kept.
+    EXPECT_EQ(ScriptCompleteNames(&pool, "Strict.x.y"), top);
+    EXPECT_EQ(pool.Count(), 0u);
+    ScriptCompleteNames(&pool, "ge_addpack");
+    EXPECT_GT(pool.Count(), 10u);
+}
+
+TEST_F(LuaHostTest, WalkDirectoryBuildsPathsWithoutChangingFolder) {
+    quild_test::WriteFile(Path("w/a/B.lua"), "1");
+    quild_test::WriteFile(Path("w/a/b.LUA"), "1");
+    quild_test::WriteFile(Path("w/a/.hidden.lua"), "1");
+    quild_test::WriteFile(Path("w/a/Sub/c.lua"), "1");
+    quild_test::WriteFile(Path("w/a/.git/d.lua"), "1");
+    quild_test::WriteFile(Path("w/a/noext"), "1");
+    ASSERT_EQ(symlink(Path("w/a/B.lua").c_str(), Path("w/a/link.lua").c_str()), 0);
+    char before[4096];
+    ASSERT_TRUE(getcwd(before, sizeof before));
+    using Seen = std::vector<std::pair<std::string, std::string>>;
+    Seen seen;
+    auto collect = [](void* ctx, const char* path, const char* ext) {
+        static_cast<Seen*>(ctx)->emplace_back(path, ext);
+        return true;
+    };
+    EXPECT_TRUE(WalkDirectory("w/a", ";lua;", collect, &seen, false));
+    EXPECT_EQ(seen, (Seen{{"w/a/b", "lua"}, {"w/a/sub", ""}}));
+    seen.clear();
+    EXPECT_TRUE(WalkDirectory("w/a", ";lua;", collect, &seen, true));
+    EXPECT_EQ(seen, (Seen{{"w/a/b", "lua"}, {"w/a/sub/c", "lua"}}));
+    seen.clear();
+    EXPECT_TRUE(WalkDirectory("W/A", ";LUA;", collect, &seen, false));
+    EXPECT_EQ(seen, (Seen{{"W/A/b", "lua"}, {"W/A/sub", ""}}));
+    EXPECT_FALSE(WalkDirectory("missing", ";lua;", collect, &seen, false));
+    char after[4096];
+    ASSERT_TRUE(getcwd(after, sizeof after));
+    EXPECT_STREQ(before, after);
+}
+
+}  // namespace

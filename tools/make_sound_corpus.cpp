@@ -1,0 +1,27 @@
+// Writes the seed files of the Ogg sound fuzz target: small tones and
+// clicks made here, in a few channel layouts.
+//   g++ -std=c++20 tools/make_sound_corpus.cpp -lvorbisenc -lvorbis -logg -o /tmp/make_sound_corpus
+//   /tmp/make_sound_corpus tests/fuzz/corpus/fuzz_ogg_sound
+#include <cstdio>
+#include <string>
+
+#include "vorbis_tone.h"
+
+static void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 1;
+    std::string dir = argv[1];
+    Save(dir + "/tone_mono.ogg", vorbis_tone::Tone(1, 22050, 0.1, 440.0));
+    Save(dir + "/click_stereo.ogg", vorbis_tone::Click(2, 44100, 0.05));
+    Save(dir + "/tone_3ch.ogg", vorbis_tone::Tone(3, 8000, 0.1, 300.0));
+    auto cut = vorbis_tone::Click(1, 11025, 0.3);
+    cut.resize(cut.size() * 2 / 3);
+    Save(dir + "/click_cut.ogg", cut);
+    return 0;
+}
