@@ -9,13 +9,29 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/text.h"
+#include "media/sound.h"
 
 uint64_t g_resource_budget = kDefaultResourceBudget;
 char g_current_directory[256];
 
 namespace {
 
-const ResourceKindOps* g_ops[4];
+// Sounds: decoded whole into a buffer, or bound to a stream channel.
+const ResourceKindOps kSoundOps = {
+    "the sound device",
+    []() -> void* { return new Sound; },
+    [](void* o, const ResourceRecord& r) { return static_cast<Sound*>(o)->Load(r.path, (r.flags & kSound3D) != 0); },
+    nullptr,
+    [](void* o, const ResourceRecord& r) {
+        return static_cast<Sound*>(o)->BindStream(r.flags >> kSoundChannelShift, r.path);
+    },
+    [](void* o) { return static_cast<Sound*>(o)->size; },
+    [](void* o) { delete static_cast<Sound*>(o); },
+};
+
+// Images are filled in by the texture code; videos and meshes by theirs
+// when they are linked in.
+const ResourceKindOps* g_ops[4] = {nullptr, &kSoundOps, nullptr, nullptr};
 void* g_shared_video_player = nullptr;
 
 int KindIndex(uint32_t type) {
@@ -89,6 +105,8 @@ void SetResourceKindOps(uint32_t type, const ResourceKindOps* ops) {
     int i = KindIndex(type);
     if (i >= 0) g_ops[i] = ops;
 }
+
+const ResourceKindOps* GetResourceKindOps(uint32_t type) { return OpsFor(type); }
 
 void SetSharedVideoPlayer(void* player) { g_shared_video_player = player; }
 void* SharedVideoPlayer() { return g_shared_video_player; }

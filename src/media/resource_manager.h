@@ -67,6 +67,7 @@ struct ResourceKindOps {
 
 // One kind's operations (kResourceImage .. kResourceMesh); null empties it.
 void SetResourceKindOps(uint32_t type, const ResourceKindOps* ops);
+const ResourceKindOps* GetResourceKindOps(uint32_t type);
 // The one streaming video player, which streamed video records point to
 // and never free.
 void SetSharedVideoPlayer(void* player);

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "media/image_builders.h"
+#include "media/sound.h"
+#include "media/sound_device.h"
+#include "sound_fixture.h"
 #include "support/test_support.h"
 
 using media_test::LogRecorder;
@@ -66,8 +69,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(getcwd(cwd, sizeof cwd));
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        for (uint32_t t : {kResourceImage, kResourceSound, kResourceVideo, kResourceMesh})
-            SetResourceKindOps(t, &kFakeOps);
+        for (int i = 0; i < 4; ++i) {
+            saved[i] = GetResourceKindOps(1u << i);
+            SetResourceKindOps(1u << i, &kFakeOps);
+        }
         g_sizes.clear();
         g_destroyed.clear();
         g_loads = g_cached_loads = 0;
@@ -75,8 +80,7 @@ protected:
     }
     void TearDown() override {
         manager.Clear();
-        for (uint32_t t : {kResourceImage, kResourceSound, kResourceVideo, kResourceMesh})
-            SetResourceKindOps(t, nullptr);
+        for (int i = 0; i < 4; ++i) SetResourceKindOps(1u << i, saved[i]);
         SetSharedVideoPlayer(nullptr);
         g_resource_budget = kDefaultResourceBudget;
         EXPECT_EQ(chdir(cwd), 0);
@@ -94,6 +98,7 @@ protected:
 
     TempDir dir;
     char cwd[4096] = {};
+    const ResourceKindOps* saved[4] = {};
     ResourceManager manager;
 };
 
@@ -247,7 +252,6 @@ TEST_F(ResourceManagerTest, SoundsVideosAndMeshes) {
     EXPECT_EQ(movie->size, 0u);
     // Binding the shared player: our fake counts it in an int, so only
     // check that the shared object is what comes back, unloaded or not.
-    SetResourceKindOps(kResourceVideo, nullptr);
     static const ResourceKindOps kVideoOps = {"video", Create, Load, nullptr,
                                               [](void*, const ResourceRecord&) { return true; }, ByteSize,
                                               Destroy};
@@ -413,4 +417,29 @@ TEST(ResourceBudget, SixtyFourBitsAndClamped) {
     EXPECT_EQ(ResourceBudgetForPhysicalMemory(256ull << 20), 0x10000000u);
     EXPECT_EQ(ResourceBudgetForPhysicalMemory(768ull << 20), 384ull << 20);
     EXPECT_NE(g_current_directory[0], 0);
+}
+
+TEST_F(ResourceManagerTest, RealSoundsThroughTheSoundDevice) {
+    sound_test::OpenManualDevice();
+    SetResourceKindOps(kResourceSound, saved[1]);
+    LogRecorder log;
+    sound_test::WriteOgg(dir, "tone.ogg", vorbis_tone::Tone(2, 44100, 0.5, 440.0));
+    ResourceRecord* tone = manager.DeclareSound("tone", kSound3D);
+    Sound* s = manager.GetSound(tone);
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(log.Has("[SOUND] : tone"));
+    EXPECT_NE(s->buffer3d, nullptr);
+    EXPECT_EQ(tone->size, s->size);
+    EXPECT_EQ(manager.TotalBytes(), s->size);
+    ResourceRecord* music = manager.DeclareSound("Music", kSoundStreamed | 2u << kSoundChannelShift);
+    EXPECT_EQ(music, nullptr);  // no file
+    sound_test::WriteOgg(dir, "music.ogg", vorbis_tone::Tone(2, 44100, 0.5, 220.0));
+    music = manager.DeclareSound("Music", kSoundStreamed | 2u << kSoundChannelShift);
+    Sound* m = manager.GetSound(music);
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(m->streamed);
+    EXPECT_EQ(m->channel_index, 2u);
+    EXPECT_STREQ(m->source_path, "music.ogg");
+    manager.Clear();
+    g_sound_device.Release();
 }
