@@ -124,6 +124,10 @@ TEST(Png, ImageDataAcrossChunksAndDamagedData) {
     ASSERT_TRUE(Read(split, image));
     EXPECT_EQ(Bytes(image.pixels, 16 * 16 * 3), Joined(rows));
 
+    // A whole stream in the first chunk: what follows it is not read.
+    ASSERT_TRUE(Read(head + PngChunk("IDAT", z) + PngChunk("IDAT", "junk") + PngChunk("IEND", ""), image));
+    EXPECT_EQ(Bytes(image.pixels, 16 * 16 * 3), Joined(rows));
+
     // No image data at all is a failure.
     EXPECT_FALSE(Read(head + PngChunk("IEND", ""), image));
     EXPECT_TRUE(log.Has("NO IMAGE DATA"));
