@@ -10,6 +10,7 @@
 #include "base/memory.h"
 #include "base/text.h"
 #include "media/sound.h"
+#include "media/texture.h"
 
 uint64_t g_resource_budget = kDefaultResourceBudget;
 char g_current_directory[256];
@@ -29,9 +30,8 @@ const ResourceKindOps kSoundOps = {
     [](void* o) { delete static_cast<Sound*>(o); },
 };
 
-// Images are filled in by the texture code; videos and meshes by theirs
-// when they are linked in.
-const ResourceKindOps* g_ops[4] = {nullptr, &kSoundOps, nullptr, nullptr};
+// Videos and meshes are filled in by their own code when it is linked in.
+const ResourceKindOps* g_ops[4] = {&kTextureResourceOps, &kSoundOps, nullptr, nullptr};
 void* g_shared_video_player = nullptr;
 
 int KindIndex(uint32_t type) {

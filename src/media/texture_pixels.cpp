@@ -10,15 +10,15 @@ uint32_t TextureByteSize(int32_t kind, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     uint64_t w = uint64_t(width), h = uint64_t(height), bytes;
     switch (kind) {
-        case texture_kind::kR5G6B5:
-        case texture_kind::kYuy2: bytes = w * h * 2; break;
-        case texture_kind::kX8R8G8B8:
-        case texture_kind::kA8R8G8B8:
-        case texture_kind::kRenderTarget: bytes = w * h * 4; break;
-        case texture_kind::kL8:
-        case texture_kind::kDxt5:
-        case texture_kind::kCube: bytes = w * h; break;
-        case texture_kind::kDxt1: bytes = (w / 2) * h; break;
+        case TEXKIND_R5G6B5:
+        case TEXKIND_YUY2: bytes = w * h * 2; break;
+        case TEXKIND_X8R8G8B8:
+        case TEXKIND_A8R8G8B8:
+        case TEXKIND_RENDER_TARGET: bytes = w * h * 4; break;
+        case TEXKIND_L8:
+        case TEXKIND_DXT5:
+        case TEXKIND_CUBE: bytes = w * h; break;
+        case TEXKIND_DXT1: bytes = (w / 2) * h; break;
         default: return 0;
     }
     return bytes > UINT32_MAX ? UINT32_MAX : uint32_t(bytes);
@@ -60,7 +60,7 @@ bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixel
         out.data = image.pixels;
         out.bytes = uint32_t(count);
         out.flags = kTextureGreyFlags;
-        out.kind = texture_kind::kL8;
+        out.kind = TEXKIND_L8;
         out.grey = true;
         return true;
     }
@@ -109,7 +109,7 @@ bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixel
     if (flags & kTextureOpaque) flags &= ~kTextureAlpha;
     out.bytes = uint32_t(count * 4);
     out.flags = flags;
-    out.kind = (flags & kTextureAlpha) ? texture_kind::kA8R8G8B8 : texture_kind::kX8R8G8B8;
+    out.kind = (flags & kTextureAlpha) ? TEXKIND_A8R8G8B8 : TEXKIND_X8R8G8B8;
     out.grey = false;
     return true;
 }

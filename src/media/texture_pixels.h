@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "render/render_device.h"
+
 struct ImageData;
 
 // Texture creation and drawing flags (also OR-ed into the render mode).
@@ -15,20 +17,6 @@ constexpr uint32_t kTextureAlpha = 16;          // A8R8G8B8, blended
 constexpr uint32_t kTextureOpaque = 32;         // clears kTextureAlpha
 constexpr uint32_t kTextureSpecial = 0x80000000;  // with 1: luminance; with 2: cube
 constexpr uint32_t kTextureGreyFlags = kTextureSpecial | kTextureLuminance;
-
-// Device texture kinds, as the device numbers them.
-namespace texture_kind {
-constexpr int32_t kDdsFile = 0;
-constexpr int32_t kR5G6B5 = 1;
-constexpr int32_t kX8R8G8B8 = 2;
-constexpr int32_t kA8R8G8B8 = 3;
-constexpr int32_t kL8 = 4;
-constexpr int32_t kYuy2 = 5;
-constexpr int32_t kDxt1 = 6;
-constexpr int32_t kDxt5 = 7;
-constexpr int32_t kCube = 8;
-constexpr int32_t kRenderTarget = 9;
-}  // namespace texture_kind
 
 // Bytes of a device texture of that kind and size, as the budget counts
 // them (0 for an unknown kind).
@@ -55,7 +43,7 @@ struct TexturePixels {
     uint8_t* owned = nullptr;       // a converted copy (global allocator)
     uint32_t bytes = 0;
     uint32_t flags = 0;             // the flags the texture ends up with
-    int32_t kind = 0;               // texture_kind::kX8R8G8B8, kA8R8G8B8 or kL8
+    int32_t kind = 0;               // TEXKIND_X8R8G8B8, TEXKIND_A8R8G8B8 or TEXKIND_L8
     bool grey = false;
 };
 

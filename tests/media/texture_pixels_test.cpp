@@ -34,7 +34,7 @@ TEST(TexturePixels, ColourImagesByLayoutAndFlags) {
     const uint8_t rgb[6] = {0x10, 0x20, 0x30, 0xAA, 0xBB, 0xCC};
     Make(image, 2, 1, 24, rgb, 6);
     ASSERT_TRUE(ConvertImageForTexture(image, 0, t));
-    EXPECT_EQ(t.kind, texture_kind::kX8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_X8R8G8B8);
     EXPECT_EQ(t.flags, 0u);
     EXPECT_EQ(t.bytes, 8u);
     EXPECT_EQ(Word(t, 0), 0x00102030u);  // alpha stays 0 without flag 16
@@ -42,13 +42,13 @@ TEST(TexturePixels, ColourImagesByLayoutAndFlags) {
     image.has_colour_key = 1;
     image.colour_key = 0xAABBCC;
     ASSERT_TRUE(ConvertImageForTexture(image, 0, t));
-    EXPECT_EQ(t.kind, texture_kind::kA8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
     EXPECT_EQ(t.flags, kTextureAlpha);
     EXPECT_EQ(Word(t, 0), 0xFF102030u);
     EXPECT_EQ(Word(t, 1), 0x00AABBCCu);
     // Opaque wins over the key's alpha.
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureOpaque, t));
-    EXPECT_EQ(t.kind, texture_kind::kX8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_X8R8G8B8);
     EXPECT_EQ(t.flags, kTextureOpaque);
     // An alpha plane is merged.
     image.has_colour_key = 0;
@@ -65,10 +65,10 @@ TEST(TexturePixels, ColourImagesByLayoutAndFlags) {
     Make(image, 1, 1, 32, argb, 4);
     ASSERT_TRUE(ConvertImageForTexture(image, 0, t));
     EXPECT_EQ(t.data, image.pixels);
-    EXPECT_EQ(t.kind, texture_kind::kA8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
     // A luminance request on colour pixels still makes a colour texture.
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureLuminance, t));
-    EXPECT_EQ(t.kind, texture_kind::kA8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
 }
 
 TEST(TexturePixels, PaletteGreyAndRefusals) {
@@ -80,13 +80,13 @@ TEST(TexturePixels, PaletteGreyAndRefusals) {
     std::memcpy(image.palette, "\x01\x02\x03\x04\x05\x06\x07\x08\x09", 9);
     ASSERT_TRUE(ConvertImageForTexture(image, 0, t));
     EXPECT_EQ(Word(t, 1), 0xFF040506u);
-    EXPECT_EQ(t.kind, texture_kind::kX8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_X8R8G8B8);
     image.has_colour_key = 1;
     image.colour_key = 2;
     ASSERT_TRUE(ConvertImageForTexture(image, 0, t));
     EXPECT_EQ(Word(t, 0), 0xFF010203u);
     EXPECT_EQ(Word(t, 2), 0u);
-    EXPECT_EQ(t.kind, texture_kind::kA8R8G8B8);
+    EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
     // Flag 16 without a key: nothing is keyed out.
     image.has_colour_key = 0;
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureAlpha, t));
@@ -96,7 +96,7 @@ TEST(TexturePixels, PaletteGreyAndRefusals) {
     const uint8_t grey[6] = {0, 50, 100, 150, 200, 250};
     Make(image, 3, 2, 0, grey, 6);
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureAlpha, t));
-    EXPECT_EQ(t.kind, texture_kind::kL8);
+    EXPECT_EQ(t.kind, TEXKIND_L8);
     EXPECT_EQ(t.bytes, 6u);
     EXPECT_EQ(t.flags, kTextureGreyFlags);
     EXPECT_TRUE(t.grey);
@@ -111,15 +111,15 @@ TEST(TexturePixels, PaletteGreyAndRefusals) {
 }
 
 TEST(TexturePixels, ByteSizesAndNames) {
-    EXPECT_EQ(TextureByteSize(texture_kind::kR5G6B5, 10, 4), 80u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kYuy2, 10, 4), 80u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kA8R8G8B8, 10, 4), 160u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kRenderTarget, 10, 4), 160u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kL8, 10, 4), 40u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kCube, 10, 4), 40u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kDxt1, 11, 4), 20u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kDdsFile, 10, 4), 0u);
-    EXPECT_EQ(TextureByteSize(texture_kind::kA8R8G8B8, 0, 4), 0u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_R5G6B5, 10, 4), 80u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_YUY2, 10, 4), 80u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_A8R8G8B8, 10, 4), 160u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_RENDER_TARGET, 10, 4), 160u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_L8, 10, 4), 40u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_CUBE, 10, 4), 40u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_DXT1, 11, 4), 20u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_DDS, 10, 4), 0u);
+    EXPECT_EQ(TextureByteSize(TEXKIND_A8R8G8B8, 0, 4), 0u);
 
     quild_test::TempDir dir;
     quild_test::WriteFile(dir.file("sky.dds"), "DDS ");
