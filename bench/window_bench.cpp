@@ -6,6 +6,7 @@
 
 #include "app/app_window.h"
 #include "render/display_mode.h"
+#include "render/render_device.h"
 
 namespace {
 
@@ -17,32 +18,23 @@ SDL_GLContext MakeContext(SDL_Window* w) {
     return ctx;
 }
 
-void ClearAndPresent(SDL_Window* w) {
-    glClearColor(0.1f, 0.2f, 0.3f, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    SDL_GL_SwapWindow(w);
-}
 
 void BM_WindowFrame(benchmark::State& state) {
     g_requestedDisplayMode = {1024, 768, false, "bench"};
     AppWindow app;
-    if (!app.Create()) {
+    if (!app.Create() || !g_renderDevice) {
         state.SkipWithError("no window");
         return;
     }
-    auto* sdl = static_cast<SDL_Window*>(plat::NativeWindowHandle(g_windowHandle));
-    SDL_GLContext ctx = MakeContext(sdl);
-    if (!ctx) {
-        state.SkipWithError("no GL context");
-        return;
-    }
+    // The window object made the render device; it clears and presents.
     for (auto _ : state) {
         app.BeginFrame();
         app.PumpMessages();
-        ClearAndPresent(sdl);
+        g_renderDevice->BeginScene();
+        g_renderDevice->Clear(0xFF1A334D);
+        g_renderDevice->EndScene();
         app.EndFrame();
     }
-    SDL_GL_DeleteContext(ctx);
     app.Destroy();
 }
 BENCHMARK(BM_WindowFrame)->Unit(benchmark::kMicrosecond);
@@ -59,13 +51,36 @@ void BM_WindowFrame_RawSdl(benchmark::State& state) {
         state.SkipWithError("no window or GL context");
         return;
     }
+    // Like the device, draw into a 1024 x 768 framebuffer object and show it
+    // flipped on the window.
+    auto genFramebuffers = reinterpret_cast<void (*)(GLsizei, GLuint*)>(SDL_GL_GetProcAddress("glGenFramebuffers"));
+    auto bindFramebuffer = reinterpret_cast<void (*)(GLenum, GLuint)>(SDL_GL_GetProcAddress("glBindFramebuffer"));
+    auto framebufferTexture2D = reinterpret_cast<void (*)(GLenum, GLenum, GLenum, GLuint, GLint)>(
+        SDL_GL_GetProcAddress("glFramebufferTexture2D"));
+    auto blitFramebuffer = reinterpret_cast<void (*)(GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint,
+                                                     GLbitfield, GLenum)>(SDL_GL_GetProcAddress("glBlitFramebuffer"));
+    GLuint tex = 0, fbo = 0;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1024, 768, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    genFramebuffers(1, &fbo);
+    bindFramebuffer(GL_FRAMEBUFFER, fbo);
+    framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
+    SDL_GL_SetSwapInterval(1);  // as the device presents
     for (auto _ : state) {
         SDL_Event e;
         while (SDL_PollEvent(&e)) benchmark::DoNotOptimize(e);
         int x, y;
         benchmark::DoNotOptimize(SDL_GetRelativeMouseState(&x, &y));
-        ClearAndPresent(sdl);
+        bindFramebuffer(GL_FRAMEBUFFER, fbo);
+        glClearColor(0.1f, 0.2f, 0.3f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        bindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        blitFramebuffer(0, 0, 1024, 768, 0, 768, 1024, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        SDL_GL_SwapWindow(sdl);
     }
+    glDeleteTextures(1, &tex);
     SDL_GL_DeleteContext(ctx);
     SDL_DestroyWindow(sdl);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -1,11 +1,13 @@
 #include "app/app_window.h"
 
 #include <algorithm>
+#include <string>
 
 #include "base/log.h"
 #include "base/text.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "platform/system.h"
+#include "render/d3d_render_device.h"
 #include "render/display_mode.h"
 
 AppWindow* g_appWindow = nullptr;
@@ -90,6 +92,19 @@ void AppWindow::SetCounter(Counter counter, int64_t frequency) {
     counterFrequency = counter ? frequency : plat::PerfFrequency();
 }
 
+// The requested mode becomes the device's settings.
+static void CopyModeToDevice(D3DRenderDevice* device) {
+    const RequestedDisplayMode& mode = g_requestedDisplayMode;
+    device->window = g_windowHandle ? plat::NativeWindowHandle(g_windowHandle) : nullptr;
+    device->windowTitle = mode.title.c_str();
+    device->fullScreen = mode.fullScreen ? 1 : 0;
+    device->width = mode.width;
+    device->height = mode.height;
+    device->bitsPerPixel = mode.bitsPerPixel;
+    device->refreshRate = mode.refreshRate;
+    device->requestedMultisample = mode.multisample;
+}
+
 bool AppWindow::Create() {
     const RequestedDisplayMode& mode = g_requestedDisplayMode;
     plat::WindowDesc desc;
@@ -105,19 +120,32 @@ bool AppWindow::Create() {
         plat::MessageBox("ERROR", "Can't Create Window!");
         return false;
     }
-    // The render device is created on the window here: it is given
-    // plat::NativeWindowHandle(g_windowHandle) and created with reset false;
-    // on failure its error text goes to a message box "ERROR", the window is
-    // destroyed and Create returns false.
+    if (!g_renderDevice) {
+        auto* device = new D3DRenderDevice();
+        g_renderDevice = device;
+        CopyModeToDevice(device);
+        if (device->Create(false) < 0) {
+            std::string text = device->errorText ? device->errorText : "";
+            LogPrintf("[ERROR] - render device: %s", text.c_str());
+            plat::MessageBox("ERROR", text.c_str());
+            Destroy();
+            return false;
+        }
+    }
     CreateMouse();
     if (counter_ == plat::PerfCounter) counterFrequency = plat::PerfFrequency();
     return true;
 }
 
 bool AppWindow::Reset() {
-    // The render device is reset for the requested mode first; a failure
-    // destroys the window and reports "D3D Reset Failed.".
     const RequestedDisplayMode& mode = g_requestedDisplayMode;
+    auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
+    if (device) CopyModeToDevice(device);
+    if (!device || device->Create(true) < 0) {
+        Destroy();
+        plat::MessageBox("ERROR", "D3D Reset Failed.");
+        return false;
+    }
     if (!plat::SetWindowMode(g_windowHandle, mode.width, mode.height, mode.fullScreen)) {
         LogPrintf("[ERROR] - window reset %dx%d: %s", mode.width, mode.height,
                   g_windowHandle ? plat::WindowError() : "no window");
@@ -130,6 +158,11 @@ bool AppWindow::Reset() {
 
 bool AppWindow::Destroy() {
     ReleaseMouse();
+    if (g_renderDevice) {
+        g_renderDevice->Destroy();
+        delete g_renderDevice;
+        g_renderDevice = nullptr;
+    }
     if (!g_windowHandle) return false;
     plat::DestroyAppWindow(g_windowHandle);
     g_windowHandle = nullptr;
@@ -224,8 +257,9 @@ int AppWindow::BeginFrame() {
 }
 
 int AppWindow::EndFrame() {
-    // The render device presents here; its present reports nothing, so the
-    // frame's result is success.
+    // The device's present reports nothing, so the frame's result is
+    // success.
+    if (g_renderDevice) g_renderDevice->Present();
     const int presentResult = 0;
     ++frameCounter;
     frameEnd = Now();
@@ -263,6 +297,26 @@ double AppWindow::GetTimerMs(int index) const {
 }
 
 const char* AppWindow::GetDeviceWarnings() const {
-    // The render device's warnings text, when it has one.
-    return nullptr;
+    auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
+    if (!device || device->GetWarnings().empty()) return nullptr;
+    return device->GetWarnings().c_str();
+}
+
+int32_t GetDisplayModeCount() {
+    if (!g_renderDevice) {
+        auto* device = new D3DRenderDevice();
+        g_renderDevice = device;
+        CopyModeToDevice(device);
+    }
+    return g_renderDevice->GetDisplayModeCount();
+}
+
+void GetDisplayMode(int32_t index, int32_t* width, int32_t* height, int32_t* refresh) {
+    if (g_renderDevice) {
+        g_renderDevice->GetDisplayMode(index, width, height, refresh);
+        return;
+    }
+    if (width) *width = 0;
+    if (height) *height = 0;
+    if (refresh) *refresh = 0;
 }

@@ -84,6 +84,11 @@ private:
     Counter counter_;
 };
 
+// Display modes of the adapter: the count creates the render device when
+// there is none.
+int32_t GetDisplayModeCount();
+void GetDisplayMode(int32_t index, int32_t* width, int32_t* height, int32_t* refresh);
+
 extern AppWindow* g_appWindow;
 extern plat::Window* g_windowHandle;
 extern bool g_appActive;         // cleared only by a real focus loss

@@ -1,5 +1,7 @@
 #include "platform/window.h"
 
+#include "platform/gpu/direct3d.h"
+
 #include <SDL.h>
 
 #include <deque>
@@ -21,17 +23,6 @@ bool g_quitPosted = false;
 int g_quitCode = 0;
 uint8_t g_keys[256] = {};
 
-// OpenGL 3.3 core, double-buffered, with depth and stencil.
-// plat::gpu::SetGLWindowAttributes() takes this over once the device layer
-// provides it.
-void SetGLAttributes() {
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-}
 
 void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     g_queue.push_back(Message{g_window, message, wParam, lParam});
@@ -270,7 +261,7 @@ Window* CreateAppWindow(const WindowDesc& desc) {
         return nullptr;
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
-    SetGLAttributes();  // plat::gpu::SetGLWindowAttributes() goes here
+    gpu::SetGLWindowAttributes();
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
     if (desc.fullScreen) flags |= SDL_WINDOW_FULLSCREEN;
     SDL_Window* sdl = SDL_CreateWindow(desc.title ? desc.title : "", SDL_WINDOWPOS_CENTERED,

@@ -1,19 +1,46 @@
 #include "render/camera.h"
 
+#include <new>
+
 #include "base/text.h"
 #include "render/display_mode.h"
 #include "render/geometry.h"
+#include "render/render_device.h"
 #include "render/vector_math.h"
 
 namespace {
 
 // The render device's side of the camera: transforms 1 (view) and 2
-// (projection) and the viewport.
-// TODO(device): route these three to the render device once it exists.
-void DeviceSetTransform(int /*which*/, const plat::Matrix& /*m*/) {}
-void DeviceSetViewport(const plat::Viewport& /*vp*/) {}
+// (projection) and the viewport. Without a device (before the display
+// exists) the viewport is the requested display mode's.
+void DeviceSetTransform(int which, const plat::Matrix& m) {
+    if (g_renderDevice) g_renderDevice->SetTransform(which, m);
+}
+
+// The device's viewport record and the math library's have the same fields.
+template <class To, class From>
+To CopyViewport(const From& from) {
+    To to;
+    to.x = from.x;
+    to.y = from.y;
+    to.width = from.width;
+    to.height = from.height;
+    to.minZ = from.minZ;
+    to.maxZ = from.maxZ;
+    return to;
+}
+
+void DeviceSetViewport(const plat::Viewport& vp) {
+    if (g_renderDevice) g_renderDevice->SetViewport(CopyViewport<RenderViewport>(vp));
+}
+
 plat::Viewport DeviceViewport() {
     plat::Viewport vp;
+    if (g_renderDevice) {
+        RenderViewport r;
+        g_renderDevice->GetViewport(&r);
+        return CopyViewport<plat::Viewport>(r);
+    }
     vp.width = static_cast<uint32_t>(g_requestedDisplayMode.width > 0 ? g_requestedDisplayMode.width : 0);
     vp.height = static_cast<uint32_t>(g_requestedDisplayMode.height > 0 ? g_requestedDisplayMode.height : 0);
     return vp;
@@ -21,7 +48,35 @@ plat::Viewport DeviceViewport() {
 
 }  // namespace
 
-Camera::Camera() {
+ClassDescriptor Camera::s_descriptor;
+
+namespace {
+// Built before every other class initializer (the camera is the first
+// global of the program).
+Camera::Camera_Initializer g_camera_initializer;
+}  // namespace
+
+Camera::Camera_Initializer::Camera_Initializer() : EObject_Initializer(&Camera::s_descriptor) {}
+
+EObject* Camera::Camera_Initializer::Create() {
+    void* block = Camera::operator new(sizeof(Camera));
+    return block ? ::new (block) Camera() : nullptr;
+}
+
+void Camera::Camera_Initializer::RegisterProperties() {
+    ClassDescriptor& d = Camera::s_descriptor;
+    d.AddProperty("ortho", kPropertyBool, ObjectFieldOffset(&Camera::ortho));
+    d.AddProperty("fov", kPropertyFloat, ObjectFieldOffset(&Camera::fov));
+    d.AddProperty("znear", kPropertyFloat, ObjectFieldOffset(&Camera::znear));
+    d.AddProperty("zfar", kPropertyFloat, ObjectFieldOffset(&Camera::zfar));
+    d.AddProperty("aspect", kPropertyFloat, ObjectFieldOffset(&Camera::aspect));
+    d.AddProperty("eye", kPropertyVector, ObjectFieldOffset(&Camera::eye));
+    d.AddProperty("lookAt", kPropertyVector, ObjectFieldOffset(&Camera::lookAt));
+    d.AddConstant("class", "view");
+    d.AddConstant("name", "Camera");
+}
+
+Camera::Camera() : EObject(&s_descriptor) {
     SetDefaults();
 }
 

@@ -6,14 +6,26 @@
 #include <cstdint>
 
 #include "platform/gpu/d3dx/d3dx_math.h"
+#include "script/object_model.h"
 
-class Camera {
+// A scene-object class (class word "view"): scene files declare it and
+// scripts read and write "ortho", "fov", "znear", "zfar", "aspect", "eye"
+// and "lookAt".
+class Camera : public EObject {
 public:
+    class Camera_Initializer : public EObject_Initializer {
+    public:
+        Camera_Initializer();
+        EObject* Create() override;
+        void RegisterProperties() override;
+    };
+    static ClassDescriptor s_descriptor;
+
     Camera();
 
     // Orientation identity, aspect 4:3, looking along +z, viewport from the
     // device. Eye, fov and the depth range are left to the creator.
-    void SetDefaults();
+    void SetDefaults() override;
 
     void SetViewport(uint32_t x, uint32_t y, uint32_t w, uint32_t h);
     void SetEye(float x, float y, float z);

@@ -10,6 +10,9 @@ struct RequestedDisplayMode {
     int32_t height = 0;
     bool fullScreen = false;
     std::string title;
+    int32_t bitsPerPixel = 32;
+    int32_t multisample = 0;
+    int32_t refreshRate = 0;  // 0: the device fills it in
 };
 
 extern RequestedDisplayMode g_requestedDisplayMode;

@@ -560,7 +560,9 @@ int Walk(const std::string& folder, const char* extensions, WalkCallback callbac
         }
         size_t dot = e.name.rfind('.');
         if (dot == std::string::npos || dot == 0) continue;
-        std::string key = ";" + e.name.substr(dot + 1) + ";";
+        std::string key = ";";  // built in steps: GCC 12 warns falsely on ";" + string&&
+        key.append(e.name, dot + 1, std::string::npos);
+        key += ';';
         if (!std::strstr(extensions, key.c_str())) continue;
         LowerAscii(e.name);
         std::string path = folder + "/" + e.name.substr(0, dot);

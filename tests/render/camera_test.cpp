@@ -5,14 +5,14 @@
 #include <cmath>
 
 #include "render/display_mode.h"
+#include "script/object_model.h"
 #include "render/vector_math.h"
 
 using plat::Vec3;
 
 namespace {
 
-Camera MakeCamera() {
-    Camera c;
+void PlaceCamera(Camera& c) {
     c.SetViewport(0, 0, 640, 480);
     c.viewport.minZ = 0;
     c.viewport.maxZ = 1;
@@ -23,7 +23,6 @@ Camera MakeCamera() {
     c.SetPerspective(60, 640.0f / 480, 1, 100);
     c.dirty = true;  // rebuild the frustum with the new projection
     c.UpdateView();
-    return c;
 }
 
 }  // namespace
@@ -48,7 +47,8 @@ TEST(Camera, DefaultsAndLookAtRows) {
 }
 
 TEST(Camera, SetEyeAndRotateWaitForUpdateView) {
-    Camera c = MakeCamera();
+    Camera c;
+    PlaceCamera(c);
     const plat::Matrix before = c.view;
     c.SetEye(0, 0, -5);
     c.Rotate(0.5f, 0, 0);
@@ -61,7 +61,8 @@ TEST(Camera, SetEyeAndRotateWaitForUpdateView) {
 }
 
 TEST(Camera, ProjectNearFarAndBeyond) {
-    Camera c = MakeCamera();
+    Camera c;
+    PlaceCamera(c);
     int x = -1, y = -1;
     ASSERT_TRUE(c.Project({0, 0, 10}, &x, &y));
     EXPECT_EQ(x, 320);
@@ -74,7 +75,8 @@ TEST(Camera, ProjectNearFarAndBeyond) {
 }
 
 TEST(Camera, UnprojectInvertsProject) {
-    Camera c = MakeCamera();
+    Camera c;
+    PlaceCamera(c);
     c.SetEye(3, 1, -4);
     c.Rotate(0.3f, 0.2f, 0);
     c.UpdateView();
@@ -110,7 +112,8 @@ TEST(Camera, OrthoUsesTheWindowSizeForZero) {
 }
 
 TEST(Frustum, PlanesSpheresAndPoints) {
-    Camera c = MakeCamera();
+    Camera c;
+    PlaceCamera(c);
     const plat::Plane* f = c.frustum;
     for (int i = 0; i < 6; ++i)
         EXPECT_NEAR(std::sqrt(f[i].a * f[i].a + f[i].b * f[i].b + f[i].c * f[i].c), 1, 1e-5f);
@@ -162,4 +165,17 @@ TEST(VectorMath, SmallRoutines) {
     plat::Plane flat{};
     PlaneNormalize(flat);
     EXPECT_EQ(flat.d, 0);
+}
+
+TEST(Camera, IsTheViewClassWithItsProperties) {
+    RegisterAllClassProperties();
+    EObject* o = CreateObjectByClass("view");
+    ASSERT_NE(o, nullptr);
+    EXPECT_TRUE(IsClass(o, "view"));
+    auto* c = static_cast<Camera*>(o);
+    EXPECT_FLOAT_EQ(c->aspect, 1.33333f);
+    std::string keys;
+    for (PropertyInfo* p = Camera::s_descriptor.first; p; p = p->next) keys += std::string(p->name) + " ";
+    EXPECT_EQ(keys, "ortho fov znear zfar aspect eye lookAt class name ");
+    Camera::operator delete(o, sizeof(Camera));
 }

@@ -365,6 +365,21 @@ TEST_F(RenderTest, GammaRoundTripAndPresentLookup) {
     EXPECT_EQ((p >> 16) & 255, 255u - 0x10);
     EXPECT_EQ((p >> 8) & 255, 255u - 0x80);
     EXPECT_EQ(p & 255, 0u);
+
+    // Back to the identity ramp: the picture is shown as drawn.
+    for (int i = 0; i < 256; ++i) ramp[i] = uint16_t(i * 257);
+    dev->SetGammaRamp(ramp);
+    dev->BeginScene();
+    dev->Clear(0xFF123456);
+    dev->EndScene();
+    dev->Present();
+    d->CreateOffscreenPlainSurface(64, 64, fmt::X8R8G8B8, Pool::SystemMem, &mem);
+    ASSERT_EQ(d->GetFrontBufferData(0, mem), kOk);
+    mem->LockRect(&lr, nullptr, 0);
+    p = static_cast<uint32_t*>(lr.bits)[0];
+    mem->UnlockRect();
+    mem->Release();
+    EXPECT_EQ(p & 0xFFFFFF, 0x123456u);
     dev->BeginScene();
 }
 

@@ -286,6 +286,8 @@ struct Device::Gl {
     GLuint presentProgram = 0, gammaTexture = 0, frontTexture = 0, frontFbo = 0;
     uint32_t frontW = 0, frontH = 0;
     bool gammaDirty = true;
+    bool gammaIdentity = true;  // the ramp maps every value to itself
+    bool frontIsBack = false;   // the last present showed the back buffer as it is
     GLuint scratchTexture = 0, stretchTexture = 0;
     Texture* backTexture = nullptr;
 };
@@ -636,7 +638,31 @@ Result Device::Present(const Rect*, const Rect*, void*, const void*) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         g.gammaDirty = false;
+        g.gammaIdentity = true;
+        for (int i = 0; i < 256; ++i) {
+            uint16_t v = uint16_t(i * 257);
+            if (gamma_.red[i] != v || gamma_.green[i] != v || gamma_.blue[i] != v) g.gammaIdentity = false;
+        }
     }
+    int ww = 0, wh = 0;
+    SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window_), &ww, &wh);
+    if (g.gammaIdentity) {
+        // An identity ramp changes nothing: the back buffer goes straight
+        // onto the window, flipped, without the ramp pass.
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, g.readFbo);
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, g.backTexture->glTexture_, 0);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+        glDisable(GL_SCISSOR_TEST);
+        bool scaled = ww != int(g.frontW) || wh != int(g.frontH);
+        glBlitFramebuffer(0, 0, GLint(g.frontW), GLint(g.frontH), 0, wh, ww, 0, GL_COLOR_BUFFER_BIT,
+                          scaled ? GL_LINEAR : GL_NEAREST);
+        SDL_GL_SwapWindow(static_cast<SDL_Window*>(window_));
+        g.frontIsBack = true;
+        glBindFramebuffer(GL_FRAMEBUFFER, g.drawFbo);
+        g.shadow.valid = false;
+        return kOk;
+    }
+    g.frontIsBack = false;
     // Back buffer through the ramp into the front image.
     glBindFramebuffer(GL_FRAMEBUFFER, g.frontFbo);
     glDisable(GL_BLEND);
@@ -659,8 +685,6 @@ Result Device::Present(const Rect*, const Rect*, void*, const void*) {
     glDrawArrays(GL_TRIANGLES, 0, 3);
     glBindVertexArray(g.vao);
     // Onto the window, flipped: the window's row 0 is at the bottom.
-    int ww = 0, wh = 0;
-    SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window_), &ww, &wh);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, g.frontFbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     bool scaled = ww != int(g.frontW) || wh != int(g.frontH);
@@ -1687,7 +1711,14 @@ Result Device::GetFrontBufferData(uint32_t, Surface* dest) {
         (dd.format != fmt::X8R8G8B8 && dd.format != fmt::A8R8G8B8))
         return kInvalidCall;
     MakeCurrent();
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, gl_->frontFbo);
+    if (gl_->frontIsBack) {
+        // Shown without a ramp pass: the back buffer is what was shown.
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, gl_->readFbo);
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                               gl_->backTexture->glTexture_, 0);
+    } else {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, gl_->frontFbo);
+    }
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, GLint(dest->pitch_ / 4));
     glReadPixels(0, 0, GLsizei(dd.width), GLsizei(dd.height), GL_BGRA, GL_UNSIGNED_BYTE, dest->memory_.data());

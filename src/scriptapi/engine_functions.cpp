@@ -1,0 +1,87 @@
+// Script functions that drive the engine itself: the display, the quit
+// flag, the statement queue, the command line and the build mode.
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/app_window.h"
+#include "app/engine.h"
+#include "base/log.h"
+#include "base/string_pool.h"
+#include "render/display_mode.h"
+#include "script/script_function.h"
+
+namespace {
+
+int ArgInt(lua_State* L, int index) { return static_cast<int>(lua_tointeger(L, index)); }
+const char* ArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
+
+// ge_resetdisplay(width, height, bits, fullscreen, multisample, title, refresh)
+int ResetDisplay(lua_State* L) {
+    RequestedDisplayMode& mode = g_requestedDisplayMode;
+    mode.width = ArgInt(L, 1);
+    mode.height = ArgInt(L, 2);
+    mode.bitsPerPixel = ArgInt(L, 3);
+    mode.fullScreen = lua_toboolean(L, 4) != 0;
+    mode.multisample = ArgInt(L, 5);
+    const char* title = CommonStrings().Intern(ArgText(L, 6) ? ArgText(L, 6) : "");
+    mode.title = title ? title : "";
+    mode.refreshRate = ArgInt(L, 7);
+
+    Engine* e = CurrentEngine();
+    if (!e) {
+        lua_pushboolean(L, 0);
+        return 1;
+    }
+    if (e->rerunningMain) {
+        // "main" is being rerun by a reset: asking again would reset every
+        // frame.
+        LogPrintf("[WARNING] : ge_resetdisplay while the display is being reset, ignored");
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    if (e->inFrame) {
+        e->displayResetRequested = true;
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    lua_pushboolean(L, DisplayInit(true) ? 1 : 0);
+    return 1;
+}
+
+// quit(): the frame loop ends after the current frame.
+int Quit(lua_State*) {
+    if (Engine* e = CurrentEngine()) e->quit = true;
+    return 0;
+}
+
+// ge_task(text): queues statements; reads the last argument.
+int Task(lua_State* L) {
+    const char* text = ArgText(L, lua_gettop(L));
+    if (Engine* e = CurrentEngine(); e && text) e->QueueStatements(text);
+    return 0;
+}
+
+int GetCommandLine(lua_State* L) {
+    lua_pushstring(L, CommandLine());
+    return 1;
+}
+
+int GetBuild(lua_State* L) {
+    lua_pushstring(L, BuildMode());
+    return 1;
+}
+
+int SetBuild(lua_State* L) {
+    if (const char* text = ArgText(L, 1)) SetBuildMode(text);
+    return 0;
+}
+
+ScriptFunctionRecord r_resetdisplay("ge_resetdisplay", ResetDisplay);
+ScriptFunctionRecord r_quit("quit", Quit);
+ScriptFunctionRecord r_task("ge_task", Task);
+ScriptFunctionRecord r_getcmdline("ge_getcmdline", GetCommandLine);
+ScriptFunctionRecord r_getbuild("ge_getbuild", GetBuild);
+ScriptFunctionRecord r_setbuild("ge_setbuild", SetBuild);
+
+}  // namespace

@@ -1,0 +1,36 @@
+#include "engine_run.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "support/test_support.h"
+
+EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env,
+                    const std::string& args) {
+    quild_test::TempDir root, home;
+    quild_test::WriteFile(root.file("main.lua"), main_lua);
+    std::string cmd = "cd '" + root.path() + "' && env HOME='" + home.path() +
+                      "' SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy";
+    for (const auto& [k, v] : env) cmd += " " + k + "='" + v + "'";
+    cmd += std::string(" timeout 120 '") + QUILD_EXE + "' " + args + " > out.txt 2>&1";
+    EngineRun run;
+    int status = std::system(cmd.c_str());
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.log = quild_test::ReadFile(home.path() + "/Documents/Quorvane/log.txt");
+    run.output = quild_test::ReadFile(root.file("out.txt"));
+    run.trace = quild_test::ReadFile(root.file("trace.txt"));
+    return run;
+}
+
+std::string LogLinesStartingWith(const std::string& log, const std::string& prefix) {
+    std::istringstream in(log);
+    std::string line, out;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(prefix, 0) == 0) out += line + "\n";
+    }
+    return out;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Runs the real engine executable on a data root with a temporary HOME and
+// collects what it left behind.
+#include <map>
+#include <string>
+
+struct EngineRun {
+    int exit_code = -1;
+    std::string log;     // log.txt
+    std::string output;  // stdout and stderr
+    std::string trace;   // trace.txt written by the test scripts, if any
+};
+
+// Copies `main_lua` into a fresh data root as main.lua and runs the engine
+// there. Extra environment entries are added to the child's environment.
+EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env = {},
+                    const std::string& args = "");
+
+// Lines of the log that begin with "[EXITING] : " and the last line.
+std::string LogLinesStartingWith(const std::string& log, const std::string& prefix);

@@ -1,0 +1,175 @@
+// End-to-end: the real executable on small data roots.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine_run.h"
+
+namespace {
+
+const char* kTrace = R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+)lua";
+
+std::string Main(const std::string& body) { return std::string(kTrace) + body; }
+
+const char* kOpenDisplay = R"lua(ge_resetdisplay(640, 480, 32, false, 0, "Test", 0)
+)lua";
+
+// Quits after n frames.
+std::string QuitAfter(int n) {
+    return "frames = 0\nfunction OnGameUpdate(dt) frames = frames + 1 trace('frame ' .. frames) if frames >= " +
+           std::to_string(n) + " then quit() end end\n";
+}
+
+size_t Find(const std::string& text, const std::string& what, size_t from = 0) {
+    return text.find(what, from);
+}
+
+}  // namespace
+
+TEST(Startup, NormalStartAndStopLogsEveryStepInOrder) {
+    EngineRun run = RunEngine(Main(std::string(kOpenDisplay) + QuitAfter(3) + "trace('main ran')\n"));
+    ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
+    const std::string& log = run.log;
+    const char* order[] = {"[INIT]\r\n",          "[MEMORY] ",           "[DIRECT3D9 WINDOWED] 640x480x32",
+                           "[CREATING RENDERTAGRET]", "[CREATING DISSOLVEBUFFER]", "[CREATING POSTFXBUFFER]",
+                           "[DIRECTSOUND8]",      "[SPEAKERS] : stereo", "[INIT] - GAME"};
+    size_t at = 0;
+    for (const char* step : order) {
+        size_t found = Find(log, step, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << "\n" << log;
+        at = found;
+    }
+    EXPECT_EQ(LogLinesStartingWith(log, "[EXITING] : "),
+              "[EXITING] : Releasing Sound Objects\n"
+              "[EXITING] : Releasign RenderTagrets\n"
+              "[EXITING] : Closing Script\n"
+              "[EXITING] : Releasing Resources\n"
+              "[EXITING] : Releasing Video Streaming Objects\n"
+              "[EXITING] : Deleting Application Object\n"
+              "[EXITING] : Deleting extra buffers\n"
+              "[EXITING] : Releasing package entries\n"
+              "[EXITING] : Unregistering all game objects\n"
+              "[EXITING] : Deleting Console\n"
+              "[EXITING] : Deleting Instance\n"
+              "[EXITING] : Releasing All Heap Memory\n");
+    EXPECT_EQ(log.substr(log.size() - 8), "[QUIT]\r\n");
+    EXPECT_EQ(run.trace, "main ran\nframe 1\nframe 2\nframe 3\n");
+}
+
+TEST(Startup, QuitInMainEndsWithoutAFrameOrABox) {
+    EngineRun run = RunEngine(Main(std::string(kOpenDisplay) + QuitAfter(1) + "quit()\n"));
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "");
+    EXPECT_EQ(run.output.find("Engine Init Error"), std::string::npos);
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+}
+
+TEST(Startup, AFailingMainEndsTheProgram) {
+    EngineRun run = RunEngine("this is not lua");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
+    EngineRun missing = RunEngine("", {}, "");  // a main that opens no display
+    EXPECT_EQ(missing.exit_code, 1);
+}
+
+TEST(Startup, DisplayResetRerunsMainWithoutSoundOrMemoryLines) {
+    // "main" asks for the display every time it runs; the frame asks for one
+    // reset. The rerun's own request is ignored with a warning.
+    std::string body = std::string(kOpenDisplay) + R"lua(
+trace('main')
+if not frames then
+  frames = 0
+  function OnGameUpdate(dt)
+    frames = frames + 1
+    if frames == 2 then ge_resetdisplay(800, 600, 32, false, 0, "Test", 0) end
+    if frames == 5 then quit() end
+  end
+end
+)lua";
+    EngineRun run = RunEngine(Main(body));
+    ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_EQ(run.trace, "main\nmain\n");
+    EXPECT_NE(run.log.find("[DIRECT3D9 - RESET WINDOWED] 800x600x32"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("[MEMORY]"), run.log.rfind("[MEMORY]"));
+    EXPECT_EQ(run.log.find("[DIRECTSOUND8]"), run.log.rfind("[DIRECTSOUND8]"));
+    EXPECT_NE(run.log.find("[WARNING] : ge_resetdisplay while the display is being reset"), std::string::npos);
+}
+
+TEST(Startup, InjectedInitFailuresGiveTheirCodeAndText) {
+    struct Case {
+        const char* step;
+        const char* line;
+        const char* text;
+    } cases[] = {
+        {"window", "[FAILED] - DIRECT3D9 CREATE", "Error initializing Direct3D Window."},
+        {"rendertarget", "[FAILED] - CREATING RENDERTAGRET", "Failed to create the rendertarget surface!"},
+        {"dissolve", "[FAILED] - CREATING DISSOLVEBUFFER", "Failed to create the dissolve buffer!"},
+        {"postfx", "[FAILED] - CREATING POSTFXBUFFER", "Failed to create the posfx buffer!"},
+        {"sound", "[FAILED] - DIRECTSOUND8 CREATE", "Error initializing DirectSound!"},
+        {"listener", "[FAILED] - DIRECTSOUND8 Get3DListenerInterface", "Can't get 3D Listener Interface!"},
+    };
+    for (const Case& c : cases) {
+        EngineRun run = RunEngine(Main(std::string("ok = ") + kOpenDisplay + "trace(tostring(ok))\n"),
+                                  {{"QUILD_FAIL_INIT", c.step}});
+        EXPECT_EQ(run.exit_code, 1) << c.step;
+        EXPECT_NE(run.log.find(c.line), std::string::npos) << c.step << "\n" << run.log;
+        EXPECT_NE(run.output.find(std::string("[Engine Init Error] ") + c.text), std::string::npos)
+            << c.step << "\n" << run.output;
+        EXPECT_EQ(run.trace, "false\n") << c.step;
+        EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+    }
+}
+
+TEST(Startup, StatementQueueWaitsOrRunsTheNextFrame) {
+    std::string body = std::string(kOpenDisplay) + R"lua(
+frames = 0
+function OnGameUpdate(dt)
+  frames = frames + 1
+  trace('frame ' .. frames)
+  if frames == 1 then ge_task("trace('a');trace('b')") end
+  if frames == 4 then ge_task("trace('c');;trace('d')") end
+  if frames == 8 then quit() end
+end
+)lua";
+    EngineRun run = RunEngine(Main(body));
+    ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
+    // a runs in the frame after it was queued; b waits for something to
+    // end. A second task queued meanwhile waits too.
+    EXPECT_EQ(run.trace, "frame 1\na\nframe 2\nframe 3\nframe 4\nframe 5\nframe 6\nframe 7\nframe 8\n");
+    std::string second = std::string(kOpenDisplay) + R"lua(
+frames = 0
+function OnGameUpdate(dt)
+  frames = frames + 1
+  trace('frame ' .. frames)
+  if frames == 1 then ge_task("trace('c');;trace('d')") end
+  if frames == 5 then quit() end
+end
+)lua";
+    run = RunEngine(Main(second));
+    EXPECT_EQ(run.trace, "frame 1\nc\nframe 2\nd\nframe 3\nframe 4\nframe 5\n");
+}
+
+TEST(Startup, CommandLineAndBuildReachScripts) {
+    std::string body = std::string(kOpenDisplay) + R"lua(
+trace(ge_getcmdline())
+trace(ge_getbuild())
+ge_setbuild("debug")
+trace(ge_getbuild())
+quit()
+)lua";
+    EngineRun run = RunEngine(Main(body), {}, "-level 3");
+    EXPECT_EQ(run.trace, "-level 3\nfinal\ndebug\n");
+}
+
+TEST(Startup, AFaultInAFrameShutsDownThenReports) {
+    EngineRun run = RunEngine(Main(std::string(kOpenDisplay) + QuitAfter(50)), {{"QUILD_FAULT_IN_FRAME", "2"}});
+    EXPECT_EQ(run.exit_code, 1);
+    size_t quit = run.log.find("[QUIT]");
+    size_t report = run.log.find("An exception thrown during the game loop!");
+    ASSERT_NE(report, std::string::npos) << run.log;
+    EXPECT_LT(quit, report);
+    EXPECT_NE(run.log.find("ExceptionCode            : 0xc0000005"), std::string::npos);
+    EXPECT_NE(run.output.find("[Exception Occured]"), std::string::npos);
+}
