@@ -109,7 +109,9 @@ void Decode(benchmark::State& state, const std::vector<uint8_t>& file, bool (*re
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 
-void BM_PngDecodeEngine(benchmark::State& state) { Decode(state, PngFile(), ReadPng); }
+void BM_PngDecodeEngine(benchmark::State& state) {
+    Decode(state, PngFile(), ReadPng);
+}
 BENCHMARK(BM_PngDecodeEngine)->Unit(benchmark::kMillisecond);
 
 struct PngSource {
@@ -144,7 +146,9 @@ void BM_PngDecodeLibpngBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_PngDecodeLibpngBaseline)->Unit(benchmark::kMillisecond);
 
-void BM_JpegDecodeEngine(benchmark::State& state) { Decode(state, JpegFile(), ReadJpeg); }
+void BM_JpegDecodeEngine(benchmark::State& state) {
+    Decode(state, JpegFile(), ReadJpeg);
+}
 BENCHMARK(BM_JpegDecodeEngine)->Unit(benchmark::kMillisecond);
 
 void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
@@ -172,7 +176,9 @@ void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_JpegDecodeLibjpegBaseline)->Unit(benchmark::kMillisecond);
 
-void BM_TgaDecodeEngine24(benchmark::State& state) { Decode(state, TgaFile(24), ReadTga); }
+void BM_TgaDecodeEngine24(benchmark::State& state) {
+    Decode(state, TgaFile(24), ReadTga);
+}
 BENCHMARK(BM_TgaDecodeEngine24)->Unit(benchmark::kMillisecond);
 
 void BM_TgaDecodeEngine32(benchmark::State& state) {
@@ -193,9 +199,13 @@ void MemcpyBaseline(benchmark::State& state, uint32_t bpp) {
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * n);
 }
-void BM_TgaMemcpyBaseline24(benchmark::State& state) { MemcpyBaseline(state, 3); }
+void BM_TgaMemcpyBaseline24(benchmark::State& state) {
+    MemcpyBaseline(state, 3);
+}
 BENCHMARK(BM_TgaMemcpyBaseline24)->Unit(benchmark::kMillisecond);
-void BM_TgaMemcpyBaseline32(benchmark::State& state) { MemcpyBaseline(state, 4); }
+void BM_TgaMemcpyBaseline32(benchmark::State& state) {
+    MemcpyBaseline(state, 4);
+}
 BENCHMARK(BM_TgaMemcpyBaseline32)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -22,10 +22,18 @@ std::string NameOf(int i, bool upper) {
 }
 
 // Fake images: 4 KiB each, so nothing is ever purged.
-void* Create() { return new int(0); }
-bool Load(void*, const ResourceRecord&) { return true; }
-uint32_t ByteSize(void*) { return 4096; }
-void Destroy(void* o) { delete static_cast<int*>(o); }
+void* Create() {
+    return new int(0);
+}
+bool Load(void*, const ResourceRecord&) {
+    return true;
+}
+uint32_t ByteSize(void*) {
+    return 4096;
+}
+void Destroy(void* o) {
+    delete static_cast<int*>(o);
+}
 const ResourceKindOps kOps = {"bench images", Create, Load, nullptr, nullptr, ByteSize, Destroy};
 
 // 10,000 declared (and loaded) images, files in a temporary folder.
@@ -34,7 +42,8 @@ struct Fixture {
     ResourceManager manager;
     std::vector<std::string> names;  // as scripts write them, other case
     Fixture() {
-        dir = (std::filesystem::temp_directory_path() / ("quild-bench-res-" + std::to_string(getpid()))).string();
+        dir = (std::filesystem::temp_directory_path() / ("quild-bench-res-" + std::to_string(getpid())))
+                  .string();
         std::filesystem::create_directories(dir + "/stage/scene");
         char cwd[4096];
         if (!getcwd(cwd, sizeof cwd)) cwd[0] = 0;

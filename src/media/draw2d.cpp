@@ -30,13 +30,14 @@ void RotatedQuadVertices(float x, float y, float w, float h, float angle_degrees
     float c = std::cos(a), s = std::sin(a);
     for (int i = 0; i < 4; ++i) {
         float px = kCorners[i][0] * sx, py = kCorners[i][1] * sy;
-        out[i] = {cx + px * c - py * s, cy + px * s + py * c, 0.0f, 1.0f, (kCorners[i][0] + 1) * 0.5f,
-                  (kCorners[i][1] + 1) * 0.5f};
+        out[i] = {cx + px * c - py * s,        cy + px * s + py * c,       0.0f, 1.0f,
+                  (kCorners[i][0] + 1) * 0.5f, (kCorners[i][1] + 1) * 0.5f};
     }
 }
 
 void DrawTexturedRect(const Rect& rect, float u0, float v0, float u1, float v1) {
-    if (RenderDevice* device = g_renderDevice) device->DrawRect(rect.x, rect.y, rect.w, rect.h, u0, v0, u1, v1);
+    if (RenderDevice* device = g_renderDevice)
+        device->DrawRect(rect.x, rect.y, rect.w, rect.h, u0, v0, u1, v1);
 }
 
 void DrawRotatedQuad(float x, float y, float w, float h, float angle_degrees) {

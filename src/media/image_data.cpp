@@ -33,15 +33,21 @@ void ImageData::Reset() {
 uint32_t ImageData::BytesPerPixel() const {
     switch (bits) {
         case kImageGrey:
-        case kImagePalette: return 1;
-        case kImageRgb: return 3;
-        case kImageArgb: return 4;
-        default: return 0;
+        case kImagePalette:
+            return 1;
+        case kImageRgb:
+            return 3;
+        case kImageArgb:
+            return 4;
+        default:
+            return 0;
     }
 }
 
 namespace {
-inline uint8_t GreyOf(uint32_t r, uint32_t g, uint32_t b) { return uint8_t((76 * r + 150 * g + 30 * b) >> 8); }
+inline uint8_t GreyOf(uint32_t r, uint32_t g, uint32_t b) {
+    return uint8_t((76 * r + 150 * g + 30 * b) >> 8);
+}
 }  // namespace
 
 void ImageData::ToGrey() {
@@ -117,7 +123,9 @@ bool ReadImageFile(const char* path, ImageData& image, bool (*reader)(Stream&, I
     return reader(f, image);
 }
 
-bool ReadExact(Stream& stream, void* buffer, uint32_t n) { return n == 0 || stream.Read(buffer, n) == n; }
+bool ReadExact(Stream& stream, void* buffer, uint32_t n) {
+    return n == 0 || stream.Read(buffer, n) == n;
+}
 
 uint64_t BytesLeft(Stream& stream) {
     uint32_t size = stream.Size(), pos = stream.Tell();
@@ -135,7 +143,8 @@ bool CheckImageSize(const char* format, uint64_t width, uint64_t height, uint64_
         LogPrintf("[ERROR] - %s IMAGE IS EMPTY", format);
         return false;
     }
-    if (width > kMaxImageSide || height > kMaxImageSide || width * height * bytes_per_pixel > kMaxImageBytes) {
+    if (width > kMaxImageSide || height > kMaxImageSide ||
+        width * height * bytes_per_pixel > kMaxImageBytes) {
         LogPrintf("[ERROR] - %s IMAGE TOO LARGE : %llux%llu", format, static_cast<unsigned long long>(width),
                   static_cast<unsigned long long>(height));
         return false;

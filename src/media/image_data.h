@@ -8,10 +8,10 @@ class Stream;
 
 // Pixel layouts of ImageData::bits.
 enum : uint32_t {
-    kImageGrey = 0,      // one byte per pixel, no palette
-    kImagePalette = 8,   // one palette index per pixel
-    kImageRgb = 24,      // bytes R, G, B
-    kImageArgb = 32,     // one word A R G B (bytes B, G, R, A in memory)
+    kImageGrey = 0,     // one byte per pixel, no palette
+    kImagePalette = 8,  // one palette index per pixel
+    kImageRgb = 24,     // bytes R, G, B
+    kImageArgb = 32,    // one word A R G B (bytes B, G, R, A in memory)
 };
 
 // Every palette the readers hand out has 256 entries of R, G, B, so any
@@ -30,8 +30,8 @@ struct ImageData {
     uint32_t bits = 0;
     uint8_t* palette = nullptr;  // kPaletteBytes, for 8-bit images only
     uint8_t has_colour_key = 0;
-    uint32_t colour_key = 0;  // 8-bit: the index; 24-bit: 0xRRGGBB
-    uint8_t* alpha = nullptr;  // optional, one byte per pixel
+    uint32_t colour_key = 0;    // 8-bit: the index; 24-bit: 0xRRGGBB
+    uint8_t* alpha = nullptr;   // optional, one byte per pixel
     uint8_t* pixels = nullptr;  // rows top to bottom, no padding
 
     ImageData() = default;

@@ -59,7 +59,9 @@ struct StreamSource {
     JOCTET buffer[kBufferSize];
 };
 
-void InitSource(j_decompress_ptr cinfo) { reinterpret_cast<StreamSource*>(cinfo->src)->start_of_file = true; }
+void InitSource(j_decompress_ptr cinfo) {
+    reinterpret_cast<StreamSource*>(cinfo->src)->start_of_file = true;
+}
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<StreamSource*>(cinfo->src);
@@ -293,7 +295,9 @@ bool ReadJpeg(Stream& stream, ImageData& image) {
     return false;
 }
 
-bool LoadJpeg(ImageData& image, const char* path) { return ReadImageFile(path, image, ReadJpeg); }
+bool LoadJpeg(ImageData& image, const char* path) {
+    return ReadImageFile(path, image, ReadJpeg);
+}
 
 uint8_t* EncodeJpeg(const ImageData& image, int quality, size_t& size) {
     size = 0;

@@ -42,7 +42,9 @@ inline uint8_t Paeth(int a, int b, int c) {
 template <int BPP>
 bool Unfilter(int type, const uint8_t* raw, const uint8_t* prev, uint8_t* out, size_t n) {
     switch (type) {
-        case 0: std::memcpy(out, raw, n); return true;
+        case 0:
+            std::memcpy(out, raw, n);
+            return true;
         case 1:
             for (size_t i = 0; i < BPP && i < n; ++i) out[i] = raw[i];
             for (size_t i = BPP; i < n; ++i) out[i] = uint8_t(raw[i] + out[i - BPP]);
@@ -73,7 +75,8 @@ bool Unfilter(int type, const uint8_t* raw, const uint8_t* prev, uint8_t* out, s
             for (size_t i = BPP; i < n; ++i)
                 out[i] = uint8_t(raw[i] + Paeth(out[i - BPP], prev[i], prev[i - BPP]));
             return true;
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -136,7 +139,9 @@ __attribute__((format(printf, 2, 3))) bool Fail(ImageData& image, const char* fo
     return false;
 }
 
-bool Invalid(ImageData& image) { return Fail(image, "[ERROR] - INVALID PNG FORMAT!"); }
+bool Invalid(ImageData& image) {
+    return Fail(image, "[ERROR] - INVALID PNG FORMAT!");
+}
 
 // Inflates the rows one at a time and undoes their filters into the image.
 bool DecodeRows(Stream& s, uint32_t idat_length, ImageData& image, uint32_t bpp) {
@@ -180,8 +185,10 @@ bool DecodeRows(Stream& s, uint32_t idat_length, ImageData& image, uint32_t bpp)
         z.avail_out = 1;
         int r = inflate(&z, Z_NO_FLUSH);
         if (r == Z_STREAM_END && z.avail_out == 1) break;
-        if ((r != Z_OK && r != Z_BUF_ERROR) || z.avail_out == 0) ok = false;
-        else if (z.avail_in == 0 && !input.Fill(z)) ok = false;
+        if ((r != Z_OK && r != Z_BUF_ERROR) || z.avail_out == 0)
+            ok = false;
+        else if (z.avail_in == 0 && !input.Fill(z))
+            ok = false;
     }
     inflateEnd(&z);
     MemFree(row);
@@ -213,7 +220,8 @@ bool ReadPng(Stream& s, ImageData& image) {
             header.height = Be32(d + 4);
             if (d[8] != 8) return Fail(image, "[ERROR] - PNG COLOR CHANNELS MUST BE 8-BIT");
             header.colour_type = d[9];
-            if (d[9] != 0 && d[9] != 2 && d[9] != 3) return Fail(image, "[ERROR] - ONLY 8-BIT PNGS ARE SUPPORTED!");
+            if (d[9] != 0 && d[9] != 2 && d[9] != 3)
+                return Fail(image, "[ERROR] - ONLY 8-BIT PNGS ARE SUPPORTED!");
             if (d[10] != 0 || d[11] != 0) return Invalid(image);
             if (d[12] != 0) return Fail(image, "[ERROR] - INTERLACED PNGS ARE NOT SUPPORTED!");
             header.seen = true;
@@ -281,4 +289,6 @@ bool ReadPng(Stream& s, ImageData& image) {
     return true;
 }
 
-bool LoadPng(ImageData& image, const char* path) { return ReadImageFile(path, image, ReadPng); }
+bool LoadPng(ImageData& image, const char* path) {
+    return ReadImageFile(path, image, ReadPng);
+}

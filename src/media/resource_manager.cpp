@@ -21,7 +21,9 @@ namespace {
 const ResourceKindOps kSoundOps = {
     "the sound device",
     []() -> void* { return new Sound; },
-    [](void* o, const ResourceRecord& r) { return static_cast<Sound*>(o)->Load(r.path, (r.flags & kSound3D) != 0); },
+    [](void* o, const ResourceRecord& r) {
+        return static_cast<Sound*>(o)->Load(r.path, (r.flags & kSound3D) != 0);
+    },
     nullptr,
     [](void* o, const ResourceRecord& r) {
         return static_cast<Sound*>(o)->BindStream(r.flags >> kSoundChannelShift, r.path);
@@ -36,11 +38,16 @@ void* g_shared_video_player = nullptr;
 
 int KindIndex(uint32_t type) {
     switch (type) {
-        case kResourceImage: return 0;
-        case kResourceSound: return 1;
-        case kResourceVideo: return 2;
-        case kResourceMesh: return 3;
-        default: return -1;
+        case kResourceImage:
+            return 0;
+        case kResourceSound:
+            return 1;
+        case kResourceVideo:
+            return 2;
+        case kResourceMesh:
+            return 3;
+        default:
+            return -1;
     }
 }
 
@@ -51,10 +58,14 @@ const ResourceKindOps* OpsFor(uint32_t type) {
 
 const char* KindName(uint32_t type) {
     switch (type) {
-        case kResourceImage: return "IMAGE";
-        case kResourceSound: return "SOUND";
-        case kResourceVideo: return "VIDEO";
-        default: return "MESH";
+        case kResourceImage:
+            return "IMAGE";
+        case kResourceSound:
+            return "SOUND";
+        case kResourceVideo:
+            return "VIDEO";
+        default:
+            return "MESH";
     }
 }
 
@@ -106,10 +117,16 @@ void SetResourceKindOps(uint32_t type, const ResourceKindOps* ops) {
     if (i >= 0) g_ops[i] = ops;
 }
 
-const ResourceKindOps* GetResourceKindOps(uint32_t type) { return OpsFor(type); }
+const ResourceKindOps* GetResourceKindOps(uint32_t type) {
+    return OpsFor(type);
+}
 
-void SetSharedVideoPlayer(void* player) { g_shared_video_player = player; }
-void* SharedVideoPlayer() { return g_shared_video_player; }
+void SetSharedVideoPlayer(void* player) {
+    g_shared_video_player = player;
+}
+void* SharedVideoPlayer() {
+    return g_shared_video_player;
+}
 
 void SetResourceBudgetMiB(int64_t mib) {
     if (mib < 256) mib = 256;
@@ -130,9 +147,13 @@ ResourceManager& Resources() {
     return manager;
 }
 
-ResourceManager::ResourceManager() { RecordCurrentDirectory(); }
+ResourceManager::ResourceManager() {
+    RecordCurrentDirectory();
+}
 
-ResourceManager::~ResourceManager() { Clear(); }
+ResourceManager::~ResourceManager() {
+    Clear();
+}
 
 const char* ResourceManager::InternLower(const char* text) {
     std::string lower;
@@ -172,8 +193,10 @@ ResourceRecord* ResourceManager::Declare(const char* name, uint32_t type, const 
         ObjectPool::Free(r, sizeof(ResourceRecord));
         return nullptr;
     }
-    if (tail_) tail_->next = r;
-    else head_ = r;
+    if (tail_)
+        tail_->next = r;
+    else
+        head_ = r;
     tail_ = r;
     index_[r->name] = r;
     return r;
@@ -231,7 +254,9 @@ void ResourceManager::AddSize(ResourceRecord* r, uint32_t size) {
     total_ = total_ > UINT64_MAX - size ? UINT64_MAX : total_ + size;
 }
 
-void ResourceManager::SubtractSize(ResourceRecord* r) { total_ = total_ > r->size ? total_ - r->size : 0; }
+void ResourceManager::SubtractSize(ResourceRecord* r) {
+    total_ = total_ > r->size ? total_ - r->size : 0;
+}
 
 bool ResourceManager::LoadRecord(ResourceRecord* r, bool cached, bool counted) {
     const ResourceKindOps* ops = OpsFor(r->type);
@@ -304,7 +329,8 @@ VideoPlayer* ResourceManager::GetVideo(ResourceRecord* r) {
 
 MeshData* ResourceManager::GetMesh(ResourceRecord* r) {
     if (!r || r->type != kResourceMesh) return nullptr;
-    if (!(r->flags & kResourceLoadTried) && !LoadRecord(r, EndsWithNoCase(r->path, ".msh"), true)) return nullptr;
+    if (!(r->flags & kResourceLoadTried) && !LoadRecord(r, EndsWithNoCase(r->path, ".msh"), true))
+        return nullptr;
     r->last_use = frame_;
     return static_cast<MeshData*>(r->object);
 }
@@ -314,9 +340,11 @@ void ResourceManager::Unload(ResourceRecord* r) {
     bool shared_video = r->type == kResourceVideo && r->object && r->object == g_shared_video_player;
     if (r->object && !shared_video) {
         const ResourceKindOps* ops = OpsFor(r->type);
-        if (ops && ops->destroy) ops->destroy(r->object);
-        else LogPrintf("[ERROR] - %s : %s cannot be released (%s is not linked in)", KindName(r->type), r->name,
-                       ops && ops->what ? ops->what : "its loader");
+        if (ops && ops->destroy)
+            ops->destroy(r->object);
+        else
+            LogPrintf("[ERROR] - %s : %s cannot be released (%s is not linked in)", KindName(r->type),
+                      r->name, ops && ops->what ? ops->what : "its loader");
     }
     // The shared streaming player is not ours: a streamed video record keeps
     // pointing to it, so it plays again on its next acquisition. A sound
@@ -339,8 +367,10 @@ void ResourceManager::Remove(ResourceRecord* r, bool erase) {
     ResourceRecord* prev = nullptr;
     for (ResourceRecord* p = head_; p; prev = p, p = p->next) {
         if (p != r) continue;
-        if (prev) prev->next = r->next;
-        else head_ = r->next;
+        if (prev)
+            prev->next = r->next;
+        else
+            head_ = r->next;
         if (tail_ == r) tail_ = prev;
         break;
     }
@@ -360,7 +390,9 @@ void ResourceManager::UnloadByType(uint32_t type_mask) {
     }
 }
 
-void ResourceManager::FreeRecord(ResourceRecord* r) { ObjectPool::Free(r, sizeof(ResourceRecord)); }
+void ResourceManager::FreeRecord(ResourceRecord* r) {
+    ObjectPool::Free(r, sizeof(ResourceRecord));
+}
 
 void ResourceManager::Clear() {
     for (ResourceRecord* list : {head_, retired_}) {

@@ -32,14 +32,14 @@ constexpr uint32_t kSoundChannels = 8;
 
 struct ResourceRecord {
     ResourceRecord* next;
-    void* object;         // Texture, Sound, VideoPlayer or MeshData; null when not loaded
-    uint32_t type;        // ResourceType; 0 once removed for good
-    const char* name;     // lower-cased, interned in the manager's pool
-    const char* path;     // the file found for it, lower-cased, interned
-    uint32_t flags;       // kResourceLoadTried; sounds also their declaration bits
-    uint32_t parameter;   // image: texture creation flags; video: 1 streamed; mesh: the caller's word
-    uint32_t size;        // bytes counted against the budget
-    uint32_t last_use;    // frame of the last acquisition; 0 after creation and unloading
+    void* object;        // Texture, Sound, VideoPlayer or MeshData; null when not loaded
+    uint32_t type;       // ResourceType; 0 once removed for good
+    const char* name;    // lower-cased, interned in the manager's pool
+    const char* path;    // the file found for it, lower-cased, interned
+    uint32_t flags;      // kResourceLoadTried; sounds also their declaration bits
+    uint32_t parameter;  // image: texture creation flags; video: 1 streamed; mesh: the caller's word
+    uint32_t size;       // bytes counted against the budget
+    uint32_t last_use;   // frame of the last acquisition; 0 after creation and unloading
 };
 
 // What the manager needs from the code of one kind of resource. The kind's
@@ -134,8 +134,8 @@ public:
 
 private:
     ResourceRecord* Declare(const char* name, uint32_t type, const char* found_path);
-    ResourceRecord* DeclareKind(const char* name, uint32_t type, std::initializer_list<const char*> extensions,
-                                bool& created);
+    ResourceRecord* DeclareKind(const char* name, uint32_t type,
+                                std::initializer_list<const char*> extensions, bool& created);
     ResourceRecord* FindExisting(const char* name) const;
     const char* InternLower(const char* text);
     // First acquisition: creates the object when there is none and loads

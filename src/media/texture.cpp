@@ -14,7 +14,9 @@
 namespace {
 
 // Device format codes that need no blending.
-bool IsOpaqueKind(int32_t kind) { return kind == TEXKIND_X8R8G8B8 || kind == TEXKIND_DXT1; }
+bool IsOpaqueKind(int32_t kind) {
+    return kind == TEXKIND_X8R8G8B8 || kind == TEXKIND_DXT1;
+}
 
 bool LoadDds(Texture* t, const char* path, uint32_t flags) {
     t->Release();
@@ -22,7 +24,8 @@ bool LoadDds(Texture* t, const char* path, uint32_t flags) {
     ByteStream file;
     if (!device || !file.LoadFile(path)) return false;
     bool cube = (flags & (kTextureCube | kTextureSpecial)) != 0;
-    TextureRecord* rec = device->CreateTexture(0, 0, cube ? TEXKIND_CUBE : TEXKIND_DDS, file.Data(), file.Size());
+    TextureRecord* rec =
+        device->CreateTexture(0, 0, cube ? TEXKIND_CUBE : TEXKIND_DDS, file.Data(), file.Size());
     if (!rec) return false;
     t->device_texture = rec;
     if (cube) {
@@ -92,8 +95,8 @@ bool Texture::CreateFromImage(const ImageData& image, uint32_t creation_flags) {
         device->ReleaseTexture(device_texture);
         device_texture = nullptr;
     }
-    TextureRecord* rec = device->CreateTexture(int32_t(image.width), int32_t(image.height), px.kind, px.data,
-                                               px.bytes);
+    TextureRecord* rec =
+        device->CreateTexture(int32_t(image.width), int32_t(image.height), px.kind, px.data, px.bytes);
     if (!rec) {
         flags = 0;
         return false;
@@ -146,7 +149,8 @@ bool LoadTexture(Texture* texture, const char* name, uint32_t creation_flags) {
 void DrawTextureRect(Texture* t, float x, float y, float w, float h, uint32_t colour, uint32_t draw_flags) {
     RenderDevice* device = g_renderDevice;
     if (!t || !t->device_texture || !device) return;
-    bool one_to_one = t->width > 0 && t->height > 0 && w / float(t->width) == 1.0f && h / float(t->height) == 1.0f;
+    bool one_to_one =
+        t->width > 0 && t->height > 0 && w / float(t->width) == 1.0f && h / float(t->height) == 1.0f;
     device->SetRenderMode(t->flags | draw_flags | 0x1009, colour);
     device->SetTexture(0, t->device_texture);
     if (one_to_one) {
@@ -167,7 +171,9 @@ void Texture::DrawAt(int32_t x, int32_t y, uint32_t colour, uint32_t draw_flags)
     DrawInRect(Rect(x, y, width, height), colour, draw_flags);
 }
 
-void Texture::DrawAtDefault(int32_t x, int32_t y) { DrawAt(x, y, 0xFFFFFFFFu, flags); }
+void Texture::DrawAtDefault(int32_t x, int32_t y) {
+    DrawAt(x, y, 0xFFFFFFFFu, flags);
+}
 
 const ResourceKindOps kTextureResourceOps = {
     "the texture loader",

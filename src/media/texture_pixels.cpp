@@ -11,15 +11,24 @@ uint32_t TextureByteSize(int32_t kind, int32_t width, int32_t height) {
     uint64_t w = uint64_t(width), h = uint64_t(height), bytes;
     switch (kind) {
         case TEXKIND_R5G6B5:
-        case TEXKIND_YUY2: bytes = w * h * 2; break;
+        case TEXKIND_YUY2:
+            bytes = w * h * 2;
+            break;
         case TEXKIND_X8R8G8B8:
         case TEXKIND_A8R8G8B8:
-        case TEXKIND_RENDER_TARGET: bytes = w * h * 4; break;
+        case TEXKIND_RENDER_TARGET:
+            bytes = w * h * 4;
+            break;
         case TEXKIND_L8:
         case TEXKIND_DXT5:
-        case TEXKIND_CUBE: bytes = w * h; break;
-        case TEXKIND_DXT1: bytes = (w / 2) * h; break;
-        default: return 0;
+        case TEXKIND_CUBE:
+            bytes = w * h;
+            break;
+        case TEXKIND_DXT1:
+            bytes = (w / 2) * h;
+            break;
+        default:
+            return 0;
     }
     return bytes > UINT32_MAX ? UINT32_MAX : uint32_t(bytes);
 }
@@ -40,7 +49,9 @@ TextureFile ResolveTextureName(const char* name) {
     return file;
 }
 
-TexturePixels::~TexturePixels() { MemFree(owned); }
+TexturePixels::~TexturePixels() {
+    MemFree(owned);
+}
 
 bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixels& out) {
     MemFree(out.owned);

@@ -11,10 +11,10 @@
 struct ImageData;
 
 // Texture creation and drawing flags (also OR-ed into the render mode).
-constexpr uint32_t kTextureLuminance = 1;       // 8-bit luminance (L8)
-constexpr uint32_t kTextureCube = 2;            // cube texture (DDS only)
-constexpr uint32_t kTextureAlpha = 16;          // A8R8G8B8, blended
-constexpr uint32_t kTextureOpaque = 32;         // clears kTextureAlpha
+constexpr uint32_t kTextureLuminance = 1;         // 8-bit luminance (L8)
+constexpr uint32_t kTextureCube = 2;              // cube texture (DDS only)
+constexpr uint32_t kTextureAlpha = 16;            // A8R8G8B8, blended
+constexpr uint32_t kTextureOpaque = 32;           // clears kTextureAlpha
 constexpr uint32_t kTextureSpecial = 0x80000000;  // with 1: luminance; with 2: cube
 constexpr uint32_t kTextureGreyFlags = kTextureSpecial | kTextureLuminance;
 
@@ -42,8 +42,8 @@ struct TexturePixels {
     const uint8_t* data = nullptr;  // the image's own pixels, or owned
     uint8_t* owned = nullptr;       // a converted copy (global allocator)
     uint32_t bytes = 0;
-    uint32_t flags = 0;             // the flags the texture ends up with
-    int32_t kind = 0;               // TEXKIND_X8R8G8B8, TEXKIND_A8R8G8B8 or TEXKIND_L8
+    uint32_t flags = 0;  // the flags the texture ends up with
+    int32_t kind = 0;    // TEXKIND_X8R8G8B8, TEXKIND_A8R8G8B8 or TEXKIND_L8
     bool grey = false;
 };
 

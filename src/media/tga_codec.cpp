@@ -18,7 +18,9 @@ namespace {
 constexpr uint32_t kHeaderSize = 18;
 constexpr uint8_t kDescriptorTopDown = 0x20;
 
-inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline void PutLe16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -53,7 +55,8 @@ constexpr SwapMasks kSwapMasks;
 __attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels) {
     __m128i m[3][3];
     for (int r = 0; r < 3; ++r)
-        for (int t = 0; t < 3; ++t) m[r][t] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[r][t]));
+        for (int t = 0; t < 3; ++t)
+            m[r][t] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[r][t]));
     size_t i = 0;
     for (; i + 16 <= pixels; i += 16, p += 48) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -122,7 +125,8 @@ __attribute__((format(printf, 2, 3))) bool Fail(ImageData& image, const char* fo
 bool ReadTga(Stream& s, ImageData& image) {
     image.Reset();
     uint8_t h[kHeaderSize];
-    if (!ReadExact(s, h, kHeaderSize)) return Fail(image, "[ERROR] - TGA HEADER IS SHORT : %d", int(BytesLeft(s)));
+    if (!ReadExact(s, h, kHeaderSize))
+        return Fail(image, "[ERROR] - TGA HEADER IS SHORT : %d", int(BytesLeft(s)));
     uint32_t id_length = h[0];
     uint32_t map_type = h[1];
     uint32_t image_type = h[2];
@@ -168,7 +172,8 @@ bool ReadTga(Stream& s, ImageData& image) {
     bool top_down = (descriptor & kDescriptorTopDown) != 0;
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (top_down ? y : height - 1 - y) * row_bytes;
-        if (!ReadExact(s, row, uint32_t(row_bytes))) return Fail(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
+        if (!ReadExact(s, row, uint32_t(row_bytes)))
+            return Fail(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
         if (depth == 24) SwapRedBlue(row, width);
     }
     image.width = width;
@@ -179,7 +184,9 @@ bool ReadTga(Stream& s, ImageData& image) {
     return true;
 }
 
-bool LoadTga(ImageData& image, const char* path) { return ReadImageFile(path, image, ReadTga); }
+bool LoadTga(ImageData& image, const char* path) {
+    return ReadImageFile(path, image, ReadTga);
+}
 
 uint8_t* EncodeTga(const ImageData& image, size_t& size) {
     size = 0;

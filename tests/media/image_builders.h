@@ -33,7 +33,9 @@ public:
     size_t Count() const { return lines().size(); }
 };
 
-inline std::string Bytes(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+inline std::string Bytes(const uint8_t* p, size_t n) {
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
 
 // Runs a reader over the bytes held in memory.
 inline bool ReadWith(bool (*reader)(Stream&, ImageData&), const std::string& bytes, ImageData& image) {
@@ -119,7 +121,8 @@ inline uint8_t PaethPredict(int a, int b, int c) {
 
 // Filters the rows (each width * bpp bytes) with the given filter type per
 // row (cycling through the list) into the raw stream that is deflated.
-inline std::string FilterRows(const std::vector<std::string>& rows, int bpp, const std::vector<int>& filters) {
+inline std::string FilterRows(const std::vector<std::string>& rows, int bpp,
+                              const std::vector<int>& filters) {
     std::string raw;
     for (size_t y = 0; y < rows.size(); ++y) {
         int f = filters[y % filters.size()];

@@ -37,7 +37,9 @@ void Gradient(ImageData& image, uint32_t w, uint32_t h) {
         }
 }
 
-bool Read(const std::string& bytes, ImageData& image) { return media_test::ReadWith(ReadJpeg, bytes, image); }
+bool Read(const std::string& bytes, ImageData& image) {
+    return media_test::ReadWith(ReadJpeg, bytes, image);
+}
 
 std::string Encode(const ImageData& image, int quality) {
     size_t size = 0;
@@ -89,7 +91,8 @@ TEST(Jpeg, RoundTripThroughTheWriter) {
     EXPECT_EQ(back.width, 37u);
     EXPECT_EQ(back.height, 21u);
     int worst = 0;
-    for (size_t i = 0; i < 37 * 21 * 3; ++i) worst = std::max(worst, std::abs(back.pixels[i] - src.pixels[i]));
+    for (size_t i = 0; i < 37 * 21 * 3; ++i)
+        worst = std::max(worst, std::abs(back.pixels[i] - src.pixels[i]));
     EXPECT_LE(worst, 12);
 
     // Through a file in the per-user folder.

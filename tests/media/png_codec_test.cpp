@@ -12,7 +12,9 @@ using namespace media_test;
 
 namespace {
 
-bool Read(const std::string& bytes, ImageData& image) { return media_test::ReadWith(ReadPng, bytes, image); }
+bool Read(const std::string& bytes, ImageData& image) {
+    return media_test::ReadWith(ReadPng, bytes, image);
+}
 
 // Rows of a w x h image with bpp bytes per pixel, varied enough that every
 // filter predicts something different.
@@ -84,8 +86,9 @@ TEST(Png, PalettesAndTransparency) {
 
     // RGB with a tRNS colour and a suggested palette (which is not applied).
     std::vector<std::string> rgb = {std::string("\x01\x02\x03", 3)};
-    ASSERT_TRUE(Read(MakePng(1, 1, 2, rgb, {0}, coloured + PngChunk("tRNS", std::string("\x00\x10\x00\x20\x00\x30", 6))),
-                     image));
+    ASSERT_TRUE(Read(
+        MakePng(1, 1, 2, rgb, {0}, coloured + PngChunk("tRNS", std::string("\x00\x10\x00\x20\x00\x30", 6))),
+        image));
     EXPECT_EQ(image.bits, 24u);
     EXPECT_EQ(image.palette, nullptr);
     EXPECT_EQ(image.colour_key, 0x102030u);

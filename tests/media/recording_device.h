@@ -19,7 +19,7 @@ public:
     std::vector<std::string> calls;
     std::vector<Texture*> textures;  // every texture made, live or not
     int live = 0;
-    int32_t dds_kind = TEXKIND_DXT1;  // what a DDS file "contains"
+    int32_t dds_kind = TEXKIND_DXT1;            // what a DDS file "contains"
     std::vector<std::vector<float>> immediate;  // vertex data of each immediate draw
 
     ~RecordingDevice() override {
@@ -61,7 +61,8 @@ public:
     void SetTextureFilter(uint32_t sampler, uint32_t which, uint32_t mode) override {
         Log("filter " + std::to_string(sampler) + " " + std::to_string(which) + " " + std::to_string(mode));
     }
-    TextureRecord* CreateTexture(int32_t w, int32_t h, int32_t kind, const void* data, uint32_t size) override {
+    TextureRecord* CreateTexture(int32_t w, int32_t h, int32_t kind, const void* data,
+                                 uint32_t size) override {
         Log("create " + std::to_string(kind) + " " + std::to_string(w) + "x" + std::to_string(h) + " " +
             std::to_string(size));
         auto* t = new Texture;
@@ -112,7 +113,8 @@ public:
     void SetGamma(double, double, double) override {}
     void GetGammaRamp(uint16_t*) override {}
     void SetScissor(bool, int32_t, int32_t, int32_t, int32_t) override {}
-    void DrawRect(int32_t x, int32_t y, int32_t w, int32_t h, float uL, float vT, float uR, float vB) override {
+    void DrawRect(int32_t x, int32_t y, int32_t w, int32_t h, float uL, float vT, float uR,
+                  float vB) override {
         char t[128];
         std::snprintf(t, sizeof t, "rect %d %d %d %d %g %g %g %g", x, y, w, h, uL, vT, uR, vB);
         Log(t);

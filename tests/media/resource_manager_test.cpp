@@ -1,7 +1,6 @@
 #include "media/resource_manager.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <map>
@@ -36,7 +35,9 @@ uint32_t SizeFor(const std::string& path) {
     auto it = g_sizes.find(file.substr(0, file.find('.')));
     return it == g_sizes.end() ? 0x10001 : it->second;
 }
-void* Create() { return new FakeObject; }
+void* Create() {
+    return new FakeObject;
+}
 bool Load(void* o, const ResourceRecord& r) {
     ++g_loads;
     auto* f = static_cast<FakeObject*>(o);
@@ -54,14 +55,18 @@ bool Bind(void* o, const ResourceRecord& r) {
     ++f->binds;
     return true;
 }
-uint32_t ByteSize(void* o) { return static_cast<FakeObject*>(o)->bytes; }
+uint32_t ByteSize(void* o) {
+    return static_cast<FakeObject*>(o)->bytes;
+}
 void Destroy(void* o) {
     g_destroyed.push_back(static_cast<FakeObject*>(o)->path);
     delete static_cast<FakeObject*>(o);
 }
 const ResourceKindOps kFakeOps = {"fake", Create, Load, LoadCached, Bind, ByteSize, Destroy};
 
-FakeObject* Fake(void* o) { return static_cast<FakeObject*>(o); }
+FakeObject* Fake(void* o) {
+    return static_cast<FakeObject*>(o);
+}
 
 class ResourceManagerTest : public ::testing::Test {
 protected:
@@ -114,7 +119,7 @@ TEST_F(ResourceManagerTest, DeclarationFindsFilesAndRecords) {
     std::string name = std::string("Pic");
     ResourceRecord* pic = manager.DeclareImage(name.c_str(), 16);
     ASSERT_NE(pic, nullptr);
-    EXPECT_EQ(name, std::string("Pic"));  // the caller's text is not touched
+    EXPECT_EQ(name, std::string("Pic"));                        // the caller's text is not touched
     EXPECT_EQ(std::string(pic->path), std::string("pic.tga"));  // TGA before DDS, lower-cased
     EXPECT_EQ(std::string(pic->name), std::string("pic"));
     EXPECT_EQ(pic->parameter, 16u);
@@ -252,9 +257,8 @@ TEST_F(ResourceManagerTest, SoundsVideosAndMeshes) {
     EXPECT_EQ(movie->size, 0u);
     // Binding the shared player: our fake counts it in an int, so only
     // check that the shared object is what comes back, unloaded or not.
-    static const ResourceKindOps kVideoOps = {"video", Create, Load, nullptr,
-                                              [](void*, const ResourceRecord&) { return true; }, ByteSize,
-                                              Destroy};
+    static const ResourceKindOps kVideoOps = {
+        "video", Create, Load, nullptr, [](void*, const ResourceRecord&) { return true; }, ByteSize, Destroy};
     SetResourceKindOps(kResourceVideo, &kVideoOps);
     EXPECT_EQ(static_cast<void*>(manager.GetVideo(intro)), &shared_player);
     manager.UnloadByType(kResourceVideo);

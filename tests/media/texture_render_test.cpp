@@ -10,8 +10,8 @@
 #include "base/memory.h"
 #include "media/draw2d.h"
 #include "media/image_data.h"
-#include "media/tga_codec.h"
 #include "media/texture.h"
+#include "media/tga_codec.h"
 #include "render/d3d_render_device.h"
 #include "support/test_support.h"
 
@@ -40,7 +40,8 @@ protected:
         if (target->bits)
             for (int y = 0; y < target->height; ++y)
                 std::memcpy(&px[size_t(y) * target->width],
-                            static_cast<uint8_t*>(target->bits) + size_t(y) * target->pitch, target->width * 4);
+                            static_cast<uint8_t*>(target->bits) + size_t(y) * target->pitch,
+                            target->width * 4);
         dev->UnlockTexture(target);
         for (uint32_t& p : px) p &= 0xFFFFFF;
         return px;
@@ -89,7 +90,7 @@ TEST_F(TextureRender, PointSamplingAtItsOwnSizeAndShapes) {
     ASSERT_NE(target, nullptr);
     ASSERT_EQ(dev->BeginRenderTarget(target), 1);
     dev->Clear(0xFF000000);
-    DrawTextureRect(&t, 2, 2, 8, 8, 0xFFFFFFFF, 0);    // 1:1
+    DrawTextureRect(&t, 2, 2, 8, 8, 0xFFFFFFFF, 0);     // 1:1
     DrawTextureRect(&t, 14, 2, 16, 16, 0xFFFFFFFF, 0);  // twice the size, linear
     FillRect(2, 14, 8, 4, 0xFF00FF00);
     DrawLine(32, 2, 32, 20, 0xFFFFFFFF);
@@ -100,7 +101,8 @@ TEST_F(TextureRender, PointSamplingAtItsOwnSizeAndShapes) {
     auto at = [&](int x, int y) { return px[size_t(y) * 40 + x]; };
     // Every texel lands on exactly one pixel, unblended.
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) EXPECT_EQ(at(2 + x, 2 + y), ((x + y) % 2 == 0) ? 0xFF0000u : 0x0000FFu) << x << "," << y;
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(at(2 + x, 2 + y), ((x + y) % 2 == 0) ? 0xFF0000u : 0x0000FFu) << x << "," << y;
     // Stretched with linear filtering, neighbours mix somewhere inside.
     bool mixed = false;
     for (int y = 4; y < 16 && !mixed; ++y)

@@ -10,9 +10,9 @@
 #include "media/draw2d.h"
 #include "media/image_builders.h"
 #include "media/image_data.h"
+#include "media/recording_device.h"
 #include "media/resource_manager.h"
 #include "media/tga_codec.h"
-#include "media/recording_device.h"
 #include "support/test_support.h"
 
 using media_test::DeviceScope;
@@ -138,7 +138,8 @@ TEST(Draw2D, TextureRectFiltersPointOnlyAtItsOwnSize) {
               "filter 0 0 1;filter 0 1 1;");
     dev.calls.clear();
     t.DrawInRect(Rect(0, 0, 65, 64), 0x80FFFFFF, 0);
-    EXPECT_EQ(dev.Joined(), "mode 80001009 80ffffff;texture 0 set;rect 0 0 65 64 0 0 1 1;filter 0 0 1;filter 0 1 1;");
+    EXPECT_EQ(dev.Joined(),
+              "mode 80001009 80ffffff;texture 0 set;rect 0 0 65 64 0 0 1 1;filter 0 0 1;filter 0 1 1;");
     dev.calls.clear();
     t.DrawAtDefault(3, 4);
     EXPECT_EQ(dev.calls[4], "rect 3 4 64 64 0 0 1 1");  // its own size: point filtering
@@ -161,7 +162,7 @@ TEST(Draw2D, LinesRectanglesAndTurnedQuads) {
               "immediate 5;rect 1 1 2 2 0.25 0.5 0.75 1;immediate 4;");
     ASSERT_EQ(dev.immediate.size(), 3u);
     EXPECT_EQ(dev.immediate[0], (std::vector<float>{1, 2, 0, 1, 3, 4, 0, 1}));
-    EXPECT_EQ(dev.immediate[1][8], 14);  // third corner x
+    EXPECT_EQ(dev.immediate[1][8], 14);       // third corner x
     EXPECT_EQ(dev.immediate[2].size(), 24u);  // four 24-byte vertices
 }
 

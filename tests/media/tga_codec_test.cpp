@@ -19,7 +19,9 @@ using media_test::Bytes;
 
 namespace {
 
-bool Read(const std::string& bytes, ImageData& image) { return media_test::ReadWith(ReadTga, bytes, image); }
+bool Read(const std::string& bytes, ImageData& image) {
+    return media_test::ReadWith(ReadTga, bytes, image);
+}
 
 }  // namespace
 
@@ -28,7 +30,8 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
     t.width = 2;
     t.height = 2;
     // File rows bottom first, pixels B G R.
-    std::string rows = std::string("\x01\x02\x03\x04\x05\x06", 6) + std::string("\x11\x12\x13\x14\x15\x16", 6);
+    std::string rows =
+        std::string("\x01\x02\x03\x04\x05\x06", 6) + std::string("\x11\x12\x13\x14\x15\x16", 6);
     ImageData image;
     ASSERT_TRUE(Read(MakeTga(t, "", rows), image));
     EXPECT_EQ(image.bits, 24u);
@@ -75,13 +78,17 @@ TEST(Tga, ColourMappedImages) {
     t.map_length = 3;
     ImageData image;
     // All-grey map: the image becomes grey levels.
-    ASSERT_TRUE(Read(MakeTga(t, std::string("\x10\x10\x10\x20\x20\x20\x30\x30\x30", 9), std::string("\x02\x00\x01", 3)), image));
+    ASSERT_TRUE(Read(
+        MakeTga(t, std::string("\x10\x10\x10\x20\x20\x20\x30\x30\x30", 9), std::string("\x02\x00\x01", 3)),
+        image));
     EXPECT_EQ(image.bits, 0u);
     EXPECT_EQ(image.palette, nullptr);
     EXPECT_EQ(Bytes(image.pixels, 3), std::string("\x30\x10\x20", 3));
 
     // One coloured entry keeps the palette, padded to 256 entries.
-    ASSERT_TRUE(Read(MakeTga(t, std::string("\x10\x10\x10\x20\x21\x20\x30\x30\x30", 9), std::string("\x02\x00\xff", 3)), image));
+    ASSERT_TRUE(Read(
+        MakeTga(t, std::string("\x10\x10\x10\x20\x21\x20\x30\x30\x30", 9), std::string("\x02\x00\xff", 3)),
+        image));
     EXPECT_EQ(image.bits, 8u);
     ASSERT_NE(image.palette, nullptr);
     EXPECT_EQ(Bytes(image.palette + 3, 3), "\x20\x21\x20");
