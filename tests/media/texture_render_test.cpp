@@ -9,11 +9,15 @@
 
 #include "base/memory.h"
 #include "media/draw2d.h"
+#include "media/image_builders.h"
 #include "media/image_data.h"
 #include "media/texture.h"
 #include "media/tga_codec.h"
 #include "render/d3d_render_device.h"
 #include "support/test_support.h"
+
+using media_test::MakeTga;
+using media_test::TgaSpec;
 
 namespace {
 
@@ -79,7 +83,70 @@ void Checker(ImageData& image) {
     }
 }
 
+void Put32(std::string& s, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 255);
+}
+
+// An uncompressed 4 x 4 DDS file of one colour, with or without alpha.
+std::string Dds(uint32_t argb, bool alpha) {
+    std::string s = "DDS ";
+    Put32(s, 124);
+    Put32(s, 0x1 | 0x2 | 0x4 | 0x8 | 0x1000);  // caps, height, width, pitch, pixel format
+    Put32(s, 4);                               // height
+    Put32(s, 4);                               // width
+    Put32(s, 16);                              // pitch
+    Put32(s, 0);                               // depth
+    Put32(s, 1);                               // mip levels
+    for (int i = 0; i < 11; ++i) Put32(s, 0);
+    Put32(s, 32);  // pixel format size
+    Put32(s, alpha ? 0x41 : 0x40);
+    Put32(s, 0);
+    Put32(s, 32);
+    Put32(s, 0xFF0000);
+    Put32(s, 0xFF00);
+    Put32(s, 0xFF);
+    Put32(s, alpha ? 0xFF000000u : 0);
+    Put32(s, 0x1000);  // caps
+    for (int i = 0; i < 4; ++i) Put32(s, 0);
+    for (int i = 0; i < 16; ++i) Put32(s, argb);
+    return s;
+}
+
 }  // namespace
+
+TEST_F(TextureRender, BareNamesPreferTheDdsFile) {
+    quild_test::TempDir dir;
+    quild_test::WriteFile(dir.file("door.dds"), Dds(0xFF00FF00, false));
+    TgaSpec tga;
+    tga.width = tga.height = 2;
+    quild_test::WriteFile(dir.file("door.tga"), MakeTga(tga, "", std::string(12, '\x7f')));
+    quild_test::WriteFile(dir.file("glass.dds"), Dds(0x80FF0000, true));
+    Texture door, glass, tga_door;
+    ASSERT_TRUE(LoadTexture(&door, dir.file("door").c_str(), 0));
+    EXPECT_EQ(door.device_texture->kind, TEXKIND_X8R8G8B8);
+    EXPECT_EQ(door.flags, 0u);  // X8R8G8B8: opaque
+    EXPECT_EQ(door.width, 4);
+    ASSERT_TRUE(LoadTexture(&glass, dir.file("glass").c_str(), 0));
+    EXPECT_EQ(glass.flags, kTextureAlpha);
+    ASSERT_TRUE(LoadTexture(&tga_door, dir.file("door.tga").c_str(), 0));
+    EXPECT_EQ(tga_door.width, 2);
+
+    TextureRecord* target = dev->CreateTexture(8, 8, TEXKIND_RENDER_TARGET, nullptr, 0);
+    ASSERT_EQ(dev->BeginRenderTarget(target), 1);
+    dev->Clear(0xFF0000FF);
+    door.DrawAtDefault(0, 0);
+    glass.DrawAtDefault(4, 4);  // half red over blue
+    ASSERT_EQ(dev->EndRenderTarget(), 1);
+    std::vector<uint32_t> px = Read(target);
+    EXPECT_EQ(px[1 * 8 + 1], 0x00FF00u);
+    uint32_t blend = px[5 * 8 + 5];
+    EXPECT_NEAR(int(blend >> 16), 128, 2);
+    EXPECT_NEAR(int(blend & 0xFF), 127, 2);
+    dev->ReleaseTexture(target);
+    door.Release();
+    glass.Release();
+    tga_door.Release();
+}
 
 TEST_F(TextureRender, PointSamplingAtItsOwnSizeAndShapes) {
     ImageData image;
