@@ -76,8 +76,10 @@ bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixel
         return true;
     }
     if (image.has_colour_key) flags |= kTextureAlpha;
-    // Colour pixels make a colour texture, whatever the flags asked for.
-    flags &= ~kTextureGreyFlags;
+    // Colour pixels make a colour texture, whatever the flags asked for, and
+    // never a cube (a DDS matter): its bit would read as vertex colour when
+    // the flags join the render mode.
+    flags &= ~(kTextureGreyFlags | kTextureCube);
     const bool keyed = image.has_colour_key != 0;
     const bool alpha = (flags & kTextureAlpha) != 0;
     uint32_t* words = nullptr;

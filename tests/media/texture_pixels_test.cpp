@@ -69,6 +69,8 @@ TEST(TexturePixels, ColourImagesByLayoutAndFlags) {
     // A luminance request on colour pixels still makes a colour texture.
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureLuminance, t));
     EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
+    ASSERT_TRUE(ConvertImageForTexture(image, kTextureCube | kTextureOpaque, t));
+    EXPECT_EQ(t.flags, kTextureOpaque);
 }
 
 TEST(TexturePixels, PaletteGreyAndRefusals) {
