@@ -405,16 +405,8 @@ Result Device::Init(std::string* error) {
     glGenTextures(1, &g.frontTexture);
     glGenTextures(1, &g.scratchTexture);
     glGenTextures(1, &g.stretchTexture);
-    std::string log;
-    g.presentProgram = LinkProgram(kPresentVertex, kPresentFragment, &log);
-    if (!g.presentProgram) {
-        *error = "present program: " + log;
-        return kNotAvailable;
-    }
-    glUseProgram(g.presentProgram);
-    glUniform1i(glGetUniformLocation(g.presentProgram, "u_image"), 0);
-    glUniform1i(glGetUniformLocation(g.presentProgram, "u_ramp"), 1);
-    glUseProgram(0);
+    // The ramp pass's program is built on the first present that needs it:
+    // with the identity ramp the back buffer is shown by a plain blit.
     Result r = CreateBackBuffer();
     if (Failed(r)) {
         *error = "cannot create the back buffer";
@@ -644,9 +636,21 @@ Result Device::Present(const Rect*, const Rect*, void*, const void*) {
             if (gamma_.red[i] != v || gamma_.green[i] != v || gamma_.blue[i] != v) g.gammaIdentity = false;
         }
     }
+    if (!g.gammaIdentity && !g.presentProgram) {
+        std::string log;
+        g.presentProgram = LinkProgram(kPresentVertex, kPresentFragment, &log);
+        if (g.presentProgram) {
+            glUseProgram(g.presentProgram);
+            glUniform1i(glGetUniformLocation(g.presentProgram, "u_image"), 0);
+            glUniform1i(glGetUniformLocation(g.presentProgram, "u_ramp"), 1);
+            glUseProgram(0);
+        }
+    }
     int ww = 0, wh = 0;
     SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window_), &ww, &wh);
-    if (g.gammaIdentity) {
+    // Without the ramp's program (it failed to build) the picture is shown
+    // as drawn rather than not at all.
+    if (g.gammaIdentity || !g.presentProgram) {
         // An identity ramp changes nothing: the back buffer goes straight
         // onto the window, flipped, without the ramp pass.
         glBindFramebuffer(GL_READ_FRAMEBUFFER, g.readFbo);
