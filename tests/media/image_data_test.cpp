@@ -1,0 +1,130 @@
+#include "media/image_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "base/byte_stream.h"
+#include "base/memory.h"
+#include "media/image_builders.h"
+#include "media/jpeg_codec.h"
+#include "media/tga_codec.h"
+#include "support/test_support.h"
+
+using media_test::MakePng;
+using media_test::MakeTga;
+using media_test::TgaSpec;
+
+namespace {
+
+void Fill(ImageData& image, uint32_t w, uint32_t h, uint32_t bits, const std::string& bytes) {
+    image.Free();
+    image.width = w;
+    image.height = h;
+    image.bits = bits;
+    image.pixels = static_cast<uint8_t*>(MemAlloc(bytes.size()));
+    std::memcpy(image.pixels, bytes.data(), bytes.size());
+}
+
+std::string TinyTga(char value) {
+    TgaSpec t;
+    t.width = 1;
+    t.height = 1;
+    return MakeTga(t, "", std::string(3, value));
+}
+
+}  // namespace
+
+TEST(ImageData, ToGreyWeightsEachLayout) {
+    ImageData image;
+    Fill(image, 2, 1, 24, std::string("\xff\x00\x00\x10\x20\x30", 6));
+    image.has_colour_key = 1;
+    image.ToGrey();
+    EXPECT_EQ(image.bits, 0u);
+    EXPECT_EQ(image.has_colour_key, 0);
+    EXPECT_EQ(image.pixels[0], (76 * 255) >> 8);
+    EXPECT_EQ(image.pixels[1], (76 * 0x10 + 150 * 0x20 + 30 * 0x30) >> 8);
+
+    Fill(image, 1, 1, 32, std::string("\x30\x20\x10\xff", 4));  // B G R A
+    image.alpha = static_cast<uint8_t*>(MemAlloc(1));
+    image.ToGrey();
+    EXPECT_EQ(image.alpha, nullptr);
+    EXPECT_EQ(image.pixels[0], (76 * 0x10 + 150 * 0x20 + 30 * 0x30) >> 8);
+
+    Fill(image, 2, 1, 8, std::string("\x01\x00", 2));
+    image.palette = static_cast<uint8_t*>(MemAlloc(kPaletteBytes));
+    std::memcpy(image.palette + 3, "\x00\xff\x00", 3);
+    image.ToGrey();
+    EXPECT_EQ(image.palette, nullptr);
+    EXPECT_EQ(image.pixels[0], 150 * 255 >> 8);
+    EXPECT_EQ(image.pixels[1], 0);
+
+    image.ToGrey();  // already grey: unchanged
+    EXPECT_EQ(image.pixels[0], 150 * 255 >> 8);
+}
+
+TEST(ImageData, ResampleGreyNearestNeighbour) {
+    const uint8_t src[4] = {1, 2, 3, 4};  // 2 x 2
+    uint8_t* up = ResampleGrey(src, 2, 2, 4, 3);
+    ASSERT_NE(up, nullptr);
+    const uint8_t expect_up[12] = {1, 1, 2, 2, 1, 1, 2, 2, 3, 3, 4, 4};
+    EXPECT_EQ(std::memcmp(up, expect_up, 12), 0);
+    MemFree(up);
+    const uint8_t wide[6] = {1, 2, 3, 4, 5, 6};  // 3 x 2
+    uint8_t* down = ResampleGrey(wide, 3, 2, 2, 1);
+    ASSERT_NE(down, nullptr);
+    EXPECT_EQ(down[0], 1);
+    EXPECT_EQ(down[1], 2);  // step 1536: (1 * 1536) >> 10 = 1
+    MemFree(down);
+    EXPECT_EQ(ResampleGrey(src, 2, 2, 0, 3), nullptr);
+    EXPECT_EQ(ResampleGrey(src, 0, 2, 2, 3), nullptr);
+}
+
+TEST(ImageData, ReadBigEndian32) {
+    ByteStream s;
+    s.Borrow("\x12\x34\x56\x78\x9a", 5);
+    EXPECT_EQ(ReadBigEndian32(&s), 0x12345678u);
+    EXPECT_EQ(ReadBigEndian32(&s), 0u);  // one byte left
+}
+
+TEST(ImageData, LoadImageByExtension) {
+    quild_test::TempDir dir;
+    // A bare name tries .tga, .jpg, .jpeg, .png in that order.
+    quild_test::WriteFile(dir.file("pic.tga"), TinyTga(1));
+    quild_test::WriteFile(dir.file("pic.png"), MakePng(1, 1, 0, {"\x09"}, {0}));
+    ImageData image;
+    ASSERT_TRUE(LoadImage(dir.file("pic").c_str(), image));
+    EXPECT_EQ(image.bits, 24u);
+    ASSERT_TRUE(LoadImage(dir.file("PIC.PNG").c_str(), image));
+    EXPECT_EQ(image.bits, 0u);
+    EXPECT_EQ(image.pixels[0], 9);
+
+    quild_test::WriteFile(dir.file("only.png"), MakePng(1, 1, 0, {"\x07"}, {0}));
+    ASSERT_TRUE(LoadImage(dir.file("only").c_str(), image));
+    EXPECT_EQ(image.pixels[0], 7);
+
+    // ".jpeg" is an extension like ".jpg".
+    ImageData rgb;
+    Fill(rgb, 8, 8, 24, std::string(192, '\x80'));
+    size_t size = 0;
+    uint8_t* jpeg = EncodeJpeg(rgb, 90, size);
+    ASSERT_NE(jpeg, nullptr);
+    quild_test::WriteFile(dir.file("photo.jpeg"), std::string(reinterpret_cast<char*>(jpeg), size));
+    MemFree(jpeg);
+    ASSERT_TRUE(LoadImage(dir.file("photo.jpeg").c_str(), image));
+    EXPECT_EQ(image.width, 8u);
+    ASSERT_TRUE(LoadImage(dir.file("photo").c_str(), image));
+    EXPECT_EQ(image.bits, 24u);
+
+    // Names shorter than any extension, unknown extensions, missing files.
+    EXPECT_FALSE(LoadImage("", image));
+    EXPECT_FALSE(LoadImage("x", image));
+    EXPECT_FALSE(LoadImage(".tg", image));
+    EXPECT_FALSE(LoadImage(dir.file("pic.bmp").c_str(), image));
+    EXPECT_FALSE(LoadImage(dir.file("none").c_str(), image));
+    EXPECT_EQ(image.pixels, nullptr);
+    EXPECT_STREQ(ImageExtension("a.JPEG"), ".JPEG");
+    EXPECT_STREQ(ImageExtension("a.tga"), ".tga");
+    EXPECT_EQ(ImageExtension(".tga"), nullptr);
+}
