@@ -11,6 +11,7 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/package.h"
+#include "media/resource_manager.h"
 #include "media/sound_device.h"
 #include "media/stream_channel.h"
 #include "platform/sound/sound_system.h"
@@ -163,8 +164,9 @@ bool DisplayInit(bool reset) {
         device->ReleaseTexture(e->dissolveBuffer);
         device->ReleaseTexture(e->postFxBuffer);
         e->renderTarget = e->dissolveBuffer = e->postFxBuffer = nullptr;
-        // Image and mesh resources and the shared video output are released
-        // here once the resource manager and the video player exist.
+        Resources().UnloadByType(kResourceImage | kResourceMesh);
+        // The shared video output is released here once the video player
+        // exists.
     }
 
     e->screenRect.Set(0, 0, g_requestedDisplayMode.width, g_requestedDisplayMode.height);
@@ -174,8 +176,7 @@ bool DisplayInit(bool reset) {
         plat::MemoryStatus m = plat::GetMemoryStatus();
         LogPrintf("[MEMORY] %d/%d\n", static_cast<int>(m.available_physical >> 10),
                   static_cast<int>(m.total_physical >> 10));
-        // The resource budget (half the memory, 256 to 512 MiB) is handed to
-        // the resource manager once it exists.
+        g_resource_budget = ResourceBudgetForPhysicalMemory(m.total_physical);
         LogPrintf("[DIRECT3D9 %s] %dx%dx%d\n", g_requestedDisplayMode.fullScreen ? "FULL SCREEN" : "WINDOWED",
                   g_requestedDisplayMode.width, g_requestedDisplayMode.height, g_requestedDisplayMode.bitsPerPixel);
         if (Injected("window") || !e->window->Create()) return Fail(e, "[FAILED] - DIRECT3D9 CREATE", kInitWindow, "Error initializing Direct3D Window.");
@@ -270,6 +271,7 @@ void Engine::Shutdown() {
     LogPrintf("[EXITING] : Closing Script");
     ScriptShutdown();
     LogPrintf("[EXITING] : Releasing Resources");
+    Resources().Clear();
     LogPrintf("[EXITING] : Releasing Video Streaming Objects");
     LogPrintf("[EXITING] : Deleting Application Object");
     delete defaultCamera;

@@ -8,6 +8,7 @@
 #include "app/engine.h"
 #include "base/log.h"
 #include "base/memory.h"
+#include "media/resource_manager.h"
 #include "media/stream_channel.h"
 #include "platform/guard.h"
 #include "platform/system.h"
@@ -86,6 +87,7 @@ bool FrameTick() {
     ReportFinishedSoundChannels();
     ScriptCall("OnGameRender()");
     ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));
+    Resources().Tick();
     if (g_console && g_console->IsVisible()) g_console->Draw();
     device->EndScene();
     e->window->EndFrame();
