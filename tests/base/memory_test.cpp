@@ -98,6 +98,15 @@ TEST(GlobalAllocator, AlignedZeroedAndForeignPointersIgnored) {
     EXPECT_TRUE(MemIsBlock(p));
     MemFree(p);
     MemFree(nullptr);
+    // Large blocks (taken zeroed from the system) are zero too, even where
+    // a freed dirty block was.
+    for (int round = 0; round < 2; ++round) {
+        auto* big = static_cast<uint8_t*>(MemAlloc(1 << 20));
+        ASSERT_NE(big, nullptr);
+        EXPECT_TRUE(AllBytes(big, 1 << 20, 0));
+        std::memset(big, 0x77, 1 << 20);
+        MemFree(big);
+    }
     EXPECT_EQ(MemForeignFrees(), foreign + 2);
 }
 
