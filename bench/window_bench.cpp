@@ -59,13 +59,18 @@ void BM_WindowFrame_RawSdl(benchmark::State& state) {
         SDL_GL_GetProcAddress("glFramebufferTexture2D"));
     auto blitFramebuffer = reinterpret_cast<void (*)(GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint,
                                                      GLbitfield, GLenum)>(SDL_GL_GetProcAddress("glBlitFramebuffer"));
-    GLuint tex = 0, fbo = 0;
+    // Colour and depth-stencil, as the device's back buffer has.
+    GLuint tex = 0, depth = 0, fbo = 0;
     glGenTextures(1, &tex);
     glBindTexture(GL_TEXTURE_2D, tex);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1024, 768, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glGenTextures(1, &depth);
+    glBindTexture(GL_TEXTURE_2D, depth);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH24_STENCIL8, 1024, 768, 0, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, nullptr);
     genFramebuffers(1, &fbo);
     bindFramebuffer(GL_FRAMEBUFFER, fbo);
     framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
+    framebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_TEXTURE_2D, depth, 0);
     SDL_GL_SetSwapInterval(1);  // as the device presents
     for (auto _ : state) {
         SDL_Event e;
@@ -74,13 +79,16 @@ void BM_WindowFrame_RawSdl(benchmark::State& state) {
         benchmark::DoNotOptimize(SDL_GetRelativeMouseState(&x, &y));
         bindFramebuffer(GL_FRAMEBUFFER, fbo);
         glClearColor(0.1f, 0.2f, 0.3f, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
+        glClearDepth(1.0);
+        glClearStencil(0);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
         bindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
         bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
         blitFramebuffer(0, 0, 1024, 768, 0, 768, 1024, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         SDL_GL_SwapWindow(sdl);
     }
     glDeleteTextures(1, &tex);
+    glDeleteTextures(1, &depth);
     SDL_GL_DeleteContext(ctx);
     SDL_DestroyWindow(sdl);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
