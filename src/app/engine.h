@@ -143,6 +143,10 @@ bool DisplayInit(bool reset);
 // One frame; false ends the game loop.
 bool FrameTick();
 
+// A statement waiting on a sound goes on (statement ready) once that sound
+// resource is gone or has stopped playing.
+void EndStatementSoundWait(Engine* e);
+
 // Calls "OnGameSoundChannelFinished(%d)" for each stream channel that
 // finished since the last frame, lowest first.
 void ReportFinishedSoundChannels();

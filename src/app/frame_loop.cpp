@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "media/resource_manager.h"
+#include "media/sound.h"
 #include "media/stream_channel.h"
 #include "platform/guard.h"
 #include "platform/system.h"
@@ -36,6 +37,20 @@ void ReportFinishedSoundChannels() {
     uint32_t finished = TakeFinishedStreamChannels();
     for (int i = 0; i < 8; ++i)
         if (finished & (1u << i)) ScriptCall("OnGameSoundChannelFinished(%d)", i + 1);
+}
+
+namespace {
+
+}  // namespace
+
+void EndStatementSoundWait(Engine* e) {
+    ResourceRecord* r = e->waitedSound;
+    if (!r) return;
+    auto* sound = r->type == kResourceSound ? static_cast<Sound*>(r->object) : nullptr;
+    if (!sound || !sound->IsPlaying()) {
+        e->waitedSound = nullptr;
+        e->statementReady = true;
+    }
 }
 
 namespace {
@@ -84,6 +99,7 @@ bool FrameTick() {
     // Without a video or a scene the screen is cleared.
     if (!e->currentVideo && !e->currentScene) device->Clear(0);
 
+    EndStatementSoundWait(e);
     ReportFinishedSoundChannels();
     ScriptCall("OnGameRender()");
     ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/engine.h"
+#include "media/resource_manager.h"
 #include "media/stream_channel.h"
 #include "script/lua_host.h"
 
@@ -22,4 +23,17 @@ TEST(Frame, DeltaIsTheDisplayPeriodWithA60HzFallback) {
     EXPECT_NEAR(FrameDeltaMs(60), 16.666666f, 1e-5);
     EXPECT_NEAR(FrameDeltaMs(0), 16.666666f, 1e-5);
     EXPECT_NEAR(FrameDeltaMs(100), 10.0f, 1e-6);
+}
+
+TEST(Frame, AStatementWaitingOnAGoneSoundGoesOn) {
+    Engine e;
+    ResourceRecord record{};
+    record.type = kResourceSound;  // declared, but nothing loaded: not playing
+    e.waitedSound = &record;
+    EndStatementSoundWait(&e);
+    EXPECT_EQ(e.waitedSound, nullptr);
+    EXPECT_TRUE(e.statementReady);
+    e.statementReady = false;
+    EndStatementSoundWait(&e);  // nothing waited on: nothing changes
+    EXPECT_FALSE(e.statementReady);
 }
