@@ -11,7 +11,9 @@
 const char* const DialogLayout::kPageBreak = "<p>";
 
 namespace {
-bool IsBreakChar(char c) { return c == ' ' || c == '\r' || c == '\n'; }
+bool IsBreakChar(char c) {
+    return c == ' ' || c == '\r' || c == '\n';
+}
 
 bool TagIs(const char* tag, size_t n, const char* word) {
     return std::strlen(word) == n && std::memcmp(tag, word, n) == 0;

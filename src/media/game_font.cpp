@@ -24,7 +24,9 @@ int HexDigit(char c) {
 }
 
 // A character width as the one byte the font keeps for it.
-uint8_t WidthByte(int w) { return static_cast<uint8_t>(std::clamp(w, 0, 255)); }
+uint8_t WidthByte(int w) {
+    return static_cast<uint8_t>(std::clamp(w, 0, 255));
+}
 
 void SetPointFilter(RenderDevice* device, bool point) {
     device->SetTextureFilter(0, 0, point ? 0 : 1);
@@ -252,7 +254,9 @@ GlyphWriter::~GlyphWriter() {
     SetPointFilter(device, false);
 }
 
-float GlyphWriter::LineHeight() const { return float(base_->borderH + base_->fontH) * scale_; }
+float GlyphWriter::LineHeight() const {
+    return float(base_->borderH + base_->fontH) * scale_;
+}
 
 void GlyphWriter::SetColour(uint32_t colour) {
     if (!image_) return;
@@ -291,7 +295,7 @@ float GlyphWriter::Put(unsigned char c, float x, float y) {
     const float l = x - 0.5f, r = x + float(width) * scale_ - 0.5f;
     const float tp = y - 0.5f, b = y + float(f.fontH) * scale_ - 0.5f;
     const ScreenTexVertex v[6] = {{l, tp, 0, 1, u0, v0}, {r, tp, 0, 1, u1, v0}, {l, b, 0, 1, u0, v1},
-                                  {r, tp, 0, 1, u1, v0}, {r, b, 0, 1, u1, v1}, {l, b, 0, 1, u0, v1}};
+                                  {r, tp, 0, 1, u1, v0}, {r, b, 0, 1, u1, v1},  {l, b, 0, 1, u0, v1}};
     g_renderDevice->SetVertexArray(v, sizeof(ScreenTexVertex));
     g_renderDevice->SetTexCoordArray(&v[0].u, sizeof(ScreenTexVertex));
     g_renderDevice->DrawImmediate(6);

@@ -1,12 +1,13 @@
 // Dialog layouts with the test font, whose letters are 4 pixels wide, the
 // blank 2 and lines 8 high.
+#include "media/dialog_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "base/text.h"
-#include "media/dialog_layout.h"
 #include "media/font_builders.h"
 #include "media/game_font.h"
 #include "media/recording_device.h"

@@ -1,11 +1,12 @@
 // Bitmap fonts over a recording device: metrics from the font image, widths,
 // charsets, colour codes and where the glyph quads land.
+#include "media/game_font.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "media/font_builders.h"
-#include "media/game_font.h"
 #include "media/recording_device.h"
 #include "script/object_model.h"
 
@@ -167,9 +168,9 @@ TEST_F(GameFontTest, PropertiesAndClassWord) {
     EObject* made = CreateObjectByClass("font");
     ASSERT_NE(made, nullptr);
     EXPECT_TRUE(IsClass(made, "font"));
-    const char* keys[] = {"name",       "charset",   "fontW",           "fontH",      "tilesPerW",
-                          "tilesPerH",  "font_image", "bold_font",      "italic_font", "underlined_font",
-                          "fixedWidth", "borderW",   "borderH",         "class"};
+    const char* keys[] = {"name",       "charset",    "fontW",     "fontH",       "tilesPerW",
+                          "tilesPerH",  "font_image", "bold_font", "italic_font", "underlined_font",
+                          "fixedWidth", "borderW",    "borderH",   "class"};
     int i = 0;
     for (const PropertyInfo* p = GameFont::s_descriptor.first; p; p = p->next, ++i) {
         ASSERT_LT(i, int(std::size(keys)));

@@ -1,11 +1,12 @@
 // Game-text files: the written form, reading back, the reading rules and
 // hostile files.
+#include "media/game_text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "base/string_pool.h"
-#include "media/game_text.h"
 #include "support/test_support.h"
 
 using quild_test::ReadFile;
@@ -67,11 +68,12 @@ TEST_F(GameTextTest, SaveWritesBlocksAndLoadReadsThemBack) {
 
 TEST_F(GameTextTest, ReadingRules) {
     Add(texts, "Intro", "old");
-    Parse("<intro>\r\n\tfirst line\r\n\r\nsecond\tline\r\n</>\r\n"
-          "stray line outside any text\n"
-          "<ab>\n"  // a tag needs five characters: this is text, and there is no current text
-          "<abc>\nx<y\n<a>b>\n</abc>\n"
-          "<last>\nno line end");
+    Parse(
+        "<intro>\r\n\tfirst line\r\n\r\nsecond\tline\r\n</>\r\n"
+        "stray line outside any text\n"
+        "<ab>\n"  // a tag needs five characters: this is text, and there is no current text
+        "<abc>\nx<y\n<a>b>\n</abc>\n"
+        "<last>\nno line end");
     EXPECT_STREQ(TextOf(texts, "intro"), "first line\nsecondline");  // CR and TAB dropped, blank lines too
     EXPECT_EQ(ListFindByName(texts, "ab"), nullptr);
     EXPECT_STREQ(TextOf(texts, "abc"), "x<y\n<a>b>");  // lines with inner brackets are text

@@ -52,8 +52,8 @@ protected:
         std::vector<uint32_t> px(size_t(kW) * kH);
         if (target->bits)
             for (int y = 0; y < kH; ++y)
-                std::memcpy(&px[size_t(y) * kW], static_cast<uint8_t*>(target->bits) + size_t(y) * target->pitch,
-                            kW * 4);
+                std::memcpy(&px[size_t(y) * kW],
+                            static_cast<uint8_t*>(target->bits) + size_t(y) * target->pitch, kW * 4);
         dev->UnlockTexture(target);
         for (uint32_t& p : px) p &= 0xFFFFFF;
         return px;

@@ -49,7 +49,8 @@ TEST_F(TextRender, ScaledTextAndDialogLines) {
         for (int gx = 0; gx < 3; ++gx) {
             uint32_t peak = 0;
             for (int j = 0; j < 4; ++j)
-                peak = std::max(peak, px[size_t(2 + 2 * (1 + gy) + j / 2) * kW + size_t(2 + 2 * gx + j % 2)] & 0xFF);
+                peak = std::max(
+                    peak, px[size_t(2 + 2 * (1 + gy) + j / 2) * kW + size_t(2 + 2 * gx + j % 2)] & 0xFF);
             if (GlyphBit('A', gx, gy))
                 EXPECT_GE(peak, 0x48u) << gx << "," << gy;
             else
