@@ -6,7 +6,11 @@
 #include <cctype>
 #include <cstring>
 
+#include "app/app_window.h"
+#include "app/engine.h"
 #include "base/log.h"
+#include "media/draw2d.h"
+#include "media/game_font.h"
 #include "script/lua_host.h"
 #include "script/script_var.h"
 
@@ -32,10 +36,9 @@ void Console::OnLogLine(const char* line, unsigned colour) {
     if (g_console) g_console->AddText(line, colour);
 }
 
-// Without a font the console lays out 16-pixel lines; the font's own line
-// height is read here once fonts exist.
+// Without a font the console lays out 16-pixel lines.
 int Console::LineHeight() const {
-    return kNoFontLineHeight;
+    return font_ ? font_->LineHeight() : kNoFontLineHeight;
 }
 
 void Console::SetRect(const Rect& rect, GameFont* font) {
@@ -230,5 +233,28 @@ void Console::Complete() {
     line_[length_] = 0;
 }
 
-// Drawing arrives with the bitmap fonts.
-void Console::Draw() {}
+void Console::Draw() {
+    const int L = LineHeight();
+    const int x = rect_.x, y = rect_.y, w = rect_.w, h = rect_.h;
+    FillRect(x, y, w, h, kBackgroundColour);
+
+    // The caret blinks: four frames on, four off.
+    char text[kLineSize + 1];
+    std::memcpy(text, line_, kLineSize);
+    text[kLineSize] = 0;
+    const Engine* e = CurrentEngine();
+    const uint32_t frame = e && e->window ? e->window->GetFrameCount() : 0;
+    if (frame % 8 < 4) {
+        text[cursor_] = '_';
+        if (cursor_ >= length_) text[cursor_ + 1] = 0;
+    }
+
+    DrawRectOutline(float(x + 9), float(y + h - L - 1), float(w - 18), float(L + 2), kFrameColour);
+    if (!font_) return;
+    font_->DrawString(text, x + 10, y + h - L, w - 20, L, 0, 0xFFFFFFFFu, 0);
+    int line_y = y + h - 2 * L + 2;
+    for (int i = write_index_ - 1; i >= 0 && line_y > y; --i, line_y -= L) {
+        const HistoryEntry& entry = history_[i];
+        if (entry.text) font_->DrawString(entry.text, x + 10, line_y, w - 20, L, 0, entry.colour, 0);
+    }
+}

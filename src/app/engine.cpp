@@ -11,6 +11,7 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/package.h"
+#include "media/game_font.h"
 #include "media/resource_manager.h"
 #include "media/sound_device.h"
 #include "media/stream_channel.h"
@@ -35,9 +36,8 @@ Engine* g_engine_instance = nullptr;
 char g_build_mode[32] = "final";
 const char* g_command_line = "";
 
-// The console font is the font named "console" in the fonts list; the list
-// holds no fonts until the font class is built, so there is none yet.
-GameFont* FindConsoleFont(Engine*) { return nullptr; }
+// The console font is the font named "console" in the fonts list.
+GameFont* FindConsoleFont(Engine* e) { return ListFindByName(e->fonts, "console"); }
 
 void GiveConsoleItsRect(Engine* e) {
     if (!g_console) return;

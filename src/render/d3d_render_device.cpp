@@ -55,14 +55,7 @@ int32_t D3DRenderDevice::Create(bool reset) {
         }
         d3d_->GetAdapterIdentifier(0, 0, &adapter_);
     } else {
-        if (batchBuffer_) {
-            ReleaseVertexBuffer(batchBuffer_);
-            batchBuffer_ = nullptr;
-        }
-        ForgetTarget();
-        if (lockSurface_) lockSurface_->Release();
-        if (copySurface_) copySurface_->Release();
-        lockSurface_ = copySurface_ = nullptr;
+        ReleaseDeviceObjects();
     }
     if (!d3d_ || (reset && !device_)) {
         errorText = "Can't create D3D9 Object!";
@@ -252,6 +245,19 @@ void D3DRenderDevice::PrimeCaches() {
     }
 }
 
+// The batch buffer, the render-target bookkeeping and the lock surfaces:
+// what a reset and a destroy both give back.
+void D3DRenderDevice::ReleaseDeviceObjects() {
+    if (batchBuffer_) {
+        ReleaseVertexBuffer(batchBuffer_);
+        batchBuffer_ = nullptr;
+    }
+    ForgetTarget();
+    if (lockSurface_) lockSurface_->Release();
+    if (copySurface_) copySurface_->Release();
+    lockSurface_ = copySurface_ = nullptr;
+}
+
 void D3DRenderDevice::ForgetTarget() {
     if (targetSurface_) targetSurface_->Release();
     if (savedTarget_) savedTarget_->Release();
@@ -266,14 +272,7 @@ void D3DRenderDevice::Destroy() {
         delete p;
     }
     batch_.reset();
-    if (batchBuffer_) {
-        ReleaseVertexBuffer(batchBuffer_);
-        batchBuffer_ = nullptr;
-    }
-    ForgetTarget();
-    if (lockSurface_) lockSurface_->Release();
-    if (copySurface_) copySurface_->Release();
-    lockSurface_ = copySurface_ = nullptr;
+    ReleaseDeviceObjects();
     for (auto& t : boundTextures_) t = nullptr;
     boundVertexBuffer_ = nullptr;
     boundIndexBuffer_ = nullptr;

@@ -105,6 +105,7 @@ private:
     void DrawStrip(const uint8_t* vertices, uint32_t count, uint32_t stride);
     void AppendToBatch(const uint8_t* vertices, uint32_t count, uint32_t stride);
     void ForgetTarget();
+    void ReleaseDeviceObjects();
 
     plat::gpu::Direct3D* d3d_ = nullptr;
     plat::gpu::Device* device_ = nullptr;

@@ -9,9 +9,19 @@ namespace quild_test {
 
 namespace fs = std::filesystem;
 
+namespace {
+TempDir* g_home = nullptr;
+}
+
 void IsolateHome() {
-    static TempDir* home = new TempDir();  // lives for the whole run
-    setenv("HOME", home->path().c_str(), 1);
+    if (!g_home) {
+        g_home = new TempDir();  // lives for the whole run
+        std::atexit([] {
+            delete g_home;
+            g_home = nullptr;
+        });
+    }
+    setenv("HOME", g_home->path().c_str(), 1);
     unsetenv("XDG_DOCUMENTS_DIR");
 }
 

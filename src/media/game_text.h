@@ -1,0 +1,41 @@
+#pragma once
+// Game texts: named strings (class word "text"), and the game-text files
+// that hold whole sets of them: per text a line "<name>", its lines, and a
+// blank line pair.
+#include <cstddef>
+#include <cstdint>
+
+#include "base/object_list.h"
+#include "script/object_model.h"
+
+class StringPool;
+
+class GameText : public EObject {
+public:
+    class GameText_Initializer : public EObject_Initializer {
+    public:
+        GameText_Initializer();
+        EObject* Create() override;
+        void RegisterProperties() override;
+    };
+    static ClassDescriptor s_descriptor;
+
+    GameText();
+
+    const char* text = nullptr;  // interned in the game-text pool
+};
+
+// The pool of game-text names and texts read from files.
+StringPool& GameTextStrings();
+
+// The largest game-text file read.
+constexpr size_t kMaxGameTextFileBytes = 64u << 20;
+
+// Fills the list from a game-text file (packages first, then the disk);
+// texts are found by name, any case, or appended. False when the file is
+// missing, unreadable or too large (the list is then untouched).
+bool LoadGameTextFile(const char* path, ObjectList<GameText>& texts);
+// The same over bytes in memory.
+void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts);
+// Writes every text of the list, in order, replacing the file safely.
+bool SaveGameTextFile(const char* path, const ObjectList<GameText>& texts);

@@ -1,0 +1,67 @@
+// The console drawn by the real device with the test font: its panel, the
+// edit line with its caret and frame, and the history from the newest line up.
+#include <gtest/gtest.h>
+
+#include "app/console.h"
+#include "base/text.h"
+#include "media/text_render_fixture.h"
+
+using media_test::GlyphBit;
+
+namespace {
+
+class ConsoleDraw : public media_test::TextRenderFixture {
+protected:
+    void SetUp() override {
+        clear_colour = 0xFF808080;  // the half-black panel shows over grey
+        TextRenderFixture::SetUp();
+    }
+};
+
+TEST_F(ConsoleDraw, PanelEditLineAndHistory) {
+    Console console;
+    console.SetRect(Rect(0, 0, kW, 200), font);
+    EXPECT_EQ(console.LineHeight(), 10);  // fontH 8 + borderH 2
+    // Page Down grows the console by the font's line height.
+    console.OnKey(34);
+    EXPECT_EQ(console.GetRect().h, 210);
+    console.SetRect(Rect(0, 0, kW, kH), font);
+    for (int i = 0; i < 8; ++i) console.AddText(i % 2 ? "ODD" : "EVEN", 0xFFFFFFFF);
+    console.AddText("OLD", 0xFFFFFFFF);
+    console.AddText("NEW", 0xFFFF0000);
+    for (char c : std::string("X=1")) console.OnChar(c);
+    console.Draw();
+    const std::vector<uint32_t> px = Finish();
+    Keep(px, "console");
+
+    const uint32_t panel = 0x404040;
+    EXPECT_EQ(px[size_t(2) * kW + 2], panel);
+    // The edit line at (10, h - L) in white with the caret after "X=1"
+    // (frame 0 of no window: the caret shows).
+    const int edit_y = kH - 10;
+    ExpectGlyph(px, '=', 14, edit_y, 0xFFFFFF, panel);  // after X, whose left touches the frame
+    ExpectGlyph(px, '1', 18, edit_y, 0xFFFFFF, panel);
+    ExpectGlyph(px, '_', 22, edit_y, 0xFFFFFF, panel);
+    // Its frame: from (9, h - L - 1), L + 2 high, in yellow.
+    EXPECT_EQ(px[size_t(edit_y - 1) * kW + 80], 0xFFFF00u);
+    EXPECT_EQ(px[size_t(edit_y + 4) * kW + 9], 0xFFFF00u);
+    // History: the newest line at h - 2L + 2 in its red, the one before a line above.
+    ExpectGlyph(px, 'N', 10, kH - 18, 0xFF0000, panel);
+    ExpectGlyph(px, 'O', 10, kH - 28, 0xFFFFFF, panel);
+    // Lines stop at the top: y' = 46, 36, 26, 16, 6 are drawn, -4 is not.
+    ExpectGlyph(px, 'O', 10, 6, 0xFFFFFF, panel);  // "ODD", the fifth newest
+    EXPECT_EQ(px[size_t(1) * kW + 10], panel);
+}
+
+TEST_F(ConsoleDraw, WithoutAFontOnlyThePanelAndFrame) {
+    Console console;
+    console.SetRect(Rect(0, 0, kW, kH), nullptr);
+    EXPECT_EQ(console.LineHeight(), 16);
+    console.AddText("NOT SHOWN", 0xFFFFFFFF);
+    console.Draw();
+    const std::vector<uint32_t> px = Finish();
+    for (int y = 0; y < kH - 18; ++y)
+        for (int x = 0; x < kW; ++x) ASSERT_EQ(px[size_t(y) * kW + x], 0x404040u) << x << "," << y;
+}
+
+}  // namespace
