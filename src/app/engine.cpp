@@ -15,6 +15,7 @@
 #include "media/resource_manager.h"
 #include "media/sound_device.h"
 #include "media/stream_channel.h"
+#include "media/video_player.h"
 #include "platform/sound/sound_system.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -165,8 +166,7 @@ bool DisplayInit(bool reset) {
         device->ReleaseTexture(e->postFxBuffer);
         e->renderTarget = e->dissolveBuffer = e->postFxBuffer = nullptr;
         Resources().UnloadByType(kResourceImage | kResourceMesh);
-        // The shared video output is released here once the video player
-        // exists.
+        ReleaseVideoOutput();
     }
 
     e->screenRect.Set(0, 0, g_requestedDisplayMode.width, g_requestedDisplayMode.height);
@@ -218,6 +218,8 @@ bool DisplayInit(bool reset) {
     LogPrintf("[CREATING POSTFXBUFFER]");
     e->postFxBuffer = Injected("postfx") ? nullptr : device->CreateTexture(w, h, 9, nullptr, 0);
     if (!e->postFxBuffer) return Fail(e, "[FAILED] - CREATING POSTFXBUFFER", kInitBuffer, "Failed to create the posfx buffer!");
+    // The video's surface output stretches into the screen-sized target.
+    SetVideoScreenTarget(e->renderTarget, e->screenRect);
 
     if (!reset) {
         LogPrintf("[DIRECTSOUND8]");
@@ -273,6 +275,8 @@ void Engine::Shutdown() {
     LogPrintf("[EXITING] : Releasing Resources");
     Resources().Clear();
     LogPrintf("[EXITING] : Releasing Video Streaming Objects");
+    ReleaseVideoOutput();
+    SetVideoScreenTarget(nullptr, Rect());
     LogPrintf("[EXITING] : Deleting Application Object");
     delete defaultCamera;
     defaultCamera = activeCamera = nullptr;

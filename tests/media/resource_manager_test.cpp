@@ -78,6 +78,7 @@ protected:
             saved[i] = GetResourceKindOps(1u << i);
             SetResourceKindOps(1u << i, &kFakeOps);
         }
+        saved_player = SharedVideoPlayer();
         g_sizes.clear();
         g_destroyed.clear();
         g_loads = g_cached_loads = 0;
@@ -86,11 +87,12 @@ protected:
     void TearDown() override {
         manager.Clear();
         for (int i = 0; i < 4; ++i) SetResourceKindOps(1u << i, saved[i]);
-        SetSharedVideoPlayer(nullptr);
+        SetSharedVideoPlayer(saved_player);
         g_resource_budget = kDefaultResourceBudget;
         EXPECT_EQ(chdir(cwd), 0);
     }
     void Make(const std::string& file) { WriteFile(dir.file(file), "x"); }
+    void* saved_player = nullptr;
     // Makes the file and declares it as an image.
     ResourceRecord* Image(const std::string& name, uint32_t bytes) {
         Make(name + ".tga");
