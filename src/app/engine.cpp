@@ -8,6 +8,7 @@
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine_input.h"
+#include "app/post_effects.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/package.h"
@@ -270,6 +271,7 @@ void Engine::Shutdown() {
         device->ReleaseTexture(postFxBuffer);
     }
     renderTarget = dissolveBuffer = postFxBuffer = nullptr;
+    ResetPostEffects();  // its shader and colour-map pointers go with the device
     LogPrintf("[EXITING] : Closing Script");
     ScriptShutdown();
     LogPrintf("[EXITING] : Releasing Resources");

@@ -6,6 +6,7 @@
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/post_effects.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "media/resource_manager.h"
@@ -93,6 +94,7 @@ bool FrameTick() {
         e->window->EndFrame();
         return false;
     }
+    MotionBlurPass(e);
     if (!device->BeginScene()) return false;
     if (e->quit) return false;
 
