@@ -242,10 +242,11 @@ int ScriptRun(const char* text) {
 }
 
 int ScriptRunFormat(const char* format, ...) {
+    if (!format) return 0;
     char text[256];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(text, sizeof text, format ? format : "", args);
+    int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (n < 0 || size_t(n) >= sizeof text) {
         // A cut statement could run as something else: refuse it.

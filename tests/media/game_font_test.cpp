@@ -48,15 +48,15 @@ TEST_F(GameFontTest, ProportionalWidthsComeFromTheAlpha) {
     EXPECT_EQ(font->LineHeight(), 10);
     // "A" fills columns 1..3 of its cell: first 1, first clear column 4,
     // width 4 - 1 + 1.
-    EXPECT_EQ(font->xOffsets['A'], ('A' % 16) * 8 + 1);
-    EXPECT_EQ(font->widths['A'], 4);
+    EXPECT_EQ(font->xOffsets[int('A')], ('A' % 16) * 8 + 1);
+    EXPECT_EQ(font->widths[int('A')], 4);
     // "!" only its middle column.
-    EXPECT_EQ(font->xOffsets['!'], ('!' % 16) * 8 + 2);
-    EXPECT_EQ(font->widths['!'], 2);
+    EXPECT_EQ(font->xOffsets[int('!')], ('!' % 16) * 8 + 2);
+    EXPECT_EQ(font->widths[int('!')], 2);
     // An empty cell and the blank: fontW / 3 - borderW.
-    EXPECT_EQ(font->widths['~'], 8 / 3 - 1);
-    EXPECT_EQ(font->widths[' '], 1);
-    EXPECT_EQ(font->xOffsets[' '], 0);
+    EXPECT_EQ(font->widths[int('~')], 8 / 3 - 1);
+    EXPECT_EQ(font->widths[int(' ')], 1);
+    EXPECT_EQ(font->xOffsets[int(' ')], 0);
     EXPECT_EQ(font->GetCharWidth('A'), 5);
     EXPECT_EQ(font->GetStringWidth("A!A"), 5 + 3 + 5);
     EXPECT_EQ(font->GetStringWidth(""), 0);
@@ -71,7 +71,7 @@ TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
     font->Setup(image.record, nullptr, 16, 16, 6, 7, 1, 0);
     EXPECT_TRUE(font->fixedWidth);
     EXPECT_EQ(font->cellWidth, 8u);
-    EXPECT_EQ(font->widths['!'], 6);
+    EXPECT_EQ(font->widths[int('!')], 6);
     EXPECT_EQ(font->xOffsets[17], 8);
     EXPECT_EQ(font->GetStringWidth("ab"), 14);
 
