@@ -22,7 +22,7 @@ constexpr int kFrames = 30;
 // 320 x 240, 30 frames of moving bars, kept in memory and in a file.
 const std::vector<uint8_t>& Movie() {
     static std::vector<uint8_t> bytes = [] {
-        theora_frames::Spec s;
+        theora_frames::MovieShape s;
         s.width = 320;
         s.height = 240;
         s.frames = kFrames;

@@ -5,23 +5,17 @@
 #include <cstdio>
 #include <string>
 
+#include "save_bytes.h"
 #include "vorbis_tone.h"
-
-static void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
 
 int main(int argc, char** argv) {
     if (argc < 2) return 1;
     std::string dir = argv[1];
-    Save(dir + "/tone_mono.ogg", vorbis_tone::Tone(1, 22050, 0.1, 440.0));
-    Save(dir + "/click_stereo.ogg", vorbis_tone::Click(2, 44100, 0.05));
-    Save(dir + "/tone_3ch.ogg", vorbis_tone::Tone(3, 8000, 0.1, 300.0));
+    SaveBytes(dir + "/tone_mono.ogg", vorbis_tone::Tone(1, 22050, 0.1, 440.0));
+    SaveBytes(dir + "/click_stereo.ogg", vorbis_tone::Click(2, 44100, 0.05));
+    SaveBytes(dir + "/tone_3ch.ogg", vorbis_tone::Tone(3, 8000, 0.1, 300.0));
     auto cut = vorbis_tone::Click(1, 11025, 0.3);
     cut.resize(cut.size() * 2 / 3);
-    Save(dir + "/click_cut.ogg", cut);
+    SaveBytes(dir + "/click_cut.ogg", cut);
     return 0;
 }

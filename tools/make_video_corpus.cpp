@@ -5,25 +5,19 @@
 #include <cstdio>
 #include <string>
 
+#include "save_bytes.h"
 #include "theora_frames.h"
-
-static void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
 
 int main(int argc, char** argv) {
     if (argc < 2) return 1;
     const std::string dir = argv[1];
-    theora_frames::Spec flat;
+    theora_frames::MovieShape flat;
     flat.width = flat.height = 16;
     flat.frames = 3;
     flat.quality = 10;
-    Save(dir + "/flat_16.ogg", theora_frames::Flat(flat, {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}}));
+    SaveBytes(dir + "/flat_16.ogg", theora_frames::Flat(flat, {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}}));
 
-    theora_frames::Spec crop;
+    theora_frames::MovieShape crop;
     crop.width = 48;
     crop.height = 32;
     crop.pictureWidth = 37;
@@ -35,10 +29,10 @@ int main(int argc, char** argv) {
     crop.keyframeEvery = 2;
     crop.fpsNumerator = 30000;
     crop.fpsDenominator = 1001;
-    Save(dir + "/bars_cropped.ogg", theora_frames::Bars(crop));
+    SaveBytes(dir + "/bars_cropped.ogg", theora_frames::Bars(crop));
 
     auto cut = theora_frames::Bars(flat);
     cut.resize(cut.size() - 40);
-    Save(dir + "/bars_cut.ogg", cut);
+    SaveBytes(dir + "/bars_cut.ogg", cut);
     return 0;
 }

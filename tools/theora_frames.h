@@ -13,7 +13,7 @@
 
 namespace theora_frames {
 
-struct Spec {
+struct MovieShape {
     int width = 32, height = 32;              // coded frame, multiples of 16
     int pictureWidth = 0, pictureHeight = 0;  // 0: the whole frame
     int offsetX = 0, offsetY = 0;             // picture offset from the top left
@@ -33,7 +33,7 @@ inline void PutPage(std::vector<uint8_t>& out, const ogg_page& og) {
     out.insert(out.end(), og.body, og.body + og.body_len);
 }
 
-inline std::vector<uint8_t> Encode(const Spec& s, const PlaneFn& sample) {
+inline std::vector<uint8_t> Encode(const MovieShape& s, const PlaneFn& sample) {
     std::vector<uint8_t> out;
     theora_info ti;
     theora_info_init(&ti);
@@ -118,14 +118,14 @@ inline std::vector<uint8_t> Encode(const Spec& s, const PlaneFn& sample) {
 }
 
 // Frames of one flat colour each: colours[f % n] as {Y, U, V}.
-inline std::vector<uint8_t> Flat(const Spec& s, const std::vector<std::array<uint8_t, 3>>& colours) {
+inline std::vector<uint8_t> Flat(const MovieShape& s, const std::vector<std::array<uint8_t, 3>>& colours) {
     return Encode(
         s, [&colours](int f, int plane, int, int) { return colours[size_t(f) % colours.size()][plane]; });
 }
 
 // Bars across the frame: luma rising left to right, chroma in quarters,
 // shifted by the frame number.
-inline std::vector<uint8_t> Bars(const Spec& s) {
+inline std::vector<uint8_t> Bars(const MovieShape& s) {
     return Encode(s, [&s](int f, int plane, int x, int y) -> uint8_t {
         if (plane == 0) return uint8_t(16 + ((x + f * 2) * 219 / s.width) % 220);
         const int q = (plane == 1 ? x * 4 / (s.width / 2) : y * 4 / (s.height / 2));

@@ -1,5 +1,7 @@
 #include "media/image_data.h"
 
+#include <cstdarg>
+
 #include <cstring>
 #include <string>
 
@@ -28,6 +30,7 @@ void ImageData::Reset() {
     pixels = palette = nullptr;
     width = height = bits = 0;
     has_colour_key = 0;
+    colour_key = 0;
 }
 
 uint32_t ImageData::BytesPerPixel() const {
@@ -176,5 +179,14 @@ bool LoadImage(const char* path, ImageData& image) {
     if (EqualsNoCase(ext, ".tga")) return LoadTga(image, path);
     if (EqualsNoCase(ext, ".jpg") || EqualsNoCase(ext, ".jpeg")) return LoadJpeg(image, path);
     if (EqualsNoCase(ext, ".png")) return LoadPng(image, path);
+    return false;
+}
+
+bool FailImage(ImageData& image, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogPrintfV(format, args);
+    va_end(args);
+    image.Reset();
     return false;
 }

@@ -76,6 +76,8 @@ bool ReadImageFile(const char* path, ImageData& image, bool (*reader)(Stream&, I
 
 // Reads exactly n bytes; false on a short read.
 bool ReadExact(Stream& stream, void* buffer, uint32_t n);
+// Logs one line, empties the image and answers false: how a reader gives up.
+bool FailImage(ImageData& image, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Bytes between the stream's position and its end.
 uint64_t BytesLeft(Stream& stream);
 // Size checks shared by the readers: false (and a log line naming the

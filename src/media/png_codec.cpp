@@ -129,18 +129,9 @@ struct PngHeader {
     bool seen = false;
 };
 
-__attribute__((format(printf, 2, 3))) bool Fail(ImageData& image, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    LogPrintfV(format, args);
-    va_end(args);
-    image.Reset();
-    image.colour_key = 0;
-    return false;
-}
 
 bool Invalid(ImageData& image) {
-    return Fail(image, "[ERROR] - INVALID PNG FORMAT!");
+    return FailImage(image, "[ERROR] - INVALID PNG FORMAT!");
 }
 
 // Inflates the rows one at a time and undoes their filters into the image.
@@ -208,7 +199,7 @@ bool ReadPng(Stream& s, ImageData& image) {
     int transparent_index = -1;  // from a palette image's alpha table
     for (;;) {
         uint8_t head[8];
-        if (!ReadExact(s, head, 8)) return Fail(image, "[ERROR] - PNG HAS NO IMAGE DATA!");
+        if (!ReadExact(s, head, 8)) return FailImage(image, "[ERROR] - PNG HAS NO IMAGE DATA!");
         uint32_t length = Be32(head);
         uint32_t type = Be32(head + 4);
         if (length > kMaxChunk || uint64_t(length) + 4 > BytesLeft(s)) return Invalid(image);
@@ -218,12 +209,12 @@ bool ReadPng(Stream& s, ImageData& image) {
             if (length < 13 || header.seen || !ReadExact(s, d, 13)) return Invalid(image);
             header.width = Be32(d);
             header.height = Be32(d + 4);
-            if (d[8] != 8) return Fail(image, "[ERROR] - PNG COLOR CHANNELS MUST BE 8-BIT");
+            if (d[8] != 8) return FailImage(image, "[ERROR] - PNG COLOR CHANNELS MUST BE 8-BIT");
             header.colour_type = d[9];
             if (d[9] != 0 && d[9] != 2 && d[9] != 3)
-                return Fail(image, "[ERROR] - ONLY 8-BIT PNGS ARE SUPPORTED!");
+                return FailImage(image, "[ERROR] - ONLY 8-BIT PNGS ARE SUPPORTED!");
             if (d[10] != 0 || d[11] != 0) return Invalid(image);
-            if (d[12] != 0) return Fail(image, "[ERROR] - INTERLACED PNGS ARE NOT SUPPORTED!");
+            if (d[12] != 0) return FailImage(image, "[ERROR] - INTERLACED PNGS ARE NOT SUPPORTED!");
             header.seen = true;
             if (!s.SeekAbsolute(s.Tell() + (length - 13) + 4)) return Invalid(image);
             continue;
@@ -244,7 +235,7 @@ bool ReadPng(Stream& s, ImageData& image) {
             if (!image.pixels || !DecodeRows(s, length, image, bpp)) return Invalid(image);
             break;
         }
-        if (type == ChunkType("IEND")) return Fail(image, "[ERROR] - PNG HAS NO IMAGE DATA!");
+        if (type == ChunkType("IEND")) return FailImage(image, "[ERROR] - PNG HAS NO IMAGE DATA!");
         if (type == ChunkType("PLTE") && header.seen && header.colour_type == 3) {
             if (length % 3 != 0 || length > kPaletteBytes || have_palette) return Invalid(image);
             image.palette = static_cast<uint8_t*>(MemAlloc(kPaletteBytes));

@@ -41,14 +41,8 @@ void ReleaseChannelLocked(StreamChannel& ch) {
     ch.channels = 0;
     ch.rate = 0;
     ch.commands = 0;
-    ch.current_path.clear();
-    ch.queued_path.clear();
-    ch.current_start = 0;
-    ch.queued_start = 0;
-    ch.current_sound = nullptr;
-    ch.queued_sound = nullptr;
-    ch.current_loop = false;
-    ch.queued_loop = false;
+    ch.current = StreamSource(false);
+    ch.queued = StreamSource(false);
     ch.no_fade = false;
     ch.notify_count = 0;
     ch.starter = nullptr;
@@ -119,9 +113,9 @@ unsigned WorkerMain(void* arg) {
 void StreamWorker::Run() {
     {
         std::lock_guard<std::mutex> guard(ch_.lock);
-        path_ = ch_.current_path;
-        loop_ = ch_.current_loop;
-        start_ = ch_.current_start;
+        path_ = ch_.current.path;
+        loop_ = ch_.current.loop;
+        start_ = ch_.current.start;
         if (ch_.buffer) scratch_.assign(ch_.buffer->segment / 2, 0);
     }
     fade_ = Fade::kIn;
@@ -135,25 +129,20 @@ void StreamWorker::Run() {
         }
         if (!PlaySource()) return;
         std::unique_lock<std::mutex> lock(ch_.lock);
-        if (!ch_.switch_pending || ch_.queued_path.empty()) {
+        if (!ch_.switch_pending || ch_.queued.path.empty()) {
             Exit(remaining_ms_ <= 0);
             return;
         }
-        ch_.current_path = ch_.queued_path;
-        ch_.current_sound = ch_.queued_sound;
-        ch_.current_loop = ch_.queued_loop;
-        ch_.current_start = ch_.queued_start;
-        ch_.current_volume = ch_.queued_volume;
-        std::copy(ch_.queued_position, ch_.queued_position + 3, ch_.current_position);
-        ch_.queued_path.clear();
-        ch_.queued_sound = nullptr;
+        ch_.current = ch_.queued;
+        ch_.queued.path.clear();
+        ch_.queued.sound = nullptr;
         ch_.switch_pending = false;
         ch_.exiting = false;
         // The queue these asked for has been taken.
         ch_.commands.fetch_and(~(kStreamSwitch | kStreamFadeIn));
-        path_ = ch_.current_path;
-        loop_ = ch_.current_loop;
-        start_ = ch_.current_start;
+        path_ = ch_.current.path;
+        loop_ = ch_.current.loop;
+        start_ = ch_.current.start;
         lock.unlock();
         fade_ = Fade::kIn;
         opened = source_.OpenFile(path_.c_str(), loop_);
@@ -177,12 +166,7 @@ bool StreamWorker::PlaySource() {
                 fade_ = Fade::kIn;
                 continue;
             }
-            ch_.queued_path = ch_.current_path;
-            ch_.queued_sound = ch_.current_sound;
-            ch_.queued_loop = ch_.current_loop;
-            ch_.queued_start = ch_.current_start;
-            ch_.queued_volume = ch_.current_volume;
-            std::copy(ch_.current_position, ch_.current_position + 3, ch_.queued_position);
+            ch_.queued = ch_.current;
             ch_.switch_pending = true;
         }
         ch_.exiting = true;  // a Play from now on queues its sound
@@ -196,9 +180,9 @@ bool StreamWorker::PlaySource() {
 void StreamWorker::Exit(bool finished) {
     if (finished) g_finished_channel_mask.fetch_or(1u << index_);
     ch_.switch_pending = false;
-    ch_.current_sound = nullptr;
-    ch_.current_loop = true;
-    ch_.current_start = 0;
+    ch_.current.sound = nullptr;
+    ch_.current.loop = true;
+    ch_.current.start = 0;
     if (ch_.starter) {
         // The sound that started the worker is bound again by its next
         // acquisition.
@@ -233,7 +217,7 @@ bool StreamWorker::StartSource() {
         keep = ch_.buffer && ch_.channels == static_cast<uint32_t>(out_channels_) && ch_.rate == rate;
         ch_.CreateEventsLocked();
         std::copy(ch_.events, ch_.events + kStreamMaxNotifications + 1, events_);
-        std::copy(ch_.current_position, ch_.current_position + 3, position);
+        std::copy(ch_.current.position, ch_.current.position + 3, position);
         if (!keep) {
             if (ch_.buffer3d) ch_.buffer3d->Release();
             if (ch_.buffer) ch_.buffer->Release();
@@ -324,7 +308,7 @@ float StreamWorker::Volume() {
     float v;
     {
         std::lock_guard<std::mutex> guard(ch_.lock);
-        v = ch_.current_volume;
+        v = ch_.current.volume;
     }
     return v * factor_ * g_stream_channel_volumes[index_].load();
 }
@@ -363,7 +347,7 @@ StreamWorker::LoopEnd StreamWorker::WaitLoop() {
         if (bits & kStreamPosition) {
             std::lock_guard<std::mutex> guard(ch_.lock);
             if (ch_.buffer3d) {
-                const float* p = ch_.current_position;
+                const float* p = ch_.current.position;
                 ch_.buffer3d->SetPosition(p[0], p[1], p[2], plat::kApplyImmediate);
             }
             ch_.commands.fetch_and(~kStreamPosition);
@@ -431,6 +415,21 @@ bool StreamChannelIsPlaying(unsigned channel) {
     return channel < kStreamChannelCount && g_stream_channels[channel].playing.load();
 }
 
+namespace {
+
+StreamSource SourceOf(const Sound* sound, bool loop, uint32_t start) {
+    StreamSource s;
+    s.path = sound->source_path;
+    s.sound = const_cast<Sound*>(sound);
+    s.loop = loop;
+    s.start = start;
+    s.volume = sound->volume;
+    std::copy(sound->position, sound->position + 3, s.position);
+    return s;
+}
+
+}  // namespace
+
 bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
     if (!sound || !sound->source_path) return false;
     const uint32_t start = static_cast<uint32_t>(std::max(start_ms, 0));
@@ -442,14 +441,9 @@ bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
             plat::CloseThread(ch.thread);
             ch.thread = nullptr;
         }
-        ch.current_path = sound->source_path;
-        ch.current_sound = sound;
-        ch.current_loop = loop && start_ms >= 0;
-        ch.current_start = start;
-        ch.current_volume = sound->volume;
-        std::copy(sound->position, sound->position + 3, ch.current_position);
-        ch.queued_path.clear();
-        ch.queued_sound = nullptr;
+        ch.current = SourceOf(sound, loop && start_ms >= 0, start);
+        ch.queued.path.clear();
+        ch.queued.sound = nullptr;
         ch.switch_pending = false;
         ch.commands = 0;
         if (ch.events[0]) plat::ResetEvent(ch.events[0]);
@@ -460,19 +454,14 @@ bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
         LogPrintf("[STREAM SOUND][%u] : %s", IndexOf(ch), sound->source_path);
         return false;
     }
-    if (!ch.exiting && Matches(sound, ch.current_sound, ch.current_path)) {
+    if (!ch.exiting && Matches(sound, ch.current.sound, ch.current.path)) {
         // A stop not yet carried out is taken back.
         if (!ch.switch_pending) ch.commands.fetch_and(~kStreamSwitch);
         ch.PostCommandLocked(kStreamFadeIn);
         return false;
     }
-    if (ch.exiting || !Matches(sound, ch.queued_sound, ch.queued_path)) {
-        ch.queued_path = sound->source_path;
-        ch.queued_sound = sound;
-        ch.queued_loop = loop;
-        ch.queued_start = start;
-        ch.queued_volume = sound->volume;
-        std::copy(sound->position, sound->position + 3, ch.queued_position);
+    if (ch.exiting || !Matches(sound, ch.queued.sound, ch.queued.path)) {
+        ch.queued = SourceOf(sound, loop, start);
         LogPrintf("[STREAM SOUND][%u] : %s", IndexOf(ch), sound->source_path);
     }
     ch.switch_pending = true;
@@ -484,12 +473,12 @@ bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
 void StreamStop(StreamChannel& ch, Sound* sound) {
     std::lock_guard<std::mutex> guard(ch.lock);
     if (!ch.running) return;
-    bool queued = Matches(sound, ch.queued_sound, ch.queued_path);
-    if (!queued && !Matches(sound, ch.current_sound, ch.current_path)) return;
+    bool queued = Matches(sound, ch.queued.sound, ch.queued.path);
+    if (!queued && !Matches(sound, ch.current.sound, ch.current.path)) return;
     if (queued) {
         ch.switch_pending = false;
-        ch.queued_sound = nullptr;
-        ch.queued_path.clear();
+        ch.queued.sound = nullptr;
+        ch.queued.path.clear();
     }
     ch.commands.fetch_and(~kStreamFadeIn);
     ch.PostCommandLocked(kStreamSwitch);
@@ -497,22 +486,22 @@ void StreamStop(StreamChannel& ch, Sound* sound) {
 
 void StreamSetVolume(StreamChannel& ch, Sound* sound, float v) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    if (ch.current_sound == sound) ch.current_volume = v;
-    if (ch.queued_sound == sound) ch.queued_volume = v;
+    if (ch.current.sound == sound) ch.current.volume = v;
+    if (ch.queued.sound == sound) ch.queued.volume = v;
     if (!(ch.commands.load() & kStreamVolume)) ch.PostCommandLocked(kStreamVolume);
 }
 
 void StreamSetPosition(StreamChannel& ch, Sound* sound, const float* position) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    if (ch.current_sound == sound) std::copy(position, position + 3, ch.current_position);
-    if (ch.queued_sound == sound) std::copy(position, position + 3, ch.queued_position);
+    if (ch.current.sound == sound) std::copy(position, position + 3, ch.current.position);
+    if (ch.queued.sound == sound) std::copy(position, position + 3, ch.queued.position);
     if (ch.buffer3d) ch.PostCommandLocked(kStreamPosition);
 }
 
 bool StreamIsPlaying(StreamChannel& ch, const Sound* sound) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    return ch.running && (Matches(sound, ch.current_sound, ch.current_path) ||
-                          Matches(sound, ch.queued_sound, ch.queued_path));
+    return ch.running && (Matches(sound, ch.current.sound, ch.current.path) ||
+                          Matches(sound, ch.queued.sound, ch.queued.path));
 }
 
 void StreamForget(Sound* sound) {
@@ -522,17 +511,17 @@ void StreamForget(Sound* sound) {
         for (int waited = 0; waited < kStopWaitMs; waited += 10) {
             {
                 std::lock_guard<std::mutex> guard(ch->lock);
-                if (!ch->running || !ch->playing || ch->current_sound != sound) break;
+                if (!ch->running || !ch->playing || ch->current.sound != sound) break;
             }
             plat::SleepMs(10);
         }
     }
     for (StreamChannel& ch : g_stream_channels) {
         std::lock_guard<std::mutex> guard(ch.lock);
-        if (ch.current_sound == sound) ch.current_sound = nullptr;
-        if (ch.queued_sound == sound) {
-            ch.queued_sound = nullptr;
-            ch.queued_path.clear();
+        if (ch.current.sound == sound) ch.current.sound = nullptr;
+        if (ch.queued.sound == sound) {
+            ch.queued.sound = nullptr;
+            ch.queued.path.clear();
             ch.switch_pending = false;
         }
         if (ch.starter == sound) ch.starter = nullptr;

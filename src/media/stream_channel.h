@@ -30,6 +30,19 @@ constexpr uint32_t kStreamVolume = 4;     // apply the volume
 constexpr uint32_t kStreamFadeIn = 8;     // fade the current source (back) in
 constexpr uint32_t kStreamPosition = 16;  // apply the 3-D position
 
+// What a channel plays, or is to play next.
+struct StreamSource {
+    StreamSource() = default;
+    explicit StreamSource(bool looping) : loop(looping) {}
+
+    std::string path;
+    uint32_t start = 0;     // milliseconds
+    Sound* sound = nullptr;  // compared, never dereferenced by the worker
+    bool loop = true;
+    float volume = 1.0f;
+    float position[3] = {0, 0, 0};
+};
+
 struct StreamChannel {
     // Owned by the worker while it runs; released by StopAllStreamChannels.
     SoundBufferRecord* buffer = nullptr;
@@ -41,14 +54,6 @@ struct StreamChannel {
     uint32_t channels = 0;
     uint32_t rate = 0;
     std::atomic<uint32_t> commands{0};
-    std::string current_path;
-    std::string queued_path;
-    uint32_t current_start = 0;  // milliseconds
-    uint32_t queued_start = 0;
-    Sound* current_sound = nullptr;  // compared, never dereferenced by the worker
-    Sound* queued_sound = nullptr;
-    bool current_loop = true;
-    bool queued_loop = false;
     std::atomic<bool> no_fade{false};
     plat::Event* events[kStreamMaxNotifications + 1] = {};
 
@@ -56,10 +61,8 @@ struct StreamChannel {
     std::mutex lock;
     uint32_t index = 0;
     uint32_t notify_count = 0;  // notification points of the current buffer
-    float current_volume = 1.0f;
-    float queued_volume = 1.0f;
-    float current_position[3] = {0, 0, 0};
-    float queued_position[3] = {0, 0, 0};
+    StreamSource current;
+    StreamSource queued{false};
     Sound* starter = nullptr;  // the sound that started the worker
     bool exiting = false;      // the worker has left its wait loop
     bool orphaned = false;     // the stopper gave up waiting: the worker tears down

@@ -111,14 +111,6 @@ bool ReadColourMap(Stream& s, ImageData& image, uint32_t length, uint32_t entry_
     return Skip(s, uint64_t(length - kept) * entry_bytes);
 }
 
-__attribute__((format(printf, 2, 3))) bool Fail(ImageData& image, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    LogPrintfV(format, args);
-    va_end(args);
-    image.Reset();
-    return false;
-}
 
 }  // namespace
 
@@ -126,7 +118,7 @@ bool ReadTga(Stream& s, ImageData& image) {
     image.Reset();
     uint8_t h[kHeaderSize];
     if (!ReadExact(s, h, kHeaderSize))
-        return Fail(image, "[ERROR] - TGA HEADER IS SHORT : %d", int(BytesLeft(s)));
+        return FailImage(image, "[ERROR] - TGA HEADER IS SHORT : %d", int(BytesLeft(s)));
     uint32_t id_length = h[0];
     uint32_t map_type = h[1];
     uint32_t image_type = h[2];
@@ -138,18 +130,18 @@ bool ReadTga(Stream& s, ImageData& image) {
     uint32_t descriptor = h[17];
 
     if (image_type != 1 && image_type != 2)
-        return Fail(image, "[ERROR] - RLE TGA FORMAT NOT SUPPORTED : %d", int(image_type));
+        return FailImage(image, "[ERROR] - RLE TGA FORMAT NOT SUPPORTED : %d", int(image_type));
     if (depth != 8 && depth != 24 && depth != 32)
-        return Fail(image, "[ERROR] - TGA PIXEL DEPTH NOT SUPPORTED : %d", int(depth));
+        return FailImage(image, "[ERROR] - TGA PIXEL DEPTH NOT SUPPORTED : %d", int(depth));
     // Entry size 0 is what older files of ours carry for a 3-byte map.
     uint32_t entry_bytes = map_entry_bits == 0 ? 3 : (map_entry_bits + 7) / 8;
     bool map_used = depth == 8;
     if (map_entry_bits != 0 && map_entry_bits != 15 && map_entry_bits != 16 && map_entry_bits != 24 &&
         map_entry_bits != 32)
-        return Fail(image, "[ERROR] - TGA COLOUR MAP ENTRY SIZE NOT SUPPORTED : %d", int(map_entry_bits));
+        return FailImage(image, "[ERROR] - TGA COLOUR MAP ENTRY SIZE NOT SUPPORTED : %d", int(map_entry_bits));
     if (map_used && entry_bytes < 3)
-        return Fail(image, "[ERROR] - TGA COLOUR MAP ENTRY SIZE NOT SUPPORTED : %d", int(map_entry_bits));
-    if (!Skip(s, id_length)) return Fail(image, "[ERROR] - TGA FILE IS SHORT : %d", int(id_length));
+        return FailImage(image, "[ERROR] - TGA COLOUR MAP ENTRY SIZE NOT SUPPORTED : %d", int(map_entry_bits));
+    if (!Skip(s, id_length)) return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(id_length));
 
     uint32_t bpp = depth / 8;
     if (!CheckImageSize("TGA", width, height, bpp)) {
@@ -158,22 +150,22 @@ bool ReadTga(Stream& s, ImageData& image) {
     }
     if (map_used) {
         if (!ReadColourMap(s, image, map_length, entry_bytes))
-            return Fail(image, "[ERROR] - TGA COLOUR MAP IS SHORT : %d", int(map_length));
+            return FailImage(image, "[ERROR] - TGA COLOUR MAP IS SHORT : %d", int(map_length));
     } else if (map_type != 0 && !Skip(s, uint64_t(map_length) * entry_bytes)) {
-        return Fail(image, "[ERROR] - TGA COLOUR MAP IS SHORT : %d", int(map_length));
+        return FailImage(image, "[ERROR] - TGA COLOUR MAP IS SHORT : %d", int(map_length));
     }
 
     uint64_t row_bytes = uint64_t(width) * bpp;
     uint64_t total = row_bytes * height;
-    if (BytesLeft(s) < total) return Fail(image, "[ERROR] - TGA FILE IS SHORT : %d", int(BytesLeft(s)));
+    if (BytesLeft(s) < total) return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(BytesLeft(s)));
     image.pixels = static_cast<uint8_t*>(MemAlloc(total));
-    if (!image.pixels) return Fail(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
+    if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
     bool top_down = (descriptor & kDescriptorTopDown) != 0;
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (top_down ? y : height - 1 - y) * row_bytes;
         if (!ReadExact(s, row, uint32_t(row_bytes)))
-            return Fail(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
+            return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
         if (depth == 24) SwapRedBlue(row, width);
     }
     image.width = width;

@@ -69,11 +69,11 @@ inline std::string FontTga(int cell = 8) {
                     std::memset(&pixels[(size_t(py) * side + size_t(cx + 1 + x)) * 4], 0xFF, 4);
                 }
     }
-    TgaSpec spec;
-    spec.width = uint16_t(side);
-    spec.height = uint16_t(side);
-    spec.depth = 32;
-    return MakeTga(spec, "", pixels);
+    TgaShape shape;
+    shape.width = uint16_t(side);
+    shape.height = uint16_t(side);
+    shape.depth = 32;
+    return MakeTga(shape, "", pixels);
 }
 
 // Writes the font image into a fresh folder (made the current one) and

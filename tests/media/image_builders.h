@@ -52,7 +52,7 @@ inline void Be32(std::string& s, uint32_t v) {
     for (int i = 3; i >= 0; --i) s += char((v >> (i * 8)) & 255);
 }
 
-struct TgaSpec {
+struct TgaShape {
     uint8_t id_length = 0;
     uint8_t map_type = 0;
     uint8_t image_type = 2;
@@ -65,7 +65,7 @@ struct TgaSpec {
 
 // Header, image id of id_length bytes, then the given map and pixel bytes
 // exactly as they stand in the file.
-inline std::string MakeTga(const TgaSpec& t, const std::string& map, const std::string& pixels) {
+inline std::string MakeTga(const TgaShape& t, const std::string& map, const std::string& pixels) {
     std::string s;
     s += char(t.id_length);
     s += char(t.map_type);

@@ -14,7 +14,7 @@
 
 using media_test::MakePng;
 using media_test::MakeTga;
-using media_test::TgaSpec;
+using media_test::TgaShape;
 
 namespace {
 
@@ -28,7 +28,7 @@ void Fill(ImageData& image, uint32_t w, uint32_t h, uint32_t bits, const std::st
 }
 
 std::string TinyTga(char value) {
-    TgaSpec t;
+    TgaShape t;
     t.width = 1;
     t.height = 1;
     return MakeTga(t, "", std::string(3, value));

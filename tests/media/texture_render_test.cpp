@@ -17,7 +17,7 @@
 #include "support/test_support.h"
 
 using media_test::MakeTga;
-using media_test::TgaSpec;
+using media_test::TgaShape;
 
 namespace {
 
@@ -117,7 +117,7 @@ std::string Dds(uint32_t argb, bool alpha) {
 TEST_F(TextureRender, BareNamesPreferTheDdsFile) {
     quild_test::TempDir dir;
     quild_test::WriteFile(dir.file("door.dds"), Dds(0xFF00FF00, false));
-    TgaSpec tga;
+    TgaShape tga;
     tga.width = tga.height = 2;
     quild_test::WriteFile(dir.file("door.tga"), MakeTga(tga, "", std::string(12, '\x7f')));
     quild_test::WriteFile(dir.file("glass.dds"), Dds(0x80FF0000, true));

@@ -17,12 +17,12 @@
 
 using media_test::DeviceScope;
 using media_test::MakeTga;
-using media_test::TgaSpec;
+using media_test::TgaShape;
 
 namespace {
 
 std::string Tga(uint16_t w, uint16_t h, uint8_t depth = 24) {
-    TgaSpec t;
+    TgaShape t;
     t.width = w;
     t.height = h;
     t.depth = depth;

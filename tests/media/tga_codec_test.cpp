@@ -13,7 +13,7 @@
 
 using media_test::LogRecorder;
 using media_test::MakeTga;
-using media_test::TgaSpec;
+using media_test::TgaShape;
 
 using media_test::Bytes;
 
@@ -26,7 +26,7 @@ bool Read(const std::string& bytes, ImageData& image) {
 }  // namespace
 
 TEST(Tga, TrueColourRowsAndChannelOrder) {
-    TgaSpec t;
+    TgaShape t;
     t.width = 2;
     t.height = 2;
     // File rows bottom first, pixels B G R.
@@ -52,7 +52,7 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
 }
 
 TEST(Tga, WideRowsSwapEveryPixel) {
-    TgaSpec t;
+    TgaShape t;
     t.width = 37;  // whole groups of sixteen pixels and a tail
     t.height = 2;
     t.descriptor = 0x20;
@@ -68,7 +68,7 @@ TEST(Tga, WideRowsSwapEveryPixel) {
 }
 
 TEST(Tga, ColourMappedImages) {
-    TgaSpec t;
+    TgaShape t;
     t.image_type = 1;
     t.map_type = 1;
     t.map_entry_bits = 24;
@@ -111,7 +111,7 @@ TEST(Tga, ColourMappedImages) {
 }
 
 TEST(Tga, UnusedColourMapIsSkipped) {
-    TgaSpec t;
+    TgaShape t;
     t.map_type = 1;
     t.map_length = 2;
     t.map_entry_bits = 16;
@@ -125,7 +125,7 @@ TEST(Tga, UnusedColourMapIsSkipped) {
 TEST(Tga, RefusedAndDamagedFiles) {
     LogRecorder log;
     ImageData image;
-    TgaSpec t;
+    TgaShape t;
     t.width = 2;
     t.height = 2;
     t.image_type = 10;
@@ -145,7 +145,7 @@ TEST(Tga, RefusedAndDamagedFiles) {
     EXPECT_FALSE(Read(MakeTga(t, std::string(5, 'm'), ""), image));
     EXPECT_EQ(image.palette, nullptr);
 
-    t = TgaSpec();
+    t = TgaShape();
     t.width = 2;
     t.height = 2;
     // Short pixel data: nothing is left behind.

@@ -23,7 +23,7 @@
 
 using media_test::LogRecorder;
 using quild_test::TempDir;
-using theora_frames::Spec;
+using theora_frames::MovieShape;
 
 namespace {
 
@@ -67,7 +67,7 @@ void ExpectNear(const uint8_t* got, const Yuv& c, const char* what) {
 }
 
 TEST_F(VideoPlayerTest, DecodesEachFrameIntoTheYuy2TextureUntilTheEnd) {
-    Spec s;
+    MovieShape s;
     s.frames = 4;
     const std::string path = Save("flat.ogg", theora_frames::Flat(s, {kRed, kGreen, kBlue, kGrey}));
     VideoPlayer player;
@@ -99,7 +99,7 @@ TEST_F(VideoPlayerTest, DecodesEachFrameIntoTheYuy2TextureUntilTheEnd) {
 }
 
 TEST_F(VideoPlayerTest, GranulePositionsAndTimesFollowTheFrameRate) {
-    Spec s;
+    MovieShape s;
     s.frames = 6;
     s.fpsNumerator = 30000;
     s.fpsDenominator = 1001;
@@ -125,7 +125,7 @@ TEST_F(VideoPlayerTest, GranulePositionsAndTimesFollowTheFrameRate) {
 }
 
 TEST_F(VideoPlayerTest, CroppedPictureKeepsItsSizeAndPlace) {
-    Spec s;
+    MovieShape s;
     s.width = 48;
     s.height = 32;
     s.pictureWidth = 40;
@@ -161,7 +161,7 @@ TEST_F(VideoPlayerTest, CroppedPictureKeepsItsSizeAndPlace) {
 }
 
 TEST_F(VideoPlayerTest, DrawsTheFrameThroughTheDevice) {
-    Spec s;
+    MovieShape s;
     s.width = 64;
     s.height = 48;
     s.frames = 2;
@@ -195,7 +195,7 @@ TEST_F(VideoPlayerTest, DrawsTheFrameThroughTheDevice) {
 }
 
 TEST_F(VideoPlayerTest, SurfaceAndSoftwareOutputsOnDevicesWithoutYuy2Textures) {
-    Spec s;
+    MovieShape s;
     s.frames = 1;
     const std::string path = Save("red.ogg", theora_frames::Flat(s, {kRed}));
     TextureRecord* target = dev->CreateTexture(64, 64, TEXKIND_RENDER_TARGET, nullptr, 0);
@@ -268,9 +268,9 @@ TEST(VideoConversion, BlackAndWhiteAreExact) {
 }
 
 TEST_F(VideoPlayerTest, OutputIsKeptForEqualSizesAndMadeAnewForOthers) {
-    Spec small;
+    MovieShape small;
     small.frames = 1;
-    Spec large = small;
+    MovieShape large = small;
     large.width = 48;
     const std::string a = Save("a.ogg", theora_frames::Flat(small, {kGrey}));
     const std::string b = Save("b.ogg", theora_frames::Flat(small, {kRed}));
@@ -296,7 +296,7 @@ TEST_F(VideoPlayerTest, OutputIsKeptForEqualSizesAndMadeAnewForOthers) {
 }
 
 TEST_F(VideoPlayerTest, OpenCloseAndRestart) {
-    Spec s;
+    MovieShape s;
     s.frames = 2;
     const std::string path = Save("two.ogg", theora_frames::Flat(s, {kRed, kBlue}));
     VideoPlayer player;
@@ -344,7 +344,7 @@ TEST_F(VideoPlayerTest, OpenCloseAndRestart) {
 }
 
 TEST_F(VideoPlayerTest, DamagedFilesAreRefusedCleanly) {
-    Spec s;
+    MovieShape s;
     s.frames = 3;
     const std::vector<uint8_t> good = theora_frames::Flat(s, {kRed, kGreen, kBlue});
     const auto pages = theora_frames::Pages(good);
@@ -403,7 +403,7 @@ TEST_F(VideoPlayerTest, DamagedFilesAreRefusedCleanly) {
     }
     {
         // A frame far larger than any screen is refused before decoding.
-        Spec huge;
+        MovieShape huge;
         huge.width = 4112;
         huge.height = 16;
         huge.frames = 1;
@@ -415,7 +415,7 @@ TEST_F(VideoPlayerTest, DamagedFilesAreRefusedCleanly) {
 }
 
 TEST_F(VideoPlayerTest, ResourceRecordsGetTheirPlayers) {
-    Spec s;
+    MovieShape s;
     s.frames = 1;
     Save("clip.ogg", theora_frames::Flat(s, {kRed}));
     Save("stream.ogg", theora_frames::Flat(s, {kBlue}));

@@ -154,7 +154,7 @@ TEST_F(RenderTest, PixelShader14DrivesFixedFunctionLighting) {
     EXPECT_EQ(specOn, 0u);
     auto on = frame(8.0f);
     EXPECT_EQ(specOn, 1u);
-    SavePng(on, dev->width, dev->height, "fixed_function_specular");
+    SavePng(on, dev->width, dev->height, "fixed_function_highlight");
     const uint32_t a = At(off, 32, 32), b = At(on, 32, 32);
     EXPECT_NEAR(int(a >> 16 & 255), 153, 3);  // 0.1 ambient + 0.5 diffuse
     EXPECT_NEAR(int(a >> 8 & 255), 26, 3);

@@ -128,7 +128,7 @@ void main() {
         s += k.hasNormal ? "    vec3 N = u_normalMatrix * a_normal;\n" : "    vec3 N = vec3(0.0);\n";
         if (k.normalize && k.hasNormal) s += "    N = normalize(N);\n";
         s += "    vec3 ambient = u_matAmbient.rgb * u_globalAmbient.rgb;\n";
-        s += "    vec3 diffuse = vec3(0.0);\n    vec3 spec = vec3(0.0);\n";
+        s += "    vec3 diffuse = vec3(0.0);\n    vec3 shine = vec3(0.0);\n";
         if (k.lightOn) {
             if (k.lightType == uint8_t(LightType::Directional)) {
                 s += "    vec3 L = normalize(-u_lightDir);\n    float att = 1.0;\n";
@@ -148,12 +148,12 @@ void main() {
                 s += k.localViewer ? "    vec3 V = normalize(-P);\n" : "    vec3 V = vec3(0.0, 0.0, 1.0);\n";
                 s += R"(    vec3 H = normalize(V + L);
     float sp = (ndl > 0.0 && u_matPower > 0.0) ? pow(max(dot(N, H), 0.0), u_matPower) : 0.0;
-    spec = u_matSpecular.rgb * u_lightSpecular.rgb * sp * att;
+    shine = u_matSpecular.rgb * u_lightSpecular.rgb * sp * att;
 )";
             }
         }
         s += "    v_diffuse = vec4(clamp(u_matEmissive.rgb + ambient + diffuse, 0.0, 1.0), u_matDiffuse.a);\n";
-        s += "    v_specular = vec4(clamp(spec, 0.0, 1.0), 0.0);\n";
+        s += "    v_specular = vec4(clamp(shine, 0.0, 1.0), 0.0);\n";
     } else {
         s += k.hasDiffuse ? "    v_diffuse = a_diffuse;\n" : "    v_diffuse = vec4(1.0);\n";
         s += k.hasSpecular ? "    v_specular = a_specular;\n" : "    v_specular = vec4(0.0);\n";
