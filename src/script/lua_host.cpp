@@ -436,6 +436,10 @@ void ScriptDumpStack() {
     DebugOutput("\n");
 }
 
+const char* ScriptArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
+
+int ScriptArgInt(lua_State* L, int index) { return static_cast<int>(lua_tointeger(L, index)); }
+
 uint32_t ParseHexColor(const char* text, uint32_t fallback) {
     if (!text || !*text) return fallback;
     return HexToInt(text);

@@ -113,6 +113,10 @@ void ScriptDumpStack();
 
 // Argument and table-field readers. The field readers read the table on top
 // of the stack and leave the stack as they found it.
+// Arguments read without raising script errors: a missing or non-text
+// argument reads as null, a missing number as 0.
+const char* ScriptArgText(lua_State* L, int index);
+int ScriptArgInt(lua_State* L, int index);
 uint32_t ParseHexColor(const char* text, uint32_t fallback);
 uint32_t ScriptArgColor(int index, uint32_t fallback);
 int ScriptFieldInt(const char* key, int fallback);

@@ -9,24 +9,22 @@ extern "C" {
 #include "base/log.h"
 #include "base/string_pool.h"
 #include "render/display_mode.h"
+#include "script/lua_host.h"
 #include "script/script_function.h"
 
 namespace {
 
-int ArgInt(lua_State* L, int index) { return static_cast<int>(lua_tointeger(L, index)); }
-const char* ArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
-
 // ge_resetdisplay(width, height, bits, fullscreen, multisample, title, refresh)
 int ResetDisplay(lua_State* L) {
     RequestedDisplayMode& mode = g_requestedDisplayMode;
-    mode.width = ArgInt(L, 1);
-    mode.height = ArgInt(L, 2);
-    mode.bitsPerPixel = ArgInt(L, 3);
+    mode.width = ScriptArgInt(L, 1);
+    mode.height = ScriptArgInt(L, 2);
+    mode.bitsPerPixel = ScriptArgInt(L, 3);
     mode.fullScreen = lua_toboolean(L, 4) != 0;
-    mode.multisample = ArgInt(L, 5);
-    const char* title = CommonStrings().Intern(ArgText(L, 6) ? ArgText(L, 6) : "");
+    mode.multisample = ScriptArgInt(L, 5);
+    const char* title = CommonStrings().Intern(ScriptArgText(L, 6) ? ScriptArgText(L, 6) : "");
     mode.title = title ? title : "";
-    mode.refreshRate = ArgInt(L, 7);
+    mode.refreshRate = ScriptArgInt(L, 7);
 
     Engine* e = CurrentEngine();
     if (!e) {
@@ -57,7 +55,7 @@ int Quit(lua_State*) {
 
 // ge_task(text): queues statements; reads the last argument.
 int Task(lua_State* L) {
-    const char* text = ArgText(L, lua_gettop(L));
+    const char* text = ScriptArgText(L, lua_gettop(L));
     if (Engine* e = CurrentEngine(); e && text) e->QueueStatements(text);
     return 0;
 }
@@ -73,7 +71,7 @@ int GetBuild(lua_State* L) {
 }
 
 int SetBuild(lua_State* L) {
-    if (const char* text = ArgText(L, 1)) SetBuildMode(text);
+    if (const char* text = ScriptArgText(L, 1)) SetBuildMode(text);
     return 0;
 }
 

@@ -7,17 +7,16 @@ extern "C" {
 
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 
 namespace {
 
-const char* ArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
-
 // fopenRead(path): a stream handle (packages first), or nil.
 int OpenRead(lua_State* L) {
     FileStream* stream = new FileStream;
-    const char* path = ArgText(L, 1);
+    const char* path = ScriptArgText(L, 1);
     if (!path || !stream->OpenRead(path)) {
         delete stream;
         lua_pushnil(L);
@@ -47,8 +46,8 @@ int Close(lua_State* L) {
 // ge_copyfile(source, destination): copies a file (source from packages
 // first); nothing when the source cannot be opened.
 int CopyFile(lua_State* L) {
-    const char* source = ArgText(L, 1);
-    const char* destination = ArgText(L, 2);
+    const char* source = ScriptArgText(L, 1);
+    const char* destination = ScriptArgText(L, 2);
     if (!source || !destination) return 0;
     FileStream in;
     if (!in.OpenRead(source)) return 0;

@@ -15,10 +15,8 @@ extern "C" {
 
 namespace {
 
-const char* ArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
-
 int PackageOpen(lua_State* L) {
-    if (const char* path = ArgText(L, 1)) g_package_builder.Open(path);
+    if (const char* path = ScriptArgText(L, 1)) g_package_builder.Open(path);
     return 0;
 }
 
@@ -33,8 +31,8 @@ bool CheckCallback(void* builder, const char* path, const char* extension) {
 }
 
 int Walk(lua_State* L, WalkCallback callback) {
-    const char* folder = ArgText(L, 1);
-    const char* extensions = ArgText(L, 2);
+    const char* folder = ScriptArgText(L, 1);
+    const char* extensions = ScriptArgText(L, 2);
     if (!folder || !extensions || !g_package_builder.IsOpen()) return 0;
     bool recursive = lua_type(L, 3) == LUA_TBOOLEAN && lua_toboolean(L, 3);
     WalkDirectory(folder, extensions, callback, &g_package_builder, recursive);
@@ -45,7 +43,7 @@ int PackageAdd(lua_State* L) { return Walk(L, AddCallback); }
 int PackageCheck(lua_State* L) { return Walk(L, CheckCallback); }
 
 int PackageAddFile(lua_State* L) {
-    const char* path = ArgText(L, 1);
+    const char* path = ScriptArgText(L, 1);
     if (!path) return 0;
     const char* dot = std::strchr(path, '.');
     if (!dot) return 0;
@@ -55,7 +53,7 @@ int PackageAddFile(lua_State* L) {
 }
 
 int PackageRead(lua_State* L) {
-    g_package_builder.ReadReference(ArgText(L, 1));
+    g_package_builder.ReadReference(ScriptArgText(L, 1));
     return 0;
 }
 
@@ -65,7 +63,7 @@ int PackageClose(lua_State*) {
 }
 
 int AddPackage(lua_State* L) {
-    if (const char* path = ArgText(L, 1)) MountPackage(path);
+    if (const char* path = ScriptArgText(L, 1)) MountPackage(path);
     return 0;
 }
 
