@@ -223,7 +223,6 @@ bool PackageBuilder::Close() {
     StreamPrintf(&pack_crc, "PACKAGE[%s] : %x\r\n", name_.c_str(), running);
     files_crc.Close();
     pack_crc.Close();
-    plat::FlushPathCache();
 
     std::vector<FileRecord>().swap(records_);
     std::vector<PackageEntry>().swap(reference_);

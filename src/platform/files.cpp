@@ -14,11 +14,18 @@ namespace plat {
 
 namespace {
 
-// Cached names of each folder that resolution had to list. Several threads
-// open files (sound streaming), so the cache has a lock.
+// Cached names of each folder that resolution had to list, with the
+// folder's modification time: a listing is read again when the folder has
+// changed since, whoever changed it. Several threads open files (sound
+// streaming), so the cache has a lock.
+struct Listing {
+    struct timespec mtime {};
+    std::vector<std::string> names;
+};
+
 struct ListingCache {
     std::mutex lock;
-    std::unordered_map<std::string, std::vector<std::string>> names;
+    std::unordered_map<std::string, Listing> folders;
 };
 
 ListingCache& Cache() {
@@ -33,20 +40,22 @@ bool Exists(const std::string& p) {
 
 // The entry of folder `dir` whose name equals `name` ignoring case.
 bool FindNoCase(const std::string& dir, const std::string& name, std::string& found) {
+    const char* path = dir.empty() ? "." : dir.c_str();
+    struct stat st;
+    if (::stat(path, &st) != 0) return false;
     ListingCache& c = Cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    auto it = c.names.find(dir);
-    if (it == c.names.end()) {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
-            while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
-            ::closedir(d);
-        } else {
-            return false;
-        }
-        it = c.names.emplace(dir, std::move(names)).first;
+    Listing& listing = c.folders[dir];
+    if (listing.names.empty() || listing.mtime.tv_sec != st.st_mtim.tv_sec ||
+        listing.mtime.tv_nsec != st.st_mtim.tv_nsec) {
+        listing.names.clear();
+        DIR* d = ::opendir(path);
+        if (!d) return false;
+        while (dirent* e = ::readdir(d)) listing.names.emplace_back(e->d_name);
+        ::closedir(d);
+        listing.mtime = st.st_mtim;
     }
-    for (const std::string& n : it->second) {
+    for (const std::string& n : listing.names) {
         if (strcasecmp(n.c_str(), name.c_str()) == 0) {
             found = n;
             return true;
@@ -124,9 +133,7 @@ FILE* OpenFile(const char* path, const char* mode) {
     bool reading = mode[0] == 'r';
     std::string resolved = reading ? ResolveExisting(path) : ResolveForWrite(path);
     if (resolved.empty()) return nullptr;
-    FILE* f = std::fopen(resolved.c_str(), mode);
-    if (f && !reading) FlushPathCache();  // a new name may have appeared
-    return f;
+    return std::fopen(resolved.c_str(), mode);
 }
 
 bool PathExists(const char* path) { return !ResolveExisting(path).empty(); }
@@ -146,7 +153,6 @@ bool CreateFolders(const std::string& path) {
             if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
         }
     }
-    FlushPathCache();
     struct stat st;
     return ::stat(norm.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -172,12 +178,6 @@ bool ListDirectory(const char* path, std::vector<DirEntry>& out) {
     return true;
 }
 
-void FlushPathCache() {
-    ListingCache& c = Cache();
-    std::lock_guard<std::mutex> guard(c.lock);
-    c.names.clear();
-}
-
 std::string DocumentsFolder() {
     const char* xdg = std::getenv("XDG_DOCUMENTS_DIR");
     if (xdg && *xdg) return xdg;
@@ -188,9 +188,7 @@ std::string DocumentsFolder() {
 
 bool ReplaceFile(const char* from, const char* to) {
     if (!from || !to) return false;
-    bool ok = std::rename(from, to) == 0;
-    FlushPathCache();
-    return ok;
+    return std::rename(from, to) == 0;
 }
 
 }  // namespace plat

@@ -3,7 +3,8 @@
 //
 // Game content names its files as Windows would: either separator, any
 // letter case. A path that does not exist as written is resolved component
-// by component, ignoring case, against cached directory listings.
+// by component, ignoring case, against cached directory listings (read
+// again whenever a folder's modification time changes).
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,9 +40,6 @@ struct DirEntry {
 };
 // Lists a folder (not "." or ".."); symbolic links are skipped, not followed.
 bool ListDirectory(const char* path, std::vector<DirEntry>& out);
-
-// Drops the cached directory listings (after the engine writes files).
-void FlushPathCache();
 
 // The user's documents folder: $XDG_DOCUMENTS_DIR, else $HOME/Documents.
 // "" when neither can be found.

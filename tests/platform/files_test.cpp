@@ -65,3 +65,11 @@ TEST(Files, DocumentsFolderFollowsEnvironment) {
     EXPECT_EQ(plat::DocumentsFolder(), "/tmp/somehome/Documents");
     setenv("HOME", saved.c_str(), 1);
 }
+
+TEST(Files, AFolderChangedBehindTheLayerIsListedAgain) {
+    TempDir dir;
+    WriteFile(dir.file("Music/a.ogg"), "a");
+    EXPECT_FALSE(plat::PathExists((dir.path() + "/music/B.OGG").c_str()));  // lists the folder
+    WriteFile(dir.file("Music/b.ogg"), "b");  // not through the layer
+    EXPECT_EQ(plat::ResolveExisting((dir.path() + "/music/B.OGG").c_str()), dir.file("Music/b.ogg"));
+}
