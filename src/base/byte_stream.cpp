@@ -1,14 +1,14 @@
 #include "base/byte_stream.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "base/file_stream.h"
+#include "base/memory.h"
 
 ByteStream::~ByteStream() { Close(); }
 
 int ByteStream::Close() {
-    if (!borrowed_) std::free(data_);
+    if (!borrowed_) MemFree(data_);
     data_ = nullptr;
     pos_ = size_ = capacity_ = 0;
     borrowed_ = false;
@@ -20,10 +20,10 @@ bool ByteStream::LoadFile(const char* path) {
     FileStream f;
     if (!f.OpenRead(path)) return false;
     uint32_t size = f.Size();
-    uint8_t* block = static_cast<uint8_t*>(std::calloc(size ? size : 1, 1));
+    uint8_t* block = static_cast<uint8_t*>(MemAlloc(size ? size : 1));
     if (!block) return false;
     if (size && f.Read(block, size) != size) {  // a short read is a failure
-        std::free(block);
+        MemFree(block);
         return false;
     }
     data_ = block;
@@ -45,10 +45,10 @@ void ByteStream::SetSize(uint32_t n) {
         uint64_t grown = static_cast<uint64_t>(capacity_) + capacity_ / 2;
         if (grown < n) grown = n;
         if (grown > 0xFFFFFFFFu) grown = 0xFFFFFFFFu;
-        uint8_t* block = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(grown), 1));
+        uint8_t* block = static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(grown)));
         if (!block) return;
         if (data_ && size_) std::memcpy(block, data_, size_);
-        if (!borrowed_) std::free(data_);
+        if (!borrowed_) MemFree(data_);
         data_ = block;
         capacity_ = static_cast<uint32_t>(grown);
         borrowed_ = false;
