@@ -3,7 +3,6 @@
 // buffer or into a target, and the pixels are read back.
 // The device read-back and PNG helpers of the render tests (first: they
 // name the device's own Texture before the engine's is declared).
-#include "../render/render_fixture.cpp"
 // clang-format off
 #include "app/post_effects.h"
 // clang-format on

@@ -4,17 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "base/memory.h"
 #include "media/font_builders.h"
 #include "media/game_font.h"
 #include "media/image_data.h"
-#include "media/tga_codec.h"
 #include "render/d3d_render_device.h"
+#include "render/render_fixture.h"
 
 namespace media_test {
 
@@ -58,24 +56,9 @@ protected:
         for (uint32_t& p : px) p &= 0xFFFFFF;
         return px;
     }
-    // With QUILD_SAVE_FRAMES set, the frame is kept there as a TGA file.
+    // The frame is kept as a PNG under the build folder's frames/.
     static void Keep(const std::vector<uint32_t>& px, const char* name) {
-        const char* folder = std::getenv("QUILD_SAVE_FRAMES");
-        if (!folder) return;
-        ImageData frame;
-        frame.width = kW;
-        frame.height = kH;
-        frame.bits = kImageArgb;
-        frame.pixels = static_cast<uint8_t*>(MemAlloc(px.size() * 4));
-        for (size_t i = 0; i < px.size(); ++i) {
-            const uint32_t p = px[i] | 0xFF000000u;
-            std::memcpy(frame.pixels + i * 4, &p, 4);
-        }
-        size_t size = 0;
-        uint8_t* bytes = EncodeTga(frame, size);
-        quild_test::WriteFile(std::string(folder) + "/" + name + ".tga",
-                              std::string(reinterpret_cast<char*>(bytes), size));
-        MemFree(bytes);
+        render_test::SaveFramePng(px, kW, kH, name);
     }
     // Whether the glyph of c drawn at its own size with its cell's top-left
     // at (x, y) shows exactly in the colour over the background.

@@ -2,7 +2,6 @@
 // and read back.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "media/texture.h"
 #include "media/tga_codec.h"
 #include "render/d3d_render_device.h"
+#include "render/render_fixture.h"
 #include "support/test_support.h"
 
 using media_test::MakeTga;
@@ -50,23 +50,6 @@ protected:
         for (uint32_t& p : px) p &= 0xFFFFFF;
         return px;
     }
-    // With QUILD_SAVE_FRAMES set, the frame goes to that folder as a TGA.
-    void Save(const std::vector<uint32_t>& px, int w, int h, const char* name) {
-        const char* folder = std::getenv("QUILD_SAVE_FRAMES");
-        if (!folder) return;
-        ImageData image;
-        image.width = w;
-        image.height = h;
-        image.bits = kImageArgb;
-        image.pixels = static_cast<uint8_t*>(MemAlloc(px.size() * 4));
-        std::memcpy(image.pixels, px.data(), px.size() * 4);
-        size_t size = 0;
-        uint8_t* bytes = EncodeTga(image, size);
-        quild_test::WriteFile(std::string(folder) + "/" + name + ".tga",
-                              std::string(reinterpret_cast<char*>(bytes), size));
-        MemFree(bytes);
-    }
-
     D3DRenderDevice* dev = nullptr;
     RenderDevice* saved = nullptr;
 };
@@ -163,7 +146,7 @@ TEST_F(TextureRender, PointSamplingAtItsOwnSizeAndShapes) {
     DrawLine(32, 2, 32, 20, 0xFFFFFFFF);
     ASSERT_EQ(dev->EndRenderTarget(), 1);
     std::vector<uint32_t> px = Read(target);
-    Save(px, 40, 24, "texture_draw");
+    render_test::SaveFramePng(px, 40, 24, "texture_draw");
 
     auto at = [&](int x, int y) { return px[size_t(y) * 40 + x]; };
     // Every texel lands on exactly one pixel, unblended.

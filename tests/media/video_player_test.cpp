@@ -2,7 +2,6 @@
 // of a real (headless) device and read back.
 // The device read-back and PNG helpers of the render tests (first: they
 // name the device's own Texture before the engine's is declared).
-#include "../render/render_fixture.cpp"
 // clang-format off
 #include "media/video_player.h"
 // clang-format on

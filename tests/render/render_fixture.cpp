@@ -35,7 +35,7 @@ std::vector<uint32_t> RenderTest::Read(TextureRecord* target) {
     return px;
 }
 
-std::string RenderTest::SavePng(const std::vector<uint32_t>& px, int w, int h, const std::string& name) {
+std::string SaveFramePng(const std::vector<uint32_t>& px, int w, int h, const std::string& name) {
     std::vector<uint8_t> raw;
     for (int y = 0; y < h; ++y) {
         raw.push_back(0);

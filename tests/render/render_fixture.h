@@ -11,6 +11,10 @@
 
 namespace render_test {
 
+// Writes 0xRRGGBB pixels as a PNG under the build folder's frames/; returns
+// its path.
+std::string SaveFramePng(const std::vector<uint32_t>& px, int w, int h, const std::string& name);
+
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override { Open(); }
@@ -33,8 +37,9 @@ protected:
     // The back buffer (or a render target) as ARGB words.
     std::vector<uint32_t> Read(TextureRecord* target = nullptr);
     uint32_t At(const std::vector<uint32_t>& px, int x, int y) const { return px[size_t(y) * dev->width + x] & 0xFFFFFF; }
-    // Writes the pixels as a PNG under the build folder; returns its path.
-    std::string SavePng(const std::vector<uint32_t>& px, int w, int h, const std::string& name);
+    std::string SavePng(const std::vector<uint32_t>& px, int w, int h, const std::string& name) {
+        return SaveFramePng(px, w, h, name);
+    }
 
     D3DRenderDevice* dev = nullptr;
 };
