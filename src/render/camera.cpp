@@ -17,29 +17,15 @@ void DeviceSetTransform(int which, const plat::Matrix& m) {
     if (g_renderDevice) g_renderDevice->SetTransform(which, m);
 }
 
-// The device's viewport record and the math library's have the same fields.
-template <class To, class From>
-To CopyViewport(const From& from) {
-    To to;
-    to.x = from.x;
-    to.y = from.y;
-    to.width = from.width;
-    to.height = from.height;
-    to.minZ = from.minZ;
-    to.maxZ = from.maxZ;
-    return to;
-}
-
 void DeviceSetViewport(const plat::Viewport& vp) {
-    if (g_renderDevice) g_renderDevice->SetViewport(CopyViewport<RenderViewport>(vp));
+    if (g_renderDevice) g_renderDevice->SetViewport(vp);
 }
 
 plat::Viewport DeviceViewport() {
     plat::Viewport vp;
     if (g_renderDevice) {
-        RenderViewport r;
-        g_renderDevice->GetViewport(&r);
-        return CopyViewport<plat::Viewport>(r);
+        g_renderDevice->GetViewport(&vp);
+        return vp;
     }
     vp.width = static_cast<uint32_t>(g_requestedDisplayMode.width > 0 ? g_requestedDisplayMode.width : 0);
     vp.height = static_cast<uint32_t>(g_requestedDisplayMode.height > 0 ? g_requestedDisplayMode.height : 0);

@@ -557,15 +557,12 @@ void D3DRenderDevice::SetTransform(int which, const plat::Matrix& m) {
 void D3DRenderDevice::SetViewport(const RenderViewport& v) {
     if (!device_) return;
     FlushBatch();
-    Viewport vp{v.x, v.y, v.width, v.height, v.minZ, v.maxZ};
-    device_->SetViewport(&vp);
+    device_->SetViewport(&v);
 }
 
 void D3DRenderDevice::GetViewport(RenderViewport* v) {
     if (!device_ || !v) return;
-    Viewport vp;
-    device_->GetViewport(&vp);
-    *v = {vp.x, vp.y, vp.width, vp.height, vp.minZ, vp.maxZ};
+    device_->GetViewport(v);
 }
 
 void D3DRenderDevice::SetTextureFilter(uint32_t sampler, uint32_t which, uint32_t mode) {

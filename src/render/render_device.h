@@ -70,10 +70,7 @@ struct IndexBufferRecord {
     void* buffer = nullptr;
 };
 
-struct RenderViewport {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-    float minZ = 0.0f, maxZ = 1.0f;
-};
+using RenderViewport = plat::Viewport;
 
 class RenderDevice {
 public:

@@ -203,10 +203,7 @@ struct Rect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
-struct Viewport {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-    float minZ = 0.0f, maxZ = 1.0f;
-};
+using Viewport = plat::Viewport;
 
 struct ColorValue {
     float r = 0, g = 0, b = 0, a = 0;

@@ -15,12 +15,6 @@
 
 namespace plat {
 
-// The rectangle and depth range that normalised device coordinates map to.
-struct Viewport {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-    float minZ = 0, maxZ = 1;
-};
-
 // Float to integer, truncated toward zero, saturating at the ends of the
 // range; NaN gives 0. Every float-to-integer conversion goes through these.
 int32_t SaturateToInt(double v);

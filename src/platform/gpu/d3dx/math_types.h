@@ -27,6 +27,12 @@ struct Matrix {
     float m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
 };
 
+// The rectangle and depth range that normalised device coordinates map to.
+struct Viewport {
+    uint32_t x = 0, y = 0, width = 0, height = 0;
+    float minZ = 0.0f, maxZ = 1.0f;
+};
+
 struct Plane {
     float a = 0, b = 0, c = 0, d = 0;
 };
