@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "media/sound.h"
 #include "media/texture.h"
+#include "script/script_handles.h"
 
 uint64_t g_resource_budget = kDefaultResourceBudget;
 char g_current_directory[256];
@@ -199,6 +200,7 @@ ResourceRecord* ResourceManager::Declare(const char* name, uint32_t type, const 
         head_ = r;
     tail_ = r;
     index_[r->name] = r;
+    RegisterScriptHandle(r, ScriptHandleKind::kResource);
     return r;
 }
 
@@ -411,6 +413,7 @@ void ResourceManager::UnloadByType(uint32_t type_mask) {
 }
 
 void ResourceManager::FreeRecord(ResourceRecord* r) {
+    UnregisterScriptHandle(r);
     ObjectPool::Free(r, sizeof(ResourceRecord));
 }
 
