@@ -67,7 +67,10 @@ void* MObject::operator new(size_t n) {
 }
 
 void MObject::operator delete(void* object, size_t n) {
-    if (object) ObjectPool::Free(object, n);
+    if (!object) return;
+    // Objects may be freed without their destructors: the handle goes here.
+    UnregisterScriptHandle(static_cast<uint8_t*>(object) + kHandleOffset);
+    ObjectPool::Free(object, n);
 }
 
 EObject::EObject_Initializer::EObject_Initializer(ClassDescriptor* d) : descriptor(d) {
@@ -166,8 +169,10 @@ bool IsClass(const EObject* object, const char* word) {
 }
 
 void RegisterAllClassProperties() {
+    // A class that has its properties already keeps them: registering twice
+    // would double every key and shift the change bits.
     for (ClassDescriptor* d = g_descriptors; d; d = d->next)
-        if (d->initializer) d->initializer->RegisterProperties();
+        if (d->initializer && !d->first) d->initializer->RegisterProperties();
 }
 
 void FreeAllPropertyLists() {

@@ -145,7 +145,8 @@ bool IsLiveObject(const EObject* object);
 
 EObject* CreateObjectByClass(const char* word);
 bool IsClass(const EObject* object, const char* word);
-// Runs every Initializer's RegisterProperties once, in list order.
+// Runs every Initializer's RegisterProperties once, in list order (classes
+// that have their properties already are left alone).
 void RegisterAllClassProperties();
 void FreeAllPropertyLists();
 // Index of a property in its class list, or -1.
