@@ -515,7 +515,7 @@ int ScriptFieldInt(const char* key, int fallback) {
     lua_State* L = g_state;
     if (!L || !key || !lua_istable(L, -1)) return fallback;
     PushField(L, key);
-    int v = lua_isnumber(L, -1) ? int(lua_tointeger(L, -1)) : fallback;
+    int v = lua_isnumber(L, -1) ? SaturateToInt(lua_tonumber(L, -1)) : fallback;
     lua_pop(L, 1);
     return v;
 }

@@ -15,6 +15,7 @@
 #include "script/script_test_support.h"
 
 using script_test::Logged;
+using script_test::DeleteAll;
 using script_test::ScriptTest;
 
 namespace {
@@ -79,16 +80,6 @@ public:
 };
 ClassDescriptor Probe::s_descriptor;
 Probe::Probe_Initializer g_probe_initializer;
-
-template <class T>
-void DeleteAll(ObjectList<T>& list) {
-    for (T* o = list.head; o;) {
-        T* next = ListNext(o);
-        delete o;
-        o = next;
-    }
-    list = {};
-}
 
 class ObjectFunctionsTest : public ScriptTest {
 protected:
