@@ -115,6 +115,17 @@ TEST_F(ScriptRegistryState, EveryNameIsAGlobalFunctionAgainInEachNewState) {
         EXPECT_EQ(lua_type(L, -1), LUA_TFUNCTION) << n;
         lua_pop(L, 1);
     }
+    // Names bound to one native function are one Lua value.
+    std::map<lua_CFunction, std::string> first_name;
+    for (const std::string& n : RegisteredNames()) {
+        lua_CFunction f = FindScriptFunction(n.c_str());
+        auto [it, fresh] = first_name.emplace(f, n);
+        if (fresh) continue;
+        lua_getglobal(L, it->second.c_str());
+        lua_getglobal(L, n.c_str());
+        EXPECT_TRUE(lua_rawequal(L, -1, -2)) << it->second << " and " << n;
+        lua_pop(L, 2);
+    }
     Lua(R"(
         assert(type(mesh_remove) == 'function' and select('#', mesh_remove(1, 2)) == 0)
         if gtext_name then assert(gtext_name == hs_getname) end
