@@ -48,8 +48,9 @@ int RunScriptFunction(lua_State* L) {
 
 // dumpscript(name): compiles into the cache without running.
 int DumpScript(lua_State* L) {
-    const char* text = ScriptArgText(L, ScriptLastArg(L));
-    if (!text) return 0;
+    // Gated on the last argument, compiles the first.
+    const char* text = ScriptArgText(L, 1);
+    if (!ScriptArgText(L, ScriptLastArg(L)) || !text) return 0;
     std::string name = text;
     int base = lua_gettop(L);
     int result = LoadScript(name.c_str(), false);
