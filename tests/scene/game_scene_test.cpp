@@ -163,6 +163,11 @@ TEST_F(GameSceneTest, SavedTextOfEachViewType) {
               std::string::npos)
         << text;
 
+    // Resources are saved by the name they were declared with.
+    Write(Path("img/p1.png"), SolidPng(2, 2, 0));
+    s->pages.head->image = Resources().DeclareImage("IMG/p1", 0);
+    EXPECT_NE(SavedText(s).find("object{name=\"p1\",image=\"img/p1\",x=0,"), std::string::npos);
+
     // A panoramic node: cube face lines, no page or camera entries.
     s->viewtype = kViewCube;
     CubeFaces* set = Add(s->cubeFaceSets, "faces");
