@@ -609,16 +609,10 @@ int LookUpScene(lua_State* L) {
     return 1;
 }
 
-// The declared name of a resource record that is still live.
-const char* ResourceName(const void* record) {
-    return IsScriptHandle(record, ScriptHandleKind::kResource) ? static_cast<const ResourceRecord*>(record)->name
-                                                               : nullptr;
-}
-
-// The lookups and the resource names are in place before the state exists.
+// The lookups are in place before the state exists. (Resource names come
+// from the resource manager, SetResourceNameFunction.)
 [[maybe_unused]] const bool s_installed = [] {
     SetSceneLookupFunctions(LookUpSceneObject, LookUpScene);
-    SetResourceNameFunction(ResourceName);
     return true;
 }();
 
