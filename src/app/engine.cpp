@@ -88,6 +88,8 @@ Engine* GetEngine() {
 
 Engine* CurrentEngine() { return g_engine_instance; }
 
+void SetCurrentEngine(Engine* e) { g_engine = g_engine_instance = e; }
+
 const char* BuildMode() { return g_build_mode; }
 
 void SetBuildMode(const char* text) {

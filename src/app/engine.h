@@ -47,6 +47,10 @@ struct Engine {
 
     bool Init();
     void Shutdown();
+    // Writes the picture of a render target as a JPEG or TGA file (by the
+    // name's extension, ".jpg" added when it has none) into the per-user
+    // folder; 0 once the file is written, -1 otherwise.
+    int SaveScreenshot(TextureRecord* target, const char* name, int quality);
     void QueueStatements(const char* text);
     bool RunQueuedStatement();
 
@@ -127,6 +131,15 @@ struct Engine {
     bool depthClearRequest = false;
     uint8_t gameHandlerBits = 0;
 
+    // View state set by the display and camera script functions: the
+    // ambient colour of scene rendering, the look angles (degrees) of cube
+    // scenes, the pointer's view angles (recomputed by scene rendering) and
+    // the walk offset added to the camera's eye.
+    uint32_t ambientColor = 0xFFFFFFFFu;
+    float lookYaw = 0, lookPitch = 0;
+    float pointerYaw = 0, pointerPitch = 0;
+    float walkOffset[3] = {};
+
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.
     bool rerunningMain = false;
@@ -136,6 +149,9 @@ struct Engine {
 Engine* GetEngine();
 // The engine if it exists (no creation).
 Engine* CurrentEngine();
+// Makes an engine the current one without initialising it (tests; null
+// forgets it).
+void SetCurrentEngine(Engine* e);
 
 // Window, device, render targets and sound; reset reruns "main".
 bool DisplayInit(bool reset);
