@@ -131,26 +131,29 @@ struct Engine {
     bool depthClearRequest = false;
     uint8_t gameHandlerBits = 0;
 
-    // View state set by the display and camera script functions: the
-    // ambient colour of scene rendering, the look angles (degrees) of cube
-    // scenes, the pointer's view angles (recomputed by scene rendering) and
-    // the walk offset added to the camera's eye.
-    uint32_t ambientColor = 0xFFFFFFFFu;
+    // View state set by the display and camera script functions: the look
+    // angles (degrees) of cube scenes and the walk offset added to the
+    // camera's eye.
     float lookYaw = 0, lookPitch = 0;
-    float pointerYaw = 0, pointerPitch = 0;
     float walkOffset[3] = {};
 
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.
     bool rerunningMain = false;
+
+    // Scene drawing: the ambient colour (ge_setambientcolor) and the page
+    // turn (0 none, +1 forwards, -1 backwards; its elapsed ms).
+    uint32_t ambientColor = 0xFFFFFFFF;
+    int32_t pageTurn = 0;
+    int32_t pageTurnTime = 0;
 };
 
 // The engine, created and initialised on first use.
 Engine* GetEngine();
 // The engine if it exists (no creation).
 Engine* CurrentEngine();
-// Makes an engine the current one without initialising it (tests; null
-// forgets it).
+// Makes an engine the one CurrentEngine answers without initialising it
+// (tests of the code that reads engine state); null clears it.
 void SetCurrentEngine(Engine* e);
 
 // Window, device, render targets and sound; reset reruns "main".

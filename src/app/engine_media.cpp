@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "app/engine.h"
-#include "app/post_effects.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "media/image_data.h"
 #include "media/jpeg_codec.h"
 #include "media/tga_codec.h"
 #include "render/render_device.h"
+#include "scene/game_scene.h"
 
 bool ResolveScreenshotSize(int32_t width, int32_t height, int32_t screen_width, int32_t screen_height,
                            int32_t* out_width, int32_t* out_height) {
@@ -84,8 +84,7 @@ int Engine::SaveScreenshot(TextureRecord* target, const char* name, int quality)
     if (!target->bits) return -1;
 
     int32_t w = screenRect.w, h = screenRect.h;
-    const PostEffects& fx = GetPostEffects();
-    if (currentScene && fx.sceneViewType && fx.sceneViewType(currentScene) == 1) {
+    if (currentScene && currentScene->viewtype == kViewPage) {
         w = virtualRect.w > 0 ? virtualRect.w : 1024;
         h = virtualRect.h > 0 ? virtualRect.h : 768;
     }

@@ -11,13 +11,14 @@ extern "C" {
 #include "app/console.h"
 #include "app/engine.h"
 #include "app/engine_media.h"
-#include "app/post_effects.h"
 #include "base/log.h"
 #include "media/image_data.h"
 #include "media/tga_codec.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
 #include "render/geometry.h"
+#include "scene/game_scene.h"
+#include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
@@ -28,10 +29,7 @@ using script_args::Float;
 using script_args::Int;
 
 // The current scene's view type (1 pages, 2 cube faces), 0 without a scene.
-int ViewType(const Engine* e) {
-    const PostEffects& fx = GetPostEffects();
-    return e && e->currentScene && fx.sceneViewType ? fx.sceneViewType(e->currentScene) : 0;
-}
+int ViewType(const Engine* e) { return e && e->currentScene ? e->currentScene->viewtype : kViewNone; }
 
 int PushTwo(lua_State* L, double a, double b) {
     lua_pushnumber(L, a);
@@ -127,35 +125,34 @@ int GetLook(lua_State* L) {
     return PushTwo(L, e ? e->lookYaw : 0, e ? e->lookPitch : 0);
 }
 
-// ge_getview(): the current scene's camera comes with the scenes; until a
-// scene is current there is none.
+// ge_getview(): the current scene's camera, nil without one.
 int GetView(lua_State* L) {
-    lua_pushnil(L);
-    return 1;
+    Engine* e = CurrentEngine();
+    Camera* camera = e && e->currentScene ? e->currentScene->camera : nullptr;
+    return script_args::PushHandleOrNil(L, camera ? camera->Handle() : nullptr);
 }
 
 // ge_getae(): the pointer's angles in a cube scene, else the mouse position.
 int GetAe(lua_State* L) {
     Engine* e = CurrentEngine();
-    if (e && ViewType(e) == 2) return PushTwo(L, e->pointerYaw, e->pointerPitch);
+    if (e && ViewType(e) == kViewCube) return PushTwo(L, g_pointerYaw, g_pointerPitch);
     return PushTwo(L, std::trunc(g_mouseX), std::trunc(g_mouseY));
 }
 
 int GetAeFace(lua_State* L) {
     Engine* e = CurrentEngine();
     int face = -1;
-    if (e && ViewType(e) == 2) {
+    if (e && ViewType(e) == kViewCube) {
         plat::Vec3 d;
-        face = DirectionToCubeFace(*AnglesToDirection(&d, e->pointerYaw, e->pointerPitch));
+        face = DirectionToCubeFace(*AnglesToDirection(&d, g_pointerYaw, g_pointerPitch));
     }
     lua_pushnumber(L, face);
     return 1;
 }
 
 int GetFaceXy(lua_State* L) {
-    Engine* e = CurrentEngine();
     int face = 0, x = 0, y = 0;
-    AnglesToFacePixel(e ? e->pointerYaw : 0, e ? e->pointerPitch : 0, 1024, &face, &x, &y);
+    AnglesToFacePixel(g_pointerYaw, g_pointerPitch, 1024, &face, &x, &y);
     return PushThree(L, face, x, y);
 }
 
@@ -164,13 +161,13 @@ int GetFaceXy(lua_State* L) {
 int GetAeVector(lua_State* L) {
     Engine* e = CurrentEngine();
     if (!e || !e->currentScene) return 0;
-    if (ViewType(e) == 2) {
+    if (ViewType(e) == kViewCube) {
         plat::Vec3 d;
         AnglesToDirection(&d, Float(L, 1), Float(L, 2));
         return PushThree(L, d.x, d.y, d.z);
     }
-    const Camera* camera = e->activeCamera;
-    if (!camera) return PushThree(L, 0, 0, 0);
+    const Camera* camera = e->activeCamera ? e->activeCamera : e->currentScene->camera;
+    if (!e->currentScene->camera || !camera) return PushThree(L, 0, 0, 0);
     int x, y;
     if (lua_gettop(L) > 0) {
         x = Int(L, 1);

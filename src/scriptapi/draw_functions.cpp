@@ -15,6 +15,7 @@ extern "C" {
 #include "media/draw2d.h"
 #include "media/game_font.h"
 #include "render/render_device.h"
+#include "scene/game_video.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/gtext_functions.h"
@@ -56,15 +57,27 @@ int SetSysFont(lua_State* L) {
     return 0;
 }
 
-int GetFontsList(lua_State* L) {
+// An array of the names of a list's objects (empty without a list).
+template <class T>
+int PushNames(lua_State* L, const ObjectList<T>* list) {
     lua_newtable(L);
-    Engine* e = CurrentEngine();
     int i = 0;
-    for (GameFont* f = e ? e->fonts.head : nullptr; f; f = ListNext(f)) {
-        lua_pushstring(L, f->name ? f->name : "");
+    for (T* o = list ? list->head : nullptr; o; o = ListNext(o)) {
+        lua_pushstring(L, o->name ? o->name : "");
         lua_rawseti(L, -2, ++i);
     }
     return 1;
+}
+
+int GetFontsList(lua_State* L) {
+    Engine* e = CurrentEngine();
+    return PushNames(L, e ? &e->fonts : nullptr);
+}
+
+// ge_getvideoslist(): the names of the engine's videos.
+int GetVideosList(lua_State* L) {
+    Engine* e = CurrentEngine();
+    return PushNames(L, e ? &e->videos : nullptr);
 }
 
 int FontHeight(lua_State* L) {
@@ -197,6 +210,7 @@ ScriptFunctionRecord s_ge_getfont("ge_getfont", GetFont);
 ScriptFunctionRecord s_ge_setfont("ge_setfont", SetFont);
 ScriptFunctionRecord s_ge_setsysfont("ge_setsysfont", SetSysFont);
 ScriptFunctionRecord s_ge_getfontslist("ge_getfontslist", GetFontsList);
+ScriptFunctionRecord s_ge_getvideoslist("ge_getvideoslist", GetVideosList);
 ScriptFunctionRecord s_ge_fontheight("ge_fontheight", FontHeight);
 ScriptFunctionRecord s_ge_drawstring("ge_drawstring", DrawString);
 ScriptFunctionRecord s_ge_drawtext("ge_drawtext", DrawText);

@@ -26,6 +26,7 @@ extern "C" {
 #include "media/stream_channel.h"
 #include "platform/system.h"
 #include "render/rand48.h"
+#include "scene/game_scene.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
@@ -185,6 +186,7 @@ int ReloadAllResources(lua_State*) {
     Engine* e = CurrentEngine();
     if (!e || !e->currentScene) return 0;
     Resources().UnloadByType(kResourceImage | kResourceVideo | kResourceMesh);
+    e->currentScene->LoadResources();
     std::string path;
     {
         StreamChannel& channel = g_stream_channels[0];

@@ -1,6 +1,6 @@
 // The plainly named utility functions: messages to the user, the log, the
 // console and the debugger; running Lua text; a small scanner of formatted
-// text; colour arithmetic.
+// text; colour arithmetic; clearing the hotspot map.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +15,7 @@ extern "C" {
 #include "base/log.h"
 #include "platform/system.h"
 #include "render/color.h"
+#include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
@@ -196,6 +197,13 @@ int Scan(lua_State* L) {
     return pushed;
 }
 
+// ----------------------------------------------------------- hotspot map
+
+int ClearHotspots(lua_State*) {
+    ClearHotspotMap();
+    return 0;
+}
+
 // --------------------------------------------------------------- colours
 
 int MulColor(lua_State* L) { return PushHex(L, ModulateColor(ScriptArgColor(1, 0xFFFFFFFFu), ScriptArgColor(2, 0xFFFFFFFFu))); }
@@ -226,6 +234,7 @@ ScriptFunctionRecord s_exec("exec", Exec);
 ScriptFunctionRecord s_eval("eval", Eval);
 ScriptFunctionRecord s_dumpstack("dumpstack", DumpStack);
 ScriptFunctionRecord s_sscanf("sscanf", Scan);
+ScriptFunctionRecord s_clearHotspots("clearHotspots", ClearHotspots);
 ScriptFunctionRecord s_mulcolor("mulcolor", MulColor);
 ScriptFunctionRecord s_make_color("make_color", MakeColor);
 ScriptFunctionRecord s_get_rgba("get_rgba", GetRgba);

@@ -7,12 +7,12 @@
 
 #include "app/engine.h"
 #include "app/engine_media.h"
-#include "app/post_effects.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "media/image_data.h"
 #include "media/tga_codec.h"
 #include "render/render_fixture.h"
+#include "scene/game_scene.h"
 #include "support/test_support.h"
 
 namespace {
@@ -71,7 +71,6 @@ protected:
         engine.virtualRect.Set(0, 0, 1024, 768);
     }
     void TearDown() override {
-        GetPostEffects().sceneViewType = nullptr;
         dev->ReleaseTexture(target);
         g_renderDevice = saved;
         SetLogSink(nullptr);
@@ -142,8 +141,9 @@ TEST_F(Screenshots, JpegByDefaultAndRefusals) {
 
 TEST_F(Screenshots, ATwoDimensionalSceneNeverReadsBeyondTheTarget) {
     // A 2-D scene asks for the 1024 x 768 virtual screen; the target is smaller.
-    GetPostEffects().sceneViewType = [](const GameScene*) { return int32_t(1); };
-    engine.currentScene = reinterpret_cast<GameScene*>(&engine);  // only its view type is asked
+    GameScene page;
+    page.viewtype = kViewPage;
+    engine.currentScene = &page;
     ASSERT_EQ(engine.SaveScreenshot(target, "page.tga", 90), 0);
     engine.currentScene = nullptr;
     ImageData image;

@@ -1,7 +1,10 @@
 // Display, view and effect switches through the Lua state, on an engine
 // without a display.
 #include "app/post_effects.h"
+#include "app/app_window.h"
 #include "render/camera.h"
+#include "scene/game_scene.h"
+#include "scene/hotspot_map.h"
 #include "scriptapi/engine_script_test.h"
 
 using script_test::Logged;
@@ -61,6 +64,57 @@ TEST_F(DisplayFunctions, CameraFunctionsUseTheActiveCamera) {
     EXPECT_FLOAT_EQ(camera.zfar, 100.0f);
     EXPECT_FLOAT_EQ(camera.eye.x, 5.0f);
     engine->activeCamera = nullptr;
+}
+
+TEST_F(DisplayFunctions, PointerAndViewInScenes) {
+    GameScene cube;
+    cube.viewtype = kViewCube;
+    Camera camera;
+    camera.SetDefaults();
+    camera.SetViewport(0, 0, 640, 480);
+    cube.camera = &camera;
+    engine->currentScene = &cube;
+    const float saved_yaw = g_pointerYaw, saved_pitch = g_pointerPitch;
+    g_pointerYaw = 90;
+    g_pointerPitch = 0;
+    Lua(R"(
+        local yaw, pitch = ge_getae()
+        assert(yaw == 90 and pitch == 0)
+        assert(ge_getaeface() == 1)  -- +x is the right face
+        local face, x, y = ge_getfacexy()
+        assert(face == 1 and math.abs(x - 511) <= 1 and math.abs(y - 511) <= 1, face .. ',' .. x .. ',' .. y)
+        local dx, dy, dz = ge_getaevector(0, 90)  -- straight down
+        assert(math.abs(dx) < 1e-6 and math.abs(dy + 1) < 1e-6 and math.abs(dz) < 1e-6)
+        view = ge_getview()
+    )");
+    lua_getglobal(L, "view");
+    EXPECT_EQ(lua_touserdata(L, -1), camera.Handle());
+    lua_pop(L, 1);
+
+    // A page scene: the mouse position, no face, and a view vector through
+    // the scene's camera that points into the scene.
+    cube.viewtype = kViewPage;
+    camera.SetPerspective(90, 4.0f / 3, 1, 100);
+    camera.UpdateView();
+    g_mouseX = 320.7f;
+    g_mouseY = 240.2f;
+    Lua(R"(
+        local x, y = ge_getae()
+        assert(x == 320 and y == 240)
+        assert(ge_getaeface() == -1)
+        local dx, dy, dz = ge_getaevector()
+        assert(math.abs(dx) < 1e-3 and math.abs(dy) < 1e-3 and math.abs(dz - 1) < 1e-3, dx .. ',' .. dy .. ',' .. dz)
+    )");
+    cube.camera = nullptr;
+    Lua(R"(
+        local dx, dy, dz = ge_getaevector(1, 2)
+        assert(dx == 0 and dy == 0 and dz == 0)
+        assert(ge_getview() == nil)
+    )");
+    g_mouseX = g_mouseY = 0;
+    g_pointerYaw = saved_yaw;
+    g_pointerPitch = saved_pitch;
+    engine->currentScene = nullptr;
 }
 
 TEST_F(DisplayFunctions, ScreenshotRequests) {

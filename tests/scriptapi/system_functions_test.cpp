@@ -1,6 +1,11 @@
 // Memory figures, the resource budget, date and time texts, random
 // numbers, the build text and resource reloading from scripts.
+#include "media/image_data.h"
 #include "media/resource_manager.h"
+#include "media/stream_channel.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "scene/hotspot_map.h"
 #include "scriptapi/engine_script_test.h"
 
 using script_test::ScriptTest;
@@ -89,6 +94,43 @@ TEST_F(SystemWithEngine, CountersAndReloadWithoutAScene) {
         reloadAllResources()
         ge_setclipboard()
     )");
+}
+
+TEST_F(SystemWithEngine, ReloadRestartsTheChannelMusicByItsName) {
+    quild_test::WriteFile(Path("music.ogg"), "not really ogg");
+    GameScene scene;
+    engine->currentScene = &scene;
+    {
+        std::lock_guard<std::mutex> hold(g_stream_channels[0].lock);
+        g_stream_channels[0].current.path = "music.ogg";
+    }
+    Lua("reloadAllResources()");
+    EXPECT_TRUE(scene.resourcesLoaded);
+    {
+        std::lock_guard<std::mutex> hold(g_stream_channels[0].lock);
+        EXPECT_TRUE(g_stream_channels[0].current.path.empty());
+    }
+    // Declared by its name, never as "music.ogg.ogg"; the sound that cannot
+    // be loaded is not played.
+    EXPECT_NE(Resources().FindByName("music"), nullptr);
+    EXPECT_FALSE(script_test::Logged("music.ogg.ogg"));
+    if (ResourceRecord* r = Resources().FindByName("music")) Resources().Remove(r, true);
+    engine->currentScene = nullptr;
+}
+
+TEST_F(SystemWithEngine, HotspotMapAndVideoNames) {
+    ASSERT_TRUE(PrepareHotspotMap());
+    HotspotMapImage()->pixels[100] = 3;
+    Lua("clearHotspots()");
+    EXPECT_EQ(HotspotMapImage()->pixels[100], 0);
+    FreeHotspotMap();
+    Lua("clearHotspots()");  // no map: nothing
+
+    GameVideo* intro = ListFindOrAdd(engine->videos, "intro");
+    Lua("local v = ge_getvideoslist(); assert(#v == 1 and v[1] == 'intro')");
+    ListRemove(engine->videos, intro);
+    delete intro;
+    Lua("local v = ge_getvideoslist(); assert(type(v) == 'table' and #v == 0)");
 }
 
 }  // namespace
