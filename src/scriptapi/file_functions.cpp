@@ -76,7 +76,8 @@ int Close(lua_State* L) {
 int CopyFile(lua_State* L) {
     const char* source = ScriptArgText(L, 1);
     const char* destination = ScriptArgText(L, 2);
-    if (!source || !destination) return 0;
+    // A folder opens for reading on this system, with a meaningless size.
+    if (!source || !destination || plat::IsFolder(source)) return 0;
     FileStream in;
     if (!in.OpenRead(source)) return 0;
     std::vector<uint8_t> bytes(in.Size());

@@ -2,7 +2,9 @@
 // without a display.
 #include "app/post_effects.h"
 #include "app/app_window.h"
+#include "media/image_builders.h"
 #include "render/camera.h"
+#include "render/d3d_render_device.h"
 #include "scene/game_scene.h"
 #include "scene/hotspot_map.h"
 #include "scriptapi/engine_script_test.h"
@@ -115,6 +117,38 @@ TEST_F(DisplayFunctions, PointerAndViewInScenes) {
     g_pointerYaw = saved_yaw;
     g_pointerPitch = saved_pitch;
     engine->currentScene = nullptr;
+}
+
+TEST_F(DisplayFunctions, GammaAndAntialiasQueriesReachTheDevice) {
+    D3DRenderDevice device;  // never created: it keeps its ramp all the same
+    RenderDevice* saved = g_renderDevice;
+    g_renderDevice = &device;
+    media_test::TgaShape shape;
+    shape.width = 256;
+    shape.height = 1;
+    std::string pixels;
+    for (int i = 0; i < 256; ++i) pixels += std::string{char(0), char(0), char(i)};  // B, G, R
+    quild_test::WriteFile(Path("ramp.tga"), media_test::MakeTga(shape, "", pixels));
+    shape.width = 255;
+    quild_test::WriteFile(Path("short.tga"), media_test::MakeTga(shape, "", pixels.substr(3)));
+    uint16_t ramp[256];
+    Lua("ge_importgamma('short.tga'); ge_importgamma('missing.tga'); ge_importgamma()");
+    device.GetGammaRamp(ramp);
+    EXPECT_EQ(ramp[255], 65535);  // untouched: still the identity
+    EXPECT_EQ(ramp[100], 100 * 257);
+    Lua("ge_importgamma('ramp.tga')");
+    device.GetGammaRamp(ramp);
+    EXPECT_EQ(ramp[0], 0);
+    EXPECT_EQ(ramp[200], ((76 * 200) >> 8) * 65535 / 255);
+    EXPECT_EQ(ramp[255], ((76 * 255) >> 8) * 65535 / 255);
+    Lua("ge_setgamma(1, 1, 1)");
+    device.GetGammaRamp(ramp);
+    EXPECT_EQ(ramp[255], 65535);
+
+    device.capabilityBits = 1u << 6;  // multisample type 4
+    Lua("assert(ge_getantialiassupport(4) == true and ge_getantialiassupport(2) == false)");
+    Lua("assert(ge_getantialiassupport(16) == false)");
+    g_renderDevice = saved;
 }
 
 TEST_F(DisplayFunctions, ScreenshotRequests) {

@@ -29,6 +29,8 @@ TEST_F(FileFunctions, ExistenceAndFolders) {
         assert(fileexists('data/none.lua') == false)
         assert(fileexists('data/sub') == false)  -- a folder is no file
         assert(fileexists() == false)
+        ge_copyfile('data/sub', 'copied')  -- a folder is not copied
+        assert(fileexists('copied') == false)
         assert(mkdir('made') == true)
         assert(mkdir('made') == false)  -- exists already
         assert(mkdir('no/such/parent') == false)
