@@ -21,6 +21,7 @@ extern "C" {
 #include "scriptapi/gtext_functions.h"
 #include "scriptapi/rect_functions.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_globals.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ int DrawString(lua_State* L) {
 int DrawText(lua_State* L) {
     GameFont* font = CurrentFont();
     if (!font) return 0;
-    static DialogLayout* layout = new DialogLayout();
+    DialogLayout* layout = &DrawTextLayout();
     const char* text = ScriptArgGameText(L, 1);
     const TextBox box = ReadTextBox(L);
     layout->Draw(font, text ? text : "", box.rect, box.flags, box.colour, box.size, 0, -1);

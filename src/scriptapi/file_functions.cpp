@@ -101,12 +101,11 @@ int Exists(lua_State* L) {
 }
 
 // mkdir(path): true when the folder was made; false when it could not be
-// (also when it exists). Without a path the caller's last argument (or
-// nil) comes back.
+// (also when it exists); nil without a path.
 int MakeFolder(lua_State* L) {
     const char* path = ScriptArgText(L, 1);
     if (!path) {
-        if (lua_gettop(L) == 0) lua_pushnil(L);
+        lua_pushnil(L);
         return 1;
     }
     const std::string target = plat::ResolveForWrite(path);

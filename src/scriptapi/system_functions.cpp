@@ -30,14 +30,12 @@ extern "C" {
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_globals.h"
 
 namespace {
 
 // The scripts' random numbers (ge_rand, ge_rand_seed).
-Rand48& ScriptRandom() {
-    static Rand48 random;
-    return random;
-}
+Rand48& ScriptRandom() { return ScriptRand(); }
 
 // -------------------------------------------------------------- memory
 
