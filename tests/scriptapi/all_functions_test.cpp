@@ -139,6 +139,9 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
     room->UnlinkObject(gone);
     delete gone;
 
+    // Handles of other kinds: a rectangle, and a stream that was closed.
+    Lua("rect = rect_const and rect_const(1, 2, 3, 4, 0) or foreign;"
+        "closed = fopenRead and fopenRead('file.txt'); if closed then fclose(closed) end; closed = closed or wild");
     Lua(R"(
         local f = function() end
         arg_sets = {
@@ -149,7 +152,8 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
             {big, big, big, big},
             {'%s%n%s%n', '%s%n', '%x%x%x%x%n', '%99999999d'},
             {'../x', abs, '../../x', '/', '..', ''},
-            {foreign, wild, stale, foreign, wild, stale},
+            {foreign, wild, stale, closed, rect, foreign},
+            {rect, closed, hs, rect, fnt, stale},
             {hs, 'name', 'x'}, {cam, 'fov', 1e300}, {pg, big, big},
             {'view', 'room', 'Door'}, {'hotspot', 'Door', 'room'},
             {'room', -2147483648, 2147483647, 0/0, big},
