@@ -4,6 +4,7 @@
 
 #include "app/engine.h"
 #include "base/text.h"
+#include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "scriptapi/script_args.h"
@@ -68,9 +69,7 @@ ScriptFunctionRecord s_rect_get("rect_get", RectGet);
 Rect* ScriptRectSlot(int slot) { return slot >= 0 && slot < kScriptRectCount ? &ScriptRects()[slot] : nullptr; }
 
 const Rect* ScriptArgRect(lua_State* L, int i) {
-    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
-    const void* p = lua_touserdata(L, i);
-    return IsScriptHandle(p, ScriptHandleKind::kRect) ? static_cast<const Rect*>(p) : nullptr;
+    return static_cast<const Rect*>(ScriptArgHandle(L, i, ScriptHandleKind::kRect));
 }
 
 void PushScriptRect(lua_State* L, Rect* rect) {
