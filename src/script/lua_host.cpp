@@ -220,7 +220,8 @@ int RegisterScriptApi(lua_State* L) {
     lua_setfield(L, -2, "__newindex");
     lua_pop(L, 1);
 
-    // Scene: a full userdata holding a scene pointer, null for the current scene.
+    // Scene: a pointer-sized full userdata holding a scene's handle, null for
+    // the current scene. Scenes: its content is never read.
     void** scene = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
     *scene = nullptr;
     lua_pushvalue(L, -1);
