@@ -338,7 +338,7 @@ int SetProperty(lua_State* L) {
             break;
         case kPropertyColor:
         case kPropertyHex:
-            *static_cast<uint32_t*>(field) = ScriptArgColor(3, 0);
+            *static_cast<uint32_t*>(field) = ScriptArgColor(L, 3, 0);
             break;
         case kPropertyRect:
             // Components the text does not give keep their values.
