@@ -22,15 +22,15 @@ extern "C" {
 #include "media/game_font.h"
 #include "media/game_text.h"
 #include "media/resource_manager.h"
+#include "render/camera.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "scene/hot_spot.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
-#include "render/camera.h"
-#include "scene/game_scene.h"
-#include "scene/game_video.h"
-#include "scene/hot_spot.h"
 
 namespace {
 
