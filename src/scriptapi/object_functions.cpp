@@ -8,6 +8,7 @@
 // is used; a refused handle or an unknown key gives no result.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 extern "C" {

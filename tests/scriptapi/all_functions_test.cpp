@@ -95,6 +95,8 @@ protected:
         SetCurrentEngine(engine_);
         GameScene* room = ListFindOrAdd(engine_->scenes, CommonStrings().Intern("room"));
         engine_->currentScene = room;
+        // Folders that functions put in front of names stay relative.
+        Lua("DIR_ROOT = '.'; DIR_STAGES = 'stages'; DIR_SCRIPTS = 'scripts'; _LOCAL = 'local/'");
         Lua("hs = ge_newsceneobject('hotspot', 'Door', 'room'); pg = ge_newsceneobject('page', 'p', 'room');"
             "cam = ge_newsceneobject('view', 'v', 'room'); fnt = ge_newsceneobject('font', 'f')");
     }
