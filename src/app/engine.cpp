@@ -95,6 +95,7 @@ Engine* GetEngine() {
 }
 
 Engine* CurrentEngine() { return g_engine_instance; }
+void SetCurrentEngine(Engine* e) { g_engine_instance = e; }
 
 const char* BuildMode() { return g_build_mode; }
 

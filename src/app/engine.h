@@ -152,12 +152,21 @@ struct Engine {
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.
     bool rerunningMain = false;
+
+    // Scene drawing: the ambient colour (ge_setambientcolor) and the page
+    // turn (0 none, +1 forwards, -1 backwards; its elapsed ms).
+    uint32_t ambientColor = 0xFFFFFFFF;
+    int32_t pageTurn = 0;
+    int32_t pageTurnTime = 0;
 };
 
 // The engine, created and initialised on first use.
 Engine* GetEngine();
 // The engine if it exists (no creation).
 Engine* CurrentEngine();
+// Makes an engine the one CurrentEngine answers without initialising it
+// (tests of the code that reads engine state); null clears it.
+void SetCurrentEngine(Engine* e);
 
 // Window, device, render targets and sound; reset reruns "main".
 bool DisplayInit(bool reset);

@@ -382,6 +382,26 @@ void ResourceManager::Remove(ResourceRecord* r, bool erase) {
     retired_ = r;
 }
 
+void ResourceManager::Redeclare(ResourceRecord* r, uint32_t settings) {
+    if (!r || r->type == 0) return;
+    Remove(r, false);
+    switch (r->type) {
+        case kResourceImage:
+        case kResourceMesh:
+            r->parameter = settings;
+            break;
+        case kResourceSound:
+            r->flags = settings & ~kResourceLoadTried;
+            break;
+        case kResourceVideo:
+            r->parameter = settings ? 1 : 0;
+            r->object = settings ? g_shared_video_player : nullptr;
+            break;
+        default:
+            break;
+    }
+}
+
 void ResourceManager::UnloadByType(uint32_t type_mask) {
     for (ResourceRecord* r = head_; r; r = r->next) {
         if (!(r->type & type_mask)) continue;

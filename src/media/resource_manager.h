@@ -119,6 +119,11 @@ public:
     // the list for good.
     void Remove(ResourceRecord* record, bool erase);
     void UnloadByType(uint32_t type_mask);
+    // Unloads the record and gives it new declaration settings (images: the
+    // creation flags; sounds: the declaration flags; videos: 1 streamed, 0
+    // buffered). The record itself stays, so every holder of it loads the
+    // resource anew with those settings on its next acquisition.
+    void Redeclare(ResourceRecord* record, uint32_t settings);
     // Unloads and frees every record (shut-down).
     void Clear();
 

@@ -31,7 +31,16 @@ std::string FixedText(double v) {
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0.000000");
 }
 
-// A text as the body of a Lua string literal.
+const char* ObjectName(const void* object) {
+    return object ? static_cast<const EObject*>(object)->name : nullptr;
+}
+
+const PropertyInfo* ClassProperty(const ClassDescriptor* d) {
+    return d ? ChainFindByName(d->first, "class") : nullptr;
+}
+
+}  // namespace
+
 std::string LuaEscaped(const char* text) {
     std::string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -52,16 +61,6 @@ std::string LuaEscaped(const char* text) {
     }
     return out;
 }
-
-const char* ObjectName(const void* object) {
-    return object ? static_cast<const EObject*>(object)->name : nullptr;
-}
-
-const PropertyInfo* ClassProperty(const ClassDescriptor* d) {
-    return d ? ChainFindByName(d->first, "class") : nullptr;
-}
-
-}  // namespace
 
 MObject::MObject() : list_next(nullptr), size(g_pending_size), self(this) { g_pending_size = 0; }
 

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class Stream;
 class ClassDescriptor;
@@ -105,6 +106,8 @@ public:
 
     ClassDescriptor* descriptor;
     const char* name = nullptr;  // interned
+    // Drawing order in the render list (0: the default of the object's list).
+    int32_t order = 0;
 };
 
 class ClassDescriptor {
@@ -146,6 +149,10 @@ void FreeAllPropertyLists();
 int PropertyIndex(const ClassDescriptor* descriptor, const PropertyInfo* property);
 // Calls OnChanged with the bit of the property (index mod 32).
 void NotifyPropertyChanged(EObject* object, const PropertyInfo* property);
+
+// A text as the body of a Lua string literal: quotes, backslashes and
+// control characters escaped, so any name loads back as it was.
+std::string LuaEscaped(const char* text);
 
 // The default Save: "object{" + one entry per property + "}\r\n".
 void WriteObjectProperties(EObject* object, Stream* stream);

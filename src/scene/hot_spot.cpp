@@ -1,0 +1,265 @@
+#include "scene/hot_spot.h"
+
+#include <new>
+#include <string>
+
+#include "app/engine.h"
+#include "base/log.h"
+#include "base/stream.h"
+#include "media/game_font.h"
+#include "media/game_text.h"
+#include "media/resource_manager.h"
+#include "media/texture.h"
+#include "scene/game_scene.h"
+#include "script/lua_host.h"
+
+ClassDescriptor HotSpot::s_descriptor;
+
+const char* const kHotspotEventNames[7] = {"MouseClick", "MouseEnter", "MouseLeave", "MouseDown",
+                                           "MouseUp",    "MouseMove",  "OnRender"};
+
+namespace {
+HotSpot::HotSpot_Initializer g_hotspot_initializer;
+
+// Parent chains are walked at most this deep; a longer one is a loop.
+constexpr int kMaxHotspotDepth = 64;
+
+// Appends key="value" with the value escaped as a Lua string body.
+void AppendQuoted(std::string& out, const char* key, const char* value, const char* separator) {
+    out.append(key).append("=\"").append(LuaEscaped(value ? value : "")).append("\"").append(separator);
+}
+
+const char* RecordName(const ResourceRecord* record) { return record ? record->name : nullptr; }
+
+// True when making `parent` the parent of `child` would close a loop.
+bool WouldLoop(const HotSpot* child, const HotSpot* parent) {
+    int depth = 0;
+    for (const HotSpot* p = parent; p; p = p->parent)
+        if (p == child || ++depth > kMaxHotspotDepth) return true;
+    return false;
+}
+
+void RemoveFromChildrenOf(ObjectList<HotSpot>* list, HotSpot* hotspot) {
+    if (!list) return;
+    for (HotSpot* h = list->head; h; h = ListNext(h)) h->RemoveChild(hotspot);
+}
+}  // namespace
+
+HotSpot::HotSpot_Initializer::HotSpot_Initializer() : EObject_Initializer(&HotSpot::s_descriptor) {}
+
+EObject* HotSpot::HotSpot_Initializer::Create() {
+    void* block = HotSpot::operator new(sizeof(HotSpot));
+    return block ? ::new (block) HotSpot() : nullptr;
+}
+
+void HotSpot::HotSpot_Initializer::RegisterProperties() {
+    ClassDescriptor& d = HotSpot::s_descriptor;
+    d.AddProperty("name", kPropertyString, ObjectFieldOffset(&HotSpot::name));
+    d.AddProperty("dest_scene", kPropertyScene, ObjectFieldOffset(&HotSpot::dest_scene));
+    d.AddProperty("dest_look", kPropertyString, ObjectFieldOffset(&HotSpot::dest_look));
+    d.AddProperty("transition", kPropertyList, ObjectFieldOffset(&HotSpot::transition));
+    d.AddProperty("snd_step", kPropertySound, ObjectFieldOffset(&HotSpot::snd_step));
+    d.AddProperty("rect", kPropertyRect, ObjectFieldOffset(&HotSpot::rect));
+    d.AddProperty("itemusable", kPropertyBool, ObjectFieldOffset(&HotSpot::itemusable));
+    d.AddProperty("enabled", kPropertyBool, ObjectFieldOffset(&HotSpot::enabled));
+    d.AddProperty("visible", kPropertyBool, ObjectFieldOffset(&HotSpot::visible));
+    d.AddProperty("goback", kPropertyBool, ObjectFieldOffset(&HotSpot::goback));
+    d.AddProperty("cursor", kPropertyImage, ObjectFieldOffset(&HotSpot::cursor));
+    d.AddProperty("color", kPropertyColor, ObjectFieldOffset(&HotSpot::color));
+    d.AddProperty("bgimage", kPropertyImage, ObjectFieldOffset(&HotSpot::bgimage));
+    d.AddProperty("mouse_over", kPropertyImage, ObjectFieldOffset(&HotSpot::mouse_over));
+    d.AddProperty("mouse_down", kPropertyImage, ObjectFieldOffset(&HotSpot::mouse_down));
+    d.AddProperty("snd_enter", kPropertySound, ObjectFieldOffset(&HotSpot::snd_enter));
+    d.AddProperty("snd_click", kPropertySound, ObjectFieldOffset(&HotSpot::snd_click));
+    d.AddProperty("page", kPropertyInt, ObjectFieldOffset(&HotSpot::page));
+    d.AddObjectReference("parent", "hotspot", ObjectFieldOffset(&HotSpot::parent));
+    d.AddProperty("object", kPropertyString, ObjectFieldOffset(&HotSpot::object));
+    d.AddProperty("hs_type", kPropertyEnum, ObjectFieldOffset(&HotSpot::hs_type));
+    d.AddObjectReference("font", "font", ObjectFieldOffset(&HotSpot::font));
+    d.AddProperty("text", kPropertyDialog, ObjectFieldOffset(&HotSpot::text));
+    d.AddProperty("anchor", kPropertyEnum, ObjectFieldOffset(&HotSpot::anchor));
+    d.AddProperty("scalable", kPropertyBool, ObjectFieldOffset(&HotSpot::scalable));
+    d.AddProperty("order", kPropertyInt, ObjectFieldOffset(&HotSpot::order));
+    d.AddConstant("class", "hotspot");
+}
+
+HotSpot::HotSpot() : EObject(&s_descriptor) {}
+
+void HotSpot::SetDefaults() {
+    visible = true;
+    enabled = true;
+    itemusable = false;
+}
+
+void HotSpot::OnChanged(uint32_t changed) {
+    if (changed & kHotspotBitBgImage) {
+        if (Texture* t = Resources().GetImage(bgimage)) {
+            rect[2] = t->width;
+            rect[3] = t->height;
+        }
+    } else if ((changed & kHotspotBitMouseOver) && !bgimage) {
+        if (Texture* t = Resources().GetImage(mouse_over)) {
+            rect[2] = t->width;
+            rect[3] = t->height;
+        }
+    } else if (changed & kHotspotBitParent) {
+        RelinkToParent();
+    }
+}
+
+void HotSpot::Save(Stream* stream) {
+    if (!stream) return;
+    std::string out = "hotspot { ";
+    AppendQuoted(out, "name", name, ", ");
+    if (cursor) AppendQuoted(out, "cursor", RecordName(cursor), ", ");
+    if (transition && *transition) AppendQuoted(out, "action", transition, ", ");
+    if (dest_scene) AppendQuoted(out, "dest_scene", dest_scene->name, ", ");
+    if (dest_look) AppendQuoted(out, "dest_look", dest_look, ", ");
+    if (snd_step) AppendQuoted(out, "snd_step", RecordName(snd_step), ", ");
+    if (hs_type == kHotspotRect) {
+        out += "rect=\"" + std::to_string(rect[0]) + "," + std::to_string(rect[1]) + "," + std::to_string(rect[2]) +
+               "," + std::to_string(rect[3]) + "\", ";
+        if (bgimage) AppendQuoted(out, "bgimage", RecordName(bgimage), ", ");
+        if (mouse_over) AppendQuoted(out, "mouse_over", RecordName(mouse_over), ", ");
+        if (mouse_down) AppendQuoted(out, "mouse_down", RecordName(mouse_down), ", ");
+        out += "page=" + std::to_string(page) + ",";
+    }
+    if (snd_click) AppendQuoted(out, "snd_click", RecordName(snd_click), ", ");
+    if (snd_enter) AppendQuoted(out, "snd_enter", RecordName(snd_enter), ", ");
+    if (!visible) out += "visible=false,";
+    if (parent) AppendQuoted(out, "parent", parent->name, ",");
+    if (object) AppendQuoted(out, "object", object, ",");
+    if (itemusable) out += "itemusable=true,";
+    if (goback) out += "goback=true,";
+    if (order != 0) out += "order=" + std::to_string(order) + ",";
+    if (color != 0xFFFFFFFFu) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", color);
+        out += std::string("color=\"") + hex + "\",";
+    }
+    if (font) AppendQuoted(out, "font", font->name, ",");
+    if (text) AppendQuoted(out, "text", text->name, ",");
+    if (anchor != 0) out += "anchor=" + std::to_string(anchor) + ",";
+    if (scalable) out += "scalable=true,";
+    out += "}\r\n";
+    stream->Write(out.data(), uint32_t(out.size()));
+}
+
+float* HotSpot::GetAbsoluteRect(float out[4]) const {
+    int64_t x = rect[0], y = rect[1];
+    bool scaled = scalable;
+    int depth = 0;
+    for (const HotSpot* p = parent; p && depth < kMaxHotspotDepth; p = p->parent, ++depth) {
+        x += p->rect[0];
+        y += p->rect[1];
+        scaled = scaled || p->scalable;
+    }
+    out[0] = float(x);
+    out[1] = float(y);
+    out[2] = float(rect[2]);
+    out[3] = float(rect[3]);
+    const Engine* e = CurrentEngine();
+    if (scaled && e && e->virtualRect.w > 0 && e->virtualRect.h > 0) {
+        const float sx = float(e->screenRect.w) / float(e->virtualRect.w);
+        const float sy = float(e->screenRect.h) / float(e->virtualRect.h);
+        out[0] *= sx;
+        out[2] *= sx;
+        out[1] *= sy;
+        out[3] *= sy;
+    }
+    return out;
+}
+
+void HotSpot::SetAbsoluteRect(int32_t x, int32_t y, int32_t w, int32_t h) {
+    int64_t rx = x, ry = y;
+    int depth = 0;
+    for (const HotSpot* p = parent; p && depth < kMaxHotspotDepth; p = p->parent, ++depth) {
+        rx -= p->rect[0];
+        ry -= p->rect[1];
+    }
+    auto clamp32 = [](int64_t v) { return int32_t(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); };
+    rect[0] = clamp32(rx);
+    rect[1] = clamp32(ry);
+    rect[2] = w;
+    rect[3] = h;
+}
+
+bool HotSpot::IsVisible(const HotSpot* hotspot) {
+    int depth = 0;
+    for (const HotSpot* p = hotspot; p && depth < kMaxHotspotDepth; p = p->parent, ++depth)
+        if (!p->visible) return false;
+    return true;
+}
+
+bool HotSpot::IsEnabled(const HotSpot* hotspot) {
+    int depth = 0;
+    for (const HotSpot* p = hotspot; p && depth < kMaxHotspotDepth; p = p->parent, ++depth)
+        if (!p->enabled) return false;
+    return true;
+}
+
+void HotSpot::AddChild(HotSpot* child) {
+    if (!child || child == this) return;
+    HotSpot** link = &first_child;
+    while (*link) {
+        if (*link == child) return;
+        link = &(*link)->next_sibling;
+    }
+    child->next_sibling = nullptr;
+    *link = child;
+}
+
+void HotSpot::RemoveChild(HotSpot* child) {
+    if (!child) return;
+    for (HotSpot** link = &first_child; *link; link = &(*link)->next_sibling) {
+        if (*link == child) {
+            *link = child->next_sibling;
+            child->next_sibling = nullptr;
+            return;
+        }
+    }
+}
+
+void HotSpot::RelinkToParent() {
+    Engine* e = CurrentEngine();
+    if (e) {
+        if (e->currentScene) RemoveFromChildrenOf(&e->currentScene->hotspots, this);
+        RemoveFromChildrenOf(&e->globalHotspots, this);
+    }
+    if (owner) RemoveFromChildrenOf(owner, this);
+    if (!parent) return;
+    if (WouldLoop(this, parent)) {
+        LogPrintf("[WARNING] : hotspot %s cannot be a child of %s (a loop)", name ? name : "",
+                  parent->name ? parent->name : "");
+        parent = nullptr;
+        return;
+    }
+    parent->AddChild(this);
+}
+
+void HotSpot::ClearEventHandlers() {
+    if (name) {
+        // Set through a quoted key, so a name that is not a Lua identifier
+        // can neither fail nor run as code.
+        const std::string quoted = LuaEscaped(name);
+        for (const char* event : kHotspotEventNames)
+            ScriptRun(("_G[\"" + quoted + "_" + event + "\"]=nil").c_str());
+    }
+    event_flags &= ~kHotspotHandlerMask;
+}
+
+void ForgetHotspotLinks(ObjectList<HotSpot>& list, const HotSpot* hotspot) {
+    if (!hotspot) return;
+    HotSpot* target = const_cast<HotSpot*>(hotspot);
+    for (HotSpot* h = list.head; h; h = ListNext(h)) {
+        if (h->parent == hotspot) h->parent = nullptr;
+        h->RemoveChild(target);
+    }
+    // Its children's sibling links belong to the chain it headed.
+    for (HotSpot* c = target->first_child; c;) {
+        HotSpot* next = c->next_sibling;
+        c->next_sibling = nullptr;
+        c = next;
+    }
+    target->first_child = nullptr;
+}

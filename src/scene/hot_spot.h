@@ -1,0 +1,132 @@
+#pragma once
+// A place the player points at and clicks (class word "hotspot"): a
+// rectangle on the 1024 x 768 virtual screen (hs_type 0) or a region of
+// view directions in the hotspot map (hs_type 1). It carries what scripts
+// react to (destination, look, transition, cursor, sounds) and nests: a
+// child's rectangle is relative to its parent's.
+#include <cstdint>
+
+#include "base/object_list.h"
+#include "script/object_model.h"
+
+class GameFont;
+class GameScene;
+class GameText;
+class Stream;
+struct ResourceRecord;
+
+// hs_type values.
+enum HotspotType : int32_t {
+    kHotspotRect = 0,
+    kHotspotMap = 1,
+};
+
+// Change-mask bits, in registration order.
+enum HotSpotBits : uint32_t {
+    kHotspotBitName = 0x1,
+    kHotspotBitDestScene = 0x2,
+    kHotspotBitDestLook = 0x4,
+    kHotspotBitTransition = 0x8,
+    kHotspotBitSndStep = 0x10,
+    kHotspotBitRect = 0x20,
+    kHotspotBitItemUsable = 0x40,
+    kHotspotBitEnabled = 0x80,
+    kHotspotBitVisible = 0x100,
+    kHotspotBitGoBack = 0x200,
+    kHotspotBitCursor = 0x400,
+    kHotspotBitColor = 0x800,
+    kHotspotBitBgImage = 0x1000,
+    kHotspotBitMouseOver = 0x2000,
+    kHotspotBitMouseDown = 0x4000,
+    kHotspotBitSndEnter = 0x8000,
+    kHotspotBitSndClick = 0x10000,
+    kHotspotBitPage = 0x20000,
+    kHotspotBitParent = 0x40000,
+    kHotspotBitObject = 0x80000,
+    kHotspotBitType = 0x100000,
+    kHotspotBitFont = 0x200000,
+    kHotspotBitText = 0x400000,
+    kHotspotBitAnchor = 0x800000,
+    kHotspotBitScalable = 0x1000000,
+    kHotspotBitOrder = 0x2000000,
+};
+
+// The events whose handlers are named "<hotspot>_<event>", in the order
+// ClearEventHandlers walks them.
+extern const char* const kHotspotEventNames[7];
+
+class HotSpot : public EObject {
+public:
+    class HotSpot_Initializer : public EObject_Initializer {
+    public:
+        HotSpot_Initializer();
+        EObject* Create() override;
+        void RegisterProperties() override;
+    };
+    static ClassDescriptor s_descriptor;
+
+    HotSpot();
+
+    // visible and enabled on, itemusable off.
+    void SetDefaults() override;
+    // bgimage (or mouse_over while there is no bgimage) sizes the rectangle
+    // to its image; parent re-links the hotspot into its parent's chain.
+    void OnChanged(uint32_t mask) override;
+    // One line: "hotspot { name=..., ... }".
+    void Save(Stream* stream) override;
+
+    // Screen rectangle after the parent chain and scaling.
+    float* GetAbsoluteRect(float out[4]) const;
+    // Stores a screen rectangle relative to the ancestors.
+    void SetAbsoluteRect(int32_t x, int32_t y, int32_t w, int32_t h);
+    // True when the hotspot (a null one counts) and every ancestor has the flag.
+    static bool IsVisible(const HotSpot* hotspot);
+    static bool IsEnabled(const HotSpot* hotspot);
+
+    // Appends the child at the end of this hotspot's children, clearing the
+    // child's sibling link; a child already there is not added twice.
+    void AddChild(HotSpot* child);
+    // Unlinks the child from this hotspot's children and clears its sibling
+    // link; nothing when absent or null.
+    void RemoveChild(HotSpot* child);
+    // Takes the hotspot out of the children of every hotspot of the current
+    // scene and of the global hotspots, then into its parent's children.
+    void RelinkToParent();
+    // Sets every "<name>_<event>" global to nil; clears the low 10 event bits.
+    void ClearEventHandlers();
+
+    int32_t rect[4] = {};  // x, y, w, h; relative to the parent's x, y
+    ResourceRecord* cursor = nullptr;
+    uint32_t color = 0;
+    uint32_t event_flags = 0;
+    bool itemusable = false;
+    bool enabled = false;
+    bool visible = false;
+    bool goback = false;
+    bool scalable = false;
+    int32_t page = 0;
+    int32_t hs_type = kHotspotRect;
+    ResourceRecord* bgimage = nullptr;
+    ResourceRecord* mouse_over = nullptr;
+    ResourceRecord* mouse_down = nullptr;
+    ResourceRecord* snd_enter = nullptr;
+    ResourceRecord* snd_click = nullptr;
+    GameScene* dest_scene = nullptr;
+    ResourceRecord* snd_step = nullptr;
+    HotSpot* parent = nullptr;
+    ObjectList<HotSpot>* owner = nullptr;  // the scene's or the engine's global hotspot list
+    // Children: first_child, then each child's next_sibling. Two links, so
+    // a hotspot can both have children and be a child.
+    HotSpot* first_child = nullptr;
+    HotSpot* next_sibling = nullptr;
+    const char* transition = nullptr;      // interned; saved as "action"
+    const char* dest_look = nullptr;       // interned
+    const char* object = nullptr;          // interned: a scene mesh standing for its direction
+    GameFont* font = nullptr;
+    GameText* text = nullptr;
+    int32_t anchor = 0;
+};
+
+// Clears every pointer of the hotspot lists into the hotspot (parent links
+// and child chains) before it is freed.
+void ForgetHotspotLinks(ObjectList<HotSpot>& list, const HotSpot* hotspot);
