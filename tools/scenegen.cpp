@@ -119,8 +119,8 @@ void WritePages(const std::string& dir, const std::string& scene, int count, int
             for (int x = w / 4; x < w / 4 + w / 2 * n / count; ++x) px[size_t(y) * w + x] = 0xFFFFFF;
         std::string file = "page" + std::to_string(n);
         SaveBytes(dir + "/" + file + ".png", EncodePng(px, w, h));
-        AppendText(dir + "/data.lua", "page{name=\"" + file + "\",image=\"" + kStages + "/" + scene + "/" + file +
-                                          ".png\"}\n");
+        AppendText(dir + "/data.lua",
+                   "page{name=\"" + file + "\",image=\"" + kStages + "/" + scene + "/" + file + "\"}\n");
     }
 }
 

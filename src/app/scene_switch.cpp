@@ -14,7 +14,7 @@ extern "C" {
 
 #include "app/engine.h"
 #include "app/post_effects.h"
-#include "base/byte_stream.h"
+#include "base/memory_writer.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -125,6 +125,9 @@ void DefaultSceneRenderer(Engine* e) {
     cam->LookAt(cam->eye, dir);
     cam->SetViewport(0, 0, static_cast<uint32_t>(e->screenRect.w), static_cast<uint32_t>(e->screenRect.h));
     cam->SetPerspective(g_display_fov.value, g_display_aspect.value, 1.0f, 10000.0f);
+    // The frustum again, now from this projection.
+    cam->dirty = true;
+    cam->UpdateView();
     CullCubeFaces();
     s->cubeFaces->DrawFaces(0);
 }
@@ -353,7 +356,8 @@ void NodeSwitch(const char* name, bool run_leave) {
         GameScene* t = target;
         while (t && t->depth > old->depth) t = t->parent;
         GameScene* n = old;
-        while (n && n != t) {
+        // Without a target the walk ends below the nameless root.
+        while (n && n != t && n != SceneRootNode()) {
             ScriptRun("OnSceneLeave=nil;OnSceneExit=nil");
             if (n->name && *n->name) {
                 RunSceneScript(e, n, "script");
@@ -501,9 +505,9 @@ bool Engine::SaveScene(GameScene* scene) {
         LogPrintf("[WARNING] : can't return to %s", g_current_directory);
     char path[1024];
     SceneFilePath(path, sizeof path, scene->name, "data.lua");
-    ByteStream text;
+    MemoryWriter text;
     scene->Save(&text);
-    if (!WriteFileAtomic(path, text.Data(), text.Size())) {
+    if (!WriteFileAtomic(path, text.Data(), text.Bytes())) {
         LogPrintf("[ERROR] - can't write %s", path);
         return false;
     }

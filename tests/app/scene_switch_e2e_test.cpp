@@ -22,7 +22,8 @@ std::string MakeRoot(const std::string& name, const std::string& generator_args)
 }
 
 // main.lua: the display at 50 Hz, the configuration, a trace() helper and
-// game handlers that trace themselves; body runs in OnGameUpdate with the
+// (with TRACE_GAME set in the settings) game handlers that trace
+// themselves; update runs in OnGameUpdate with the
 // frame number in `frame`.
 std::string Main(const std::string& settings, const std::string& update) {
     return R"lua(
@@ -31,13 +32,15 @@ DIR_STAGES = "stages"
 Display = {fov = 0, aspect = 0, useshaders = false}
 Gameplay = {dissolvefxtime = 1000, pagefxtime = 500, walkfxtime = 500, fadefxtime = 0}
 )lua" + settings + R"lua(
-local function g(name) _G[name] = function(...)
-  local args = {...}
-  for i = 1, #args do args[i] = tostring(args[i]) end
-  trace("G:" .. name .. "(" .. table.concat(args, ",") .. ")")
-end end
-for _, n in ipairs({"OnGameNodeLeave", "OnGameSceneSwitch", "OnGameNodeExit", "OnGameNodeInit",
-                    "OnSceneBeforeInit", "OnGameNodeEnter", "OnGameSceneStart", "loadscene_initials"}) do g(n) end
+if TRACE_GAME then
+  local function g(name) _G[name] = function(...)
+    local args = {...}
+    for i = 1, #args do args[i] = tostring(args[i]) end
+    trace("G:" .. name .. "(" .. table.concat(args, ",") .. ")")
+  end end
+  for _, n in ipairs({"OnGameNodeLeave", "OnGameSceneSwitch", "OnGameNodeExit", "OnGameNodeInit",
+                      "OnSceneBeforeInit", "OnGameNodeEnter", "OnGameSceneStart", "loadscene_initials"}) do g(n) end
+end
 ge_resetdisplay(320, 240, 32, false, 0, "Scenes", 50)
 frame = 0
 function OnGameUpdate(dt)
@@ -51,7 +54,7 @@ end
 TEST(SceneSwitchRun, CallbackOrderBetweenTwoNodesOfOneParent) {
     std::string root = MakeRoot("order", "cube house/hall 16 cube house/kitchen 16 trace house trace house/hall "
                                          "trace house/kitchen");
-    EngineRun run = RunEngineIn(root, Main("", R"lua(
+    EngineRun run = RunEngineIn(root, Main("TRACE_GAME = true\n", R"lua(
   if frame == 1 then ge_setscene("house/hall") end
   if frame == 3 then trace("--") ge_setscene("House/Kitchen") end
   if frame == 5 then quit() end
@@ -94,7 +97,7 @@ TEST(SceneSwitchRun, CallbackOrderBetweenTwoNodesOfOneParent) {
 
 TEST(SceneSwitchRun, ImmediateSwitchWithoutLeaveHandlersAndToNoScene) {
     std::string root = MakeRoot("noleave", "cube a/b 16 trace a trace a/b");
-    EngineRun run = RunEngineIn(root, Main("", R"lua(
+    EngineRun run = RunEngineIn(root, Main("TRACE_GAME = true\n", R"lua(
   if frame == 1 then ge_switchscene("a/b") end
   if frame == 3 then trace("--") ge_switchscene("") end
   if frame == 5 then trace(tostring(ge_istranstionfx())) quit() end
@@ -210,7 +213,7 @@ TEST(SceneSwitchRun, SavingAnotherCubeSceneLeavesItsHotspotMapAlone) {
 
 TEST(SceneSwitchRun, BadHotspotMapIsLoggedAndTheSceneStillLoads) {
     std::string root = MakeRoot("badmap", "cube broken 16 badmap broken zbuffer broken 100 7");
-    EngineRun run = RunEngineIn(root, Main("", R"lua(
+    EngineRun run = RunEngineIn(root, Main("TRACE_GAME = true\n", R"lua(
   if frame == 1 then ge_switchscene("broken") end
   if frame == 3 then quit() end
 )lua"));

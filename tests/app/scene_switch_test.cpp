@@ -30,6 +30,8 @@ extern "C" {
 #include "scene/cube_faces.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "media/resource_manager.h"
 #include "scene/scene_page.h"
 #include "script/lua_host.h"
 #include "script/script_handles.h"
@@ -40,12 +42,6 @@ namespace {
 std::vector<std::string>& LogLines() {
     static std::vector<std::string> lines;
     return lines;
-}
-
-bool Logged(const std::string& part) {
-    for (const std::string& l : LogLines())
-        if (l.find(part) != std::string::npos) return true;
-    return false;
 }
 
 // Runs "return <expr>" and gives the result as text.
@@ -100,10 +96,20 @@ protected:
             dev->ReleaseTexture(e->dissolveBuffer);
             e->dissolveBuffer = nullptr;
         }
+        // Textures go with this test's device.
+        FreeHotspotPreview();
+        Resources().Clear();
         SetLogSink(nullptr);
         g_renderDevice = saved_device_;
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
         Close();
+    }
+
+    // Frames go to the build folder's frames/, outside the data root.
+    void SaveFrame(const std::vector<uint32_t>& px, const std::string& name) {
+        ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        SavePng(px, kW, kH, name);
+        ASSERT_EQ(chdir(root_.c_str()), 0);
     }
 
     Engine* e = nullptr;
@@ -336,7 +342,7 @@ TEST_F(SceneSwitchTest, CubeAndPageFramesShowTheirImages) {
     dev->Clear(0);
     RenderCurrentScene(e);
     std::vector<uint32_t> px = Read();
-    SavePng(px, kW, kH, "scene_cube_front");
+    SaveFrame(px, "scene_cube_front");
     // Looking along +z at the red front face (its grid lines are white).
     uint32_t centre = At(px, kW / 2 + 3, kH / 2 + 3);
     EXPECT_GT(centre >> 16 & 0xFF, 0x90u) << std::hex << centre;
@@ -346,7 +352,7 @@ TEST_F(SceneSwitchTest, CubeAndPageFramesShowTheirImages) {
     dev->Clear(0);
     RenderCurrentScene(e);
     px = Read();
-    SavePng(px, kW, kH, "scene_cube_right");
+    SaveFrame(px, "scene_cube_right");
     centre = At(px, kW / 2 + 3, kH / 2 + 3);
     EXPECT_GT(centre >> 8 & 0xFF, 0x90u) << std::hex << centre;
     EXPECT_LT(centre >> 16 & 0xFF, 0x60u) << std::hex << centre;
@@ -356,7 +362,7 @@ TEST_F(SceneSwitchTest, CubeAndPageFramesShowTheirImages) {
     dev->Clear(0);
     RenderCurrentScene(e);
     px = Read();
-    SavePng(px, kW, kH, "scene_page_one");
+    SaveFrame(px, "scene_page_one");
     EXPECT_EQ(At(px, 2, 2), 0xC03030u);  // page 1 is red
     EXPECT_EQ(At(px, 2, 60), 0x000000u); // below the 64 x 48 image
 }
@@ -372,7 +378,7 @@ TEST_F(SceneSwitchTest, DissolveDrawsTheCaptureFadingOut) {
     dev->Clear(0xFF000000);
     e->TransitionStep();  // first fading frame: the captured page almost opaque
     std::vector<uint32_t> px = Read();
-    SavePng(px, kW, kH, "scene_dissolve_first");
+    SaveFrame(px, "scene_dissolve_first");
     uint32_t p = At(px, 2, 2);
     EXPECT_GE(p >> 16 & 0xFF, 0xB0u) << std::hex << p;
 }
