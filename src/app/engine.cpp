@@ -23,6 +23,8 @@
 #include "platform/window.h"
 #include "render/camera.h"
 #include "render/display_mode.h"
+#include "scene/cube_faces.h"
+#include "scene/game_scene.h"
 #include "scene/game_video.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
@@ -260,8 +262,9 @@ bool DisplayInit(bool reset) {
         if (status != 0) return false;
     }
     GiveConsoleItsRect(e);
-    // Reapplying the cube-face mask of the current scene comes with the
-    // scenes.
+    // Device textures were unloaded: the current scene's face masks again.
+    if (GameScene* scene = e->currentScene; reset && scene && scene->cubeMasks && scene->cubeFaces)
+        scene->cubeFaces->ApplyMask(scene->cubeMasks, 0);
     e->displayInitialised = true;
     e->initErrorCode = kInitOk;
     e->initErrorText = nullptr;

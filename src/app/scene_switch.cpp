@@ -45,6 +45,12 @@ float g_lookPitch = 0;
 namespace {
 
 uint8_t* g_depth_buffer = nullptr;
+
+// The post-effect chain samples a 2-D scene's part of the render target.
+[[maybe_unused]] const bool g_view_type_hook = [] {
+    GetPostEffects().sceneViewType = [](const GameScene* scene) { return scene ? scene->viewtype : 0; };
+    return true;
+}();
 RenderListBuilder g_render_list_builder = nullptr;
 SceneRenderer g_scene_renderer = nullptr;
 
