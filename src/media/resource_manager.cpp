@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "media/sound.h"
 #include "media/texture.h"
+#include "script/object_model.h"
 
 uint64_t g_resource_budget = kDefaultResourceBudget;
 char g_current_directory[256];
@@ -107,8 +108,12 @@ void RecordCurrentDirectory() {
         if (*c == '\\') *c = '/';
 }
 
-// Built at start, like the rest of the engine's managers.
-const bool g_resources_built = (Resources(), true);
+// Built at start, like the rest of the engine's managers. Saved objects
+// name their resources as they were declared.
+const bool g_resources_built = (Resources(), SetResourceNameFunction([](const void* record) {
+                                    return static_cast<const ResourceRecord*>(record)->name;
+                                }),
+                                true);
 
 }  // namespace
 
