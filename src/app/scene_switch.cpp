@@ -34,7 +34,6 @@ extern "C" {
 #include "scene/sound_glide.h"
 #include "script/lua_host.h"
 #include "script/script_cache.h"
-#include "script/script_handles.h"
 #include "script/script_var.h"
 #include "scriptapi/scene_constructors.h"
 
@@ -565,16 +564,24 @@ void Engine::ForgetObject(const EObject* object) {
     if (Same(SceneBeingLoaded(), object)) SetSceneBeingLoaded(nullptr);
 }
 
+namespace {
+
+void ForgetInEngine(EObject* object) {
+    if (Engine* e = CurrentEngine()) e->ForgetObject(object);
+}
+
+}  // namespace
+
 void FreeSceneObject(EObject* object) {
     if (!object) return;
-    if (Engine* e = CurrentEngine()) e->ForgetObject(object);
+    ForgetInEngine(object);
     if (object->descriptor == &HotSpot::s_descriptor) {
         // Parent and child links of the hotspots beside it.
         auto* h = static_cast<HotSpot*>(object);
         if (h->owner) ForgetHotspotLinks(*h->owner, h);
     }
-    UnregisterScriptHandle(object->Handle());
-    EObject::operator delete(object, object->size);
+    // The destructor takes the script handle out of the live registry.
+    delete object;
 }
 
 void Engine::DeleteObject(EObject* object) {
@@ -582,19 +589,13 @@ void Engine::DeleteObject(EObject* object) {
     selectedObject = nullptr;
     GameScene* s = currentScene;
     if (!object || !s) return;
+    ForgetObject(object);
     if (s->UnlinkObject(object)) FreeSceneObject(object);
 }
 
 void DestroySceneObjects(GameScene* scene) {
     if (!scene) return;
-    // Each list emptied from its head; the scene drops its references into
-    // what it unlinks.
-    for (int k = 0; k < kSceneListCount; ++k) {
-        while (EObject* o = SceneListFirst(*scene, static_cast<SceneList>(k))) {
-            if (!scene->UnlinkObject(o)) break;
-            FreeSceneObject(o);
-        }
-    }
+    scene->FreeObjects(ForgetInEngine);
     FreeSceneObject(scene);
 }
 

@@ -71,10 +71,10 @@ void RenderCurrentScene(Engine* e);
 // last frame) and moves the dissolve on to its switch. True when it did.
 bool CaptureDissolve(Engine* e);
 
-// Deletes a scene object: its script handle is unregistered and every
-// engine pointer into it cleared first; no destructor runs.
+// Deletes a scene object: every engine pointer into it is cleared first, and
+// its script handle leaves the live registry.
 void FreeSceneObject(EObject* object);
-// Unlinks and deletes every member of the scene's lists, then the scene.
+// Deletes every object of the scene (and its camera), then the scene.
 void DestroySceneObjects(GameScene* scene);
 // Deletes every scene of the engine's list with all their objects.
 void DeleteAllScenes(Engine* e);
