@@ -63,6 +63,24 @@ T* FindNamed(const ObjectList<T>& list, const char* name) {
     return name && *name ? ListFindByName(list, name) : nullptr;
 }
 
+// A new object of the class appended, with its defaults.
+template <class T>
+T* AppendNew(ObjectList<T>& list) {
+    T* o = ListAppendNew(list);
+    o->SetDefaults();
+    return o;
+}
+
+// The member of that name, or a new one given the name.
+template <class T>
+T* FindOrAppend(ObjectList<T>& list, const char* name) {
+    if (!name) return nullptr;
+    if (T* found = ListFindByName(list, name)) return found;
+    T* o = AppendNew(list);
+    o->name = name;
+    return o;
+}
+
 void PushHandle(lua_State* L, EObject* object) { lua_pushlightuserdata(L, object->Handle()); }
 
 // ---------------------------------------------------------------------------
@@ -112,7 +130,7 @@ int SceneConstructor(lua_State* L) {
 int PageConstructor(lua_State* L) {
     GameScene* s = g_scene_being_loaded;
     if (!s || !lua_istable(L, -1)) return 0;
-    auto* page = ListAppendNew(s->pages);
+    auto* page = AppendNew(s->pages);
     const char* name = ScriptFieldString("name", nullptr, true);
     if (!name) {
         char generated[32];
@@ -153,7 +171,7 @@ int CubeFacesConstructor(lua_State* L) {
     }
     s->viewtype = kViewCube;
     if (!name) name = CommonStrings().Intern("base");
-    CubeFaces* set = ListFindOrAdd(s->cubeFaceSets, name);
+    CubeFaces* set = FindOrAppend(s->cubeFaceSets, name);
 
     const std::string stages = g_dir_stages.Get();
     bool any = false;
@@ -192,7 +210,7 @@ int CubeFacesConstructor(lua_State* L) {
         current->cubeMasks = nullptr;
         return 0;
     }
-    CubeFaces* mask_set = ListFindOrAdd(current->cubeFaceSets, CommonStrings().Intern("mask"));
+    CubeFaces* mask_set = FindOrAppend(current->cubeFaceSets, CommonStrings().Intern("mask"));
     for (int n = 0; n < kCubeFaceCount; ++n) mask_set->faces[n] = masks[n];
     mask_set->mask = true;
     current->cubeMasks = mask_set;
@@ -217,11 +235,11 @@ int HotspotConstructor(lua_State* L) {
     const char* name = ScriptFieldString("name", "", true);
     HotSpot* h;
     if (s) {
-        h = ListFindOrAdd(s->hotspots, name);
+        h = FindOrAppend(s->hotspots, name);
         h->owner = &s->hotspots;
         h->scalable = false;
     } else {
-        h = ListAppendNew(e->globalHotspots);
+        h = AppendNew(e->globalHotspots);
         h->name = name;
         h->owner = &e->globalHotspots;
         h->scalable = true;
@@ -283,7 +301,7 @@ int HotspotConstructor(lua_State* L) {
 int VideoConstructor(lua_State* L) {
     Engine* e = CurrentEngine();
     if (!e || !lua_istable(L, -1)) return 0;
-    GameVideo* v = ListFindOrAdd(e->videos, ScriptFieldString("name", "", true));
+    GameVideo* v = FindOrAppend(e->videos, ScriptFieldString("name", "", true));
     Rect r;
     v->fixedRect = r.Parse(ScriptFieldString("rect", "", false));
     v->rect[0] = r.x, v->rect[1] = r.y, v->rect[2] = r.w, v->rect[3] = r.h;
@@ -298,7 +316,7 @@ int VideoConstructor(lua_State* L) {
 int FontConstructor(lua_State* L) {
     Engine* e = CurrentEngine();
     if (!e || !lua_istable(L, -1)) return 0;
-    GameFont* font = ListFindOrAdd(e->fonts, ScriptFieldString("name", "", true));
+    GameFont* font = FindOrAppend(e->fonts, ScriptFieldString("name", "", true));
     ResourceRecord* image = DeclareImageField("file", 0, true);
     const char* charset = ScriptFieldString("charset", nullptr, true);
     const int tile_w = ScriptFieldInt("tilew", 16), tile_h = ScriptFieldInt("tileh", 16);

@@ -29,6 +29,9 @@ extern "C" {
 #include "render/shader_program.h"
 #include "scene/cube_faces.h"
 #include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "media/game_font.h"
+#include "script/script_var.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
 #include "media/resource_manager.h"
@@ -85,6 +88,8 @@ protected:
         if (!e->dissolveBuffer) e->dissolveBuffer = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
         if (!e->defaultCamera) e->defaultCamera = new Camera();
         e->activeCamera = e->defaultCamera;
+        e->walkState = e->dissolveState = e->pageTurn = 0;
+        e->switchPending = false;
         ASSERT_EQ(ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
                             "Gameplay = {dissolvefxtime = 1000, pagefxtime = 500}"),
                   0);
@@ -219,6 +224,61 @@ TEST_F(SceneSwitchTest, ConstructorsBuildThePageSceneAndItsDefaults) {
     EXPECT_EQ(SceneBeingLoaded(), nullptr);
     EXPECT_EQ(ListCount(s->pages), 4u);
     EXPECT_EQ(Eval("ge_getpageno()"), "1");
+}
+
+TEST_F(SceneSwitchTest, PageRequestsPickTheirPageAndDirection) {
+    NodeSwitch("book", false);
+    GameScene* s = e->currentScene;
+    ASSERT_EQ(ScriptRun("ge_pagein(3)"), 0);
+    EXPECT_EQ(e->pageTurn, 1);
+    EXPECT_EQ(s->nextPage, s->pages.tail);
+    // One turn at a time.
+    ASSERT_EQ(ScriptRun("ge_pagein('page1')"), 0);
+    EXPECT_EQ(s->nextPage, s->pages.tail);
+    e->pageTurn = 0;
+    s->currentPage = s->pages.tail;
+    ASSERT_EQ(ScriptRun("ge_pagein('page1')"), 0);
+    EXPECT_EQ(e->pageTurn, -1);
+    EXPECT_EQ(s->nextPage, s->pages.head);
+    // Before the first page nothing turns, and a waiting sequence goes on.
+    e->pageTurn = 0;
+    s->currentPage = s->pages.head;
+    e->executingStatement = true;
+    e->statementReady = false;
+    ASSERT_EQ(ScriptRun("ge_pagein(-1)"), 0);
+    EXPECT_EQ(e->pageTurn, 0);
+    EXPECT_TRUE(e->statementReady);
+    EXPECT_FALSE(e->transitionByStatement);
+    ASSERT_EQ(ScriptRun("ge_pagein(2)"), 0);
+    EXPECT_TRUE(e->transitionByStatement);
+    e->executingStatement = false;
+    e->transitionByStatement = false;
+}
+
+TEST_F(SceneSwitchTest, WalkTakesItsDefaultDurationOnlyFromANumber) {
+    ASSERT_EQ(ScriptRun("Gameplay.walkfxtime = 750"), 0);
+    g_walk_fx_time.Get();  // loaded once; ge_walk reads it as it stands
+    ASSERT_EQ(ScriptRun("Gameplay.walkfxtime = 9 ge_walk('cube', 10, '5')"), 0);
+    EXPECT_EQ(e->walkDuration, 750.0f);
+    e->walkState = 0;
+    ASSERT_EQ(ScriptRun("ge_walk('cube', 10, 40)"), 0);
+    EXPECT_EQ(e->walkDuration, 40.0f);
+    EXPECT_EQ(Eval("ge_istranstionfx()"), "true");
+    e->walkState = 0;
+}
+
+TEST_F(SceneSwitchTest, VideoAndFontDeclarations) {
+    ASSERT_EQ(ScriptRun("video{name='intro', rect='1,2,3,4'} font{name='big'} font{name='small', fontw=8}"), 0);
+    GameVideo* v = ListFindByName(e->videos, "intro");
+    ASSERT_NE(v, nullptr);
+    EXPECT_TRUE(v->fixedRect);
+    EXPECT_EQ(v->rect[2], 3);
+    EXPECT_EQ(v->bgcolor, 0xFF000000u);
+    ASSERT_EQ(ScriptRun("video{name='INTRO'}"), 0);
+    EXPECT_EQ(ListCount(e->videos), 1u);
+    EXPECT_FALSE(v->fixedRect);
+    EXPECT_STREQ(e->currentFont->name, "big");
+    EXPECT_EQ(ListFindByName(e->fonts, "small")->fontW, 8);
 }
 
 TEST_F(SceneSwitchTest, CubeFacesFallbackAndRemovalUseTheSceneBeingLoaded) {
