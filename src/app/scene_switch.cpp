@@ -201,20 +201,31 @@ void RenderCurrentScene(Engine* e) {
 // ---------------------------------------------------------------------------
 // Requests.
 
+namespace {
+
+// A name that was given but refused (too long) asks for nothing.
+bool Refused(const char* name, const char* interned) { return name && *name && !interned; }
+
+}  // namespace
+
 void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
     if (switchPending) return;
-    targetName = InternSceneName(name);
+    const char* target = InternSceneName(name);
+    if (Refused(name, target)) return;
+    targetName = target;
     switchPending = true;
     runLeaveHandlers = run_leave;
 }
 
 void Engine::StartWalk(const char* name, float distance, float duration) {
     if (walkState) return;
+    const char* target = InternSceneName(name);
+    if (Refused(name, target)) return;
     g_walkOffset[0] = g_walkOffset[1] = g_walkOffset[2] = 0;
     walkState = 1;
     walkTime = 0;
     walkProgress = 0;
-    targetName = InternSceneName(name);
+    targetName = target;
     walkDistance = distance;
     walkDuration = duration;
     plat::Vec3 d;
