@@ -21,6 +21,7 @@ extern "C" {
 #include "base/string_pool.h"
 #include "media/draw2d.h"
 #include "media/resource_manager.h"
+#include "media/sound.h"
 #include "media/texture.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
@@ -600,6 +601,17 @@ void Engine::DeleteObject(EObject* object) {
     selectedObject = nullptr;
     GameScene* s = currentScene;
     if (!object || !s) return;
+    // A point object's sound stops first.
+    const SceneKindOps* points = GetSceneKindOps(kSceneKindPoints);
+    for (EObject* o = SceneKindFirst(*s, kSceneKindPoints); o && points && points->sound; o = SceneListNext(o)) {
+        if (o != object) continue;
+        ResourceRecord* record = nullptr;
+        plat::Vec3 position, direction;
+        if (points->sound(o, &record, &position, &direction) && record && record->type == kResourceSound &&
+            record->object)
+            static_cast<Sound*>(record->object)->Stop();
+        break;
+    }
     ForgetObject(object);
     if (s->UnlinkObject(object)) FreeSceneObject(object);
 }
