@@ -130,6 +130,11 @@ struct Engine {
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.
     bool rerunningMain = false;
+    // The result of Init: "main" ran without an error.
+    bool initSucceeded = false;
+    // A frame ended the game loop by a failure (a display reset or the
+    // scene could not begin), not by a quit.
+    bool frameFailed = false;
 };
 
 // The engine, created and initialised on first use.

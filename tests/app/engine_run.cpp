@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -10,15 +11,28 @@
 
 EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env,
                     const std::string& args) {
+    EngineRunOptions options;
+    options.env = env;
+    options.args = args;
+    return RunEngineWith(main_lua, options);
+}
+
+EngineRun RunEngineWith(const std::string& main_lua, const EngineRunOptions& options) {
     quild_test::TempDir root, home;
     quild_test::WriteFile(root.file("main.lua"), main_lua);
+    if (options.prepare_root) options.prepare_root(root.path());
+    if (options.prepare_home) options.prepare_home(home.path());
     std::string cmd = "cd '" + root.path() + "' && env HOME='" + home.path() +
                       "' SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy";
-    for (const auto& [k, v] : env) cmd += " " + k + "='" + v + "'";
-    cmd += std::string(" timeout 120 '") + QUILD_EXE + "' " + args + " > out.txt 2>&1";
+    for (const auto& [k, v] : options.env) cmd += " " + k + "='" + v + "'";
+    cmd += " timeout -s KILL " + std::to_string(options.timeout_seconds) + " '" + QUILD_EXE + "' " + options.args +
+           " > out.txt 2>&1";
     EngineRun run;
+    auto start = std::chrono::steady_clock::now();
     int status = std::system(cmd.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // timeout reports a killed child as 128 + 9.
+    run.exit_code = WIFEXITED(status) && WEXITSTATUS(status) != 137 ? WEXITSTATUS(status) : -1;
     run.log = quild_test::ReadFile(home.path() + "/Documents/Quorvane/log.txt");
     run.output = quild_test::ReadFile(root.file("out.txt"));
     run.trace = quild_test::ReadFile(root.file("trace.txt"));
