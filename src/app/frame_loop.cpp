@@ -8,6 +8,7 @@
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/frame_pacer.h"
 #include "app/post_effects.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -21,6 +22,8 @@
 #include "script/lua_host.h"
 
 namespace {
+
+FramePacer g_pacer;
 
 // Device states.
 constexpr int kDeviceLost = 1;
@@ -132,11 +135,13 @@ bool FrameTick() {
     EndStatementSoundWait(e);
     ReportFinishedSoundChannels();
     ScriptCall("OnGameRender()");
-    ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));
+    const float dt = FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate);
+    ScriptCall("OnGameUpdate(%f)", static_cast<double>(dt));
     Resources().Tick();
     if (g_console && g_console->IsVisible()) g_console->Draw();
     device->EndScene();
     e->window->EndFrame();
+    g_pacer.AfterPresent(*e->window, 1000.0f / dt);
     return true;
 }
 

@@ -166,3 +166,26 @@ TEST(OutsideFaults, AShutDownHungByAFaultInTheDriverIsCutOff) {
     EXPECT_EQ(Count(run.log, "[EXITING] : "), 12u) << run.log;
     EXPECT_LT(run.log.find("[QUIT]"), run.log.find("An exception thrown during the game loop!"));
 }
+
+TEST(OutsideFaults, FramesAreHeldToTheRefreshRateWithoutVerticalSync) {
+    // The headless driver has no vertical sync. At 30 Hz every frame's dt is
+    // 33.3 ms; once the pacer has measured, frames take that long too.
+    const int frames = 31 + 30;  // the pacer's sample, then a second
+    std::string body = R"lua(
+ge_resetdisplay(640, 480, 32, false, 0, "Test", 30)
+frames = 0
+function OnGameUpdate(dt)
+  frames = frames + 1
+  if frames == 1 then trace(string.format("dt %.3f", dt)) end
+  if frames == )lua" + std::to_string(frames) + R"lua( then quit() end
+end
+)lua";
+    EngineRun quick = RunEngine(Main("quit()\n"));
+    EngineRun paced = RunEngine(std::string(kHeader) + body);
+    EXPECT_EQ(paced.exit_code, 0) << paced.output;
+    EXPECT_EQ(paced.trace, "dt 33.333\n");
+    EXPECT_NE(paced.log.find("[WARNING] : no vertical sync; frames held to 30 a second"), std::string::npos)
+        << paced.log;
+    // At least the paced frames' time (the sample frames run unpaced).
+    EXPECT_GT(paced.seconds - quick.seconds, 0.9 * (frames - 31) / 30.0);
+}
