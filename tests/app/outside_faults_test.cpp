@@ -42,13 +42,18 @@ TEST(OutsideFaults, FoldersAndSpecialFilesWhereFilesAreExpected) {
         mkfifo((root + "/afifo").c_str(), 0644);
         mkfifo((root + "/pipe.pak").c_str(), 0644);
         mkfifo((root + "/main.bin").c_str(), 0644);
+        quild_test::WriteFile(root + "/big.lua", "");  // sparse, too large to read whole
+        truncate((root + "/big.lua").c_str(), off_t{3} << 30);
     };
     EngineRun run = RunEngineWith(Main(R"lua(
 runscript("sub")
 runscript("sub.lua", "FILE")
+runscript("big")
+runscript("big.lua", "FILE")
 trace("runscript")
 ge_copyfile("adir", "copy1")
 ge_copyfile("afifo", "copy2")
+ge_copyfile("big.lua", "copy3")
 trace("copy")
 trace(tostring(compilescript("/dev/zero", "zero.bin") == true))
 trace(tostring(compilescript("adir", "dir.bin") == true))
@@ -65,6 +70,8 @@ quit()
     EXPECT_EQ(run.trace, "runscript\ncopy\nfalse\nfalse\npackage\ndone\n") << run.output;
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
     EXPECT_NE(run.log.find("PACKAGE pkdir: is a folder"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("cannot read big.lua"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("ge_copyfile: big.lua is too large"), std::string::npos) << run.log;
 }
 
 TEST(OutsideFaults, AFifoNamedMainLuaEndsTheProgramAsAMissingMain) {

@@ -145,7 +145,7 @@ TEST(UserFolder, CreatedUnderHomeOnFirstWrite) {
     setenv("HOME", saved.c_str(), 1);
 }
 
-TEST(FileStream, OnlyRegularFilesOpenForReading) {
+TEST(FileStream, OnlyRegularFilesOfABoundedSizeAreRead) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("sub.lua").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo(dir.file("pipe.lua").c_str(), 0644), 0);
@@ -158,6 +158,14 @@ TEST(FileStream, OnlyRegularFilesOpenForReading) {
     ByteStream b;
     EXPECT_FALSE(b.LoadFile(dir.file("sub.lua").c_str()));
     EXPECT_FALSE(b.LoadFile("/dev/zero"));
+    // A file too large to read whole is refused before anything is
+    // allocated (a sparse file: no disk space used).
+    WriteFile(dir.file("big.bin"), "");
+    ASSERT_EQ(truncate(dir.file("big.bin").c_str(), off_t{kMaxWholeFileSize} + 1), 0);
+    ASSERT_TRUE(f.OpenRead(dir.file("big.bin").c_str()));
+    EXPECT_EQ(f.Size(), kMaxWholeFileSize + 1);
+    f.Close();
+    EXPECT_FALSE(b.LoadFile(dir.file("big.bin").c_str()));
     // Writing still creates files in folders as before.
     ASSERT_TRUE(f.Create(dir.file("sub.lua/x.txt").c_str()));
     f.Close();
