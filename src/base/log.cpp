@@ -21,7 +21,7 @@ constexpr size_t kLineMax = 4096;
 constexpr size_t kEarlyMax = 64 * 1024;
 std::mutex g_early_lock;
 std::string g_early;
-bool g_created = false;
+std::atomic<bool> g_created{false};
 std::atomic<bool> g_reported{false};  // the one stderr line about an unwritable log
 
 void ReportUnwritable() {

@@ -137,7 +137,7 @@ FILE* OpenRegularFile(const char* path, const char* mode) {
     // Non-blocking, so opening a FIFO with no writer returns at once.
     int fd = ::open(path, (update ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    struct stat st;
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const bool folder = S_ISDIR(st.st_mode);
         ::close(fd);

@@ -73,6 +73,7 @@ int32_t Acquire(MouseDevice* mouse) {
         mouse->acquired = true;
         mouse->lost = false;
         mouse->state = MouseState{};
+        for (uint8_t& b : g_pressed) b = 0;  // presses from before are not reported
         Capture(mouse, true);
     }
     return DI_OK;
