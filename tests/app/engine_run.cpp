@@ -2,10 +2,13 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -36,6 +39,10 @@ EngineRun RunEngineWith(const std::string& main_lua, const EngineRunOptions& opt
     run.log = quild_test::ReadFile(home.path() + "/Documents/Quorvane/log.txt");
     run.output = quild_test::ReadFile(root.file("out.txt"));
     run.trace = quild_test::ReadFile(root.file("trace.txt"));
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(root.path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) run.files += n + "\n";
     return run;
 }
 

@@ -11,6 +11,7 @@ struct EngineRun {
     std::string log;     // log.txt
     std::string output;  // stdout and stderr
     std::string trace;   // trace.txt written by the test scripts, if any
+    std::string files;   // names in the data root afterwards, sorted, one a line
 };
 
 struct EngineRunOptions {

@@ -72,6 +72,8 @@ quit()
     EXPECT_NE(run.log.find("PACKAGE pkdir: is a folder"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("cannot read big.lua"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("ge_copyfile: big.lua is too large"), std::string::npos) << run.log;
+    // Nothing was copied, compiled or begun beside the folders.
+    EXPECT_EQ(run.files, "adir\nafifo\nbig.lua\nmain.bin\nmain.lua\nout.txt\npipe.pak\npkdir\nsub.lua\ntrace.txt\n");
 }
 
 TEST(OutsideFaults, AFifoNamedMainLuaEndsTheProgramAsAMissingMain) {
