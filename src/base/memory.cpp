@@ -118,24 +118,39 @@ BlockHeader* HeaderOf(const void* block) {
 
 }  // namespace
 
-void* MemAlloc(size_t n) {
+namespace {
+
+inline __attribute__((always_inline)) BlockHeader* NewBlock(size_t n, bool clear) {
     if (n > SIZE_MAX - 2 * sizeof(BlockHeader)) return nullptr;
     size_t total = (n + sizeof(BlockHeader) + 15) & ~size_t(15);
     BlockHeader* h;
-    if (total >= kCallocThreshold) {
-        // Large blocks come fresh from the kernel, already zero: calloc
-        // skips the clearing that a memset would repeat.
+    if (!clear) {
+        h = static_cast<BlockHeader*>(std::malloc(total));
+    } else if (total >= kCallocThreshold) {
+        // calloc knows when a large block is fresh from the kernel and
+        // already zero, and clears only what it reuses.
         h = static_cast<BlockHeader*>(std::calloc(1, total));
-        if (!h) return nullptr;
     } else {
         h = static_cast<BlockHeader*>(std::malloc(total));
-        if (!h) return nullptr;
-        ZeroUnits(h + 1, total - sizeof(BlockHeader));
+        if (h) ZeroUnits(h + 1, total - sizeof(BlockHeader));
     }
+    if (!h) return nullptr;
     h->tag = TagFor(h);
     h->size = total;
     Count(static_cast<int64_t>(total));
-    return h + 1;
+    return h;
+}
+
+}  // namespace
+
+void* MemAlloc(size_t n) {
+    BlockHeader* h = NewBlock(n, true);
+    return h ? h + 1 : nullptr;
+}
+
+void* MemAllocUncleared(size_t n) {
+    BlockHeader* h = NewBlock(n, false);
+    return h ? h + 1 : nullptr;
 }
 
 void MemFree(void* block) {

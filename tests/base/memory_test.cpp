@@ -110,6 +110,26 @@ TEST(GlobalAllocator, AlignedZeroedAndForeignPointersIgnored) {
     EXPECT_EQ(MemForeignFrees(), foreign + 2);
 }
 
+// Uncleared blocks are ordinary global blocks in every other respect; and
+// the cleared path still clears a block the uncleared path left dirty.
+TEST(GlobalAllocator, UnclearedBlocksAreCountedCheckedAndFreed) {
+    size_t start = MemTotalAllocated();
+    for (size_t n : {size_t(0), size_t(40), size_t(300), size_t(1) << 20}) {
+        auto* p = static_cast<uint8_t*>(MemAllocUncleared(n));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+        EXPECT_TRUE(MemIsBlock(p));
+        EXPECT_GE(MemTotalAllocated(), start + n + 16);
+        std::memset(p, 0x5A, n);
+        MemFree(p);
+        auto* q = static_cast<uint8_t*>(MemAlloc(n ? n : 1));
+        EXPECT_TRUE(AllBytes(q, n ? n : 1, 0)) << n;
+        MemFree(q);
+    }
+    EXPECT_EQ(MemTotalAllocated(), start);
+    EXPECT_EQ(MemAllocUncleared(SIZE_MAX - 8), nullptr);
+}
+
 TEST(GlobalAllocator, EightThreadsEndAtTheStartingTotal) {
     size_t start = MemTotalAllocated();
     std::vector<std::thread> threads;
