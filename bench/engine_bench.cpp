@@ -1,20 +1,18 @@
 // The engine's start-up to its first presented frame and its shut-down,
 // beside a bare SDL + OpenGL + Lua program doing the same work; and an idle
 // frame (no scene) beside the window layer's own frame.
-#include <GL/gl.h>
-#include <SDL.h>
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
-extern "C" {
-#include <lauxlib.h>
-#include <lua.h>
-#include <lualib.h>
-}
+#include "bare_program.h"
+#include "temp_folder.h"
 
 #include "app/app_main.h"
 #include "app/app_window.h"
@@ -25,40 +23,51 @@ extern "C" {
 
 namespace {
 
+// One frame presented, then the clock stops: the statement queued in the
+// first frame runs at the start of the second, right after the first
+// present; it waits for the GL work to finish and ends the game.
 const char* kMain = R"lua(
 ge_resetdisplay(1024, 768, 32, false, 0, "bench", 0)
-function OnGameUpdate(dt) bench_first_frame() quit() end
+function OnGameUpdate(dt) ge_task("bench_first_frame() quit()") end
 )lua";
 
 int64_t g_first_frame = 0;
 int BenchFirstFrame(lua_State*) {
+    glFinish();
     g_first_frame = plat::PerfCounter();
     return 0;
 }
 ScriptFunctionRecord r_bench_first_frame("bench_first_frame", BenchFirstFrame);
 
-// A data root holding the script, entered for the run.
+// A data root holding the script, entered for the run; the folder, the
+// working folder and HOME are put back afterwards.
 struct DataRoot {
-    std::string old;
-    std::filesystem::path dir;
-    DataRoot() {
+    std::string old, old_home;
+    bool had_home = false;
+    bench::TempFolder folder{"quild-bench-engine"};
+    explicit DataRoot(const char* script) {
         old = std::filesystem::current_path().string();
-        dir = std::filesystem::temp_directory_path() / ("quild-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir);
-        FILE* f = std::fopen((dir / "main.lua").c_str(), "wb");
-        std::fputs(kMain, f);
+        if (const char* h = std::getenv("HOME")) {
+            had_home = true;
+            old_home = h;
+        }
+        FILE* f = std::fopen(folder.file("main.lua").c_str(), "wb");
+        std::fputs(script, f);
         std::fclose(f);
-        std::filesystem::current_path(dir);
-        setenv("HOME", dir.c_str(), 1);
+        std::filesystem::current_path(folder.path());
+        setenv("HOME", folder.path().c_str(), 1);
     }
     ~DataRoot() {
         std::filesystem::current_path(old);
-        std::filesystem::remove_all(dir);
+        if (had_home)
+            setenv("HOME", old_home.c_str(), 1);
+        else
+            unsetenv("HOME");
     }
 };
 
 void BM_EngineStartToFirstFrameAndStop(benchmark::State& state) {
-    DataRoot root;
+    DataRoot root(kMain);
     double startup = 0, shutdown = 0;
     for (auto _ : state) {
         int64_t t0 = plat::PerfCounter();
@@ -72,82 +81,78 @@ void BM_EngineStartToFirstFrameAndStop(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineStartToFirstFrameAndStop)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-struct FramebufferCalls {
-    void (*genFramebuffers)(GLsizei, GLuint*);
-    void (*bindFramebuffer)(GLenum, GLuint);
-    void (*framebufferTexture2D)(GLenum, GLenum, GLenum, GLuint, GLint);
-    void (*blitFramebuffer)(GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum);
-    FramebufferCalls() {
-        genFramebuffers = reinterpret_cast<decltype(genFramebuffers)>(SDL_GL_GetProcAddress("glGenFramebuffers"));
-        bindFramebuffer = reinterpret_cast<decltype(bindFramebuffer)>(SDL_GL_GetProcAddress("glBindFramebuffer"));
-        framebufferTexture2D =
-            reinterpret_cast<decltype(framebufferTexture2D)>(SDL_GL_GetProcAddress("glFramebufferTexture2D"));
-        blitFramebuffer = reinterpret_cast<decltype(blitFramebuffer)>(SDL_GL_GetProcAddress("glBlitFramebuffer"));
-    }
-};
-
-// The same work done bare: window and GL context, a Lua state running the
-// same script, one cleared and presented frame, then everything released.
+// The same work done bare, clock stopped at the same point. Video stays
+// initialised across runs, as the engine's device layer keeps it (and the
+// GL driver) loaded for the life of the process.
 void BM_BareSdlGlLuaBaseline(benchmark::State& state) {
-    double startup = 0;
-    // Video stays initialised across runs, as the engine's device layer
-    // keeps it (and the GL driver) loaded for the life of the process.
+    double startup = 0, audio_close = 0, rest = 0;
     SDL_InitSubSystem(SDL_INIT_VIDEO);
+    const char* stubs[] = {"ge_task", "bench_first_frame", "quit"};
     for (auto _ : state) {
         int64_t t0 = plat::PerfCounter();
-        SDL_InitSubSystem(SDL_INIT_VIDEO);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-        SDL_Window* w = SDL_CreateWindow("bench", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1024, 768,
-                                         SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
-        SDL_GLContext ctx = SDL_GL_CreateContext(w);
-        FramebufferCalls gl;
-        lua_State* L = luaL_newstate();
-        luaL_openlibs(L);
-        lua_register(L, "ge_resetdisplay", [](lua_State*) { return 0; });
-        lua_register(L, "quit", [](lua_State*) { return 0; });
-        lua_register(L, "bench_first_frame", [](lua_State*) { return 0; });
-        luaL_dostring(L, kMain);
-        lua_getglobal(L, "OnGameUpdate");
-        lua_pushnumber(L, 16.6);
-        lua_pcall(L, 1, 0, 0);
-        // Like the engine: clear a 1024 x 768 framebuffer object and show it
-        // flipped on the window.
-        GLuint tex = 0, fbo = 0;
-        glGenTextures(1, &tex);
-        glBindTexture(GL_TEXTURE_2D, tex);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1024, 768, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-        gl.genFramebuffers(1, &fbo);
-        gl.bindFramebuffer(GL_FRAMEBUFFER, fbo);
-        gl.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
-        glClearColor(0, 0, 0, 1);
-        glClear(GL_COLOR_BUFFER_BIT);
-        gl.bindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
-        gl.bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-        gl.blitFramebuffer(0, 0, 1024, 768, 0, 768, 1024, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-        SDL_GL_SwapWindow(w);
-        glDeleteTextures(1, &tex);
-        startup += static_cast<double>(plat::PerfCounter() - t0) / 1e6;
-        lua_close(L);
-        SDL_GL_DeleteContext(ctx);
-        SDL_DestroyWindow(w);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        bare::Program p;
+        bare::Start(p, kMain, stubs, 3);
+        int64_t t1 = plat::PerfCounter();
+        SDL_CloseAudioDevice(p.audio);
+        p.audio = 0;
+        int64_t t2 = plat::PerfCounter();
+        bare::Stop(p);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+        int64_t t3 = plat::PerfCounter();
+        startup += static_cast<double>(t1 - t0) / 1e6;
+        audio_close += static_cast<double>(t2 - t1) / 1e6;
+        rest += static_cast<double>(t3 - t2) / 1e6;
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     state.counters["startup_ms"] = benchmark::Counter(startup, benchmark::Counter::kAvgIterations);
+    state.counters["audio_close_ms"] = benchmark::Counter(audio_close, benchmark::Counter::kAvgIterations);
+    state.counters["other_teardown_ms"] = benchmark::Counter(rest, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_BareSdlGlLuaBaseline)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// Whole processes, start to exit, one presented frame: the engine's own
+// program over a "main" that quits in its first frame, and the bare program
+// over the same script. Wall time; the children inherit SDL_VIDEODRIVER
+// and SDL_AUDIODRIVER.
+const char* kProcessMain = R"lua(
+ge_resetdisplay(1024, 768, 32, false, 0, "bench", 0)
+function OnGameUpdate(dt) quit() end
+)lua";
+
+void RunProcess(benchmark::State& state, const char* exe) {
+    DataRoot root(kProcessMain);
+    for (auto _ : state) {
+        char* argv[] = {const_cast<char*>(exe), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, exe, nullptr, nullptr, argv, environ) != 0) {
+            state.SkipWithError("cannot start the program");
+            return;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the program failed");
+            return;
+        }
+    }
+}
+
+void BM_EngineProcessOneFrame(benchmark::State& state) {
+    RunProcess(state, QUILD_EXE);
+}
+BENCHMARK(BM_EngineProcessOneFrame)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+
+void BM_BareProcessOneFrameBaseline(benchmark::State& state) {
+    RunProcess(state, QUILD_BARE_EXE);
+}
+BENCHMARK(BM_BareProcessOneFrameBaseline)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 
 const char* kIdleMain = R"lua(
 ge_resetdisplay(1024, 768, 32, false, 0, "bench", 0)
 )lua";
 
 void BM_EngineIdleFrame(benchmark::State& state) {
-    DataRoot root;
-    FILE* f = std::fopen("main.lua", "wb");
-    std::fputs(kIdleMain, f);
-    std::fclose(f);
+    DataRoot root(kIdleMain);
     Engine* e = GetEngine();
     if (!e || !e->displayInitialised) {
         state.SkipWithError("engine did not start");
