@@ -55,7 +55,7 @@ struct Program {
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
     lua_State* L = nullptr;
-    GLuint texture = 0, depth = 0, fbo = 0;
+    GLuint texture = 0, depth = 0, fbo = 0, read_fbo = 0;
 };
 
 // Everything up to the first presented and finished frame. The script
@@ -107,7 +107,11 @@ inline bool Start(Program& p, const char* script, const char* const* stubs, int 
     glClearDepth(1);
     glClearStencil(0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    gl.bindFramebuffer(GL_READ_FRAMEBUFFER, p.fbo);
+    // Shown through a framebuffer holding the colour alone, as the device
+    // shows its back buffer.
+    gl.genFramebuffers(1, &p.read_fbo);
+    gl.bindFramebuffer(GL_READ_FRAMEBUFFER, p.read_fbo);
+    gl.framebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, p.texture, 0);
     gl.bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     gl.blitFramebuffer(0, 0, 1024, 768, 0, 768, 1024, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
     SDL_GL_SwapWindow(p.window);
@@ -123,6 +127,7 @@ inline void Stop(Program& p) {
     if (p.context) {
         FramebufferCalls gl;
         gl.deleteFramebuffers(1, &p.fbo);
+        gl.deleteFramebuffers(1, &p.read_fbo);
         gl.deleteRenderbuffers(1, &p.depth);
         glDeleteTextures(1, &p.texture);
         SDL_GL_DeleteContext(p.context);

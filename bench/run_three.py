@@ -22,8 +22,14 @@ PAIRS = [
     ("BM_GlobalNew64/threads:1", "BM_StdNew64Baseline/threads:1"),
     ("BM_GlobalNew64/threads:8", "BM_StdNew64Baseline/threads:8"),
     ("BM_StringPoolInternFind", "BM_UnorderedSetBaseline"),
-    ("BM_EngineStartToFirstFrameAndStop/iterations:10:startup_ms", "BM_BareSdlGlLuaBaseline/iterations:10:startup_ms"),
-    ("BM_EngineProcessOneFrame/iterations:10/real_time", "BM_BareProcessOneFrameBaseline/iterations:10/real_time"),
+    ("BM_StartToFirstFrame_EngineVsBare/iterations:15:engine_startup_ms",
+     "BM_StartToFirstFrame_EngineVsBare/iterations:15:bare_startup_ms"),
+    ("BM_StartToFirstFrame_EngineVsBare/iterations:15:engine_startup_cpu_ms",
+     "BM_StartToFirstFrame_EngineVsBare/iterations:15:bare_startup_cpu_ms"),
+    ("BM_WholeProcess_EngineVsBare/iterations:15/real_time:engine_ms",
+     "BM_WholeProcess_EngineVsBare/iterations:15/real_time:bare_ms"),
+    ("BM_WholeProcess_EngineVsBare/iterations:15/real_time:engine_cpu_ms",
+     "BM_WholeProcess_EngineVsBare/iterations:15/real_time:bare_cpu_ms"),
     ("BM_PngDecodeEngine", "BM_PngDecodeLibpngBaseline"),
     ("BM_JpegDecodeEngine", "BM_JpegDecodeLibjpegBaseline"),
     ("BM_TgaDecodeEngine24", "BM_TgaMemcpyBaseline24"),
@@ -62,7 +68,7 @@ def values(run):
             continue
         v = {"time_ms": b["real_time"] * UNITS[b.get("time_unit", "ns")], "cpu_ms": b["cpu_time"] * UNITS[b.get("time_unit", "ns")]}
         for k, x in b.items():
-            if k.endswith("_ms") or k in ("gl_state_calls_per_frame",):
+            if k.endswith("_ms") or k in ("gl_state_calls_per_frame", "ratio"):
                 v[k] = x
         if b.get("label"):
             v["label"] = b["label"]
