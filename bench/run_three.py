@@ -39,6 +39,7 @@ PAIRS = [
     ("BM_PackageOpenRead1MiB", "BM_LooseFopenFreadBaseline"),
     ("BM_DrawRect10k", "BM_RawGlQuads10k"),
     ("BM_CreateTexture1024", "BM_RawGlTexImage1024"),
+    ("BM_CreateTexture1024:cpu_ms", "BM_RawGlTexImage1024:cpu_ms"),
     ("BM_ResourceFindByName", "BM_ResourceFindHashMapBaseline"),
     ("BM_ScriptCallOnGameUpdate", "BM_BarePcallBaseline"),
     ("BM_RunScriptFromCache", "BM_CompileSourceBaseline"),

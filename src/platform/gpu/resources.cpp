@@ -20,12 +20,12 @@ ByteCopy ZeroedBytes(size_t n) { return ByteCopy(static_cast<uint8_t*>(std::call
 // next level of the same size. A fresh block of megabytes costs a page fault
 // per page on every texture made (several times the upload itself); a game
 // makes and drops textures of a few sizes over and over. The store is
-// bounded, and emptied when the last texture copy goes.
+// bounded: the oldest spares make room for newer ones.
 class SpareCopies {
 public:
     static constexpr size_t kMinSpare = 64 * 1024;
     static constexpr size_t kMaxBytes = 32u << 20;
-    static constexpr size_t kMaxBlocks = 8;
+    static constexpr size_t kMaxBlocks = 16;
 
     uint8_t* Take(size_t n) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -35,18 +35,14 @@ public:
             bytes_ -= n;
             for (size_t j = i + 1; j < count_; ++j) spares_[j - 1] = spares_[j];
             --count_;
-            ++live_;
             return p;
         }
-        auto* p = static_cast<uint8_t*>(std::malloc(n));
-        if (p) ++live_;
-        return p;
+        return static_cast<uint8_t*>(std::malloc(n));
     }
     // Takes back a block that Take handed out.
     void Give(uint8_t* p, size_t n) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (live_) --live_;
-        if (n >= kMinSpare && n <= kMaxBytes && live_ > 0) {
+        if (n >= kMinSpare && n <= kMaxBytes) {
             // The oldest spares make room.
             while (count_ == kMaxBlocks || bytes_ + n > kMaxBytes) DropOldest();
             spares_[count_++] = {p, n};
@@ -54,8 +50,10 @@ public:
             return;
         }
         std::free(p);
-        if (live_ == 0)
-            while (count_) DropOldest();
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (count_) DropOldest();
     }
     size_t SpareBytes() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -76,7 +74,6 @@ private:
     std::mutex mutex_;
     Spare spares_[kMaxBlocks] = {};
     size_t count_ = 0, bytes_ = 0;
-    size_t live_ = 0;  // texture level copies handed out and not yet given back
 };
 
 SpareCopies& Spares() {
@@ -101,6 +98,7 @@ void FreeBytes::operator()(uint8_t* p) const {
 }
 
 size_t SpareTextureCopyBytes() { return Spares().SpareBytes(); }
+void ReleaseSpareTextureCopies() { Spares().Clear(); }
 
 uint32_t Unknown::AddRef() { return ++refs_; }
 

@@ -22,8 +22,10 @@ struct FreeBytes {
     void operator()(uint8_t* p) const;
 };
 using ByteCopy = std::unique_ptr<uint8_t[], FreeBytes>;
-// Bytes of released texture copies kept for reuse.
+// Bytes of released texture copies kept for reuse (at most 32 MiB), and
+// freeing them (when no more textures are to be made).
 size_t SpareTextureCopyBytes();
+void ReleaseSpareTextureCopies();
 namespace hlsl {
 class ShaderCode;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/gpu/gpu_fixture.h"
 #include "platform/gpu/resources.h"
@@ -18,8 +19,7 @@ uint32_t PixelAt(const LockedRect& lr, uint32_t x, uint32_t y) {
 
 TEST_F(GpuTest, ReleasedTextureCopiesAreReusedClean) {
     const size_t big = 256 * 256 * 4, small = 128 * 128 * 4;
-    Texture* keep = nullptr;  // some texture stays alive throughout
-    ASSERT_EQ(dev->CreateTexture(16, 16, 1, 0, fmt::A8R8G8B8, Pool::Managed, &keep), kOk);
+    ReleaseSpareTextureCopies();
     EXPECT_EQ(SpareTextureCopyBytes(), 0u);
 
     Texture* a = nullptr;
@@ -49,15 +49,22 @@ TEST_F(GpuTest, ReleasedTextureCopiesAreReusedClean) {
     EXPECT_EQ(PixelAt(lr, 255, 255), 0u);
     b->UnlockRect(0);
 
-    // Another size makes its own copy; both come back as spares, and all go
-    // with the last texture.
+    // Another size makes its own copy; both come back as spares.
     Texture* c = nullptr;
     ASSERT_EQ(dev->CreateTexture(128, 128, 1, 0, fmt::A8R8G8B8, Pool::Managed, &c), kOk);
     EXPECT_EQ(SpareTextureCopyBytes(), 0u);
     b->Release();
     c->Release();
     EXPECT_EQ(SpareTextureCopyBytes(), big + small);
-    keep->Release();
+
+    // The store is bounded: 160 textures of 256 KiB leave 32 MiB at most,
+    // the newest ones.
+    std::vector<Texture*> many(160, nullptr);
+    for (Texture*& t : many) ASSERT_EQ(dev->CreateTexture(256, 256, 1, 0, fmt::A8R8G8B8, Pool::Managed, &t), kOk);
+    for (Texture* t : many) t->Release();
+    EXPECT_LE(SpareTextureCopyBytes(), size_t(32) << 20);
+    EXPECT_GE(SpareTextureCopyBytes(), 16 * big);
+    ReleaseSpareTextureCopies();
     EXPECT_EQ(SpareTextureCopyBytes(), 0u);
 }
 
