@@ -1,11 +1,13 @@
 // Foundation hot paths, each beside its baseline in the same run.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -65,45 +67,58 @@ void BM_Malloc48Baseline(benchmark::State& state) {
 }
 BENCHMARK(BM_Malloc48Baseline);
 
-// With the replacement built in (release), new goes through our allocator.
-void BM_GlobalNew64(benchmark::State& state) {
+// The global new/delete against the standard library's own, in the same
+// process: with the replacement built in (release), operator new and delete
+// here are ours, and the library's are the next definitions the dynamic
+// linker finds after the program. The plain forms are taken: the library's
+// array forms call the plain ones through the program, which would land in
+// ours. Both are called through pointers, so the two loops are the same
+// code.
+using NewFn = void* (*)(size_t);
+using DeleteFn = void (*)(void*);
+struct NewDelete {
+    NewFn alloc;
+    DeleteFn free;
+};
+
+NewDelete Ours() {
+    return {static_cast<NewFn>(&::operator new), static_cast<DeleteFn>(&::operator delete)};
+}
+
+// Null members when the library's definitions cannot be found. (In a build
+// without the replacement both sides are the library's.)
+NewDelete StandardLibrary() {
+    return {reinterpret_cast<NewFn>(dlsym(RTLD_NEXT, "_Znwm")), reinterpret_cast<DeleteFn>(dlsym(RTLD_NEXT, "_ZdlPv"))};
+}
+
+void NewDelete64(benchmark::State& state, NewDelete nd) {
+    if (!nd.alloc || !nd.free) {
+        state.SkipWithError("the standard library's operator new is not reachable");
+        return;
+    }
+    // Volatile: every call goes through the pointer.
+    NewFn volatile alloc = nd.alloc;
+    DeleteFn volatile release = nd.free;
     for (auto _ : state) {
         for (int i = 0; i < kBatch; ++i) {
-            char* p = new char[64];
+            void* p = alloc(64);
             benchmark::DoNotOptimize(p);
-            delete[] p;
+            release(p);
         }
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void BM_GlobalNew64(benchmark::State& state) {
+    NewDelete64(state, Ours());
+    if (Ours().alloc == StandardLibrary().alloc) state.SetLabel("built without the replacement");
 }
 BENCHMARK(BM_GlobalNew64)->Threads(1)->Threads(8);
 
-void BM_Malloc64Baseline(benchmark::State& state) {
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i) {
-            void* p = std::malloc(64);
-            benchmark::DoNotOptimize(p);
-            std::free(p);
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kBatch);
+void BM_StdNew64Baseline(benchmark::State& state) {
+    NewDelete64(state, StandardLibrary());
 }
-BENCHMARK(BM_Malloc64Baseline)->Threads(1)->Threads(8);
-
-// Our blocks come zeroed; this baseline pays for the same zeroing.
-void BM_Malloc64ZeroedBaseline(benchmark::State& state) {
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i) {
-            void* p = std::malloc(64);
-            benchmark::DoNotOptimize(p);  // keeps the pair from becoming calloc
-            std::memset(p, 0, 64);
-            benchmark::ClobberMemory();
-            std::free(p);
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kBatch);
-}
-BENCHMARK(BM_Malloc64ZeroedBaseline)->Threads(1)->Threads(8);
+BENCHMARK(BM_StdNew64Baseline)->Threads(1)->Threads(8);
 
 std::vector<std::string> Names() {
     std::vector<std::string> n;
@@ -121,12 +136,40 @@ void BM_StringPoolInternFind(benchmark::State& state) {
 }
 BENCHMARK(BM_StringPoolInternFind)->Unit(benchmark::kMillisecond);
 
+// The baseline set and its strings take memory from the C library, not
+// through the global operator new (which is ours in this build).
+template <typename T>
+struct SystemAllocator {
+    using value_type = T;
+    SystemAllocator() = default;
+    template <typename U>
+    SystemAllocator(const SystemAllocator<U>&) {}
+    T* allocate(size_t n) {
+        if (void* p = std::malloc(n * sizeof(T))) return static_cast<T*>(p);
+        std::abort();
+    }
+    void deallocate(T* p, size_t) { std::free(p); }
+    template <typename U>
+    bool operator==(const SystemAllocator<U>&) const {
+        return true;
+    }
+};
+using SystemString = std::basic_string<char, std::char_traits<char>, SystemAllocator<char>>;
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
+struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+};
+
 void BM_UnorderedSetBaseline(benchmark::State& state) {
     static const auto names = Names();
     for (auto _ : state) {
-        std::unordered_set<std::string> set;
-        for (const auto& s : names) benchmark::DoNotOptimize(set.insert(s));
-        for (const auto& s : names) benchmark::DoNotOptimize(set.find(s));
+        std::unordered_set<SystemString, NameHash, NameEqual, SystemAllocator<SystemString>> set;
+        for (const auto& s : names) benchmark::DoNotOptimize(set.emplace(s.data(), s.size()));
+        for (const auto& s : names) benchmark::DoNotOptimize(set.find(std::string_view(s)));
     }
 }
 BENCHMARK(BM_UnorderedSetBaseline)->Unit(benchmark::kMillisecond);

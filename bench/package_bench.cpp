@@ -10,6 +10,7 @@
 #include "base/crc32.h"
 #include "base/file_stream.h"
 #include "base/package.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
 
 const Setup& Files() {
     static Setup s = [] {
-        char tmpl[] = "/tmp/quild-pkbench-XXXXXX";
-        std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+        static bench::TempFolder folder("quild-pkbench");
+        const std::string& dir = folder.path();
         Setup r;
         r.loose = dir + "/big.bin";
         r.packed_name = "data/big.bin";

@@ -13,6 +13,7 @@ extern "C" {
 #include "base/log.h"
 #include "script/lua_host.h"
 #include "script/script_cache.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -41,8 +42,8 @@ BENCHMARK(BM_BarePcallBaseline);
 // A 5,000-line script in a folder of its own.
 const std::string& BigScript() {
     static std::string path = [] {
-        char tmpl[] = "/tmp/quild-bench-XXXXXX";
-        std::string dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+        static bench::TempFolder folder("quild-bench");
+        const std::string& dir = folder.path();
         std::string p = dir + "/big";
         FILE* f = std::fopen((p + ".lua").c_str(), "wb");
         // 500 handlers of ten lines each, the shape of a scene's script.

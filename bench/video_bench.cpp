@@ -14,6 +14,7 @@
 #include "../tools/theora_frames.h"
 #include "media/video_player.h"
 #include "render/render_device.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ const std::vector<uint8_t>& Movie() {
 
 const std::string& MoviePath() {
     static std::string path = [] {
-        std::string p = (std::filesystem::temp_directory_path() / "quild_video_bench.ogg").string();
+        static bench::TempFolder folder("quild-video-bench");
+        std::string p = folder.file("movie.ogg");
         FILE* f = std::fopen(p.c_str(), "wb");
         if (f) {
             std::fwrite(Movie().data(), 1, Movie().size(), f);

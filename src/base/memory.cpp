@@ -50,12 +50,65 @@ std::atomic<size_t> g_foreign_frees{0};
 thread_local CounterSlot* t_slot = nullptr;
 thread_local bool t_tried = false;
 
+// Small blocks a thread frees wait in that thread's lists, one per 16-byte
+// class, and serve its next allocation of the same class without a trip to
+// the C library and back (new/delete pairs of one size are the common
+// traffic). A waiting block is freed as far as anyone can tell: its tag is
+// cleared, it is out of the total, and freeing it again is reported. Only a
+// thread holding a counter slot keeps blocks, so its holder's destructor
+// returns them at thread exit.
+constexpr size_t kCachedMaxTotal = 272;  // blocks of up to 256 caller bytes
+constexpr size_t kCacheClasses = kCachedMaxTotal / 16 + 1;
+constexpr uint32_t kCachedPerClass = 32;
+struct ThreadCache {
+    BlockHeader* head[kCacheClasses];
+    uint32_t count[kCacheClasses];
+};
+thread_local ThreadCache t_cache;  // trivially destructible: no guard on use
+
+inline BlockHeader*& NextCached(BlockHeader* h) { return *reinterpret_cast<BlockHeader**>(h + 1); }
+
+inline BlockHeader* TakeCached(size_t total) {
+    if (total > kCachedMaxTotal) return nullptr;
+    ThreadCache& c = t_cache;
+    BlockHeader* h = c.head[total / 16];
+    if (h) {
+        c.head[total / 16] = NextCached(h);
+        --c.count[total / 16];
+    }
+    return h;
+}
+
+// True when the (already untagged and uncounted) block was kept.
+inline bool KeepCached(BlockHeader* h, size_t total) {
+    // A block of a zero-byte request has no room for the link.
+    if (total > kCachedMaxTotal || total < 32 || !t_slot) return false;
+    ThreadCache& c = t_cache;
+    if (c.count[total / 16] >= kCachedPerClass) return false;
+    NextCached(h) = c.head[total / 16];
+    c.head[total / 16] = h;
+    ++c.count[total / 16];
+    return true;
+}
+
+void ReleaseCached() {
+    ThreadCache& c = t_cache;
+    for (size_t i = 0; i < kCacheClasses; ++i) {
+        while (BlockHeader* h = c.head[i]) {
+            c.head[i] = NextCached(h);
+            std::free(h);
+        }
+        c.count[i] = 0;
+    }
+}
+
 struct SlotHolder {
     ~SlotHolder() {
         // The counts stay in the slot; the next thread to claim it adds on.
         if (t_slot) t_slot->owned.store(false, std::memory_order_release);
         t_slot = nullptr;
         t_tried = true;  // anything freed later on this thread is counted shared
+        ReleaseCached();
     }
 };
 thread_local SlotHolder t_holder;
@@ -86,24 +139,30 @@ inline void Count(int64_t delta) {
     }
 }
 
-// Zeroes a block of whole 16-byte units. Small blocks get inline stores: at
-// these sizes a memset call costs more than the stores. (This file is built
-// with -fno-tree-loop-distribute-patterns so the loop stays a loop.)
+// Zeroes a block of whole 16-byte units. Small blocks get 16-byte stores,
+// overlapping at the end instead of looping to it: at these sizes a memset
+// call, or a loop's count and branch, costs more than the stores.
+struct alignas(16) Unit {
+    uint64_t lo, hi;
+};
 inline void ZeroUnits(void* p, size_t bytes) {
     if (bytes > 256) {
         std::memset(p, 0, bytes);
         return;
     }
-    auto* q = static_cast<uint64_t*>(p);
-    for (size_t i = 0; i < bytes / 8; i += 2) {
-        q[i] = 0;
-        q[i + 1] = 0;
-    }
+    auto* u = static_cast<Unit*>(p);
+    const size_t n = bytes / 16;  // 1 to 16
+    u[0] = Unit{0, 0};
+    u[n - 1] = Unit{0, 0};
+    if (n <= 2) return;
+    u[1] = Unit{0, 0};
+    u[n - 2] = Unit{0, 0};
+    for (size_t i = 2; i + 2 < n; ++i) u[i] = Unit{0, 0};
 }
 
 uint64_t TagFor(const BlockHeader* h) { return kBlockMagic ^ reinterpret_cast<uintptr_t>(h); }
 
-void ReportForeign(const void* block) {
+__attribute__((noinline, cold)) void ReportForeign(const void* block) {
     g_foreign_frees.fetch_add(1, std::memory_order_relaxed);
     char text[96];
     std::snprintf(text, sizeof text, "This memblock is not created with new: %p\n", block);
@@ -118,24 +177,41 @@ BlockHeader* HeaderOf(const void* block) {
 
 }  // namespace
 
-void* MemAlloc(size_t n) {
+namespace {
+
+inline __attribute__((always_inline)) BlockHeader* NewBlock(size_t n, bool clear) {
     if (n > SIZE_MAX - 2 * sizeof(BlockHeader)) return nullptr;
     size_t total = (n + sizeof(BlockHeader) + 15) & ~size_t(15);
-    BlockHeader* h;
-    if (total >= kCallocThreshold) {
-        // Large blocks come fresh from the kernel, already zero: calloc
-        // skips the clearing that a memset would repeat.
+    BlockHeader* h = TakeCached(total);
+    if (h) {
+        if (clear) ZeroUnits(h + 1, total - sizeof(BlockHeader));
+    } else if (!clear) {
+        h = static_cast<BlockHeader*>(std::malloc(total));
+    } else if (total >= kCallocThreshold) {
+        // calloc knows when a large block is fresh from the kernel and
+        // already zero, and clears only what it reuses.
         h = static_cast<BlockHeader*>(std::calloc(1, total));
-        if (!h) return nullptr;
     } else {
         h = static_cast<BlockHeader*>(std::malloc(total));
-        if (!h) return nullptr;
-        ZeroUnits(h + 1, total - sizeof(BlockHeader));
+        if (h) ZeroUnits(h + 1, total - sizeof(BlockHeader));
     }
+    if (!h) return nullptr;
     h->tag = TagFor(h);
     h->size = total;
     Count(static_cast<int64_t>(total));
-    return h + 1;
+    return h;
+}
+
+}  // namespace
+
+void* MemAlloc(size_t n) {
+    BlockHeader* h = NewBlock(n, true);
+    return h ? h + 1 : nullptr;
+}
+
+void* MemAllocUncleared(size_t n) {
+    BlockHeader* h = NewBlock(n, false);
+    return h ? h + 1 : nullptr;
 }
 
 void MemFree(void* block) {
@@ -147,7 +223,7 @@ void MemFree(void* block) {
     }
     h->tag = 0;
     Count(-static_cast<int64_t>(h->size));
-    std::free(h);
+    if (!KeepCached(h, h->size)) std::free(h);
 }
 
 bool MemIsBlock(const void* block) { return HeaderOf(block) != nullptr; }
@@ -164,14 +240,14 @@ size_t MemForeignFrees() { return g_foreign_frees.load(); }
 // The program-wide operator new and delete. Aligned forms keep the library's
 // own implementation (they pair with their own delete).
 void* operator new(size_t n) {
-    void* p = MemAlloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
+    BlockHeader* h = NewBlock(n ? n : 1, true);
+    if (!h) throw std::bad_alloc();
+    return h + 1;
 }
 void* operator new[](size_t n) {
-    void* p = MemAlloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
+    BlockHeader* h = NewBlock(n ? n : 1, true);
+    if (!h) throw std::bad_alloc();
+    return h + 1;
 }
 void* operator new(size_t n, const std::nothrow_t&) noexcept { return MemAlloc(n ? n : 1); }
 void* operator new[](size_t n, const std::nothrow_t&) noexcept { return MemAlloc(n ? n : 1); }

@@ -13,6 +13,10 @@
 // exhausted); MemFree ignores null and reports (on the debugger output) and
 // ignores a pointer it never handed out. Safe from any thread.
 void* MemAlloc(size_t n);
+// A global block whose bytes are left as they are: only for buffers the
+// caller writes in full before anything reads them (decoded pixels, read
+// buffers). Freed, counted and checked like any other block.
+void* MemAllocUncleared(size_t n);
 void MemFree(void* block);
 // True when the pointer is the start of a live global block.
 bool MemIsBlock(const void* block);

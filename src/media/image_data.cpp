@@ -58,7 +58,7 @@ void ImageData::ToGrey() {
     if (bits != kImagePalette && bits != kImageRgb && bits != kImageArgb) return;
     if (bits == kImagePalette && !palette) return;
     size_t count = size_t(width) * height;
-    auto* grey = static_cast<uint8_t*>(MemAlloc(count ? count : 1));
+    auto* grey = static_cast<uint8_t*>(MemAllocUncleared(count ? count : 1));
     if (!grey) {
         LogPrintf("[ERROR] - OUT OF MEMORY FOR GREY IMAGE %ux%u", width, height);
         return;
@@ -106,7 +106,7 @@ void ImageData::PaletteToGreyLevels() {
 uint8_t* ResampleGrey(const uint8_t* pixels, int32_t width, int32_t height, int32_t new_width,
                       int32_t new_height) {
     if (!pixels || width <= 0 || height <= 0 || new_width <= 0 || new_height <= 0) return nullptr;
-    auto* out = static_cast<uint8_t*>(MemAlloc(size_t(new_width) * size_t(new_height)));
+    auto* out = static_cast<uint8_t*>(MemAllocUncleared(size_t(new_width) * size_t(new_height)));
     if (!out) return nullptr;
     // 10-bit fixed point steps, in 64 bits so large sizes do not wrap.
     int64_t step_x = (int64_t(width) << 10) / new_width;

@@ -183,7 +183,7 @@ bool Decompress(jpeg_decompress_struct& cinfo, ErrorManager& err, Stream& stream
     }
     started = true;
     size_t stride = size_t(cinfo.output_width) * 3;
-    image.pixels = static_cast<uint8_t*>(MemAlloc(stride * cinfo.output_height));
+    image.pixels = static_cast<uint8_t*>(MemAllocUncleared(stride * cinfo.output_height));  // every scanline is written
     if (!image.pixels) {
         jpeg_destroy_decompress(&cinfo);
         LogPrintf("[ERROR] - OUT OF MEMORY FOR JPEG : %ux%u", cinfo.output_width, cinfo.output_height);

@@ -86,7 +86,7 @@ public:
     IdatReader(Stream& s, uint32_t first_length) : s_(s), left_(first_length) {}
     ~IdatReader() { MemFree(buffer_); }
     bool Init() {
-        buffer_ = static_cast<uint8_t*>(MemAlloc(kInputBuffer));
+        buffer_ = static_cast<uint8_t*>(MemAllocUncleared(kInputBuffer));
         return buffer_ != nullptr;
     }
     // Refills the zlib input; false when no image data is left or the file
@@ -137,7 +137,7 @@ bool Invalid(ImageData& image) {
 // Inflates the rows one at a time and undoes their filters into the image.
 bool DecodeRows(Stream& s, uint32_t idat_length, ImageData& image, uint32_t bpp) {
     size_t stride = size_t(image.width) * bpp;
-    auto* row = static_cast<uint8_t*>(MemAlloc(stride + 1));
+    auto* row = static_cast<uint8_t*>(MemAllocUncleared(stride + 1));  // inflated in full before use
     IdatReader input(s, idat_length);
     if (!row || !input.Init()) {
         MemFree(row);
@@ -231,7 +231,8 @@ bool ReadPng(Stream& s, ImageData& image) {
             if (raw > (BytesLeft(s) + 64) * kMaxInflateRatio) return Invalid(image);
             image.width = header.width;
             image.height = header.height;
-            image.pixels = static_cast<uint8_t*>(MemAlloc(size_t(image.width) * image.height * bpp));
+            // Every row is written by its filter or the read fails and frees it.
+            image.pixels = static_cast<uint8_t*>(MemAllocUncleared(size_t(image.width) * image.height * bpp));
             if (!image.pixels || !DecodeRows(s, length, image, bpp)) return Invalid(image);
             break;
         }

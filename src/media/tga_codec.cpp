@@ -158,7 +158,7 @@ bool ReadTga(Stream& s, ImageData& image) {
     uint64_t row_bytes = uint64_t(width) * bpp;
     uint64_t total = row_bytes * height;
     if (BytesLeft(s) < total) return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(BytesLeft(s)));
-    image.pixels = static_cast<uint8_t*>(MemAlloc(total));
+    image.pixels = static_cast<uint8_t*>(MemAllocUncleared(total));  // every row is read below
     if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
     bool top_down = (descriptor & kDescriptorTopDown) != 0;

@@ -58,7 +58,6 @@ int32_t D3DRenderDevice::Create(bool reset) {
             d3d_ = Direct3D::Create(kSdkVersion);
             if (!d3d_) return kEFail;
         }
-        d3d_->GetAdapterIdentifier(0, 0, &adapter_);
     } else {
         ReleaseDeviceObjects();
     }
@@ -140,6 +139,9 @@ int32_t D3DRenderDevice::Create(bool reset) {
             device_ = nullptr;
             return r;
         }
+        // Read with the device's own context current: asked before there is
+        // one, the driver would need a window and context of its own.
+        d3d_->GetAdapterIdentifier(0, 0, &adapter_);
     } else {
         r = device_->Reset(&params_);
         if (Failed(r)) return r;

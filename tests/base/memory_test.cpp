@@ -110,6 +110,62 @@ TEST(GlobalAllocator, AlignedZeroedAndForeignPointersIgnored) {
     EXPECT_EQ(MemForeignFrees(), foreign + 2);
 }
 
+// Uncleared blocks are ordinary global blocks in every other respect; and
+// the cleared path still clears a block the uncleared path left dirty.
+TEST(GlobalAllocator, UnclearedBlocksAreCountedCheckedAndFreed) {
+    size_t start = MemTotalAllocated();
+    for (size_t n : {size_t(0), size_t(40), size_t(300), size_t(1) << 20}) {
+        auto* p = static_cast<uint8_t*>(MemAllocUncleared(n));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+        EXPECT_TRUE(MemIsBlock(p));
+        EXPECT_GE(MemTotalAllocated(), start + n + 16);
+        std::memset(p, 0x5A, n);
+        MemFree(p);
+        auto* q = static_cast<uint8_t*>(MemAlloc(n ? n : 1));
+        EXPECT_TRUE(AllBytes(q, n ? n : 1, 0)) << n;
+        MemFree(q);
+    }
+    EXPECT_EQ(MemTotalAllocated(), start);
+    EXPECT_EQ(MemAllocUncleared(SIZE_MAX - 8), nullptr);
+}
+
+// Small blocks freed by a thread are handed out again by its next
+// allocation of that size: they must come back zeroed, be counted again, and
+// a second free of one must never put it out twice.
+TEST(GlobalAllocator, RecycledSmallBlocksAreCleanAndFreedOnce) {
+    size_t start = MemTotalAllocated();
+    std::vector<uint8_t*> blocks;
+    for (int i = 0; i < 40; ++i) {
+        auto* p = static_cast<uint8_t*>(MemAlloc(64));
+        std::memset(p, 0xAB, 64);
+        blocks.push_back(p);
+    }
+    for (uint8_t* p : blocks) MemFree(p);
+    EXPECT_EQ(MemTotalAllocated(), start);
+    for (int i = 0; i < 40; ++i) {
+        auto* p = static_cast<uint8_t*>(MemAlloc(64));
+        EXPECT_TRUE(AllBytes(p, 64, 0)) << i;
+        blocks[size_t(i)] = p;
+    }
+    EXPECT_GT(MemTotalAllocated(), start + 40 * 64);
+    for (uint8_t* p : blocks) MemFree(p);
+
+    size_t foreign = MemForeignFrees();
+    auto* a = static_cast<uint8_t*>(MemAlloc(100));
+    MemFree(a);
+    MemFree(a);  // reported, not put out again
+    EXPECT_EQ(MemForeignFrees(), foreign + 1);
+    void* b = MemAlloc(100);
+    void* c = MemAlloc(100);
+    EXPECT_NE(b, c);
+    EXPECT_TRUE(MemIsBlock(b));
+    EXPECT_TRUE(MemIsBlock(c));
+    MemFree(b);
+    MemFree(c);
+    EXPECT_EQ(MemTotalAllocated(), start);
+}
+
 TEST(GlobalAllocator, EightThreadsEndAtTheStartingTotal) {
     size_t start = MemTotalAllocated();
     std::vector<std::thread> threads;

@@ -2,19 +2,27 @@
 
 #include <gtest/gtest.h>
 
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/byte_stream.h"
 #include "base/memory.h"
 #include "media/image_builders.h"
 #include "media/jpeg_codec.h"
+#include "media/png_codec.h"
 #include "media/tga_codec.h"
 #include "support/test_support.h"
 
 using media_test::MakePng;
 using media_test::MakeTga;
 using media_test::TgaShape;
+using media_test::ReadWith;
 
 namespace {
 
@@ -34,7 +42,92 @@ std::string TinyTga(char value) {
     return MakeTga(t, "", std::string(3, value));
 }
 
+// Leaves a freed block of n bytes full of the byte v, so that the next
+// block of that size is likely to be handed out holding it.
+void DirtyHeap(size_t n, uint8_t v) {
+    void* p = MemAllocUncleared(n);
+    std::memset(p, v, n);
+    MemFree(p);
+}
+
+// What libjpeg itself decodes from the bytes, rows top to bottom.
+std::vector<uint8_t> LibjpegPixels(const uint8_t* bytes, size_t size) {
+    jpeg_decompress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, bytes, size);
+    jpeg_read_header(&c, TRUE);
+    jpeg_start_decompress(&c);
+    std::vector<uint8_t> out(size_t(c.output_width) * c.output_height * 3);
+    while (c.output_scanline < c.output_height) {
+        JSAMPROW row = out.data() + size_t(c.output_scanline) * c.output_width * 3;
+        jpeg_read_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    return out;
+}
+
 }  // namespace
+
+// The readers take their pixel blocks uncleared: every byte must come from
+// the file, whatever the block held before.
+TEST(ImageData, DecodedPixelsHoldNoStaleBytes) {
+    constexpr uint32_t w = 97, h = 61;
+    std::string rgb;
+    for (uint32_t i = 0; i < w * h; ++i) rgb += {char(i * 7), char(i >> 3), char(i * 13 + 1)};
+    for (uint8_t stale : {0x00, 0xA5, 0xFF}) {
+        SCOPED_TRACE(int(stale));
+        // TGA, 24-bit: rows bottom-up in the file, B G R.
+        std::string file_rows;
+        for (uint32_t y = h; y-- > 0;)
+            for (uint32_t x = 0; x < w; ++x) {
+                const char* p = rgb.data() + (size_t(y) * w + x) * 3;
+                file_rows += {p[2], p[1], p[0]};
+            }
+        TgaShape t;
+        t.width = w;
+        t.height = h;
+        DirtyHeap(rgb.size(), stale);
+        ImageData tga;
+        ASSERT_TRUE(ReadWith(ReadTga, MakeTga(t, "", file_rows), tga));
+        EXPECT_EQ(media_test::Bytes(tga.pixels, rgb.size()), rgb);
+
+        // PNG, every filter type over the rows.
+        std::vector<std::string> rows;
+        for (uint32_t y = 0; y < h; ++y) rows.push_back(rgb.substr(size_t(y) * w * 3, size_t(w) * 3));
+        DirtyHeap(rgb.size(), stale);
+        ImageData png;
+        ASSERT_TRUE(ReadWith(ReadPng, MakePng(w, h, 2, rows, {0, 1, 2, 3, 4}), png));
+        EXPECT_EQ(media_test::Bytes(png.pixels, rgb.size()), rgb);
+
+        // JPEG: exactly what libjpeg gives for the same bytes.
+        ImageData source;
+        Fill(source, w, h, 24, rgb);
+        size_t size = 0;
+        uint8_t* jpeg = EncodeJpeg(source, 80, size);
+        ASSERT_NE(jpeg, nullptr);
+        std::vector<uint8_t> expected = LibjpegPixels(jpeg, size);
+        DirtyHeap(rgb.size(), stale);
+        ImageData decoded;
+        ASSERT_TRUE(ReadWith(ReadJpeg, std::string(reinterpret_cast<char*>(jpeg), size), decoded));
+        MemFree(jpeg);
+        ASSERT_EQ(expected.size(), rgb.size());
+        EXPECT_EQ(std::memcmp(decoded.pixels, expected.data(), expected.size()), 0);
+
+        // The grey conversions fill their new blocks too.
+        DirtyHeap(size_t(w) * h, stale);
+        tga.ToGrey();
+        DirtyHeap(size_t(w) * h, stale);
+        png.ToGrey();
+        EXPECT_EQ(media_test::Bytes(tga.pixels, size_t(w) * h), media_test::Bytes(png.pixels, size_t(w) * h));
+        DirtyHeap(size_t(w) * h, stale);
+        uint8_t* same = ResampleGrey(png.pixels, int32_t(w), int32_t(h), int32_t(w), int32_t(h));
+        EXPECT_EQ(media_test::Bytes(same, size_t(w) * h), media_test::Bytes(png.pixels, size_t(w) * h));
+        MemFree(same);
+    }
+}
 
 TEST(ImageData, ToGreyWeightsEachLayout) {
     ImageData image;

@@ -426,6 +426,9 @@ TEST_F(RenderTest, DisplayModesAndAdapterText) {
     dev->GetAdapterInfo(text, sizeof text);
     EXPECT_EQ(std::strncmp(text, "Adapter Driver     : ", 21), 0);
     EXPECT_NE(std::strstr(text, "\nDevice Name        : "), nullptr);
+    // The driver's names are read from the device's context: never empty.
+    EXPECT_EQ(std::strstr(text, "Adapter Driver     : OpenGL \n"), nullptr);
+    EXPECT_EQ(std::strstr(text, "Adapter Description: \n"), nullptr);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ void ReadGlStrings() {
         take();
         return;
     }
+    // Asked before any device exists: a hidden window and context of our own.
     SetGLWindowAttributes();
     SDL_Window* w = SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!w) return;

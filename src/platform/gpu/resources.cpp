@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/gpu/device.h"
 #include "platform/gpu/gl_api.h"
@@ -15,13 +16,89 @@ namespace {
 
 ByteCopy ZeroedBytes(size_t n) { return ByteCopy(static_cast<uint8_t*>(std::calloc(n ? n : 1, 1))); }
 
+// Released texture level copies of kMinSpare bytes or more, kept for the
+// next level of the same size. A fresh block of megabytes costs a page fault
+// per page on every texture made (several times the upload itself); a game
+// makes and drops textures of a few sizes over and over. The store is
+// bounded: the oldest spares make room for newer ones.
+class SpareCopies {
+public:
+    static constexpr size_t kMinSpare = 64 * 1024;
+    static constexpr size_t kMaxBytes = 32u << 20;
+    static constexpr size_t kMaxBlocks = 16;
+
+    uint8_t* Take(size_t n) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (size_t i = count_; i-- > 0;) {
+            if (spares_[i].size != n) continue;
+            uint8_t* p = spares_[i].block;
+            bytes_ -= n;
+            for (size_t j = i + 1; j < count_; ++j) spares_[j - 1] = spares_[j];
+            --count_;
+            return p;
+        }
+        return static_cast<uint8_t*>(std::malloc(n));
+    }
+    // Takes back a block that Take handed out.
+    void Give(uint8_t* p, size_t n) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (n >= kMinSpare && n <= kMaxBytes) {
+            // The oldest spares make room.
+            while (count_ == kMaxBlocks || bytes_ + n > kMaxBytes) DropOldest();
+            spares_[count_++] = {p, n};
+            bytes_ += n;
+            return;
+        }
+        std::free(p);
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (count_) DropOldest();
+    }
+    size_t SpareBytes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_;
+    }
+
+private:
+    void DropOldest() {
+        std::free(spares_[0].block);
+        bytes_ -= spares_[0].size;
+        for (size_t j = 1; j < count_; ++j) spares_[j - 1] = spares_[j];
+        --count_;
+    }
+    struct Spare {
+        uint8_t* block;
+        size_t size;
+    };
+    std::mutex mutex_;
+    Spare spares_[kMaxBlocks] = {};
+    size_t count_ = 0, bytes_ = 0;
+};
+
+SpareCopies& Spares() {
+    static SpareCopies* spares = new SpareCopies();  // outlives every texture
+    return *spares;
+}
+
 // Texture levels are written by their first lock or cleared before their
 // first upload, so they need not be cleared when made.
-ByteCopy UnclearedBytes(size_t n) { return ByteCopy(static_cast<uint8_t*>(std::malloc(n ? n : 1))); }
+ByteCopy UnclearedBytes(size_t n) {
+    if (n == 0) n = 1;
+    return ByteCopy(Spares().Take(n), FreeBytes{n});
+}
 
 }  // namespace
 
-void FreeBytes::operator()(uint8_t* p) const { std::free(p); }
+void FreeBytes::operator()(uint8_t* p) const {
+    if (spareSize)
+        Spares().Give(p, spareSize);
+    else
+        std::free(p);
+}
+
+size_t SpareTextureCopyBytes() { return Spares().SpareBytes(); }
+void ReleaseSpareTextureCopies() { Spares().Clear(); }
 
 uint32_t Unknown::AddRef() { return ++refs_; }
 

@@ -14,12 +14,18 @@ namespace plat::gpu {
 class Device;
 class BaseTexture;
 
-// Memory copies of lockable resources: calloc'd, so large ones start as
-// untouched zero pages instead of being cleared first.
+// Memory copies of lockable resources. Buffer copies are calloc'd, so large
+// ones start as untouched zero pages; texture level copies carry their size
+// and go back to a small store of spares when released (see resources.cpp).
 struct FreeBytes {
+    size_t spareSize = 0;  // texture level copy: its size in bytes
     void operator()(uint8_t* p) const;
 };
 using ByteCopy = std::unique_ptr<uint8_t[], FreeBytes>;
+// Bytes of released texture copies kept for reuse (at most 32 MiB), and
+// freeing them (when no more textures are to be made).
+size_t SpareTextureCopyBytes();
+void ReleaseSpareTextureCopies();
 namespace hlsl {
 class ShaderCode;
 }
