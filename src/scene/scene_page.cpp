@@ -44,7 +44,7 @@ uint32_t PageTurnAlpha(int32_t elapsed_ms, float fade_ms) {
     // Truncated as the fade time always was; NaN and 0 or less end the fade.
     const double fade = std::isnan(fade_ms) ? 0.0 : std::trunc(double(fade_ms));
     if (!(fade >= 1.0)) return 255;
-    int64_t a = int64_t(elapsed_ms) * 255 / int64_t(std::fmin(fade, 2147483647.0));
+    int64_t a = int64_t(elapsed_ms) * 255 / int64_t(std::fmin(fade, 9.0e18));
     return uint32_t(a < 0 ? 0 : a > 255 ? 255 : a);
 }
 
