@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/engine_input.h"
 #include "app/post_effects.h"
+#include "app/scene_switch.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/package.h"
@@ -22,6 +23,11 @@
 #include "platform/window.h"
 #include "render/camera.h"
 #include "render/display_mode.h"
+#include "scene/cube_faces.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
 #include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
@@ -66,6 +72,10 @@ Engine::~Engine() {
         s = next;
     }
     statementHead = statementTail = nullptr;
+    ListDeleteAll(globalHotspots);
+    DeleteAllScenes(this);
+    ListDeleteAll(fonts);
+    ListDeleteAll(videos);
     for (EObject* o = objects.head; o;) {
         EObject* next = ListNext(o);
         EObject::operator delete(o, o->size);
@@ -252,8 +262,9 @@ bool DisplayInit(bool reset) {
         if (status != 0) return false;
     }
     GiveConsoleItsRect(e);
-    // Reapplying the cube-face mask of the current scene comes with the
-    // scenes.
+    // Device textures were unloaded: the current scene's face masks again.
+    if (GameScene* scene = e->currentScene; reset && scene && scene->cubeMasks && scene->cubeFaces)
+        scene->cubeFaces->ApplyMask(scene->cubeMasks, 0);
     e->displayInitialised = true;
     e->initErrorCode = kInitOk;
     e->initErrorText = nullptr;
@@ -270,6 +281,7 @@ void Engine::Shutdown() {
         device->ReleaseTexture(renderTarget);
         device->ReleaseTexture(dissolveBuffer);
         device->ReleaseTexture(postFxBuffer);
+        FreeHotspotPreview();
     }
     renderTarget = dissolveBuffer = postFxBuffer = nullptr;
     ResetPostEffects();  // its shader and colour-map pointers go with the device
@@ -290,6 +302,7 @@ void Engine::Shutdown() {
         window = nullptr;
     }
     LogPrintf("[EXITING] : Deleting extra buffers");
+    FreeSceneBuffers();
     LogPrintf("[EXITING] : Releasing package entries");
     FreeAllPackages();
     LogPrintf("[EXITING] : Unregistering all game objects");

@@ -54,6 +54,18 @@ struct Engine {
     void QueueStatements(const char* text);
     bool RunQueuedStatement();
 
+    // Scene switching and transitions (app/scene_switch.cpp).
+    void RequestSceneSwitch(const char* name, bool run_leave_handlers);
+    void StartWalk(const char* name, float distance, float duration);
+    void StartDissolve(const char* name, int32_t zoom);
+    void TurnToPage(int32_t index);
+    void TransitionStep();
+    bool SaveScene(GameScene* scene);
+    void DeleteObject(EObject* object);
+    // Clears every engine pointer into the object (selection, hotspot
+    // picks, render list, current scene's references) before it is freed.
+    void ForgetObject(const EObject* object);
+
     // Object lists.
     ObjectList<EObject> objects;
     ObjectList<GameVideo> videos;
@@ -107,7 +119,17 @@ struct Engine {
     ResourceRecord* waitedSound = nullptr;
     int32_t freezeState = 0;
     float captureScaleU = 1, captureScaleV = 1;
-    int32_t dissolveState = 0;
+    int32_t dissolveState = 0;  // 0 none, 1 capture requested, 2 switch, 3 fading
+
+    // Transitions.
+    bool switchPending = false;
+    int32_t walkState = 0;  // 0 none, 1 walking
+    float walkTime = 0, walkDuration = 0, walkDistance = 0, walkProgress = 0;
+    float walkDirection[3] = {};
+    int32_t dissolveTime = 0;  // ms
+    int32_t dissolveZoom = 0;  // 1: zoom while fading
+    bool runLeaveHandlers = false;
+    const char* targetName = nullptr;  // interned in the common pool
 
     // Screenshots and post effects.
     const char* screenshotName = nullptr;

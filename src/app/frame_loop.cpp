@@ -7,6 +7,7 @@
 #include "app/console.h"
 #include "app/engine.h"
 #include "app/post_effects.h"
+#include "app/scene_switch.h"
 #include "base/log.h"
 #include "base/memory.h"
 #include "media/resource_manager.h"
@@ -86,9 +87,10 @@ bool FrameTick() {
     e->window->BeginFrame();
     InjectedFault();
 
-    // Screenshots, freezes, dissolve captures and scene rendering through
-    // the render target come with the scenes; without a scene there is
-    // nothing to capture or render.
+    // Screenshots, freezes and scene rendering through the render target
+    // come with the scene rendering.
+    // A requested dissolve capture takes this frame (nothing presented).
+    if (CaptureDissolve(e)) return true;
 
     if (!e->window->PumpMessages()) {
         e->window->EndFrame();
@@ -100,9 +102,11 @@ bool FrameTick() {
 
     // Without a video or a scene the screen is cleared.
     if (!e->currentVideo && !e->currentScene) device->Clear(0);
+    else if (!e->currentVideo) RenderCurrentScene(e);
 
     EndStatementSoundWait(e);
     ReportFinishedSoundChannels();
+    e->TransitionStep();
     ScriptCall("OnGameRender()");
     ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));
     Resources().Tick();

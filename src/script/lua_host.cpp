@@ -220,7 +220,8 @@ int RegisterScriptApi(lua_State* L) {
     lua_setfield(L, -2, "__newindex");
     lua_pop(L, 1);
 
-    // Scene: a full userdata holding a scene pointer, null for the current scene.
+    // Scene: a pointer-sized full userdata holding a scene's handle, null for
+    // the current scene. Scenes: its content is never read.
     void** scene = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
     *scene = nullptr;
     lua_pushvalue(L, -1);
@@ -494,8 +495,9 @@ uint32_t ParseHexColor(const char* text, uint32_t fallback) {
     return HexToInt(text);
 }
 
-uint32_t ScriptArgColor(int index, uint32_t fallback) {
-    lua_State* L = g_state;
+uint32_t ScriptArgColor(int index, uint32_t fallback) { return ScriptArgColor(g_state, index, fallback); }
+
+uint32_t ScriptArgColor(lua_State* L, int index, uint32_t fallback) {
     if (!L || lua_type(L, index) == LUA_TNONE) return fallback;
     size_t len = 0;
     const char* text = lua_isstring(L, index) ? lua_tolstring(L, index, &len) : nullptr;

@@ -136,6 +136,9 @@ EObject* ScriptArgObject(lua_State* L, int index, const char* class_word = nullp
 // Pushes the object's handle, or nil for null.
 void ScriptPushObject(lua_State* L, EObject* object);
 uint32_t ParseHexColor(const char* text, uint32_t fallback);
+// A colour argument of the call running on L (which may be a coroutine);
+// the form without L reads the main state's stack.
+uint32_t ScriptArgColor(lua_State* L, int index, uint32_t fallback);
 uint32_t ScriptArgColor(int index, uint32_t fallback);
 int ScriptFieldInt(const char* key, int fallback);
 float ScriptFieldNumber(const char* key, float fallback);

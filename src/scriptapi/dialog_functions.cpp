@@ -172,7 +172,5 @@ ScriptFunctionRecord s_dlg_draw("dlg_draw", Draw);
 }  // namespace
 
 DialogLayout* ScriptArgDialogLayout(lua_State* L, int i) {
-    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
-    void* p = lua_touserdata(L, i);
-    return IsScriptHandle(p, ScriptHandleKind::kDialogLayout) ? static_cast<DialogLayout*>(p) : nullptr;
+    return static_cast<DialogLayout*>(ScriptArgHandle(L, i, ScriptHandleKind::kDialogLayout));
 }

@@ -8,6 +8,7 @@
 // is used; a refused handle or an unknown key gives no result.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 extern "C" {
@@ -22,15 +23,15 @@ extern "C" {
 #include "media/game_font.h"
 #include "media/game_text.h"
 #include "media/resource_manager.h"
+#include "render/camera.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "scene/hot_spot.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
-#include "render/camera.h"
-#include "scene/game_scene.h"
-#include "scene/game_video.h"
-#include "scene/hot_spot.h"
 
 namespace {
 
@@ -338,7 +339,7 @@ int SetProperty(lua_State* L) {
             break;
         case kPropertyColor:
         case kPropertyHex:
-            *static_cast<uint32_t*>(field) = ScriptArgColor(3, 0);
+            *static_cast<uint32_t*>(field) = ScriptArgColor(L, 3, 0);
             break;
         case kPropertyRect:
             // Components the text does not give keep their values.

@@ -16,5 +16,10 @@ struct EngineRun {
 EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env = {},
                     const std::string& args = "");
 
+// Runs the engine in an existing data root (main.lua written there first)
+// with a temporary HOME.
+EngineRun RunEngineIn(const std::string& root, const std::string& main_lua,
+                      const std::map<std::string, std::string>& env = {});
+
 // Lines of the log that begin with "[EXITING] : " and the last line.
 std::string LogLinesStartingWith(const std::string& log, const std::string& prefix);

@@ -95,6 +95,8 @@ protected:
         SetCurrentEngine(engine_);
         GameScene* room = ListFindOrAdd(engine_->scenes, CommonStrings().Intern("room"));
         engine_->currentScene = room;
+        // Folders that functions put in front of names stay relative.
+        Lua("DIR_ROOT = '.'; DIR_STAGES = 'stages'; DIR_SCRIPTS = 'scripts'; _LOCAL = 'local/'");
         Lua("hs = ge_newsceneobject('hotspot', 'Door', 'room'); pg = ge_newsceneobject('page', 'p', 'room');"
             "cam = ge_newsceneobject('view', 'v', 'room'); fnt = ge_newsceneobject('font', 'f')");
     }
@@ -126,6 +128,10 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
     lua_setglobal(L, "big");
     lua_pushstring(L, Path("abs/file.txt").c_str());
     lua_setglobal(L, "abs");
+    // Absolute paths name places inside the tree only: the test may run as
+    // root, and a function may put the name in front of others.
+    lua_pushstring(L, (dir_.path() + "/").c_str());
+    lua_setglobal(L, "absdir");
     int foreign[4] = {};
     lua_pushlightuserdata(L, foreign);
     lua_setglobal(L, "foreign");
@@ -139,6 +145,9 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
     room->UnlinkObject(gone);
     delete gone;
 
+    // Handles of other kinds: a rectangle, and a stream that was closed.
+    Lua("rect = rect_const and rect_const(1, 2, 3, 4, 0) or foreign;"
+        "closed = fopenRead and fopenRead('file.txt'); if closed then fclose(closed) end; closed = closed or wild");
     Lua(R"(
         local f = function() end
         arg_sets = {
@@ -148,8 +157,9 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
             {0/0, 0/0, 0/0, 0/0, 0/0, 0/0},
             {big, big, big, big},
             {'%s%n%s%n', '%s%n', '%x%x%x%x%n', '%99999999d'},
-            {'../x', abs, '../../x', '/', '..', ''},
-            {foreign, wild, stale, foreign, wild, stale},
+            {'../x', abs, '../../x', absdir, '..', ''},
+            {foreign, wild, stale, closed, rect, foreign},
+            {rect, closed, hs, rect, fnt, stale},
             {hs, 'name', 'x'}, {cam, 'fov', 1e300}, {pg, big, big},
             {'view', 'room', 'Door'}, {'hotspot', 'Door', 'room'},
             {'room', -2147483648, 2147483647, 0/0, big},

@@ -160,6 +160,8 @@ TEST_F(ObjectFunctionsTest, EveryTypeStoresAndReadsBack) {
         ge_setproperty(p, 'color', 'ff00ff00') assert(ge_getproperty(p, 'color') == 'ff00ff00')
         ge_setproperty(p, 'color', 255)        assert(ge_getproperty(p, 'color') == '255')
         ge_setproperty(p, 'hex', 'zz')         assert(ge_getproperty(p, 'hex') == '0')
+        coroutine.wrap(function() ge_setproperty(p, 'hex', 'abc') end)()   -- read from the coroutine's stack
+        assert(ge_getproperty(p, 'hex') == 'abc')
         assert(ge_getpropertytype(p, 'color') == 'color' and ge_getpropertytype(p, 'hex') == 'hex')
         local t, a, b = ge_getproperty(p, 'f2')
         assert(t == '0.000000,0.000000' and a == 0 and b == 0)

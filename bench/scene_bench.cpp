@@ -1,0 +1,208 @@
+// Scene switching and the dissolve beside their baselines: a node switch to
+// a cube scene of six 1024 x 1024 JPEG faces against decoding and uploading
+// those faces alone, and a dissolve frame against raw OpenGL drawing the
+// same two textured quads.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/engine.h"
+#include "app/scene_switch.h"
+#include "base/file_stream.h"
+#include "base/memory.h"
+#include "media/image_data.h"
+#include "media/jpeg_codec.h"
+#include "media/resource_manager.h"
+#include "media/texture.h"
+#include "render/camera.h"
+#include "render/d3d_render_device.h"
+#include "script/lua_host.h"
+
+namespace {
+
+constexpr int kFace = 1024;
+constexpr int kScreenW = 1024, kScreenH = 768;
+
+void WriteJpeg(const std::string& path, int w, int h, int seed) {
+    ImageData image;
+    image.width = uint32_t(w);
+    image.height = uint32_t(h);
+    image.bits = kImageRgb;
+    image.pixels = static_cast<uint8_t*>(MemAlloc(size_t(w) * h * 3));
+    uint32_t r = uint32_t(seed) * 2654435761u;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            r = r * 1103515245u + 12345u;
+            uint8_t* p = image.pixels + (size_t(y) * w + x) * 3;
+            p[0] = uint8_t(x / 4 + seed * 40 + (r >> 28));
+            p[1] = uint8_t(y / 4 + (r >> 27));
+            p[2] = uint8_t((x ^ y) + (r >> 26));
+        }
+    size_t size = 0;
+    uint8_t* jpeg = EncodeJpeg(image, 85, size);
+    if (!jpeg || !WriteFileAtomic(path.c_str(), jpeg, size)) std::abort();
+    MemFree(jpeg);
+}
+
+// The engine without a "main" in a data root of two scenes: "cube" with six
+// JPEG faces and "book" with one full-screen page; the headless device.
+struct SceneBench {
+    D3DRenderDevice* dev = nullptr;
+    Engine* e = nullptr;
+
+    SceneBench() {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        const std::string root = std::filesystem::absolute("bench_scenes").string();
+        std::filesystem::create_directories(root + "/stages/cube");
+        std::filesystem::create_directories(root + "/stages/book");
+        if (chdir(root.c_str()) != 0) std::abort();
+        for (int f = 1; f <= 6; ++f) WriteJpeg("stages/cube/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
+        WriteJpeg("stages/book/page.jpg", kScreenW, kScreenH, 7);
+        WriteFileAtomic("stages/book/data.lua", "page{name='p', image='stages/book/page'}\n", 41);
+
+        dev = new D3DRenderDevice();
+        dev->width = kScreenW;
+        dev->height = kScreenH;
+        if (dev->Create(false) != 0) std::abort();
+        g_renderDevice = dev;
+        e = GetEngine();
+        e->screenRect.Set(0, 0, kScreenW, kScreenH);
+        e->virtualRect.Set(0, 0, kScreenW, kScreenH);
+        e->dissolveBuffer = dev->CreateTexture(kScreenW, kScreenH, TEXKIND_RENDER_TARGET, nullptr, 0);
+        e->defaultCamera = e->activeCamera = new Camera();
+        ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
+                  "Gameplay = {dissolvefxtime = 100000000, pagefxtime = 500}");
+        dev->BeginScene();
+        dev->EnableDepth(false);
+    }
+};
+
+SceneBench& Bench() {
+    static SceneBench* b = new SceneBench();
+    b->dev->GetDevice()->MakeCurrent();
+    return *b;
+}
+
+void BM_NodeSwitchToCubeScene(benchmark::State& state) {
+    SceneBench& b = Bench();
+    for (auto _ : state) {
+        state.PauseTiming();
+        NodeSwitch(nullptr, false);
+        Resources().UnloadByType(kResourceImage);
+        glFinish();
+        state.ResumeTiming();
+        NodeSwitch("cube", true);
+        glFinish();
+    }
+    if (!b.e->currentScene) state.SkipWithError("no scene");
+}
+BENCHMARK(BM_NodeSwitchToCubeScene)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The baseline: the six faces decoded and uploaded, nothing else.
+void BM_DecodeUploadSixFaces(benchmark::State& state) {
+    Bench();
+    for (auto _ : state) {
+        for (int f = 1; f <= 6; ++f) {
+            Texture* t = Texture::New();
+            std::string name = "stages/cube/0" + std::to_string(f) + ".jpg";
+            if (!LoadTexture(t, name.c_str(), 16)) std::abort();
+            Texture::Delete(t);
+        }
+        glFinish();
+    }
+}
+BENCHMARK(BM_DecodeUploadSixFaces)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A frame of a dissolve onto the page scene: the page, then the captured
+// picture faded over it.
+void BM_DissolveFrame(benchmark::State& state) {
+    SceneBench& b = Bench();
+    NodeSwitch("book", false);
+    b.e->dissolveState = 3;
+    for (auto _ : state) {
+        b.e->dissolveTime = 0;
+        RenderCurrentScene(b.e);  // clears, then draws the page
+        b.e->TransitionStep();
+        b.dev->FlushBatch();
+        glFinish();
+    }
+    b.e->dissolveState = 0;
+}
+BENCHMARK(BM_DissolveFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A linked program of the two stages.
+GLuint Program(const char* vertex, const char* fragment) {
+    GLuint program = glCreateProgram();
+    const GLenum types[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
+    const char* texts[2] = {vertex, fragment};
+    for (int i = 0; i < 2; ++i) {
+        GLuint stage = glCreateShader(types[i]);
+        glShaderSource(stage, 1, &texts[i], nullptr);
+        glCompileShader(stage);
+        glAttachShader(program, stage);
+    }
+    glLinkProgram(program);
+    return program;
+}
+
+// The same two screen quads in raw OpenGL: an opaque textured one and a
+// textured one blended with a constant alpha.
+void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
+    SceneBench& b = Bench();
+    static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {};
+    static GLint alpha_at = -1;
+    if (!prog) {
+        prog = Program("#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
+                       "void main(){ uv = p.zw; gl_Position = vec4(p.xy, 0, 1); }\n",
+                       "#version 330\nuniform sampler2D t;\nuniform float a;\nin vec2 uv;\nout vec4 o;\n"
+                       "void main(){ o = vec4(texture(t, uv).rgb, a); }\n");
+        alpha_at = glGetUniformLocation(prog, "a");
+        const float quad[] = {-1, -1, 0, 1, 1, -1, 1, 1, -1, 1, 0, 0, 1, 1, 1, 0};
+        glGenVertexArrays(1, &vao);
+        glGenBuffers(1, &vbo);
+        glBindVertexArray(vao);
+        glBindBuffer(GL_ARRAY_BUFFER, vbo);
+        glBufferData(GL_ARRAY_BUFFER, sizeof quad, quad, GL_STATIC_DRAW);
+        glGenTextures(2, tex);
+        std::vector<uint32_t> px(size_t(kScreenW) * kScreenH, 0xFF406080);
+        for (GLuint t : tex) {
+            glBindTexture(GL_TEXTURE_2D, t);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kScreenW, kScreenH, 0, GL_BGRA, GL_UNSIGNED_BYTE, px.data());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        }
+    }
+    for (auto _ : state) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        glUseProgram(prog);
+        glBindVertexArray(vao);
+        glBindBuffer(GL_ARRAY_BUFFER, vbo);
+        glEnableVertexAttribArray(0);
+        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 16, nullptr);
+        glActiveTexture(GL_TEXTURE0);
+        glBindSampler(0, 0);
+        glDisable(GL_BLEND);
+        glBindTexture(GL_TEXTURE_2D, tex[0]);
+        glUniform1f(alpha_at, 1.0f);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glBindTexture(GL_TEXTURE_2D, tex[1]);
+        glUniform1f(alpha_at, 0.5f);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glFinish();
+    }
+    // Leave GL as the device expects it: its shadows no longer hold.
+    b.dev->GetDevice()->ResetStats();
+    glUseProgram(0);
+}
+BENCHMARK(BM_RawGlTwoTexturedQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,398 @@
+// The scene-file constructors: beginscene, endscene, scene, page, cubefaces,
+// hotspot, video, font, view and shader. Each takes a table of keys (read
+// without raising script errors), creates the named object or updates the
+// one that exists, and stores every key it knows in order.
+#include "scriptapi/scene_constructors.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/engine.h"
+#include "app/post_effects.h"
+#include "app/scene_switch.h"
+#include "base/log.h"
+#include "base/object_list.h"
+#include "base/string_pool.h"
+#include "base/text.h"
+#include "media/game_font.h"
+#include "media/game_text.h"
+#include "media/resource_manager.h"
+#include "render/camera.h"
+#include "render/d3d_render_device.h"
+#include "render/render_device.h"
+#include "render/vector_math.h"
+#include "scene/cube_faces.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "scene/hot_spot.h"
+#include "scene/scene_page.h"
+#include "script/lua_host.h"
+#include "script/script_function.h"
+#include "script/script_var.h"
+
+namespace {
+
+GameScene* g_scene_being_loaded = nullptr;
+
+constexpr const char* kFaceKeys[kCubeFaceCount] = {"front", "right", "back", "left", "top", "bottom"};
+
+const char* NameOf(const EObject* o) { return o && o->name ? o->name : ""; }
+
+ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand) {
+    const char* value = ScriptFieldString(key, "", true);
+    if (!value || !*value) return nullptr;
+    if (!expand) return Resources().DeclareImage(value, flags);
+    std::string path = ExpandPathVariables(value);
+    return Resources().DeclareImage(path.c_str(), flags);
+}
+
+// "%f,%f,%f" into v; parts that are not given keep their values.
+void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v) {
+    const char* text = ScriptFieldString(key, fallback, false);
+    if (text) std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z);
+}
+
+// The member of that name; none for an empty name.
+template <class T>
+T* FindNamed(const ObjectList<T>& list, const char* name) {
+    return name && *name ? ListFindByName(list, name) : nullptr;
+}
+
+// A new object of the class appended, with its defaults.
+template <class T>
+T* AppendNew(ObjectList<T>& list) {
+    T* o = ListAppendNew(list);
+    o->SetDefaults();
+    return o;
+}
+
+// The member of that name, or a new one given the name.
+template <class T>
+T* FindOrAppend(ObjectList<T>& list, const char* name) {
+    if (!name) return nullptr;
+    if (T* found = ListFindByName(list, name)) return found;
+    T* o = AppendNew(list);
+    o->name = name;
+    return o;
+}
+
+void PushHandle(lua_State* L, EObject* object) { lua_pushlightuserdata(L, object->Handle()); }
+
+// ---------------------------------------------------------------------------
+
+int BeginScene(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) return 0;
+    if (lua_type(L, 1) == LUA_TSTRING) g_scene_being_loaded = ListFindByName(e->scenes, lua_tostring(L, 1));
+    else g_scene_being_loaded = e->currentScene;
+    return 0;
+}
+
+int EndScene(lua_State*) {
+    g_scene_being_loaded = nullptr;
+    return 0;
+}
+
+int SceneConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e || !lua_istable(L, -1)) return 0;
+    GameScene* tmpl = ListFindByName(e->scenes, ScriptFieldString("scene", nullptr, false));
+    if (!tmpl) tmpl = g_scene_being_loaded;
+    GameScene* target = ListFindOrAddGameScene(e->scenes, ScriptFieldString("name", "", true));
+    if (!target) return 0;
+    target->AttachToNodeTree();
+    if (!tmpl) tmpl = target;
+
+    target->fullname = ScriptFieldString("fullname", tmpl->fullname, true);
+    target->viewtype = ScriptFieldInt("viewtype", tmpl->viewtype);
+    // The template's references are read before any of them is replaced:
+    // the template may be the target itself.
+    const char* faces = ScriptFieldString("cubeFaces", NameOf(tmpl->cubeFaces), false);
+    const char* masks = ScriptFieldString("cubeMasks", NameOf(tmpl->cubeMasks), false);
+    const char* page = ScriptFieldString("currentPage", NameOf(tmpl->currentPage), false);
+    const char* cursor = ScriptFieldString("cursor", tmpl->cursor ? tmpl->cursor->name : "", true);
+    CubeFaces* new_faces = ListFindByName(tmpl->cubeFaceSets, faces);
+    CubeFaces* new_masks = ListFindByName(tmpl->cubeFaceSets, masks);
+    ScenePage* new_page = ListFindByName(tmpl->pages, page);
+    target->cubeFaces = new_faces;
+    target->cubeMasks = new_masks;
+    target->currentPage = new_page;
+    target->cursor = cursor && *cursor ? Resources().DeclareImage(cursor, 0) : nullptr;
+    PushHandle(L, target);
+    return 1;
+}
+
+int PageConstructor(lua_State* L) {
+    GameScene* s = g_scene_being_loaded;
+    if (!s || !lua_istable(L, -1)) return 0;
+    auto* page = AppendNew(s->pages);
+    const char* name = ScriptFieldString("name", nullptr, true);
+    if (!name) {
+        char generated[32];
+        std::snprintf(generated, sizeof generated, "Page%d", ListIndexOf(s->pages, page) + 1);
+        name = CommonStrings().Intern(generated);
+    }
+    page->name = name;
+    page->image = DeclareImageField("image", 0, true);
+    page->bgcolor = 0xFFFF00FF;
+    s->viewtype = kViewPage;
+    if (!s->currentPage) s->currentPage = page;
+    PushHandle(L, page);
+    return 1;
+}
+
+// Removes a face set that got no image from the scene being loaded.
+void RemoveFaceSet(GameScene* s, CubeFaces* set) {
+    ListRemove(s->cubeFaceSets, set);
+    FreeSceneObject(set);
+    if (s->cubeFaceSets.head) return;
+    s->viewtype = s->pages.head ? kViewPage : kViewNone;
+    s->cubeFaces = nullptr;
+    s->cubeMasks = nullptr;
+}
+
+int CubeFacesConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    GameScene* s = g_scene_being_loaded;
+    if (!e || !s) return 0;
+    const bool table = lua_istable(L, 1);
+    if (!table && s->cubeFaceSets.head) return 0;  // nothing to read the keys from
+    if (table) lua_pushvalue(L, 1);
+    bool mask = false;
+    const char* name = nullptr;
+    if (table) {
+        mask = ScriptFieldBool("mask") != 0;
+        name = ScriptFieldString("name", nullptr, true);
+    }
+    s->viewtype = kViewCube;
+    if (!name) name = CommonStrings().Intern("base");
+    CubeFaces* set = FindOrAppend(s->cubeFaceSets, name);
+
+    const std::string stages = g_dir_stages.Get();
+    bool any = false;
+    for (int n = 0; n < kCubeFaceCount; ++n) {
+        char path[1024];
+        std::snprintf(path, sizeof path, "%s/%s/0%d", stages.c_str(), NameOf(s), n + 1);
+        const char* image = table ? ScriptFieldString(kFaceKeys[n], path, true) : path;
+        set->faces[n] = Resources().DeclareImage(image, mask ? kMaskImageFlags : kFaceImageFlags);
+        any = any || set->faces[n];
+    }
+    if (!any) {
+        if (table) lua_pop(L, 1);
+        RemoveFaceSet(s, set);
+        return 0;
+    }
+    if (std::strcmp(name, "base") == 0 || !s->cubeFaces) s->cubeFaces = set;
+    if (table) {
+        set->mask = mask;
+        set->order = ScriptFieldInt("order", 0);
+        lua_pop(L, 1);
+        return 0;
+    }
+    set->mask = false;
+    set->order = 0;
+    ResourceRecord* masks[kCubeFaceCount] = {};
+    bool any_mask = false;
+    for (int n = 0; n < kCubeFaceCount; ++n) {
+        char path[1024];
+        std::snprintf(path, sizeof path, "%s/%s/a_0%d", stages.c_str(), NameOf(s), n + 1);
+        masks[n] = Resources().DeclareImage(path, kMaskImageFlags);
+        any_mask = any_mask || masks[n];
+    }
+    GameScene* current = e->currentScene;
+    if (!current) return 0;
+    if (!any_mask) {
+        current->cubeMasks = nullptr;
+        return 0;
+    }
+    CubeFaces* mask_set = FindOrAppend(current->cubeFaceSets, CommonStrings().Intern("mask"));
+    for (int n = 0; n < kCubeFaceCount; ++n) mask_set->faces[n] = masks[n];
+    mask_set->mask = true;
+    current->cubeMasks = mask_set;
+    set->ApplyMask(mask_set, -1);
+    return 0;
+}
+
+// A hotspot's parent: a hotspot handle, overridden by a name in its list.
+HotSpot* ReadParent(ObjectList<HotSpot>* owner) {
+    HotSpot* parent = nullptr;
+    EObject* o = ObjectFromHandle(ScriptFieldUserdata("parent"));
+    if (o && o->descriptor == &HotSpot::s_descriptor) parent = static_cast<HotSpot*>(o);
+    if (const char* name = ScriptFieldString("parent", nullptr, false); name && owner)
+        parent = ListFindByName(*owner, name);
+    return parent;
+}
+
+int HotspotConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e || !lua_istable(L, -1)) return 0;
+    GameScene* s = g_scene_being_loaded;
+    const char* name = ScriptFieldString("name", "", true);
+    HotSpot* h;
+    if (s) {
+        h = FindOrAppend(s->hotspots, name);
+        h->owner = &s->hotspots;
+        h->scalable = false;
+    } else {
+        h = AppendNew(e->globalHotspots);
+        h->name = name;
+        h->owner = &e->globalHotspots;
+        h->scalable = true;
+    }
+
+    if (const char* cursor = ScriptFieldString("cursor", nullptr, false)) {
+        std::string path = std::strchr(cursor, '/') ? std::string(cursor) : std::string("data/icons/") + cursor;
+        h->cursor = Resources().DeclareImage(path.c_str(), 0);
+    } else {
+        h->cursor = nullptr;
+    }
+    if (HotSpot* parent = ReadParent(h->owner); parent && parent != h) {
+        if (h->parent) h->parent->RemoveChild(h);
+        h->parent = parent;
+        parent->AddChild(h);
+    }
+    Rect r;
+    if (const char* text = ScriptFieldString("rect", nullptr, false); text && r.Parse(text)) {
+        h->hs_type = kHotspotRect;
+    } else {
+        r = Rect();
+        h->hs_type = s && s->viewtype != kViewPage ? kHotspotMap : kHotspotRect;
+    }
+    h->rect[0] = r.x, h->rect[1] = r.y, h->rect[2] = r.w, h->rect[3] = r.h;
+    if (const char* dest = ScriptFieldString("dest_scene", nullptr, true)) {
+        h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
+        if (h->dest_scene) h->dest_scene->AttachToNodeTree();
+    }
+    h->snd_step = DeclareSceneSound(ScriptFieldString("snd_step", nullptr, true));
+    h->dest_look = ScriptFieldString("dest_look", nullptr, true);
+    h->transition = ScriptFieldString("action", nullptr, true);
+    h->bgimage = DeclareImageField("bgimage", 0, true);
+    h->mouse_down = DeclareImageField("mouse_down", 0, false);
+    h->mouse_over = DeclareImageField("mouse_over", 0, false);
+    h->object = ScriptFieldString("object", nullptr, true);
+    if (h->bgimage || h->mouse_down || h->mouse_over) h->hs_type = kHotspotRect;
+    h->snd_enter = DeclareSceneSound(ScriptFieldString("snd_enter", nullptr, true));
+    h->snd_click = DeclareSceneSound(ScriptFieldString("snd_click", nullptr, true));
+    h->color = ScriptFieldColor("color", 0xFFFFFFFF);
+    h->order = ScriptFieldInt("order", 0);
+    h->visible = ScriptFieldBool("visible") != 0;
+    h->itemusable = ScriptFieldBool("itemusable") == 1;
+    h->goback = ScriptFieldBool("goback") == 1;
+    h->enabled = true;
+    if (int v = ScriptFieldBool("scalable"); v >= 0) h->scalable = v == 1;
+    int page = ScriptFieldInt("page", -1);
+    if (page < 0) {
+        page = 0;
+        if (s && s->pages.head && ListNext(s->pages.head)) page = ListIndexOf(s->pages, s->currentPage) + 1;
+    }
+    h->page = page;
+    h->font = FindNamed(e->fonts, ScriptFieldString("font", "", false));
+    h->text = FindNamed(e->texts, ScriptFieldString("text", "", false));
+    h->anchor = ScriptFieldInt("anchor", 0);
+    PushHandle(L, h);
+    return 1;
+}
+
+int VideoConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e || !lua_istable(L, -1)) return 0;
+    GameVideo* v = FindOrAppend(e->videos, ScriptFieldString("name", "", true));
+    Rect r;
+    v->fixedRect = r.Parse(ScriptFieldString("rect", "", false));
+    v->rect[0] = r.x, v->rect[1] = r.y, v->rect[2] = r.w, v->rect[3] = r.h;
+    const bool buffered = ScriptFieldBool("buffered") == 1;
+    const char* video = ScriptFieldString("video", "", false);
+    v->hvideo = video && *video ? Resources().DeclareVideo(video, buffered ? 0 : 1) : nullptr;
+    const char* sound = ScriptFieldString("sound", "", false);
+    v->hstream = sound && *sound ? Resources().DeclareSound(sound, kSoundStreamed) : nullptr;
+    return 0;
+}
+
+int FontConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e || !lua_istable(L, -1)) return 0;
+    GameFont* font = FindOrAppend(e->fonts, ScriptFieldString("name", "", true));
+    ResourceRecord* image = DeclareImageField("file", 0, true);
+    const char* charset = ScriptFieldString("charset", nullptr, true);
+    const int tile_w = ScriptFieldInt("tilew", 16), tile_h = ScriptFieldInt("tileh", 16);
+    const int border_w = ScriptFieldInt("borderw", 0), border_h = ScriptFieldInt("borderh", 0);
+    const int font_w = ScriptFieldInt("fontw", 0);
+    if (font_w > 0)
+        font->Setup(image, charset, tile_w, tile_h, font_w, ScriptFieldInt("fonth", 32), border_w, border_h);
+    else
+        font->SetImage(image, charset, tile_w, tile_h, border_w, border_h);
+    if (!e->currentFont) e->currentFont = font;
+    return 0;
+}
+
+int ViewConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    GameScene* s = g_scene_being_loaded;
+    if (!e || !s || !lua_istable(L, -1)) return 0;
+    if (!s->camera) s->camera = new Camera();
+    Camera* cam = s->camera;
+    cam->SetDefaults();
+    cam->ortho = ScriptFieldBool("ortho") == 1;
+    cam->fov = ScriptFieldNumber("fov", 60.0f);
+    cam->znear = ScriptFieldNumber("znear", 1.0f);
+    cam->zfar = ScriptFieldNumber("zfar", 10000.0f);
+    cam->aspect = ScriptFieldNumber("aspect", 1.3333f);
+    cam->SetViewport(0, 0, static_cast<uint32_t>(e->virtualRect.w), static_cast<uint32_t>(e->virtualRect.h));
+    cam->eye = {};
+    ReadVectorField("eye", "0,0,0", cam->eye);
+    cam->lookAt = {0, 0, 1};
+    ReadVectorField("lookat", "0,0,1", cam->lookAt);
+    Vec3Normalize(cam->lookAt);
+    cam->OnChanged(0xFFFFFFFFu);
+    PushHandle(L, cam);
+    return 1;
+}
+
+int ShaderConstructor(lua_State* L) {
+    Engine* e = CurrentEngine();
+    RenderDevice* device = g_renderDevice;
+    if (!e || !device || !lua_istable(L, -1)) return 0;
+    auto* d3d = static_cast<D3DRenderDevice*>(device);
+    const uint32_t saved_ps = d3d->pixelShaderVersion;
+    if (!e->shadersOn) d3d->pixelShaderVersion = 0x100;
+    const char* name = ScriptFieldString("name", "", true);
+    ShaderProgram* old = device->FindShaderProgram(name);
+    PostEffects& fx = GetPostEffects();
+    const bool chain_held_it = old && fx.shader == old;
+    if (chain_held_it) fx.shader = nullptr;
+    if (old) device->DeleteShaderProgram(old);
+    ShaderProgram* created =
+        device->CreateShaderProgram(name, ScriptFieldString("vs", "", false), ScriptFieldString("ps", "", false));
+    // The chain keeps using the program of that name.
+    if (chain_held_it) fx.shader = created;
+    d3d->pixelShaderVersion = saved_ps;
+    return 0;
+}
+
+ScriptFunctionRecord r_beginscene("beginscene", BeginScene);
+ScriptFunctionRecord r_endscene("endscene", EndScene);
+ScriptFunctionRecord r_scene("scene", SceneConstructor);
+ScriptFunctionRecord r_page("page", PageConstructor);
+ScriptFunctionRecord r_cubefaces("cubefaces", CubeFacesConstructor);
+ScriptFunctionRecord r_hotspot("hotspot", HotspotConstructor);
+ScriptFunctionRecord r_video("video", VideoConstructor);
+ScriptFunctionRecord r_font("font", FontConstructor);
+ScriptFunctionRecord r_view("view", ViewConstructor);
+ScriptFunctionRecord r_shader("shader", ShaderConstructor);
+
+}  // namespace
+
+GameScene* SceneBeingLoaded() { return g_scene_being_loaded; }
+void SetSceneBeingLoaded(GameScene* scene) { g_scene_being_loaded = scene; }
+
+ResourceRecord* DeclareSceneSound(const char* name) {
+    if (!name || !*name) return nullptr;
+    ResourceRecord* r = Resources().FindByName(name);
+    if (r && r->type == kResourceSound && !(r->flags & kSound3D)) return r;
+    return Resources().DeclareSound(name, 0);
+}

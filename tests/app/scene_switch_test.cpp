@@ -1,0 +1,449 @@
+// Scene switching inside the test process: the engine made without a
+// "main", a headless device, scene folders written by the generator.
+// clang-format off
+#include "render/render_fixture.h"
+// clang-format on
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+#include "app/engine.h"
+#include "app/post_effects.h"
+#include "app/scene_switch.h"
+#include "base/byte_stream.h"
+#include "base/log.h"
+#include "base/string_pool.h"
+#include "render/camera.h"
+#include "render/shader_program.h"
+#include "scene/cube_faces.h"
+#include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "media/game_font.h"
+#include "script/script_var.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "media/resource_manager.h"
+#include "scene/scene_page.h"
+#include "script/lua_host.h"
+#include "script/script_handles.h"
+#include "scriptapi/scene_constructors.h"
+
+namespace {
+
+std::vector<std::string>& LogLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// Runs "return <expr>" and gives the result as text.
+std::string Eval(const std::string& expr) {
+    lua_State* L = ScriptState();
+    std::string code = "return tostring(" + expr + ")";
+    if (luaL_loadstring(L, code.c_str()) != 0 || lua_pcall(L, 0, 1, 0) != 0) {
+        std::string err = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return "error: " + err;
+    }
+    std::string out = lua_tostring(L, -1) ? lua_tostring(L, -1) : "nil";
+    lua_pop(L, 1);
+    return out;
+}
+
+constexpr int kW = 128, kH = 96;
+
+class SceneSwitchTest : public render_test::RenderTest {
+protected:
+    void SetUp() override {
+        Open(kW, kH);
+        saved_device_ = g_renderDevice;
+        g_renderDevice = dev;
+        root_ = std::filesystem::absolute("scene_roots/in_process").string();
+        std::filesystem::remove_all(root_);
+        std::filesystem::create_directories(root_);
+        std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
+                          "' palette cube cube 64 map cube 350 359 -10 10 1 map cube 0 9 -10 10 1 mask masked 64 "
+                          "cube masked 64 pages book 3 64 48";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        char cwd[4096];
+        old_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        ASSERT_EQ(chdir(root_.c_str()), 0);
+        e = GetEngine();  // no "main": the engine stays without a display
+        ASSERT_NE(e, nullptr);
+        LogLines().clear();
+        SetLogSink([](const char* line, unsigned) { LogLines().push_back(line); });
+        e->screenRect.Set(0, 0, kW, kH);
+        e->virtualRect.Set(0, 0, kW, kH);
+        if (!e->dissolveBuffer) e->dissolveBuffer = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
+        if (!e->defaultCamera) e->defaultCamera = new Camera();
+        e->activeCamera = e->defaultCamera;
+        e->walkState = e->dissolveState = e->pageTurn = 0;
+        e->switchPending = false;
+        ASSERT_EQ(ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
+                            "Gameplay = {dissolvefxtime = 1000, pagefxtime = 500}"),
+                  0);
+    }
+    void TearDown() override {
+        if (e) {
+            e->currentScene = nullptr;
+            DeleteAllScenes(e);
+            dev->ReleaseTexture(e->dissolveBuffer);
+            e->dissolveBuffer = nullptr;
+        }
+        // Textures go with this test's device.
+        FreeHotspotPreview();
+        Resources().Clear();
+        SetLogSink(nullptr);
+        g_renderDevice = saved_device_;
+        ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        Close();
+    }
+
+    // Frames go to the build folder's frames/, outside the data root.
+    void SaveFrame(const std::vector<uint32_t>& px, const std::string& name) {
+        ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        SavePng(px, kW, kH, name);
+        ASSERT_EQ(chdir(root_.c_str()), 0);
+    }
+
+    Engine* e = nullptr;
+    std::string root_;
+    std::string old_cwd_;
+    RenderDevice* saved_device_ = nullptr;
+};
+
+TEST(SceneTransitionMath, FadeAlphaIsClampedAndNeverDividesByZero) {
+    // 1000 ms at 50 Hz: the colour alpha 255 - a is 250 in the first fading
+    // frame and 0 in the fiftieth.
+    EXPECT_EQ(255 - TransitionAlpha(20, 1000), 250);
+    EXPECT_EQ(255 - TransitionAlpha(1000, 1000), 0);
+    EXPECT_EQ(TransitionAlpha(1020, 1000), 255);
+    EXPECT_EQ(TransitionAlpha(500, 1000), 127);
+    EXPECT_EQ(TransitionAlpha(5, 0), 255);
+    EXPECT_EQ(TransitionAlpha(5, -40), 255);
+    EXPECT_EQ(TransitionAlpha(-100, 1000), 0);
+    // Large times do not overflow 32 bits.
+    EXPECT_EQ(TransitionAlpha(2000000000, 2100000000), 242);
+}
+
+TEST(SceneTransitionMath, SceneNamesAreLowerCasedOnACopyAndBounded) {
+    const char* original = CommonStrings().Intern("House/Kitchen");
+    EXPECT_STREQ(InternSceneName(original), "house/kitchen");
+    EXPECT_STREQ(original, "House/Kitchen");
+    EXPECT_EQ(InternSceneName(""), nullptr);
+    EXPECT_EQ(InternSceneName(nullptr), nullptr);
+    EXPECT_EQ(InternSceneName(std::string(300, 'a').c_str()), nullptr);
+    EXPECT_NE(InternSceneName(std::string(255, 'a').c_str()), nullptr);
+}
+
+TEST(SceneTransitionMath, AShortDepthFileIsFilledWithFF) {
+    std::vector<uint8_t> out(kDepthBufferBytes, 0);
+    uint8_t bytes[100];
+    std::memset(bytes, 7, sizeof bytes);
+    ByteStream s;
+    s.Borrow(bytes, sizeof bytes);
+    EXPECT_EQ(ReadDepthBuffer(s, out.data()), 100u);
+    EXPECT_EQ(out[99], 7);
+    EXPECT_EQ(out[100], 0xFF);
+    EXPECT_EQ(out.back(), 0xFF);
+}
+
+TEST(SceneTransitionMath, WalkWithoutDurationEndsAtOnceInADissolve) {
+    Engine local;
+    g_lookYaw = 90;
+    g_lookPitch = 0;
+    local.StartWalk("Next", 100, 0);
+    EXPECT_EQ(local.walkState, 1);
+    EXPECT_NEAR(local.walkDirection[0], 1.0f, 1e-5f);
+    local.TransitionStep();
+    EXPECT_EQ(local.walkState, 0);
+    EXPECT_EQ(local.dissolveState, 1);
+    EXPECT_STREQ(local.targetName, "next");
+    for (float v : g_walkOffset) EXPECT_TRUE(std::isfinite(v));
+    // A second walk while one runs is ignored; so is a dissolve to nowhere.
+    Engine other;
+    other.StartWalk("a", 10, 100);
+    other.StartWalk("b", 10, 100);
+    EXPECT_STREQ(other.targetName, "a");
+    other.StartDissolve("", 0);
+    EXPECT_EQ(other.dissolveState, 0);
+    const std::string too_long(300, 'x');
+    other.RequestSceneSwitch(too_long.c_str(), false);
+    EXPECT_FALSE(other.switchPending);  // refused, not a switch to nowhere
+    other.RequestSceneSwitch("x", false);
+    other.RequestSceneSwitch("y", true);
+    EXPECT_STREQ(other.targetName, "x");
+    EXPECT_FALSE(other.runLeaveHandlers);
+    g_lookYaw = 0;
+}
+
+TEST_F(SceneSwitchTest, WalkMovesAlongTheLookAndBobs) {
+    g_lookYaw = 0;
+    g_lookPitch = 0;
+    e->StartWalk("cube", 100, 1000);
+    e->TransitionStep();  // time 0
+    e->TransitionStep();  // time one frame
+    const float dt = SceneFrameMs();
+    EXPECT_NEAR(g_walkOffset[2], 100 * dt / 1000, 1e-4);
+    EXPECT_NEAR(g_walkOffset[1], std::sin(dt * 3.1415925f / 500) * 5, 1e-4);
+    EXPECT_NEAR(g_walkOffset[0], 0, 1e-5);
+}
+
+TEST_F(SceneSwitchTest, ConstructorsBuildThePageSceneAndItsDefaults) {
+    NodeSwitch("book", false);
+    GameScene* s = e->currentScene;
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->viewtype, kViewPage);
+    EXPECT_EQ(ListCount(s->pages), 3u);
+    EXPECT_EQ(s->currentPage, s->pages.head);
+    EXPECT_EQ(s->pages.head->bgcolor, 0xFFFF00FFu);
+    // Unnamed pages are numbered by their place; the current page stays.
+    ASSERT_EQ(ScriptRun("beginscene('book') page{} h = hotspot{name='x'} endscene()"), 0);
+    EXPECT_STREQ(s->pages.tail->name, "Page4");
+    EXPECT_EQ(s->currentPage, s->pages.head);
+    HotSpot* h = s->hotspots.head;
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->hs_type, kHotspotRect);  // no rect in a page scene
+    EXPECT_EQ(h->page, 1);                // more than one page: the current page's place
+    EXPECT_TRUE(h->visible && h->enabled && !h->itemusable && !h->scalable);
+    EXPECT_EQ(h->color, 0xFFFFFFFFu);
+    // Without a scene being loaded: always a new global hotspot.
+    ASSERT_EQ(ScriptRun("hotspot{name='ui'} hotspot{name='ui', cursor='arrow'}"), 0);
+    EXPECT_EQ(ListCount(e->globalHotspots), 2u);
+    EXPECT_TRUE(e->globalHotspots.head->scalable);
+    // beginscene with an unknown name leaves no scene being loaded.
+    ASSERT_EQ(ScriptRun("beginscene('nowhere') page{}"), 0);
+    EXPECT_EQ(SceneBeingLoaded(), nullptr);
+    EXPECT_EQ(ListCount(s->pages), 4u);
+    EXPECT_EQ(Eval("ge_getpageno()"), "1");
+}
+
+TEST_F(SceneSwitchTest, PageRequestsPickTheirPageAndDirection) {
+    NodeSwitch("book", false);
+    GameScene* s = e->currentScene;
+    ASSERT_EQ(ScriptRun("ge_pagein(3)"), 0);
+    EXPECT_EQ(e->pageTurn, 1);
+    EXPECT_EQ(s->nextPage, s->pages.tail);
+    // One turn at a time.
+    ASSERT_EQ(ScriptRun("ge_pagein('page1')"), 0);
+    EXPECT_EQ(s->nextPage, s->pages.tail);
+    e->pageTurn = 0;
+    s->currentPage = s->pages.tail;
+    ASSERT_EQ(ScriptRun("ge_pagein('page1')"), 0);
+    EXPECT_EQ(e->pageTurn, -1);
+    EXPECT_EQ(s->nextPage, s->pages.head);
+    // Before the first page nothing turns, and a waiting sequence goes on.
+    e->pageTurn = 0;
+    s->currentPage = s->pages.head;
+    e->executingStatement = true;
+    e->statementReady = false;
+    ASSERT_EQ(ScriptRun("ge_pagein(-1)"), 0);
+    EXPECT_EQ(e->pageTurn, 0);
+    EXPECT_TRUE(e->statementReady);
+    EXPECT_FALSE(e->transitionByStatement);
+    ASSERT_EQ(ScriptRun("ge_pagein(2)"), 0);
+    EXPECT_TRUE(e->transitionByStatement);
+    e->executingStatement = false;
+    e->transitionByStatement = false;
+}
+
+TEST_F(SceneSwitchTest, WalkTakesItsDefaultDurationOnlyFromANumber) {
+    ASSERT_EQ(ScriptRun("Gameplay.walkfxtime = 750"), 0);
+    g_walk_fx_time.Get();  // loaded once; ge_walk reads it as it stands
+    ASSERT_EQ(ScriptRun("Gameplay.walkfxtime = 9 ge_walk('cube', 10, '5')"), 0);
+    EXPECT_EQ(e->walkDuration, 750.0f);
+    e->walkState = 0;
+    ASSERT_EQ(ScriptRun("ge_walk('cube', 10, 40)"), 0);
+    EXPECT_EQ(e->walkDuration, 40.0f);
+    EXPECT_EQ(Eval("ge_istranstionfx()"), "true");
+    e->walkState = 0;
+}
+
+TEST_F(SceneSwitchTest, VideoAndFontDeclarations) {
+    ASSERT_EQ(ScriptRun("video{name='intro', rect='1,2,3,4'} font{name='big'} font{name='small', fontw=8}"), 0);
+    GameVideo* v = ListFindByName(e->videos, "intro");
+    ASSERT_NE(v, nullptr);
+    EXPECT_TRUE(v->fixedRect);
+    EXPECT_EQ(v->rect[2], 3);
+    EXPECT_EQ(v->bgcolor, 0xFF000000u);
+    ASSERT_EQ(ScriptRun("video{name='INTRO'}"), 0);
+    EXPECT_EQ(ListCount(e->videos), 1u);
+    EXPECT_FALSE(v->fixedRect);
+    EXPECT_STREQ(e->currentFont->name, "big");
+    EXPECT_EQ(ListFindByName(e->fonts, "small")->fontW, 8);
+}
+
+TEST_F(SceneSwitchTest, CubeFacesFallbackAndRemovalUseTheSceneBeingLoaded) {
+    NodeSwitch("cube", false);
+    GameScene* s = e->currentScene;
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->viewtype, kViewCube);
+    ASSERT_NE(s->cubeFaces, nullptr);
+    EXPECT_STREQ(s->cubeFaces->name, "base");
+    EXPECT_EQ(s->cubeMasks, nullptr);  // no a_0n images here
+    // A map hotspot in a panoramic scene without a rect.
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='door'} hotspot{name='sign', bgimage='x'} endscene()"), 0);
+    EXPECT_EQ(s->hotspots.head->hs_type, kHotspotMap);
+
+    // A scene with no face images, loaded while "cube" is current: its own
+    // set is removed, the current scene's are untouched.
+    ASSERT_EQ(ScriptRun("scene{name='empty'} beginscene('empty') page{} cubefaces{name='base'} endscene()"), 0);
+    GameScene* empty = ListFindByName(e->scenes, "empty");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->cubeFaceSets.head, nullptr);
+    EXPECT_EQ(empty->viewtype, kViewPage);
+    EXPECT_NE(s->cubeFaces, nullptr);
+    EXPECT_EQ(ListCount(s->cubeFaceSets), 1u);
+}
+
+TEST_F(SceneSwitchTest, DefaultMasksComeFromTheMaskImages) {
+    NodeSwitch("masked", false);
+    GameScene* s = e->currentScene;
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(s->cubeMasks, nullptr);
+    EXPECT_STREQ(s->cubeMasks->name, "mask");
+    EXPECT_TRUE(s->cubeMasks->mask);
+    EXPECT_FALSE(s->cubeFaces->mask);
+}
+
+TEST_F(SceneSwitchTest, ShaderReplacedUnderThePostEffectChainIsHandedOver) {
+    const char* vs = "float4 vs_main(float4 p : POSITION0) : POSITION0 { return p; }";
+    const char* ps = "float4 ps_main() : COLOR0 { return float4(1, 0, 0, 1); }";
+    lua_State* L = ScriptState();
+    lua_pushstring(L, vs);
+    lua_setglobal(L, "VS");
+    lua_pushstring(L, ps);
+    lua_setglobal(L, "PS");
+    e->shadersOn = true;
+    ASSERT_EQ(ScriptRun("shader{name='blur', vs=VS, ps=PS}"), 0);
+    ShaderProgram* first = dev->FindShaderProgram("blur");
+    ASSERT_NE(first, nullptr);
+    GetPostEffects().shader = first;
+    ASSERT_EQ(ScriptRun("shader{name='blur', vs=VS, ps=PS}"), 0);
+    ShaderProgram* second = dev->FindShaderProgram("blur");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetPostEffects().shader, second);
+    GetPostEffects().shader = nullptr;
+}
+
+TEST_F(SceneSwitchTest, DeletingObjectsClearsEveryPointerIntoThem) {
+    NodeSwitch("book", false);
+    GameScene* s = e->currentScene;
+    ASSERT_EQ(ScriptRun("beginscene() a = hotspot{name='a', rect='0,0,10,10'} "
+                        "b = hotspot{name='b', rect='1,1,2,2', parent=a} endscene()"),
+              0);
+    HotSpot* a = ListFindByName(s->hotspots, "a");
+    HotSpot* b = ListFindByName(s->hotspots, "b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(b->parent, a);
+    EObject* list[3] = {a, b, nullptr};
+    e->renderList = list;
+    e->selectedObject = e->hoveredHotspot = e->pressedHotspot = e->rawPickedHotspot = a;
+    void* handle = a->Handle();
+    e->DeleteObject(a);
+    EXPECT_FALSE(IsScriptHandle(handle, ScriptHandleKind::kObject));
+    EXPECT_EQ(e->selectedObject, nullptr);
+    EXPECT_EQ(e->hoveredHotspot, nullptr);
+    EXPECT_EQ(e->pressedHotspot, nullptr);
+    EXPECT_EQ(e->rawPickedHotspot, nullptr);
+    EXPECT_EQ(list[0], b);
+    EXPECT_EQ(list[1], nullptr);
+    EXPECT_EQ(b->parent, nullptr);
+    EXPECT_EQ(ListCount(s->hotspots), 1u);
+    e->renderList = nullptr;
+    // A stale handle reads as no object.
+    lua_pushlightuserdata(ScriptState(), handle);
+    lua_setglobal(ScriptState(), "stale");
+    EXPECT_EQ(Eval("ge_getpageno(stale)"), "0");
+
+    // Deleting a page that is current leaves the scene without one.
+    ScenePage* page = s->currentPage;
+    e->DeleteObject(page);
+    EXPECT_EQ(s->currentPage, nullptr);
+}
+
+TEST_F(SceneSwitchTest, CollectedObjectsComeInListOrder) {
+    NodeSwitch("book", false);
+    GameScene* s = e->currentScene;
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='h'} endscene()"), 0);
+    SceneObjectChain chain;
+    CollectSceneObjects(s, chain);
+    std::vector<void*> handles;
+    for (SceneObjectRecord* r = chain.head; r; r = r->link) handles.push_back(r->handle);
+    ASSERT_EQ(handles.size(), 4u);
+    EXPECT_EQ(handles[0], s->hotspots.head->Handle());
+    EXPECT_EQ(handles[1], s->pages.head->Handle());
+    EXPECT_EQ(handles[3], s->pages.tail->Handle());
+    ChainRemove(chain, chain.tail);
+    ChainRemove(chain, chain.head);
+    EXPECT_EQ(chain.head->handle, handles[1]);
+    EXPECT_EQ(chain.tail->handle, handles[2]);
+    FreeSceneObjectChain(chain);
+    EXPECT_EQ(chain.head, nullptr);
+    EXPECT_EQ(ListAt(s->pages, 2), s->pages.tail);
+    EXPECT_EQ(ListAt(s->pages, 3), nullptr);
+    EXPECT_EQ(ListAt(s->pages, -1), nullptr);
+}
+
+// Frames of a cube scene and of a page, looked at as PNG files.
+TEST_F(SceneSwitchTest, CubeAndPageFramesShowTheirImages) {
+    NodeSwitch("cube", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    g_lookYaw = 0;
+    g_lookPitch = 0;
+    dev->Clear(0);
+    RenderCurrentScene(e);
+    std::vector<uint32_t> px = Read();
+    SaveFrame(px, "scene_cube_front");
+    // Looking along +z at the red front face (its grid lines are white).
+    uint32_t centre = At(px, kW / 2 + 3, kH / 2 + 3);
+    EXPECT_GT(centre >> 16 & 0xFF, 0x90u) << std::hex << centre;
+    EXPECT_LT(centre & 0xFF, 0x60u) << std::hex << centre;
+
+    g_lookYaw = 90;  // the green right face
+    dev->Clear(0);
+    RenderCurrentScene(e);
+    px = Read();
+    SaveFrame(px, "scene_cube_right");
+    centre = At(px, kW / 2 + 3, kH / 2 + 3);
+    EXPECT_GT(centre >> 8 & 0xFF, 0x90u) << std::hex << centre;
+    EXPECT_LT(centre >> 16 & 0xFF, 0x60u) << std::hex << centre;
+    g_lookYaw = 0;
+
+    NodeSwitch("book", false);
+    dev->Clear(0);
+    RenderCurrentScene(e);
+    px = Read();
+    SaveFrame(px, "scene_page_one");
+    EXPECT_EQ(At(px, 2, 2), 0xC03030u);  // page 1 is red
+    EXPECT_EQ(At(px, 2, 60), 0x000000u); // below the 64 x 48 image
+}
+
+TEST_F(SceneSwitchTest, DissolveDrawsTheCaptureFadingOut) {
+    NodeSwitch("book", false);
+    e->StartDissolve("cube", 0);
+    ASSERT_TRUE(CaptureDissolve(e));
+    EXPECT_EQ(e->dissolveState, 2);
+    e->TransitionStep();  // the switch
+    EXPECT_STREQ(e->currentScene->name, "cube");
+    EXPECT_EQ(e->dissolveState, 3);
+    dev->Clear(0xFF000000);
+    e->TransitionStep();  // first fading frame: the captured page almost opaque
+    std::vector<uint32_t> px = Read();
+    SaveFrame(px, "scene_dissolve_first");
+    uint32_t p = At(px, 2, 2);
+    EXPECT_GE(p >> 16 & 0xFF, 0xB0u) << std::hex << p;
+}
+
+}  // namespace
