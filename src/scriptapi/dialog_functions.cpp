@@ -153,7 +153,7 @@ int Draw(lua_State* L) {
         if (count == 0) return 0;
         first = 0;
     }
-    layout->Draw(font, nullptr, *rect, uint32_t(Int(L, 3)), ScriptArgColor(5, 0xFFFFFFFFu), Int(L, 4), int(first),
+    layout->Draw(font, nullptr, *rect, uint32_t(Int(L, 3)), ScriptArgColor(L, 5, 0xFFFFFFFFu), Int(L, 4), int(first),
                  int(count));
     return 0;
 }

@@ -43,7 +43,7 @@ int Create(lua_State* L) {
     Engine* e = CurrentEngine();
     GameFont* font = nullptr;
     if (e) font = lua_isnoneornil(L, 2) ? e->currentFont : ListFindByName(e->fonts, Text(L, 2));
-    auto* box = new (std::nothrow) ScriptEditBox(font, Int(L, 3), ScriptArgColor(4, 0xFFFFFFFFu), *rect);
+    auto* box = new (std::nothrow) ScriptEditBox(font, Int(L, 3), ScriptArgColor(L, 4, 0xFFFFFFFFu), *rect);
     if (!box) return script_args::PushHandleOrNil(L, nullptr);
     Boxes().emplace_back(box);
     RegisterScriptHandle(box, ScriptHandleKind::kEditBox);

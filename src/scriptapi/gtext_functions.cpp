@@ -71,7 +71,7 @@ int Load(lua_State* L) {
 // gtext_name(handle), also hs_getname: the name of any live scene object;
 // nil for anything else (a resource record, a stale or foreign pointer).
 int Name(lua_State* L) {
-    EObject* object = lua_type(L, 1) == LUA_TLIGHTUSERDATA ? ObjectFromHandle(lua_touserdata(L, 1)) : nullptr;
+    EObject* object = ScriptArgObject(L, 1);
     return script_args::PushTextOrNil(L, object ? object->name : nullptr);
 }
 
