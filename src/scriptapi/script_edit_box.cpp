@@ -566,29 +566,39 @@ void ScriptEditBox::ImportFile(const char* path) {
         RewindUndo();  // the records name text that is gone
     } else {
         const uint32_t size = file.Size();
-        if (size > kMaxImportBytes || text_.size() + size > kMaxTextBytes) {
+        if (size > kMaxImportBytes) {
             LogPrintf("[ERROR] - EDIT : %s (%u bytes, more than the editor takes)", path, size);
             return;
         }
         std::string bytes(size, '\0');
         bytes.resize(size ? file.Read(bytes.data(), size) : 0);
-        const char line_end = (flags_ & kMultiLine) ? '\n' : ' ';
-        text_.reserve(text_.size() + bytes.size() + 2);
-        bool after_cr = false;
-        for (const char ch : bytes) {
-            const unsigned char b = static_cast<unsigned char>(ch);
-            if (b == 13 || (b == 10 && !after_cr)) {
-                text_ += line_end;  // a line feed of its own ends a line too
-            } else if (b == 9 || (b >= 32 && b <= 127)) {
-                text_ += ch;
-            }
-            after_cr = b == 13;
+        if (!AppendImported(bytes.data(), bytes.size())) {
+            LogPrintf("[ERROR] - EDIT : %s (the text would grow too long)", path);
+            return;
         }
     }
     file_name_ = path;
     RebuildLines();
     modified_ = false;
     ClampState();
+}
+
+bool ScriptEditBox::AppendImported(const char* data, size_t n) {
+    if (n > kMaxTextBytes - std::min(text_.size(), kMaxTextBytes)) return false;
+    const char line_end = (flags_ & kMultiLine) ? '\n' : ' ';
+    text_.reserve(text_.size() + n + 2);
+    bool after_cr = false;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char b = static_cast<unsigned char>(data[i]);
+        if (b == 13 || (b == 10 && !after_cr))
+            text_ += line_end;  // a line feed of its own ends a line too
+        else if (b == 9 || (b >= 32 && b <= 127))
+            text_ += char(b);
+        after_cr = b == 13;
+    }
+    RebuildLines();
+    ClampState();
+    return true;
 }
 
 bool ScriptEditBox::SaveToFile(const char* path) {

@@ -69,6 +69,9 @@ public:
     // Appends the file's bytes (tabs and printable ASCII kept, line ends
     // made line feeds); a missing file empties the box.
     void ImportFile(const char* path);
+    // The same over bytes in memory (no file name, "modified" untouched);
+    // false when the text would grow past what a box holds.
+    bool AppendImported(const char* data, size_t n);
     // Writes the text with CR LF line ends to the path, or to the imported
     // file without one; false when nothing was written (modified stays).
     bool SaveToFile(const char* path);
