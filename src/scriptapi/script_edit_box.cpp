@@ -20,11 +20,20 @@ namespace {
 // The longest text a box holds (offsets are 32-bit).
 constexpr size_t kMaxTextBytes = 256u << 20;
 
-// Textured, pre-transformed, alpha-blended glyphs tinted by the colour; a
-// selected run is drawn without blending and with the texture's own colour,
-// so its glyph cells show solid.
-constexpr uint32_t kTextMode = RM_TEXTURED | RM_PRETRANSFORMED | RM_ALPHA_BLEND;
-constexpr uint32_t kSelectedMode = RM_TEXTURED | RM_PRETRANSFORMED;
+// Glyphs carry their run's colour per vertex, so the whole view is one
+// batch: textured, pre-transformed, alpha-blended and tinted by the vertex
+// colour. A selected run is drawn without blending in white, so its glyph
+// cells show solid in the texture's own colour.
+constexpr uint32_t kTextMode = RM_TEXTURED | RM_VERTEX_COLOR | RM_PRETRANSFORMED | RM_ALPHA_BLEND;
+constexpr uint32_t kSelectedMode = RM_TEXTURED | RM_VERTEX_COLOR | RM_PRETRANSFORMED;
+
+// The vertex of kTextMode: position, colour, texture coordinates.
+struct GlyphVertex {
+    float x, y, z, rhw;
+    uint32_t colour;
+    float u, v;
+};
+static_assert(sizeof(GlyphVertex) == 28, "pre-transformed, coloured, textured vertex");
 
 constexpr const char* kKeywords[] = {"if",    "break", "then",   "else",     "end", "elseif",
                                      "local", "function", "return", "and",  "or",  "not",
@@ -564,41 +573,76 @@ void ScriptEditBox::ImportFile(const char* path) {
         text_.clear();
         text_.reserve(1024);
         RewindUndo();  // the records name text that is gone
+        RebuildLines();
+        ClampState();
     } else {
         const uint32_t size = file.Size();
         if (size > kMaxImportBytes) {
             LogPrintf("[ERROR] - EDIT : %s (%u bytes, more than the editor takes)", path, size);
             return;
         }
-        std::string bytes(size, '\0');
-        bytes.resize(size ? file.Read(bytes.data(), size) : 0);
-        if (!AppendImported(bytes.data(), bytes.size())) {
+        // Read straight behind the text and filtered there, in place.
+        const size_t old_size = text_.size();
+        if (size > kMaxTextBytes - std::min(old_size, kMaxTextBytes)) {
             LogPrintf("[ERROR] - EDIT : %s (the text would grow too long)", path);
             return;
         }
+        text_.resize(old_size + size);
+        const uint32_t got = size ? file.Read(text_.data() + old_size, size) : 0;
+        text_.resize(old_size + got);
+        FilterImported(old_size);
     }
     file_name_ = path;
-    RebuildLines();
     modified_ = false;
-    ClampState();
 }
 
 bool ScriptEditBox::AppendImported(const char* data, size_t n) {
     if (n > kMaxTextBytes - std::min(text_.size(), kMaxTextBytes)) return false;
+    const size_t old_size = text_.size();
+    text_.append(data, n);
+    FilterImported(old_size);
+    return true;
+}
+
+// Filters the bytes from the offset on, in place: tabs and printable ASCII
+// stay, CR, CR LF and a lone LF become one line end (a blank in a
+// single-line box), everything else is dropped.
+void ScriptEditBox::FilterImported(size_t from) {
     const char line_end = (flags_ & kMultiLine) ? '\n' : ' ';
-    text_.reserve(text_.size() + n + 2);
+    char* const data = text_.data();
+    const char* in = data + from;
+    const char* const end = data + text_.size();
+    char* out = data + from;
+    auto plain = [](char c) { return static_cast<unsigned char>(c) - 32u <= 95u; };
     bool after_cr = false;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char b = static_cast<unsigned char>(data[i]);
-        if (b == 13 || (b == 10 && !after_cr))
-            text_ += line_end;  // a line feed of its own ends a line too
-        else if (b == 9 || (b >= 32 && b <= 127))
-            text_ += char(b);
+    while (in < end) {
+        // A run of printable bytes moves as a whole.
+        const char* run = in;
+        // Eight bytes at a time while none is below 32 or above 127.
+        constexpr uint64_t kOnes = 0x0101010101010101ull;
+        while (end - in >= 8) {
+            uint64_t word;
+            std::memcpy(&word, in, 8);
+            if ((((word - kOnes * 32) & ~word) | word) & (kOnes * 128)) break;
+            in += 8;
+        }
+        while (in < end && plain(*in)) ++in;
+        if (in > run) {
+            if (out != run) std::memmove(out, run, size_t(in - run));
+            out += in - run;
+            after_cr = false;
+        }
+        if (in == end) break;
+        const unsigned char b = static_cast<unsigned char>(*in++);
+        if (b == 9)
+            *out++ = '\t';
+        else if (b == 13 || (b == 10 && !after_cr))
+            *out++ = line_end;  // a line feed of its own ends a line too
         after_cr = b == 13;
     }
+    text_.resize(size_t(out - data));
     RebuildLines();
     ClampState();
-    return true;
 }
 
 bool ScriptEditBox::SaveToFile(const char* path) {
@@ -687,7 +731,7 @@ void ScriptEditBox::Render(uint32_t frame_count) const {
         image->height <= 0)
         return;  // nothing to draw with
 
-    device->SetRenderMode(kTextMode, colour_);
+    device->SetRenderMode(kTextMode, 0xFFFFFFFFu);
     device->SetTexture(0, image->device_texture);
     device->SetTextureFilter(0, 0, 0);
     device->SetTextureFilter(0, 1, 0);
@@ -697,7 +741,14 @@ void ScriptEditBox::Render(uint32_t frame_count) const {
     int64_t x = left, y = area_.y;
     const size_t lo = size_t(std::min(anchor_, sel_end_)), hi = size_t(std::max(anchor_, sel_end_));
     const bool colouring = (flags_ & kSyntaxColour) != 0;
-    const float su = 1.0f / float(image->width), sv = 1.0f / float(image->height);
+    // Texture coordinates per pixel of the image (of its used part when the
+    // device enlarged it).
+    float su = 1.0f / float(image->width), sv = 1.0f / float(image->height);
+    const TextureRecord* rec = image->device_texture;
+    if (rec->rescaled && rec->allocatedWidth > 0 && rec->allocatedHeight > 0) {
+        su *= float(rec->width) / float(rec->allocatedWidth);
+        sv *= float(rec->height) / float(rec->allocatedHeight);
+    }
     bool in_selection = false;
     size_t run_end = 0;
     uint32_t run_colour = colour_;
@@ -709,16 +760,12 @@ void ScriptEditBox::Render(uint32_t frame_count) const {
                 device->SetRenderMode(kSelectedMode, 0xFFFFFFFFu);
             } else if (in_selection && i >= hi) {
                 in_selection = false;
-                device->SetRenderMode(kTextMode, run_colour);
+                device->SetRenderMode(kTextMode, 0xFFFFFFFFu);
             }
         }
         if (colouring && i >= run_end) {
-            uint32_t colour = colour_;
-            if (!RunAt(i, &run_end, &colour)) run_end = 0;
-            if (colour != run_colour) {
-                run_colour = colour;
-                if (!in_selection) device->SetRenderMode(kTextMode, run_colour);
-            }
+            run_colour = colour_;
+            if (!RunAt(i, &run_end, &run_colour)) run_end = 0;
         }
         const unsigned char c = static_cast<unsigned char>(text_[i]);
         if (c == '\t') {
@@ -731,9 +778,17 @@ void ScriptEditBox::Render(uint32_t frame_count) const {
         } else {
             const int index = font->CharIndex(c);
             if (index >= 0 && x >= area_.x && x + w <= right && y + h <= bottom) {
-                const float u0 = float(font->xOffsets[index]) * su;
+                const float u0 = float(font->xOffsets[index]) * su, u1 = u0 + float(w) * su;
                 const float v0 = float(uint32_t(index / font->Columns()) * font->cellHeight) * sv;
-                device->DrawRect(int32_t(x), int32_t(y), w, h, u0, v0, u0 + float(w) * su, v0 + float(h) * sv);
+                const float v1 = v0 + float(h) * sv;
+                // Pixel centres lie half a pixel in.
+                const float l = float(x) - 0.5f, r = float(x + w) - 0.5f;
+                const float t = float(y) - 0.5f, b = float(y + h) - 0.5f;
+                const uint32_t k = in_selection ? 0xFFFFFFFFu : run_colour;
+                const GlyphVertex v[6] = {{l, t, 0, 1, k, u0, v0}, {r, t, 0, 1, k, u1, v0}, {l, b, 0, 1, k, u0, v1},
+                                          {r, t, 0, 1, k, u1, v0}, {r, b, 0, 1, k, u1, v1}, {l, b, 0, 1, k, u0, v1}};
+                device->SetVertexArray(v, sizeof(GlyphVertex));
+                device->DrawImmediate(6);
             }
             x += w;
         }

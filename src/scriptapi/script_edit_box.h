@@ -121,6 +121,7 @@ private:
     char At(int64_t i) const { return i >= 0 && i < int64_t(text_.size()) ? text_[size_t(i)] : '\0'; }
 
     void RebuildLines();
+    void FilterImported(size_t from);
     void InsertChar(char c);
     void InsertText(const char* text, size_t n, int32_t offset);
     void DeleteSelection();

@@ -352,6 +352,13 @@ TEST_F(EditBoxTest, ImportAndSaveRoundTripAndFailuresAreSafe) {
     again.ImportFile("s.lua");
     EXPECT_EQ(again.Text(), saved);
 
+    // Long runs are filtered as exactly as short ones.
+    ScriptEditBox bytes(font, ScriptEditBox::kMultiLine, 0xFFFFFFFFu, Rect(0, 0, 320, 100));
+    const std::string raw = "0123456789abcdef\x01ghijklmnopqrstu\xffvwxyz0123456789\r\r\n\n~\x7f\x1f !";
+    ASSERT_TRUE(bytes.AppendImported(raw.data(), raw.size()));
+    EXPECT_EQ(bytes.Text(), "0123456789abcdefghijklmnopqrstuvwxyz0123456789\n\n\n~\x7f !");
+    EXPECT_EQ(bytes.LineCount(), 4);
+
     // A file that cannot be written leaves the box modified.
     Type("?");
     EXPECT_FALSE(b.SaveToFile("no/such/folder/x.lua"));

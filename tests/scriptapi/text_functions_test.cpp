@@ -104,6 +104,33 @@ TEST_F(TextFunctions, EditBoxesFromScripts) {
     EXPECT_EQ(quild_test::ReadFile(Path("out.lua")), "#x = 1\r\ny = 2\r\n");
 }
 
+TEST_F(TextFunctions, EveryEditFunctionTakesHostileArgumentsOnALiveBox) {
+    Lua(R"(
+        local names = {'edit_settext', 'edit_inserttext', 'edit_getseltext', 'edit_setseltext', 'edit_cmd',
+            'edit_setfocus', 'edit_lostfocus', 'edit_move', 'edit_keydown', 'edit_keyup', 'edit_sendchar',
+            'edit_importfile', 'edit_savetofile', 'edit_mousewheel', 'edit_mousedown', 'edit_mouseup',
+            'edit_markline', 'edit_render', 'edit_ismodified', 'edit_gettext'}
+        local big = string.rep('x\r\n\t\200', 20000)
+        local values = {0/0, 1e300, -1e300, 2^31, -2^31 - 1, 2^53, -1, 0, 13, 8, 46, 'undo', 'redo', 'symbol',
+            big, '', {}, true, rect_const(-5, -5, 2^31, 2^31, 3), dlg_new()}
+        for _, flags in ipairs({0, 1, 3, -1, 2^31}) do
+            local e = edit_create(rect_const(0, 0, 0, 0, 0), nil, flags)
+            edit_settext(e, 'if x then\n  -- c\n "s" [[l]] 12.5\nend')
+            for _, name in ipairs(names) do
+                for _, a in ipairs(values) do
+                    for _, b in ipairs({0/0, 2^31, -7, 'x'}) do
+                        local ok = pcall(_G[name], e, a, b)
+                        assert(ok, name)
+                    end
+                end
+            end
+            local text = edit_gettext(e)
+            assert(type(text) == 'string')
+            edit_destroy(e)
+        end
+    )");
+}
+
 class Achievements : public EngineScriptTest {
 protected:
     void SetUp() override {
