@@ -1,6 +1,6 @@
 #include "scriptapi/store_achievements.h"
 
-#include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,10 +10,12 @@
 
 namespace {
 
-template <class... Args>
-void Trace(const char* format, Args... args) {
+__attribute__((format(printf, 1, 2))) void Trace(const char* format, ...) {
     char line[512];
-    std::snprintf(line, sizeof line, format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
     DebugOutput(line);
 }
 
