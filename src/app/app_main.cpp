@@ -1,9 +1,16 @@
 #include "app/app_main.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "app/engine.h"
+#include "base/file_stream.h"
 #include "base/log.h"
 #include "platform/guard.h"
 #include "platform/store.h"
@@ -13,6 +20,9 @@ namespace {
 
 plat::ExceptionRecord g_exception;
 const char* g_exception_message = nullptr;
+
+// How long a shut-down after a fault may take before it is cut off.
+constexpr unsigned kShutdownWatchdogSeconds = 5;
 
 void StoreWarning(int /*severity*/, const char* text) { plat::DebugOutput(text); }
 
@@ -29,7 +39,7 @@ void ShowAndLog(const char* caption, const std::string& text) {
     LogPrintf("%s", text.c_str());
 }
 
-void ReportException() {
+std::string ExceptionReport() {
     char buf[4096];
     std::snprintf(buf, sizeof buf,
                   "%s\r\n\r\nExceptionCode            : 0x%x\r\nExceptionFlags           : 0x%x\r\n"
@@ -43,12 +53,68 @@ void ReportException() {
                       static_cast<unsigned long long>(g_exception.params[i]));
         report += line;
     }
-    ShowAndLog("Exception Occured", report);
+    return report;
+}
+
+// The shut-down watchdog. After a fault the interrupted code may still hold
+// a lock (a graphics driver's, typically) that the shut-down then waits on
+// for ever. The report and the log's path are made ready beforehand; when
+// the alarm fires, the handler only writes them and ends the process, so it
+// needs no lock and no allocation.
+char g_cutoff_text[8192];
+size_t g_cutoff_length = 0;
+char g_cutoff_log[4096];
+
+void WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+void ShutdownCutOff(int) {
+    if (g_cutoff_log[0]) {
+        int fd = ::open(g_cutoff_log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            WriteAll(fd, g_cutoff_text, g_cutoff_length);
+            ::close(fd);
+        }
+    }
+    WriteAll(2, g_cutoff_text, g_cutoff_length);
+    ::_exit(1);
+}
+
+void StartShutdownWatchdog() {
+    std::string text = "[EXITING] : shut-down did not finish after a fault; cut off\r\n" + ExceptionReport() + "\r\n";
+    g_cutoff_length = std::snprintf(g_cutoff_text, sizeof g_cutoff_text, "%s", text.c_str());
+    if (g_cutoff_length >= sizeof g_cutoff_text) g_cutoff_length = sizeof g_cutoff_text - 1;
+    std::string log;
+    g_cutoff_log[0] = 0;
+    if (GetUserFilePath("log.txt", log) && log.size() < sizeof g_cutoff_log)
+        std::snprintf(g_cutoff_log, sizeof g_cutoff_log, "%s", log.c_str());
+    struct sigaction sa {};
+    sa.sa_handler = ShutdownCutOff;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGALRM, &sa, nullptr);
+    alarm(kShutdownWatchdogSeconds);
+}
+
+void StopShutdownWatchdog() { alarm(0); }
+
+// Out of memory ends the program with one log line instead of an exception
+// that nothing would catch.
+void OutOfMemory() {
+    std::set_new_handler(nullptr);
+    LogPrintf("[ERROR] - out of memory");
+    std::_Exit(1);
 }
 
 }  // namespace
 
 int ApplicationMain(const char* /*title*/, const char* command_line, const char* build_mode) {
+    std::set_new_handler(OutOfMemory);
     SetBuildMode(build_mode);
     SetCommandLine(command_line);
 
@@ -65,10 +131,11 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
     int exit_code = 0;
     Engine* e = CurrentEngine();
     if (!caught && e) {
-        if (e->initErrorCode != kInitOk || e->quit) {
+        const bool main_failed = !e->initSucceeded && !e->quit;
+        if (e->initErrorCode != kInitOk || e->quit || main_failed) {
             // The init-error path (a quit from "main" ends here silently).
             const char* text = e->initErrorText;
-            bool failed = e->initErrorCode != kInitOk;
+            bool failed = e->initErrorCode != kInitOk || main_failed;
             e->Shutdown();
             if (text) {
                 plat::SleepMs(1000);
@@ -78,8 +145,8 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
             return failed ? 1 : 0;
         }
         if (!e->displayInitialised) {
-            // "main" failed without an error code or never opened the
-            // display: there would be no window to close, so stop here.
+            // "main" never opened the display: there would be no window to
+            // close, so stop here.
             LogPrintf("[ERROR] - INIT : the script \"main\" did not bring the display up");
             e->Shutdown();
             if (store) plat::store::Shutdown();
@@ -88,12 +155,16 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
         if (!plat::RunGuarded(FrameLoopGuarded, nullptr, &g_exception)) {
             caught = true;
             g_exception_message = "An exception thrown during the game loop!";
+        } else if (e->frameFailed) {
+            exit_code = 1;
         }
     }
+    if (caught) StartShutdownWatchdog();
     if (Engine* still = CurrentEngine()) still->Shutdown();
     if (caught) {
+        StopShutdownWatchdog();
         plat::SleepMs(500);
-        ReportException();
+        ShowAndLog("Exception Occured", ExceptionReport());
         exit_code = 1;
     }
     if (store) plat::store::Shutdown();

@@ -266,7 +266,13 @@ int AppWindow::EndFrame() {
     const float freq = static_cast<float>(counterFrequency > 0 ? counterFrequency : 1);
     rawFrameTime = static_cast<float>(frameEnd - frameStart) / freq * 1000.0f;
     if (frameLimitTicks > 0) {
-        while (frameEnd - frameStart < frameLimitTicks) frameEnd = Now();
+        // Sleeps while more than 2 ms remain, then waits on the counter for
+        // the exact end (a test's own counter is only polled).
+        const int64_t margin = counterFrequency / 500;
+        while (frameEnd - frameStart < frameLimitTicks) {
+            if (counter_ == plat::PerfCounter && frameLimitTicks - (frameEnd - frameStart) > margin) plat::SleepMs(1);
+            frameEnd = Now();
+        }
         framesPerSecond = static_cast<uint32_t>(counterFrequency / frameLimitTicks);
         // Below one frame a second the period itself is the frame time.
         frameTime = framesPerSecond ? 1000.0f / static_cast<float>(framesPerSecond)

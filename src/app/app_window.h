@@ -2,7 +2,7 @@
 // The window object: the application window and its message pump, the
 // mouse polled once per frame, the keyboard through window messages, the
 // input callbacks that carry both to the engine, and the frame timing (a
-// high-resolution frame clock, a busy-waiting frame limiter, frames per
+// high-resolution frame clock, a frame limiter, frames per
 // second and 32 named timers).
 #include <cstdint>
 

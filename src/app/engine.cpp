@@ -91,7 +91,7 @@ Engine* GetEngine() {
         if (!block) return nullptr;
         g_engine = new (block) Engine();
         g_engine_instance = g_engine;
-        g_engine->Init();
+        g_engine->initSucceeded = g_engine->Init();
     }
     return g_engine;
 }

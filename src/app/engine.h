@@ -168,6 +168,11 @@ struct Engine {
     uint32_t ambientColor = 0xFFFFFFFF;
     int32_t pageTurn = 0;
     int32_t pageTurnTime = 0;
+    // The result of Init: "main" ran without an error.
+    bool initSucceeded = false;
+    // A frame ended the game loop by a failure (a display reset or the
+    // scene could not begin), not by a quit.
+    bool frameFailed = false;
 };
 
 // The engine, created and initialised on first use.

@@ -1,11 +1,14 @@
 // One frame of the game, and the statement queue that runs scripted
 // sequences one statement per frame.
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/frame_pacer.h"
 #include "app/post_effects.h"
 #include "app/scene_switch.h"
 #include "base/log.h"
@@ -13,12 +16,15 @@
 #include "media/resource_manager.h"
 #include "media/sound.h"
 #include "media/stream_channel.h"
+#include "platform/gpu/gl_api.h"
 #include "platform/guard.h"
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 
 namespace {
+
+FramePacer g_pacer;
 
 // Device states.
 constexpr int kDeviceLost = 1;
@@ -29,6 +35,13 @@ constexpr int kDeviceNeedsReset = 2;
 bool IdleFrame(Engine* e) {
     plat::SleepMs(100);
     return e->window ? e->window->PumpMessages() : true;
+}
+
+// A reset that fails ends the game as a failure.
+bool ResetDisplayInFrame(Engine* e) {
+    if (DisplayInit(true)) return true;
+    e->frameFailed = true;
+    return false;
 }
 
 }  // namespace
@@ -57,11 +70,26 @@ void EndStatementSoundWait(Engine* e) {
 
 namespace {
 
-// Tests raise a fault in frame N with QUILD_FAULT_IN_FRAME=N.
+void FaultInsideTheDriver() {
+    void* page = mmap(nullptr, 1 << 16, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) return;
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 64, 64, GL_RGBA, GL_UNSIGNED_BYTE, page);  // reads the page
+}
+
+// Tests raise a fault in frame N with QUILD_FAULT_IN_FRAME=N; with
+// QUILD_FAULT_IN_DRIVER=N the fault happens inside the GL driver, which
+// is then left holding whatever locks it held.
 void InjectedFault() {
     static const char* when = std::getenv("QUILD_FAULT_IN_FRAME");
+    static const char* in_driver = std::getenv("QUILD_FAULT_IN_DRIVER");
     static int frames = 0;
-    if (when && ++frames == std::atoi(when)) plat::RaiseAccessViolationForTesting();
+    ++frames;
+    if (when && frames == std::atoi(when)) plat::RaiseAccessViolationForTesting();
+    if (in_driver && frames == std::atoi(in_driver)) FaultInsideTheDriver();
 }
 
 }  // namespace
@@ -73,14 +101,14 @@ bool FrameTick() {
 
     if (e->displayResetRequested) {
         e->displayResetRequested = false;
-        return DisplayInit(true);
+        return ResetDisplayInFrame(e);
     }
     // "Never initialised" is tested first: the device may not exist yet.
     RenderDevice* device = g_renderDevice;
     if (!e->displayInitialised || !device) return IdleFrame(e);
     int state = device->GetDeviceState();
     if (state == kDeviceLost) return IdleFrame(e);
-    if (state == kDeviceNeedsReset) return DisplayInit(true);
+    if (state == kDeviceNeedsReset) return ResetDisplayInFrame(e);
     if (!g_appActive) return IdleFrame(e);
 
     e->RunQueuedStatement();
@@ -97,7 +125,10 @@ bool FrameTick() {
         return false;
     }
     MotionBlurPass(e);
-    if (!device->BeginScene()) return false;
+    if (!device->BeginScene()) {
+        e->frameFailed = true;
+        return false;
+    }
     if (e->quit) return false;
 
     // Without a video or a scene the screen is cleared.
@@ -108,11 +139,13 @@ bool FrameTick() {
     ReportFinishedSoundChannels();
     e->TransitionStep();
     ScriptCall("OnGameRender()");
-    ScriptCall("OnGameUpdate(%f)", static_cast<double>(FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate)));
+    const float dt = FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate);
+    ScriptCall("OnGameUpdate(%f)", static_cast<double>(dt));
     Resources().Tick();
     if (g_console && g_console->IsVisible()) g_console->Draw();
     device->EndScene();
     e->window->EndFrame();
+    g_pacer.AfterPresent(*e->window, 1000.0f / dt);
     return true;
 }
 

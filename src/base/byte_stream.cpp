@@ -20,6 +20,7 @@ bool ByteStream::LoadFile(const char* path) {
     FileStream f;
     if (!f.OpenRead(path)) return false;
     uint32_t size = f.Size();
+    if (size > kMaxWholeFileSize) return false;
     uint8_t* block = static_cast<uint8_t*>(MemAlloc(size ? size : 1));
     if (!block) return false;
     if (size && f.Read(block, size) != size) {  // a short read is a failure

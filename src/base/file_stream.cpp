@@ -27,7 +27,7 @@ bool FileStream::OpenPackageEntry(const Package* package, const PackageEntry* en
                                   uint64_t entry_start, uint32_t entry_size) {
     Close();
     // The package layer keeps the package's resolved path.
-    FILE* f = std::fopen(package_path, "rb");
+    FILE* f = plat::OpenRegularFile(package_path, "rb");
     if (!f) return false;
     if (fseeko(f, static_cast<off_t>(entry_start), SEEK_SET) != 0) {
         std::fclose(f);
@@ -174,16 +174,7 @@ bool GetUserFilePath(const char* name, std::string& out) {
 
 bool WriteFileAtomic(const char* path, const void* data, size_t size) {
     if (!path || !*path) return false;
-    std::string target = plat::ResolveForWrite(path);
-    std::string temp = target + ".tmp" + std::to_string(::getpid());
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (ok) ok = plat::ReplaceFile(temp.c_str(), target.c_str());
-    if (!ok) std::remove(temp.c_str());
-    return ok;
+    return plat::WriteFileDurably(plat::ResolveForWrite(path), data, size);
 }
 
 void StreamPrintf(Stream* stream, const char* format, ...) {

@@ -9,6 +9,10 @@
 struct Package;
 struct PackageEntry;
 
+// The largest file read whole into memory; larger ones are refused before
+// anything is allocated.
+constexpr uint32_t kMaxWholeFileSize = 1u << 30;
+
 class FileStream : public Stream {
 public:
     FileStream() = default;
@@ -17,7 +21,8 @@ public:
     FileStream& operator=(const FileStream&) = delete;
 
     // Packages first (by the name hash of the lower-cased path), then the
-    // disk with Windows-style name resolution.
+    // disk with Windows-style name resolution; on the disk only a regular
+    // file opens (never a folder, a FIFO or a device).
     bool OpenRead(const char* path);
     bool Create(const char* path);
     bool Append(const char* path);

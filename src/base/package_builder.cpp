@@ -52,6 +52,10 @@ bool ChecksumFile(const char* path, uint32_t* size, uint32_t* checksum) {
 bool PackageBuilder::Open(const char* path) {
     Abandon();
     if (!path || !*path) return false;
+    if (plat::IsFolder(path)) {
+        LogPrintf("[ERROR] - PACKAGE %s: is a folder", path);
+        return false;
+    }
     name_ = path;
     temp_path_ = plat::ResolveForWrite(path) + ".tmp" + std::to_string(::getpid());
     if (!out_.Create(temp_path_.c_str())) {

@@ -1,12 +1,15 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -128,11 +131,31 @@ std::string ResolveForWrite(const char* path) {
     return r.empty() ? norm : r;
 }
 
+FILE* OpenRegularFile(const char* path, const char* mode) {
+    if (!path || !*path || !mode || mode[0] != 'r') return nullptr;
+    const bool update = std::strchr(mode, '+') != nullptr;
+    // Non-blocking, so opening a FIFO with no writer returns at once.
+    int fd = ::open(path, (update ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        ::close(fd);
+        errno = folder ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* f = ::fdopen(fd, mode);
+    if (!f) ::close(fd);
+    return f;
+}
+
 FILE* OpenFile(const char* path, const char* mode) {
     if (!path || !*path || !mode) return nullptr;
     bool reading = mode[0] == 'r';
     std::string resolved = reading ? ResolveExisting(path) : ResolveForWrite(path);
     if (resolved.empty()) return nullptr;
+    if (reading) return OpenRegularFile(resolved.c_str(), mode);
     return std::fopen(resolved.c_str(), mode);
 }
 
@@ -189,6 +212,54 @@ std::string DocumentsFolder() {
 bool ReplaceFile(const char* from, const char* to) {
     if (!from || !to) return false;
     return std::rename(from, to) == 0;
+}
+
+namespace {
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+bool WriteFileDurably(const std::string& path, const void* data, size_t size) {
+    if (path.empty() || (size && !data)) return false;
+    static std::atomic<uint32_t> serial{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data, size);
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolderOf(path);
+    return true;
 }
 
 }  // namespace plat

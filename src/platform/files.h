@@ -24,8 +24,12 @@ std::string ResolveExisting(const char* path);
 std::string ResolveForWrite(const char* path);
 
 // fopen through the resolution above: a read mode ('r') resolves the whole
-// path; a write or append mode resolves the folders only.
+// path; a write or append mode resolves the folders only. A read mode opens
+// regular files only: a folder, a FIFO or a device is refused (errno
+// EISDIR or EINVAL) without blocking.
 FILE* OpenFile(const char* path, const char* mode);
+// The same check on a path taken as it is (no resolution).
+FILE* OpenRegularFile(const char* path, const char* mode);
 
 bool PathExists(const char* path);
 bool IsFolder(const char* path);
@@ -47,5 +51,11 @@ std::string DocumentsFolder();
 
 // Renames over an existing file atomically (the last step of a safe write).
 bool ReplaceFile(const char* from, const char* to);
+
+// Writes a whole file durably, the path taken as it is: into a new
+// temporary file beside it (created exclusively under a unique name), synced,
+// renamed over the target, then the folder synced. A failure leaves the old
+// file as it was and no temporary file behind.
+bool WriteFileDurably(const std::string& path, const void* data, size_t size);
 
 }  // namespace plat

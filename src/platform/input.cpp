@@ -23,6 +23,9 @@ namespace {
 MouseDevice* g_mouse = nullptr;
 bool g_focused = true;  // headless drivers send no focus events
 uint8_t g_buttons[8] = {};
+// Presses since the last read: a click that is over before the read still
+// reads as down once.
+uint8_t g_pressed[8] = {};
 
 void Capture(MouseDevice* m, bool on) {
     if (!(m->level & DISCL_EXCLUSIVE) || !m->window) return;
@@ -70,6 +73,7 @@ int32_t Acquire(MouseDevice* mouse) {
         mouse->acquired = true;
         mouse->lost = false;
         mouse->state = MouseState{};
+        for (uint8_t& b : g_pressed) b = 0;  // presses from before are not reported
         Capture(mouse, true);
     }
     return DI_OK;
@@ -93,7 +97,10 @@ int32_t GetDeviceState(MouseDevice* mouse, MouseState* out) {
     }
     if (!mouse->acquired) return DIERR_NOTACQUIRED;
     *out = mouse->state;
-    for (int i = 0; i < 8; ++i) out->buttons[i] = g_buttons[i];
+    for (int i = 0; i < 8; ++i) {
+        out->buttons[i] = g_buttons[i] | g_pressed[i];
+        g_pressed[i] = 0;
+    }
     mouse->state = MouseState{};
     return DI_OK;
 }
@@ -110,7 +117,9 @@ void MouseInputWheel(int delta) {
 }
 
 void MouseInputButton(int index, bool down) {
-    if (index >= 0 && index < 8) g_buttons[index] = down ? 0x80 : 0;
+    if (index < 0 || index >= 8) return;
+    g_buttons[index] = down ? 0x80 : 0;
+    if (down) g_pressed[index] = 0x80;
 }
 
 void MouseInputFocus(bool focused) {
@@ -118,7 +127,7 @@ void MouseInputFocus(bool focused) {
     if (focused || !g_mouse || !g_mouse->acquired || !(g_mouse->level & DISCL_FOREGROUND)) return;
     Unacquire(g_mouse);
     g_mouse->lost = true;
-    for (uint8_t& b : g_buttons) b = 0;
+    for (int i = 0; i < 8; ++i) g_buttons[i] = g_pressed[i] = 0;
 }
 
 }  // namespace plat

@@ -36,7 +36,9 @@ void ReleaseMouseDevice(MouseDevice* mouse);
 int32_t SetCooperativeLevel(MouseDevice* mouse, Window* window, uint32_t flags);
 int32_t Acquire(MouseDevice* mouse);
 int32_t Unacquire(MouseDevice* mouse);
-// The movement and wheel since the last read and the buttons now.
+// The movement and wheel since the last read and the buttons now; a button
+// pressed since the last read reads as down even when it was released
+// again before this read (it reads as up in the next).
 // DIERR_NOTACQUIRED when not acquired, DIERR_INPUTLOST once after a focus
 // loss took the device away.
 int32_t GetDeviceState(MouseDevice* mouse, MouseState* out);

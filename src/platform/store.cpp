@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -46,12 +45,23 @@ void Load() {
     S().achieved.clear();
     std::string path = DataFile();
     if (path.empty()) return;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line.size() < 128) S().achieved.insert(line);
+    // A regular file only: a FIFO or a folder in its place reads as empty.
+    FILE* in = OpenRegularFile(path.c_str(), "rb");
+    if (!in) return;
+    char line[256];
+    while (std::fgets(line, sizeof line, in)) {
+        size_t n = std::strlen(line);
+        const bool whole = n > 0 && line[n - 1] == '\n';
+        if (!whole && !std::feof(in)) {  // longer than any name: skip the rest of it
+            int c;
+            while ((c = std::fgetc(in)) != EOF && c != '\n') {
+            }
+            continue;
+        }
+        while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
+        if (n > 0 && n < 128) S().achieved.insert(line);
     }
+    std::fclose(in);
 }
 
 bool Save() {
@@ -59,13 +69,9 @@ bool Save() {
     if (path.empty()) return false;
     std::string folder = path.substr(0, path.rfind('/'));
     if (!CreateFolders(folder)) return false;
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& a : S().achieved) out << a << "\n";
-        if (!out.flush()) return false;
-    }
-    return ReplaceFile(temp.c_str(), path.c_str());
+    std::string text;
+    for (const auto& a : S().achieved) text += a + "\n";
+    return WriteFileDurably(path, text.data(), text.size());
 }
 
 template <class P>

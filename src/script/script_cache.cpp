@@ -23,7 +23,6 @@ namespace {
 
 constexpr size_t kDumpReserve = 65536;
 constexpr size_t kMaxNameLength = 255;
-constexpr uint64_t kMaxSourceSize = 0x7FFFFFFF;
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
@@ -100,6 +99,15 @@ bool DumpStrippedFunction(lua_State* L) {
     return true;
 }
 
+int LoadScriptText(lua_State* L, const void* data, size_t size, const char* name) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (size > 0 && bytes[0] == LUA_SIGNATURE[0] && !CheckLuaChunk(bytes, size)) {
+        lua_pushfstring(L, "%s is a compiled chunk that does not fit this build", name ? name : "?");
+        return LUA_ERRSYNTAX;
+    }
+    return luaL_loadbuffer(L, static_cast<const char*>(data), size, name);
+}
+
 int LoadScript(const char* name, bool run) {
     lua_State* L = ScriptState();
     if (!L || !name || !*name) return -1;
@@ -120,8 +128,8 @@ int LoadScript(const char* name, bool run) {
         return RunCached(L, record, run);  // the source is gone: the cache still runs
     }
     uint32_t size = file.Size();
-    std::vector<uint8_t> source(size);
-    if (size > kMaxSourceSize || (size && file.Read(source.data(), size) != size)) {
+    std::vector<uint8_t> source(size <= kMaxWholeFileSize ? size : 0);
+    if (size > kMaxWholeFileSize || (size && file.Read(source.data(), size) != size)) {
         file.Close();
         lua_pushfstring(L, "cannot read %s", path.c_str());
         return LUA_ERRFILE;
@@ -137,7 +145,7 @@ int LoadScript(const char* name, bool run) {
         lua_settop(L, base);  // a chunk that does not load: compile the source instead
     }
 
-    int status = luaL_loadbuffer(L, reinterpret_cast<const char*>(source.data()), source.size(), record_name.c_str());
+    int status = LoadScriptText(L, source.data(), source.size(), record_name.c_str());
     if (status != 0) return status;
     if (DumpStrippedFunction(L)) {
         CompiledScript* r = g_compiled_scripts.FindOrAdd(record_name.c_str());

@@ -49,6 +49,11 @@ extern std::vector<uint8_t> g_dump_buffer;
 // stack. With run set the script's results stay on the stack; without, a
 // freshly compiled function does.
 int LoadScript(const char* name, bool run);
+// Compiles a script's text into a function on the stack (status 0), or
+// pushes the message. A text that is really a compiled chunk (it starts
+// with ESC "Lua") loads only when it checks like a cached chunk.
+int LoadScriptText(lua_State* state, const void* data, size_t size, const char* name);
+
 // LoadScript with run, logged; the stack is left as it was.
 int RunScript(const char* name);
 

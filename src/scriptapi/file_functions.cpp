@@ -78,6 +78,10 @@ int CopyFile(lua_State* L) {
     if (!source || !destination || plat::IsFolder(source)) return 0;
     FileStream in;
     if (!in.OpenRead(source)) return 0;
+    if (in.Size() > kMaxWholeFileSize) {
+        LogPrintf("[ERROR] - ge_copyfile: %s is too large", source);
+        return 0;
+    }
     std::vector<uint8_t> bytes(in.Size());
     uint32_t got = bytes.empty() ? 0 : in.Read(bytes.data(), static_cast<uint32_t>(bytes.size()));
     in.Close();

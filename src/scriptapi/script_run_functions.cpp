@@ -40,8 +40,10 @@ int RunScriptFunction(lua_State* L) {
     ByteStream bytes;
     if (!bytes.LoadFile(name)) return 0;
     int base = lua_gettop(L);
-    if (luaL_loadbuffer(L, reinterpret_cast<const char*>(bytes.Data()), bytes.Size(), name) == 0)
+    if (LoadScriptText(L, bytes.Data(), bytes.Size(), name) == 0)
         lua_pcall(L, 0, LUA_MULTRET, 0);
+    else
+        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, lua_tostring(L, -1) ? lua_tostring(L, -1) : "");
     lua_settop(L, base);
     return 0;
 }
@@ -87,15 +89,20 @@ int CompileScript(lua_State* L) {
     if (f) {
         char piece[4096];
         size_t got;
-        while ((got = std::fread(piece, 1, sizeof piece, f)) > 0) text.append(piece, got);
+        while (text.size() <= kMaxWholeFileSize && (got = std::fread(piece, 1, sizeof piece, f)) > 0)
+            text.append(piece, got);
         std::fclose(f);
+        if (text.size() > kMaxWholeFileSize) {
+            LogPrintf("[ERROR] - compilescript: %s is too large", source);
+            return 0;
+        }
     } else {
         lua_pushnil(L);
         return 1;
     }
     int base = lua_gettop(L);
     std::string chunk_name = std::string("@") + source;
-    if (luaL_loadbuffer(L, text.data(), text.size(), chunk_name.c_str()) != 0) {
+    if (LoadScriptText(L, text.data(), text.size(), chunk_name.c_str()) != 0) {
         lua_settop(L, base);
         lua_pushnil(L);
         return 1;

@@ -226,6 +226,23 @@ TEST_F(AppWindowTest, WheelThenMoveThenButtonsInBitOrder) {
     EXPECT_EQ(g_mouseButtons, 0u);
 }
 
+TEST_F(AppWindowTest, QuickClicksBetweenPollsReachTheGame) {
+    // Five clicks, each pressed and released between two polls (a tap, or a
+    // click shorter than a frame): each gives a down, then an up one poll
+    // later.
+    for (int i = 0; i < 5; ++i) {
+        PushButton(SDL_BUTTON_LEFT, true);
+        PushButton(SDL_BUTTON_LEFT, false);
+        window->PollMouse();
+        window->PollMouse();
+    }
+    ASSERT_EQ(g_events.size(), 10u);
+    for (int i = 0; i < 10; i += 2) {
+        EXPECT_EQ(g_events[i], "down 320,240 1");
+        EXPECT_EQ(g_events[i + 1], "up 1");
+    }
+}
+
 TEST_F(AppWindowTest, LostMouseRecentresWithoutCallbacks) {
     PushMotion(100, 100);
     PushButton(SDL_BUTTON_LEFT, true);

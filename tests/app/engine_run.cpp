@@ -2,29 +2,42 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <vector>
 
 #include "support/test_support.h"
 
 namespace {
 
-EngineRun RunIn(const std::string& root, const std::string& main_lua, const std::map<std::string, std::string>& env,
-                const std::string& args) {
+EngineRun RunIn(const std::string& root, const std::string& main_lua, const EngineRunOptions& options) {
     quild_test::TempDir home;
     quild_test::WriteFile(root + "/main.lua", main_lua);
     std::remove((root + "/trace.txt").c_str());
+    if (options.prepare_root) options.prepare_root(root);
+    if (options.prepare_home) options.prepare_home(home.path());
     std::string cmd = "cd '" + root + "' && env HOME='" + home.path() +
                       "' SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy";
-    for (const auto& [k, v] : env) cmd += " " + k + "='" + v + "'";
-    cmd += std::string(" timeout 120 '") + QUILD_EXE + "' " + args + " > out.txt 2>&1";
+    for (const auto& [k, v] : options.env) cmd += " " + k + "='" + v + "'";
+    cmd += " timeout -s KILL " + std::to_string(options.timeout_seconds) + " '" + QUILD_EXE + "' " + options.args +
+           " > out.txt 2>&1";
     EngineRun run;
+    auto start = std::chrono::steady_clock::now();
     int status = std::system(cmd.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // timeout reports a killed child as 128 + 9.
+    run.exit_code = WIFEXITED(status) && WEXITSTATUS(status) != 137 ? WEXITSTATUS(status) : -1;
     run.log = quild_test::ReadFile(home.path() + "/Documents/Quorvane/log.txt");
     run.output = quild_test::ReadFile(root + "/out.txt");
     run.trace = quild_test::ReadFile(root + "/trace.txt");
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(root)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) run.files += n + "\n";
     return run;
 }
 
@@ -32,13 +45,22 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const std:
 
 EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env,
                     const std::string& args) {
+    EngineRunOptions options;
+    options.env = env;
+    options.args = args;
+    return RunEngineWith(main_lua, options);
+}
+
+EngineRun RunEngineWith(const std::string& main_lua, const EngineRunOptions& options) {
     quild_test::TempDir root;
-    return RunIn(root.path(), main_lua, env, args);
+    return RunIn(root.path(), main_lua, options);
 }
 
 EngineRun RunEngineIn(const std::string& root, const std::string& main_lua,
                       const std::map<std::string, std::string>& env) {
-    return RunIn(root, main_lua, env, "");
+    EngineRunOptions options;
+    options.env = env;
+    return RunIn(root, main_lua, options);
 }
 
 std::string LogLinesStartingWith(const std::string& log, const std::string& prefix) {

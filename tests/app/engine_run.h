@@ -1,20 +1,34 @@
 #pragma once
 // Runs the real engine executable on a data root with a temporary HOME and
 // collects what it left behind.
+#include <functional>
 #include <map>
 #include <string>
 
 struct EngineRun {
-    int exit_code = -1;
+    int exit_code = -1;  // -1 when the program did not exit (killed, timed out)
+    double seconds = 0;  // wall time of the run
     std::string log;     // log.txt
     std::string output;  // stdout and stderr
     std::string trace;   // trace.txt written by the test scripts, if any
+    std::string files;   // names in the data root afterwards, sorted, one a line
+};
+
+struct EngineRunOptions {
+    std::map<std::string, std::string> env;  // added to the child's environment
+    std::string args;
+    // Called with the data root (after main.lua is written) and with HOME
+    // before the run, to put more files in place.
+    std::function<void(const std::string& root)> prepare_root;
+    std::function<void(const std::string& home)> prepare_home;
+    int timeout_seconds = 120;
 };
 
 // Copies `main_lua` into a fresh data root as main.lua and runs the engine
 // there. Extra environment entries are added to the child's environment.
 EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std::string>& env = {},
                     const std::string& args = "");
+EngineRun RunEngineWith(const std::string& main_lua, const EngineRunOptions& options);
 
 // Runs the engine in an existing data root (main.lua written there first)
 // with a temporary HOME.

@@ -1,6 +1,7 @@
 #include "base/package.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "base/byte_stream.h"
 #include "base/crc32.h"
@@ -122,6 +123,31 @@ TEST_F(PackageTest, DamagedPackagesAreRefused) {
     bool logged = false;
     for (const std::string& l : g_lines) logged |= l.find("dropped") != std::string::npos;
     EXPECT_TRUE(logged);
+}
+
+TEST_F(PackageTest, EitherSeparatorFindsTheEntry) {
+    // One package stored with '/' names, one with '\\' names (as built on
+    // another system); each answers paths written with either.
+    quild_test::WriteFile(dir_.file("fwd.pak"), MakePackage({{"pk/sub/y.ogg", "forward"}}, 16));
+    quild_test::WriteFile(dir_.file("back.pak"), MakePackage({{"pk\\music\\z.ogg", "backward"}}, 16));
+    ASSERT_TRUE(MountPackage(dir_.file("fwd.pak").c_str()));
+    ASSERT_TRUE(MountPackage(dir_.file("back.pak").c_str()));
+    EXPECT_EQ(Read("pk\\sub\\Y.ogg"), "forward");
+    EXPECT_EQ(Read("PK/sub//y.OGG"), "forward");
+    EXPECT_EQ(Read("pk/music/Z.ogg"), "backward");
+    EXPECT_EQ(Read("pk\\music\\z.ogg"), "backward");
+    EXPECT_TRUE(FileExists("pk\\sub\\y.ogg"));
+    EXPECT_FALSE(FileExists("pk\\sub\\x.ogg"));
+    // The stored hash stays the one of the lower-cased path as written.
+    EXPECT_EQ(g_packages.head->entries[0].hash, PackageNameHash("PK/SUB/Y.OGG"));
+}
+
+TEST_F(PackageTest, FoldersAndSpecialFilesAreNotPackages) {
+    ASSERT_EQ(mkdir(dir_.file("adir.pak").c_str(), 0755), 0);
+    EXPECT_FALSE(MountPackage(dir_.file("adir.pak").c_str()));
+    ASSERT_EQ(mkfifo(dir_.file("pipe.pak").c_str(), 0644), 0);
+    EXPECT_FALSE(MountPackage(dir_.file("pipe.pak").c_str()));  // returns at once, no writer needed
+    EXPECT_EQ(g_packages.head, nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "base/byte_stream.h"
@@ -140,6 +145,57 @@ TEST(UserFolder, CreatedUnderHomeOnFirstWrite) {
     setenv("HOME", saved.c_str(), 1);
 }
 
+TEST(FileStream, OnlyRegularFilesOfABoundedSizeAreRead) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("sub.lua").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.lua").c_str(), 0644), 0);
+    FileStream f;
+    EXPECT_FALSE(f.OpenRead(dir.file("sub.lua").c_str()));
+    EXPECT_FALSE(f.OpenRead(dir.file("SUB.LUA").c_str()));
+    EXPECT_FALSE(f.OpenRead(dir.file("pipe.lua").c_str()));  // returns at once
+    EXPECT_FALSE(f.OpenRead("/dev/zero"));
+    EXPECT_FALSE(FileExists(dir.file("sub.lua").c_str()));
+    ByteStream b;
+    EXPECT_FALSE(b.LoadFile(dir.file("sub.lua").c_str()));
+    EXPECT_FALSE(b.LoadFile("/dev/zero"));
+    // A file too large to read whole is refused before anything is
+    // allocated (a sparse file: no disk space used).
+    WriteFile(dir.file("big.bin"), "");
+    ASSERT_EQ(truncate(dir.file("big.bin").c_str(), off_t{kMaxWholeFileSize} + 1), 0);
+    ASSERT_TRUE(f.OpenRead(dir.file("big.bin").c_str()));
+    EXPECT_EQ(f.Size(), kMaxWholeFileSize + 1);
+    f.Close();
+    EXPECT_FALSE(b.LoadFile(dir.file("big.bin").c_str()));
+    // Writing still creates files in folders as before.
+    ASSERT_TRUE(f.Create(dir.file("sub.lua/x.txt").c_str()));
+    f.Close();
+    EXPECT_TRUE(f.OpenRead(dir.file("sub.lua/x.txt").c_str()));
+}
+
+TEST(Streams, AtomicWritesLeaveNoTemporaryAndKeepTheOldFileOnFailure) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileAtomic(dir.file("a.bin").c_str(), "one", 3));
+    // Names a temporary could take, planted as links to another file: the
+    // temporary is created exclusively, never written through a link.
+    WriteFile(dir.file("victim"), "victim");
+    std::string base = dir.file("a.bin.tmp") + std::to_string(getpid());
+    int planted = 0;
+    for (int i = -1; i < 16; ++i, ++planted)
+        ASSERT_EQ(symlink(dir.file("victim").c_str(), (i < 0 ? base : base + "-" + std::to_string(i)).c_str()), 0);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(WriteFileAtomic(dir.file("a.bin").c_str(), "two", 3));
+    EXPECT_EQ(ReadFile(dir.file("a.bin")), "two");
+    EXPECT_EQ(ReadFile(dir.file("victim")), "victim");
+    // A target that cannot be replaced (a folder) fails and leaves it be.
+    ASSERT_EQ(mkdir(dir.file("d").c_str(), 0755), 0);
+    WriteFile(dir.file("d/keep"), "k");
+    EXPECT_FALSE(WriteFileAtomic(dir.file("d").c_str(), "x", 1));
+    EXPECT_EQ(ReadFile(dir.file("d/keep")), "k");
+    int temporaries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        temporaries += e.path().filename().string().find(".tmp") != std::string::npos;
+    EXPECT_EQ(temporaries, planted);
+}
+
 namespace {
 std::vector<std::pair<std::string, unsigned>> g_lines;
 void Sink(const char* line, unsigned colour) { g_lines.emplace_back(line, colour); }
@@ -150,6 +206,9 @@ TEST(Log, WritesCrlfLinesAndColoursByTheFormat) {
     std::string saved = getenv("HOME");
     setenv("HOME", home.path().c_str(), 1);
     SetLogSink(Sink);
+    // The first creation in a run writes back what was logged before it (by
+    // earlier tests here); the second starts empty.
+    CreateLogFile();
     CreateLogFile();
     LogPrintf("[INIT]");
     LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", "main", "oops");

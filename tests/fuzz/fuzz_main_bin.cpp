@@ -1,5 +1,7 @@
 // The compiled-script cache "main.bin" from hostile bytes: parsed, every
-// chunk checked, and the chunks that pass loaded (not run) by Lua.
+// chunk checked, and the chunks that pass loaded (not run) by Lua. The same
+// bytes as a script's text: compiled, or checked first when they start
+// like a chunk.
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +15,9 @@ extern "C" {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static lua_State* L = luaL_newstate();
+    lua_settop(L, 0);
+    LoadScriptText(L, data, size, "fuzz");
+    lua_settop(L, 0);
     std::vector<ScriptCacheRecord> records;
     if (!ParseScriptCache(data, size, records)) return 0;
     for (const ScriptCacheRecord& r : records) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <string>
@@ -92,5 +94,36 @@ TEST(Store, CallbacksArriveFromRunCallbacksAndAchievementsPersist) {
     EXPECT_FALSE(plat::store::RequestCurrentStats());
     EXPECT_FALSE(plat::store::SetAchievement("X"));
     plat::store::SetAvailableForTesting(true);
+    plat::store::SetDataFolderForTesting(nullptr);
+}
+
+TEST(Store, AchievementsAreWrittenDurablyAndReadFromARegularFileOnly) {
+    quild_test::TempDir dir;
+    plat::store::SetDataFolderForTesting(dir.path().c_str());
+    // A link where a fixed temporary name would go is never written through.
+    quild_test::WriteFile(dir.file("victim"), "victim");
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("achievements.txt.tmp").c_str()), 0);
+    ASSERT_TRUE(plat::store::Init());
+    EXPECT_TRUE(plat::store::SetAchievement("ACH_01"));
+    EXPECT_TRUE(plat::store::StoreStats());
+    plat::store::Shutdown();
+    EXPECT_EQ(quild_test::ReadFile(dir.file("victim")), "victim");
+    EXPECT_EQ(quild_test::ReadFile(dir.file("achievements.txt")), "ACH_01\n");
+
+    // An over-long line is skipped whole; the names around it stay.
+    quild_test::WriteFile(dir.file("achievements.txt"), "A1\r\n" + std::string(300, 'x') + "\nA2\n");
+    ASSERT_TRUE(plat::store::Init());
+    bool got = false;
+    EXPECT_TRUE(plat::store::GetAchievement("A1", &got) && got);
+    EXPECT_TRUE(plat::store::GetAchievement("A2", &got) && got);
+    EXPECT_TRUE(plat::store::GetAchievement(std::string(300 - 256 + 1, 'x').c_str(), &got) && !got);
+    plat::store::Shutdown();
+
+    // A FIFO in the file's place reads as no achievements, without waiting.
+    ASSERT_EQ(std::remove(dir.file("achievements.txt").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("achievements.txt").c_str(), 0644), 0);
+    ASSERT_TRUE(plat::store::Init());
+    EXPECT_TRUE(plat::store::GetAchievement("A1", &got) && !got);
+    plat::store::Shutdown();
     plat::store::SetDataFolderForTesting(nullptr);
 }

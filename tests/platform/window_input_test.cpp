@@ -67,6 +67,13 @@ protected:
         return v;
     }
 
+    // The system mouse, exclusive and foreground on the window.
+    void OpenMouse(DirectInput** di, MouseDevice** mouse) {
+        ASSERT_EQ(DirectInputCreate(di), DI_OK);
+        ASSERT_EQ(CreateMouseDevice(*di, mouse), DI_OK);
+        ASSERT_EQ(SetCooperativeLevel(*mouse, window, DISCL_EXCLUSIVE | DISCL_FOREGROUND), DI_OK);
+    }
+
     Window* window = nullptr;
 };
 
@@ -170,9 +177,8 @@ TEST_F(WindowTest, FocusMessages) {
 TEST_F(WindowTest, MouseAccumulatesBetweenReads) {
     DirectInput* di = nullptr;
     MouseDevice* mouse = nullptr;
-    ASSERT_EQ(DirectInputCreate(&di), DI_OK);
-    ASSERT_EQ(CreateMouseDevice(di, &mouse), DI_OK);
-    ASSERT_EQ(SetCooperativeLevel(mouse, window, DISCL_EXCLUSIVE | DISCL_FOREGROUND), DI_OK);
+    OpenMouse(&di, &mouse);
+    ASSERT_NE(mouse, nullptr);
     MouseState s;
     EXPECT_EQ(GetDeviceState(mouse, &s), DIERR_NOTACQUIRED);
     ASSERT_EQ(Acquire(mouse), DI_OK);
@@ -217,6 +223,57 @@ TEST_F(WindowTest, MouseAccumulatesBetweenReads) {
     EXPECT_EQ(Acquire(mouse), DI_OK);
     ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
     EXPECT_EQ(s.buttons[1], 0);  // released while away
+
+    ReleaseMouseDevice(mouse);
+    ReleaseDirectInput(di);
+}
+
+TEST_F(WindowTest, AClickBetweenReadsIsReadDownOnce) {
+    DirectInput* di = nullptr;
+    MouseDevice* mouse = nullptr;
+    OpenMouse(&di, &mouse);
+    ASSERT_NE(mouse, nullptr);
+    ASSERT_EQ(Acquire(mouse), DI_OK);
+    auto push = [](uint8_t button, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        e.button.button = button;
+        SDL_PushEvent(&e);
+    };
+    MouseState s;
+    // Five quick clicks, each over before the read: each reads down, then up.
+    for (int i = 0; i < 5; ++i) {
+        push(SDL_BUTTON_LEFT, true);
+        push(SDL_BUTTON_LEFT, false);
+        ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+        EXPECT_EQ(s.buttons[0], 0x80) << "click " << i;
+        ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+        EXPECT_EQ(s.buttons[0], 0) << "click " << i;
+    }
+    // A held button stays down; a quick middle click beside it is its own.
+    push(SDL_BUTTON_RIGHT, true);
+    push(SDL_BUTTON_MIDDLE, true);
+    push(SDL_BUTTON_MIDDLE, false);
+    ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+    EXPECT_EQ(s.buttons[1], 0x80);
+    EXPECT_EQ(s.buttons[2], 0x80);
+    ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+    EXPECT_EQ(s.buttons[1], 0x80);
+    EXPECT_EQ(s.buttons[2], 0);
+    // A press that a focus loss interrupts is not reported afterwards.
+    push(SDL_BUTTON_LEFT, true);
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    SDL_PushEvent(&e);
+    EXPECT_EQ(GetDeviceState(mouse, &s), DIERR_INPUTLOST);
+    e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+    SDL_PushEvent(&e);
+    PumpEvents();
+    ASSERT_EQ(Acquire(mouse), DI_OK);
+    ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+    EXPECT_EQ(s.buttons[0], 0);
+    EXPECT_EQ(s.buttons[1], 0);
 
     ReleaseMouseDevice(mouse);
     ReleaseDirectInput(di);

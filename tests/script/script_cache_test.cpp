@@ -193,6 +193,24 @@ TEST_F(ScriptCacheTest, ChunkOfAnotherBuildFallsBackToItsSource) {
     EXPECT_TRUE(CheckLuaChunk(r->chunk.data(), r->chunk.size()));  // replaced by a fresh chunk
 }
 
+TEST_F(ScriptCacheTest, ASourceFileHoldingACompiledChunkRunsOnlyWhenItChecks) {
+    std::string chunk = StrippedDump("cc = 'compiled'");
+    quild_test::WriteFile(Path("cc.lua"), chunk);
+    EXPECT_EQ(RunScript("cc"), 0);
+    EXPECT_EQ(Text("cc"), "compiled");
+    // The same chunk cut short, or of another build, is refused with one
+    // line; Lua never sees it.
+    for (std::string bad : {chunk.substr(0, chunk.size() - 3), chunk}) {
+        if (bad.size() == chunk.size()) bad[8] = 4;
+        quild_test::WriteFile(Path("bad.lua"), bad);
+        EXPECT_NE(RunScript("bad"), 0);
+        EXPECT_TRUE(Logged("bad is a compiled chunk that does not fit this build"));
+    }
+    // Text that merely mentions the signature later on is a source.
+    quild_test::WriteFile(Path("text.lua"), "t = '\27Lua'");
+    EXPECT_EQ(RunScript("text"), 0);
+}
+
 TEST_F(ScriptCacheTest, DamagedCacheFilesAreIgnored) {
     std::string good_chunk = StrippedDump("q = 1");
     auto header = [](uint32_t checksum, uint32_t size, const std::string& name) {

@@ -3,6 +3,7 @@
 // function must push every result it reports. The list comes from the
 // registry, so families added later are covered too.
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -90,6 +91,10 @@ protected:
         quild_test::WriteFile(Path("a/b/x"), "one level up");
         quild_test::WriteFile(Path("a/img.tga"), "not an image");
         ASSERT_EQ(chdir(Path("a/b/c").c_str()), 0);
+        // Functions that go back to the folder the program started in go
+        // back to this one.
+        std::memcpy(saved_start_folder_, g_current_directory, sizeof saved_start_folder_);
+        std::snprintf(g_current_directory, sizeof g_current_directory, "%s", Path("a/b/c").c_str());
         RegisterAllClassProperties();
         engine_ = new Engine;
         SetCurrentEngine(engine_);
@@ -115,9 +120,11 @@ protected:
         delete engine_;
         Resources().Clear();
         SetBuildMode("final");
+        std::memcpy(g_current_directory, saved_start_folder_, sizeof saved_start_folder_);
         ScriptTest::TearDown();
     }
     Engine* engine_ = nullptr;
+    char saved_start_folder_[sizeof g_current_directory] = {};
 };
 
 TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
@@ -176,6 +183,9 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
         if (lua_CFunction f = ScriptAliasFunction(a)) functions.emplace_back(a->name, f);
 
     lua_CFunction fclose_fn = FindScriptFunction("fclose");
+    char start[4096];
+    ASSERT_NE(getcwd(start, sizeof start), nullptr);
+    const std::string here = start;
     std::vector<std::string> slow;
     size_t calls = 0;
     for (const auto& [name, fn] : functions) {
@@ -203,6 +213,11 @@ TEST_F(AllFunctionsTest, HostileArgumentsNeitherCrashNorMisreport) {
             }
             lua_settop(L, base);
             ++calls;
+            char cwd[4096];
+            if (!getcwd(cwd, sizeof cwd) || cwd != here) {
+                g_violations.push_back({g_current, "left the current folder"});
+                ASSERT_EQ(chdir(here.c_str()), 0);
+            }
         }
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(2)) slow.push_back(name);
     }

@@ -24,6 +24,7 @@ private:
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// "" when the path is not a regular file.
 std::string ReadFile(const std::string& path);
 
 }  // namespace quild_test

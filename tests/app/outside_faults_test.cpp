@@ -1,0 +1,200 @@
+// End-to-end: the real executable on data roots that hold what a game
+// folder should not, and on faults and failures seen only from outside.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
+#include "engine_run.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char* kHeader = R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+ge_resetdisplay(640, 480, 32, false, 0, "Test", 0)
+)lua";
+
+std::string Main(const std::string& body) { return std::string(kHeader) + body; }
+
+std::string QuitAfter(int n) {
+    return "frames = 0\nfunction OnGameUpdate(dt) frames = frames + 1 if frames >= " + std::to_string(n) +
+           " then quit() end end\n";
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(OutsideFaults, FoldersAndSpecialFilesWhereFilesAreExpected) {
+    EngineRunOptions o;
+    o.timeout_seconds = 60;
+    o.prepare_root = [](const std::string& root) {
+        mkdir((root + "/sub.lua").c_str(), 0755);
+        mkdir((root + "/adir").c_str(), 0755);
+        mkdir((root + "/pkdir").c_str(), 0755);
+        mkfifo((root + "/afifo").c_str(), 0644);
+        mkfifo((root + "/pipe.pak").c_str(), 0644);
+        mkfifo((root + "/main.bin").c_str(), 0644);
+        quild_test::WriteFile(root + "/big.lua", "");  // sparse, too large to read whole
+        truncate((root + "/big.lua").c_str(), off_t{3} << 30);
+    };
+    EngineRun run = RunEngineWith(Main(R"lua(
+runscript("sub")
+runscript("sub.lua", "FILE")
+runscript("big")
+runscript("big.lua", "FILE")
+trace("runscript")
+ge_copyfile("adir", "copy1")
+ge_copyfile("afifo", "copy2")
+ge_copyfile("big.lua", "copy3")
+trace("copy")
+trace(tostring(compilescript("/dev/zero", "zero.bin") == true))
+trace(tostring(compilescript("adir", "dir.bin") == true))
+ge_addpackage("pipe.pak")
+ge_addpackage("adir")
+trace("package")
+package_open("pkdir")
+package_close()
+trace("done")
+quit()
+)lua"),
+                                  o);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "runscript\ncopy\nfalse\nfalse\npackage\ndone\n") << run.output;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+    EXPECT_NE(run.log.find("PACKAGE pkdir: is a folder"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("cannot read big.lua"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("ge_copyfile: big.lua is too large"), std::string::npos) << run.log;
+    // Nothing was copied, compiled or begun beside the folders.
+    EXPECT_EQ(run.files, "adir\nafifo\nbig.lua\nmain.bin\nmain.lua\nout.txt\npipe.pak\npkdir\nsub.lua\ntrace.txt\n");
+}
+
+TEST(OutsideFaults, AFifoNamedMainLuaEndsTheProgramAsAMissingMain) {
+    EngineRunOptions o;
+    o.timeout_seconds = 60;
+    o.prepare_root = [](const std::string& root) {
+        unlink((root + "/main.lua").c_str());
+        mkfifo((root + "/main.lua").c_str(), 0644);
+    };
+    EngineRun run = RunEngineWith("", o);
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
+}
+
+TEST(OutsideFaults, ASourceThatIsReallyBytecodeIsCheckedFirst) {
+    std::string junk = "\x1bLua";
+    std::mt19937 rng(7);
+    for (int i = 0; i < (1 << 20); ++i) junk += static_cast<char>(rng());
+    EngineRun run = RunEngine(junk);
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_EQ(Count(run.log, "compiled chunk that does not fit this build"), 1u) << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+
+    // The same for a script run by "main" from a file.
+    EngineRunOptions o;
+    o.prepare_root = [&](const std::string& root) { quild_test::WriteFile(root + "/lib.lua", junk.substr(0, 4096)); };
+    run = RunEngineWith(Main("runscript('lib')\nrunscript('lib.lua', 'FILE')\ntrace('after')\nquit()\n"), o);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "after\n");
+    EXPECT_EQ(Count(run.log, "compiled chunk that does not fit this build"), 2u) << run.log;
+}
+
+TEST(OutsideFaults, EarlyWarningsReachTheLogAndAnUnwritableLogSaysSoOnce) {
+    EngineRunOptions o;
+    o.prepare_root = [](const std::string& root) { quild_test::WriteFile(root + "/main.bin", "garbage!"); };
+    EngineRun run = RunEngineWith(Main(QuitAfter(2)), o);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    size_t warning = run.log.find("main.bin is damaged");
+    ASSERT_NE(warning, std::string::npos) << run.log;
+    EXPECT_LT(warning, run.log.find("[INIT]"));
+
+    // "Documents" is a file: the per-user folder cannot be made. The game
+    // runs, and stderr says once why there is no log.
+    EngineRunOptions no_folder;
+    no_folder.prepare_home = [](const std::string& home) { quild_test::WriteFile(home + "/Documents", "x"); };
+    run = RunEngineWith(Main(QuitAfter(2)), no_folder);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(Count(run.output, "The log cannot be written"), 1u) << run.output;
+
+    // A log.txt that is a folder: the same.
+    EngineRunOptions bad_log;
+    bad_log.prepare_home = [](const std::string& home) {
+        quild_test::WriteFile(home + "/Documents/Quorvane/log.txt/x", "x");
+    };
+    run = RunEngineWith(Main(QuitAfter(2)), bad_log);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(Count(run.output, "The log cannot be written"), 1u) << run.output;
+}
+
+TEST(OutsideFaults, FailuresAfterTheDisplayCameUpExitWithOne) {
+    // "main" fails after opening the display: no frame runs.
+    EngineRun run = RunEngine(Main(QuitAfter(3) + "trace('opened')\nerror('boom')\n"));
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_EQ(run.trace, "opened\n");
+    EXPECT_NE(run.log.find("boom"), std::string::npos);
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+
+    // A display reset that fails in a frame ends the game as a failure.
+    run = RunEngine(Main(R"lua(
+if not frames then
+  frames = 0
+  function OnGameUpdate(dt)
+    frames = frames + 1
+    trace('frame ' .. frames)
+    if frames == 2 then ge_resetdisplay(0, 0, 32, false, 0, "Test", 0) end
+    if frames == 20 then quit() end
+  end
+end
+)lua"));
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_EQ(run.trace, "frame 1\nframe 2\n");
+    EXPECT_NE(run.log.find("[FAILED] - DIRECT3D9 RESET"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+}
+
+TEST(OutsideFaults, AShutDownHungByAFaultInTheDriverIsCutOff) {
+    EngineRun run = RunEngine(Main(QuitAfter(50)), {{"QUILD_FAULT_IN_DRIVER", "3"}});
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    EXPECT_LT(run.seconds, 30.0);
+    size_t cut = run.log.find("shut-down did not finish after a fault; cut off");
+    ASSERT_NE(cut, std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("An exception thrown during the game loop!", cut), std::string::npos);
+    EXPECT_NE(run.log.find("ExceptionCode            : 0xc0000005", cut), std::string::npos);
+
+    // A fault outside the driver keeps the whole shut-down, then reports.
+    run = RunEngine(Main(QuitAfter(50)), {{"QUILD_FAULT_IN_FRAME", "3"}});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.log.find("cut off"), std::string::npos);
+    EXPECT_EQ(Count(run.log, "[EXITING] : "), 12u) << run.log;
+    EXPECT_LT(run.log.find("[QUIT]"), run.log.find("An exception thrown during the game loop!"));
+}
+
+TEST(OutsideFaults, FramesAreHeldToTheRefreshRateWithoutVerticalSync) {
+    // The headless driver has no vertical sync. At 30 Hz every frame's dt is
+    // 33.3 ms; once the pacer has measured, frames take that long too.
+    const int frames = 31 + 30;  // the pacer's sample, then a second
+    std::string body = R"lua(
+ge_resetdisplay(640, 480, 32, false, 0, "Test", 30)
+frames = 0
+function OnGameUpdate(dt)
+  frames = frames + 1
+  if frames == 1 then trace(string.format("dt %.3f", dt)) end
+  if frames == )lua" + std::to_string(frames) + R"lua( then quit() end
+end
+)lua";
+    EngineRun quick = RunEngine(Main("quit()\n"));
+    EngineRun paced = RunEngine(std::string(kHeader) + body);
+    EXPECT_EQ(paced.exit_code, 0) << paced.output;
+    EXPECT_EQ(paced.trace, "dt 33.333\n");
+    EXPECT_NE(paced.log.find("[WARNING] : no vertical sync; frames held to 30 a second"), std::string::npos)
+        << paced.log;
+    // At least the paced frames' time (the sample frames run unpaced).
+    EXPECT_GT(paced.seconds - quick.seconds, 0.9 * (frames - 31) / 30.0);
+}
