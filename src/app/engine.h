@@ -47,6 +47,10 @@ struct Engine {
 
     bool Init();
     void Shutdown();
+    // Writes the picture of a render target as a JPEG or TGA file (by the
+    // name's extension, ".jpg" added when it has none) into the per-user
+    // folder; 0 once the file is written, -1 otherwise.
+    int SaveScreenshot(TextureRecord* target, const char* name, int quality);
     void QueueStatements(const char* text);
     bool RunQueuedStatement();
 
@@ -148,6 +152,12 @@ struct Engine {
     bool displayInitialised = false;
     bool depthClearRequest = false;
     uint8_t gameHandlerBits = 0;
+
+    // View state set by the display and camera script functions: the look
+    // angles (degrees) of cube scenes and the walk offset added to the
+    // camera's eye.
+    float lookYaw = 0, lookPitch = 0;
+    float walkOffset[3] = {};
 
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.

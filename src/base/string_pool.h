@@ -32,6 +32,8 @@ public:
     void Clear();
 
     uint32_t Count() const { return count_; }
+    // Bytes taken from the pool's arena.
+    size_t UsedBytes() const { return arena_.UsedBytes(); }
     Entry* First() const { return head_; }
 
 private:

@@ -34,7 +34,12 @@ struct RectVertex {
 
 }  // namespace
 
-D3DRenderDevice::D3DRenderDevice() { g_d3dRenderDevice = this; }
+D3DRenderDevice::D3DRenderDevice() {
+    g_d3dRenderDevice = this;
+    // The kept ramp starts as the identity, as the display's own does.
+    for (auto& channel : gamma_)
+        for (int i = 0; i < 256; ++i) channel[i] = uint16_t(i * 257);
+}
 
 D3DRenderDevice::~D3DRenderDevice() {
     Destroy();

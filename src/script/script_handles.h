@@ -10,6 +10,8 @@ enum class ScriptHandleKind : uint8_t {
     kFileStream,  // a FileStream opened by fopenRead / fopenWrite
     kResource,    // a resource record
     kOther,       // other records handed to scripts
+    kRect,        // a rectangle of four int32 (rect_const, rect_screen2d, ge_screenrect)
+    kDialogLayout,  // a DialogLayout made by dlg_new
 };
 
 void RegisterScriptHandle(const void* handle, ScriptHandleKind kind);

@@ -1,5 +1,5 @@
 // Script functions that drive the engine itself: the display, the quit
-// flag, the statement queue, the command line and the build mode.
+// flag, the statement queue and the command line.
 extern "C" {
 #include <lua.h>
 }
@@ -65,21 +65,9 @@ int GetCommandLine(lua_State* L) {
     return 1;
 }
 
-int GetBuild(lua_State* L) {
-    lua_pushstring(L, BuildMode());
-    return 1;
-}
-
-int SetBuild(lua_State* L) {
-    if (const char* text = ScriptArgText(L, 1)) SetBuildMode(text);
-    return 0;
-}
-
 ScriptFunctionRecord r_resetdisplay("ge_resetdisplay", ResetDisplay);
 ScriptFunctionRecord r_quit("quit", Quit);
 ScriptFunctionRecord r_task("ge_task", Task);
 ScriptFunctionRecord r_getcmdline("ge_getcmdline", GetCommandLine);
-ScriptFunctionRecord r_getbuild("ge_getbuild", GetBuild);
-ScriptFunctionRecord r_setbuild("ge_setbuild", SetBuild);
 
 }  // namespace

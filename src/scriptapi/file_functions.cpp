@@ -1,4 +1,9 @@
-// Script functions on files: fopenRead, fclose, ge_copyfile.
+// Script functions on files and folders: file streams (fopenRead,
+// fopenWrite, fclose, fobjectPrint), existence, folders, listing, the
+// per-user folder, file names and ge_copyfile.
+#include <sys/stat.h>
+
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -7,17 +12,21 @@ extern "C" {
 
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "platform/files.h"
 #include "script/lua_host.h"
+#include "script/object_model.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
+#include "scriptapi/script_args.h"
 
 namespace {
 
-// fopenRead(path): a stream handle (packages first), or nil.
-int OpenRead(lua_State* L) {
-    FileStream* stream = new FileStream;
+// Opens a stream on the path with the given opener and pushes it as a
+// registered stream handle, or nil.
+int PushOpenedStream(lua_State* L, bool (FileStream::*open)(const char*)) {
     const char* path = ScriptArgText(L, 1);
-    if (!path || !stream->OpenRead(path)) {
+    FileStream* stream = new FileStream;
+    if (!path || !(stream->*open)(path)) {
         delete stream;
         lua_pushnil(L);
         return 1;
@@ -25,6 +34,25 @@ int OpenRead(lua_State* L) {
     RegisterScriptHandle(stream, ScriptHandleKind::kFileStream);
     lua_pushlightuserdata(L, stream);
     return 1;
+}
+
+// fopenRead(path): a stream handle (packages first), or nil.
+int OpenRead(lua_State* L) { return PushOpenedStream(L, &FileStream::OpenRead); }
+
+// fopenWrite(path): a new file to write, as a stream handle, or nil.
+int OpenWrite(lua_State* L) { return PushOpenedStream(L, &FileStream::Create); }
+
+FileStream* ArgStream(lua_State* L, int i) {
+    void* handle = lua_type(L, i) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, i) : nullptr;
+    return IsScriptHandle(handle, ScriptHandleKind::kFileStream) ? static_cast<FileStream*>(handle) : nullptr;
+}
+
+// fobjectPrint(stream, object): the object's scene-file entry.
+int ObjectPrint(lua_State* L) {
+    FileStream* stream = ArgStream(L, 1);
+    EObject* object = lua_type(L, 2) == LUA_TLIGHTUSERDATA ? ObjectFromHandle(lua_touserdata(L, 2)) : nullptr;
+    if (stream && object) object->Save(stream);
+    return 0;
 }
 
 // fclose(stream): closes and frees a stream handed out by fopenRead or
@@ -48,7 +76,8 @@ int Close(lua_State* L) {
 int CopyFile(lua_State* L) {
     const char* source = ScriptArgText(L, 1);
     const char* destination = ScriptArgText(L, 2);
-    if (!source || !destination) return 0;
+    // A folder opens for reading on this system, with a meaningless size.
+    if (!source || !destination || plat::IsFolder(source)) return 0;
     FileStream in;
     if (!in.OpenRead(source)) return 0;
     std::vector<uint8_t> bytes(in.Size());
@@ -63,6 +92,103 @@ int CopyFile(lua_State* L) {
     return 0;
 }
 
+// fileexists(path): a file in a mounted package or on the disk; a folder
+// is no file.
+int Exists(lua_State* L) {
+    const char* path = ScriptArgText(L, 1);
+    lua_pushboolean(L, path && *path && !plat::IsFolder(path) && FileExists(path));
+    return 1;
+}
+
+// mkdir(path): true when the folder was made; false when it could not be
+// (also when it exists). Without a path the caller's last argument (or
+// nil) comes back.
+int MakeFolder(lua_State* L) {
+    const char* path = ScriptArgText(L, 1);
+    if (!path) {
+        if (lua_gettop(L) == 0) lua_pushnil(L);
+        return 1;
+    }
+    const std::string target = plat::ResolveForWrite(path);
+    lua_pushboolean(L, !target.empty() && ::mkdir(target.c_str(), 0777) == 0);
+    return 1;
+}
+
+// ge_genospath(name): the name's path in the per-user folder, or the name.
+int UserPath(lua_State* L) {
+    const char* name = ScriptArgText(L, 1);
+    std::string path;
+    if (name && GetUserFilePath(name, path))
+        lua_pushstring(L, path.c_str());
+    else
+        script_args::PushTextOrNil(L, name);
+    return 1;
+}
+
+// extractfilename(path): the last argument's file name without any
+// extension (cut at its first '.').
+int ExtractFileName(lua_State* L) {
+    const char* text = script_args::LastText(L);
+    if (!text) {
+        lua_pushnil(L);
+        return 1;
+    }
+    size_t length = 0;
+    text = lua_tolstring(L, lua_gettop(L), &length);
+    std::string path(text, length);
+    size_t start = path.find_last_of("/\\");
+    std::string name = start == std::string::npos ? path : path.substr(start + 1);
+    name = name.substr(0, name.find('.'));
+    lua_pushlstring(L, name.data(), name.size());
+    return 1;
+}
+
+struct FileWalk {
+    lua_State* L;
+    int function;
+    bool failed = false;
+};
+
+bool CallForFile(void* context, const char* path, const char* extension) {
+    auto* walk = static_cast<FileWalk*>(context);
+    lua_State* L = walk->L;
+    lua_pushvalue(L, walk->function);
+    lua_pushstring(L, path);
+    lua_pushstring(L, extension);
+    if (lua_pcall(L, 2, 0, 0) != 0) {
+        walk->failed = true;  // the error stays on the stack
+        return false;
+    }
+    return true;
+}
+
+bool WalkFolder(lua_State* L, const char* folder, const char* filter, bool recursive) {
+    FileWalk walk{L, 3};
+    WalkDirectory(folder, filter, CallForFile, &walk, recursive);
+    return !walk.failed;
+}
+
+// findallfiles(folder, filter, function, recursive): calls the function for
+// each file whose extension is in the filter (";lua;txt;") and each folder
+// not entered. An error in the function ends the walk; it is raised again
+// once the walk has unwound.
+int FindAllFiles(lua_State* L) {
+    if (lua_type(L, 3) != LUA_TFUNCTION || lua_type(L, 4) != LUA_TBOOLEAN) return 0;
+    const char* folder = ScriptArgText(L, 1);
+    const char* filter = ScriptArgText(L, 2);
+    if (!folder || !filter) return 0;
+    lua_settop(L, 4);
+    if (!WalkFolder(L, folder, filter, lua_toboolean(L, 4) != 0)) lua_error(L);
+    return 0;
+}
+
+ScriptFunctionRecord s_fileexists("fileexists", Exists);
+ScriptFunctionRecord s_extractfilename("extractfilename", ExtractFileName);
+ScriptFunctionRecord s_findallfiles("findallfiles", FindAllFiles);
+ScriptFunctionRecord s_mkdir("mkdir", MakeFolder);
+ScriptFunctionRecord s_ge_genospath("ge_genospath", UserPath);
+ScriptFunctionRecord s_fopenWrite("fopenWrite", OpenWrite);
+ScriptFunctionRecord s_fobjectPrint("fobjectPrint", ObjectPrint);
 ScriptFunctionRecord s_fopenRead("fopenRead", OpenRead);
 ScriptFunctionRecord s_fclose("fclose", Close);
 ScriptFunctionRecord s_ge_copyfile("ge_copyfile", CopyFile);

@@ -1,6 +1,6 @@
 // Script functions of the package builder and package mounting:
 // package_open, package_add, package_check, package_addfile, package_read,
-// package_close, ge_addpackage.
+// package_close (ge_addpackage is among the system functions).
 #include <cstring>
 #include <string>
 
@@ -62,12 +62,6 @@ int PackageClose(lua_State*) {
     return 0;
 }
 
-int AddPackage(lua_State* L) {
-    if (const char* path = ScriptArgText(L, 1)) MountPackage(path);
-    return 0;
-}
-
-ScriptFunctionRecord s_ge_addpackage("ge_addpackage", AddPackage);
 ScriptFunctionRecord s_package_open("package_open", PackageOpen);
 ScriptFunctionRecord s_package_read("package_read", PackageRead);
 ScriptFunctionRecord s_package_check("package_check", PackageCheck);

@@ -1,0 +1,88 @@
+// Script functions on the engine's list of game texts: gtext_new,
+// gtext_get, gtext_remove, gtext_sort, gtext_freeall, gtext_load.
+#include "scriptapi/gtext_functions.h"
+
+#include "app/engine.h"
+#include "media/game_text.h"
+#include "script/object_model.h"
+#include "script/script_function.h"
+#include "scriptapi/script_args.h"
+
+namespace {
+
+void DeleteText(GameText* text) { delete text; }
+
+// gtext_new([name]): the text of that name, created when absent; without a
+// name always a new unnamed text.
+int New(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) {
+        lua_pushlightuserdata(L, nullptr);
+        return 1;
+    }
+    const char* name = script_args::Text(L, 1);
+    GameText* text = name ? ListFindOrAdd(e->texts, GameTextStrings().Intern(name)) : ListAppendNew(e->texts);
+    lua_pushlightuserdata(L, text ? text->Handle() : nullptr);
+    return 1;
+}
+
+int Get(lua_State* L) {
+    Engine* e = CurrentEngine();
+    GameText* text = e ? ListFindByName(e->texts, script_args::Text(L, 1)) : nullptr;
+    return script_args::PushHandleOrNil(L, text ? text->Handle() : nullptr);
+}
+
+// gtext_remove(text): only a text of the engine's list is unlinked and freed.
+int Remove(lua_State* L) {
+    Engine* e = CurrentEngine();
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    if (!e || !text || ListIndexOf(e->texts, text) < 0) return 0;
+    ListRemove(e->texts, text);
+    DeleteText(text);
+    return 0;
+}
+
+int Sort(lua_State*) {
+    if (Engine* e = CurrentEngine()) ListSortByName(e->texts);
+    return 0;
+}
+
+int FreeAll(lua_State*) {
+    Engine* e = CurrentEngine();
+    if (!e) return 0;
+    for (GameText* t = e->texts.head; t;) {
+        GameText* next = ListNext(t);
+        DeleteText(t);
+        t = next;
+    }
+    e->texts = {};
+    return 0;
+}
+
+// gtext_load(file): a missing file does nothing and reports nothing.
+int Load(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (const char* path = script_args::Text(L, 1); e && path) LoadGameTextFile(path, e->texts);
+    return 0;
+}
+
+ScriptFunctionRecord s_gtext_new("gtext_new", New);
+ScriptFunctionRecord s_gtext_remove("gtext_remove", Remove);
+ScriptFunctionRecord s_gtext_get("gtext_get", Get);
+ScriptFunctionRecord s_gtext_sort("gtext_sort", Sort);
+ScriptFunctionRecord s_gtext_freeall("gtext_freeall", FreeAll);
+ScriptFunctionRecord s_gtext_load("gtext_load", Load);
+
+}  // namespace
+
+GameText* ScriptArgGameTextObject(lua_State* L, int i) {
+    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
+    EObject* object = ObjectFromHandle(lua_touserdata(L, i));
+    return object && object->descriptor == &GameText::s_descriptor ? static_cast<GameText*>(object) : nullptr;
+}
+
+const char* ScriptArgGameText(lua_State* L, int i) {
+    if (lua_type(L, i) == LUA_TSTRING || lua_type(L, i) == LUA_TNUMBER) return lua_tostring(L, i);
+    GameText* text = ScriptArgGameTextObject(L, i);
+    return text ? text->text : nullptr;
+}

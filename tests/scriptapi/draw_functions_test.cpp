@@ -1,0 +1,114 @@
+// The script drawing functions on a real headless device: the drawing
+// offset moves shapes and text but not the clip rectangle.
+#include <unistd.h>
+
+#include "app/engine.h"
+#include "media/text_render_fixture.h"
+#include "script/lua_host.h"
+#include "scriptapi/draw_functions.h"
+
+namespace {
+
+class DrawFunctions : public media_test::TextRenderFixture {
+protected:
+    void SetUp() override {
+        if (!getcwd(start_dir, sizeof start_dir)) start_dir[0] = 0;
+        TextRenderFixture::SetUp();
+        engine.screenRect.Set(0, 0, kW, kH);
+        engine.currentFont = font;
+        SetCurrentEngine(&engine);
+        ScriptShutdown();
+        CreateScriptState();
+    }
+    void TearDown() override {
+        DrawOffset() = ScriptDrawOffset();
+        ScriptShutdown();
+        SetCurrentEngine(nullptr);
+        TextRenderFixture::TearDown();
+    }
+    void Lua(const char* text) { ASSERT_EQ(ScriptRun(text), 0) << text; }
+    // Keeps the frame under the folder the test started in (the build
+    // folder), not the font's temporary one.
+    void KeepFrame(const std::vector<uint32_t>& px, const char* name) {
+        char here[4096];
+        if (!start_dir[0] || !getcwd(here, sizeof here) || chdir(start_dir) != 0) return;
+        Keep(px, name);
+        if (chdir(here) != 0) ADD_FAILURE() << "cannot return to " << here;
+    }
+
+    Engine engine;
+    char start_dir[4096] = {};
+};
+
+TEST_F(DrawFunctions, OffsetMovesShapesAndTextNotTheClip) {
+    Lua(R"(
+        ge_translate(20, 10)
+        ge_fillrect(0, 0, 10, 10, 'ffff0000')
+        ge_drawrect(40, 0, 10, 10, 'ff00ff00')
+        ge_setclip(0, 0, 10, 10)
+        ge_fillrect(-20, -10, 100, 100, 'ff0000ff')
+        ge_setclip()
+        ge_drawstring('A', 0, 30, 'ffffffff')
+        assert(ge_drawtext('B', 100, 0) == 1)
+        ge_drawstring('C', rect_const(120, 30, 20, 10, 0), 'ff00ff00', 0, 0)
+        -- a rectangle that is no registered rectangle is read as a point
+        ge_drawstring('D', dlg_new(), 40)
+    )");
+    const std::vector<uint32_t> px = Finish();
+    KeepFrame(px, "script_draw");
+    auto at = [&](int x, int y) { return px[size_t(y) * kW + size_t(x)]; };
+    // The fill at the offset position, 10 x 10.
+    EXPECT_EQ(at(20, 10), 0xFF0000u);
+    EXPECT_EQ(at(29, 19), 0xFF0000u);
+    EXPECT_EQ(at(30, 10), 0u);
+    EXPECT_EQ(at(20, 20), 0u);
+    // The outline at 60..69 x 10..19, hollow.
+    EXPECT_EQ(at(60, 15), 0x00FF00u);
+    EXPECT_EQ(at(65, 15), 0u);
+    // The clip is not moved: only 0..9 x 0..9 took the blue fill.
+    EXPECT_EQ(at(5, 5), 0x0000FFu);
+    EXPECT_EQ(at(9, 9), 0x0000FFu);
+    EXPECT_EQ(at(12, 12), 0u);
+    // Both text forms at the offset position.
+    ExpectGlyph(px, 'A', 20, 40, 0xFFFFFF);
+    ExpectGlyph(px, 'B', 120, 10, 0xFFFFFF);
+    ExpectGlyph(px, 'C', 140, 40, 0x00FF00);
+    ExpectGlyph(px, 'D', 20, 50, 0xFFFFFF);  // x read from the layout handle as 0
+}
+
+TEST_F(DrawFunctions, FontMeasures) {
+    const int ab = font->GetStringWidth("AB");
+    Lua("font_handle = ge_getfont()");
+    lua_State* L = ScriptState();
+    lua_getglobal(L, "font_handle");
+    EXPECT_EQ(lua_touserdata(L, -1), font->Handle());
+    lua_pop(L, 1);
+    Lua(("assert(ge_getstringwidth('AB') == " + std::to_string(ab) + ")").c_str());
+    Lua(("assert(ge_getstringwidth('AB', 2 * ge_getfontwidth()) == " + std::to_string(2 * ab) + ")").c_str());
+    Lua("assert(ge_getfontheight() == 10 and ge_fontheight() == 8)");
+    font->fontW = 0;  // a zero character width never divides
+    Lua("assert(ge_getfontheight(16) == 10 and ge_getstringwidth('AB', 16) > 0)");
+    engine.fonts.head = engine.fonts.tail = nullptr;
+    ListAppend(engine.fonts, font);
+    font->name = "Body";
+    Lua(R"(
+        local list = ge_getfontslist()
+        assert(#list == 1 and list[1] == 'Body')
+        ge_setsysfont('none')
+        ge_setfont('none')  -- no such font: the first font
+    )");
+    EXPECT_EQ(engine.currentFont, font);
+    EXPECT_EQ(engine.systemFont, nullptr);
+    Lua("ge_setsysfont('BODY')");
+    EXPECT_EQ(engine.systemFont, font);
+    engine.fonts = {};
+    engine.currentFont = nullptr;
+    Lua(R"(
+        assert(ge_getfont() == nil and ge_getfontwidth() == 0 and ge_fontheight() == 0)
+        assert(select('#', ge_getfontheight()) == 0 and select('#', ge_getstringwidth('x')) == 0)
+        assert(select('#', ge_drawtext('x', 0, 0)) == 0)
+    )");
+    Finish();
+}
+
+}  // namespace
