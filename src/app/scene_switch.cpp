@@ -21,6 +21,7 @@ extern "C" {
 #include "base/string_pool.h"
 #include "media/draw2d.h"
 #include "media/resource_manager.h"
+#include "media/sound.h"
 #include "media/texture.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
@@ -201,20 +202,31 @@ void RenderCurrentScene(Engine* e) {
 // ---------------------------------------------------------------------------
 // Requests.
 
+namespace {
+
+// A name that was given but refused (too long) asks for nothing.
+bool Refused(const char* name, const char* interned) { return name && *name && !interned; }
+
+}  // namespace
+
 void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
     if (switchPending) return;
-    targetName = InternSceneName(name);
+    const char* target = InternSceneName(name);
+    if (Refused(name, target)) return;
+    targetName = target;
     switchPending = true;
     runLeaveHandlers = run_leave;
 }
 
 void Engine::StartWalk(const char* name, float distance, float duration) {
     if (walkState) return;
+    const char* target = InternSceneName(name);
+    if (Refused(name, target)) return;
     g_walkOffset[0] = g_walkOffset[1] = g_walkOffset[2] = 0;
     walkState = 1;
     walkTime = 0;
     walkProgress = 0;
-    targetName = InternSceneName(name);
+    targetName = target;
     walkDistance = distance;
     walkDuration = duration;
     plat::Vec3 d;
@@ -589,6 +601,17 @@ void Engine::DeleteObject(EObject* object) {
     selectedObject = nullptr;
     GameScene* s = currentScene;
     if (!object || !s) return;
+    // A point object's sound stops first.
+    const SceneKindOps* points = GetSceneKindOps(kSceneKindPoints);
+    for (EObject* o = SceneKindFirst(*s, kSceneKindPoints); o && points && points->sound; o = SceneListNext(o)) {
+        if (o != object) continue;
+        ResourceRecord* record = nullptr;
+        plat::Vec3 position, direction;
+        if (points->sound(o, &record, &position, &direction) && record && record->type == kResourceSound &&
+            record->object)
+            static_cast<Sound*>(record->object)->Stop();
+        break;
+    }
     ForgetObject(object);
     if (s->UnlinkObject(object)) FreeSceneObject(object);
 }

@@ -151,6 +151,7 @@ void CubeFaces::ApplyMask(CubeFaces* mask_set, int face) {
         Texture* t = Resources().GetImage(faces[i]);
         if (!t) continue;
         ResourceRecord* mask_record = mask_set ? mask_set->faces[i] : nullptr;
+        if (mask_record && mask_record->type != kResourceImage) mask_record = nullptr;  // removed for good
         if (mask_record) {
             // Flagged as masked only once the alpha is really in the texture.
             if (WriteMaskAlpha(t, mask_record))

@@ -138,6 +138,18 @@ TEST(SceneSwitchRun, DissolveTimingAtFiftyHertz) {
     EXPECT_EQ(run.trace, "switched at 0\nbusy 51\n");
 }
 
+TEST(SceneSwitchRun, WalkEndsWhenItsTimeReachesItsDurationInADissolve) {
+    std::string root = MakeRoot("walk", "cube one 16 cube two 16");
+    EngineRun run = RunEngineIn(root, Main("", R"lua(
+  if frame == 1 then ge_switchscene("one") end
+  if frame == 3 then ge_walk("two", 100) start = frame end
+)lua") + "function OnGameSceneStart(n) if start then trace(n .. ' after ' .. frame - start) quit() end end\n");
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    // walkfxtime 500 at 20 ms a frame: 25 walking frames, the last of them
+    // asks for the dissolve, whose capture frame runs no update.
+    EXPECT_EQ(run.trace, "two after 25\n");
+}
+
 TEST(SceneSwitchRun, DissolveWithoutFadeTimeEndsAtOnceAndReleasesAStatement) {
     std::string root = MakeRoot("dissolve0", "cube one 16 cube two 16");
     EngineRun run = RunEngineIn(root, Main("Gameplay.dissolvefxtime = 0\n", R"lua(

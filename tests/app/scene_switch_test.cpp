@@ -178,6 +178,9 @@ TEST(SceneTransitionMath, WalkWithoutDurationEndsAtOnceInADissolve) {
     EXPECT_STREQ(other.targetName, "a");
     other.StartDissolve("", 0);
     EXPECT_EQ(other.dissolveState, 0);
+    const std::string too_long(300, 'x');
+    other.RequestSceneSwitch(too_long.c_str(), false);
+    EXPECT_FALSE(other.switchPending);  // refused, not a switch to nowhere
     other.RequestSceneSwitch("x", false);
     other.RequestSceneSwitch("y", true);
     EXPECT_STREQ(other.targetName, "x");

@@ -26,22 +26,6 @@ protected:
     }
 };
 
-TEST_F(HotSpotTest, CreatedByClassWordWithItsProperties) {
-    EXPECT_EQ(CreateObjectByClass("Hotspot"), nullptr);
-    EObject* o = CreateObjectByClass("hotspot");
-    ASSERT_NE(o, nullptr);
-    auto* h = static_cast<HotSpot*>(o);
-    EXPECT_FALSE(h->visible);  // zero-filled until the defaults run
-    h->SetDefaults();
-    EXPECT_TRUE(h->visible && h->enabled && !h->itemusable);
-    // The change bits follow the registration order.
-    const PropertyInfo* p = ChainFindByName(HotSpot::s_descriptor.first, "scalable");
-    EXPECT_EQ(1u << PropertyIndex(&HotSpot::s_descriptor, p), kHotspotBitScalable);
-    p = ChainFindByName(HotSpot::s_descriptor.first, "order");
-    EXPECT_EQ(1u << PropertyIndex(&HotSpot::s_descriptor, p), kHotspotBitOrder);
-    delete o;
-}
-
 TEST_F(HotSpotTest, SavedEntryWritesEachKeyOnlyWhenItCounts) {
     HotSpot* h = Make("door");
     EXPECT_EQ(SavedText(h), "hotspot { name=\"door\", rect=\"0,0,0,0\", page=0,}\r\n");
