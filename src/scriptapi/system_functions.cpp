@@ -169,9 +169,11 @@ int AddPackage(lua_State* L) {
 
 // ------------------------------------------------------------ resources
 
-// The name a sound file is declared by: its path less the ".ogg" the
-// declaration adds again.
-std::string SoundNameOfPath(const std::string& path) {
+// The name a channel's sound is declared by: the name of the record whose
+// sound it is, else its file path less the ".ogg" that declaring adds.
+std::string ChannelSoundName(const Sound* sound, const std::string& path) {
+    for (const ResourceRecord* r = Resources().First(); r && sound; r = r->next)
+        if (r->type == kResourceSound && r->object == sound && r->name) return r->name;
     const size_t n = path.size();
     if (n >= 4 && path[n - 4] == '.' && std::tolower(static_cast<unsigned char>(path[n - 3])) == 'o' &&
         std::tolower(static_cast<unsigned char>(path[n - 2])) == 'g' &&
@@ -188,13 +190,15 @@ int ReloadAllResources(lua_State*) {
     Resources().UnloadByType(kResourceImage | kResourceVideo | kResourceMesh);
     e->currentScene->LoadResources();
     std::string path;
+    const Sound* playing = nullptr;
     {
         StreamChannel& channel = g_stream_channels[0];
         std::lock_guard<std::mutex> hold(channel.lock);
         path.swap(channel.current.path);
+        playing = channel.current.sound;  // compared, never followed
     }
     if (path.empty()) return 0;
-    ResourceRecord* record = Resources().DeclareSound(SoundNameOfPath(path).c_str(), 0);
+    ResourceRecord* record = Resources().DeclareSound(ChannelSoundName(playing, path).c_str(), 0);
     if (Sound* sound = record ? Resources().GetSound(record) : nullptr) sound->Play(false, 0);
     return 0;
 }

@@ -186,12 +186,6 @@ TEST_F(DisplayFunctions, PostEffectSwitches) {
     EXPECT_TRUE(engine->postFxRequested & kPostRadialBlur);
     Lua("ge_radialblurfx(-1)");
     EXPECT_FALSE(engine->postFxRequested & kPostRadialBlur);
-    Lua("ge_setscreenscalerot(true, 2, 3, 45)");
-    EXPECT_FLOAT_EQ(engine->scaleValue1, 2.0f);
-    EXPECT_FLOAT_EQ(fx.screenRotation, 45.0f);
-    Lua("ge_setscreenscalerot(false, 2, 3, 45)");
-    EXPECT_FLOAT_EQ(engine->scaleValue2, 1.0f);
-    EXPECT_FALSE(engine->postFxRequested & kPostScreenScale);
 
     // Without shaders: glow and the named shader go off, other flags stay.
     engine->postFxRequested |= kPostGlow | kPostShader;

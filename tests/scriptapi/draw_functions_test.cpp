@@ -78,11 +78,6 @@ TEST_F(DrawFunctions, OffsetMovesShapesAndTextNotTheClip) {
 
 TEST_F(DrawFunctions, FontMeasures) {
     const int ab = font->GetStringWidth("AB");
-    Lua("font_handle = ge_getfont()");
-    lua_State* L = ScriptState();
-    lua_getglobal(L, "font_handle");
-    EXPECT_EQ(lua_touserdata(L, -1), font->Handle());
-    lua_pop(L, 1);
     Lua(("assert(ge_getstringwidth('AB') == " + std::to_string(ab) + ")").c_str());
     Lua(("assert(ge_getstringwidth('AB', 2 * ge_getfontwidth()) == " + std::to_string(2 * ab) + ")").c_str());
     Lua("assert(ge_getfontheight() == 10 and ge_fontheight() == 8)");

@@ -69,12 +69,4 @@ TEST_F(RecordFunctions, GameTextList) {
     EXPECT_EQ(engine->texts.head, nullptr);
 }
 
-TEST_F(RecordFunctions, DialogLayoutsAreHandlesOfTheirOwnKind) {
-    Lua(R"(
-        local d1, d2 = dlg_new(), dlg_new()
-        assert(type(d1) == 'userdata' and d1 ~= d2)
-        assert(select('#', dlg_new()) == 1)
-    )");
-}
-
 }  // namespace
