@@ -69,7 +69,10 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = std::filesystem::absolute("scene_roots/in_process").string();
+        // Tests run as parallel processes: each gets a folder of its own.
+        root_ = std::filesystem::absolute(std::string("scene_roots/in_process_") +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
@@ -107,6 +110,8 @@ protected:
         SetLogSink(nullptr);
         g_renderDevice = saved_device_;
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
         Close();
     }
 
