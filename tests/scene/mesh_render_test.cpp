@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/scene_render.h"
 #include "app/scene_switch.h"
 #include "media/mesh_texts.h"
 #include "render/camera.h"
@@ -19,6 +20,8 @@
 #include "scene/particle_source.h"
 #include "scene/point_object.h"
 #include "scene/scene_fixture.h"
+#include "script/script_var.h"
+#include "scriptapi/scene_constructors.h"
 
 using namespace scene_test;
 
@@ -198,6 +201,53 @@ TEST_F(MeshRenderTest, ParticlesDrawAsFacingQuadsInOneBatch) {
     EXPECT_GT(warm, 300);
     // Nothing lies outside the birth box's reach to the left.
     for (int y = 0; y < kH; ++y) EXPECT_EQ(At(px, 2, y), 0u);
+}
+
+TEST_F(MeshRenderTest, SceneFileWithMeshLightAndParticlesRendersSixtyFrames) {
+    Write(Path("spark.png"), SolidPng(4, 4, 0xFFFFFF));
+    ListRemove(s->points, s->points.head);  // the fixture's light; the file declares its own
+    engine.defaultCamera = camera;
+    const float saved_fov = g_display_fov.value, saved_aspect = g_display_aspect.value;
+    g_display_fov.value = 60;
+    g_display_aspect.value = float(kW) / float(kH);
+    SetSceneBeingLoaded(s);
+    Lua(R"(
+        box = mesh{name = "box", file = "box", position = "0,-1,14", rotation = "30,20,0",
+                   diffuse = "ffc08040", ambient = "ff202020", specularpow = 0, castshadow = true}
+        lightsource{x = -60, y = -50}
+        particlesource{name = "dust", image = "spark", x = 10, y = 0, distance = 300,
+                       particle_count = 80, lifetime = "20,40", velX = "-1,1", velY = "-1,1", velZ = "0,0",
+                       accelX = "0,0", accelY = "0,0", accelZ = "0,0", alphaKeys = "0,1,1,0"}
+        NOT_A_SOURCE = particlesource(12)
+    )");
+    SetSceneBeingLoaded(nullptr);
+    ASSERT_EQ(ListCount(s->meshes), 1u);
+    GameMesh* m = s->meshes.head;
+    EXPECT_NEAR(m->distance, std::sqrt(197.0f), 1e-3);
+    EXPECT_EQ(m->specularPow, 0.0f);
+    EXPECT_TRUE(m->castShadow && m->visible && !m->projected);
+    ASSERT_EQ(ListCount(s->points), 2u);
+    EXPECT_STREQ(s->points.head->name, "Light");
+    EXPECT_EQ(s->points.head->distance, 1000.0f);
+    auto* dust = static_cast<GameParticleSource*>(ListNext(s->points.head));
+    ASSERT_TRUE(IsClass(dust, "psource"));
+    EXPECT_EQ(dust->ParticleCount(), 80u);
+    EXPECT_EQ(dust->blendmode, 1);
+
+    for (int frame = 0; frame < 60; ++frame) ASSERT_TRUE(RenderScene(s));
+    const std::vector<uint32_t> px = screen.Read();
+    SaveFrame(px, "scene_mesh_particles");
+    int orange = 0, white = 0;
+    for (uint32_t p : px) {
+        const int r = int(p >> 16 & 255), g = int(p >> 8 & 255), b = int(p & 255);
+        orange += r > g && g > b && r > 0x40;
+        white += r > 0x30 && std::abs(r - g) < 8 && std::abs(g - b) < 8;
+    }
+    EXPECT_GT(orange, 200);
+    EXPECT_GT(white, 20);
+    engine.defaultCamera = nullptr;
+    g_display_fov.value = saved_fov;
+    g_display_aspect.value = saved_aspect;
 }
 
 }  // namespace
