@@ -152,6 +152,18 @@ GLuint Compile(GLenum type, const char* src) {
     return s;
 }
 
+// A linked program of the two GLSL stages, with a vertex array and a
+// vertex buffer for it.
+GLuint Program(const char* vs, const char* fs, GLuint* vao, GLuint* vbo) {
+    GLuint prog = glCreateProgram();
+    glAttachShader(prog, Compile(GL_VERTEX_SHADER, vs));
+    glAttachShader(prog, Compile(GL_FRAGMENT_SHADER, fs));
+    glLinkProgram(prog);
+    glGenVertexArrays(1, vao);
+    glGenBuffers(1, vbo);
+    return prog;
+}
+
 // The same 60,000 vertices (position, colour, texture coordinates) uploaded
 // and drawn in one call, straight GL.
 void BM_RawGlParticleVertices60k(benchmark::State& state) {
@@ -171,18 +183,12 @@ void BM_RawGlParticleVertices60k(benchmark::State& state) {
     }
     static GLuint prog = 0, vao = 0, vbo = 0, tex = 0;
     if (!prog) {
-        GLuint vs = Compile(GL_VERTEX_SHADER,
-                            "#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
-                            "layout(location=2) in vec2 t;\nout vec2 uv;\nout vec4 col;\n"
-                            "void main(){ uv = t; col = c; gl_Position = vec4(p.x / 230.0, p.y / 173.0, 0.5, 1.0); }\n");
-        GLuint fs = Compile(GL_FRAGMENT_SHADER, "#version 330\nuniform sampler2D s;\nin vec2 uv;\nin vec4 col;\n"
-                                                "out vec4 o;\nvoid main(){ o = texture(s, uv) * col; }\n");
-        prog = glCreateProgram();
-        glAttachShader(prog, vs);
-        glAttachShader(prog, fs);
-        glLinkProgram(prog);
-        glGenVertexArrays(1, &vao);
-        glGenBuffers(1, &vbo);
+        prog = Program("#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
+                       "layout(location=2) in vec2 t;\nout vec2 uv;\nout vec4 col;\n"
+                       "void main(){ uv = t; col = c; gl_Position = vec4(p.x / 230.0, p.y / 173.0, 0.5, 1.0); }\n",
+                       "#version 330\nuniform sampler2D s;\nin vec2 uv;\nin vec4 col;\n"
+                       "out vec4 o;\nvoid main(){ o = texture(s, uv) * col; }\n",
+                       &vao, &vbo);
         glGenTextures(1, &tex);
         std::vector<uint32_t> px(8 * 8, 0xFFFFFFFF);
         glBindTexture(GL_TEXTURE_2D, tex);
@@ -341,17 +347,11 @@ void BM_RawGlPreSkinned5k(benchmark::State& state) {
         }
     static GLuint prog = 0, vao = 0, vbo = 0, ibo = 0;
     if (!prog) {
-        GLuint vs = Compile(GL_VERTEX_SHADER,
-                            "#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec3 n;\n"
-                            "out vec3 nn;\nvoid main(){ nn = n; gl_Position = vec4(p.x / 60.0, p.y / 120.0, 0.5, 1.0); }\n");
-        GLuint fs = Compile(GL_FRAGMENT_SHADER, "#version 330\nin vec3 nn;\nout vec4 o;\n"
-                                                "void main(){ o = vec4(0.2 + 0.8 * clamp(dot(normalize(nn), vec3(0.0, 0.0, -1.0)), 0.0, 1.0)); }\n");
-        prog = glCreateProgram();
-        glAttachShader(prog, vs);
-        glAttachShader(prog, fs);
-        glLinkProgram(prog);
-        glGenVertexArrays(1, &vao);
-        glGenBuffers(1, &vbo);
+        prog = Program("#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec3 n;\n"
+                       "out vec3 nn;\nvoid main(){ nn = n; gl_Position = vec4(p.x / 60.0, p.y / 120.0, 0.5, 1.0); }\n",
+                       "#version 330\nin vec3 nn;\nout vec4 o;\n"
+                       "void main(){ o = vec4(0.2 + 0.8 * clamp(dot(normalize(nn), vec3(0.0, 0.0, -1.0)), 0.0, 1.0)); }\n",
+                       &vao, &vbo);
         glGenBuffers(1, &ibo);
     }
     glBindVertexArray(vao);
