@@ -7,7 +7,6 @@
 // it into the eight.
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 extern "C" {
 #include <lua.h>
@@ -15,14 +14,13 @@ extern "C" {
 
 #include "app/engine.h"
 #include "app/engine_media.h"
-#include "base/text.h"
 #include "media/resource_manager.h"
 #include "media/sound.h"
 #include "media/stream_channel.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
+#include "scene/point_object.h"
 #include "scene/sound_glide.h"
-#include "script/object_model.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
 
@@ -179,16 +177,6 @@ int Animate3DSounds(lua_State* L) {
 
 // -------------------------------------------------- sounds from scripts
 
-// A float property of an object by its key (point objects: x, y, distance).
-bool FloatProperty(EObject* o, const char* key, float* out) {
-    for (const PropertyInfo* p = o->descriptor ? o->descriptor->first : nullptr; p; p = p->next)
-        if (p->type == kPropertyFloat && p->name && std::strcmp(p->name, key) == 0) {
-            *out = *static_cast<const float*>(o->Field(p));
-            return true;
-        }
-    return false;
-}
-
 // Where a script places a sound: a point of the current scene (its angles
 // and distance), a view-direction hotspot (its region's centre at 1000) or
 // "yaw,pitch,distance". False when the text names nothing and reads as no
@@ -196,12 +184,11 @@ bool FloatProperty(EObject* o, const char* key, float* out) {
 bool ResolvePlace(Engine* e, const char* where, float* yaw, float* pitch, float* distance) {
     *distance = 1000.0f;
     GameScene* scene = e->currentScene;
-    for (EObject* o = scene ? SceneKindFirst(*scene, kSceneKindPoints) : nullptr; o; o = SceneListNext(o)) {
-        if (!o->name || !EqualsNoCase(o->name, where)) continue;
-        if (FloatProperty(o, "x", yaw) && FloatProperty(o, "y", pitch) && FloatProperty(o, "distance", distance))
-            return true;
-        *distance = 1000.0f;
-        break;
+    if (const PointSceneObject* p = scene ? ListFindByName(scene->points, where) : nullptr) {
+        *yaw = p->x;
+        *pitch = p->y;
+        *distance = p->distance;
+        return true;
     }
     if (HotSpot* h = scene ? ListFindByName(scene->hotspots, where) : nullptr;
         h && h->hs_type == kHotspotMap && scene->GetHotspotDirection(h, yaw, pitch))
@@ -218,15 +205,13 @@ ResourceRecord* PrepareScriptSound(lua_State* L) {
     if (!r) return nullptr;
     Sound* sound = Resources().GetSound(r);
     if (!sound) return r;
-    float position[3] = {0, 0, 0};
     const char* where = is3d ? lua_tostring(L, 4) : nullptr;
     Engine* e = CurrentEngine();
     float yaw = 0, pitch = 0, distance = 1000.0f;
-    if (e && where && *where && ResolvePlace(e, where, &yaw, &pitch, &distance)) {
-        e->DirectionAt(position, yaw, pitch, false);
-        for (float& v : position) v *= distance / 1000.0f;
-    }
-    sound->SetPosition(position[0], position[1], position[2]);
+    plat::Vec3 position{0, 0, 0};
+    if (e && where && *where && ResolvePlace(e, where, &yaw, &pitch, &distance))
+        position = PointSoundPosition(yaw, pitch, distance);
+    sound->SetPosition(position.x, position.y, position.z);
     return r;
 }
 

@@ -8,6 +8,8 @@
 #include "media/sound_fixture.h"
 #include "media/stream_channel.h"
 #include "render/geometry.h"
+#include "scene/hotspot_map.h"
+#include "scene/point_object.h"
 #include "scene/scene_fixture.h"
 #include "platform/system.h"
 
@@ -44,6 +46,7 @@ protected:
     bool PumpUntil(const char* lua_condition) {
         for (int i = 0; i < 200; ++i) {
             sound_test::Render(441);
+            ReportFinishedSoundChannels();
             if (ScriptRun((std::string("assert(") + lua_condition + ")").c_str()) == 0) return true;
             plat::SleepMs(10);
         }
@@ -119,6 +122,12 @@ TEST_F(SoundFunctions, StreamedSoundsByChannel) {
         snd_stop(2); assert(snd_getstreamingsound(2) == nil)
     )");
     EXPECT_TRUE(PumpUntil("not snd_isplaying(2)"));
+    // A sound that plays to its end reports its channel.
+    const auto click = vorbis_tone::Click(2, 44100, 0.2);
+    Write("./click.ogg", std::string(click.begin(), click.end()));
+    Lua("finished = '' function OnGameSoundChannelFinished(n) finished = finished .. n end "
+        "snd_play('click', false, 6)");
+    EXPECT_TRUE(PumpUntil("finished == '6'"));
 }
 
 TEST_F(SoundFunctions, RemoveTakesOnlyALiveSoundRecordAndForgetsIt) {
@@ -140,24 +149,39 @@ TEST_F(SoundFunctions, RemoveTakesOnlyALiveSoundRecordAndForgetsIt) {
     Lua("snd_remove(snd_get('pic')); assert(snd_get('pic') ~= nil)");
 }
 
-TEST_F(SoundFunctions, PositionsFromAnglesOrNothing) {
+TEST_F(SoundFunctions, PlacedAtAPointAHotspotAnglesOrTheOrigin) {
     engine.soundStreamThreshold = 1 << 30;
-    Scene("hall")->viewtype = kViewCube;
-    engine.currentScene = Scene("hall");
+    GameScene* hall = Scene("hall");
+    hall->viewtype = kViewCube;
+    engine.currentScene = hall;
+    PointSceneObject* light = Add(hall->points, "Light");
+    light->x = 30, light->y = -10, light->distance = 4000;
+    ASSERT_TRUE(PrepareHotspotMap());
+    HotSpot* window = Add(hall->hotspots, "window");
+    window->hs_type = kHotspotMap;
+    for (int yaw = 200; yaw < 202; ++yaw) HotspotMapImage()->pixels[size_t(20 + 90) * 360 + size_t(yaw)] = 1;
+
+    // Expected place: the direction of (yaw, pitch) times distance / 1000.
+    auto expect_at = [this](float yaw, float pitch, float scale) {
+        Sound* s = Resources().GetSound(Resources().FindByName("tone"));
+        ASSERT_NE(s, nullptr);
+        ASSERT_NE(s->buffer3d, nullptr);
+        plat::Vec3 d{0, 0, 0};
+        AnglesToDirection(&d, yaw, pitch);
+        EXPECT_NEAR(s->position[0], d.x * scale, 1e-4);
+        EXPECT_NEAR(s->position[1], d.y * scale, 1e-4);
+        EXPECT_NEAR(s->position[2], d.z * scale, 1e-4);
+        EXPECT_FALSE(s->IsPlaying());
+    };
+    Lua("snd_cache('tone', nil, 0, 'light')");
+    expect_at(30, -10, 4);
+    Lua("snd_cache('tone', nil, 0, 'window')");
+    expect_at(200.5f, 20, 1);
     Lua("snd_cache('tone', nil, 0, '90,0,2000')");
-    Sound* s = Resources().GetSound(Resources().FindByName("tone"));
-    ASSERT_NE(s, nullptr);
-    ASSERT_NE(s->buffer3d, nullptr);
-    plat::Vec3 d;
-    AnglesToDirection(&d, 90, 0);
-    EXPECT_NEAR(s->position[0], d.x * 2, 1e-4);
-    EXPECT_NEAR(s->position[1], d.y * 2, 1e-4);
-    EXPECT_NEAR(s->position[2], d.z * 2, 1e-4);
-    EXPECT_FALSE(s->IsPlaying());
+    expect_at(90, 0, 2);
     // A place that names nothing and reads as no numbers: the origin.
     Lua("snd_cache('tone', nil, 0, 'nowhere')");
-    EXPECT_EQ(s->position[0], 0.0f);
-    EXPECT_EQ(s->position[2], 0.0f);
+    expect_at(0, 0, 0);
 }
 
 TEST_F(SoundFunctions, AStatementWaitsForItsSoundUnlessToldNot) {
