@@ -12,6 +12,7 @@
 #include "media/sound.h"
 #include "media/texture.h"
 #include "script/object_model.h"
+#include "script/script_handles.h"
 
 uint64_t g_resource_budget = kDefaultResourceBudget;
 char g_current_directory[256];
@@ -110,8 +111,11 @@ void RecordCurrentDirectory() {
 
 // Built at start, like the rest of the engine's managers. Saved objects
 // name their resources as they were declared.
-const bool g_resources_built = (Resources(), SetResourceNameFunction([](const void* record) {
-                                    return static_cast<const ResourceRecord*>(record)->name;
+// A record that is gone (freed by Clear) has no name.
+const bool g_resources_built = (Resources(), SetResourceNameFunction([](const void* record) -> const char* {
+                                    return IsScriptHandle(record, ScriptHandleKind::kResource)
+                                               ? static_cast<const ResourceRecord*>(record)->name
+                                               : nullptr;
                                 }),
                                 true);
 
@@ -204,6 +208,7 @@ ResourceRecord* ResourceManager::Declare(const char* name, uint32_t type, const 
         head_ = r;
     tail_ = r;
     index_[r->name] = r;
+    RegisterScriptHandle(r, ScriptHandleKind::kResource);
     return r;
 }
 
@@ -416,6 +421,7 @@ void ResourceManager::UnloadByType(uint32_t type_mask) {
 }
 
 void ResourceManager::FreeRecord(ResourceRecord* r) {
+    UnregisterScriptHandle(r);
     ObjectPool::Free(r, sizeof(ResourceRecord));
 }
 

@@ -19,6 +19,7 @@ extern "C" {
 #include "base/string_pool.h"
 #include "base/text.h"
 #include "platform/files.h"
+#include "script/object_model.h"
 #include "script/script_function.h"
 
 namespace {
@@ -184,10 +185,31 @@ int RegisterScriptApi(lua_State* L) {
     lua_pushcfunction(L, GetGlobalProtected);
     g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
 
+    // One closure per native function, kept in a scratch table by the
+    // function's address, so names bound to the same function are equal.
+    lua_newtable(L);
+    const int closures = lua_gettop(L);
+    auto push_closure = [&](lua_CFunction f) {
+        lua_pushlightuserdata(L, reinterpret_cast<void*>(f));
+        lua_rawget(L, closures);
+        if (!lua_isnil(L, -1)) return;
+        lua_pop(L, 1);
+        lua_pushcclosure(L, f, 0);
+        lua_pushlightuserdata(L, reinterpret_cast<void*>(f));
+        lua_pushvalue(L, -2);
+        lua_rawset(L, closures);
+    };
     for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
-        lua_pushcclosure(L, r->function, 0);
+        push_closure(r->function);
         lua_setfield(L, LUA_GLOBALSINDEX, r->name);
     }
+    for (ScriptFunctionAlias* a = ScriptFunctionAliasListHead(); a; a = a->next) {
+        if (lua_CFunction f = ScriptAliasFunction(a)) {
+            push_closure(f);
+            lua_setfield(L, LUA_GLOBALSINDEX, a->name);
+        }
+    }
+    lua_pop(L, 1);
 
     lua_CFunction get_property = FindScriptFunction("ge_getproperty");
     lua_CFunction set_property = FindScriptFunction("ge_setproperty");
@@ -198,7 +220,8 @@ int RegisterScriptApi(lua_State* L) {
     lua_setfield(L, -2, "__newindex");
     lua_pop(L, 1);
 
-    // Scene: a full userdata holding a scene pointer, null for the current scene.
+    // Scene: a pointer-sized full userdata holding a scene's handle, null for
+    // the current scene. Scenes: its content is never read.
     void** scene = static_cast<void**>(lua_newuserdata(L, sizeof(void*)));
     *scene = nullptr;
     lua_pushvalue(L, -1);
@@ -438,15 +461,43 @@ void ScriptDumpStack() {
 
 const char* ScriptArgText(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : nullptr; }
 
-int ScriptArgInt(lua_State* L, int index) { return static_cast<int>(lua_tointeger(L, index)); }
+int ScriptArgInt(lua_State* L, int index) { return SaturateToInt(lua_tonumber(L, index)); }
+
+float ScriptArgFloat(lua_State* L, int index) { return static_cast<float>(lua_tonumber(L, index)); }
+
+int ScriptLastArg(lua_State* L) {
+    int top = lua_gettop(L);
+    return top > 0 ? top : 1;  // above an empty stack: reads as none
+}
+
+void* ScriptArgHandle(lua_State* L, int index, ScriptHandleKind kind) {
+    if (lua_type(L, index) != LUA_TLIGHTUSERDATA) return nullptr;
+    void* p = lua_touserdata(L, index);
+    return IsScriptHandle(p, kind) ? p : nullptr;
+}
+
+EObject* ScriptArgObject(lua_State* L, int index, const char* class_word) {
+    if (lua_type(L, index) != LUA_TLIGHTUSERDATA) return nullptr;
+    EObject* object = ObjectFromHandle(lua_touserdata(L, index));
+    if (object && class_word && !IsClass(object, class_word)) return nullptr;
+    return object;
+}
+
+void ScriptPushObject(lua_State* L, EObject* object) {
+    if (object)
+        lua_pushlightuserdata(L, object->Handle());
+    else
+        lua_pushnil(L);
+}
 
 uint32_t ParseHexColor(const char* text, uint32_t fallback) {
     if (!text || !*text) return fallback;
     return HexToInt(text);
 }
 
-uint32_t ScriptArgColor(int index, uint32_t fallback) {
-    lua_State* L = g_state;
+uint32_t ScriptArgColor(int index, uint32_t fallback) { return ScriptArgColor(g_state, index, fallback); }
+
+uint32_t ScriptArgColor(lua_State* L, int index, uint32_t fallback) {
     if (!L || lua_type(L, index) == LUA_TNONE) return fallback;
     size_t len = 0;
     const char* text = lua_isstring(L, index) ? lua_tolstring(L, index, &len) : nullptr;
@@ -466,7 +517,7 @@ int ScriptFieldInt(const char* key, int fallback) {
     lua_State* L = g_state;
     if (!L || !key || !lua_istable(L, -1)) return fallback;
     PushField(L, key);
-    int v = lua_isnumber(L, -1) ? int(lua_tointeger(L, -1)) : fallback;
+    int v = lua_isnumber(L, -1) ? SaturateToInt(lua_tonumber(L, -1)) : fallback;
     lua_pop(L, 1);
     return v;
 }

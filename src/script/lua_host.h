@@ -15,6 +15,10 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "script/script_handles.h"
+
+class EObject;
+
 // The state; null before CreateScriptState and after ScriptShutdown.
 lua_State* ScriptState();
 
@@ -116,8 +120,25 @@ void ScriptDumpStack();
 // Arguments read without raising script errors: a missing or non-text
 // argument reads as null, a missing number as 0.
 const char* ScriptArgText(lua_State* L, int index);
+// Saturating: NaN reads as 0, numbers beyond the int range clamp to it.
 int ScriptArgInt(lua_State* L, int index);
+float ScriptArgFloat(lua_State* L, int index);
+// The index of the last argument, for the functions that read it: in an
+// empty call it is an index that reads as missing, never the function's own
+// slot or a slot left over from an earlier call.
+int ScriptLastArg(lua_State* L);
+// A light userdata registered as live under that kind; anything else
+// (another kind, a stale or foreign pointer, a full userdata) is null.
+void* ScriptArgHandle(lua_State* L, int index, ScriptHandleKind kind);
+// The live object of a handle argument; with a class word, only an object of
+// that class.
+EObject* ScriptArgObject(lua_State* L, int index, const char* class_word = nullptr);
+// Pushes the object's handle, or nil for null.
+void ScriptPushObject(lua_State* L, EObject* object);
 uint32_t ParseHexColor(const char* text, uint32_t fallback);
+// A colour argument of the call running on L (which may be a coroutine);
+// the form without L reads the main state's stack.
+uint32_t ScriptArgColor(lua_State* L, int index, uint32_t fallback);
 uint32_t ScriptArgColor(int index, uint32_t fallback);
 int ScriptFieldInt(const char* key, int fallback);
 float ScriptFieldNumber(const char* key, float fallback);

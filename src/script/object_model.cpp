@@ -31,10 +31,6 @@ std::string FixedText(double v) {
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0.000000");
 }
 
-const char* ObjectName(const void* object) {
-    return object ? static_cast<const EObject*>(object)->name : nullptr;
-}
-
 const PropertyInfo* ClassProperty(const ClassDescriptor* d) {
     return d ? ChainFindByName(d->first, "class") : nullptr;
 }
@@ -71,7 +67,10 @@ void* MObject::operator new(size_t n) {
 }
 
 void MObject::operator delete(void* object, size_t n) {
-    if (object) ObjectPool::Free(object, n);
+    if (!object) return;
+    // Objects may be freed without their destructors: the handle goes here.
+    UnregisterScriptHandle(static_cast<uint8_t*>(object) + kHandleOffset);
+    ObjectPool::Free(object, n);
 }
 
 EObject::EObject_Initializer::EObject_Initializer(ClassDescriptor* d) : descriptor(d) {
@@ -88,6 +87,12 @@ EObject::~EObject() { UnregisterScriptHandle(Handle()); }
 void EObject::Save(Stream* stream) { WriteObjectProperties(this, stream); }
 
 ClassDescriptor* ClassDescriptorListHead() { return g_descriptors; }
+
+bool IsLiveObject(const EObject* object) {
+    if (!object) return false;
+    auto address = reinterpret_cast<uintptr_t>(object) + kHandleOffset;
+    return IsScriptHandle(reinterpret_cast<const void*>(address), ScriptHandleKind::kObject);
+}
 
 EObject* ObjectFromHandle(const void* handle) {
     if (!IsScriptHandle(handle, ScriptHandleKind::kObject)) return nullptr;
@@ -164,8 +169,10 @@ bool IsClass(const EObject* object, const char* word) {
 }
 
 void RegisterAllClassProperties() {
+    // A class that has its properties already keeps them: registering twice
+    // would double every key and shift the change bits.
     for (ClassDescriptor* d = g_descriptors; d; d = d->next)
-        if (d->initializer) d->initializer->RegisterProperties();
+        if (d->initializer && !d->first) d->initializer->RegisterProperties();
 }
 
 void FreeAllPropertyLists() {
@@ -190,6 +197,37 @@ void NotifyPropertyChanged(EObject* object, const PropertyInfo* property) {
 }
 
 void SetResourceNameFunction(ResourceNameFunction fn) { g_resource_name = fn; }
+
+const char* ResourceRecordName(const void* record) {
+    return record && g_resource_name ? g_resource_name(record) : nullptr;
+}
+
+std::string PropertyFieldText(const void* field, int type) {
+    switch (type) {
+        case kPropertyVector:
+        case kPropertyColor3: {
+            const float* v = static_cast<const float*>(field);
+            return FixedText(v[0]) + "," + FixedText(v[1]) + "," + FixedText(v[2]);
+        }
+        case kPropertyFloat2: {
+            const float* v = static_cast<const float*>(field);
+            return FixedText(v[0]) + "," + FixedText(v[1]);
+        }
+        case kPropertyRect: {
+            const int32_t* r = static_cast<const int32_t*>(field);
+            return std::to_string(r[0]) + "," + std::to_string(r[1]) + "," + std::to_string(r[2]) + "," +
+                   std::to_string(r[3]);
+        }
+        case kPropertyColor:
+        case kPropertyHex: {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%x", *static_cast<const uint32_t*>(field));
+            return hex;
+        }
+        default:
+            return std::string();
+    }
+}
 
 void WriteObjectProperties(EObject* object, Stream* stream) {
     if (!object || !stream) return;
@@ -232,47 +270,36 @@ void WriteObjectProperties(EObject* object, Stream* stream) {
             case kPropertyVector:
             case kPropertyColor3: {
                 const float* v = static_cast<const float*>(field);
-                if (v[0] != 0.0f || v[1] != 0.0f || v[2] != 0.0f)
-                    text_entry((FixedText(v[0]) + "," + FixedText(v[1]) + "," + FixedText(v[2])).c_str());
+                if (v[0] != 0.0f || v[1] != 0.0f || v[2] != 0.0f) text_entry(PropertyFieldText(field, p->type).c_str());
                 break;
             }
             case kPropertyColor:
-            case kPropertyHex: {
-                uint32_t v = *static_cast<const uint32_t*>(field);
-                if (v != 0) {
-                    char hex[16];
-                    std::snprintf(hex, sizeof hex, "%x", v);
-                    text_entry(hex);
-                }
+            case kPropertyHex:
+                if (*static_cast<const uint32_t*>(field) != 0) text_entry(PropertyFieldText(field, p->type).c_str());
                 break;
-            }
             case kPropertyFloat2: {
                 const float* v = static_cast<const float*>(field);
-                if (v[0] != 0.0f || v[1] != 0.0f) text_entry((FixedText(v[0]) + "," + FixedText(v[1])).c_str());
+                if (v[0] != 0.0f || v[1] != 0.0f) text_entry(PropertyFieldText(field, p->type).c_str());
                 break;
             }
             case kPropertyRect: {
                 const int32_t* r = static_cast<const int32_t*>(field);
-                if (r[0] || r[1] || r[2] || r[3]) {
-                    std::string t = std::to_string(r[0]) + "," + std::to_string(r[1]) + "," +
-                                    std::to_string(r[2]) + "," + std::to_string(r[3]);
-                    text_entry(t.c_str());
-                }
+                if (r[0] || r[1] || r[2] || r[3]) text_entry(PropertyFieldText(field, p->type).c_str());
                 break;
             }
             case kPropertyImage:
             case kPropertySound:
-            case kPropertyMesh: {
-                const void* record = *static_cast<const void* const*>(field);
-                const char* file = record && g_resource_name ? g_resource_name(record) : nullptr;
-                if (file) text_entry(ContractPathVariables(file).c_str());
+            case kPropertyMesh:
+                if (const char* file = ResourceRecordName(*static_cast<const void* const*>(field)))
+                    text_entry(ContractPathVariables(file).c_str());
                 break;
-            }
             case kPropertyScene:
             case kPropertyDialog:
-            case kPropertyObject:
-                if (const char* n = ObjectName(*static_cast<const void* const*>(field))) text_entry(n);
+            case kPropertyObject: {
+                const auto* target = *static_cast<const EObject* const*>(field);
+                if (const char* n = IsLiveObject(target) ? target->name : nullptr) text_entry(n);
                 break;
+            }
             case kPropertyText:
                 break;
             case kPropertyConstant:

@@ -139,10 +139,14 @@ ClassDescriptor* ClassDescriptorListHead();
 
 // The object of a script handle, when it is a live object; else null.
 EObject* ObjectFromHandle(const void* handle);
+// Whether a pointer held in a field still names a live object (the pointer
+// is not dereferenced).
+bool IsLiveObject(const EObject* object);
 
 EObject* CreateObjectByClass(const char* word);
 bool IsClass(const EObject* object, const char* word);
-// Runs every Initializer's RegisterProperties once, in list order.
+// Runs every Initializer's RegisterProperties once, in list order (classes
+// that have their properties already are left alone).
 void RegisterAllClassProperties();
 void FreeAllPropertyLists();
 // Index of a property in its class list, or -1.
@@ -154,6 +158,11 @@ void NotifyPropertyChanged(EObject* object, const PropertyInfo* property);
 // control characters escaped, so any name loads back as it was.
 std::string LuaEscaped(const char* text);
 
+// The text of a vector, colour-component, float-pair, rectangle, colour or
+// hex field ("%f,%f,%f", "%f,%f", "%d,%d,%d,%d", "%x"), in the C locale;
+// empty for other types.
+std::string PropertyFieldText(const void* field, int type);
+
 // The default Save: "object{" + one entry per property + "}\r\n".
 void WriteObjectProperties(EObject* object, Stream* stream);
 
@@ -161,3 +170,5 @@ void WriteObjectProperties(EObject* object, Stream* stream);
 // provides it.
 using ResourceNameFunction = const char* (*)(const void* record);
 void SetResourceNameFunction(ResourceNameFunction fn);
+// The name of a resource record by that function; null without one.
+const char* ResourceRecordName(const void* record);

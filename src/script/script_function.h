@@ -3,6 +3,11 @@
 // at the head of one global list when it is constructed (before main), so
 // the list runs in reverse declaration order; the Lua host registers every
 // record of the list as a global function when it creates the state.
+//
+// Records of the same function are registered as one Lua closure, so the
+// names compare equal in scripts. An alias binds a second name to the
+// function of another record when that record exists and the alias name has
+// no record of its own.
 extern "C" {
 #include <lua.h>
 }
@@ -15,6 +20,21 @@ struct ScriptFunctionRecord {
     ScriptFunctionRecord(const char* name, lua_CFunction function);
 };
 
+struct ScriptFunctionAlias {
+    const char* name;
+    const char* target;
+    ScriptFunctionAlias* next;
+
+    ScriptFunctionAlias(const char* name, const char* target);
+};
+
 ScriptFunctionRecord* ScriptFunctionListHead();
-// The registered function of that name, or null.
+ScriptFunctionAlias* ScriptFunctionAliasListHead();
+// The function registered under that name (a record, or an alias whose
+// target exists), or null.
 lua_CFunction FindScriptFunction(const char* name);
+// The function an alias binds to, or null when it does not bind.
+lua_CFunction ScriptAliasFunction(const ScriptFunctionAlias* alias);
+
+// The shared function that does nothing: no result, the stack untouched.
+int EmptyScriptFunction(lua_State* L);

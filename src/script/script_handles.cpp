@@ -23,3 +23,5 @@ bool IsScriptHandle(const void* handle, ScriptHandleKind kind) {
     auto it = Handles().find(handle);
     return it != Handles().end() && it->second == kind;
 }
+
+bool IsAnyScriptHandle(const void* handle) { return handle && Handles().count(handle) != 0; }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "media/dialog_layout.h"
+#include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 
@@ -34,7 +35,5 @@ ScriptFunctionRecord s_dlg_new("dlg_new", New);
 }  // namespace
 
 DialogLayout* ScriptArgDialogLayout(lua_State* L, int i) {
-    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
-    void* p = lua_touserdata(L, i);
-    return IsScriptHandle(p, ScriptHandleKind::kDialogLayout) ? static_cast<DialogLayout*>(p) : nullptr;
+    return static_cast<DialogLayout*>(ScriptArgHandle(L, i, ScriptHandleKind::kDialogLayout));
 }

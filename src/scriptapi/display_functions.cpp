@@ -98,8 +98,8 @@ int ImportGamma(lua_State* L) {
     return 0;
 }
 
-int SetAmbientColor(lua_State*) {
-    if (Engine* e = CurrentEngine()) e->ambientColor = ScriptArgColor(1, 0xFFFFFFFFu);
+int SetAmbientColor(lua_State* L) {
+    if (Engine* e = CurrentEngine()) e->ambientColor = ScriptArgColor(L, 1, 0xFFFFFFFFu);
     return 0;
 }
 

@@ -21,6 +21,7 @@ extern "C" {
 #include "scriptapi/gtext_functions.h"
 #include "scriptapi/rect_functions.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_globals.h"
 
 namespace {
 
@@ -131,12 +132,12 @@ TextBox ReadTextBox(lua_State* L) {
     TextBox box;
     if (const Rect* r = ScriptArgRect(L, 2)) {
         box.rect = *r;
-        box.colour = ScriptArgColor(3, 0xFFFFFFFFu);
+        box.colour = ScriptArgColor(L, 3, 0xFFFFFFFFu);
         box.flags = uint32_t(Int(L, 4));
     } else {
         Engine* e = CurrentEngine();
         box.rect.Set(Int(L, 2), Int(L, 3), e ? e->screenRect.w : 0, e ? e->screenRect.h : 0);
-        box.colour = ScriptArgColor(4, 0xFFFFFFFFu);
+        box.colour = ScriptArgColor(L, 4, 0xFFFFFFFFu);
     }
     box.rect.x = SaturateToInt(double(box.rect.x) + g_offset.x);
     box.rect.y = SaturateToInt(double(box.rect.y) + g_offset.y);
@@ -158,7 +159,7 @@ int DrawString(lua_State* L) {
 int DrawText(lua_State* L) {
     GameFont* font = CurrentFont();
     if (!font) return 0;
-    static DialogLayout* layout = new DialogLayout();
+    DialogLayout* layout = &DrawTextLayout();
     const char* text = ScriptArgGameText(L, 1);
     const TextBox box = ReadTextBox(L);
     layout->Draw(font, text ? text : "", box.rect, box.flags, box.colour, box.size, 0, -1);
@@ -172,18 +173,18 @@ float OffsetX(lua_State* L, int i) { return float(lua_tonumber(L, i)) + float(g_
 float OffsetY(lua_State* L, int i) { return float(lua_tonumber(L, i)) + float(g_offset.y); }
 
 int DrawRect(lua_State* L) {
-    DrawRectOutline(OffsetX(L, 1), OffsetY(L, 2), float(Int(L, 3)), float(Int(L, 4)), ScriptArgColor(5, 0xFFFFFFFFu));
+    DrawRectOutline(OffsetX(L, 1), OffsetY(L, 2), float(Int(L, 3)), float(Int(L, 4)), ScriptArgColor(L, 5, 0xFFFFFFFFu));
     return 0;
 }
 
 int FillRectFn(lua_State* L) {
     FillRect(SaturateToInt(double(Int(L, 1)) + g_offset.x), SaturateToInt(double(Int(L, 2)) + g_offset.y), Int(L, 3),
-             Int(L, 4), ScriptArgColor(5, 0xFFFFFFFFu));
+             Int(L, 4), ScriptArgColor(L, 5, 0xFFFFFFFFu));
     return 0;
 }
 
 int DrawLineFn(lua_State* L) {
-    DrawLine(OffsetX(L, 1), OffsetY(L, 2), OffsetX(L, 3), OffsetY(L, 4), ScriptArgColor(5, 0xFFFFFFFFu));
+    DrawLine(OffsetX(L, 1), OffsetY(L, 2), OffsetX(L, 3), OffsetY(L, 4), ScriptArgColor(L, 5, 0xFFFFFFFFu));
     return 0;
 }
 

@@ -55,7 +55,7 @@ int Quit(lua_State*) {
 
 // ge_task(text): queues statements; reads the last argument.
 int Task(lua_State* L) {
-    const char* text = ScriptArgText(L, lua_gettop(L));
+    const char* text = ScriptArgText(L, ScriptLastArg(L));
     if (Engine* e = CurrentEngine(); e && text) e->QueueStatements(text);
     return 0;
 }

@@ -43,14 +43,13 @@ int OpenRead(lua_State* L) { return PushOpenedStream(L, &FileStream::OpenRead); 
 int OpenWrite(lua_State* L) { return PushOpenedStream(L, &FileStream::Create); }
 
 FileStream* ArgStream(lua_State* L, int i) {
-    void* handle = lua_type(L, i) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, i) : nullptr;
-    return IsScriptHandle(handle, ScriptHandleKind::kFileStream) ? static_cast<FileStream*>(handle) : nullptr;
+    return static_cast<FileStream*>(ScriptArgHandle(L, i, ScriptHandleKind::kFileStream));
 }
 
 // fobjectPrint(stream, object): the object's scene-file entry.
 int ObjectPrint(lua_State* L) {
     FileStream* stream = ArgStream(L, 1);
-    EObject* object = lua_type(L, 2) == LUA_TLIGHTUSERDATA ? ObjectFromHandle(lua_touserdata(L, 2)) : nullptr;
+    EObject* object = ScriptArgObject(L, 2);
     if (stream && object) object->Save(stream);
     return 0;
 }
@@ -58,14 +57,13 @@ int ObjectPrint(lua_State* L) {
 // fclose(stream): closes and frees a stream handed out by fopenRead or
 // fopenWrite; anything else is refused.
 int Close(lua_State* L) {
-    void* handle = lua_touserdata(L, 1);
-    if (!handle) return 0;
-    if (lua_type(L, 1) != LUA_TLIGHTUSERDATA || !IsScriptHandle(handle, ScriptHandleKind::kFileStream)) {
+    if (!lua_touserdata(L, 1)) return 0;
+    FileStream* stream = ArgStream(L, 1);
+    if (!stream) {
         LogPrintf("[WARNING] : fclose: not an open stream");
         return 0;
     }
-    UnregisterScriptHandle(handle);
-    FileStream* stream = static_cast<FileStream*>(handle);
+    UnregisterScriptHandle(stream);
     stream->Close();
     delete stream;
     return 0;
@@ -105,12 +103,11 @@ int Exists(lua_State* L) {
 }
 
 // mkdir(path): true when the folder was made; false when it could not be
-// (also when it exists). Without a path the caller's last argument (or
-// nil) comes back.
+// (also when it exists); nil without a path.
 int MakeFolder(lua_State* L) {
     const char* path = ScriptArgText(L, 1);
     if (!path) {
-        if (lua_gettop(L) == 0) lua_pushnil(L);
+        lua_pushnil(L);
         return 1;
     }
     const std::string target = plat::ResolveForWrite(path);

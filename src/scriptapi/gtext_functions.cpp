@@ -4,6 +4,7 @@
 
 #include "app/engine.h"
 #include "media/game_text.h"
+#include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
@@ -76,8 +77,7 @@ ScriptFunctionRecord s_gtext_load("gtext_load", Load);
 }  // namespace
 
 GameText* ScriptArgGameTextObject(lua_State* L, int i) {
-    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
-    EObject* object = ObjectFromHandle(lua_touserdata(L, i));
+    EObject* object = ScriptArgObject(L, i);
     return object && object->descriptor == &GameText::s_descriptor ? static_cast<GameText*>(object) : nullptr;
 }
 

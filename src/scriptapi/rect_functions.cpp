@@ -4,15 +4,17 @@
 
 #include "app/engine.h"
 #include "base/text.h"
+#include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_globals.h"
 
 namespace {
 
-// The four slots of rect_const: a pushed pointer points into its slot, so a
-// later rect_const of the same slot changes every copy a script holds.
-Rect g_rect_slots[4];
+// The four slots of rect_const (ScriptRects, scriptapi/script_globals.h): a
+// pushed pointer points into its slot, so a later rect_const of the same
+// slot changes every copy a script holds.
 // The virtual screen and the screen, refreshed from the engine whenever a
 // script asks for them.
 Rect g_screen2d_rect(0, 0, 1024, 768);
@@ -25,7 +27,7 @@ int RectConst(lua_State* L) {
         lua_pushnil(L);
         return 1;
     }
-    Rect& r = g_rect_slots[slot];
+    Rect& r = ScriptRects()[slot];
     r.Set(script_args::Int(L, 1), script_args::Int(L, 2), script_args::Int(L, 3), script_args::Int(L, 4));
     PushScriptRect(L, &r);
     return 1;
@@ -64,12 +66,10 @@ ScriptFunctionRecord s_rect_get("rect_get", RectGet);
 
 }  // namespace
 
-Rect* ScriptRectSlot(int slot) { return slot >= 0 && slot < 4 ? &g_rect_slots[slot] : nullptr; }
+Rect* ScriptRectSlot(int slot) { return slot >= 0 && slot < kScriptRectCount ? &ScriptRects()[slot] : nullptr; }
 
 const Rect* ScriptArgRect(lua_State* L, int i) {
-    if (lua_type(L, i) != LUA_TLIGHTUSERDATA) return nullptr;
-    const void* p = lua_touserdata(L, i);
-    return IsScriptHandle(p, ScriptHandleKind::kRect) ? static_cast<const Rect*>(p) : nullptr;
+    return static_cast<const Rect*>(ScriptArgHandle(L, i, ScriptHandleKind::kRect));
 }
 
 void PushScriptRect(lua_State* L, Rect* rect) {

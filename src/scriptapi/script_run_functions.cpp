@@ -19,10 +19,11 @@ extern "C" {
 
 namespace {
 
-// run(name): runs DIR_SCRIPTS/name (the top of the stack).
+// run(name): runs DIR_SCRIPTS/name (the last argument).
 int Run(lua_State* L) {
-    if (!lua_isstring(L, -1)) return 0;
-    std::string path = g_dir_scripts.Get() + "/" + lua_tostring(L, -1);
+    const char* name = ScriptArgText(L, ScriptLastArg(L));
+    if (!name) return 0;
+    std::string path = g_dir_scripts.Get() + "/" + name;
     RunScript(path.c_str());
     return 0;
 }
@@ -49,8 +50,10 @@ int RunScriptFunction(lua_State* L) {
 
 // dumpscript(name): compiles into the cache without running.
 int DumpScript(lua_State* L) {
-    if (!lua_isstring(L, -1)) return 0;
-    std::string name = lua_tostring(L, 1) ? lua_tostring(L, 1) : "";
+    // Gated on the last argument, compiles the first.
+    const char* text = ScriptArgText(L, 1);
+    if (!ScriptArgText(L, ScriptLastArg(L)) || !text) return 0;
+    std::string name = text;
     int base = lua_gettop(L);
     int result = LoadScript(name.c_str(), false);
     if (result < 0) {
@@ -73,10 +76,13 @@ std::string DefaultOutput(const std::string& source) {
 }
 
 // compilescript(source [, output]): writes the stripped chunk; pushes
-// whether the output could be written.
+// whether the output could be written (nil when there was no source).
 int CompileScript(lua_State* L) {
     const char* source = lua_isstring(L, 1) ? lua_tostring(L, 1) : nullptr;
-    if (!source || !*source) return 0;
+    if (!source || !*source) {
+        lua_pushnil(L);
+        return 1;
+    }
     std::string output = lua_isstring(L, 2) ? lua_tostring(L, 2) : DefaultOutput(source);
     FILE* f = plat::OpenFile(source, "rb");
     std::string text;
@@ -91,13 +97,15 @@ int CompileScript(lua_State* L) {
             return 0;
         }
     } else {
-        return 0;
+        lua_pushnil(L);
+        return 1;
     }
     int base = lua_gettop(L);
     std::string chunk_name = std::string("@") + source;
     if (LoadScriptText(L, text.data(), text.size(), chunk_name.c_str()) != 0) {
         lua_settop(L, base);
-        return 0;
+        lua_pushnil(L);
+        return 1;
     }
     bool ok = DumpStrippedFunction(L) &&
               WriteFileAtomic(output.c_str(), g_dump_buffer.data(), g_dump_buffer.size());

@@ -30,14 +30,12 @@ extern "C" {
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_globals.h"
 
 namespace {
 
 // The scripts' random numbers (ge_rand, ge_rand_seed).
-Rand48& ScriptRandom() {
-    static Rand48 random;
-    return random;
-}
+Rand48& ScriptRandom() { return ScriptRand(); }
 
 // -------------------------------------------------------------- memory
 
@@ -144,7 +142,7 @@ int RandSeed(lua_State* L) {
     const int last = lua_gettop(L);
     size_t length = 0;
     if (last > 0 && lua_isstring(L, last)) lua_tolstring(L, last, &length);
-    const uint32_t low = length > 0 ? ScriptArgColor(last, 0) : uint32_t(std::rand());
+    const uint32_t low = length > 0 ? ScriptArgColor(L, last, 0) : uint32_t(std::rand());
     ScriptRandom().SetSeed(low, 0);
     return 0;
 }

@@ -206,7 +206,7 @@ int ClearHotspots(lua_State*) {
 
 // --------------------------------------------------------------- colours
 
-int MulColor(lua_State* L) { return PushHex(L, ModulateColor(ScriptArgColor(1, 0xFFFFFFFFu), ScriptArgColor(2, 0xFFFFFFFFu))); }
+int MulColor(lua_State* L) { return PushHex(L, ModulateColor(ScriptArgColor(L, 1, 0xFFFFFFFFu), ScriptArgColor(L, 2, 0xFFFFFFFFu))); }
 
 // make_color(r, g, b, a): the components are not held to 8 bits; the word
 // is packed in unsigned 32 bits.
@@ -217,7 +217,7 @@ int MakeColor(lua_State* L) {
 }
 
 int GetRgba(lua_State* L) {
-    const uint32_t c = ScriptArgColor(1, 0xFFFFFFFFu);
+    const uint32_t c = ScriptArgColor(L, 1, 0xFFFFFFFFu);
     lua_pushnumber(L, (c >> 16) & 0xFF);
     lua_pushnumber(L, (c >> 8) & 0xFF);
     lua_pushnumber(L, c & 0xFF);

@@ -4,6 +4,7 @@
 #include "base/string_pool.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
+#include "script/script_handles.h"
 #include "script_test_support.h"
 
 extern "C" {
@@ -143,6 +144,46 @@ TEST_F(LuaHostTest, FieldReaders) {
     EXPECT_EQ(ScriptArgColor(-2, 1), 0x255u);
     EXPECT_EQ(ScriptArgColor(-1, 1), 1u);
     EXPECT_EQ(ScriptArgColor(top + 5, 9), 9u);
+}
+
+// The readers the script functions share: saturated integers, the last
+// argument of an empty call, and handles checked by kind.
+int ReadArguments(lua_State* L) {
+    lua_pushnumber(L, ScriptArgInt(L, 1));
+    lua_pushnumber(L, ScriptArgInt(L, 2));
+    lua_pushnumber(L, ScriptArgInt(L, 3));
+    lua_pushboolean(L, ScriptArgHandle(L, 4, ScriptHandleKind::kRect) != nullptr);
+    lua_pushboolean(L, ScriptArgObject(L, 4) != nullptr);
+    return 5;
+}
+int LastArgumentText(lua_State* L) {
+    const char* text = ScriptArgText(L, ScriptLastArg(L));
+    lua_pushstring(L, text ? text : "(missing)");
+    return 1;
+}
+
+TEST_F(LuaHostTest, ArgumentReadersSaturateAndCheckHandles) {
+    int rect[4] = {};
+    RegisterScriptHandle(rect, ScriptHandleKind::kRect);
+    lua_register(L, "read_args", ReadArguments);
+    lua_register(L, "last_text", LastArgumentText);
+    lua_pushlightuserdata(L, rect);
+    lua_setglobal(L, "rect");
+    Lua(R"(
+        local a, b, c, is_rect, is_object = read_args(1e300, -2^63, 0/0, rect)
+        assert(a == 2147483647 and b == -2147483648 and c == 0 and is_rect and not is_object)
+        assert(select(4, read_args(1, 2, 3, {})) == false)
+        assert(last_text('a', 'b') == 'b' and last_text() == '(missing)')
+        local stale = 'left on the stack'
+        assert(last_text() == '(missing)')
+    )");
+    UnregisterScriptHandle(rect);
+    Lua("assert(select(4, read_args(1, 2, 3, rect)) == false)");
+    Lua("t = {big = 1e20, small = -1e20}");
+    lua_getglobal(L, "t");
+    EXPECT_EQ(ScriptFieldInt("big", 0), 2147483647);
+    EXPECT_EQ(ScriptFieldInt("small", 0), -2147483647 - 1);
+    lua_pop(L, 1);
 }
 
 TEST_F(LuaHostTest, StateHasFunctionsMetatablesAndSceneUserdata) {

@@ -13,10 +13,22 @@ extern "C" {
 }
 
 #include "base/log.h"
+#include "base/object_list.h"
 #include "script/lua_host.h"
 #include "support/test_support.h"
 
 namespace script_test {
+
+// Deletes every member of an object list (destructors run) and empties it.
+template <class T>
+void DeleteAll(ObjectList<T>& list) {
+    for (T* o = list.head; o;) {
+        T* next = ListNext(o);
+        delete o;
+        o = next;
+    }
+    list = {};
+}
 
 inline std::vector<std::string>& LogLines() {
     static std::vector<std::string> lines;
