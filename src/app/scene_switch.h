@@ -90,16 +90,15 @@ T* ListAt(const ObjectList<T>& list, int index) {
     return o;
 }
 
-// Deletes every member (FreeSceneObject) and empties the list.
+// Deletes every member (FreeSceneObject) and empties the list. Each member
+// leaves the list before it is freed, so what runs while it is freed (the
+// hotspot link clean-up walks the list) meets only live members.
 template <class T>
 void ListDeleteAll(ObjectList<T>& list) {
-    for (T* o = list.head; o;) {
-        T* next = ListNext(o);
-        o->list_next = nullptr;
+    while (T* o = list.head) {
+        ListRemove(list, o);
         FreeSceneObject(o);
-        o = next;
     }
-    list = {};
 }
 
 GameScene* ListFindGameSceneByName(const ObjectList<GameScene>& list, const char* name);
