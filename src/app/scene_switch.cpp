@@ -623,6 +623,10 @@ void DestroySceneObjects(GameScene* scene) {
     FreeSceneObject(scene);
 }
 
+void ClearSceneObjects(GameScene* scene) {
+    if (scene) scene->FreeObjects(ForgetInEngine);
+}
+
 void DestroyScene(ObjectList<GameScene>& list, GameScene* scene) {
     if (!scene) return;
     ListRemove(list, scene);

@@ -194,10 +194,12 @@ int ScriptScope(lua_State* L) {
     return script_args::PushTextOrNil(L, scope);
 }
 
-// scene_reload(): the current scene's files are read again.
+// scene_reload(): the current scene's files are read again into a scene
+// emptied first, so what its data file makes is not made twice.
 int Reload(lua_State*) {
     GameScene* s = CurrentScene();
     if (!s || !s->name) return 0;
+    ClearSceneObjects(s);
     s->dataLoaded = false;
     NodeSwitch(s->name, false);
     return 0;
