@@ -429,6 +429,20 @@ TEST_F(SceneSwitchTest, ScriptDeletionsThenFrames) {
     EXPECT_EQ(e->currentScene, nullptr);
     RenderCurrentScene(e);
     e->UpdateHover();
+
+    // A scene file that deletes scenes while it is loaded is refused: the
+    // load goes on with the scene.
+    const std::string gen = std::string("'") + QUILD_SCENEGEN + "' '" + root_ + "' data trap " +
+                            "'page{name=\"t\"} scene_unloadall() scene_reset() scene_reload()'";
+    ASSERT_EQ(std::system(gen.c_str()), 0);
+    NodeSwitch("trap", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    EXPECT_STREQ(e->currentScene->name, "trap");
+    EXPECT_EQ(ListCount(e->currentScene->pages), 1u);
+    RenderCurrentScene(e);
+    bool refused = false;
+    for (const std::string& line : LogLines()) refused |= line.find("scene_unloadall refused") != std::string::npos;
+    EXPECT_TRUE(refused);
 }
 
 // A script saves the scene under its stage folder, and a reload reads the
