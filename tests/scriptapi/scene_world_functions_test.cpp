@@ -343,20 +343,24 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     EXPECT_EQ(door->rect[0], 101);
     console->Toggle();
 
-    // Two hotspots exchange names, rectangles and links; the list keeps
-    // its positions. A hotspot and a page stay as they are.
+    // A parent and its child exchange names, rectangles and handlers; the
+    // list and the tree keep their places, so the tree has no cycle. A
+    // hotspot and a page stay as they are.
     Check(R"(
+        Door_MouseClick = function() end hs_checkevents(hs_get('Door'))
         local door, lock = hs_get('Door'), hs_get('lock')
         ge_swap_object(door, lock)
         assert(hs_getname(door) == 'lock' and hs_getname(lock) == 'Door')
         assert(ge_gethotspotslist()[1] == 'lock')
+        assert(hs_getparent(lock) == door and hs_nextchild(door) == hs_get('knob'))
         ge_swap_object(door, ge_getpagelist()[1])
         assert(hs_getname(door) == 'lock')
     )");
     EXPECT_EQ(s->hotspots.head, door);
     EXPECT_EQ(door->rect[2], 10);
-    // The exchange made the old child its own parent's parent: every walk
-    // of the tree still ends.
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, 0u);
+    EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick));
+    // Every walk of the tree ends.
     Check(R"(
         for _, h in ipairs(ge_getsceneobjectslist()) do
             hs_moveto(h, 1, 1) hs_render(h) hs_getposition(h) hs_getrect(h) hs_getvisible(h)
