@@ -9,6 +9,7 @@
 #include "base/string_pool.h"
 #include "media/image_data.h"
 #include "scene/cube_faces.h"
+#include "scene/game_mesh.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
@@ -381,6 +382,30 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
         ge_initobject(hs_get('lock'))
     )");
     EXPECT_TRUE(engine->sceneModified);
+}
+
+// Points and meshes: found by name, walked, listed, and moved by the
+// editor's wheel.
+TEST_F(SceneWorldTest, PointsAndMeshesByNameWalkAndEditorWheel) {
+    MakeBook();
+    Check(R"(
+        local lamp = ge_newsceneobject('point', 'lamp', 'book')
+        local m = ge_newsceneobject('mesh', 'statue', 'book')
+        assert(point_get('LAMP') == lamp and pobject_get('lamp') == lamp and mesh_get('Statue') == m)
+        assert(ge_getnextpoint() == lamp and ge_getnextpoint(lamp) == nil and ge_getnextmesh() == m)
+        assert(ge_getmesheslist()[1] == 'statue')
+        local x, y, z = point_getposition(lamp)
+        assert(x == 0 and y == 0 and z == 0, 'no distance yet')
+        ge_selectobject(lamp) ge_sendeditorinput(0, 1)
+        x, y, z = point_getposition(lamp)
+        assert(math.abs(x * x + y * y + z * z - 100 * 100) < 1e-3, 'one wheel step is 100 units')
+        ge_selectobject(m) ge_sendeditorinput(0, -1)
+        ge_deleteobject(lamp)
+        assert(point_get('lamp') == nil and ge_getnextpoint() == nil and ge_getnextpoint(lamp) == nil)
+    )");
+    GameMesh* mesh = engine->currentScene->meshes.head;
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_FLOAT_EQ(mesh->distance, -100.0f);
 }
 
 TEST_F(SceneWorldTest, AStatementThatStopsTheQueueKeepsWhatItQueuesAfter) {
