@@ -70,7 +70,11 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = std::filesystem::absolute("scene_roots/in_process").string();
+        // A root of its own per test: ctest runs the tests of this fixture
+        // in parallel processes.
+        root_ = std::filesystem::absolute(std::string("scene_roots/in_process_") +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
