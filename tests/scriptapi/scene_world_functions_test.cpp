@@ -216,6 +216,12 @@ TEST_F(SceneWorldTest, RemovingAMapHotspotRenumbersTheMap) {
 
     FreeHotspotMap();
     Check("assert(ge_gethotspotat(12, 0) == nil, 'no map')");
+
+    // A global hotspot hanging under a scene hotspot lets go of it.
+    Check("g = hotspot{name='tip', rect='0,0,1,1', parent=hs_get('a')} hs_remove(hs_get('a'))");
+    ASSERT_NE(engine->globalHotspots.head, nullptr);
+    EXPECT_EQ(engine->globalHotspots.head->parent, nullptr);
+    Check("assert(hs_getparent(g) == nil) hs_moveto(g, 1, 1) assert(hs_getposition(g) == 1)");
 }
 
 TEST_F(SceneWorldTest, ScenesAreCreatedAddressedAndNamed) {
