@@ -73,10 +73,16 @@ int CacheScene(lua_State* L) {
 }
 
 // removeAllResources(): every scene with all its objects, then every
-// loaded resource; the engine is left without a current scene.
+// loaded resource; the engine is left without a current scene. Refused
+// under a node switch, a scene load or the scene's drawing, which go on
+// using their scene once the script returns.
 int RemoveAllResources(lua_State*) {
     Engine* e = CurrentEngine();
     if (!e || !e->currentScene) return 0;
+    if (SceneChangeRunning()) {
+        LogPrintf("[WARNING] : removeAllResources refused while a scene is switched, loaded or drawn");
+        return 0;
+    }
     for (GameScene* s = e->scenes.head; s; s = ListNext(s)) s->UnloadResources();
     DeleteAllScenes(e);
     Resources().UnloadByType(kResourceImage | kResourceSound | kResourceVideo | kResourceMesh);

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include "app/console.h"
+#include "app/scene_switch.h"
 #include "media/mesh_device.h"
 #include "media/mesh_texts.h"
 #include "scene/scene_fixture.h"
+#include "scene/scene_page.h"
 #include "script/script_cache.h"
 
 namespace {
@@ -76,6 +78,16 @@ TEST_F(ResourceFunctions, RemoveAllResourcesLeavesNothingPointingIntoScenes) {
     EXPECT_EQ(engine.selectedObject, nullptr);
     EXPECT_EQ(pic->object, nullptr);  // unloaded, still declared
     EXPECT_EQ(Resources().FindByName("pic"), pic);
+}
+
+TEST_F(ResourceFunctions, RemoveAllResourcesIsRefusedWhileASceneLoads) {
+    // The load goes on using its scene after the data script returns.
+    Write("stages/trap/data.lua", "page{name='t'} removeAllResources()");
+    engine.currentScene = Scene("trap");
+    LoadScene();
+    ASSERT_EQ(engine.currentScene, ListFindByName(engine.scenes, "trap"));
+    EXPECT_EQ(ListCount(engine.currentScene->pages), 1u);
+    EXPECT_TRUE(scene_test::Logged("[WARNING] : removeAllResources refused while a scene is switched, loaded or drawn"));
 }
 
 TEST_F(ResourceFunctions, RemoveScriptDropsTheFileAndItsCompiledChunk) {
