@@ -63,8 +63,12 @@ int SetMusicVolume(lua_State* L) {
     return 0;
 }
 
+// snd_setvolume(sound, volume). A sound already declared is taken as it
+// is: declaring it again as a plain 2-D sound would unload (and silence) a
+// playing 3-D one.
 int SetVolume(lua_State* L) {
-    ResourceRecord* r = ScriptArgSound(L, nullptr, 1, 0, false);
+    ResourceRecord* r = lua_type(L, 1) == LUA_TSTRING ? Resources().FindByName(lua_tostring(L, 1)) : nullptr;
+    if (!r || r->type != kResourceSound) r = ScriptArgSound(L, nullptr, 1, 0, false);
     if (Sound* s = LoadedSound(r)) s->SetVolume(Float(L, 2));
     return 0;
 }
