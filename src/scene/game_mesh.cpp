@@ -126,7 +126,8 @@ void DrawMeshAlone(Engine* e, EObject* object, int32_t x, int32_t y, int32_t w, 
     MeshDrawState state{device};
     device->EnableDepth(true);
     cam->SetViewport(uint32_t(x < 0 ? 0 : x), uint32_t(y < 0 ? 0 : y), uint32_t(w < 0 ? 0 : w), uint32_t(h < 0 ? 0 : h));
-    cam->SetPerspective(g_display_fov.value, g_display_aspect.value, 0.1f, 10000.0f);
+    cam->fov = g_display_fov.value;
+    cam->SetPerspective(cam->fov, g_display_aspect.value, 0.1f, 10000.0f);
     const float back = e->virtualRect.w > 0 ? float(e->virtualRect.w) : kFaceSize;
     cam->LookAt(plat::Vec3{0, 0, -back}, plat::Vec3{0, 0, 1});
     cam->UpdateView();

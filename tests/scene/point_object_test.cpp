@@ -104,4 +104,35 @@ TEST_F(PointTest, SceneSoundHookGivesRecordAndPosition) {
     EXPECT_NEAR(d.z, -1.0f, 1e-5);
 }
 
+TEST_F(PointTest, SceneFileConstructorsOfPointsAndSounds) {
+    Lua(R"(
+        local r = sound3D{name = "drip", sound = "drip", channel = 99, x = 45, y = 10, distance = 300, flags = 1}
+        assert(type(r) == 'userdata')
+        assert(type(sound3D{name = "quiet"}) == "userdata")  -- a null record
+        particlesource{name = "drip", particle_count = 3}
+        lightsource{}
+        assert(select('#', particlesource(5)) == 0)
+    )");
+    // The sound point: its sound declared 3-D without a channel of its own.
+    EXPECT_EQ(point->x, 45.0f);
+    EXPECT_EQ(point->distance, 300.0f);
+    EXPECT_EQ(point->channel, 0);
+    EXPECT_EQ(point->snd_action, 1);
+    ASSERT_TRUE(point->sound);
+    EXPECT_TRUE(point->sound->flags & kSound3D);
+    EXPECT_EQ(point->sound->flags >> kSoundChannelShift, 0u);
+    // A point without a sound keeps its place.
+    PointSceneObject* quiet = ListFindByName(s->points, "quiet");
+    ASSERT_TRUE(quiet);
+    EXPECT_EQ(quiet->x, 0.0f);
+    // The particle source of the plain point's name is a new psource.
+    int sources = 0;
+    for (PointSceneObject* p = s->points.head; p; p = ListNext(p)) sources += IsClass(p, "psource");
+    EXPECT_EQ(sources, 1);
+    EXPECT_FALSE(IsClass(point, "psource"));
+    PointSceneObject* light = ListFindByName(s->points, "light");
+    ASSERT_TRUE(light);
+    EXPECT_EQ(light->distance, 1000.0f);
+}
+
 }  // namespace
