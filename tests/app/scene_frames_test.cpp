@@ -100,6 +100,9 @@ TEST_F(SceneFrames, CubeSceneWithAHotspotDrawnOverItsFaces) {
     EXPECT_TRUE(Near(At(px, kW / 2 + 12, kH / 2 + 12), 0xC03030)) << std::hex << At(px, kW / 2 + 12, kH / 2 + 12);
     // The pointer's direction follows from the camera: the centre looks
     // straight ahead.
+    g_lookYaw = 30, g_lookPitch = 10;
+    Frame("render_cube_turned");
+    g_lookYaw = g_lookPitch = 0;
     g_mouseX = kW / 2, g_mouseY = kH / 2;
     Frame("render_cube_hotspot");
     EXPECT_NEAR(g_pointerPitch, 0, 1.0);
