@@ -184,4 +184,37 @@ TEST_F(EffectsRenderTest, ShaderSurfaceDisappearsWithoutShadersOrAProgram) {
     EXPECT_EQ(Channel(At(px, kW / 2, kH / 2), 0), 0xE0);
 }
 
+TEST_F(EffectsRenderTest, ShaderSurfaceGetsItsConstantsByName) {
+    const char* vs = R"(
+float4x4 matViewProjection;
+struct VS_OUTPUT { float4 Position : POSITION0; float2 Texcoord : TEXCOORD0; };
+VS_OUTPUT vs_main(float4 Position : POSITION0, float2 Texcoord : TEXCOORD0) {
+    VS_OUTPUT Output;
+    Output.Position = mul(Position, matViewProjection);
+    Output.Texcoord = Texcoord;
+    return Output;
+}
+)";
+    const char* ps = R"(
+float4 fParams;
+float4 fvViewDirection;
+float4 fvLightDirection;
+float4 ps_main(float2 uv : TEXCOORD0) : COLOR0 {
+    return float4(fParams.x, fParams.z, fvViewDirection.z, 1.0);
+}
+)";
+    ASSERT_TRUE(screen.dev->CreateShaderProgram("tint", vs, ps));
+    engine.shadersOn = true;
+    SurfaceEffect* fx = Add(s->surfaces, "glass");
+    fx->face = 0, fx->width = 200, fx->height = 150, fx->distance = 400;
+    fx->tiling1 = 2, fx->tiling2 = 1, fx->alpha = 255, fx->diffuse = {1, 1, 1};
+    fx->shader = Intern("tint");
+    const std::vector<uint32_t> px = Frames(1, "effects_surface_shader");
+    // tiling2 / tiling1, alpha / 255 and the view along the face normal.
+    const uint32_t c = At(px, kW / 2, kH / 2);
+    EXPECT_NEAR(Channel(c, 16), 0x80, 2) << std::hex << c;
+    EXPECT_EQ(Channel(c, 8), 0xFF) << std::hex << c;
+    EXPECT_EQ(Channel(c, 0), 0xFF) << std::hex << c;
+}
+
 }  // namespace
