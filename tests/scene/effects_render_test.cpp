@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/app_window.h"
 #include "app/scene_render.h"
 #include "app/scene_switch.h"
+#include "media/image_data.h"
+#include "media/texture.h"
 #include "render/camera.h"
 #include "render/render_fixture.h"
 #include "scene/cube_faces.h"
@@ -182,6 +186,95 @@ TEST_F(EffectsRenderTest, ShaderSurfaceDisappearsWithoutShadersOrAProgram) {
     fx->shader = nullptr;
     px = Frames(1, "effects_surface_plain");
     EXPECT_EQ(Channel(At(px, kW / 2, kH / 2), 0), 0xE0);
+}
+
+TEST_F(EffectsRenderTest, ScreenPatchIsPickedAndDraggedInVirtualPixels) {
+    Write(Path("badge.png"), SolidPng(16, 16, 0xE02020));
+    Patch* p = Add(s->patches, "badge");
+    p->image = Resources().DeclareImage("badge", 0);
+    p->ptc_type = kPatchOnScreen;
+    p->x = 512, p->y = 384, p->size = 8;
+    g_keyTable[160] = 1;
+    g_mouseX = 150, g_mouseY = 110;  // virtual (600, 440): inside
+    engine.buttonsDown = 1;
+    p->DrawEditorOverlay();
+    EXPECT_EQ(engine.selectedObject, p);
+    engine.buttonsDown = 2;
+    g_mouseX = 64, g_mouseY = 48;  // virtual (256, 192)
+    p->DrawEditorOverlay();
+    EXPECT_EQ(p->x, 192.0f);
+    EXPECT_EQ(p->y, 128.0f);
+    EXPECT_TRUE(engine.sceneModified);
+    // Outside the rectangle another patch is not picked.
+    Patch* other = Add(s->patches, "other");
+    other->image = p->image;
+    other->ptc_type = kPatchOnScreen;
+    other->size = 1;
+    engine.buttonsDown = 1;
+    other->DrawEditorOverlay();
+    EXPECT_EQ(engine.selectedObject, p);
+    g_keyTable[160] = 0;
+    engine.buttonsDown = 0;
+    engine.selectedObject = nullptr;
+    g_mouseX = g_mouseY = 0;
+}
+
+TEST_F(EffectsRenderTest, UnbufferedPatchRewritesOneTextureWhileFramesKeepItsSize) {
+    Write(Path("anim/lamp/0.png"), SolidPng(16, 16, 0x2020E0));
+    Write(Path("anim/lamp/1.png"), SolidPng(16, 16, 0xE02020));
+    Write(Path("anim/lamp/2.png"), SolidPng(8, 4, 0x20E020));
+    Patch* p = Add(s->patches, "lamp");
+    p->format = Intern("anim/lamp");
+    p->numOfFrames = 3, p->interval = 100, p->size = 1;
+    p->UpdateFrameImage();
+    ASSERT_TRUE(p->frame);
+    ResourceRecord* first = p->frame;
+    Texture* t = Resources().GetImage(first);
+    ASSERT_TRUE(t && t->device_texture);
+    TextureRecord* device_texture = t->device_texture;
+    p->currentTime = 150;
+    p->UpdateFrameImage();
+    EXPECT_EQ(p->frame, first);  // the same record and texture, new pixels
+    EXPECT_EQ(t->device_texture, device_texture);
+    EXPECT_EQ(p->lastFrame, 1);
+    ImageData pixels;
+    ASSERT_TRUE(t->ReadPixels(pixels));
+    uint32_t word = 0;
+    std::memcpy(&word, pixels.pixels, 4);
+    EXPECT_EQ(word & 0xFFFFFF, 0xE02020u);
+    EXPECT_EQ(Resources().FindByName("anim/lamp/1"), nullptr);  // never declared
+    // A frame of another size never goes into that texture.
+    p->currentTime = 250;
+    p->UpdateFrameImage();
+    ASSERT_TRUE(p->frame);
+    EXPECT_STREQ(p->frame->name, "anim/lamp/2");
+    EXPECT_EQ(t->width, 16);
+    Texture* small = Resources().GetImage(p->frame);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->width, 8);
+    EXPECT_EQ(small->height, 4);
+}
+
+TEST_F(EffectsRenderTest, LensFlareAtTheExactCentreDrawsItsElementsThere) {
+    Write(Path("fx/ring/0.png"), SolidPng(8, 8, 0x60C0FF));
+    GameFx* fx = Add(s->fx, "ring");
+    fx->format = Intern("fx/ring");
+    Resources().DeclareImage("fx/ring/0", 0);
+    fx->lens_format = Intern("0,1,4,0,-2,2,5,0.5,1");  // image 5 is not declared
+    fx->projection = 1;
+    fx->x = kW / 2, fx->y = kH / 2;
+    fx->opacity = fx->currentOpacity = 255;
+    fx->OnChanged(kFxBitFormat);
+    const std::vector<uint32_t> px = Frames(1, "effects_flare_centre");
+    // Both elements of image 0 add onto the face at the centre.
+    const uint32_t centre = At(px, kW / 2, kH / 2);
+    EXPECT_EQ(Channel(centre, 0), 0xFF) << std::hex << centre;
+    EXPECT_GT(Channel(centre, 16), 0x60) << std::hex << centre;
+    EXPECT_EQ(At(px, kW / 2 + 20, kH / 2), kFace);
+    // Without a format nothing is drawn and nothing is looked up.
+    fx->format = nullptr;
+    const std::vector<uint32_t> none = Frames(1, "effects_flare_no_format");
+    EXPECT_EQ(At(none, kW / 2, kH / 2), kFace);
 }
 
 TEST_F(EffectsRenderTest, ShaderSurfaceGetsItsConstantsByName) {
