@@ -217,3 +217,34 @@ function OnGameVideoClosed(name) trace("closed " .. name .. " at " .. frame) clo
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SceneRenderRun, DemoHallShowsItsDoorAndHoversIt) {
+    const std::string root = std::filesystem::absolute("scene_roots/render_demo").string();
+    std::filesystem::remove_all(root);
+    std::filesystem::copy(std::string(QUILD_SOURCE_DIR) + "/demo", root, std::filesystem::copy_options::recursive);
+    const std::string main_lua = quild_test::ReadFile(root + "/main.lua") + R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+frame = 0
+function OnGameMouseEnter(h) trace("enter " .. tostring(h == ge_gethotspot())) end
+function OnGameUpdate()
+  frame = frame + 1
+  if frame == 2 then ge_setmouse(512, 384) end
+  if frame == 4 then ge_saveshot("demo.tga", 90, 0, 0) end
+  if frame == 6 then
+    local f = io.open(os.getenv("HOME") .. "/Documents/Quorvane/demo.tga", "rb")
+    local o = io.open("demo.tga", "wb") o:write(f:read("*a")) o:close() f:close()
+    quit()
+  end
+end
+)lua";
+    EngineRun run = RunEngineIn(root, main_lua);
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_EQ(run.trace, "enter true\n") << run.log;
+    Tga shot{quild_test::ReadFile(root + "/demo.tga")};
+    ASSERT_GT(shot.bytes.size(), 18u);
+    EXPECT_TRUE(Near(shot.At(512, 384), 0x3060A0)) << std::hex << shot.At(512, 384);
+}
+
+}  // namespace
