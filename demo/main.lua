@@ -16,10 +16,3 @@ Gameplay.walkfxtime = 900
 Gameplay.dissolvefxtime = 800
 
 ge_resetdisplay(1024, 768, 32, false, 0, "QUILD", 0)
-
--- A click that starts and ends on the same hotspot.
-function OnGameHotspotClick(hotspot)
-  print("hotspot clicked")
-end
-
-ge_setscene("hall")
