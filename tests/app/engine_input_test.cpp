@@ -197,6 +197,11 @@ TEST_F(EngineInputTest, PickingFollowsVisibilityPagesGlobalsAndTheEventSwitch) {
     engine.BuildRenderList();
     EXPECT_EQ(engine.PickHotspot(x, y), nullptr);
     frame->visible = true;
+    // A child is placed after its parent.
+    frame->rect[0] = 100;
+    EXPECT_EQ(engine.PickHotspot(x, y), nullptr);
+    EXPECT_EQ(engine.PickHotspot(550 * 1280 / 1024, y), door);
+    frame->rect[0] = 0;
     // A door on another page than the current one.
     door->parent = nullptr;
     door->RelinkToParent();
