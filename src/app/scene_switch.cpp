@@ -194,8 +194,26 @@ void RebuildRenderList(Engine* e) {
 
 void SetSceneRenderer(SceneRenderer fn) { g_scene_renderer = fn; }
 
+namespace {
+
+// Node switches, scene loads and scene drawing in progress: they hold
+// scene pointers across the script callbacks they run.
+int g_scene_change_depth = 0;
+
+struct SceneChangeGuard {
+    SceneChangeGuard() { ++g_scene_change_depth; }
+    ~SceneChangeGuard() { --g_scene_change_depth; }
+    SceneChangeGuard(const SceneChangeGuard&) = delete;
+    SceneChangeGuard& operator=(const SceneChangeGuard&) = delete;
+};
+
+}  // namespace
+
+bool SceneChangeRunning() { return g_scene_change_depth > 0; }
+
 void RenderCurrentScene(Engine* e) {
     if (!e || !e->currentScene) return;
+    SceneChangeGuard guard;
     (g_scene_renderer ? g_scene_renderer : DefaultSceneRenderer)(e);
 }
 
@@ -342,23 +360,6 @@ bool CaptureDissolve(Engine* e) {
 
 // ---------------------------------------------------------------------------
 // The node switch.
-
-namespace {
-
-// Node switches and scene loads in progress: they hold scene pointers
-// across the script callbacks they run.
-int g_scene_change_depth = 0;
-
-struct SceneChangeGuard {
-    SceneChangeGuard() { ++g_scene_change_depth; }
-    ~SceneChangeGuard() { --g_scene_change_depth; }
-    SceneChangeGuard(const SceneChangeGuard&) = delete;
-    SceneChangeGuard& operator=(const SceneChangeGuard&) = delete;
-};
-
-}  // namespace
-
-bool SceneChangeRunning() { return g_scene_change_depth > 0; }
 
 void NodeSwitch(const char* name, bool run_leave) {
     Engine* e = CurrentEngine();

@@ -42,8 +42,8 @@ int32_t TransitionAlpha(int64_t elapsed, int64_t duration);
 void NodeSwitch(const char* name, bool run_leave_handlers);
 // Loads the engine's current scene.
 void LoadScene();
-// True while a node switch or a scene load runs (and with them the scene
-// scripts and handlers they call).
+// True while a node switch, a scene load or the scene's drawing runs (and
+// with them the scene scripts and handlers they call).
 bool SceneChangeRunning();
 // Moves a running page turn on by one frame (2-D scene rendering calls it);
 // the turn ends once its time exceeds Gameplay.pagefxtime.

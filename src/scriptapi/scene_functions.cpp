@@ -20,11 +20,12 @@ extern "C" {
 
 namespace {
 
-// Scenes are not deleted or reloaded under a node switch or a scene load,
-// which go on using the scene after the script returns.
+// Scenes are not deleted or reloaded under a node switch, a scene load or
+// the scene's drawing, which go on using the scene after the script
+// returns.
 bool RefusedDuringSceneChange(const char* function) {
     if (!SceneChangeRunning()) return false;
-    LogPrintf("[WARNING] : %s refused while a scene is switched or loaded", function);
+    LogPrintf("[WARNING] : %s refused while a scene is switched, loaded or drawn", function);
     return true;
 }
 

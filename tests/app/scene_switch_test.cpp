@@ -447,6 +447,13 @@ TEST_F(SceneSwitchTest, ScriptDeletionsThenFrames) {
     bool refused = false;
     for (const std::string& line : LogLines()) refused |= line.find("scene_unloadall refused") != std::string::npos;
     EXPECT_TRUE(refused);
+
+    // So is an update handler that the drawing of the scene calls.
+    ASSERT_EQ(ScriptRun("function On2DSceneUpdate() scene_reset() scene_unloadall() end"), 0);
+    GameScene* trap = e->currentScene;
+    RenderCurrentScene(e);
+    EXPECT_EQ(e->currentScene, trap);
+    ASSERT_EQ(ScriptRun("On2DSceneUpdate = nil"), 0);
 }
 
 // A script saves the scene under its stage folder, and a reload reads the
