@@ -5,6 +5,8 @@
 #include <GL/glcorearb.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 inline GLuint LinkGlProgram(const char* vertex, const char* fragment) {
@@ -31,4 +33,24 @@ inline GLuint SolidGlTexture(int w, int h, uint32_t argb) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     return t;
+}
+
+// The colours of a few pixels of the frame just drawn, against those the
+// first caller kept (the first call keeps its own and answers true): a
+// benchmark and its baseline must draw the same picture to be compared.
+inline bool SameSamplesAsFirst(std::vector<uint8_t>& first, const std::vector<std::pair<int, int>>& at,
+                               int tolerance) {
+    std::vector<uint8_t> px;
+    for (const auto& [x, y] : at) {
+        uint8_t p[4];
+        glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+        px.insert(px.end(), p, p + 3);
+    }
+    if (first.empty()) {
+        first = px;
+        return true;
+    }
+    for (size_t i = 0; i < px.size(); ++i)
+        if (std::abs(int(px[i]) - int(first[i])) > tolerance) return false;
+    return true;
 }

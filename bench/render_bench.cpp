@@ -1,8 +1,7 @@
 // Render device hot paths beside raw OpenGL doing the same work.
 #include <benchmark/benchmark.h>
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
+#include "gl_program.h"
 
 #include <cstdlib>
 #include <functional>
@@ -176,19 +175,7 @@ bool SameFrameAsTheOther(const std::function<void()>& frame) {
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     frame();
-    std::vector<uint8_t> px;
-    for (int at : {20, 60, 107, 150, 206}) {
-        uint8_t p[4];
-        glReadPixels(at, at, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
-        px.insert(px.end(), p, p + 3);
-    }
-    if (first.empty()) {
-        first = px;
-        return true;
-    }
-    for (size_t i = 0; i < px.size(); ++i)
-        if (std::abs(int(px[i]) - int(first[i])) > 2) return false;
-    return true;
+    return SameSamplesAsFirst(first, {{20, 20}, {60, 60}, {107, 107}, {150, 150}, {206, 206}}, 2);
 }
 
 // 200 rectangles, each with its own render mode, tint and texture, so every

@@ -45,6 +45,11 @@ PAIRS = [
     ("BM_RunScriptFromCache", "BM_CompileSourceBaseline"),
     ("BM_VideoPlayerDecode", "BM_TheoraDecodeBaseline"),
     ("BM_WindowFrame", "BM_WindowFrame_RawSdl"),
+    ("BM_PanoramaFrame/real_time", "BM_RawGlPanoramaQuads/real_time"),
+    ("BM_PickAmong1000Hotspots", "BM_RectLoop1000"),
+    ("BM_SaveScreenshotJpeg/real_time", "BM_LibjpegEncode1024x768/real_time"),
+    ("BM_SaveScreenshotJpeg/real_time", "BM_ReadBackAndLibjpegEncode/0/real_time"),
+    ("BM_SaveScreenshotJpeg/real_time", "BM_ReadBackAndLibjpegEncode/1/real_time"),
 ]
 
 UNITS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}

@@ -120,6 +120,14 @@ private:
     std::string saved_cwd_;
 };
 
+// A few pixels of the frame just drawn (faces, hotspots, the hovered one):
+// the engine and raw GL must give the same picture for the comparison to be
+// fair. The first to run keeps its samples; the second compares.
+bool SamePanoramaAsTheOther() {
+    static std::vector<uint8_t> first;
+    return SameSamplesAsFirst(first, {{100, 100}, {512, 200}, {900, 650}, {300, 700}, {80, 340}, {530, 340}}, 2);
+}
+
 // One frame of the panorama: hover picking, then the scene drawn.
 void BM_PanoramaFrame(benchmark::State& state) {
     Entered in;
@@ -138,6 +146,7 @@ void BM_PanoramaFrame(benchmark::State& state) {
         glFinish();
     }
     if (!e->hoveredHotspot) state.SkipWithError("nothing hovered");
+    else if (!SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
 }
 BENCHMARK(BM_PanoramaFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -149,8 +158,21 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
     NodeSwitch("pano", false);
     g_lookYaw = 30, g_lookPitch = 10;
     RenderCurrentScene(e);  // the camera of that view
+    in.bench().dev->FlushBatch();
+    const bool hotspots_blended = glIsEnabled(GL_BLEND);  // as the engine drew them
     plat::Matrix vp;
     plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
+    // The same pixels as the engine's textures: the six faces, then the
+    // hotspots' image.
+    ImageData pictures[7];
+    for (int i = 0; i < 7; ++i) {
+        Texture* t = Resources().GetImage(i < 6 ? e->currentScene->cubeFaces->faces[i]
+                                                : e->currentScene->hotspots.head->bgimage);
+        if (!t || !t->ReadPixels(pictures[i])) {
+            state.SkipWithError("no face pixels");
+            return;
+        }
+    }
     NodeSwitch(nullptr, false);
     Resources().UnloadByType(kResourceImage);
 
@@ -179,7 +201,9 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
         float out4[4] = {};
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i) out4[j] += in4[i] * vp.m[i][j];
-        v.insert(v.end(), {out4[0], -out4[1], out4[2], out4[3], c.u, c.v});
+        // The device's rule for clip positions: y mirrored, and the D3D
+        // pixel centres (half a pixel, in clip units).
+        v.insert(v.end(), {out4[0] + out4[3] / kW, -out4[1] + out4[3] / kH, out4[2], out4[3], c.u, c.v});
     }
     for (int i = 0; i < kHotspots; ++i) {
         const float x0 = (40.0f + i * 90) / kW * 2 - 1, x1 = x0 + 160.0f / kW, y0 = 300.0f / kH * 2 - 1,
@@ -187,7 +211,14 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
         v.insert(v.end(), {x0, y0, 0, 1, 0, 0, x1, y0, 0, 1, 1, 0, x0, y1, 0, 1, 0, 1, x1, y1, 0, 1, 1, 1});
     }
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
-    for (int i = 0; i < 7; ++i) tex[i] = SolidGlTexture(i < 6 ? kFace : 64, i < 6 ? kFace : 64, 0xFF406080);
+    for (int i = 0; i < 7; ++i) {
+        glGenTextures(1, &tex[i]);
+        glBindTexture(GL_TEXTURE_2D, tex[i]);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(pictures[i].width), GLsizei(pictures[i].height), 0, GL_BGRA,
+                     GL_UNSIGNED_BYTE, pictures[i].pixels);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
     for (auto _ : state) {
         glClear(GL_COLOR_BUFFER_BIT);
         glUseProgram(prog);
@@ -204,10 +235,16 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
             glBindTexture(GL_TEXTURE_2D, tex[f]);
             glDrawArrays(GL_TRIANGLE_STRIP, f * 4, 4);
         }
+        if (hotspots_blended) {
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        }
         glBindTexture(GL_TEXTURE_2D, tex[6]);
         for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
         glFinish();
     }
+    if (!SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
+    glDisable(GL_BLEND);
     glBindVertexArray(GLuint(saved_vao));
     glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
     glUseProgram(GLuint(saved_program));
@@ -217,7 +254,7 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
     glDeleteBuffers(1, &vbo);
     glDeleteVertexArrays(1, &vao);
     glDeleteProgram(prog);
-    in.bench().dev->GetDevice()->ResetStats();
+    in.bench().dev->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_RawGlPanoramaQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -271,6 +308,35 @@ void BM_RectLoop1000(benchmark::State& state) {
 }
 BENCHMARK(BM_RectLoop1000)->Unit(benchmark::kMicrosecond);
 
+// libjpeg-turbo encoding kW x kH RGB pixels into memory at quality 90; with
+// a path, the bytes are then written as the engine writes its files.
+bool EncodeRgbJpeg(const uint8_t* rgb, const char* path = nullptr) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = kW;
+    c.image_height = kH;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(&rgb[size_t(c.next_scanline) * kW * 3]);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    benchmark::DoNotOptimize(size);
+    const bool ok = !path || WriteFileAtomic(path, out, size);
+    free(out);
+    return ok;
+}
+
 // A 1024 x 768 JPEG screenshot of a filled render target, written to the
 // per-user folder.
 void BM_SaveScreenshotJpeg(benchmark::State& state) {
@@ -299,30 +365,7 @@ void BM_LibjpegEncode1024x768(benchmark::State& state) {
             d[0] = s[2], d[1] = s[1], d[2] = s[0];
         }
     b.dev->UnlockTexture(b.target);
-    for (auto _ : state) {
-        jpeg_compress_struct c;
-        jpeg_error_mgr err;
-        c.err = jpeg_std_error(&err);
-        jpeg_create_compress(&c);
-        unsigned char* out = nullptr;
-        unsigned long size = 0;
-        jpeg_mem_dest(&c, &out, &size);
-        c.image_width = kW;
-        c.image_height = kH;
-        c.input_components = 3;
-        c.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&c);
-        jpeg_set_quality(&c, 90, TRUE);
-        jpeg_start_compress(&c, TRUE);
-        while (c.next_scanline < c.image_height) {
-            JSAMPROW row = &rgb[size_t(c.next_scanline) * kW * 3];
-            jpeg_write_scanlines(&c, &row, 1);
-        }
-        jpeg_finish_compress(&c);
-        jpeg_destroy_compress(&c);
-        benchmark::DoNotOptimize(size);
-        free(out);
-    }
+    for (auto _ : state) EncodeRgbJpeg(rgb.data());
 }
 BENCHMARK(BM_LibjpegEncode1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -481,5 +524,32 @@ void BM_RawGlEffectsQuads(benchmark::State& state) {
     in.bench().dev->GetDevice()->ResetStats();
 }
 BENCHMARK(BM_RawGlEffectsQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The second baseline: the same target read back by raw glReadPixels, in
+// the RGB layout the encoder takes, then encoded the same way; with the
+// argument 1 the bytes are also written the way the engine writes every
+// file (a temporary file, flushed to disk, renamed).
+void BM_ReadBackAndLibjpegEncode(benchmark::State& state) {
+    Entered in;
+    RenderBench& b = in.bench();
+    if (b.dev->BeginRenderTarget(b.target) != 1) {
+        state.SkipWithError("no target");
+        return;
+    }
+    b.dev->Clear(0xFF336699);  // binds the target's framebuffer for reading too
+    std::vector<uint8_t> rgb(size_t(kW) * kH * 3);
+    const bool write = state.range(0) != 0;
+    std::string path;
+    GetUserFilePath("bench_shot_raw.jpg", path);
+    for (auto _ : state) {
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, kW, kH, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        if (!EncodeRgbJpeg(rgb.data(), write ? path.c_str() : nullptr)) state.SkipWithError("not written");
+    }
+    b.dev->EndRenderTarget();
+    b.dev->GetDevice()->ForgetGlState();
+}
+BENCHMARK(BM_ReadBackAndLibjpegEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

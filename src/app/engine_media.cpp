@@ -61,13 +61,27 @@ bool CaptureScreenshotPixels(const TextureRecord& target, int32_t width, int32_t
     // screen (and so the target) may be smaller.
     const int32_t w = std::min(width, target.width), h = std::min(height, target.height);
     if (w <= 0 || h <= 0 || target.pitch < w * 4) return false;
-    auto* pixels = static_cast<uint8_t*>(MemAlloc(size_t(w) * size_t(h) * 3));
+    // Every byte is written below.
+    auto* pixels = static_cast<uint8_t*>(MemAllocUncleared(size_t(w) * size_t(h) * 3));
     if (!pixels) return false;
     uint8_t level[256];
-    for (int i = 0; i < 256; ++i) level[i] = uint8_t(ramp[i] >> 8);
+    bool identity = true;
+    for (int i = 0; i < 256; ++i) {
+        level[i] = uint8_t(ramp[i] >> 8);
+        identity = identity && level[i] == i;
+    }
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* src = static_cast<const uint8_t*>(target.bits) + size_t(y) * size_t(target.pitch);
         uint8_t* dst = pixels + size_t(y) * size_t(w) * 3;
+        if (identity) {
+            // The usual ramp: a plain swizzle the compiler can widen.
+            for (int32_t x = 0; x < w; ++x) {
+                dst[x * 3 + 0] = src[x * 4 + 2];
+                dst[x * 3 + 1] = src[x * 4 + 1];
+                dst[x * 3 + 2] = src[x * 4 + 0];
+            }
+            continue;
+        }
         for (int32_t x = 0; x < w; ++x, src += 4, dst += 3) {
             dst[0] = level[src[2]];
             dst[1] = level[src[1]];

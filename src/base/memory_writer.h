@@ -36,7 +36,8 @@ public:
         if (size_ + n > capacity_) {
             size_t grown = capacity_ ? capacity_ * 2 : 64 * 1024;
             while (grown < size_ + n) grown *= 2;
-            auto* block = static_cast<uint8_t*>(MemAlloc(grown));
+            // Only the bytes written are ever read.
+            auto* block = static_cast<uint8_t*>(MemAllocUncleared(grown));
             if (!block) return 0;
             if (size_) std::memcpy(block, data_, size_);
             MemFree(data_);

@@ -111,7 +111,7 @@ private:
     plat::gpu::Device* device_ = nullptr;
     plat::gpu::Surface* targetSurface_ = nullptr;  // level 0 of the target being drawn into
     plat::gpu::Surface* lockSurface_ = nullptr;    // level 0 of the render target being locked
-    plat::gpu::Surface* copySurface_ = nullptr;    // memory copy of the locked render target
+    plat::gpu::Surface* copySurface_ = nullptr;    // memory copy of a locked render target, kept for the next
     plat::gpu::Surface* savedTarget_ = nullptr;
     plat::gpu::Surface* savedDepth_ = nullptr;
     bool targetOpenedScene_ = false;

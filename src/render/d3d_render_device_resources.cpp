@@ -172,25 +172,32 @@ void D3DRenderDevice::LockTexture(TextureRecord* rec) {
     if (rec->kind != TEXKIND_RENDER_TARGET) {
         if (Failed(t->LockRect(0, &lr, nullptr, 0))) return;
     } else {
-        // A memory copy of the target; the surface of a target being drawn
-        // into stays where BeginRenderTarget put it.
-        if (copySurface_) return;
-        if (Failed(device_->CreateOffscreenPlainSurface(uint32_t(rec->width), uint32_t(rec->height), fmt::X8R8G8B8,
+        // A memory copy of the target, one target locked at a time; the
+        // surface of a target being drawn into stays where BeginRenderTarget
+        // put it. The copy is kept for the next lock of the same size (a
+        // screenshot a frame would otherwise take and clear megabytes anew).
+        if (lockSurface_) return;
+        SurfaceDesc kept;
+        if (copySurface_ && copySurface_->GetDesc(&kept) == kOk &&
+            (kept.width != uint32_t(rec->width) || kept.height != uint32_t(rec->height))) {
+            copySurface_->Release();
+            copySurface_ = nullptr;
+        }
+        if (!copySurface_ &&
+            Failed(device_->CreateOffscreenPlainSurface(uint32_t(rec->width), uint32_t(rec->height), fmt::X8R8G8B8,
                                                         Pool::SystemMem, &copySurface_))) {
             copySurface_ = nullptr;
             return;
         }
         if (Failed(t->GetSurfaceLevel(0, &lockSurface_))) {
-            copySurface_->Release();
-            copySurface_ = lockSurface_ = nullptr;
+            lockSurface_ = nullptr;
             return;
         }
         FlushBatch();
         if (Failed(device_->GetRenderTargetData(lockSurface_, copySurface_)) ||
             Failed(copySurface_->LockRect(&lr, nullptr, 0))) {
-            copySurface_->Release();
             lockSurface_->Release();
-            copySurface_ = lockSurface_ = nullptr;
+            lockSurface_ = nullptr;
             return;
         }
     }
@@ -201,12 +208,9 @@ void D3DRenderDevice::LockTexture(TextureRecord* rec) {
 void D3DRenderDevice::UnlockTexture(TextureRecord* rec) {
     if (!rec || !rec->bits) return;
     if (rec->kind == TEXKIND_RENDER_TARGET) {
-        if (copySurface_) {
-            copySurface_->UnlockRect();
-            copySurface_->Release();
-        }
+        if (copySurface_) copySurface_->UnlockRect();
         if (lockSurface_) lockSurface_->Release();
-        copySurface_ = lockSurface_ = nullptr;
+        lockSurface_ = nullptr;
     } else {
         static_cast<Texture*>(rec->texture)->UnlockRect(0);
     }

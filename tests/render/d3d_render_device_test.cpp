@@ -242,6 +242,45 @@ TEST_F(RenderTest, RenderTargetLockIsACopy) {
     dev->ReleaseTexture(rt);
 }
 
+TEST_F(RenderTest, RepeatedTargetLocksSeeTheLatestPicture) {
+    TextureRecord* a = dev->CreateTexture(32, 16, TEXKIND_RENDER_TARGET, nullptr, 0);
+    TextureRecord* b = dev->CreateTexture(8, 24, TEXKIND_RENDER_TARGET, nullptr, 0);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    auto fill = [&](TextureRecord* rt, uint32_t colour) {
+        ASSERT_EQ(dev->BeginRenderTarget(rt), 1);
+        dev->Clear(colour);
+        ASSERT_EQ(dev->EndRenderTarget(), 1);
+    };
+    auto last_pixel = [&](TextureRecord* rt) {
+        dev->LockTexture(rt);
+        if (!rt->bits) return 0u;
+        const uint32_t v = static_cast<uint32_t*>(rt->bits)[size_t(rt->height - 1) * size_t(rt->pitch) / 4 +
+                                                             size_t(rt->width - 1)];
+        dev->UnlockTexture(rt);
+        return v & 0xFFFFFF;
+    };
+    fill(a, 0xFF112233);
+    EXPECT_EQ(last_pixel(a), 0x112233u);
+    // Drawn again: the second lock reads the new picture, not the first copy.
+    fill(a, 0xFF445566);
+    EXPECT_EQ(last_pixel(a), 0x445566u);
+    // A target of another size and shape, then the first one again.
+    fill(b, 0xFF778899);
+    EXPECT_EQ(last_pixel(b), 0x778899u);
+    EXPECT_EQ(b->bits, nullptr);
+    EXPECT_EQ(last_pixel(a), 0x445566u);
+    // One target at a time: a second lock while the first is held gets nothing.
+    dev->LockTexture(a);
+    ASSERT_NE(a->bits, nullptr);
+    dev->LockTexture(b);
+    EXPECT_EQ(b->bits, nullptr);
+    dev->UnlockTexture(a);
+    EXPECT_EQ(last_pixel(b), 0x778899u);
+    dev->ReleaseTexture(a);
+    dev->ReleaseTexture(b);
+}
+
 TEST_F(RenderTest, DrawingFromTheCurrentTargetReadsItsEarlierContents) {
     TextureRecord* rt = dev->CreateTexture(16, 16, TEXKIND_RENDER_TARGET, nullptr, 0);
     ASSERT_EQ(dev->BeginRenderTarget(rt), 1);
