@@ -1,0 +1,231 @@
+// The game's scripts: the start-up script, the game logic with its
+// headless tour, and every node's data and script files.
+#include "demogen.h"
+
+namespace demogen {
+namespace {
+
+const char* kMain = R"lua(-- The start-up script: the engine runs it first, in the game's folder.
+DIR_ROOT = "."
+DIR_STAGES = "stages"
+DIR_SCRIPTS = "scripts"
+_LOCAL = "."
+
+Display = Display or {}
+Display.fov = 70
+Display.aspect = 1.3333
+Display.useshaders = true
+
+Gameplay = Gameplay or {}
+Gameplay.fadefxtime = 500
+Gameplay.pagefxtime = 700
+Gameplay.walkfxtime = 900
+Gameplay.dissolvefxtime = 800
+
+ge_resetdisplay(1024, 768, 32, false, 0, "QUILD", 0)
+run("game")
+)lua";
+
+const char* kGame = R"lua(-- The game: fonts, the movie, music, what clicks do, the title text
+-- and the headless tour ("quild -tour" visits every room, saves a picture
+-- of each in the per-user folder and quits).
+
+font{name = "main", file = "data/fonts/main"}
+video{name = "intro", video = "data/videos/intro", sound = "data/music/theme"}
+
+-- Features that may be missing from an engine build are called only when
+-- their functions exist.
+function Call(name, ...)
+  local f = _G[name]
+  if f then return f(...) end
+end
+
+function Play(sound) Call("snd_play", sound, false, 0) end
+
+Node = ""
+SceneClicks = {}
+
+-- Every click on a hotspot lands here; the node's script says what its
+-- hotspots do.
+function OnGameHotspotClick(h)
+  local name = ge_getproperty(h, "name")
+  local f = name and SceneClicks[name]
+  if f then f(h) end
+end
+
+function OnGameSceneStart(name, old)
+  Node = name
+  if not MusicStarted then
+    MusicStarted = true
+    Call("snd_setstreamfadefx", 1, true)
+    Call("snd_play", "data/music/theme", true, 1)
+  end
+end
+
+Welcome = {
+  "Welcome, traveller.",
+  "Walk the painted hall, follow the torch-lit corridor",
+  "and find the gallery of stars at its end.",
+}
+
+function OnGameRender()
+  if Node == "title" then
+    ge_fillrect(232, 396, 560, 92, "B0100818")
+    ge_drawrect(232, 396, 560, 92, "FFB8A0D8")
+    for i, line in ipairs(Welcome) do
+      ge_drawstring(line, 252, 380 + 26 * i, "FFF4E4C0")
+    end
+  end
+  if Node ~= "" and Node ~= "title" then
+    ge_drawstring(string.upper(Node), 16, 16, "FFF4E4C0")
+  end
+end
+
+function OnGameKeyDown(key)
+  if key == 27 then quit() end
+end
+
+-- The tour: each stop is a node and a view; two frames after each saved
+-- picture it moves on.
+TOUR = string.find(" " .. (ge_getcmdline() or "") .. " ", "%s%-tour%s") ~= nil
+TourStops = {
+  {"title", 0, 0},
+  {"hall", 0, 5},
+  {"hall", 270, 0},
+  {"corridor", 0, 0},
+  {"corridor", 180, 0},
+  {"gallery", 0, 10},
+}
+TourIndex, TourWait = 0, 0
+
+function TourStep()
+  if TourWait > 0 then TourWait = TourWait - 1 return end
+  if TourShot then
+    TourShot = nil
+    TourWait = 2
+    return
+  end
+  TourIndex = TourIndex + 1
+  local stop = TourStops[TourIndex]
+  if not stop then quit() return end
+  if Node ~= stop[1] then
+    ge_switchscene(stop[1])
+    TourIndex = TourIndex - 1
+    TourWait = 6
+    return
+  end
+  ge_look(stop[2], stop[3])
+  ge_saveshot(string.format("tour_%02d_%s", TourIndex, stop[1]), 92)
+  TourShot = true
+end
+
+function OnGameUpdate(dt)
+  if TOUR then TourStep() end
+end
+
+if not TOUR then ge_switchscene("title") end
+)lua";
+
+const char* kTitleData = R"lua(beginscene()
+scene{name = "title", cursor = "data/icons/arrow"}
+page{name = "cover", image = "stages/title/cover"}
+hotspot{name = "start", rect = "384,508,256,64", bgimage = "data/ui/start", mouse_over = "data/ui/start_over",
+        cursor = "door", snd_click = "data/sounds/click", dest_scene = "hall", action = "dissolve"}
+hotspot{name = "credits", rect = "384,588,256,64", bgimage = "data/ui/credits", mouse_over = "data/ui/credits_over",
+        snd_click = "data/sounds/click"}
+hotspot{name = "quit", rect = "384,668,256,64", bgimage = "data/ui/quit", mouse_over = "data/ui/quit_over",
+        cursor = "quit", snd_click = "data/sounds/click"}
+endscene()
+)lua";
+
+const char* kTitleScript = R"lua(-- The title page: enter the game, watch the movie or leave.
+SceneClicks = {
+  start = function() ge_dissolve("hall") end,
+  credits = function() Call("ge_playvideo", "intro", false) end,
+  quit = function() quit() end,
+}
+)lua";
+
+const char* kHallData = R"lua(beginscene()
+scene{name = "hall", cursor = "data/icons/arrow"}
+cubefaces{name = "base"}
+-- Hotspot-map value 1: the door ahead; 2: the arch behind.
+hotspot{name = "door", cursor = "door", dest_scene = "corridor", action = "walk", snd_step = "data/sounds/steps"}
+hotspot{name = "arch", cursor = "door", dest_scene = "title", action = "dissolve"}
+endscene()
+)lua";
+
+const char* kHallScript = R"lua(-- The painted hall.
+SceneClicks = {
+  door = function() Play("data/sounds/creak") ge_walk("corridor", 150) end,
+  arch = function() ge_dissolve("title") end,
+}
+function OnSceneEnter(old)
+  if old == "corridor" then ge_look(180, 0) end
+end
+)lua";
+
+const char* kCorridorData = R"lua(beginscene()
+scene{name = "corridor", cursor = "data/icons/arrow"}
+cubefaces{name = "base"}
+-- Hotspot-map value 1: the glowing arch far ahead; 2: the door back.
+hotspot{name = "onward", cursor = "door", dest_scene = "gallery", action = "walk", snd_step = "data/sounds/steps"}
+hotspot{name = "back", cursor = "door", dest_scene = "hall", action = "dissolve"}
+endscene()
+)lua";
+
+const char* kCorridorScript = R"lua(-- The torch-lit corridor: the torches crackle where they hang.
+SceneClicks = {
+  onward = function() Play("data/sounds/steps") ge_walk("gallery", 400) end,
+  back = function() Play("data/sounds/creak") ge_dissolve("hall") end,
+}
+function OnSceneEnter(old)
+  if old == "gallery" then ge_look(180, 0) else ge_look(0, 0) end
+  Call("snd_play", "data/sounds/fire", true, 0, "270,0,600")
+end
+function OnSceneLeave()
+  Call("snd_stop", "data/sounds/fire")
+end
+)lua";
+
+const char* kGalleryData = R"lua(beginscene()
+scene{name = "gallery", cursor = "data/icons/arrow"}
+cubefaces{name = "base"}
+-- Hotspot-map value 1: the way back.
+hotspot{name = "back", cursor = "door", dest_scene = "corridor", action = "dissolve"}
+endscene()
+)lua";
+
+const char* kGalleryScript = R"lua(-- The gallery of stars: reaching it earns the game's achievement and
+-- makes the stars glow.
+SceneClicks = {
+  back = function() ge_dissolve("corridor") end,
+}
+function OnSceneEnter(old)
+  Call("achieve_set", "ACH_00")
+  Play("data/sounds/chime")
+end
+function OnSceneInit()
+  if ge_getshadersupport and ge_getshadersupport() then Call("ge_glowfx", true) end
+end
+function OnSceneExit()
+  Call("ge_glowfx", false)
+end
+)lua";
+
+}  // namespace
+
+void WriteScripts(const Output& out) {
+    out.Text("main.lua", kMain);
+    out.Text("scripts/game.lua", kGame);
+    const char* scenes[4][3] = {{"title", kTitleData, kTitleScript},
+                                {"hall", kHallData, kHallScript},
+                                {"corridor", kCorridorData, kCorridorScript},
+                                {"gallery", kGalleryData, kGalleryScript}};
+    for (auto& s : scenes) {
+        out.Text(std::string("stages/") + s[0] + "/data.lua", s[1]);
+        out.Text(std::string("stages/") + s[0] + "/script.lua", s[2]);
+    }
+}
+
+}  // namespace demogen
