@@ -5,8 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
+#include "bench_jpeg.h"
+#include "gl_program.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,27 +29,6 @@ namespace {
 
 constexpr int kFace = 1024;
 constexpr int kScreenW = 1024, kScreenH = 768;
-
-void WriteJpeg(const std::string& path, int w, int h, int seed) {
-    ImageData image;
-    image.width = uint32_t(w);
-    image.height = uint32_t(h);
-    image.bits = kImageRgb;
-    image.pixels = static_cast<uint8_t*>(MemAlloc(size_t(w) * h * 3));
-    uint32_t r = uint32_t(seed) * 2654435761u;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            r = r * 1103515245u + 12345u;
-            uint8_t* p = image.pixels + (size_t(y) * w + x) * 3;
-            p[0] = uint8_t(x / 4 + seed * 40 + (r >> 28));
-            p[1] = uint8_t(y / 4 + (r >> 27));
-            p[2] = uint8_t((x ^ y) + (r >> 26));
-        }
-    size_t size = 0;
-    uint8_t* jpeg = EncodeJpeg(image, 85, size);
-    if (!jpeg || !WriteFileAtomic(path.c_str(), jpeg, size)) std::abort();
-    MemFree(jpeg);
-}
 
 // The engine without a "main" in a data root of two scenes: "cube" with six
 // JPEG faces and "book" with one full-screen page; the headless device.
@@ -137,21 +116,6 @@ void BM_DissolveFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DissolveFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// A linked program of the two stages.
-GLuint Program(const char* vertex, const char* fragment) {
-    GLuint program = glCreateProgram();
-    const GLenum types[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
-    const char* texts[2] = {vertex, fragment};
-    for (int i = 0; i < 2; ++i) {
-        GLuint stage = glCreateShader(types[i]);
-        glShaderSource(stage, 1, &texts[i], nullptr);
-        glCompileShader(stage);
-        glAttachShader(program, stage);
-    }
-    glLinkProgram(program);
-    return program;
-}
-
 // The same two screen quads in raw OpenGL: an opaque textured one and a
 // textured one blended with a constant alpha.
 void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
@@ -159,7 +123,7 @@ void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
     static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {};
     static GLint alpha_at = -1;
     if (!prog) {
-        prog = Program("#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
+        prog = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
                        "void main(){ uv = p.zw; gl_Position = vec4(p.xy, 0, 1); }\n",
                        "#version 330\nuniform sampler2D t;\nuniform float a;\nin vec2 uv;\nout vec4 o;\n"
                        "void main(){ o = vec4(texture(t, uv).rgb, a); }\n");
@@ -170,14 +134,7 @@ void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
         glBindVertexArray(vao);
         glBindBuffer(GL_ARRAY_BUFFER, vbo);
         glBufferData(GL_ARRAY_BUFFER, sizeof quad, quad, GL_STATIC_DRAW);
-        glGenTextures(2, tex);
-        std::vector<uint32_t> px(size_t(kScreenW) * kScreenH, 0xFF406080);
-        for (GLuint t : tex) {
-            glBindTexture(GL_TEXTURE_2D, t);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kScreenW, kScreenH, 0, GL_BGRA, GL_UNSIGNED_BYTE, px.data());
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        }
+        for (GLuint& t : tex) t = SolidGlTexture(kScreenW, kScreenH, 0xFF406080);
     }
     for (auto _ : state) {
         glClear(GL_COLOR_BUFFER_BIT);

@@ -72,6 +72,9 @@ Engine::~Engine() {
         s = next;
     }
     statementHead = statementTail = nullptr;
+    MemFree(renderList);
+    renderList = nullptr;
+    renderListCount = renderListCapacity = 0;
     ListDeleteAll(globalHotspots);
     DeleteAllScenes(this);
     ListDeleteAll(fonts);

@@ -66,6 +66,50 @@ struct Engine {
     // picks, render list, current scene's references) before it is freed.
     void ForgetObject(const EObject* object);
 
+    // Scene rendering (app/scene_render.cpp). The render list is filled from
+    // the current scene's lists (cube faces, pages, hotspots, points, fx,
+    // patches, meshes, surfaces; an order of 0 becomes its list's default),
+    // sorted by order and null terminated; it grows with the scene.
+    uint32_t BuildRenderList();
+    // Exact name in the objects, then the fonts, then the current scene's
+    // hotspot, point, fx, patch, mesh and surface lists.
+    EObject* FindObjectByName(const char* name);
+    // The current scene's object with that script handle, or none.
+    void SelectObject(const void* handle);
+    // A unit direction: yaw and pitch in a cube scene (unless screen_space),
+    // else the active camera's ray through the screen point.
+    void DirectionAt(float out[3], float x, float y, bool screen_space) const;
+    void GetMouseDirection(float out[3]) const;
+    // Virtual (1024 x 768) and screen pixels; unchanged while a size is 0.
+    void VirtualToScreen(int32_t* x, int32_t* y) const;
+    void ScreenToVirtual(int32_t* x, int32_t* y) const;
+    // One line in the current font from (x, y) to the screen's corner.
+    void DrawText(const char* text, int32_t x, int32_t y, uint32_t colour);
+    void DrawMeshWithCamera(EObject* mesh, int32_t x, int32_t y, int32_t w, int32_t h);
+    // The editor's view of the hotspot map over the cube faces.
+    void DrawHotspotDebug();
+
+    // Input routing (app/engine_input.cpp): the window's callbacks, the
+    // per-frame hover update and the hotspot under a screen point.
+    void OnKeyDown(int key);
+    void OnKeyUp(int key);
+    void OnChar(int code);
+    void OnMouseWheel(int delta);
+    void OnMouseDown(int x, int y, int button);
+    void OnMouseUp(int x, int y, int button);
+    void UpdateHover();
+    HotSpot* PickHotspot(int32_t x, int32_t y);
+    // The pointer in whole pixels, virtual ones in a 2-D scene (capped at
+    // the virtual size).
+    void GetMousePos(int32_t* x, int32_t* y) const;
+
+    // Sounds and the full-screen video (app/engine_media.cpp).
+    ResourceRecord* DeclareSound(const char* name, int32_t channel, bool is3d);
+    void PlaySound(ResourceRecord* record, bool loop, int32_t start);
+    void PlayVideo(const char* name, bool not_skippable);
+    void UpdateVideo();
+    void StopVideo();
+
     // Object lists.
     ObjectList<EObject> objects;
     ObjectList<GameVideo> videos;
@@ -85,6 +129,8 @@ struct Engine {
     Camera* defaultCamera = nullptr;
     Camera* activeCamera = nullptr;
     EObject** renderList = nullptr;
+    uint32_t renderListCount = 0;
+    uint32_t renderListCapacity = 0;  // entries, the terminator included
     StatementRecord* statementHead = nullptr;
     StatementRecord* statementTail = nullptr;
 
@@ -152,12 +198,6 @@ struct Engine {
     bool displayInitialised = false;
     bool depthClearRequest = false;
     uint8_t gameHandlerBits = 0;
-
-    // View state set by the display and camera script functions: the look
-    // angles (degrees) of cube scenes and the walk offset added to the
-    // camera's eye.
-    float lookYaw = 0, lookPitch = 0;
-    float walkOffset[3] = {};
 
     // Set while a display reset reruns "main": a reset asked for then is
     // ignored, so a "main" that always asks cannot reset every frame.

@@ -1,23 +1,139 @@
 #include "app/engine_input.h"
 
+#include <string>
+
+extern "C" {
+#include <lua.h>
+}
+
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "base/log.h"
+#include "base/text.h"
+#include "media/resource_manager.h"
+#include "render/camera.h"
+#include "render/geometry.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "scene/scene_page.h"
 #include "script/lua_host.h"
 
-// Keys go to the console first, then to the game's handlers. The scene,
-// video and hotspot steps join these handlers with the scenes.
+namespace {
 
-void EngineOnKeyDown(int key) {
+constexpr int kVkTab = 9;
+
+MeshRayTest g_mesh_ray_test = nullptr;
+
+bool IsPageScene(const Engine* e) { return e->currentScene && e->currentScene->viewtype == kViewPage; }
+
+// A hotspot handler "<name>_<event>", looked up by its full name through
+// the API, so that a name holding "%" or "(" reaches the right global.
+bool PushHotspotHandler(lua_State* L, const HotSpot* h, const char* event) {
+    if (!L || !h->name) return false;
+    const std::string key = std::string(h->name) + "_" + event;
+    lua_getfield(L, LUA_GLOBALSINDEX, key.c_str());
+    if (lua_type(L, -1) == LUA_TFUNCTION) return true;
+    lua_pop(L, 1);
+    return false;
+}
+
+void CallPushed(lua_State* L, const HotSpot* h, const char* event, int args) {
+    if (lua_pcall(L, args, 0, 0) != 0) {
+        const char* message = lua_tostring(L, -1);
+        LogPrintf("[LUA RT ERROR in %s_%s] : %s", h->name ? h->name : "", event, message ? message : "");
+        lua_pop(L, 1);
+    }
+}
+
+void CallHotspotXyb(const HotSpot* h, const char* event, double x, double y, int32_t buttons) {
+    lua_State* L = ScriptState();
+    if (!PushHotspotHandler(L, h, event)) return;
+    lua_pushnumber(L, x);
+    lua_pushnumber(L, y);
+    lua_pushnumber(L, buttons);
+    CallPushed(L, h, event, 3);
+}
+
+void CallHotspotName(const HotSpot* h, const char* event) {
+    lua_State* L = ScriptState();
+    if (!PushHotspotHandler(L, h, event)) return;
+    lua_pushstring(L, h->name);
+    CallPushed(L, h, event, 1);
+}
+
+// The hotspot's absolute origin, truncated.
+void Origin(const HotSpot* h, int32_t* x, int32_t* y) {
+    float r[4];
+    h->GetAbsoluteRect(r);
+    *x = SaturateToInt(r[0]);
+    *y = SaturateToInt(r[1]);
+}
+
+bool ScreenContains(const HotSpot* h, int32_t x, int32_t y) {
+    const int64_t r0 = h->rect[0], r1 = h->rect[1];
+    return x >= r0 && x < r0 + h->rect[2] && y >= r1 && y < r1 + h->rect[3];
+}
+
+// The pointer ray of a scene: from the origin along the pointer's view
+// direction in a cube scene, else between its unprojections at depth 0
+// and 1.
+void PointerRay(const Engine* e, int32_t x, int32_t y, plat::Vec3* origin, plat::Vec3* dir) {
+    if (e->currentScene && e->currentScene->viewtype == kViewCube) {
+        *origin = {0, 0, 0};
+        AnglesToDirection(dir, g_pointerYaw, g_pointerPitch);
+        return;
+    }
+    *origin = {0, 0, 0};
+    *dir = {0, 0, 1};
+    if (const Camera* cam = e->activeCamera) {
+        plat::Vec3 far_point;
+        cam->Unproject(origin, x, y, 0.0f);
+        cam->Unproject(&far_point, x, y, 1.0f);
+        *dir = {far_point.x - origin->x, far_point.y - origin->y, far_point.z - origin->z};
+    }
+}
+
+bool PageMatches(const GameScene* s, const HotSpot* h) {
+    if (h->page == 0) return true;
+    int32_t place = 1;
+    for (const ScenePage* p = s->pages.head; p; p = ListNext(p), ++place)
+        if (p == s->currentPage) return h->page == place;
+    return false;
+}
+
+}  // namespace
+
+void SetMeshRayTest(MeshRayTest fn) { g_mesh_ray_test = fn; }
+
+void Engine::GetMousePos(int32_t* x, int32_t* y) const {
+    int32_t mx = SaturateToInt(g_mouseX), my = SaturateToInt(g_mouseY);
+    if (IsPageScene(this)) {
+        ScreenToVirtual(&mx, &my);
+        if (mx > virtualRect.w) mx = virtualRect.w;
+        if (my > virtualRect.h) my = virtualRect.h;
+    }
+    if (x) *x = mx;
+    if (y) *y = my;
+}
+
+void Engine::OnKeyDown(int key) {
+    if (currentVideo && !videoNotSkippable) {
+        StopVideo();
+        return;
+    }
     if (g_console && g_console->IsVisible() && g_console->OnKey(key)) return;
     if (GameHandlerBits() & 0x01) ScriptCall("OnGameKeyDown(%d)", key);
+    if (currentScene && (currentScene->handlerBits & 0x01)) ScriptCall("OnSceneKeyDown(%d)", key);
 }
 
-void EngineOnKeyUp(int key) {
+void Engine::OnKeyUp(int key) {
     if (GameHandlerBits() & 0x02) ScriptCall("OnGameKeyUp(%d)", key);
+    if (currentScene && (currentScene->handlerBits & 0x02)) ScriptCall("OnSceneKeyUp(%d)", key);
 }
 
-void EngineOnChar(int code) {
+void Engine::OnChar(int code) {
     if (g_console && g_console->IsVisible()) {
         g_console->OnChar(code);
         return;
@@ -25,20 +141,162 @@ void EngineOnChar(int code) {
     ScriptCall("OnGameCharTyped(%d)", code & 0xFF);
 }
 
-void EngineOnMouseWheel(int delta) { ScriptCall("OnGameMouseWheel(%d)", delta); }
+void Engine::OnMouseWheel(int delta) { ScriptCall("OnGameMouseWheel(%d)", delta); }
 
-void EngineOnMouseDown(int x, int y, int button) {
-    Engine* e = CurrentEngine();
-    if (!e) return;
-    e->buttonsDown |= static_cast<uint32_t>(button);
-    if (GameHandlerBits() & 0x08) ScriptCall("OnGameMouseDown(%d,%d,%d)", x, y, button);
+void Engine::OnMouseDown(int x, int y, int button) {
+    buttonsDown |= uint32_t(button);
+    if (currentVideo && !videoNotSkippable) {
+        StopVideo();
+        return;
+    }
+    if (editorMode != 0) {
+        if (positionMode) {
+            positionMode = 0;
+            return;
+        }
+        if (!g_keyTable[kVkTab]) return;
+    }
+    int32_t vx = x, vy = y;
+    if (IsPageScene(this)) ScreenToVirtual(&vx, &vy);
+    if (GameHandlerBits() & 0x08) ScriptCall("OnGameMouseDown(%d,%d,%d)", vx, vy, button);
+    if (!currentScene || sequenceRunning) return;
+    if ((currentScene->handlerBits & 0x08) && sceneInputEnabled)
+        ScriptCall("OnSceneMouseDown(%d,%d,%d)", vx, vy, button);
+    // A handler may have switched the scene away.
+    if (!currentScene) return;
+    pressedHotspot = PickHotspot(SaturateToInt(g_mouseX), SaturateToInt(g_mouseY));
+    if (HotSpot* h = pressedHotspot; h && (h->event_flags & kHotspotMouseDown)) {
+        int32_t ox, oy;
+        Origin(h, &ox, &oy);
+        CallHotspotXyb(h, "MouseDown", double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
+    }
 }
 
-void EngineOnMouseUp(int x, int y, int button) {
+void Engine::OnMouseUp(int x, int y, int button) {
+    buttonsDown &= ~uint32_t(button);
+    if (editorMode != 0 && !g_keyTable[kVkTab]) return;
+    int32_t vx = x, vy = y;
+    if (IsPageScene(this)) ScreenToVirtual(&vx, &vy);
+    if (GameHandlerBits() & 0x10) ScriptCall("OnGameMouseUp(%d,%d,%d)", vx, vy, button);
+    if (!currentScene || sequenceRunning) return;
+    if ((currentScene->handlerBits & 0x10) && sceneInputEnabled)
+        ScriptCall("OnSceneMouseUp(%d,%d,%d)", vx, vy, button);
+    if (HotSpot* h = hoveredHotspot; h && (h->event_flags & kHotspotMouseUp)) {
+        int32_t ox, oy;
+        Origin(h, &ox, &oy);
+        CallHotspotXyb(h, "MouseUp", double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
+    }
+    // The handlers above may have deleted either hotspot: the engine's
+    // pointers are cleared then, so this compares live objects only.
+    HotSpot* pressed = pressedHotspot;
+    pressedHotspot = nullptr;
+    if (pressed && button == 1 && pressed == hoveredHotspot) ScriptCall("OnGameHotspotClick(%p)", pressed->Handle());
+}
+
+void Engine::UpdateHover() {
+    if (sequenceRunning || !currentScene) return;
+    int32_t x = 0, y = 0;
+    GetMousePos(&x, &y);
+    HotSpot* previous = hoveredHotspot;
+    hoveredHotspot = PickHotspot(SaturateToInt(g_mouseX), SaturateToInt(g_mouseY));
+    if (HotSpot* h = hoveredHotspot; h && (h->event_flags & kHotspotMouseMove)) {
+        if (h->hs_type == kHotspotRect) {
+            int32_t ox, oy;
+            Origin(h, &ox, &oy);
+            CallHotspotXyb(h, "MouseMove", double(int64_t(x) - ox), double(int64_t(y) - oy), int32_t(buttonsDown));
+        } else {
+            CallHotspotXyb(h, "MouseMove", g_pointerYaw, g_pointerPitch, int32_t(buttonsDown));
+        }
+    }
+    if (hoveredHotspot != previous) {
+        HotSpot* now = hoveredHotspot;
+        if (previous) {
+            ScriptCall("OnGameMouseLeave(%p)", previous->Handle());
+            // The leave handler may have deleted it.
+            if (IsLiveHotspot(previous) && (previous->event_flags & kHotspotMouseLeave))
+                CallHotspotName(previous, "MouseLeave");
+        }
+        if (now && now == hoveredHotspot) {
+            if (now->snd_enter) PlaySound(now->snd_enter, false, 0);
+            ScriptCall("OnGameMouseEnter(%p)", now->Handle());
+            if (now == hoveredHotspot && (now->event_flags & kHotspotMouseEnter)) CallHotspotName(now, "MouseEnter");
+        }
+    }
+    if (currentScene && (currentScene->handlerBits & 0x04) && sceneInputEnabled)
+        ScriptCall("OnSceneMouseMove(%d,%d,%d)", x, y, int32_t(buttonsDown));
+}
+
+HotSpot* Engine::PickHotspot(int32_t x, int32_t y) {
+    GameScene* s = currentScene;
+    const uint32_t cell = s ? s->HotspotAtView() : 0;
+    rawPickedHotspot = nullptr;
+    for (HotSpot* g = globalHotspots.head; g; g = ListNext(g))
+        if (!g->parent)
+            if (HotSpot* hit = g->HitTest(x, y)) rawPickedHotspot = hit;
+    if (rawPickedHotspot) return rawPickedHotspot;
+    if (!sceneInputEnabled || !s) return nullptr;
+    if (cell != 0) {
+        HotSpot* h = s->hotspots.head;
+        for (uint32_t i = 1; h && i < cell; ++i) h = ListNext(h);
+        if (h && h->hs_type != kHotspotMap) return nullptr;
+        if (h && h->enabled) rawPickedHotspot = h;
+    }
+    if (pageTurn != 0) return nullptr;
+    int32_t vx = x, vy = y;
+    if (s->viewtype == kViewPage) ScreenToVirtual(&vx, &vy);
+    for (EObject** p = renderList; p && *p; ++p) {
+        if ((*p)->descriptor != &HotSpot::s_descriptor) continue;
+        auto* h = static_cast<HotSpot*>(*p);
+        if (!HotSpot::IsVisible(h) || !HotSpot::IsEnabled(h) || !PageMatches(s, h)) continue;
+        if (!h->object) {
+            if (h->hs_type != kHotspotRect) continue;
+            const bool cube = s->viewtype == kViewCube;
+            if (ScreenContains(h, cube ? x : vx, cube ? y : vy)) rawPickedHotspot = h;
+        } else if (g_mesh_ray_test) {
+            EObject* mesh = nullptr;
+            for (EObject* m = SceneListFirst(*s, kSceneListMeshes); m; m = SceneListNext(m))
+                if (m->name && EqualsNoCase(m->name, h->object)) {
+                    mesh = m;
+                    break;
+                }
+            if (!mesh) continue;
+            plat::Vec3 origin, dir;
+            PointerRay(this, x, y, &origin, &dir);
+            if (g_mesh_ray_test(mesh, origin, dir)) rawPickedHotspot = h;
+        }
+    }
+    return hotspotEventsEnabled ? rawPickedHotspot : nullptr;
+}
+
+bool IsLiveHotspot(const HotSpot* hotspot) {
     Engine* e = CurrentEngine();
-    if (!e) return;
-    e->buttonsDown &= ~static_cast<uint32_t>(button);
-    if (GameHandlerBits() & 0x10) ScriptCall("OnGameMouseUp(%d,%d,%d)", x, y, button);
+    if (!e || !hotspot) return false;
+    for (HotSpot* h = e->globalHotspots.head; h; h = ListNext(h))
+        if (h == hotspot) return true;
+    if (e->currentScene)
+        for (HotSpot* h = e->currentScene->hotspots.head; h; h = ListNext(h))
+            if (h == hotspot) return true;
+    return false;
+}
+
+// The window's callbacks.
+void EngineOnKeyDown(int key) {
+    if (Engine* e = CurrentEngine()) e->OnKeyDown(key);
+}
+void EngineOnKeyUp(int key) {
+    if (Engine* e = CurrentEngine()) e->OnKeyUp(key);
+}
+void EngineOnChar(int code) {
+    if (Engine* e = CurrentEngine()) e->OnChar(code);
+}
+void EngineOnMouseWheel(int delta) {
+    if (Engine* e = CurrentEngine()) e->OnMouseWheel(delta);
+}
+void EngineOnMouseDown(int x, int y, int button) {
+    if (Engine* e = CurrentEngine()) e->OnMouseDown(x, y, button);
+}
+void EngineOnMouseUp(int x, int y, int button) {
+    if (Engine* e = CurrentEngine()) e->OnMouseUp(x, y, button);
 }
 
 void InstallEngineInputCallbacks() {

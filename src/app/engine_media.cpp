@@ -3,14 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/app_window.h"
 #include "app/engine.h"
+#include "base/file_stream.h"
 #include "base/log.h"
 #include "base/memory.h"
+#include "base/string_pool.h"
+#include "media/draw2d.h"
 #include "media/image_data.h"
 #include "media/jpeg_codec.h"
+#include "media/resource_manager.h"
+#include "media/sound.h"
 #include "media/tga_codec.h"
+#include "media/video_player.h"
 #include "render/render_device.h"
 #include "scene/game_scene.h"
+#include "scene/game_video.h"
+#include "script/lua_host.h"
 
 bool ResolveScreenshotSize(int32_t width, int32_t height, int32_t screen_width, int32_t screen_height,
                            int32_t* out_width, int32_t* out_height) {
@@ -101,4 +114,206 @@ int Engine::SaveScreenshot(TextureRecord* target, const char* name, int quality)
     if (!written) return -1;
     LogPrintf("[SAVESHOT] : %s", file.c_str());
     return 0;
+}
+
+// ------------------------------------------------------------------ sounds
+
+namespace {
+
+int32_t BoundChannel(int32_t channel) { return channel > int32_t(kSoundChannels) ? int32_t(kSoundChannels) : channel; }
+
+bool Is3D(const ResourceRecord* r) { return (r->flags & kSound3D) != 0; }
+
+// The record again with new declaration bits; the record stays, so whoever
+// holds it loads the sound anew with them.
+ResourceRecord* Redeclared(ResourceRecord* r, uint32_t flags) {
+    Resources().Redeclare(r, flags & ~kResourceLoadTried);
+    return r;
+}
+
+}  // namespace
+
+uint32_t SoundDeclarationFlags(bool streamed, int32_t channel, bool is3d) {
+    uint32_t flags = (streamed ? kSoundStreamed : 0) | (is3d ? kSound3D : 0);
+    if (channel > 0) flags |= uint32_t(channel - 1) << kSoundChannelShift;
+    return flags;
+}
+
+ResourceRecord* Engine::DeclareSound(const char* name, int32_t channel, bool is3d) {
+    if (!name || !*name) return nullptr;
+    // Scene files and scripts give the channel: only 1..8 exist.
+    channel = BoundChannel(channel);
+    ResourceRecord* existing = Resources().FindByName(name);
+    if (existing && existing->type != kResourceSound) existing = nullptr;
+    if (existing && channel <= 0) {
+        if (Is3D(existing) == is3d) return existing;
+        return Redeclared(existing, (existing->flags & ~(kResourceLoadTried | kSound3D)) | (is3d ? kSound3D : 0));
+    }
+    if (existing && channel > 0 && (existing->flags & kSoundStreamed) &&
+        (existing->flags >> kSoundChannelShift) == uint32_t(channel - 1)) {
+        if (Is3D(existing) == is3d) return existing;
+        return Redeclared(existing, (existing->flags & ~kSound3D) | (is3d ? kSound3D : 0));
+    }
+    bool streamed;
+    FileStream file;
+    const std::string path = std::string(name) + ".ogg";
+    if (file.OpenRead(path.c_str())) {
+        streamed = file.Size() > soundStreamThreshold;
+        if (streamed && channel <= 0) channel = 1;
+        if (!streamed) channel = 0;
+        file.Close();
+    } else {
+        streamed = channel > 0;
+    }
+    const uint32_t flags = SoundDeclarationFlags(streamed, channel, is3d);
+    if (existing) return Redeclared(existing, flags);
+    return Resources().DeclareSound(name, flags);
+}
+
+void Engine::PlaySound(ResourceRecord* record, bool loop, int32_t start) {
+    Sound* sound = Resources().GetSound(record);
+    if (!sound) return;
+    if (sound->streamed) streamChannelSounds[sound->channel_index % kSoundChannels] = record;
+    sound->Play(loop, start);
+}
+
+ResourceRecord* ScriptArgSound(lua_State* L, const char* key, int index, int32_t channel, bool is3d) {
+    if (!L) return nullptr;
+    const char* name = nullptr;
+    if (key) {
+        if (lua_istable(L, -1)) {
+            lua_getfield(L, -1, key);
+            if (lua_type(L, -1) == LUA_TSTRING) name = CommonStrings().Intern(lua_tostring(L, -1));
+            lua_pop(L, 1);
+        }
+    } else if (lua_type(L, index) == LUA_TSTRING) {
+        name = lua_tostring(L, index);
+    }
+    Engine* e = CurrentEngine();
+    if (name && *name) return e ? e->DeclareSound(name, channel, is3d) : nullptr;
+    const void* p = nullptr;
+    if (lua_type(L, index) == LUA_TLIGHTUSERDATA) p = lua_touserdata(L, index);
+    else if (lua_type(L, index) == LUA_TUSERDATA) p = lua_touserdata(L, index);
+    if (!p) return nullptr;
+    // Only a live sound record is used; anything else counts as missing.
+    for (ResourceRecord* r = Resources().First(); r; r = r->next)
+        if (r == p) return r->type == kResourceSound ? r : nullptr;
+    return nullptr;
+}
+
+// ------------------------------------------------------------------- video
+
+void FitVideoRect(int32_t video_w, int32_t video_h, int32_t screen_w, int32_t screen_h, int32_t rect[4]) {
+    rect[0] = 0;
+    rect[2] = screen_w;
+    // A stream without a picture size (not Theora) fills the screen.
+    rect[3] = video_w > 0 ? int32_t(int64_t(video_h) * screen_w / video_w) : screen_h;
+    rect[1] = (screen_h - rect[3]) / 2;
+    if (rect[1] < 0) {
+        rect[1] = 0;
+        rect[3] = screen_h;
+    }
+}
+
+namespace {
+
+VideoPlayer* PlayerOf(GameVideo* v) { return v ? Resources().GetVideo(v->hvideo) : nullptr; }
+
+// Ends a video at once, without its fade or the closing call.
+void DropVideo(Engine* e) {
+    GameVideo* v = e->currentVideo;
+    if (!v) return;
+    if (VideoPlayer* p = PlayerOf(v)) p->Close();
+    if (Sound* s = Resources().GetSound(v->hstream)) s->Stop();
+    if (e->window) e->window->SetFrameLimit(0);
+    e->currentVideo = nullptr;
+    e->videoPlaying = 0;
+    e->videoFade = 0;
+    e->videoMayAdvance = false;
+}
+
+}  // namespace
+
+void Engine::PlayVideo(const char* name, bool not_skippable) {
+    GameVideo* video = nullptr;
+    for (GameVideo* v = videos.head; v && name; v = ListNext(v))
+        if (v->name && EqualsNoCase(v->name, name)) {
+            video = v;
+            break;
+        }
+    if (!video) {
+        LogPrintf("[ERROR] Video Not Found: %s", name ? name : "");
+        return;
+    }
+    // One video at a time: a running one ends first.
+    DropVideo(this);
+    VideoPlayer* player = PlayerOf(video);
+    if (!player) return;
+    if (!player->Start()) {
+        LogPrintf("[ERROR] Video Not Playable: %s", video->name);
+        player->Close();
+        return;
+    }
+    currentVideo = video;
+    if (!video->fixedRect) FitVideoRect(player->GetWidth(), player->GetHeight(), screenRect.w, screenRect.h, video->rect);
+    if (window) window->SetFrameLimit(player->GetFrameRate());
+    if (Sound* sound = Resources().GetSound(video->hstream)) {
+        sound->Play(false, 0);
+        videoMayAdvance = false;
+    } else {
+        videoMayAdvance = true;
+    }
+    videoFade = 0;
+    videoPlaying = 0;
+    videoClock = 0;
+    videoNotSkippable = not_skippable;
+}
+
+void Engine::UpdateVideo() {
+    if (!currentVideo || videoFade != 0) return;
+    videoPlaying = 0;
+    if (Sound* sound = Resources().GetSound(currentVideo->hstream); sound && sound->IsPlaying()) videoMayAdvance = true;
+    if (!videoMayAdvance) return;
+    VideoPlayer* player = PlayerOf(currentVideo);
+    if (player && player->Update()) {
+        videoPlaying = 1;
+    } else {
+        StopVideo();
+        videoMayAdvance = false;
+    }
+}
+
+void Engine::StopVideo() {
+    if (!currentVideo || videoFade != 0) return;
+    if (VideoPlayer* p = PlayerOf(currentVideo)) p->Close();
+    if (Sound* s = Resources().GetSound(currentVideo->hstream)) s->Stop();
+    if (window) window->SetFrameLimit(0);
+    videoFade = 1;
+    statementReady = false;
+}
+
+void DrawVideoStep(Engine* e) {
+    GameVideo* v = e->currentVideo;
+    if (!v) return;
+    const int32_t x = v->rect[0], y = v->rect[1], w = v->rect[2], h = v->rect[3];
+    const int32_t sw = e->screenRect.w, sh = e->screenRect.h;
+    VideoPlayer* player = PlayerOf(v);
+    if (player && player->IsPlaying()) DrawVideoFrame(Rect(x, y, w, h));
+    if (y > 0) FillRect(0, 0, sw, y, v->bgcolor);
+    if (y + h < sh) FillRect(0, y + h, sw, sh - y - h, v->bgcolor);
+    if (x > 0) FillRect(0, y, x, h, v->bgcolor);
+    if (x + w < sw) FillRect(x + w, y, sw - x - w, h, v->bgcolor);
+    if (e->videoFade == 0) return;
+    e->videoFade = std::min<uint32_t>(e->videoFade + 10, 255);
+    FillRect(0, 0, sw, sh, e->videoFade << 24);
+    if (e->videoFade < 255) return;
+    // The state is cleared before the handler runs, so that it may start
+    // another video.
+    const char* name = v->name;
+    e->videoClock = 0;
+    e->currentVideo = nullptr;
+    e->videoPlaying = 0;
+    e->videoFade = 0;
+    e->statementReady = true;
+    ScriptCall("OnGameVideoClosed(%s)", name);
 }

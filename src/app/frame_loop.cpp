@@ -8,6 +8,7 @@
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/frame_draw.h"
 #include "app/frame_pacer.h"
 #include "app/post_effects.h"
 #include "app/scene_switch.h"
@@ -115,10 +116,10 @@ bool FrameTick() {
     e->window->BeginFrame();
     InjectedFault();
 
-    // Screenshots, freezes and scene rendering through the render target
-    // come with the scene rendering.
-    // A requested dissolve capture takes this frame (nothing presented).
-    if (CaptureDissolve(e)) return true;
+    // A screenshot, freeze or dissolve capture takes this frame (nothing
+    // presented).
+    if (FrameCaptures(e)) return true;
+    if (!FrameOffscreen(e)) return false;
 
     if (!e->window->PumpMessages()) {
         e->window->EndFrame();
@@ -131,21 +132,21 @@ bool FrameTick() {
     }
     if (e->quit) return false;
 
-    // Without a video or a scene the screen is cleared.
-    if (!e->currentVideo && !e->currentScene) device->Clear(0);
-    else if (!e->currentVideo) RenderCurrentScene(e);
+    FrameDraw(e);
 
     EndStatementSoundWait(e);
     ReportFinishedSoundChannels();
     e->TransitionStep();
-    ScriptCall("OnGameRender()");
     const float dt = FrameDeltaMs(static_cast<D3DRenderDevice*>(device)->refreshRate);
+    FrameRenderCallbacks(e, dt);
     ScriptCall("OnGameUpdate(%f)", static_cast<double>(dt));
     Resources().Tick();
     if (g_console && g_console->IsVisible()) g_console->Draw();
+    FrameOrientListener(e);
     device->EndScene();
     e->window->EndFrame();
     g_pacer.AfterPresent(*e->window, 1000.0f / dt);
+    FrameAdvanceVideoClock(e);
     return true;
 }
 

@@ -3,14 +3,23 @@
 #include <new>
 #include <string>
 
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/app_window.h"
 #include "app/engine.h"
 #include "base/log.h"
 #include "base/stream.h"
+#include "media/dialog_layout.h"
+#include "media/draw2d.h"
 #include "media/game_font.h"
 #include "media/game_text.h"
 #include "media/resource_manager.h"
 #include "media/texture.h"
+#include "render/color.h"
 #include "scene/game_scene.h"
+#include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 
 ClassDescriptor HotSpot::s_descriptor;
@@ -23,6 +32,25 @@ HotSpot::HotSpot_Initializer g_hotspot_initializer;
 
 // Parent chains are walked at most this deep; a longer one is a loop.
 constexpr int kMaxHotspotDepth = 64;
+
+// Virtual keys of the editor.
+constexpr int kVkControl = 17, kVkPageUp = 33, kVkPageDown = 34, kVkLeft = 37, kVkUp = 38, kVkRight = 39,
+              kVkDown = 40, kVkLeftShift = 160;
+
+bool Contains(const int32_t r[4], int64_t x, int64_t y) {
+    return x >= r[0] && x < int64_t(r[0]) + r[2] && y >= r[1] && y < int64_t(r[1]) + r[3];
+}
+
+// 1-based place in its owner list; 0 when it is not there.
+uint32_t PlaceInOwner(const HotSpot* h) {
+    if (!h->owner) return 0;
+    uint32_t i = 1;
+    for (const HotSpot* o = h->owner->head; o; o = ListNext(o), ++i)
+        if (o == h) return i;
+    return 0;
+}
+
+bool IsHotspot(const EObject* o) { return o && o->descriptor == &HotSpot::s_descriptor; }
 
 // Appends key="value" with the value escaped as a Lua string body.
 void AppendQuoted(std::string& out, const char* key, const char* value, const char* separator) {
@@ -238,14 +266,147 @@ void HotSpot::RelinkToParent() {
 }
 
 void HotSpot::ClearEventHandlers() {
-    if (name) {
-        // Set through a quoted key, so a name that is not a Lua identifier
-        // can neither fail nor run as code.
-        const std::string quoted = LuaEscaped(name);
-        for (const char* event : kHotspotEventNames)
-            ScriptRun(("_G[\"" + quoted + "_" + event + "\"]=nil").c_str());
+    lua_State* L = ScriptState();
+    if (name && L) {
+        // Each global is set through the API: a name that is not a Lua
+        // identifier can neither fail nor run as code.
+        for (const char* event : kHotspotEventNames) {
+            const std::string key = std::string(name) + "_" + event;
+            lua_pushnil(L);
+            lua_setfield(L, LUA_GLOBALSINDEX, key.c_str());
+        }
     }
     event_flags &= ~kHotspotHandlerMask;
+}
+
+void HotSpot::Render() {
+    const Engine* e = CurrentEngine();
+    Draw(e ? e->ambientColor : 0xFFFFFFFFu);
+}
+
+void HotSpot::Draw(uint32_t tint) {
+    if (!IsVisible(this)) return;
+    const uint32_t colour = ModulateColor(tint, color);
+    const Engine* e = CurrentEngine();
+    ResourceRecord* image = bgimage;
+    if (mouse_down && e && e->pressedHotspot == this)
+        image = mouse_down;
+    else if (mouse_over && e && e->hoveredHotspot == this)
+        image = mouse_over;
+    float r[4];
+    GetAbsoluteRect(r);
+    if (Texture* t = Resources().GetImage(image)) DrawTextureRect(t, r[0], r[1], r[2], r[3], colour, 0);
+    if (text && font && text->text) {
+        const Rect target{int32_t(r[0]), int32_t(r[1]), int32_t(r[2]), int32_t(r[3])};
+        DialogLayout layout;
+        layout.Draw(font, text->text, target, uint32_t(anchor), colour, 0, 0, -1);
+    }
+}
+
+HotSpot* HotSpot::HitTest(int32_t x, int32_t y) {
+    if (!visible || !enabled || hs_type != kHotspotRect) return nullptr;
+    int64_t px = x, py = y;
+    const Engine* e = CurrentEngine();
+    if (scalable && e && e->screenRect.w > 0 && e->screenRect.h > 0) {
+        px = px * e->virtualRect.w / e->screenRect.w;
+        py = py * e->virtualRect.h / e->screenRect.h;
+    }
+    for (HotSpot* c = first_child; c; c = c->next_sibling)
+        if (c->visible && c->enabled && Contains(c->rect, px - rect[0], py - rect[1])) return c;
+    return Contains(rect, px, py) ? this : nullptr;
+}
+
+void HotSpot::DrawEditorOverlay() {
+    Engine* e = CurrentEngine();
+    if (!e) return;
+    const bool selected = e->selectedObject == this;
+    if (selected && hs_type == kHotspotMap) {
+        HotspotMapEditorFrame();
+        return;
+    }
+    if (hs_type != kHotspotRect) return;
+    const uint32_t place = PlaceInOwner(this);
+    const uint32_t colour = place ? (HotspotPaletteColour(place) | 0xFF000000u) : 0xFFFFFF00u;
+    const bool ctrl = g_keyTable[kVkControl] != 0;
+    const char* label = name ? name : "";
+    float r[4];
+    if (!selected) {
+        if (!ctrl || !IsHotspot(e->selectedObject)) return;
+        GetAbsoluteRect(r);
+        DrawRectOutline(float(int32_t(r[0])), float(int32_t(r[1])), float(int32_t(r[2])), float(int32_t(r[3])), colour);
+        e->DrawText(label, int32_t(r[0]), int32_t(r[1]), colour);
+        return;
+    }
+    int32_t mx = 0, my = 0;
+    e->GetMousePos(&mx, &my);
+    if (ctrl && (g_mouseButtons & 2)) {
+        SetAbsoluteRect(mx, my, rect[2], rect[3]);
+        return;
+    }
+    HotspotBrush& brush = GetHotspotBrush();
+    int32_t box[4];
+    if (brush.dragging) {
+        box[0] = brush.drag[0], box[1] = brush.drag[1];
+        box[2] = brush.drag[2] - brush.drag[0], box[3] = brush.drag[3] - brush.drag[1];
+    } else {
+        GetAbsoluteRect(r);
+        box[0] = int32_t(r[0]), box[1] = int32_t(r[1]), box[2] = int32_t(r[2]), box[3] = int32_t(r[3]);
+    }
+    DrawRectOutline(float(box[0]), float(box[1]), float(box[2]), float(box[3]), colour);
+    e->DrawText(label, box[0], box[1], colour);
+    if (ctrl && (g_mouseButtons & 1)) {
+        if (!brush.dragging) {
+            brush.dragging = true;
+            brush.drag[0] = mx, brush.drag[1] = my;
+        }
+        brush.drag[2] = mx, brush.drag[3] = my;
+    } else if (brush.dragging) {
+        brush.dragging = false;
+        e->sceneModified = true;
+        // Ordered as unsigned values, as the editor always did.
+        uint32_t x0 = uint32_t(brush.drag[0]), y0 = uint32_t(brush.drag[1]);
+        uint32_t x1 = uint32_t(brush.drag[2]), y1 = uint32_t(brush.drag[3]);
+        if (x1 < x0) std::swap(x0, x1);
+        if (y1 < y0) std::swap(y0, y1);
+        SetAbsoluteRect(int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0));
+        hs_type = kHotspotRect;
+    }
+}
+
+void HotSpot::EditorInput(int key, int wheel) {
+    Engine* e = CurrentEngine();
+    GameScene* s = e ? e->currentScene : nullptr;
+    if (hs_type == kHotspotMap) {
+        uint32_t count = 0;
+        if (s)
+            for (HotSpot* h = s->hotspots.head; h; h = ListNext(h)) ++count;
+        HotspotBrushInput(key, wheel, count, s ? s->HotspotAtView() : 0, g_keyTable[kVkLeftShift] != 0);
+        return;
+    }
+    if (hs_type != kHotspotRect || !e) return;
+    const int32_t step = g_keyTable[kVkLeftShift] ? 16 : 1;
+    switch (key) {
+        case kVkLeft: rect[0] -= step; break;
+        case kVkRight: rect[0] += step; break;
+        case kVkUp: rect[1] -= step; break;
+        case kVkDown: rect[1] += step; break;
+        case kVkPageUp:
+        case kVkPageDown: {
+            const uint32_t place = PlaceInOwner(this);
+            uint32_t n = 0;
+            if (s)
+                for (HotSpot* h = s->hotspots.head; h; h = ListNext(h)) ++n;
+            if (!place || n == 0) return;
+            const uint32_t i = place - 1;
+            const uint32_t next = key == kVkPageUp ? (i + 1) % n : (n + i - 1) % n;
+            HotSpot* h = s->hotspots.head;
+            for (uint32_t k = 0; h && k < next; ++k) h = ListNext(h);
+            e->selectedObject = h;
+            return;
+        }
+        default: return;
+    }
+    e->sceneModified = true;
 }
 
 void ForgetHotspotLinks(ObjectList<HotSpot>& list, const HotSpot* hotspot) {

@@ -74,6 +74,23 @@ public:
     void OnChanged(uint32_t mask) override;
     // One line: "hotspot { name=..., ... }".
     void Save(Stream* stream) override;
+    // Draw with the ambient colour.
+    void Render() override;
+    // Editor modes: outlines and names of rectangle hotspots while Ctrl is
+    // held, dragging and moving the selected one, map painting for the
+    // selected map hotspot.
+    void DrawEditorOverlay() override;
+    // Arrow keys move a rectangle hotspot (16 with left Shift), Page Up and
+    // Page Down select the next or previous hotspot; map hotspots take the
+    // brush keys.
+    void EditorInput(int key, int wheel) override;
+
+    // A visible hotspot's image (pressed, hovered or normal) stretched over
+    // its absolute rectangle and its text, tinted.
+    void Draw(uint32_t tint);
+    // The hotspot or child under a screen point; null unless this hotspot
+    // itself is visible, enabled and a rectangle.
+    HotSpot* HitTest(int32_t x, int32_t y);
 
     // Screen rectangle after the parent chain and scaling.
     float* GetAbsoluteRect(float out[4]) const;

@@ -11,6 +11,7 @@ extern "C" {
 #include "app/console.h"
 #include "app/engine.h"
 #include "app/engine_media.h"
+#include "app/scene_switch.h"
 #include "base/log.h"
 #include "media/image_data.h"
 #include "media/tga_codec.h"
@@ -113,16 +114,13 @@ int GetAmbientColor(lua_State* L) {
 // ---------------------------------------------------------- view, camera
 
 int Look(lua_State* L) {
-    if (Engine* e = CurrentEngine()) {
-        e->lookYaw = Float(L, 1);
-        e->lookPitch = Float(L, 2);
-    }
+    g_lookYaw = Float(L, 1);
+    g_lookPitch = Float(L, 2);
     return 0;
 }
 
 int GetLook(lua_State* L) {
-    Engine* e = CurrentEngine();
-    return PushTwo(L, e ? e->lookYaw : 0, e ? e->lookPitch : 0);
+    return PushTwo(L, g_lookYaw, g_lookPitch);
 }
 
 // ge_getview(): the current scene's camera, nil without one.
@@ -214,7 +212,7 @@ int CamSetRotation(lua_State* L) {
     Engine* e = CurrentEngine();
     if (!e || !e->activeCamera) return 0;
     Camera* camera = e->activeCamera;
-    camera->SetEye(e->walkOffset[0], e->walkOffset[1], e->walkOffset[2]);
+    camera->SetEye(g_walkOffset[0], g_walkOffset[1], g_walkOffset[2]);
     camera->Rotate(DegToRad(Float(L, 1)), DegToRad(Float(L, 2)), 0.0f);
     camera->UpdateView();
     return 0;

@@ -348,6 +348,7 @@ TEST_F(SceneSwitchTest, DeletingObjectsClearsEveryPointerIntoThem) {
     ASSERT_TRUE(a && b);
     EXPECT_EQ(b->parent, a);
     EObject* list[3] = {a, b, nullptr};
+    EObject** kept = e->renderList;
     e->renderList = list;
     e->selectedObject = e->hoveredHotspot = e->pressedHotspot = e->rawPickedHotspot = a;
     void* handle = a->Handle();
@@ -361,7 +362,7 @@ TEST_F(SceneSwitchTest, DeletingObjectsClearsEveryPointerIntoThem) {
     EXPECT_EQ(list[1], nullptr);
     EXPECT_EQ(b->parent, nullptr);
     EXPECT_EQ(ListCount(s->hotspots), 1u);
-    e->renderList = nullptr;
+    e->renderList = kept;
     // A stale handle reads as no object.
     lua_pushlightuserdata(ScriptState(), handle);
     lua_setglobal(ScriptState(), "stale");

@@ -1,5 +1,6 @@
 // Display, view and effect switches through the Lua state, on an engine
 // without a display.
+#include "app/scene_switch.h"
 #include "app/post_effects.h"
 #include "app/app_window.h"
 #include "media/image_builders.h"
@@ -52,7 +53,7 @@ TEST_F(DisplayFunctions, CameraFunctionsUseTheActiveCamera) {
     camera.SetDefaults();
     camera.SetViewport(0, 0, 640, 480);
     engine->activeCamera = &camera;
-    engine->walkOffset[0] = 5;
+    g_walkOffset[0] = 5;
     Lua(R"(
         ge_setprojection(90, 4 / 3, 1, 100)
         ge_camsetrotation(90, 0)
@@ -65,6 +66,7 @@ TEST_F(DisplayFunctions, CameraFunctionsUseTheActiveCamera) {
     )");
     EXPECT_FLOAT_EQ(camera.zfar, 100.0f);
     EXPECT_FLOAT_EQ(camera.eye.x, 5.0f);
+    g_walkOffset[0] = 0;
     engine->activeCamera = nullptr;
 }
 

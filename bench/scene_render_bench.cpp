@@ -1,0 +1,324 @@
+// Scene rendering, picking and screenshots beside their baselines: a
+// 1024 x 768 panorama frame (six faces, ten hotspots, hover picking) against
+// raw OpenGL drawing the same textured quads; picking among 1,000 screen
+// hotspots against a bare loop over their rectangles; a JPEG screenshot
+// against libjpeg-turbo encoding the same pixels.
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include "bench_jpeg.h"
+#include "gl_program.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/app_window.h"
+#include "app/engine.h"
+#include "app/scene_render.h"
+#include "app/scene_switch.h"
+#include "base/file_stream.h"
+#include "base/memory.h"
+#include "base/string_pool.h"
+#include "media/image_data.h"
+#include "media/jpeg_codec.h"
+#include "media/resource_manager.h"
+#include "media/texture.h"
+#include "platform/gpu/d3dx/d3dx_math.h"
+#include "render/camera.h"
+#include "render/d3d_render_device.h"
+#include "scene/cube_faces.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "script/lua_host.h"
+
+
+
+namespace {
+
+constexpr int kW = 1024, kH = 768, kFace = 512, kHotspots = 10;
+
+// Its own device and data root; entered and left around each benchmark, so
+// the other scene benchmarks keep theirs.
+struct RenderBench {
+    D3DRenderDevice* dev = nullptr;
+    Engine* e = nullptr;
+    std::string root;
+    TextureRecord* target = nullptr;
+
+    RenderBench() {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        root = std::filesystem::absolute("bench_render").string();
+        std::filesystem::create_directories(root + "/stages/pano");
+        std::string data = "cubefaces()\n";
+        for (int f = 1; f <= 6; ++f) WriteJpeg(root + "/stages/pano/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
+        WriteJpeg(root + "/stages/pano/sign.jpg", 64, 64, 9);
+        for (int i = 0; i < kHotspots; ++i)
+            data += "hotspot{name='h" + std::to_string(i) + "', rect='" + std::to_string(40 + i * 90) + ",300,80,80'," +
+                    "bgimage='stages/pano/sign'}\n";
+        if (!WriteFileAtomic((root + "/stages/pano/data.lua").c_str(), data.data(), data.size())) std::abort();
+        dev = new D3DRenderDevice();
+        dev->width = kW;
+        dev->height = kH;
+        if (dev->Create(false) != 0) std::abort();
+        target = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
+    }
+};
+
+RenderBench& Bench() {
+    static RenderBench* b = new RenderBench();
+    return *b;
+}
+
+// Enters the bench's device, folder and engine state; leaves them as found.
+class Entered {
+public:
+    Entered() : b_(Bench()) {
+        saved_device_ = g_renderDevice;
+        char cwd[4096];
+        saved_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        b_.e = GetEngine();
+        Leave(saved_device_);  // whatever the last bench left loaded goes with its device
+        b_.dev->GetDevice()->MakeCurrent();
+        g_renderDevice = b_.dev;
+        if (chdir(b_.root.c_str()) != 0) std::abort();
+        b_.dev->BeginScene();
+        b_.dev->EnableDepth(false);
+        b_.e->screenRect.Set(0, 0, kW, kH);
+        b_.e->virtualRect.Set(0, 0, kW, kH);
+        if (!b_.e->defaultCamera) b_.e->defaultCamera = new Camera();
+        b_.e->activeCamera = b_.e->defaultCamera;
+        b_.e->sceneInputEnabled = b_.e->hotspotEventsEnabled = true;
+        InstallSceneRenderer();
+        ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} Gameplay = {pagefxtime = 500}");
+    }
+    ~Entered() {
+        Leave(b_.dev);
+        g_renderDevice = saved_device_;
+        if (auto* d = static_cast<D3DRenderDevice*>(saved_device_)) d->GetDevice()->MakeCurrent();
+        if (chdir(saved_cwd_.c_str()) != 0) std::abort();
+    }
+    RenderBench& bench() { return b_; }
+
+private:
+    void Leave(RenderDevice* device) {
+        if (!device) return;
+        static_cast<D3DRenderDevice*>(device)->GetDevice()->MakeCurrent();
+        g_renderDevice = device;
+        NodeSwitch(nullptr, false);
+        Resources().UnloadByType(kResourceImage);
+    }
+    RenderBench& b_;
+    RenderDevice* saved_device_ = nullptr;
+    std::string saved_cwd_;
+};
+
+// One frame of the panorama: hover picking, then the scene drawn.
+void BM_PanoramaFrame(benchmark::State& state) {
+    Entered in;
+    Engine* e = in.bench().e;
+    NodeSwitch("pano", false);
+    if (!e->currentScene || e->currentScene->viewtype != kViewCube) {
+        state.SkipWithError("no panorama");
+        return;
+    }
+    g_lookYaw = 30, g_lookPitch = 10;
+    g_mouseX = 500, g_mouseY = 330;
+    for (auto _ : state) {
+        e->UpdateHover();
+        RenderCurrentScene(e);
+        in.bench().dev->FlushBatch();
+        glFinish();
+    }
+    if (!e->hoveredHotspot) state.SkipWithError("nothing hovered");
+}
+BENCHMARK(BM_PanoramaFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same quads in raw OpenGL: the six faces of the cube through the same
+// view and projection, then ten textured screen quads.
+void BM_RawGlPanoramaQuads(benchmark::State& state) {
+    Entered in;
+    Engine* e = in.bench().e;
+    NodeSwitch("pano", false);
+    g_lookYaw = 30, g_lookPitch = 10;
+    RenderCurrentScene(e);  // the camera of that view
+    plat::Matrix vp;
+    plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
+    NodeSwitch(nullptr, false);
+    Resources().UnloadByType(kResourceImage);
+
+    // The device keeps its own bindings in shadows: they are put back after.
+    GLint saved_vao = 0, saved_buffer = 0, saved_program = 0, saved_texture = 0;
+    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &saved_vao);
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &saved_buffer);
+    glGetIntegerv(GL_CURRENT_PROGRAM, &saved_program);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &saved_texture);
+    const GLboolean saved_blend = glIsEnabled(GL_BLEND);
+    GLuint prog = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nlayout(location=1) in vec2 t;\n"
+                          "out vec2 uv;\nvoid main(){ uv = t; gl_Position = p; }\n",
+                          "#version 330\nuniform sampler2D s;\nin vec2 uv;\nout vec4 o;\n"
+                          "void main(){ o = texture(s, uv); }\n");
+    GLuint vao = 0, vbo = 0, tex[7] = {};
+    glGenVertexArrays(1, &vao);
+    glGenBuffers(1, &vbo);
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    // Clip-space corners (x, y, z, w, u, v): the cube through the same view
+    // and projection, then the ten hotspot quads. The device's frame is
+    // stored top row first, so y is mirrored as it does.
+    std::vector<float> v;
+    for (const CubeVertex& c : g_cubeVertices) {
+        const float in4[4] = {c.x, c.y, c.z, 1};
+        float out4[4] = {};
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i) out4[j] += in4[i] * vp.m[i][j];
+        v.insert(v.end(), {out4[0], -out4[1], out4[2], out4[3], c.u, c.v});
+    }
+    for (int i = 0; i < kHotspots; ++i) {
+        const float x0 = (40.0f + i * 90) / kW * 2 - 1, x1 = x0 + 160.0f / kW, y0 = 300.0f / kH * 2 - 1,
+                    y1 = 380.0f / kH * 2 - 1;
+        v.insert(v.end(), {x0, y0, 0, 1, 0, 0, x1, y0, 0, 1, 1, 0, x0, y1, 0, 1, 0, 1, x1, y1, 0, 1, 1, 1});
+    }
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
+    for (int i = 0; i < 7; ++i) tex[i] = SolidGlTexture(i < 6 ? kFace : 64, i < 6 ? kFace : 64, 0xFF406080);
+    for (auto _ : state) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        glUseProgram(prog);
+        glBindVertexArray(vao);
+        glBindBuffer(GL_ARRAY_BUFFER, vbo);
+        glEnableVertexAttribArray(0);
+        glEnableVertexAttribArray(1);
+        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 24, nullptr);
+        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(16));
+        glActiveTexture(GL_TEXTURE0);
+        glBindSampler(0, 0);
+        glDisable(GL_BLEND);
+        for (int f = 0; f < 6; ++f) {
+            glBindTexture(GL_TEXTURE_2D, tex[f]);
+            glDrawArrays(GL_TRIANGLE_STRIP, f * 4, 4);
+        }
+        glBindTexture(GL_TEXTURE_2D, tex[6]);
+        for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
+        glFinish();
+    }
+    glBindVertexArray(GLuint(saved_vao));
+    glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
+    glUseProgram(GLuint(saved_program));
+    glBindTexture(GL_TEXTURE_2D, GLuint(saved_texture));
+    if (saved_blend) glEnable(GL_BLEND);
+    glDeleteTextures(7, tex);
+    glDeleteBuffers(1, &vbo);
+    glDeleteVertexArrays(1, &vao);
+    glDeleteProgram(prog);
+    in.bench().dev->GetDevice()->ResetStats();
+}
+BENCHMARK(BM_RawGlPanoramaQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// 1,000 screen hotspots of a page scene in memory (no device needed).
+struct PickScene {
+    Engine engine;
+    GameScene* scene = nullptr;
+    PickScene() {
+        engine.screenRect.Set(0, 0, kW, kH);
+        engine.virtualRect.Set(0, 0, kW, kH);
+        engine.sceneInputEnabled = engine.hotspotEventsEnabled = true;
+        scene = ListAppendNew(engine.scenes);
+        scene->viewtype = kViewPage;
+        for (int i = 0; i < 1000; ++i) {
+            HotSpot* h = ListAppendNew(scene->hotspots);
+            h->SetDefaults();
+            h->owner = &scene->hotspots;
+            h->rect[0] = (i % 40) * 25, h->rect[1] = (i / 40) * 30, h->rect[2] = 20, h->rect[3] = 25;
+        }
+    }
+};
+
+void BM_PickAmong1000Hotspots(benchmark::State& state) {
+    static PickScene* p = new PickScene();
+    Engine* saved = CurrentEngine();
+    SetCurrentEngine(&p->engine);
+    p->engine.currentScene = p->scene;
+    p->engine.BuildRenderList();
+    HotSpot* hit = nullptr;
+    for (auto _ : state) {
+        hit = p->engine.PickHotspot(990, 725);
+        benchmark::DoNotOptimize(hit);
+    }
+    if (!hit) state.SkipWithError("nothing picked");
+    SetCurrentEngine(saved);
+}
+BENCHMARK(BM_PickAmong1000Hotspots)->Unit(benchmark::kMicrosecond);
+
+// The baseline: the containment test over the same 1,000 rectangles.
+void BM_RectLoop1000(benchmark::State& state) {
+    std::vector<int32_t> rects;
+    for (int i = 0; i < 1000; ++i) rects.insert(rects.end(), {(i % 40) * 25, (i / 40) * 30, 20, 25});
+    for (auto _ : state) {
+        int found = -1;
+        for (int i = 0; i < 1000; ++i) {
+            const int32_t* r = &rects[size_t(i) * 4];
+            if (990 >= r[0] && 990 < r[0] + r[2] && 725 >= r[1] && 725 < r[1] + r[3]) found = i;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+}
+BENCHMARK(BM_RectLoop1000)->Unit(benchmark::kMicrosecond);
+
+// A 1024 x 768 JPEG screenshot of a filled render target, written to the
+// per-user folder.
+void BM_SaveScreenshotJpeg(benchmark::State& state) {
+    Entered in;
+    RenderBench& b = in.bench();
+    if (b.dev->BeginRenderTarget(b.target) == 1) {
+        b.dev->Clear(0xFF336699);
+        b.dev->EndRenderTarget();
+    }
+    for (auto _ : state)
+        if (b.e->SaveScreenshot(b.target, "bench_shot.jpg", 90) != 0) state.SkipWithError("not written");
+}
+BENCHMARK(BM_SaveScreenshotJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The baseline: libjpeg-turbo encoding the same pixels (locked once) into
+// memory at the same quality.
+void BM_LibjpegEncode1024x768(benchmark::State& state) {
+    Entered in;
+    RenderBench& b = in.bench();
+    b.dev->LockTexture(b.target);
+    std::vector<uint8_t> rgb(size_t(kW) * kH * 3);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* s = static_cast<const uint8_t*>(b.target->bits) + size_t(y) * b.target->pitch + x * 4;
+            uint8_t* d = &rgb[(size_t(y) * kW + x) * 3];
+            d[0] = s[2], d[1] = s[1], d[2] = s[0];
+        }
+    b.dev->UnlockTexture(b.target);
+    for (auto _ : state) {
+        jpeg_compress_struct c;
+        jpeg_error_mgr err;
+        c.err = jpeg_std_error(&err);
+        jpeg_create_compress(&c);
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        jpeg_mem_dest(&c, &out, &size);
+        c.image_width = kW;
+        c.image_height = kH;
+        c.input_components = 3;
+        c.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&c);
+        jpeg_set_quality(&c, 90, TRUE);
+        jpeg_start_compress(&c, TRUE);
+        while (c.next_scanline < c.image_height) {
+            JSAMPROW row = &rgb[size_t(c.next_scanline) * kW * 3];
+            jpeg_write_scanlines(&c, &row, 1);
+        }
+        jpeg_finish_compress(&c);
+        jpeg_destroy_compress(&c);
+        benchmark::DoNotOptimize(size);
+        free(out);
+    }
+}
+BENCHMARK(BM_LibjpegEncode1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

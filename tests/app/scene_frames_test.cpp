@@ -1,0 +1,140 @@
+// Frames drawn by the real device through RenderScene and read back: a
+// cube scene with a hotspot image over its faces, the editor's outlines of
+// hotspots, and a page whose hotspot shows its hovered image. Each frame is
+// saved as PNG under the build folder's frames/.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/app_window.h"
+#include "app/engine.h"
+#include "app/scene_render.h"
+#include "app/scene_switch.h"
+#include "base/log.h"
+#include "media/resource_manager.h"
+#include "render/camera.h"
+#include "render/render_fixture.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "script/lua_host.h"
+
+namespace {
+
+constexpr int kW = 256, kH = 192;
+
+class SceneFrames : public render_test::RenderTest {
+protected:
+    void SetUp() override {
+        Open(kW, kH);
+        saved_device_ = g_renderDevice;
+        g_renderDevice = dev;
+        root_ = std::filesystem::absolute("scene_roots/frames").string();
+        std::filesystem::remove_all(root_);
+        std::filesystem::create_directories(root_);
+        const std::string cmd =
+            std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
+            "' palette cube cube 64 pages book 2 64 48 "
+            "data cube 'cubefaces()' data cube 'hotspot{name=\"sign\",rect=\"20,20,60,40\",bgimage=\"stages/book/page2\"}' "
+            "data cube 'hotspot{name=\"other\",rect=\"140,100,50,40\"}' "
+            "data book 'hotspot{name=\"knob\",rect=\"100,100,40,40\",bgimage=\"stages/book/page2\","
+            "mouse_over=\"stages/book/page1\"}'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        char cwd[4096];
+        old_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
+        ASSERT_EQ(chdir(root_.c_str()), 0);
+        e = GetEngine();
+        ASSERT_NE(e, nullptr);
+        e->screenRect.Set(0, 0, kW, kH);
+        e->virtualRect.Set(0, 0, kW, kH);
+        if (!e->defaultCamera) e->defaultCamera = new Camera();
+        e->activeCamera = e->defaultCamera;
+        e->sceneInputEnabled = e->hotspotEventsEnabled = true;
+        InstallSceneRenderer();
+        ASSERT_EQ(ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
+                            "Gameplay = {dissolvefxtime = 0, pagefxtime = 0}"),
+                  0);
+    }
+    void TearDown() override {
+        e->currentScene = nullptr;
+        e->selectedObject = e->hoveredHotspot = e->pressedHotspot = e->rawPickedHotspot = nullptr;
+        e->editorMode = 0;
+        g_keyTable[17] = 0;
+        DeleteAllScenes(e);
+        FreeHotspotPreview();
+        Resources().Clear();
+        g_renderDevice = saved_device_;
+        ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        Close();
+    }
+    std::vector<uint32_t> Frame(const char* name) {
+        dev->Clear(0);
+        RenderCurrentScene(e);
+        std::vector<uint32_t> px = Read();
+        // Saved beside the other tests' frames, outside the data root.
+        EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
+        SavePng(px, kW, kH, name);
+        EXPECT_EQ(chdir(root_.c_str()), 0);
+        return px;
+    }
+    static bool Near(uint32_t got, uint32_t want) {
+        for (int s : {0, 8, 16})
+            if (std::abs(int(got >> s & 255) - int(want >> s & 255)) > 24) return false;
+        return true;
+    }
+
+    Engine* e = nullptr;
+    RenderDevice* saved_device_ = nullptr;
+    std::string root_, old_cwd_;
+};
+
+TEST_F(SceneFrames, CubeSceneWithAHotspotDrawnOverItsFaces) {
+    NodeSwitch("cube", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    g_lookYaw = g_lookPitch = 0;
+    std::vector<uint32_t> px = Frame("render_cube_hotspot");
+    // The hotspot's green image over the red front face.
+    EXPECT_TRUE(Near(At(px, 50, 50), 0x30C030)) << std::hex << At(px, 50, 50);
+    EXPECT_TRUE(Near(At(px, kW / 2 + 12, kH / 2 + 12), 0xC03030)) << std::hex << At(px, kW / 2 + 12, kH / 2 + 12);
+    // The pointer's direction follows from the camera: the centre looks
+    // straight ahead.
+    g_lookYaw = 30, g_lookPitch = 10;
+    Frame("render_cube_turned");
+    g_lookYaw = g_lookPitch = 0;
+    g_mouseX = kW / 2, g_mouseY = kH / 2;
+    Frame("render_cube_hotspot");
+    EXPECT_NEAR(g_pointerPitch, 0, 1.0);
+    EXPECT_TRUE(g_pointerYaw < 1.0f || g_pointerYaw > 359.0f) << g_pointerYaw;
+}
+
+TEST_F(SceneFrames, EditorOutlinesTheHotspotsWhileCtrlIsHeld) {
+    NodeSwitch("cube", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    HotSpot* sign = e->currentScene->hotspots.head;
+    ASSERT_NE(sign, nullptr);
+    e->editorMode = 2;
+    e->selectedObject = sign;
+    std::vector<uint32_t> plain = Frame("render_editor_plain");
+    g_keyTable[17] = 1;
+    std::vector<uint32_t> outlined = Frame("render_editor_outlines");
+    // The other hotspot's outline in its palette colour (value 2).
+    const uint32_t colour = HotspotPaletteColour(2) & 0xFFFFFF;
+    EXPECT_TRUE(Near(At(outlined, 165, 100), colour)) << std::hex << At(outlined, 165, 100) << " " << colour;
+    EXPECT_FALSE(Near(At(plain, 165, 100), colour));
+}
+
+TEST_F(SceneFrames, PageHotspotShowsItsHoveredImage) {
+    NodeSwitch("book", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    std::vector<uint32_t> px = Frame("render_page_hotspot");
+    EXPECT_TRUE(Near(At(px, 120, 130), 0x30C030)) << std::hex << At(px, 120, 130);
+    g_mouseX = 120, g_mouseY = 130;
+    e->UpdateHover();
+    ASSERT_NE(e->hoveredHotspot, nullptr);
+    px = Frame("render_page_hotspot_hovered");
+    EXPECT_TRUE(Near(At(px, 120, 130), 0xC03030)) << std::hex << At(px, 120, 130);
+}
+
+}  // namespace

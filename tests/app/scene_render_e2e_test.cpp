@@ -1,0 +1,219 @@
+// End-to-end through the executable: the order of the per-frame script
+// calls, the drawing order seen in a saved screenshot, hover events at a
+// screen larger than the virtual one, screenshots and videos.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "engine_run.h"
+#include "support/test_support.h"
+
+namespace {
+
+// A data root under the build folder filled by the scene generator; the
+// scene "book" has three 64 x 48 pages (red, green, blue).
+std::string RenderRoot(const std::string& name, const std::string& generator_args = "") {
+    const std::string root = std::filesystem::absolute("scene_roots/render_" + name).string();
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    const std::string cmd =
+        std::string("'") + QUILD_SCENEGEN + "' '" + root + "' palette pages book 3 64 48 " + generator_args;
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return root;
+}
+
+// main.lua: a display of w x h at 50 Hz; `body` runs in OnGameUpdate with
+// the frame number in `frame`; copy(name) brings a file of the per-user
+// folder into the data root.
+std::string Game(int w, int h, const std::string& setup, const std::string& body) {
+    return R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+function copy(name)
+  local f = io.open(os.getenv("HOME") .. "/Documents/Quorvane/" .. name, "rb")
+  if not f then trace("missing " .. name) return end
+  local data = f:read("*a") f:close()
+  local o = io.open(name, "wb") o:write(data) o:close()
+end
+DIR_STAGES = "stages"
+Display = {fov = 60, aspect = 1.3333, useshaders = false}
+Gameplay = {dissolvefxtime = 0, pagefxtime = 0, walkfxtime = 0, fadefxtime = 0}
+ge_resetdisplay()lua" + std::to_string(w) + ", " + std::to_string(h) + R"lua(, 32, false, 0, "Render", 50)
+)lua" + setup + R"lua(
+frame = 0
+function OnGameUpdate(dt)
+  frame = frame + 1
+)lua" + body + R"lua(
+  if frame > 300 then trace("timeout") quit() end
+end
+)lua";
+}
+
+// One pixel (0xRRGGBB) of a 24- or 32-bit TGA, and its header fields.
+struct Tga {
+    std::string bytes;
+    int Width() const { return uint8_t(bytes[12]) | uint8_t(bytes[13]) << 8; }
+    int Height() const { return uint8_t(bytes[14]) | uint8_t(bytes[15]) << 8; }
+    int Depth() const { return uint8_t(bytes[16]); }
+    uint32_t At(int x, int y) const {
+        const bool top_down = (uint8_t(bytes[17]) & 0x20) != 0;
+        const int row = top_down ? y : Height() - 1 - y;
+        const size_t at = 18 + uint8_t(bytes[0]) + (size_t(row) * Width() + x) * size_t(Depth() / 8);
+        return uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 1])) << 8 | uint8_t(bytes[at]);
+    }
+};
+
+// Channels within a tolerance of the expected colour.
+bool Near(uint32_t got, uint32_t want) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(int(got >> shift & 255) - int(want >> shift & 255)) > 24) return false;
+    return true;
+}
+
+const char* kTraceHandlers = R"lua(
+function On2DSceneUpdate(dt) if tracing then trace("2D " .. dt) end end
+function On3DSceneUpdate(dt) if tracing then trace("3D " .. dt) end end
+function OnSceneAfterRender(c) if tracing then trace("after " .. c) end end
+function OnSceneRender(c) if tracing then trace("render " .. c) end end
+function OnSceneUpdate(dt) if tracing then trace("scene update " .. dt) end end
+)lua";
+
+TEST(SceneRenderRun, PerFrameCallsInAPageSceneAndInASceneWithoutViewType) {
+    std::string root = RenderRoot("order", "data empty 'x = 1'");
+    quild_test::WriteFile(root + "/stages/book/script.lua", kTraceHandlers);
+    quild_test::WriteFile(root + "/stages/empty/script.lua", kTraceHandlers);
+    EngineRun run = RunEngineIn(root, Game(320, 240, R"lua(
+function OnGameRender() if tracing then trace("game render") end end
+)lua", R"lua(
+  if tracing then trace("game update") tracing = false end
+  if frame == 1 then ge_setscene("book") end
+  if frame == 3 then tracing = true end
+  if frame == 4 then ge_setscene("empty") end
+  if frame == 6 then tracing = true end
+  if frame == 7 then ge_saveshot("flat.tga", 90, 0, 0) end
+  if frame == 8 then copy("flat.tga") quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_EQ(run.trace,
+              "2D 20\nafter ffffffff\nrender ffffffff\ngame render\nscene update 20\ngame update\n"
+              // View type 0: a flat screen and no scene drawing handlers.
+              "game render\nscene update 20\ngame update\n");
+    Tga shot{quild_test::ReadFile(root + "/flat.tga")};
+    ASSERT_GT(shot.bytes.size(), 18u) << run.log;
+    EXPECT_EQ(shot.Width(), 320);
+    EXPECT_EQ(shot.Depth(), 24);
+    EXPECT_TRUE(Near(shot.At(160, 120), 0x208020)) << std::hex << shot.At(160, 120);
+}
+
+TEST(SceneRenderRun, ScreenshotShowsTheRenderOrder) {
+    // h1 (green, order 5) over h2 (blue, order 4); h3 (blue, order 1) under
+    // the red page (order 2 by default).
+    std::string root = RenderRoot(
+        "shot", "data book 'hotspot{name=\"h1\",rect=\"100,100,200,200\",bgimage=\"stages/book/page2\",order=5}' "
+                "data book 'hotspot{name=\"h2\",rect=\"150,150,200,200\",bgimage=\"stages/book/page3\",order=4}' "
+                "data book 'hotspot{name=\"h3\",rect=\"0,0,60,60\",bgimage=\"stages/book/page3\",order=1}'");
+    EngineRun run = RunEngineIn(root, Game(1024, 768, "", R"lua(
+  if frame == 1 then ge_setscene("book") end
+  if frame == 3 then ge_saveshot("order.tga", 90, 0, 0) end
+  if frame == 5 then copy("order.tga") quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_NE(run.log.find("[SAVESHOT] : order.tga"), std::string::npos) << run.log;
+    Tga shot{quild_test::ReadFile(root + "/order.tga")};
+    ASSERT_GT(shot.bytes.size(), 18u);
+    ASSERT_EQ(shot.Width(), 1024);
+    ASSERT_EQ(shot.Height(), 768);
+    EXPECT_TRUE(Near(shot.At(280, 280), 0x30C030)) << std::hex << shot.At(280, 280);
+    EXPECT_TRUE(Near(shot.At(330, 330), 0x3030C0)) << std::hex << shot.At(330, 330);
+    EXPECT_TRUE(Near(shot.At(10, 40), 0xC03030)) << std::hex << shot.At(10, 40);
+    EXPECT_TRUE(Near(shot.At(700, 600), 0)) << std::hex << shot.At(700, 600);
+}
+
+TEST(SceneRenderRun, HoverEventsOnALargerScreen) {
+    std::string root = RenderRoot(
+        "hover",
+        "data book 'DOOR = hotspot{name=\"door\",rect=\"400,300,100,100\"}' "
+        "data book 'FRAME = hotspot{name=\"frame\",rect=\"0,0,300,300\",visible=false}' "
+        "data book 'KNOB = hotspot{name=\"knob\",rect=\"10,10,50,50\",parent=\"frame\"}'");
+    quild_test::WriteFile(root + "/stages/book/script.lua", R"lua(
+function door_MouseMove(x, y, b) trace("door move " .. x .. "," .. y .. "," .. b) end
+function door_MouseEnter(s) trace(s .. " enter") end
+function door_MouseLeave(s) trace(s .. " leave") end
+function knob_MouseEnter(s) trace(s .. " enter") end
+)lua");
+    // A global hotspot, made before any scene loads, scales with the screen:
+    // (610, 490) is (488, 392) inside it and inside the door.
+    EngineRun run = RunEngineIn(root, Game(1280, 960, R"lua(
+BAR = hotspot{name="bar", rect="480,385,20,20"}
+local function name(h) return h == DOOR and "door" or h == BAR and "bar" or h == KNOB and "knob" or "?" end
+function OnGameMouseEnter(h) trace("G enter " .. name(h)) end
+function OnGameMouseLeave(h) trace("G leave " .. name(h)) end
+)lua", R"lua(
+  if frame == 1 then ge_setscene("book") end
+  if frame == 2 then ge_setmouse(562, 437) end
+  if frame == 4 then ge_setmouse(610, 490) end
+  if frame == 6 then ge_setmouse(40, 40) end
+  if frame == 8 then quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_EQ(run.trace,
+              // (562, 437) on 1280 x 960 is (449, 349): 49, 49 into the door.
+              "door move 49,49,0\nG enter door\ndoor enter\ndoor move 49,49,0\n"
+              // The global hotspot wins over the door under it.
+              "G leave door\ndoor leave\nG enter bar\n"
+              // The knob's parent is hidden: nothing is entered.
+              "G leave bar\n");
+}
+
+TEST(SceneRenderRun, ScreenshotsFormatsAndRefusals) {
+    std::string root = RenderRoot("formats");
+    // An 800 x 600 screen holds less than the 1024 x 768 of a page scene:
+    // the picture is cut to what the target holds.
+    EngineRun run = RunEngineIn(root, Game(800, 600, "", R"lua(
+  if frame == 1 then ge_setscene("book") end
+  if frame == 3 then ge_saveshot("shot", 80, 0, 0) end
+  if frame == 5 then ge_saveshot("small.tga", 80, 0, 0) end
+  if frame == 7 then ge_saveshot("pic.bmp", 80, 0, 0) end
+  if frame == 9 then ge_saveshot("zero.jpg", 0, 0, 0) end
+  if frame == 11 then copy("shot.jpg") copy("small.tga") copy("pic.bmp") copy("zero.jpg") quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    const std::string jpg = quild_test::ReadFile(root + "/shot.jpg");
+    ASSERT_GT(jpg.size(), 4u) << run.log;
+    EXPECT_EQ(uint8_t(jpg[0]), 0xFF);
+    EXPECT_EQ(uint8_t(jpg[1]), 0xD8);
+    Tga tga{quild_test::ReadFile(root + "/small.tga")};
+    ASSERT_GT(tga.bytes.size(), 18u);
+    EXPECT_EQ(tga.Width(), 800);
+    EXPECT_EQ(tga.Height(), 600);
+    EXPECT_EQ(tga.Depth(), 24);
+    EXPECT_EQ(tga.bytes.size(), 18u + uint8_t(tga.bytes[0]) + 800u * 600u * 3u);
+    EXPECT_NE(run.log.find("[SAVESHOT] : shot.jpg"), std::string::npos);
+    EXPECT_NE(run.log.find("[SAVESHOT] Unsupported Format: bmp"), std::string::npos);
+    EXPECT_EQ(run.trace, "missing pic.bmp\nmissing zero.jpg\n");
+}
+
+TEST(SceneRenderRun, VideosPlayToTheirCloseOrAreRefused) {
+    std::string root = RenderRoot("video");
+    std::filesystem::copy_file(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_theora/flat_16.ogg",
+                               root + "/movie.ogg");
+    quild_test::WriteFile(root + "/broken.ogg", std::string(5000, 'x'));
+    EngineRun run = RunEngineIn(root, Game(320, 240, R"lua(
+video{name="intro", video="movie", buffered=true}
+video{name="bad", video="broken", buffered=true}
+function OnGameVideoClosed(name) trace("closed " .. name .. " at " .. frame) closed = frame end
+)lua", R"lua(
+  if frame == 1 then ge_playvideo("nothing") ge_playvideo("bad") ge_playvideo("intro", true) end
+  if closed and frame == closed + 2 then quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_NE(run.log.find("[ERROR] Video Not Found: nothing"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[ERROR] Video Not Playable: bad"), std::string::npos) << run.log;
+    // Three movie frames from frame 2, the end found in frame 5, then 26
+    // frames of fade (1 to 255 by 10): closed in the 29th frame's drawing.
+    EXPECT_EQ(run.trace, "closed intro at 29\n") << run.log;
+}
+
+}  // namespace
