@@ -173,7 +173,6 @@ Canvas TitlePage() {
     for (int k = 0; k < 6; ++k) c.Fill(144 + k * 18, 282, 12, 22, 0xFF0C0B16);
     for (int k = 0; k < 4; ++k) {
         c.Fill(184, 340 + k * 62, 22, 30, 0xFFFFC860);
-        c.Disc(195, 355 + k * 62, 26, Hex(0xFFB040), 0.12f);
     }
     const std::string name = "QUILD";
     const int scale = 22, w = Canvas::TextWidth(name, scale);
@@ -219,14 +218,14 @@ Canvas Cursor(int kind) {
     return c;
 }
 
-// The proportional font: 16 x 16 cells of 32 x 32, the letter of each
+// The proportional font: 16 x 16 cells of 24 x 24, the letter of each
 // character code white with a dark outline in its cell.
 Canvas Font() {
-    Canvas c(512, 512, 0);
+    Canvas c(384, 384, 0);
     for (int code = 33; code < 127; ++code) {
         const uint8_t* g = Glyph(char(code));
         if (!g) continue;
-        const int cx = (code % 16) * 32 + 2, cy = (code / 16) * 32 + 4;
+        const int cx = (code % 16) * 24 + 1, cy = (code / 16) * 24;
         for (int pass = 0; pass < 2; ++pass)
             for (int row = 0; row < 7; ++row)
                 for (int col = 0; col < 5; ++col) {
@@ -242,7 +241,17 @@ Canvas Font() {
 
 }  // namespace
 
+// The dialog panel behind the title page's text: dark glass, a thin frame.
+Canvas Panel() {
+    Canvas c(512, 128, 0);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 512; ++x) c.px[size_t(y) * 512 + x] = Pack(Mix(Hex(0x1A1030), Hex(0x08040C), y / 127.f), 0.75f);
+    c.Frame(0, 0, 512, 128, 2, 0xFFB8A0D8);
+    return c;
+}
+
 void WriteInterface(const Output& out) {
+    out.Image("data/ui/panel", Panel(), true);
     out.Image("stages/title/cover", TitlePage());
     const char* buttons[3][2] = {{"start", "ENTER"}, {"credits", "ABOUT"}, {"quit", "QUIT"}};
     for (auto& b : buttons) {

@@ -165,7 +165,7 @@ Rgb Landscape(float s, float t, int seed) {
         Rgb sky = Mix(Hex(0x7FB0E0), Hex(0xF0D0A0), t / 0.55f);
         const float sun = std::hypot(s - 0.7f, t - 0.3f);
         if (sun < 0.07f) return Hex(0xFFF0C0);
-        const float hill = 0.42f + 0.1f * Fractal(s * 4, 0.3f, seed, 3);
+        const float hill = 0.3f + 0.25f * Fractal(s * 3, 0.3f, seed, 3);
         if (t > hill) return Mix(Hex(0x4A6A3A), Hex(0x2A4A2A), (t - hill) * 6);
         return sky;
     }

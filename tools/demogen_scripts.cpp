@@ -30,7 +30,8 @@ const char* kGame = R"lua(-- The game: fonts, the movie, music, what clicks do, 
 -- and the headless tour ("quild -tour" visits every room, saves a picture
 -- of each in the per-user folder and quits).
 
-font{name = "main", file = "data/fonts/main"}
+font{name = "main", file = "data/fonts/main", borderw = 1}
+gtext_load("data/texts/english.txt")
 video{name = "intro", video = "data/videos/intro", sound = "data/music/theme"}
 
 -- Features that may be missing from an engine build are called only when
@@ -62,20 +63,8 @@ function OnGameSceneStart(name, old)
   end
 end
 
-Welcome = {
-  "Welcome, traveller.",
-  "Walk the painted hall, follow the torch-lit corridor",
-  "and find the gallery of stars at its end.",
-}
-
+-- The name of the room in the corner while playing.
 function OnGameRender()
-  if Node == "title" then
-    ge_fillrect(232, 396, 560, 92, "B0100818")
-    ge_drawrect(232, 396, 560, 92, "FFB8A0D8")
-    for i, line in ipairs(Welcome) do
-      ge_drawstring(line, 252, 380 + 26 * i, "FFF4E4C0")
-    end
-  end
   if Node ~= "" and Node ~= "title" then
     ge_drawstring(string.upper(Node), 16, 16, "FFF4E4C0")
   end
@@ -94,7 +83,7 @@ TourStops = {
   {"hall", 270, 0},
   {"corridor", 0, 0},
   {"corridor", 180, 0},
-  {"gallery", 0, 10},
+  {"gallery", 0, -20},
 }
 TourIndex, TourWait = 0, 0
 
@@ -129,11 +118,13 @@ if not TOUR then ge_switchscene("title") end
 const char* kTitleData = R"lua(beginscene()
 scene{name = "title", cursor = "data/icons/arrow"}
 page{name = "cover", image = "stages/title/cover"}
-hotspot{name = "start", rect = "384,508,256,64", bgimage = "data/ui/start", mouse_over = "data/ui/start_over",
+hotspot{name = "panel", rect = "212,400,600,124", bgimage = "data/ui/panel"}
+hotspot{name = "welcome", rect = "16,14,572,100", parent = "panel", font = "main", text = "welcome", color = "FFF4E4C0"}
+hotspot{name = "start", rect = "384,540,256,64", bgimage = "data/ui/start", mouse_over = "data/ui/start_over",
         cursor = "door", snd_click = "data/sounds/click", dest_scene = "hall", action = "dissolve"}
-hotspot{name = "credits", rect = "384,588,256,64", bgimage = "data/ui/credits", mouse_over = "data/ui/credits_over",
+hotspot{name = "credits", rect = "384,612,256,64", bgimage = "data/ui/credits", mouse_over = "data/ui/credits_over",
         snd_click = "data/sounds/click"}
-hotspot{name = "quit", rect = "384,668,256,64", bgimage = "data/ui/quit", mouse_over = "data/ui/quit_over",
+hotspot{name = "quit", rect = "384,684,256,64", bgimage = "data/ui/quit", mouse_over = "data/ui/quit_over",
         cursor = "quit", snd_click = "data/sounds/click"}
 endscene()
 )lua";
@@ -213,10 +204,18 @@ function OnSceneExit()
 end
 )lua";
 
+// The game's texts, by name: the title page's dialog.
+const char* kTexts =
+    "<welcome>\n"
+    "Welcome, traveller. Walk the painted hall, follow the torch-lit corridor and find the gallery of "
+    "stars at its end.\n"
+    "</welcome>\n";
+
 }  // namespace
 
 void WriteScripts(const Output& out) {
     out.Text("main.lua", kMain);
+    out.Text("data/texts/english.txt", kTexts);
     out.Text("scripts/game.lua", kGame);
     const char* scenes[4][3] = {{"title", kTitleData, kTitleScript},
                                 {"hall", kHallData, kHallScript},
