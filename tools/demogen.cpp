@@ -18,7 +18,7 @@ namespace {
 
 // Change when the generated content changes, so that an old game folder is
 // written afresh.
-constexpr const char* kContentVersion = "demogen 6";
+constexpr const char* kContentVersion = "demogen 7";
 
 std::string ReadSmallFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     demogen::WriteInterface(out);
     demogen::WriteRooms(out, faces);
     demogen::WriteMedia(out);
+    demogen::WriteMesh(out);
     demogen::WriteScripts(out);
     out.Text(".demogen", stamp);
     return 0;

@@ -67,8 +67,10 @@ struct Output {
 void WriteInterface(const Output& out);
 // Cube faces and hotspot maps of every panoramic node.
 void WriteRooms(const Output& out, int face_size);
-// Sounds, music, the movie and the mesh.
+// Sounds, music and the movie.
 void WriteMedia(const Output& out);
+// The statue mesh and its spark image.
+void WriteMesh(const Output& out);
 // main.lua, the game scripts and every scene's data and script files.
 void WriteScripts(const Output& out);
 

@@ -162,20 +162,18 @@ cubefaces{name = "base"}
 -- Hotspot-map value 1: the glowing arch far ahead; 2: the door back.
 hotspot{name = "onward", cursor = "door", dest_scene = "gallery", action = "walk", snd_step = "data/sounds/steps"}
 hotspot{name = "back", cursor = "door", dest_scene = "hall", action = "dissolve"}
+-- The torch on the left wall crackles where it hangs.
+if sound3D then sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600} end
 endscene()
 )lua";
 
-const char* kCorridorScript = R"lua(-- The torch-lit corridor: the torches crackle where they hang.
+const char* kCorridorScript = R"lua(-- The torch-lit corridor.
 SceneClicks = {
   onward = function() Play("data/sounds/steps") ge_walk("gallery", 400) end,
   back = function() Play("data/sounds/creak") ge_dissolve("hall") end,
 }
 function OnSceneEnter(old)
   if old == "gallery" then ge_look(180, 0) else ge_look(0, 0) end
-  Call("snd_play", "data/sounds/fire", true, 0, "270,0,600")
-end
-function OnSceneLeave()
-  Call("snd_stop", "data/sounds/fire")
 end
 )lua";
 
@@ -184,6 +182,20 @@ scene{name = "gallery", cursor = "data/icons/arrow"}
 cubefaces{name = "base"}
 -- Hotspot-map value 1: the way back.
 hotspot{name = "back", cursor = "door", dest_scene = "corridor", action = "dissolve"}
+-- The statue on its dais, lit from the lamp above, casting its shadow,
+-- with sparks rising around it. (Engines without meshes show the dais.)
+if mesh then
+  mesh{name = "statue", file = "data/meshes/statue", position = "0,-1.6,2.5", rotation = "0,30,0",
+       scaling = "0.7,0.7,0.7", diffuse = "ffe0b060", ambient = "ff303040", specular = "ffffffff",
+       specularpow = 40, castshadow = true}
+end
+if lightsource then lightsource{name = "lamp", x = 20, y = -45} end
+if particlesource then
+  particlesource{name = "sparks", image = "data/particles/spark", x = 0, y = -5, distance = 300,
+                 particle_count = 60, lifetime = "40,80", source_size = "60,10,60",
+                 velX = "-0.3,0.3", velY = "0.4,1.2", velZ = "-0.3,0.3",
+                 accelX = "0,0", accelY = "0,0", accelZ = "0,0", alphaKeys = "0,1,1,0"}
+end
 endscene()
 )lua";
 
