@@ -1,5 +1,6 @@
 #include "scene/hot_spot.h"
 
+#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -248,21 +249,34 @@ void HotSpot::RemoveChild(HotSpot* child) {
     }
 }
 
+namespace {
+
+// The hotspot whose children include this one, among the lists given.
+HotSpot* ChainHolder(const HotSpot* child, std::initializer_list<ObjectList<HotSpot>*> lists) {
+    for (ObjectList<HotSpot>* list : lists)
+        for (HotSpot* h = list ? list->head : nullptr; h; h = ListNext(h))
+            for (HotSpot* c = h->first_child; c; c = c->next_sibling)
+                if (c == child) return h;
+    return nullptr;
+}
+
+}  // namespace
+
 void HotSpot::RelinkToParent() {
     Engine* e = CurrentEngine();
-    if (e) {
-        if (e->currentScene) RemoveFromChildrenOf(&e->currentScene->hotspots, this);
-        RemoveFromChildrenOf(&e->globalHotspots, this);
-    }
-    if (owner) RemoveFromChildrenOf(owner, this);
-    if (!parent) return;
-    if (WouldLoop(this, parent)) {
+    ObjectList<HotSpot>* scene_list = e && e->currentScene ? &e->currentScene->hotspots : nullptr;
+    ObjectList<HotSpot>* global_list = e ? &e->globalHotspots : nullptr;
+    if (parent && WouldLoop(this, parent)) {
+        // Refused: the hotspot stays with the parent whose chain holds it.
         LogPrintf("[WARNING] : hotspot %s cannot be a child of %s (a loop)", name ? name : "",
                   parent->name ? parent->name : "");
-        parent = nullptr;
+        parent = ChainHolder(this, {scene_list, global_list, owner});
         return;
     }
-    parent->AddChild(this);
+    RemoveFromChildrenOf(scene_list, this);
+    RemoveFromChildrenOf(global_list, this);
+    RemoveFromChildrenOf(owner, this);
+    if (parent) parent->AddChild(this);
 }
 
 void HotSpot::ClearEventHandlers() {

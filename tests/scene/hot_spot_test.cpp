@@ -108,6 +108,18 @@ TEST_F(HotSpotTest, ChangingTheParentMovesTheHotspotAndRefusesLoops) {
     EXPECT_EQ(p2->parent, nullptr);
     EXPECT_TRUE(Logged("cannot be a child of h"));
     EXPECT_EQ(h->first_child, nullptr);
+
+    // A refused parent leaves the hotspot with the one it had.
+    p2->parent = p1;
+    p2->OnChanged(kHotspotBitParent);
+    p2->parent = h;
+    p2->OnChanged(kHotspotBitParent);
+    EXPECT_EQ(p2->parent, p1);
+    EXPECT_EQ(p1->first_child, p2);
+    h->parent = h;
+    h->OnChanged(kHotspotBitParent);
+    EXPECT_EQ(h->parent, p2);
+    EXPECT_EQ(p2->first_child, h);
 }
 
 TEST_F(HotSpotTest, VisibilityAndRectanglesFollowTheAncestors) {

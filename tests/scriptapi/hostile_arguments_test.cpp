@@ -25,14 +25,16 @@ const char* const kFunctions =
     "ge_genospath fopenWrite fobjectPrint fopenRead fclose ge_copyfile ge_getbuild ge_setbuild ge_addpackage "
     "reloadAllResources ge_settotalmemory ge_getmemstats ge_getcounter ge_getdate ge_gettime "
     "ge_getframerendertime ge_getclipboard ge_setclipboard ge_rand ge_rand_seed ge_screenrect rect_const "
-    "rect_screen2d rect_get gtext_new gtext_remove gtext_get gtext_sort gtext_freeall gtext_load dlg_new";
+    "rect_screen2d rect_get gtext_new gtext_remove gtext_get gtext_sort gtext_freeall gtext_load dlg_new "
+    "ge_getmouse ge_gethotspot ge_getrealhotspot ge_gethotspotcenter ge_gethotspotat enablescene "
+    "enablehotspotevents ge_playvideo ge_stopvideo";
 
 const char* const kOneResult =
     "ge_getambientcolor ge_getshadersupport ge_getview ge_getaeface ge_getfont ge_getfontslist "
     "ge_getvideoslist ge_fontheight ge_getfontwidth ge_consoleenabled eval fileexists mkdir ge_genospath "
     "extractfilename fopenWrite fopenRead ge_getbuild ge_getmemstats ge_getcounter ge_getdate ge_gettime "
     "ge_getframerendertime ge_getclipboard ge_rand rect_const rect_get rect_screen2d ge_screenrect "
-    "gtext_new gtext_get dlg_new mulcolor make_color";
+    "gtext_new gtext_get dlg_new mulcolor make_color ge_gethotspot ge_getrealhotspot ge_gethotspotat";
 
 class HostileArguments : public EngineScriptTest {
 protected:
