@@ -109,6 +109,12 @@ std::string Text(const Mesh& m) {
     put("    %zu;\n", faces);
     for (size_t f = 0; f < faces; ++f)
         put("    3;%u,%u,%u;%s\n", m.tri[f * 3], m.tri[f * 3 + 1], m.tri[f * 3 + 2], f + 1 < faces ? "," : ";");
+    s += "    }\n";
+    // Texture coordinates from the position around the upright axis.
+    put("    MeshTextureCoords {\n    %zu;\n", m.v.size());
+    for (size_t i = 0; i < m.v.size(); ++i)
+        put("    %.4f;%.4f;%s\n", std::atan2(m.v[i].p[2], m.v[i].p[0]) / 6.2831853f + 0.5f, m.v[i].p[1] / 3.f,
+            i + 1 < m.v.size() ? "," : ";");
     s += "    }\n  }\n}\n";
     return s;
 }
@@ -120,7 +126,8 @@ Canvas Spark() {
         for (int x = 0; x < 32; ++x) {
             const float d = std::hypot(x - 15.5f, y - 15.5f) / 15.5f;
             const float a = Clamp01(1 - d);
-            c.px[size_t(y) * 32 + x] = Pack(Mix(Hex(0xFFB040), Hex(0xFFFFF0), a * a), a * a);
+            // Premultiplied: the sparks are added to what lies behind.
+            c.px[size_t(y) * 32 + x] = Pack(Mix(Hex(0xFFB040), Hex(0xFFFFF0), a * a) * (a * a), a * a);
         }
     return c;
 }

@@ -26,11 +26,13 @@ ge_resetdisplay(1024, 768, 32, false, 0, "QUILD", 0)
 run("game")
 )lua";
 
-const char* kGame = R"lua(-- The game: fonts, the movie, music, what clicks do, the title text
+const char* kGame = R"lua(-- The game: shaders, fonts, the movie, music, what clicks do, the title text
 -- and the headless tour ("quild -tour" visits every room, saves a picture
 -- of each in the per-user folder and quits).
 
+run("shaders")
 font{name = "main", file = "data/fonts/main", borderw = 1}
+font{name = "console", file = "data/fonts/main", borderw = 1}
 gtext_load("data/texts/english.txt")
 video{name = "intro", video = "data/videos/intro", sound = "data/music/theme"}
 
@@ -70,9 +72,14 @@ function OnGameRender()
   end
 end
 
+-- The ` key opens the console (type Lua there); Escape ends the game.
 function OnGameKeyDown(key)
+  if key == 192 then ge_toggleconsole() end
   if key == 27 then quit() end
 end
+
+-- One achievement, ACH_00: reaching the gallery.
+Call("achieve_init", "ACH_", 1)
 
 -- The tour: each stop is a node and a view; two frames after each saved
 -- picture it moves on.
@@ -83,7 +90,8 @@ TourStops = {
   {"hall", 270, 0},
   {"corridor", 0, 0},
   {"corridor", 180, 0},
-  {"gallery", 0, -20},
+  {"gallery", 0, 12},
+  {"gallery", 180, -20},
 }
 TourIndex, TourWait = 0, 0
 
@@ -113,6 +121,49 @@ function OnGameUpdate(dt)
 end
 
 if not TOUR then ge_switchscene("title") end
+)lua";
+
+const char* kShaders = R"lua(-- The shader programs meshes are drawn with: "diff" (ambient and diffuse
+-- light) and "diff_spec" (with a highlight).
+local vs = [[
+float4x4 matViewProjection;
+float3 fvLightPosition;
+float3 fvEyePosition;
+struct VS_INPUT { float4 Position : POSITION0; float3 Normal : NORMAL0; float2 Texcoord : TEXCOORD0; };
+struct VS_OUTPUT { float4 Position : POSITION0; float3 Normal : TEXCOORD1; float3 Light : TEXCOORD2;
+                   float3 View : TEXCOORD3; };
+VS_OUTPUT vs_main(VS_INPUT Input) {
+    VS_OUTPUT Output;
+    Output.Position = mul(Input.Position, matViewProjection);
+    Output.Normal = Input.Normal;
+    Output.Light = fvLightPosition - Input.Position.xyz;
+    Output.View = fvEyePosition - Input.Position.xyz;
+    return Output;
+}
+]]
+
+shader{name = "diff", vs = vs, ps = [[
+float4 fvAmbient;
+float4 fvDiffuse;
+float4 ps_main(float3 normal : TEXCOORD1, float3 light : TEXCOORD2) : COLOR0 {
+    float lit = saturate(dot(normalize(normal), normalize(light)));
+    return float4(fvAmbient.rgb + fvDiffuse.rgb * lit, 1.0);
+}
+]]}
+
+shader{name = "diff_spec", vs = vs, ps = [[
+float4 fvAmbient;
+float4 fvDiffuse;
+float4 fvSpecular;
+float fSpecularPower;
+float4 ps_main(float3 normal : TEXCOORD1, float3 light : TEXCOORD2, float3 view : TEXCOORD3) : COLOR0 {
+    float3 n = normalize(normal);
+    float3 l = normalize(light);
+    float lit = saturate(dot(n, l));
+    float spec = lit > 0.0 ? pow(saturate(dot(reflect(-l, n), normalize(view))), fSpecularPower) : 0.0;
+    return float4(fvAmbient.rgb + fvDiffuse.rgb * lit + fvSpecular.rgb * spec, 1.0);
+}
+]]}
 )lua";
 
 const char* kTitleData = R"lua(beginscene()
@@ -185,15 +236,15 @@ hotspot{name = "back", cursor = "door", dest_scene = "corridor", action = "disso
 -- The statue on its dais, lit from the lamp above, casting its shadow,
 -- with sparks rising around it. (Engines without meshes show the dais.)
 if mesh then
-  mesh{name = "statue", file = "data/meshes/statue", position = "0,-1.6,2.5", rotation = "0,30,0",
-       scaling = "0.7,0.7,0.7", diffuse = "ffe0b060", ambient = "ff303040", specular = "ffffffff",
+  mesh{name = "statue", file = "data/meshes/statue", position = "0,-160,250", rotation = "30,0,0",
+       scaling = "70,70,70", diffuse = "ff806030", ambient = "ff806030", specular = "ffffffff",
        specularpow = 40, castshadow = true}
 end
-if lightsource then lightsource{name = "lamp", x = 20, y = -45} end
+if lightsource then lightsource{x = 150, y = -35} end
 if particlesource then
-  particlesource{name = "sparks", image = "data/particles/spark", x = 0, y = -5, distance = 300,
-                 particle_count = 60, lifetime = "40,80", source_size = "60,10,60",
-                 velX = "-0.3,0.3", velY = "0.4,1.2", velZ = "-0.3,0.3",
+  particlesource{name = "sparks", image = "data/particles/spark", x = 0, y = 12, distance = 260,
+                 particle_count = 60, lifetime = "40,80", source_size = "50,40,20", scaleU = "0.5,0.5",
+                 scaleV = "0.5,0.5", velX = "-0.2,0.2", velY = "0.2,0.8", velZ = "-0.2,0.2",
                  accelX = "0,0", accelY = "0,0", accelZ = "0,0", alphaKeys = "0,1,1,0"}
 end
 endscene()
@@ -229,6 +280,7 @@ void WriteScripts(const Output& out) {
     out.Text("main.lua", kMain);
     out.Text("data/texts/english.txt", kTexts);
     out.Text("scripts/game.lua", kGame);
+    out.Text("scripts/shaders.lua", kShaders);
     const char* scenes[4][3] = {{"title", kTitleData, kTitleScript},
                                 {"hall", kHallData, kHallScript},
                                 {"corridor", kCorridorData, kCorridorScript},
