@@ -1,8 +1,10 @@
 // Scene rendering, picking and screenshots beside their baselines: a
 // 1024 x 768 panorama frame (six faces, ten hotspots, hover picking) against
-// raw OpenGL drawing the same textured quads; picking among 1,000 screen
-// hotspots against a bare loop over their rectangles; a JPEG screenshot
-// against libjpeg-turbo encoding the same pixels.
+// raw OpenGL drawing the same textured quads; a panorama with 20 patches,
+// 10 surface effects and 5 flares against raw OpenGL drawing their quads;
+// picking among 1,000 screen hotspots against a bare loop over their
+// rectangles; a JPEG screenshot against libjpeg-turbo encoding the same
+// pixels.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <unistd.h>
@@ -30,8 +32,11 @@
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
 #include "scene/cube_faces.h"
+#include "scene/game_fx.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
+#include "scene/patch.h"
+#include "scene/surface_effect.h"
 #include "script/lua_host.h"
 
 
@@ -320,5 +325,161 @@ void BM_LibjpegEncode1024x768(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LibjpegEncode1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A panorama with 20 patches and 10 surface effects on the front face and 5
+// glow flares, written into the bench root on first use.
+constexpr int kPatches = 20, kSurfaces = 10, kFlares = 5;
+
+void WriteEffectsScene(const std::string& root) {
+    const std::string dir = root + "/stages/effects";
+    if (std::filesystem::exists(dir + "/data.lua")) return;
+    std::filesystem::create_directories(dir);
+    for (int f = 1; f <= 6; ++f) WriteJpeg(dir + "/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
+    WriteJpeg(dir + "/sign.jpg", 64, 64, 7);
+    WriteJpeg(dir + "/water.jpg", 64, 64, 8);
+    WriteJpeg(dir + "/glow.jpg", 32, 32, 9);
+    std::string data = "cubefaces()\n";
+    for (int i = 0; i < kPatches; ++i)
+        data += "patch{name='p" + std::to_string(i) + "', image='stages/effects/sign', face=0, x=" +
+                std::to_string(100 + (i % 5) * 170) + ", y=" + std::to_string(150 + (i / 5) * 180) + ", size=2}\n";
+    for (int i = 0; i < kSurfaces; ++i)
+        data += "surffx{name='s" + std::to_string(i) + "', texture='stages/effects/water', face=0, width=60, " +
+                "height=40, distance=450, tiling1=2, scroll_speed=0.5, position='" +
+                std::to_string((i % 5) * 200 - 400) + "," + std::to_string((i / 5) * 150 - 75) + ",0'}\n";
+    for (int i = 0; i < kFlares; ++i)
+        data += "fx{name='f" + std::to_string(i) + "', file='stages/effects/glow', x=" + std::to_string(330 + i * 15) +
+                ", y=-10, scale=2, power=0}\n";
+    if (!WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size())) std::abort();
+}
+
+// One frame of the effects panorama through the scene render.
+void BM_EffectsFrame(benchmark::State& state) {
+    Entered in;
+    Engine* e = in.bench().e;
+    WriteEffectsScene(in.bench().root);
+    NodeSwitch("effects", false);
+    GameScene* s = e->currentScene;
+    if (!s || ListCount(s->patches) != kPatches || ListCount(s->surfaces) != kSurfaces ||
+        ListCount(s->fx) != kFlares) {
+        state.SkipWithError("no effects scene");
+        return;
+    }
+    g_lookYaw = g_lookPitch = 0;
+    for (auto _ : state) {
+        RenderCurrentScene(e);
+        in.bench().dev->FlushBatch();
+        glFinish();
+    }
+}
+BENCHMARK(BM_EffectsFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same quads in raw OpenGL: the cube, each patch and surface at the
+// corners the scene computes, each flare as its screen rectangle; one
+// texture bind per quad, blending as the scene draws them.
+void BM_RawGlEffectsQuads(benchmark::State& state) {
+    Entered in;
+    Engine* e = in.bench().e;
+    WriteEffectsScene(in.bench().root);
+    NodeSwitch("effects", false);
+    g_lookYaw = g_lookPitch = 0;
+    RenderCurrentScene(e);  // the camera of that view
+    plat::Matrix vp;
+    plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
+    std::vector<float> v;
+    const auto world = [&](float x, float y, float z, float u, float t) {
+        const float in4[4] = {x, y, z, 1};
+        float out4[4] = {};
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i) out4[j] += in4[i] * vp.m[i][j];
+        v.insert(v.end(), {out4[0], -out4[1], out4[2], out4[3], u, t});
+    };
+    for (const CubeVertex& c : g_cubeVertices) world(c.x, c.y, c.z, c.u, c.v);
+    const float S = CubeHalfEdge();
+    for (Patch* p = e->currentScene ? e->currentScene->patches.head : nullptr; p; p = ListNext(p)) {
+        const float px[4] = {p->x, p->x, p->x + 128, p->x + 128}, py[4] = {p->y + 128, p->y, p->y + 128, p->y};
+        for (int i = 0; i < 4; ++i) {
+            plat::Vec3 c;
+            FacePixelToCube(p->face, px[i], py[i], S, &c);
+            world(c.x, c.y, c.z, float(i / 2), float(1 - i % 2));
+        }
+    }
+    for (SurfaceEffect* f = e->currentScene ? e->currentScene->surfaces.head : nullptr; f; f = ListNext(f)) {
+        float c[4][5];
+        f->BuildCorners(c);
+        for (auto& k : c) world(k[0], k[1], k[2], k[3], k[4]);
+    }
+    for (int i = 0; i < kFlares; ++i) {
+        const float x0 = (300.0f + i * 60) / kW * 2 - 1, x1 = x0 + 64.0f / kW * 2, y0 = 200.0f / kH * 2 - 1,
+                    y1 = y0 + 64.0f / kH * 2;
+        v.insert(v.end(), {x0, y0, 0, 1, 0, 0, x1, y0, 0, 1, 1, 0, x0, y1, 0, 1, 0, 1, x1, y1, 0, 1, 1, 1});
+    }
+    NodeSwitch(nullptr, false);
+    Resources().UnloadByType(kResourceImage);
+    if (v.size() != size_t(6 + kPatches + kSurfaces + kFlares) * 4 * 6) {
+        state.SkipWithError("no effects scene");
+        return;
+    }
+
+    GLint saved_vao = 0, saved_buffer = 0, saved_program = 0, saved_texture = 0;
+    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &saved_vao);
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &saved_buffer);
+    glGetIntegerv(GL_CURRENT_PROGRAM, &saved_program);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &saved_texture);
+    const GLboolean saved_blend = glIsEnabled(GL_BLEND);
+    GLuint prog = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nlayout(location=1) in vec2 t;\n"
+                                "out vec2 uv;\nvoid main(){ uv = t; gl_Position = p; }\n",
+                                "#version 330\nuniform sampler2D s;\nuniform vec4 k;\nin vec2 uv;\nout vec4 o;\n"
+                                "void main(){ o = texture(s, uv) * k; }\n");
+    const GLint tint = glGetUniformLocation(prog, "k");
+    GLuint vao = 0, vbo = 0, tex[9] = {};
+    glGenVertexArrays(1, &vao);
+    glGenBuffers(1, &vbo);
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
+    for (int i = 0; i < 9; ++i) tex[i] = SolidGlTexture(i < 6 ? kFace : 64, i < 6 ? kFace : 64, 0xFF406080);
+    for (auto _ : state) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        glUseProgram(prog);
+        glBindVertexArray(vao);
+        glBindBuffer(GL_ARRAY_BUFFER, vbo);
+        glEnableVertexAttribArray(0);
+        glEnableVertexAttribArray(1);
+        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 24, nullptr);
+        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(16));
+        glActiveTexture(GL_TEXTURE0);
+        glBindSampler(0, 0);
+        glUniform4f(tint, 1, 1, 1, 1);
+        glDisable(GL_BLEND);
+        int quad = 0;
+        for (; quad < 6; ++quad) {
+            glBindTexture(GL_TEXTURE_2D, tex[quad]);
+            glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
+        }
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        for (; quad < 6 + kPatches + kSurfaces; ++quad) {
+            glBindTexture(GL_TEXTURE_2D, tex[quad < 6 + kPatches ? 6 : 7]);
+            glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
+        }
+        glBlendFunc(GL_ONE, GL_ONE);
+        for (; quad < 6 + kPatches + kSurfaces + kFlares; ++quad) {
+            glBindTexture(GL_TEXTURE_2D, tex[8]);
+            glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
+        }
+        glFinish();
+    }
+    glBindVertexArray(GLuint(saved_vao));
+    glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
+    glUseProgram(GLuint(saved_program));
+    glBindTexture(GL_TEXTURE_2D, GLuint(saved_texture));
+    if (!saved_blend) glDisable(GL_BLEND);
+    glDeleteTextures(9, tex);
+    glDeleteBuffers(1, &vbo);
+    glDeleteVertexArrays(1, &vao);
+    glDeleteProgram(prog);
+    in.bench().dev->GetDevice()->ResetStats();
+}
+BENCHMARK(BM_RawGlEffectsQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

@@ -53,6 +53,9 @@ struct Engine {
     int SaveScreenshot(TextureRecord* target, const char* name, int quality);
     void QueueStatements(const char* text);
     bool RunQueuedStatement();
+    // Frees every queued statement and clears the sequence-running and
+    // statement-ready flags.
+    void ClearStatements();
 
     // Scene switching and transitions (app/scene_switch.cpp).
     void RequestSceneSwitch(const char* name, bool run_leave_handlers);

@@ -181,6 +181,17 @@ void PopStatement(Engine* e) {
 
 }  // namespace
 
+void Engine::ClearStatements() {
+    for (StatementRecord* s = statementHead; s;) {
+        StatementRecord* next = s->link;
+        ObjectPool::DeleteRecord(s);
+        s = next;
+    }
+    statementHead = statementTail = nullptr;
+    sequenceRunning = false;
+    statementReady = false;
+}
+
 bool Engine::RunQueuedStatement() {
     if (!statementHead) {
         if (statementReady) {
@@ -192,10 +203,16 @@ bool Engine::RunQueuedStatement() {
     }
     if (!statementReady) return true;
     statementReady = false;
+    // The record leaves the queue before it runs: a statement that empties
+    // the queue and queues new ones keeps what it queued.
+    StatementRecord* running = statementHead;
+    statementHead = running->link;
+    if (!statementHead) statementTail = nullptr;
+    running->link = nullptr;
     executingStatement = true;
-    ScriptRun(statementHead->text);
+    ScriptRun(running->text);
     executingStatement = false;
-    PopStatement(this);
+    ObjectPool::DeleteRecord(running);
     if (!statementReady) statementReady = statementHead && statementHead->text[0] == 0;
     if (statementReady) {
         waitedSound = nullptr;

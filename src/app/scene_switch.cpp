@@ -543,6 +543,7 @@ void ForgetInScene(GameScene* s, const EObject* object) {
     if (Same(s->cubeMasks, object)) s->cubeMasks = nullptr;
     if (Same(s->currentPage, object)) s->currentPage = nullptr;
     if (Same(s->nextPage, object)) s->nextPage = nullptr;
+    if (Same(s->transitionFaces, object)) s->transitionFaces = nullptr;
     if (Same(s->camera, object)) s->camera = nullptr;
     if (Same(s->parent, object)) s->parent = nullptr;
     for (HotSpot* h = s->hotspots.head; h; h = ListNext(h))
@@ -620,6 +621,12 @@ void DestroySceneObjects(GameScene* scene) {
     if (!scene) return;
     scene->FreeObjects(ForgetInEngine);
     FreeSceneObject(scene);
+}
+
+void DestroyScene(ObjectList<GameScene>& list, GameScene* scene) {
+    if (!scene) return;
+    ListRemove(list, scene);
+    DestroySceneObjects(scene);
 }
 
 void DeleteAllScenes(Engine* e) {

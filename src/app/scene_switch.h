@@ -76,6 +76,8 @@ bool CaptureDissolve(Engine* e);
 void FreeSceneObject(EObject* object);
 // Deletes every object of the scene (and its camera), then the scene.
 void DestroySceneObjects(GameScene* scene);
+// Unlinks the scene from the list, then deletes it with its objects.
+void DestroyScene(ObjectList<GameScene>& list, GameScene* scene);
 // Deletes every scene of the engine's list with all their objects.
 void DeleteAllScenes(Engine* e);
 

@@ -253,6 +253,7 @@ bool GameScene::UnlinkObject(EObject* object) {
     if (AsObject(cubeMasks) == object) cubeMasks = nullptr;
     if (AsObject(currentPage) == object) currentPage = nullptr;
     if (AsObject(nextPage) == object) nextPage = nullptr;
+    if (AsObject(transitionFaces) == object) transitionFaces = nullptr;
     if (AsObject(camera) == object) {
         camera = nullptr;
         found = true;
@@ -272,6 +273,7 @@ void GameScene::FreeObjects(void (*forget)(EObject*)) {
         for (HotSpot* h = hotspots.head; h; h = ListNext(h)) ForgetHotspotLinks(e->globalHotspots, h);
     cubeFaces = cubeMasks = nullptr;
     currentPage = nextPage = nullptr;
+    transitionFaces = nullptr;
     DeleteMembers(hotspots, forget);
     DeleteMembers(points, forget);
     DeleteMembers(fx, forget);

@@ -115,6 +115,7 @@ public:
     bool resourcesLoaded = false;
     bool listenerFollowsView = false;
     bool dataLoaded = false;
+    bool rotated = false;  // set by the editor scripts (setscenerotated)
     ResourceRecord* cursor = nullptr;
     ObjectList<HotSpot> hotspots;
     ObjectList<GameMesh> meshes;
@@ -125,6 +126,9 @@ public:
     ObjectList<ScenePage> pages;
     ObjectList<CubeFaces> cubeFaceSets;
     ScenePage* nextPage = nullptr;  // the page being turned to
+    // The face set a scripted cube transition blends towards, and how far.
+    CubeFaces* transitionFaces = nullptr;
+    float transitionValue = 0;
     Camera* camera = nullptr;
     int32_t depth = 0;
     GameScene* parent = nullptr;

@@ -1,5 +1,6 @@
 // Script functions on the engine's list of game texts: gtext_new,
-// gtext_get, gtext_remove, gtext_sort, gtext_freeall, gtext_load.
+// gtext_get, gtext_remove, gtext_sort, gtext_freeall, gtext_load, their
+// names and strings, the walk over the list and saving it as a file.
 #include "scriptapi/gtext_functions.h"
 
 #include "app/engine.h"
@@ -67,7 +68,63 @@ int Load(lua_State* L) {
     return 0;
 }
 
+// gtext_name(handle), also hs_getname: the name of any live scene object;
+// nil for anything else (a resource record, a stale or foreign pointer).
+int Name(lua_State* L) {
+    EObject* object = ScriptArgObject(L, 1);
+    return script_args::PushTextOrNil(L, object ? object->name : nullptr);
+}
+
+int SetName(lua_State* L) {
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    const char* name = script_args::Text(L, 2);
+    if (text && name) text->name = GameTextStrings().Intern(name);
+    return 0;
+}
+
+int TextOf(lua_State* L) {
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    return script_args::PushTextOrNil(L, text ? text->text : nullptr);
+}
+
+// gtext_settext(text, string): any bytes of the string are kept.
+int SetTextOf(lua_State* L) {
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    if (!text) return 0;
+    size_t n = 0;
+    const char* s = lua_isstring(L, 2) ? lua_tolstring(L, 2, &n) : nullptr;
+    text->text = s ? GameTextStrings().InternBytes(s, n) : nullptr;
+    return 0;
+}
+
+// gtext_next([text]): the first text, or the one after the given text; nil
+// at the end, and for a handle that is no text of the engine's list.
+int Next(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) return script_args::PushHandleOrNil(L, nullptr);
+    GameText* next = nullptr;
+    if (lua_isnoneornil(L, 1)) {
+        next = e->texts.head;
+    } else if (GameText* text = ScriptArgGameTextObject(L, 1); text && ListIndexOf(e->texts, text) >= 0) {
+        next = ListNext(text);
+    }
+    return script_args::PushHandleOrNil(L, next ? next->Handle() : nullptr);
+}
+
+// gtext_save(path): every text of the list, replacing the file safely.
+int Save(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (const char* path = script_args::Text(L, 1); e && path) SaveGameTextFile(path, e->texts);
+    return 0;
+}
+
 ScriptFunctionRecord s_gtext_new("gtext_new", New);
+ScriptFunctionRecord s_gtext_name("gtext_name", Name);
+ScriptFunctionRecord s_gtext_setname("gtext_setname", SetName);
+ScriptFunctionRecord s_gtext_text("gtext_text", TextOf);
+ScriptFunctionRecord s_gtext_settext("gtext_settext", SetTextOf);
+ScriptFunctionRecord s_gtext_next("gtext_next", Next);
+ScriptFunctionRecord s_gtext_save("gtext_save", Save);
 ScriptFunctionRecord s_gtext_remove("gtext_remove", Remove);
 ScriptFunctionRecord s_gtext_get("gtext_get", Get);
 ScriptFunctionRecord s_gtext_sort("gtext_sort", Sort);

@@ -43,46 +43,6 @@ constexpr const char* kFaceKeys[kCubeFaceCount] = {"front", "right", "back", "le
 
 const char* NameOf(const EObject* o) { return o && o->name ? o->name : ""; }
 
-ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand) {
-    const char* value = ScriptFieldString(key, "", true);
-    if (!value || !*value) return nullptr;
-    if (!expand) return Resources().DeclareImage(value, flags);
-    std::string path = ExpandPathVariables(value);
-    return Resources().DeclareImage(path.c_str(), flags);
-}
-
-// "%f,%f,%f" into v; parts that are not given keep their values.
-void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v) {
-    const char* text = ScriptFieldString(key, fallback, false);
-    if (text) std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z);
-}
-
-// The member of that name; none for an empty name.
-template <class T>
-T* FindNamed(const ObjectList<T>& list, const char* name) {
-    return name && *name ? ListFindByName(list, name) : nullptr;
-}
-
-// A new object of the class appended, with its defaults.
-template <class T>
-T* AppendNew(ObjectList<T>& list) {
-    T* o = ListAppendNew(list);
-    o->SetDefaults();
-    return o;
-}
-
-// The member of that name, or a new one given the name.
-template <class T>
-T* FindOrAppend(ObjectList<T>& list, const char* name) {
-    if (!name) return nullptr;
-    if (T* found = ListFindByName(list, name)) return found;
-    T* o = AppendNew(list);
-    o->name = name;
-    return o;
-}
-
-void PushHandle(lua_State* L, EObject* object) { lua_pushlightuserdata(L, object->Handle()); }
-
 // ---------------------------------------------------------------------------
 
 int BeginScene(lua_State* L) {
@@ -389,6 +349,21 @@ ScriptFunctionRecord r_shader("shader", ShaderConstructor);
 
 GameScene* SceneBeingLoaded() { return g_scene_being_loaded; }
 void SetSceneBeingLoaded(GameScene* scene) { g_scene_being_loaded = scene; }
+
+ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand) {
+    const char* value = ScriptFieldString(key, "", true);
+    if (!value || !*value) return nullptr;
+    if (!expand) return Resources().DeclareImage(value, flags);
+    std::string path = ExpandPathVariables(value);
+    return Resources().DeclareImage(path.c_str(), flags);
+}
+
+void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v) {
+    const char* text = ScriptFieldString(key, fallback, false);
+    if (text) std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z);
+}
+
+void PushHandle(lua_State* L, EObject* object) { lua_pushlightuserdata(L, object->Handle()); }
 
 ResourceRecord* DeclareSceneSound(const char* name) {
     if (!name || !*name) return nullptr;

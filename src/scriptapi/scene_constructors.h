@@ -2,8 +2,15 @@
 // The scene being loaded: the scene on which the scene-file constructors
 // (page, cubefaces, view, mesh, ...) act. beginscene sets it, endscene
 // clears it, and scene loading holds it while a scene's "data" script runs.
+#include <cstdint>
+
+#include "base/object_list.h"
+#include "platform/gpu/d3dx/math_types.h"
+
+class EObject;
 class GameScene;
 struct ResourceRecord;
+struct lua_State;
 
 GameScene* SceneBeingLoaded();
 void SetSceneBeingLoaded(GameScene* scene);
@@ -12,3 +19,38 @@ void SetSceneBeingLoaded(GameScene* scene);
 // name when one without the 3-D bit exists, else a new declaration; null
 // for a null or empty name.
 ResourceRecord* DeclareSceneSound(const char* name);
+
+// The field readers the constructors share; they read the table on top of
+// the stack. An image named by a string field, declared with the flags
+// (its path variables expanded first when asked); null for a missing or
+// empty name.
+ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand);
+// "%f,%f,%f" of a string field (or the fallback) into v; parts that are not
+// given keep their values.
+void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v);
+// Pushes the object's handle.
+void PushHandle(lua_State* L, EObject* object);
+
+// The member of that name; none for an empty name.
+template <class T>
+T* FindNamed(const ObjectList<T>& list, const char* name) {
+    return name && *name ? ListFindByName(list, name) : nullptr;
+}
+
+// A new object of the class appended, with its defaults.
+template <class T>
+T* AppendNew(ObjectList<T>& list) {
+    T* o = ListAppendNew(list);
+    o->SetDefaults();
+    return o;
+}
+
+// The member of that name, or a new one given the name.
+template <class T>
+T* FindOrAppend(ObjectList<T>& list, const char* name) {
+    if (!name) return nullptr;
+    if (T* found = ListFindByName(list, name)) return found;
+    T* o = AppendNew(list);
+    o->name = name;
+    return o;
+}

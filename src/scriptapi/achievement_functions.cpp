@@ -1,0 +1,73 @@
+// Script functions of the store's achievements and game language:
+// achieve_init, achieve_set, achieve_get, achieve_clear, achieve_resetall,
+// ge_getgamelang.
+#include <string>
+
+extern "C" {
+#include <lua.h>
+}
+
+#include "base/string_pool.h"
+#include "platform/store.h"
+#include "script/script_function.h"
+#include "scriptapi/script_args.h"
+#include "scriptapi/store_achievements.h"
+
+namespace {
+
+// achieve_init(base name, count): a new current set of achievements.
+int Init(lua_State* L) {
+    MakeAchievements(script_args::Text(L, 1), script_args::Int(L, 2));
+    return 0;
+}
+
+// achieve_set(name): unlocks and stores it once the statistics are there.
+int Set(lua_State* L) {
+    StoreAchievements* set = CurrentAchievements();
+    if (const char* name = script_args::Text(L, 1); set && name) set->SetAchievement(name);
+    return 0;
+}
+
+// achieve_get(index): the display name and description; nil and nil for an
+// index outside the set or before achieve_init.
+int Get(lua_State* L) {
+    StoreAchievements* set = CurrentAchievements();
+    const StoreAchievements::Record* r = set ? set->At(script_args::Int(L, 1)) : nullptr;
+    if (!r) {
+        lua_pushnil(L);
+        lua_pushnil(L);
+        return 2;
+    }
+    lua_pushlstring(L, r->display_name.data(), r->display_name.size());
+    lua_pushlstring(L, r->description.data(), r->description.size());
+    return 2;
+}
+
+int Clear(lua_State* L) {
+    if (const char* name = script_args::Text(L, 1)) plat::store::ClearAchievement(name);
+    return 0;
+}
+
+int ResetAll(lua_State*) {
+    plat::store::ResetAllStats(true);
+    return 0;
+}
+
+// ge_getgamelang(): the store's language, lower-cased and interned.
+int GetGameLanguage(lua_State* L) {
+    const char* language = plat::store::GetCurrentGameLanguage();
+    std::string lower = language ? language : "";
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    lua_pushstring(L, CommonStrings().InternBytes(lower.data(), lower.size()));
+    return 1;
+}
+
+ScriptFunctionRecord s_achieve_init("achieve_init", Init);
+ScriptFunctionRecord s_achieve_resetall("achieve_resetall", ResetAll);
+ScriptFunctionRecord s_achieve_set("achieve_set", Set);
+ScriptFunctionRecord s_achieve_get("achieve_get", Get);
+ScriptFunctionRecord s_achieve_clear("achieve_clear", Clear);
+ScriptFunctionRecord s_ge_getgamelang("ge_getgamelang", GetGameLanguage);
+
+}  // namespace

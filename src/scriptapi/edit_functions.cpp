@@ -1,0 +1,206 @@
+// Script functions of the text-edit boxes: edit_create and edit_destroy,
+// and the edit_ functions that forward one event or request to a box.
+// Boxes are script handles of their own kind; a stale, foreign or destroyed
+// box is treated as missing.
+#include <memory>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/app_window.h"
+#include "app/engine.h"
+#include "media/game_font.h"
+#include "script/lua_host.h"
+#include "script/script_function.h"
+#include "script/script_handles.h"
+#include "scriptapi/rect_functions.h"
+#include "scriptapi/script_args.h"
+#include "scriptapi/script_edit_box.h"
+
+namespace {
+
+using script_args::Int;
+using script_args::Text;
+
+// Boxes live until a script destroys them (kept reachable until then).
+std::vector<std::unique_ptr<ScriptEditBox>>& Boxes() {
+    static auto* boxes = new std::vector<std::unique_ptr<ScriptEditBox>>;
+    return *boxes;
+}
+
+ScriptEditBox* Box(lua_State* L) {
+    return static_cast<ScriptEditBox*>(ScriptArgHandle(L, 1, ScriptHandleKind::kEditBox));
+}
+
+// edit_create(rect, [font name], flags, colour): no result without a
+// rectangle; a font name that matches no font leaves the box without one.
+int Create(lua_State* L) {
+    const Rect* rect = ScriptArgRect(L, 1);
+    if (!rect) return 0;
+    Engine* e = CurrentEngine();
+    GameFont* font = nullptr;
+    if (e) font = lua_isnoneornil(L, 2) ? e->currentFont : ListFindByName(e->fonts, Text(L, 2));
+    auto* box = new (std::nothrow) ScriptEditBox(font, Int(L, 3), ScriptArgColor(L, 4, 0xFFFFFFFFu), *rect);
+    if (!box) return script_args::PushHandleOrNil(L, nullptr);
+    Boxes().emplace_back(box);
+    RegisterScriptHandle(box, ScriptHandleKind::kEditBox);
+    lua_pushlightuserdata(L, box);
+    return 1;
+}
+
+int Destroy(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (!box) return 0;  // a box destroyed before is no box
+    UnregisterScriptHandle(box);
+    auto& boxes = Boxes();
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        if (boxes[i].get() != box) continue;
+        boxes[i] = std::move(boxes.back());
+        boxes.pop_back();
+        break;
+    }
+    return 0;
+}
+
+// The whole text; "" for a box bound to an imported file.
+int GetText(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (!box) return script_args::PushTextOrNil(L, nullptr);
+    if (box->FileName().empty())
+        lua_pushlstring(L, box->Text().data(), box->Text().size());
+    else
+        lua_pushliteral(L, "");
+    return 1;
+}
+
+int SetText(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->SetText(Text(L, 2));
+    return 0;
+}
+
+int InsertText(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (box && Text(L, 2)) box->Paste(Text(L, 2));
+    return 0;
+}
+
+int GetSelText(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (!box) return script_args::PushTextOrNil(L, nullptr);
+    const std::string_view selection = box->GetSelection();
+    lua_pushlstring(L, selection.data(), selection.size());
+    return 1;
+}
+
+int SetSelText(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (box && Text(L, 2)) box->ReplaceSelection(Text(L, 2));
+    lua_pushnil(L);
+    return 1;
+}
+
+int Cmd(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->RunCommand(Text(L, 2));
+    lua_pushnil(L);
+    return 1;
+}
+
+int SetFocus(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->SetFocus(true);
+    return 0;
+}
+
+int LostFocus(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->SetFocus(false);
+    return 0;
+}
+
+int Move(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    if (const Rect* rect = ScriptArgRect(L, 2); box && rect) box->SetRect(*rect);
+    return 0;
+}
+
+int KeyDown(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->OnKeyDown(Int(L, 2));
+    return 0;
+}
+
+int KeyUp(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->OnKeyUp(Int(L, 2));
+    return 0;
+}
+
+int SendChar(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->OnChar(Int(L, 2));
+    return 0;
+}
+
+int ImportFile(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->ImportFile(Text(L, 2));
+    return 0;
+}
+
+int SaveToFile(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->SaveToFile(Text(L, 2));
+    return 0;
+}
+
+int MouseWheel(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->Scroll(Int(L, 2));
+    return 0;
+}
+
+int MouseDown(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->OnMouseDown(Int(L, 2), Int(L, 3));
+    return 0;
+}
+
+int MouseUp(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->OnMouseUp(Int(L, 2), Int(L, 3), g_appWindow ? g_appWindow->GetTimeMs() : 0);
+    return 0;
+}
+
+int MarkLine(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->HighlightLine(Int(L, 2));
+    return 0;
+}
+
+int Render(lua_State* L) {
+    if (ScriptEditBox* box = Box(L)) box->Render(g_appWindow ? g_appWindow->GetFrameCount() : 0);
+    return 0;
+}
+
+int IsModified(lua_State* L) {
+    ScriptEditBox* box = Box(L);
+    lua_pushboolean(L, box && box->Modified());
+    return 1;
+}
+
+ScriptFunctionRecord s_edit_create("edit_create", Create);
+ScriptFunctionRecord s_edit_destroy("edit_destroy", Destroy);
+ScriptFunctionRecord s_edit_gettext("edit_gettext", GetText);
+ScriptFunctionRecord s_edit_settext("edit_settext", SetText);
+ScriptFunctionRecord s_edit_inserttext("edit_inserttext", InsertText);
+ScriptFunctionRecord s_edit_getseltext("edit_getseltext", GetSelText);
+ScriptFunctionRecord s_edit_setseltext("edit_setseltext", SetSelText);
+ScriptFunctionRecord s_edit_cmd("edit_cmd", Cmd);
+ScriptFunctionRecord s_edit_setfocus("edit_setfocus", SetFocus);
+ScriptFunctionRecord s_edit_lostfocus("edit_lostfocus", LostFocus);
+ScriptFunctionRecord s_edit_move("edit_move", Move);
+ScriptFunctionRecord s_edit_keydown("edit_keydown", KeyDown);
+ScriptFunctionRecord s_edit_keyup("edit_keyup", KeyUp);
+ScriptFunctionRecord s_edit_sendchar("edit_sendchar", SendChar);
+ScriptFunctionRecord s_edit_importfile("edit_importfile", ImportFile);
+ScriptFunctionRecord s_edit_savetofile("edit_savetofile", SaveToFile);
+ScriptFunctionRecord s_edit_mousewheel("edit_mousewheel", MouseWheel);
+ScriptFunctionRecord s_edit_mousedown("edit_mousedown", MouseDown);
+ScriptFunctionRecord s_edit_mouseup("edit_mouseup", MouseUp);
+ScriptFunctionRecord s_edit_markline("edit_markline", MarkLine);
+ScriptFunctionRecord s_edit_render("edit_render", Render);
+ScriptFunctionRecord s_edit_ismodified("edit_ismodified", IsModified);
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Script functions of the scene editor: its mode, the position mode, the
+// edited and rotated flags, the selected object, selecting, deleting,
+// resetting and exchanging objects, and editor keys for the selection.
+extern "C" {
+#include <lua.h>
+}
+
+#include <cstring>
+
+#include "app/console.h"
+#include "app/engine.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "script/lua_host.h"
+#include "script/object_model.h"
+#include "script/script_function.h"
+#include "scriptapi/script_args.h"
+
+namespace {
+
+using script_args::Int;
+
+// The largest objects ge_swap_object exchanges.
+constexpr size_t kMaxSwapBytes = 1024;
+
+// The live object of argument i when it belongs to one of the current
+// scene's lists; else null.
+EObject* CurrentSceneObjectArg(lua_State* L, int i) {
+    EObject* o = ScriptArgObject(L, i);
+    Engine* e = CurrentEngine();
+    if (!o || !e || !e->currentScene) return nullptr;
+    for (int list = 0; list < kSceneListCount; ++list)
+        for (EObject* m = SceneListFirst(*e->currentScene, static_cast<SceneList>(list)); m; m = SceneListNext(m))
+            if (m == o) return o;
+    return nullptr;
+}
+
+int SetEditorMode(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) return 0;
+    e->editorMode = static_cast<uint32_t>(Int(L, 1));
+    e->hotspotViewRequest = e->editorMode != 0;
+    if (e->editorMode == 0) e->selectedObject = nullptr;
+    return 0;
+}
+
+int GetEditorMode(lua_State* L) {
+    Engine* e = CurrentEngine();
+    lua_pushnumber(L, e ? e->editorMode : 0);
+    return 1;
+}
+
+// setpositionmode(on): also forgets a held left button, so a drag does not
+// carry over into the new mode.
+int SetPositionMode(lua_State* L) {
+    if (Engine* e = CurrentEngine()) {
+        e->positionMode = lua_toboolean(L, 1);
+        e->buttonsDown &= ~1u;
+    }
+    return 0;
+}
+
+int GetPositionMode(lua_State* L) {
+    Engine* e = CurrentEngine();
+    lua_pushboolean(L, e && e->positionMode);
+    return 1;
+}
+
+int SetSceneEdited(lua_State*) {
+    if (Engine* e = CurrentEngine()) e->sceneModified = true;
+    return 0;
+}
+
+int GetSceneEdited(lua_State* L) {
+    Engine* e = CurrentEngine();
+    lua_pushboolean(L, e && e->sceneModified);
+    return 1;
+}
+
+int SetSceneRotated(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (e && e->currentScene) e->currentScene->rotated = lua_toboolean(L, 1);
+    // One result, nil, where callers may look for one.
+    lua_pushnil(L);
+    return 1;
+}
+
+int GetEditorObject(lua_State* L) {
+    Engine* e = CurrentEngine();
+    return script_args::PushHandleOrNil(L, e && e->selectedObject ? e->selectedObject->Handle() : nullptr);
+}
+
+// ge_seteditorobject(object): selects an object of the current scene; nil
+// and anything else leave the selection as it is.
+int SetEditorObject(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (EObject* o = CurrentSceneObjectArg(L, 1)) e->selectedObject = o;
+    return 0;
+}
+
+int SelectObject(lua_State* L) {
+    if (Engine* e = CurrentEngine()) e->SelectObject(ScriptArgObject(L, 1) ? lua_touserdata(L, 1) : nullptr);
+    return 0;
+}
+
+// ge_deleteobject(object): an object of the current scene is unlinked and
+// freed; a stale handle or an object elsewhere is refused.
+int DeleteObject(lua_State* L) {
+    Engine* e = CurrentEngine();
+    EObject* o = CurrentSceneObjectArg(L, 1);
+    if (!o) return 0;
+    e->DeleteObject(o);
+    e->BuildRenderList();
+    return 0;
+}
+
+int InitObject(lua_State* L) {
+    EObject* o = ScriptArgObject(L, 1);
+    if (o && o->descriptor) o->SetDefaults();
+    return 0;
+}
+
+// ge_swap_object(a, b): two objects of one class exchange everything but
+// their pool headers (and, for hotspots, the list each belongs to), so
+// each list position now holds the other's properties.
+int SwapObject(lua_State* L) {
+    EObject* a = ScriptArgObject(L, 1);
+    EObject* b = ScriptArgObject(L, 2);
+    if (!a || !b || a == b || a->descriptor != b->descriptor || a->size != b->size || a->size == 0 ||
+        a->size > kMaxSwapBytes)
+        return 0;
+    const size_t size = a->size;
+    MObject* const a_link = a->list_next;
+    void* const a_self = a->self;
+    MObject* const b_link = b->list_next;
+    void* const b_self = b->self;
+    ObjectList<HotSpot>* a_owner = nullptr;
+    ObjectList<HotSpot>* b_owner = nullptr;
+    const bool hotspots = a->descriptor == &HotSpot::s_descriptor;
+    if (hotspots) {
+        a_owner = static_cast<HotSpot*>(a)->owner;
+        b_owner = static_cast<HotSpot*>(b)->owner;
+    }
+    unsigned char buffer[kMaxSwapBytes];
+    void* pa = static_cast<void*>(a);
+    void* pb = static_cast<void*>(b);
+    std::memcpy(buffer, pa, size);
+    std::memcpy(pa, pb, size);
+    std::memcpy(pb, buffer, size);
+    a->list_next = a_link;
+    a->self = a_self;
+    b->list_next = b_link;
+    b->self = b_self;
+    if (hotspots) {
+        static_cast<HotSpot*>(a)->owner = a_owner;
+        static_cast<HotSpot*>(b)->owner = b_owner;
+    }
+    return 0;
+}
+
+// ge_sendeditorinput(key, value): editor keys for the selected object while
+// the console is closed.
+int SendEditorInput(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e || !e->selectedObject || (g_console && g_console->IsVisible())) return 0;
+    e->selectedObject->EditorInput(Int(L, 1), Int(L, 2));
+    return 0;
+}
+
+ScriptFunctionRecord r_seteditormode("seteditormode", SetEditorMode);
+ScriptFunctionRecord r_geteditormode("geteditormode", GetEditorMode);
+ScriptFunctionRecord r_setpositionmode("setpositionmode", SetPositionMode);
+ScriptFunctionRecord r_getpositionmode("getpositionmode", GetPositionMode);
+ScriptFunctionRecord r_setsceneedited("setsceneedited", SetSceneEdited);
+ScriptFunctionRecord r_getsceneedited("getsceneedited", GetSceneEdited);
+ScriptFunctionRecord r_setscenerotated("setscenerotated", SetSceneRotated);
+ScriptFunctionRecord r_geteditorobject("ge_geteditorobject", GetEditorObject);
+ScriptFunctionRecord r_seteditorobject("ge_seteditorobject", SetEditorObject);
+ScriptFunctionRecord r_selectobject("ge_selectobject", SelectObject);
+ScriptFunctionRecord r_deleteobject("ge_deleteobject", DeleteObject);
+ScriptFunctionRecord r_initobject("ge_initobject", InitObject);
+ScriptFunctionRecord r_swap_object("ge_swap_object", SwapObject);
+ScriptFunctionRecord r_sendeditorinput("ge_sendeditorinput", SendEditorInput);
+
+}  // namespace

@@ -1,0 +1,248 @@
+// Script functions of hotspots: size, position, name, images, switches,
+// the parent and child tree, handler bits, drawing, rectangles and removal.
+// Every walk up or along the tree is bounded, so a cycle made by a script
+// cannot hang the game.
+extern "C" {
+#include <lua.h>
+}
+
+#include "app/engine.h"
+#include "app/scene_switch.h"
+#include "base/string_pool.h"
+#include "media/resource_manager.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "script/lua_host.h"
+#include "script/script_function.h"
+#include "scriptapi/rect_functions.h"
+#include "scriptapi/script_args.h"
+
+namespace {
+
+using script_args::Int;
+using script_args::PushHandleOrNil;
+
+// The longest parent or child chain followed.
+constexpr int kMaxHotspotChain = 4096;
+
+HotSpot* HotspotArg(lua_State* L, int i) {
+    EObject* o = ScriptArgObject(L, i);
+    return o && o->descriptor == &HotSpot::s_descriptor ? static_cast<HotSpot*>(o) : nullptr;
+}
+
+// Argument i as an image record: nil (or nothing) clears, a registered
+// record sets, anything else is refused.
+bool RecordArg(lua_State* L, int i, ResourceRecord** out) {
+    if (lua_isnoneornil(L, i)) {
+        *out = nullptr;
+        return true;
+    }
+    *out = static_cast<ResourceRecord*>(ScriptArgHandle(L, i, ScriptHandleKind::kResource));
+    return *out != nullptr;
+}
+
+int PushPair(lua_State* L, double a, double b) {
+    lua_pushnumber(L, a);
+    lua_pushnumber(L, b);
+    return 2;
+}
+
+int Resize(lua_State* L) {
+    if (HotSpot* h = HotspotArg(L, 1)) {
+        h->rect[2] = Int(L, 2);
+        h->rect[3] = Int(L, 3);
+    }
+    return 0;
+}
+
+// hs_moveto(h, x, y): the stored position is x, y less every ancestor's, so
+// the unscaled absolute position becomes x, y.
+int MoveTo(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return 0;
+    int64_t x = Int(L, 2), y = Int(L, 3);
+    int steps = 0;
+    for (HotSpot* p = h->parent; p && p != h && steps < kMaxHotspotChain; p = p->parent, ++steps) {
+        x -= p->rect[0];
+        y -= p->rect[1];
+    }
+    h->rect[0] = SaturateToInt(double(x));
+    h->rect[1] = SaturateToInt(double(y));
+    return 0;
+}
+
+int Move(lua_State* L) {
+    if (HotSpot* h = HotspotArg(L, 1)) {
+        h->rect[0] = SaturateToInt(double(int64_t(h->rect[0]) + Int(L, 2)));
+        h->rect[1] = SaturateToInt(double(int64_t(h->rect[1]) + Int(L, 3)));
+    }
+    return 0;
+}
+
+int SetName(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    const char* name = script_args::Text(L, 2);
+    if (h && name) h->name = CommonStrings().Intern(name);
+    return 0;
+}
+
+int SetBgImage(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    ResourceRecord* r = nullptr;
+    if (h && RecordArg(L, 2, &r)) h->bgimage = r;
+    return 0;
+}
+
+int GetCursor(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    return PushHandleOrNil(L, h ? h->cursor : nullptr);
+}
+
+int SetCursor(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    ResourceRecord* r = nullptr;
+    if (h && RecordArg(L, 2, &r)) h->cursor = r;
+    return 0;
+}
+
+int SetEnable(lua_State* L) {
+    if (HotSpot* h = HotspotArg(L, 1)) h->enabled = lua_toboolean(L, 2);
+    return 0;
+}
+
+int SetVisible(lua_State* L) {
+    if (HotSpot* h = HotspotArg(L, 1)) h->visible = lua_toboolean(L, 2);
+    return 0;
+}
+
+// hs_getvisible(h): the hotspot's own flag; its ancestors are not asked.
+int GetVisible(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    lua_pushboolean(L, h && h->visible);
+    return 1;
+}
+
+int GetParent(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    return PushHandleOrNil(L, h && h->parent ? h->parent->Handle() : nullptr);
+}
+
+// hs_nextchild(h): for a child its next sibling, for a top hotspot its
+// first child; nil at the end. No result for no hotspot.
+int NextChild(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return 0;
+    HotSpot* next = h->parent ? h->next_sibling : h->first_child;
+    return PushHandleOrNil(L, next ? next->Handle() : nullptr);
+}
+
+// hs_checkevents([h]): rebuilds the handler bits of the hotspot and every
+// hotspot after it in its list; without one, of the global hotspots.
+int CheckEvents(lua_State* L) {
+    HotSpot* first = HotspotArg(L, 1);
+    if (!first && lua_isnoneornil(L, 1)) {
+        Engine* e = CurrentEngine();
+        first = e ? e->globalHotspots.head : nullptr;
+    }
+    UpdateHotspotHandlerBits(first, [](HotSpot* h) { return ListNext(h); });
+    return 0;
+}
+
+// hs_render(h, tint): the hotspot, then each hotspot of its child chain.
+int Render(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return 0;
+    const uint32_t tint = ScriptArgColor(L, 2, 0xFFFFFFFFu);
+    h->Draw(tint);
+    int steps = 0;
+    for (HotSpot* c = h->first_child; c && c != h && steps < kMaxHotspotChain; c = c->next_sibling, ++steps)
+        c->Draw(tint);
+    return 0;
+}
+
+int GetSize(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return PushPair(L, 0, 0);
+    float r[4];
+    h->GetAbsoluteRect(r);
+    return PushPair(L, r[2], r[3]);
+}
+
+int GetSize0(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    return h ? PushPair(L, h->rect[2], h->rect[3]) : PushPair(L, 0, 0);
+}
+
+int GetPosition(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return PushPair(L, 0, 0);
+    float r[4];
+    h->GetAbsoluteRect(r);
+    return PushPair(L, r[0], r[1]);
+}
+
+// hs_getrect(h, dx, dy): the absolute rectangle of a screen hotspot, moved
+// by dx, dy, in the shared rectangle slot 0.
+int GetRect(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    Rect* slot = ScriptRectSlot(0);
+    if (!h || h->hs_type != kHotspotRect || !slot) {
+        lua_pushnil(L);
+        return 1;
+    }
+    float r[4];
+    h->GetAbsoluteRect(r);
+    slot->x = SaturateToInt(double(int64_t(SaturateToInt(r[0])) + Int(L, 2)));
+    slot->y = SaturateToInt(double(int64_t(SaturateToInt(r[1])) + Int(L, 3)));
+    slot->w = SaturateToInt(r[2]);
+    slot->h = SaturateToInt(r[3]);
+    PushScriptRect(L, slot);
+    return 1;
+}
+
+// hs_remove(h): takes the hotspot out of the hotspot map (a map hotspot of
+// the current scene), its parent's children and its list, and deletes it.
+int Remove(lua_State* L) {
+    HotSpot* h = HotspotArg(L, 1);
+    if (!h) return 0;
+    Engine* e = CurrentEngine();
+    GameScene* s = e ? e->currentScene : nullptr;
+    const int index = s ? ListIndexOf(s->hotspots, h) : -1;
+    if (index >= 0 && h->hs_type == kHotspotMap) {
+        RenumberHotspotMap(static_cast<uint32_t>(index + 1));
+        GetHotspotBrush().mapChanged = true;
+    }
+    if (h->parent) h->parent->RemoveChild(h);
+    if (index >= 0) {
+        ListRemove(s->hotspots, h);
+    } else if (h->owner) {
+        ListRemove(*h->owner, h);
+    }
+    // Clears the engine's pointers (hovered, picked, pressed, selected) and
+    // the links of the hotspots beside it before it is freed.
+    FreeSceneObject(h);
+    return 0;
+}
+
+ScriptFunctionRecord r_resize("hs_resize", Resize);
+ScriptFunctionRecord r_moveto("hs_moveto", MoveTo);
+ScriptFunctionRecord r_move("hs_move", Move);
+ScriptFunctionRecord r_setname("hs_setname", SetName);
+ScriptFunctionRecord r_setbgimage("hs_setbgimage", SetBgImage);
+ScriptFunctionRecord r_getcursor("hs_getcursor", GetCursor);
+ScriptFunctionRecord r_setcursor("hs_setcursor", SetCursor);
+ScriptFunctionRecord r_setenable("hs_setenable", SetEnable);
+ScriptFunctionRecord r_setvisible("hs_setvisible", SetVisible);
+ScriptFunctionRecord r_getvisible("hs_getvisible", GetVisible);
+ScriptFunctionRecord r_getparent("hs_getparent", GetParent);
+ScriptFunctionRecord r_nextchild("hs_nextchild", NextChild);
+ScriptFunctionRecord r_checkevents("hs_checkevents", CheckEvents);
+ScriptFunctionRecord r_render("hs_render", Render);
+ScriptFunctionRecord r_getsize("hs_getsize", GetSize);
+ScriptFunctionRecord r_getsize0("hs_getsize0", GetSize0);
+ScriptFunctionRecord r_getposition("hs_getposition", GetPosition);
+ScriptFunctionRecord r_getrect("hs_getrect", GetRect);
+ScriptFunctionRecord r_remove("hs_remove", Remove);
+
+}  // namespace

@@ -1,0 +1,4 @@
+if x then
+  -- note
+  y = "a" .. [[b]]
+end

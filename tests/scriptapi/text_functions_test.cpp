@@ -1,0 +1,217 @@
+// Game texts, edit boxes and achievements from scripts, through the real
+// Lua state.
+#include <cstdlib>
+
+#include "media/game_text.h"
+#include "platform/store.h"
+#include "scriptapi/engine_script_test.h"
+#include "scriptapi/store_achievements.h"
+
+using scriptapi_test::EngineScriptTest;
+
+namespace {
+
+using TextFunctions = EngineScriptTest;
+
+TEST_F(TextFunctions, GameTextNamesStringsWalkAndSave) {
+    Lua(R"(
+        assert(gtext_next() == nil)  -- a walk over no texts ends at once
+        local a, b, c = gtext_new('alpha'), gtext_new(), gtext_new('gamma')
+        gtext_settext(a, 'one\ntwo')
+        assert(gtext_text(a) == 'one\ntwo' and gtext_text(b) == nil)
+        assert(gtext_name(a) == 'alpha' and gtext_name(b) == nil)
+        gtext_setname(c, 'Gamma2')
+        assert(gtext_get('GAMMA2') == c and gtext_name(c) == 'Gamma2')
+        assert(select('#', gtext_setname(nil, 'x')) == 0 and select('#', gtext_settext(nil, 'x')) == 0)
+        local names = {}
+        local t = gtext_next()
+        while t do
+            names[#names + 1] = gtext_name(t) or '-'
+            t = gtext_next(t)
+        end
+        assert(table.concat(names, ',') == 'alpha,-,Gamma2')
+        -- the name of anything that is no live object is nil
+        assert(gtext_name(dlg_new()) == nil and gtext_name(rect_const(0, 0, 0, 0, 0)) == nil)
+        assert(gtext_name('alpha') == nil and select('#', gtext_name()) == 1)
+        assert(gtext_name == hs_getname)
+        -- a removed text's handle is stale: nil, never the freed memory
+        gtext_remove(c)
+        assert(gtext_name(c) == nil and gtext_text(c) == nil and gtext_next(c) == nil)
+        gtext_save('out.txt')
+        gtext_save()
+    )");
+    EXPECT_EQ(quild_test::ReadFile(Path("out.txt")), "<alpha>\r\none\ntwo\r\n\r\n<>\r\n\r\n\r\n");
+    // What gtext_save wrote loads back (the unnamed text's "<>" is no
+    // header, so it reads as a line of the text before it).
+    Lua(R"(
+        gtext_freeall()
+        gtext_load('out.txt')
+        assert(gtext_text(gtext_get('alpha')) == 'one\ntwo\n<>')
+    )");
+}
+
+TEST_F(TextFunctions, EditBoxesFromScripts) {
+    quild_test::WriteFile(Path("in.lua"), "x = 1\r\ny = 2\r\n");
+    Lua(R"(
+        assert(select('#', edit_create()) == 0 and select('#', edit_create(dlg_new())) == 0)
+        local e = edit_create(rect_const(0, 0, 320, 100, 0), nil, 1, 'ff00ff00')
+        assert(type(e) == 'userdata' and edit_gettext(e) == '' and not edit_ismodified(e))
+        for _, c in ipairs({97, 98, 99}) do edit_sendchar(e, c) end
+        assert(edit_gettext(e) == 'abc' and edit_ismodified(e))
+        edit_keydown(e, 36)
+        edit_keydown(e, 16)
+        edit_keydown(e, 39)
+        edit_keydown(e, 39)
+        edit_keyup(e, 16)
+        assert(edit_getseltext(e) == 'ab')
+        edit_setseltext(e, 'X')
+        assert(edit_gettext(e) == 'Xc' and edit_getseltext(e) == '')
+        edit_cmd(e, 'undo')
+        edit_cmd(e, 'undo')
+        assert(edit_gettext(e) == 'abc')
+        edit_cmd(e, 'redo')
+        assert(edit_gettext(e) == 'c')
+        edit_inserttext(e, 'p\r\nq')
+        assert(edit_gettext(e) == 'p\nqc')
+        edit_settext(e, 'line\n')
+        edit_markline(e, 2)
+        edit_mousewheel(e, -1)
+        edit_mousedown(e, 20, 5)
+        edit_mouseup(e, 20, 5)
+        edit_move(e, rect_const(10, 10, 100, 50, 1))
+        edit_setfocus(e)
+        edit_lostfocus(e)
+        edit_render(e)
+        -- a box bound to an imported file reads back as ''
+        edit_settext(e, '')
+        edit_importfile(e, 'in.lua')
+        assert(edit_gettext(e) == '' and not edit_ismodified(e))
+        edit_sendchar(e, 35)
+        edit_savetofile(e, 'out.lua')
+        assert(not edit_ismodified(e))
+        -- destroyed: every function treats the box as missing
+        edit_destroy(e)
+        edit_destroy(e)
+        assert(edit_gettext(e) == nil and edit_ismodified(e) == false and edit_getseltext(e) == nil)
+        assert(select('#', edit_cmd(e, 'undo')) == 1 and select('#', edit_settext(e, 'x')) == 0)
+        -- a single-line box with a font name that matches no font
+        local s = edit_create(rect_const(0, 0, 100, 10, 2), 'nofont', 0)
+        edit_sendchar(s, 13)
+        edit_sendchar(s, 65)
+        assert(edit_gettext(s) == 'A')
+        edit_destroy(s)
+    )");
+    EXPECT_EQ(quild_test::ReadFile(Path("out.lua")), "#x = 1\r\ny = 2\r\n");
+}
+
+TEST_F(TextFunctions, EveryEditFunctionTakesHostileArgumentsOnALiveBox) {
+    Lua(R"(
+        local names = {'edit_settext', 'edit_inserttext', 'edit_getseltext', 'edit_setseltext', 'edit_cmd',
+            'edit_setfocus', 'edit_lostfocus', 'edit_move', 'edit_keydown', 'edit_keyup', 'edit_sendchar',
+            'edit_importfile', 'edit_savetofile', 'edit_mousewheel', 'edit_mousedown', 'edit_mouseup',
+            'edit_markline', 'edit_render', 'edit_ismodified', 'edit_gettext'}
+        local big = string.rep('x\r\n\t\200', 20000)
+        local values = {0/0, 1e300, -1e300, 2^31, -2^31 - 1, 2^53, -1, 0, 13, 8, 46, 'undo', 'redo', 'symbol',
+            big, '', {}, true, rect_const(-5, -5, 2^31, 2^31, 3), dlg_new()}
+        for _, flags in ipairs({0, 1, 3, -1, 2^31}) do
+            local e = edit_create(rect_const(0, 0, 0, 0, 0), nil, flags)
+            edit_settext(e, 'if x then\n  -- c\n "s" [[l]] 12.5\nend')
+            for _, name in ipairs(names) do
+                for _, a in ipairs(values) do
+                    for _, b in ipairs({0/0, 2^31, -7, 'x'}) do
+                        local ok = pcall(_G[name], e, a, b)
+                        assert(ok, name)
+                    end
+                end
+            end
+            local text = edit_gettext(e)
+            assert(type(text) == 'string')
+            edit_destroy(e)
+        end
+    )");
+}
+
+class Achievements : public EngineScriptTest {
+protected:
+    void SetUp() override {
+        EngineScriptTest::SetUp();
+        plat::store::SetDataFolderForTesting(Path("store").c_str());
+        ASSERT_TRUE(plat::store::Init());
+    }
+    void TearDown() override {
+        FreeAllAchievements();
+        plat::store::Shutdown();
+        plat::store::SetDataFolderForTesting(nullptr);
+        unsetenv("QUILD_LANGUAGE");
+        EngineScriptTest::TearDown();
+    }
+    // The store and the scripts start again; the set is made anew.
+    void Restart() {
+        FreeAllAchievements();
+        plat::store::Shutdown();
+        ASSERT_TRUE(plat::store::Init());
+        ScriptShutdown();
+        CreateScriptState();
+        L = ScriptState();
+        Lua("achieve_init('ACH_', 12)");
+        plat::store::RunCallbacks();
+    }
+    bool Achieved(int i) {
+        const StoreAchievements* set = CurrentAchievements();
+        return set && set->At(i) && set->At(i)->achieved;
+    }
+};
+
+TEST_F(Achievements, SetReadBackAfterARestartAndCleared) {
+    Lua(R"(
+        assert(achieve_get(0) == nil)  -- before achieve_init
+        achieve_init('ACH_', 12)
+        achieve_set('ACH_01')  -- the statistics have not arrived: nothing
+    )");
+    plat::store::RunCallbacks();
+    Lua(R"(
+        local name, desc = achieve_get(1)
+        assert(name == 'ACH_01' and desc == '')
+        assert(achieve_get(11) == 'ACH_11' and achieve_get(9) == 'ACH_09')
+        assert(achieve_get(12) == nil and achieve_get(-1) == nil and select('#', achieve_get(2^40)) == 2)
+        achieve_set('ACH_02')
+        achieve_set('ACH_10')
+    )");
+    plat::store::RunCallbacks();
+    Restart();
+    EXPECT_FALSE(Achieved(1));
+    EXPECT_TRUE(Achieved(2));
+    EXPECT_TRUE(Achieved(10));
+    Lua("achieve_clear('ACH_02')");
+    Restart();
+    EXPECT_FALSE(Achieved(2));
+    EXPECT_TRUE(Achieved(10));
+    Lua("achieve_resetall()");
+    Restart();
+    EXPECT_FALSE(Achieved(10));
+}
+
+TEST_F(Achievements, HostileCountsNamesAndLanguages) {
+    Lua(R"(
+        achieve_init('A', 3)
+        achieve_init('B', 2^31)  -- too many: no set
+        assert(achieve_get(0) == nil)
+        achieve_set('B00')
+        achieve_init('C', -5)
+        assert(achieve_get(0) == nil)
+        achieve_init(string.rep('N', 100000), 3)
+    )");
+    plat::store::RunCallbacks();
+    Lua(R"(
+        local name = achieve_get(2)
+        assert(#name == 127 and name:sub(1, 3) == 'NNN')  -- display names keep 127 characters
+        assert(ge_getgamelang() == 'english')
+    )");
+    setenv("QUILD_LANGUAGE", ("GerMAN" + std::string(5000, 'X')).c_str(), 1);
+    Lua(R"(
+        local lang = ge_getgamelang()
+        assert(#lang == 5006 and lang:sub(1, 7) == 'germanx')
+    )");
+}
+
+}  // namespace
