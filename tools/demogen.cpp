@@ -18,7 +18,7 @@ namespace {
 
 // Change when the generated content changes, so that an old game folder is
 // written afresh.
-constexpr const char* kContentVersion = "demogen 12";
+constexpr const char* kContentVersion = "demogen 14";
 
 std::string ReadSmallFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     demogen::WriteRooms(out, faces);
     demogen::WriteMedia(out);
     demogen::WriteMesh(out);
+    demogen::WriteEffects(out);
     demogen::WriteScripts(out);
     out.Text(".demogen", stamp);
     return 0;

@@ -69,8 +69,10 @@ void WriteInterface(const Output& out);
 void WriteRooms(const Output& out, int face_size);
 // Sounds, music and the movie.
 void WriteMedia(const Output& out);
-// The statue mesh and its spark image.
+// The statue mesh.
 void WriteMesh(const Output& out);
+// Images of the animated patches, surfaces, flares and particles.
+void WriteEffects(const Output& out);
 // main.lua, the game scripts and every scene's data and script files.
 void WriteScripts(const Output& out);
 

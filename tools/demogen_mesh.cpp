@@ -1,6 +1,5 @@
 // The gallery's statue as a text mesh file: a trefoil knot of a tube on a
-// round plinth, with a normal at every vertex; and the spark its particles
-// are drawn with.
+// round plinth, with a normal at every vertex.
 #include <cmath>
 #include <cstdio>
 
@@ -119,19 +118,6 @@ std::string Text(const Mesh& m) {
     return s;
 }
 
-// A soft round spark, white at the heart.
-Canvas Spark() {
-    Canvas c(32, 32, 0);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const float d = std::hypot(x - 15.5f, y - 15.5f) / 15.5f;
-            const float a = Clamp01(1 - d);
-            // Premultiplied: the sparks are added to what lies behind.
-            c.px[size_t(y) * 32 + x] = Pack(Mix(Hex(0xFFB040), Hex(0xFFFFF0), a * a) * (a * a), a * a);
-        }
-    return c;
-}
-
 }  // namespace
 
 void WriteMesh(const Output& out) {
@@ -139,7 +125,6 @@ void WriteMesh(const Output& out) {
     Knot(m, 160, 12, 1.0f, 0.22f, 1.55f);
     Plinth(m, 32, 0.9f, 0.0f, 0.35f);
     out.Text("data/meshes/statue.x", Text(m));
-    out.Image("data/particles/spark", Spark(), true);
 }
 
 }  // namespace demogen

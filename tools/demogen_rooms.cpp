@@ -238,7 +238,7 @@ Room Hall() {
             const float s = (p.z + 1) / 2, t = (0.6f - p.y) / 1.1f;
             Rgb sky = Mix(Hex(0x182850), Hex(0x0A1020), t);
             if (Hash(int(p.z * 300), int(p.y * 300), 2) > 0.995f) sky = Hex(0xFFFFFF);
-            if (std::hypot(s - 0.3f, t - 0.25f) < 0.08f) sky = Hex(0xF0F0D0);
+            if (std::hypot(p.z + 0.4f, p.y - 0.325f) < 0.09f) sky = Hex(0xF0F0D0);  // the moon
             if (t > 0.75f - 0.1f * Noise(s * 6, 0, 3)) sky = Hex(0x05080A);
             return sky;
         }

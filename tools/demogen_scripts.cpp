@@ -58,6 +58,7 @@ end
 
 function OnGameSceneStart(name, old)
   Node = name
+  Call("ge_radialblurfx", 0)  -- a walk's rush ends on arrival
   if not MusicStarted then
     MusicStarted = true
     Call("snd_setstreamfadefx", 1, true)
@@ -81,39 +82,42 @@ end
 -- One achievement, ACH_00: reaching the gallery.
 Call("achieve_init", "ACH_", 1)
 
--- The tour: each stop is a node and a view; two frames after each saved
--- picture it moves on.
+-- The tour: each stop is a node, a view and maybe a post effect; each
+-- picture is taken two frames after the view is set.
 TOUR = string.find(" " .. (ge_getcmdline() or "") .. " ", "%s%-tour%s") ~= nil
 TourStops = {
   {"title", 0, 0},
   {"hall", 0, 5},
   {"hall", 270, 0},
+  {"hall", 95, -5},
   {"corridor", 0, 0},
   {"corridor", 180, 0},
+  {"corridor", 0, 0, "radial"},
   {"gallery", 0, 12},
   {"gallery", 180, -20},
 }
-TourIndex, TourWait = 0, 0
+Tour = {index = 1, wait = 0, stage = "go"}
 
 function TourStep()
-  if TourWait > 0 then TourWait = TourWait - 1 return end
-  if TourShot then
-    TourShot = nil
-    TourWait = 2
-    return
-  end
-  TourIndex = TourIndex + 1
-  local stop = TourStops[TourIndex]
+  if Tour.wait > 0 then Tour.wait = Tour.wait - 1 return end
+  local stop = TourStops[Tour.index]
   if not stop then quit() return end
-  if Node ~= stop[1] then
-    ge_switchscene(stop[1])
-    TourIndex = TourIndex - 1
-    TourWait = 6
-    return
+  if Tour.stage == "go" then
+    if Node ~= stop[1] then
+      ge_switchscene(stop[1])
+      Tour.wait = 6
+      return
+    end
+    ge_look(stop[2], stop[3])
+    if stop[4] == "radial" then Call("ge_radialblurfx", 0.02) end
+    Tour.stage, Tour.wait = "shoot", 2
+  elseif Tour.stage == "shoot" then
+    ge_saveshot(string.format("tour_%02d_%s", Tour.index, stop[1]), 92)
+    Tour.stage, Tour.wait = "next", 2
+  else
+    if stop[4] == "radial" then Call("ge_radialblurfx", 0) end
+    Tour.index, Tour.stage = Tour.index + 1, "go"
   end
-  ge_look(stop[2], stop[3])
-  ge_saveshot(string.format("tour_%02d_%s", TourIndex, stop[1]), 92)
-  TourShot = true
 end
 
 function OnGameUpdate(dt)
@@ -194,12 +198,18 @@ cubefaces{name = "base"}
 -- Hotspot-map value 1: the door ahead; 2: the arch behind.
 hotspot{name = "door", cursor = "door", dest_scene = "corridor", action = "walk", snd_step = "data/sounds/steps"}
 hotspot{name = "arch", cursor = "door", dest_scene = "title", action = "dissolve"}
+-- Clouds drift across the window on the right wall; the moon glows.
+if surffx then
+  surffx{name = "clouds", texture = "data/fx/clouds", face = 1, width = 320, height = 167, distance = 511,
+         position = "0,30,160", alpha = 190, scroll_speed = 0.02, scroll_direction = 0, tiling1 = 1}
+end
+if fx then fx{name = "moon", file = "data/fx/glow", x = 97.6, y = -6.1, scale = 2, power = 0} end
 endscene()
 )lua";
 
 const char* kHallScript = R"lua(-- The painted hall.
 SceneClicks = {
-  door = function() Play("data/sounds/creak") ge_walk("corridor", 150) end,
+  door = function() Play("data/sounds/creak") Call("ge_radialblurfx", 0.02) ge_walk("corridor", 150) end,
   arch = function() ge_dissolve("title") end,
 }
 function OnSceneEnter(old)
@@ -213,6 +223,19 @@ cubefaces{name = "base"}
 -- Hotspot-map value 1: the glowing arch far ahead; 2: the door back.
 hotspot{name = "onward", cursor = "door", dest_scene = "gallery", action = "walk", snd_step = "data/sounds/steps"}
 hotspot{name = "back", cursor = "door", dest_scene = "hall", action = "dissolve"}
+-- Flames flicker on the two nearest torches; the far arch shines and
+-- throws a lens flare.
+if patch then
+  patch{name = "flame_left", format = "data/anim/flame", frame_count = 8, interval = 90, looping = true,
+        flags = 1, face = 0, x = 105, y = 322, size = 2}
+  patch{name = "flame_right", format = "data/anim/flame", frame_count = 8, interval = 110, looping = true,
+        flags = 1, face = 0, x = 855, y = 322, size = 2}
+end
+if fx then
+  fx{name = "arch_glow", file = "data/fx/glow", x = 0, y = 2, scale = 3, power = 0}
+  fx{name = "flare", format = "data/fx/lens", lens_count = 3, lens_format = "0,1,2,1,-0.4,3,2,0.5,1.5",
+     x = 0, y = 2, power = 0}
+end
 -- The torch on the left wall crackles where it hangs.
 if sound3D then sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600} end
 endscene()

@@ -150,8 +150,9 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
     EXPECT_EQ(LogLinesStartingWith(log, "[ERROR]"), "") << log;
     EXPECT_NE(log.find("[QUIT]"), std::string::npos) << log;
 
-    const char* names[] = {"tour_01_title", "tour_02_hall",     "tour_03_hall",
-                           "tour_04_corridor", "tour_05_corridor", "tour_06_gallery", "tour_07_gallery"};
+    const char* names[] = {"tour_01_title",    "tour_02_hall",     "tour_03_hall",
+                           "tour_04_hall",     "tour_05_corridor", "tour_06_corridor",
+                           "tour_07_corridor", "tour_08_gallery",  "tour_09_gallery"};
     std::vector<Shot> shots;
     for (const char* name : names) {
         ImageData image;
@@ -171,7 +172,9 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
     }
     for (size_t i = 0; i < shots.size(); ++i)
         for (size_t j = i + 1; j < shots.size(); ++j)
-            EXPECT_GT(MeanDifference(shots[i], shots[j]), 10.0) << shots[i].name << " and " << shots[j].name;
+            // JPEG noise between equal frames stays below 1; the same view
+            // with the rushing blur differs by about 6.
+            EXPECT_GT(MeanDifference(shots[i], shots[j]), 3.0) << shots[i].name << " and " << shots[j].name;
 }
 
 }  // namespace
