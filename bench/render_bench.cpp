@@ -5,6 +5,7 @@
 #include <GL/glcorearb.h>
 
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "render/d3d_render_device.h"
@@ -38,7 +39,8 @@ void BM_DrawRect10k(benchmark::State& state) {
     D3DRenderDevice* dev = Device();
     TextureRecord* t = SmallTexture();
     for (auto _ : state) {
-        dev->SetRenderMode(0x19, 0xFFFFFFFF);
+        // Unblended, as the raw-GL quads below are.
+        dev->SetRenderMode(0x09, 0xFFFFFFFF);
         dev->SetTexture(0, t);
         for (int i = 0; i < 10000; ++i) dev->DrawRect((i * 7) % 1008, (i * 13) % 752, 16, 16, 0, 0, 1, 1);
         dev->FlushBatch();
@@ -55,6 +57,29 @@ GLuint Compile(GLenum type, const char* src) {
     return s;
 }
 
+// A program drawing pre-transformed pixel positions (x, y) with texture
+// coordinates (z, w) through the given fragment stage.
+GLuint ScreenProgram(const char* fragment) {
+    GLuint vs = Compile(GL_VERTEX_SHADER, "#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
+                                          "void main(){ uv = p.zw; gl_Position = vec4(p.x / 512.0 - 1.0, "
+                                          "p.y / 384.0 - 1.0, 0.0, 1.0); }\n");
+    GLuint prog = glCreateProgram();
+    glAttachShader(prog, vs);
+    glAttachShader(prog, Compile(GL_FRAGMENT_SHADER, fragment));
+    glLinkProgram(prog);
+    return prog;
+}
+
+// Raw GL draws into the device's back buffer with nothing of its state in
+// the way.
+void ClearDeviceStateForRawGl() {
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_BLEND);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
 // The same 10,000 quads from one buffer in one call, straight GL.
 void BM_RawGlQuads10k(benchmark::State& state) {
     D3DRenderDevice* dev = Device();
@@ -69,15 +94,8 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         for (auto& c : q) v.insert(v.end(), c, c + 4);
     }
     if (!prog) {
-        GLuint vs = Compile(GL_VERTEX_SHADER, "#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
-                                              "void main(){ uv = p.zw; gl_Position = vec4(p.x / 512.0 - 1.0, "
-                                              "p.y / 384.0 - 1.0, 0.0, 1.0); }\n");
-        GLuint fs = Compile(GL_FRAGMENT_SHADER, "#version 330\nuniform sampler2D t;\nin vec2 uv;\nout vec4 o;\n"
-                                                "void main(){ o = texture(t, uv); }\n");
-        prog = glCreateProgram();
-        glAttachShader(prog, vs);
-        glAttachShader(prog, fs);
-        glLinkProgram(prog);
+        prog = ScreenProgram("#version 330\nuniform sampler2D t;\nin vec2 uv;\nout vec4 o;\n"
+                             "void main(){ o = texture(t, uv); }\n");
         glGenVertexArrays(1, &vao);
         glGenBuffers(1, &vbo);
         glGenTextures(1, &tex);
@@ -87,6 +105,7 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
+    ClearDeviceStateForRawGl();
     for (auto _ : state) {
         glUseProgram(prog);
         glBindVertexArray(vao);
@@ -100,9 +119,8 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         glDrawArrays(GL_TRIANGLES, 0, 60000);
         glFinish();
     }
-    // Leave GL as the device expects it: its shadows no longer hold.
-    dev->GetDevice()->ResetStats();
-    glUseProgram(0);
+    // The device's shadows of the GL state no longer hold.
+    dev->GetDevice()->ForgetGlState();
     state.SetItemsProcessed(state.iterations() * 10000);
 }
 BENCHMARK(BM_RawGlQuads10k)->Unit(benchmark::kMillisecond);
@@ -133,35 +151,146 @@ void BM_RawGlTexImage1024(benchmark::State& state) {
         glFinish();
         glDeleteTextures(1, &tex);
     }
+    Device()->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_RawGlTexImage1024)->Unit(benchmark::kMillisecond);
 
-// 200 render-mode and texture changes, cycling through four settings: the
-// caches let the repeats through without GL calls.
-void BM_ModeAndTextureChanges200(benchmark::State& state) {
-    D3DRenderDevice* dev = Device();
-    static TextureRecord* other = [] {
+TextureRecord* WhiteTexture() {
+    static TextureRecord* t = [] {
         std::vector<uint32_t> px(16 * 16, 0xFFFFFFFF);
         return Device()->CreateTexture(16, 16, TEXKIND_X8R8G8B8, px.data(), 16 * 16 * 4);
     }();
-    const uint32_t modes[4] = {0x19, 0x1019, 0x119, 0x1009};
-    uint64_t calls = 0, frames = 0;
-    for (auto _ : state) {
-        dev->GetDevice()->ResetStats();
+    return t;
+}
+
+// The four settings the mode benchmarks cycle through: textured
+// pre-transformed lists and strips, alpha-blended, additive and plain.
+constexpr uint32_t kCycleModes[4] = {0x19, 0x1019, 0x119, 0x1009};
+
+// A frame of the mode benchmarks drawn on black, sampled at a few pixels:
+// the device and raw GL must give the same picture for the comparison to
+// be fair. The first to run keeps its samples; the second compares.
+bool SameFrameAsTheOther(const std::function<void()>& frame) {
+    static std::vector<uint8_t> first;
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    frame();
+    std::vector<uint8_t> px;
+    for (int at : {20, 60, 107, 150, 206}) {
+        uint8_t p[4];
+        glReadPixels(at, at, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+        px.insert(px.end(), p, p + 3);
+    }
+    if (first.empty()) {
+        first = px;
+        return true;
+    }
+    for (size_t i = 0; i < px.size(); ++i)
+        if (std::abs(int(px[i]) - int(first[i])) > 2) return false;
+    return true;
+}
+
+// 200 rectangles, each with its own render mode, tint and texture, so every
+// one is a draw of its own: the caches let the repeats through without GL
+// calls, and each draw uploads only its own vertices.
+void BM_ModeAndTextureChanges200(benchmark::State& state) {
+    D3DRenderDevice* dev = Device();
+    auto frame = [dev] {
         for (int i = 0; i < 200; ++i) {
-            dev->SetRenderMode(modes[i & 3], (i & 4) ? 0xFFFFFFFF : 0x80FFFFFF);
-            dev->SetTexture(0, (i & 8) ? other : SmallTexture());
+            dev->SetRenderMode(kCycleModes[i & 3], (i & 4) ? 0xFFFFFFFF : 0x80FFFFFF);
+            dev->SetTexture(0, (i & 8) ? WhiteTexture() : SmallTexture());
             dev->DrawRect(i, i, 16, 16, 0, 0, 1, 1);
         }
         dev->FlushBatch();
+    };
+    uint64_t calls = 0, frames = 0;
+    for (auto _ : state) {
+        dev->GetDevice()->ResetStats();
+        frame();
         glFinish();
         const auto& s = dev->GetDevice()->GetStats();
         calls += s.stateCalls + s.textureBinds + s.programBinds;
         ++frames;
     }
     state.counters["gl_state_calls_per_frame"] = double(calls) / double(frames ? frames : 1);
+    dev->GetDevice()->ForgetGlState();
+    if (!SameFrameAsTheOther(frame)) state.SkipWithError("the device and raw GL drew different pictures");
+    dev->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_ModeAndTextureChanges200)->Unit(benchmark::kMicrosecond);
+
+// The same 200 rectangles in straight GL: per rectangle the blend state,
+// the tint, the texture, a fresh upload of its vertices and one draw.
+void BM_RawGlModeAndTextureChanges200(benchmark::State& state) {
+    D3DRenderDevice* dev = Device();
+    static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {}, smp = 0;
+    static GLint tint = -1;
+    if (!prog) {
+        prog = ScreenProgram("#version 330\nuniform sampler2D t;\nuniform vec4 tint;\n"
+                             "in vec2 uv;\nout vec4 o;\nvoid main(){ o = texture(t, uv) * tint; }\n");
+        tint = glGetUniformLocation(prog, "tint");
+        glGenVertexArrays(1, &vao);
+        glGenBuffers(1, &vbo);
+        glGenTextures(2, tex);
+        const uint32_t colours[2] = {0xFF80C0FF, 0xFFFFFFFF};
+        for (int k = 0; k < 2; ++k) {
+            std::vector<uint32_t> px(16 * 16, colours[k]);
+            glBindTexture(GL_TEXTURE_2D, tex[k]);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 16, 16, 0, GL_BGRA, GL_UNSIGNED_BYTE, px.data());
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        }
+        glGenSamplers(1, &smp);
+        glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    }
+    ClearDeviceStateForRawGl();
+    glUseProgram(prog);
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    glEnableVertexAttribArray(0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindSampler(0, smp);
+    auto frame = [] {
+        for (int i = 0; i < 200; ++i) {
+            const uint32_t mode = kCycleModes[i & 3];
+            const bool translucent = !(i & 4);
+            if (mode & 0x100) {
+                glEnable(GL_BLEND);
+                glBlendFunc(GL_ONE, GL_ONE);
+            } else if ((mode & 0x10) || translucent) {
+                glEnable(GL_BLEND);
+                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            } else {
+                glDisable(GL_BLEND);
+            }
+            glUniform4f(tint, 1, 1, 1, translucent ? 128.0f / 255.0f : 1.0f);
+            glBindTexture(GL_TEXTURE_2D, tex[(i & 8) ? 1 : 0]);
+            // GL samples pixels at their centres: no half-pixel shift.
+            const float l = float(i), t = float(i), r = l + 16, b = t + 16;
+            if (mode & 0x1000) {
+                const float v[4][4] = {{l, t, 0, 0}, {r, t, 1, 0}, {l, b, 0, 1}, {r, b, 1, 1}};
+                glBufferData(GL_ARRAY_BUFFER, sizeof v, v, GL_STREAM_DRAW);
+                glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 16, nullptr);
+                glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+            } else {
+                const float v[6][4] = {{l, t, 0, 0}, {r, t, 1, 0}, {l, b, 0, 1},
+                                       {r, t, 1, 0}, {r, b, 1, 1}, {l, b, 0, 1}};
+                glBufferData(GL_ARRAY_BUFFER, sizeof v, v, GL_STREAM_DRAW);
+                glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 16, nullptr);
+                glDrawArrays(GL_TRIANGLES, 0, 6);
+            }
+        }
+    };
+    for (auto _ : state) {
+        frame();
+        glFinish();
+    }
+    if (!SameFrameAsTheOther(frame)) state.SkipWithError("the device and raw GL drew different pictures");
+    glDisable(GL_BLEND);
+    dev->GetDevice()->ForgetGlState();
+}
+BENCHMARK(BM_RawGlModeAndTextureChanges200)->Unit(benchmark::kMicrosecond);
 
 // The same 200 calls all repeating one setting: no GL state call at all.
 void BM_RepeatedSettings200(benchmark::State& state) {

@@ -2,6 +2,8 @@
 // lua_CFunction that pushes the same text.
 #include <benchmark/benchmark.h>
 
+#include "lua_chunk_loop.h"
+
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
@@ -28,14 +30,7 @@ void CallLoop(benchmark::State& state, lua_CFunction f) {
         lua_getglobal(L, "ge_getbuild");
         lua_setglobal(L, "bench_target");
     }
-    luaL_loadstring(L, "local f = bench_target for i = 1, 1000 do local s = f() end");
-    const int chunk = luaL_ref(L, LUA_REGISTRYINDEX);
-    for (auto _ : state) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, chunk);
-        lua_pcall(L, 0, 0, 0);
-    }
-    luaL_unref(L, LUA_REGISTRYINDEX, chunk);
-    state.SetItemsProcessed(state.iterations() * 1000);
+    RunLuaChunkLoop(state, L, "local f = bench_target for i = 1, 1000 do local s = f() end", 1000);
 }
 
 void BM_GetBuildFromLua(benchmark::State& state) { CallLoop(state, nullptr); }

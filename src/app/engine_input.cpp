@@ -71,8 +71,12 @@ void Origin(const HotSpot* h, int32_t* x, int32_t* y) {
     *y = SaturateToInt(r[1]);
 }
 
+// The rectangle placed after its ancestors (a child's rectangle is
+// relative to its parent's), unscaled.
 bool ScreenContains(const HotSpot* h, int32_t x, int32_t y) {
-    const int64_t r0 = h->rect[0], r1 = h->rect[1];
+    int64_t r0 = h->rect[0], r1 = h->rect[1];
+    int depth = 0;
+    for (const HotSpot* p = h->parent; p && depth < 64; p = p->parent, ++depth) r0 += p->rect[0], r1 += p->rect[1];
     return x >= r0 && x < r0 + h->rect[2] && y >= r1 && y < r1 + h->rect[3];
 }
 

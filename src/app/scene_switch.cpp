@@ -194,8 +194,26 @@ void RebuildRenderList(Engine* e) {
 
 void SetSceneRenderer(SceneRenderer fn) { g_scene_renderer = fn; }
 
+namespace {
+
+// Node switches, scene loads and scene drawing in progress: they hold
+// scene pointers across the script callbacks they run.
+int g_scene_change_depth = 0;
+
+struct SceneChangeGuard {
+    SceneChangeGuard() { ++g_scene_change_depth; }
+    ~SceneChangeGuard() { --g_scene_change_depth; }
+    SceneChangeGuard(const SceneChangeGuard&) = delete;
+    SceneChangeGuard& operator=(const SceneChangeGuard&) = delete;
+};
+
+}  // namespace
+
+bool SceneChangeRunning() { return g_scene_change_depth > 0; }
+
 void RenderCurrentScene(Engine* e) {
     if (!e || !e->currentScene) return;
+    SceneChangeGuard guard;
     (g_scene_renderer ? g_scene_renderer : DefaultSceneRenderer)(e);
 }
 
@@ -346,6 +364,7 @@ bool CaptureDissolve(Engine* e) {
 void NodeSwitch(const char* name, bool run_leave) {
     Engine* e = CurrentEngine();
     if (!e) return;
+    SceneChangeGuard guard;
     // An interned name is never changed: its lower-case copy is interned.
     name = InternSceneName(name);
     GameScene* old = e->currentScene;
@@ -471,6 +490,7 @@ void LoadCubeScene(Engine* e, GameScene* s) {
 void LoadScene() {
     Engine* e = CurrentEngine();
     if (!e || !e->currentScene) return;
+    SceneChangeGuard guard;
     GameScene* s = e->currentScene;
     e->selectedObject = nullptr;
     e->hoveredHotspot = nullptr;
@@ -621,6 +641,10 @@ void DestroySceneObjects(GameScene* scene) {
     if (!scene) return;
     scene->FreeObjects(ForgetInEngine);
     FreeSceneObject(scene);
+}
+
+void ClearSceneObjects(GameScene* scene) {
+    if (scene) scene->FreeObjects(ForgetInEngine);
 }
 
 void DestroyScene(ObjectList<GameScene>& list, GameScene* scene) {

@@ -42,6 +42,9 @@ int32_t TransitionAlpha(int64_t elapsed, int64_t duration);
 void NodeSwitch(const char* name, bool run_leave_handlers);
 // Loads the engine's current scene.
 void LoadScene();
+// True while a node switch, a scene load or the scene's drawing runs (and
+// with them the scene scripts and handlers they call).
+bool SceneChangeRunning();
 // Moves a running page turn on by one frame (2-D scene rendering calls it);
 // the turn ends once its time exceeds Gameplay.pagefxtime.
 void AdvancePageTurn(Engine* e);
@@ -76,6 +79,8 @@ bool CaptureDissolve(Engine* e);
 void FreeSceneObject(EObject* object);
 // Deletes every object of the scene (and its camera), then the scene.
 void DestroySceneObjects(GameScene* scene);
+// Deletes every object of the scene (and its camera); the scene stays.
+void ClearSceneObjects(GameScene* scene);
 // Unlinks the scene from the list, then deletes it with its objects.
 void DestroyScene(ObjectList<GameScene>& list, GameScene* scene);
 // Deletes every scene of the engine's list with all their objects.
@@ -90,16 +95,15 @@ T* ListAt(const ObjectList<T>& list, int index) {
     return o;
 }
 
-// Deletes every member (FreeSceneObject) and empties the list.
+// Deletes every member (FreeSceneObject) and empties the list. Each member
+// leaves the list before it is freed, so what runs while it is freed (the
+// hotspot link clean-up walks the list) meets only live members.
 template <class T>
 void ListDeleteAll(ObjectList<T>& list) {
-    for (T* o = list.head; o;) {
-        T* next = ListNext(o);
-        o->list_next = nullptr;
+    while (T* o = list.head) {
+        ListRemove(list, o);
         FreeSceneObject(o);
-        o = next;
     }
-    list = {};
 }
 
 GameScene* ListFindGameSceneByName(const ObjectList<GameScene>& list, const char* name);

@@ -79,8 +79,23 @@ inline BlockHeader* TakeCached(size_t total) {
     return h;
 }
 
+// Under AddressSanitizer freed blocks go straight back, so a use after free
+// is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kKeepFreedBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kKeepFreedBlocks = false;
+#else
+constexpr bool kKeepFreedBlocks = true;
+#endif
+#else
+constexpr bool kKeepFreedBlocks = true;
+#endif
+
 // True when the (already untagged and uncounted) block was kept.
 inline bool KeepCached(BlockHeader* h, size_t total) {
+    if (!kKeepFreedBlocks) return false;
     // A block of a zero-byte request has no room for the link.
     if (total > kCachedMaxTotal || total < 32 || !t_slot) return false;
     ThreadCache& c = t_cache;

@@ -496,11 +496,17 @@ void D3DRenderDevice::FlushBatch() {
     batchBuffer_->vertexSize = vertexSize_;
     void* dst = nullptr;
     auto* vb = static_cast<VertexBuffer*>(batchBuffer_->buffer);
-    if (Failed(vb->Lock(0, 0, &dst, kLockDiscard))) return;
+    // Only the bytes written are locked, so only they are uploaded.
+    if (Failed(vb->Lock(0, fill, &dst, kLockDiscard))) return;
     std::memcpy(dst, batch_.get(), fill);
     vb->Unlock();
+    // The batch is drawn from its own buffer; the caller's stream (a mesh's
+    // buffer, or none) is bound again after, so an indexed draw that
+    // follows a flush reads the caller's vertices, not the batch's.
+    VertexBufferRecord* caller = boundVertexBuffer_;
     SetVertexBuffer(batchBuffer_);
     device_->DrawPrimitive(PrimitiveType::TriangleList, 0, fill / (vertexSize_ * 3));
+    if (caller != batchBuffer_) SetVertexBuffer(caller);
 }
 
 void D3DRenderDevice::DrawRect(int32_t x, int32_t y, int32_t w, int32_t h, float uL, float vT, float uR, float vB) {

@@ -366,7 +366,8 @@ uint32_t HotspotHandlerBits(const char* hotspot_name) {
     } kEvents[] = {{"MouseMove", kHotspotMouseMove},   {"MouseDown", kHotspotMouseDown},
                    {"MouseUp", kHotspotMouseUp},       {"MouseClick", kHotspotMouseClick},
                    {"MouseEnter", kHotspotMouseEnter}, {"MouseLeave", kHotspotMouseLeave}};
-    if (!g_state || !hotspot_name) return 0;
+    // A nameless hotspot has no handlers.
+    if (!g_state || !hotspot_name || !*hotspot_name) return 0;
     uint32_t bits = 0;
     std::string name;
     for (const auto& e : kEvents) {

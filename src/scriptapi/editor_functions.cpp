@@ -120,9 +120,44 @@ int InitObject(lua_State* L) {
     return 0;
 }
 
-// ge_swap_object(a, b): two objects of one class exchange everything but
-// their pool headers (and, for hotspots, the list each belongs to), so
-// each list position now holds the other's properties.
+// The links that say where an object stands rather than what it is: its
+// list and, for a hotspot, its list and its place in the hotspot tree.
+struct Place {
+    MObject* link;
+    void* self;
+    HotSpot* parent = nullptr;
+    HotSpot* first_child = nullptr;
+    HotSpot* next_sibling = nullptr;
+    ObjectList<HotSpot>* owner = nullptr;
+};
+
+Place TakePlace(EObject* o) {
+    Place p{o->list_next, o->self};
+    if (o->descriptor == &HotSpot::s_descriptor) {
+        auto* h = static_cast<HotSpot*>(o);
+        p.parent = h->parent;
+        p.first_child = h->first_child;
+        p.next_sibling = h->next_sibling;
+        p.owner = h->owner;
+    }
+    return p;
+}
+
+void PutPlace(EObject* o, const Place& p) {
+    o->list_next = p.link;
+    o->self = p.self;
+    if (o->descriptor == &HotSpot::s_descriptor) {
+        auto* h = static_cast<HotSpot*>(o);
+        h->parent = p.parent;
+        h->first_child = p.first_child;
+        h->next_sibling = p.next_sibling;
+        h->owner = p.owner;
+    }
+}
+
+// ge_swap_object(a, b): two objects of one class exchange their properties;
+// each keeps its pool header and its place (list, and a hotspot's parent and
+// children), so no exchange can make a hotspot its own ancestor.
 int SwapObject(lua_State* L) {
     EObject* a = ScriptArgObject(L, 1);
     EObject* b = ScriptArgObject(L, 2);
@@ -130,31 +165,16 @@ int SwapObject(lua_State* L) {
         a->size > kMaxSwapBytes)
         return 0;
     const size_t size = a->size;
-    MObject* const a_link = a->list_next;
-    void* const a_self = a->self;
-    MObject* const b_link = b->list_next;
-    void* const b_self = b->self;
-    ObjectList<HotSpot>* a_owner = nullptr;
-    ObjectList<HotSpot>* b_owner = nullptr;
-    const bool hotspots = a->descriptor == &HotSpot::s_descriptor;
-    if (hotspots) {
-        a_owner = static_cast<HotSpot*>(a)->owner;
-        b_owner = static_cast<HotSpot*>(b)->owner;
-    }
+    const Place place_a = TakePlace(a);
+    const Place place_b = TakePlace(b);
     unsigned char buffer[kMaxSwapBytes];
     void* pa = static_cast<void*>(a);
     void* pb = static_cast<void*>(b);
     std::memcpy(buffer, pa, size);
     std::memcpy(pa, pb, size);
     std::memcpy(pb, buffer, size);
-    a->list_next = a_link;
-    a->self = a_self;
-    b->list_next = b_link;
-    b->self = b_self;
-    if (hotspots) {
-        static_cast<HotSpot*>(a)->owner = a_owner;
-        static_cast<HotSpot*>(b)->owner = b_owner;
-    }
+    PutPlace(a, place_a);
+    PutPlace(b, place_b);
     return 0;
 }
 

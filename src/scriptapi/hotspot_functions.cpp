@@ -219,6 +219,10 @@ int Remove(lua_State* L) {
     } else if (h->owner) {
         ListRemove(*h->owner, h);
     }
+    // Hotspots of the other list that hang under it (global hotspots under
+    // a scene hotspot, or the reverse) let go of it too.
+    if (e) ForgetHotspotLinks(e->globalHotspots, h);
+    if (s) ForgetHotspotLinks(s->hotspots, h);
     // Clears the engine's pointers (hovered, picked, pressed, selected) and
     // the links of the hotspots beside it before it is freed.
     FreeSceneObject(h);

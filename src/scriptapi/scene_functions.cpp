@@ -9,6 +9,7 @@ extern "C" {
 
 #include "app/engine.h"
 #include "app/scene_switch.h"
+#include "base/log.h"
 #include "base/string_pool.h"
 #include "scene/cube_faces.h"
 #include "scene/game_scene.h"
@@ -18,6 +19,15 @@ extern "C" {
 #include "scriptapi/script_args.h"
 
 namespace {
+
+// Scenes are not deleted or reloaded under a node switch, a scene load or
+// the scene's drawing, which go on using the scene after the script
+// returns.
+bool RefusedDuringSceneChange(const char* function) {
+    if (!SceneChangeRunning()) return false;
+    LogPrintf("[WARNING] : %s refused while a scene is switched, loaded or drawn", function);
+    return true;
+}
 
 using script_args::Float;
 using script_args::Int;
@@ -101,7 +111,7 @@ int SetCubeTransition(lua_State* L) {
 int Reset(lua_State*) {
     Engine* e = CurrentEngine();
     GameScene* old = e ? e->currentScene : nullptr;
-    if (!old) return 0;
+    if (!old || RefusedDuringSceneChange("scene_reset")) return 0;
     const char* name = old->name;
     DestroyScene(e->scenes, old);
     GameScene* s = ListAppendNewGameScene(e->scenes);
@@ -115,6 +125,7 @@ int Reset(lua_State*) {
 }
 
 int UnloadAll(lua_State*) {
+    if (RefusedDuringSceneChange("scene_unloadall")) return 0;
     if (Engine* e = CurrentEngine()) {
         DeleteAllScenes(e);
         RebuildRenderList(e);
@@ -194,10 +205,12 @@ int ScriptScope(lua_State* L) {
     return script_args::PushTextOrNil(L, scope);
 }
 
-// scene_reload(): the current scene's files are read again.
+// scene_reload(): the current scene's files are read again into a scene
+// emptied first, so what its data file makes is not made twice.
 int Reload(lua_State*) {
     GameScene* s = CurrentScene();
-    if (!s || !s->name) return 0;
+    if (!s || !s->name || RefusedDuringSceneChange("scene_reload")) return 0;
+    ClearSceneObjects(s);
     s->dataLoaded = false;
     NodeSwitch(s->name, false);
     return 0;

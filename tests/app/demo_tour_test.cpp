@@ -67,6 +67,10 @@ TEST(DemoGenerator, SameBytesEveryRunAndNoRewriteWhileUpToDate) {
     EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), "-- changed\n");
     Generate("same_a", "--force", true);
     EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
+    // A game folder that lost its start-up script is written again.
+    std::filesystem::remove(a + "/main.lua");
+    Generate("same_a", "", true);
+    EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
     quild_test::WriteFile(a + "/main.lua", "-- changed\n");
     const std::string cmd = std::string("'") + QUILD_DEMOGEN + "' '" + a + "' --faces 64 > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);

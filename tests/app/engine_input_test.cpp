@@ -11,6 +11,7 @@ extern "C" {
 #include "app/app_window.h"
 #include "app/engine_input.h"
 #include "render/display_mode.h"
+#include "scene/game_video.h"
 #include "scene/scene_fixture.h"
 #include "scene/scene_page.h"
 #include "script/lua_host.h"
@@ -167,6 +168,24 @@ TEST_F(EngineInputTest, SequencesEditorModeAndVideosHoldInputBack) {
     EXPECT_EQ(Trace(), "game leave|door leave|shelf enter|game down 649,349,1|shelf down 49,49,1");
 }
 
+TEST_F(EngineInputTest, ASkippableVideoTakesTheClickOrKeyAndStops) {
+    Lua("function OnGameKeyDown(k) T[#T + 1] = 'key ' .. k end");
+    UpdateGameHandlerBits();
+    GameVideo* video = Add(engine.videos, "intro");
+    engine.currentVideo = video;
+    engine.videoNotSkippable = true;
+    engine.OnKeyDown(65);
+    EXPECT_EQ(engine.videoFade, 0u);
+    engine.videoNotSkippable = false;
+    Button(SDL_BUTTON_LEFT, true);
+    EXPECT_EQ(engine.videoFade, 1u);  // the fade-out has begun
+    engine.OnKeyDown(66);
+    Button(SDL_BUTTON_LEFT, false);
+    // Only the key pressed while the video could not be skipped got through.
+    EXPECT_EQ(Trace(), "key 65");
+    engine.currentVideo = nullptr;
+}
+
 TEST_F(EngineInputTest, PickingFollowsVisibilityPagesGlobalsAndTheEventSwitch) {
     const int x = 450 * 1280 / 1024, y = 350 * 960 / 768;
     EXPECT_EQ(engine.PickHotspot(x, y), door);
@@ -178,6 +197,11 @@ TEST_F(EngineInputTest, PickingFollowsVisibilityPagesGlobalsAndTheEventSwitch) {
     engine.BuildRenderList();
     EXPECT_EQ(engine.PickHotspot(x, y), nullptr);
     frame->visible = true;
+    // A child is placed after its parent.
+    frame->rect[0] = 100;
+    EXPECT_EQ(engine.PickHotspot(x, y), nullptr);
+    EXPECT_EQ(engine.PickHotspot(550 * 1280 / 1024, y), door);
+    frame->rect[0] = 0;
     // A door on another page than the current one.
     door->parent = nullptr;
     door->RelinkToParent();

@@ -100,15 +100,4 @@ TEST(VideoRectangles, FittedToTheScreenWidthAndNeverTaller) {
     EXPECT_EQ((std::vector<int32_t>{r[0], r[1], r[2], r[3]}), (std::vector<int32_t>{0, 0, 800, 600}));
 }
 
-TEST_F(SoundDeclarations, VideoByNameOnlyWhenItExists) {
-    engine.PlayVideo("nowhere", false);
-    EXPECT_TRUE(Logged("[ERROR] Video Not Found: nowhere"));
-    EXPECT_EQ(engine.currentVideo, nullptr);
-    engine.PlayVideo(nullptr, false);
-    // Stopping or advancing without a video does nothing.
-    engine.StopVideo();
-    engine.UpdateVideo();
-    EXPECT_EQ(engine.videoFade, 0u);
-}
-
 }  // namespace

@@ -31,7 +31,10 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = std::filesystem::absolute("scene_roots/frames").string();
+        // A root of its own per test: ctest runs them in parallel processes.
+        root_ = std::filesystem::absolute(std::string("scene_roots/frames_") +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         const std::string cmd =

@@ -23,6 +23,7 @@ extern "C" {
 #include "app/post_effects.h"
 #include "app/scene_switch.h"
 #include "base/byte_stream.h"
+#include "base/file_stream.h"
 #include "base/log.h"
 #include "base/string_pool.h"
 #include "render/camera.h"
@@ -69,7 +70,11 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = std::filesystem::absolute("scene_roots/in_process").string();
+        // A root of its own per test: ctest runs the tests of this fixture
+        // in parallel processes.
+        root_ = std::filesystem::absolute(std::string("scene_roots/in_process_") +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
@@ -107,6 +112,8 @@ protected:
         SetLogSink(nullptr);
         g_renderDevice = saved_device_;
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
         Close();
     }
 
@@ -395,6 +402,94 @@ TEST_F(SceneSwitchTest, CollectedObjectsComeInListOrder) {
     EXPECT_EQ(ListAt(s->pages, 2), s->pages.tail);
     EXPECT_EQ(ListAt(s->pages, 3), nullptr);
     EXPECT_EQ(ListAt(s->pages, -1), nullptr);
+}
+
+// Script deletions and resets followed by frames: nothing the frame reads
+// may point into what was freed (the sanitizers watch).
+TEST_F(SceneSwitchTest, ScriptDeletionsThenFrames) {
+    NodeSwitch("cube", false);
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='a'} hotspot{name='b', rect='10,10,20,20', visible=true} "
+                        "hotspot{name='c', rect='1,1,2,2', parent='b', visible=true} endscene()"),
+              0);
+    GameScene* s = e->currentScene;
+    ASSERT_NE(s, nullptr);
+    e->hoveredHotspot = e->rawPickedHotspot = ListFindByName(s->hotspots, "a");
+    e->pressedHotspot = ListFindByName(s->hotspots, "c");
+    e->selectedObject = ListFindByName(s->hotspots, "b");
+    e->BuildRenderList();
+    ASSERT_EQ(ScriptRun("hs_remove(hs_get('a')) ge_deleteobject(hs_get('b'))"), 0);
+    EXPECT_EQ(e->hoveredHotspot, nullptr);
+    EXPECT_EQ(e->selectedObject, nullptr);
+    RenderCurrentScene(e);
+    e->UpdateHover();
+    ASSERT_EQ(ScriptRun("hs_remove(hs_get('c'))"), 0);
+    EXPECT_EQ(e->pressedHotspot, nullptr);
+    RenderCurrentScene(e);
+
+    ASSERT_EQ(ScriptRun("scene_reset()"), 0);
+    ASSERT_NE(e->currentScene, nullptr);
+    EXPECT_EQ(e->currentScene->viewtype, kViewCube);  // loaded again from its files
+    RenderCurrentScene(e);
+    e->UpdateHover();
+    ASSERT_EQ(ScriptRun("scene_unloadall()"), 0);
+    EXPECT_EQ(e->currentScene, nullptr);
+    RenderCurrentScene(e);
+    e->UpdateHover();
+
+    // A scene file that deletes scenes while it is loaded is refused: the
+    // load goes on with the scene.
+    const std::string gen = std::string("'") + QUILD_SCENEGEN + "' '" + root_ + "' data trap " +
+                            "'page{name=\"t\"} scene_unloadall() scene_reset() scene_reload()'";
+    ASSERT_EQ(std::system(gen.c_str()), 0);
+    NodeSwitch("trap", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    EXPECT_STREQ(e->currentScene->name, "trap");
+    EXPECT_EQ(ListCount(e->currentScene->pages), 1u);
+    RenderCurrentScene(e);
+    bool refused = false;
+    for (const std::string& line : LogLines()) refused |= line.find("scene_unloadall refused") != std::string::npos;
+    EXPECT_TRUE(refused);
+
+    // So is an update handler that the drawing of the scene calls.
+    ASSERT_EQ(ScriptRun("function On2DSceneUpdate() scene_reset() scene_unloadall() end"), 0);
+    GameScene* trap = e->currentScene;
+    RenderCurrentScene(e);
+    EXPECT_EQ(e->currentScene, trap);
+    ASSERT_EQ(ScriptRun("On2DSceneUpdate = nil"), 0);
+}
+
+// A script saves the scene under its stage folder, and a reload reads the
+// scene's files into an emptied scene: nothing is made twice.
+TEST_F(SceneSwitchTest, ScriptSavesAndReloadsTheScene) {
+    // Saving returns to the start folder first: here, the data root.
+    char saved_start[sizeof g_current_directory];
+    std::memcpy(saved_start, g_current_directory, sizeof saved_start);
+    std::snprintf(g_current_directory, sizeof g_current_directory, "%s", root_.c_str());
+    NodeSwitch("book", false);
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='note', rect='5,5,10,10'} endscene() ge_setpage(2) scene_save()"), 0);
+    std::memcpy(g_current_directory, saved_start, sizeof saved_start);
+    FileStream f;
+    ASSERT_TRUE(f.OpenRead("stages/book/data.lua"));
+    std::string text(f.Size(), '\0');
+    ASSERT_EQ(f.Read(text.data(), f.Size()), f.Size());
+    EXPECT_NE(text.find("name=\"note\""), std::string::npos) << text;
+    EXPECT_NE(text.find("currentPage=\"page2\""), std::string::npos) << text;
+
+    // The generated data file again, read twice.
+    std::filesystem::remove(root_ + "/stages/book/data.lua");
+    ASSERT_EQ(std::system(("'" + std::string(QUILD_SCENEGEN) + "' '" + root_ + "' pages book 3 64 48").c_str()), 0);
+    ASSERT_EQ(ScriptRun("scene_unloadall()"), 0);
+    NodeSwitch("book", false);
+    EXPECT_EQ(Eval("ge_getpagecount()"), "3");
+    ASSERT_EQ(ScriptRun("ge_setpage(3) beginscene() hotspot{name='extra', rect='0,0,1,1'} endscene() scene_reload()"), 0);
+    EXPECT_EQ(Eval("ge_getpagecount()"), "3");
+    EXPECT_EQ(Eval("ge_getpageno()"), "1");
+    EXPECT_EQ(Eval("hs_get('extra')"), "nil");
+    dev->Clear(0);
+    RenderCurrentScene(e);
+    std::vector<uint32_t> px = Read();
+    SaveFrame(px, "scene_page_reloaded");
+    EXPECT_EQ(At(px, 2, 2), 0xC03030u);  // page 1 again
 }
 
 // Frames of a cube scene and of a page, looked at as PNG files.

@@ -312,6 +312,98 @@ TEST_F(RenderTest, FlushRebindsTheBatchWhenTheVertexSizeChanges) {
     dev->ReleaseTexture(t);
 }
 
+// Black target, green textured pre-transformed lists: the batch's mode.
+TextureRecord* StartGreenRectangles(D3DRenderDevice* dev) {
+    dev->Clear(0xFF000000);
+    TextureRecord* t = SolidTexture(dev, 2, 2, 0xFFFFFFFF);
+    dev->SetTexture(0, t);
+    dev->SetRenderMode(0x19, 0xFF00FF00);
+    return t;
+}
+
+// The first frame of a new device: every batched rectangle of its first
+// flush reaches the target, and so does every flush after it.
+TEST_F(RenderTest, FirstFrameOfANewDeviceDrawsEveryBatchedRectangle) {
+    TextureRecord* t = StartGreenRectangles(dev);
+    for (int i = 0; i < 100; ++i) dev->DrawRect((i % 10) * 6, (i / 10) * 6, 4, 4, 0, 0, 1, 1);
+    auto px = Read();
+    int lit = 0;
+    for (int i = 0; i < 100; ++i) lit += At(px, (i % 10) * 6 + 2, (i / 10) * 6 + 2) == 0x00FF00u;
+    EXPECT_EQ(lit, 100);
+    EXPECT_EQ(At(px, 4, 4), 0u);
+    dev->SetTexture(0, nullptr);
+    dev->ReleaseTexture(t);
+}
+
+TEST_F(RenderTest, RectanglesOverTwoFlushesAllArrive) {
+    TextureRecord* t = StartGreenRectangles(dev);
+    // The first flush's rectangles tile the top half, the second's the bottom.
+    const int firstFlush = int((D3DRenderDevice::kBatchBytes - 1) / (6 * 24));
+    for (int k = 0; k < 10000; ++k) {
+        const int cell = k % 128;
+        dev->DrawRect((cell % 16) * 4, (cell / 16) * 4 + (k < firstFlush ? 0 : 32), 4, 4, 0, 0, 1, 1);
+    }
+    auto px = Read();
+    int top = 0, bottom = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) (y < 32 ? top : bottom) += At(px, x, y) == 0x00FF00u;
+    EXPECT_EQ(top, 64 * 32);
+    EXPECT_EQ(bottom, 64 * 32);
+    dev->SetTexture(0, nullptr);
+    dev->ReleaseTexture(t);
+}
+
+TEST_F(RenderTest, AFlushUploadsOnlyTheVerticesItDraws) {
+    dev->SetRenderMode(0x19, 0xFFFFFFFF);
+    dev->DrawRect(0, 0, 4, 4, 0, 0, 1, 1);
+    dev->FlushBatch();
+    dev->GetDevice()->ResetStats();
+    dev->DrawRect(0, 0, 4, 4, 0, 0, 1, 1);
+    dev->DrawRect(8, 0, 4, 4, 0, 0, 1, 1);
+    dev->FlushBatch();
+    EXPECT_EQ(dev->GetDevice()->GetStats().uploadBytes, 2u * 6u * 24u);
+    EXPECT_EQ(dev->GetDevice()->GetStats().drawCalls, 1u);
+}
+
+// A flush draws the batch from its own buffer; an indexed draw after it
+// still reads the caller's vertex buffer, whether the flush came from the
+// indexed draw itself or from a setting changed in between.
+TEST_F(RenderTest, IndexedDrawAfterAFlushReadsItsOwnVertices) {
+    dev->Clear(0xFF000000);
+    dev->SetRenderMode(0x08, 0xFF00FF00);  // untextured pre-transformed list
+    const float topLeft[3][4] = {{-0.5f, -0.5f, 0, 1}, {15.5f, -0.5f, 0, 1}, {-0.5f, 15.5f, 0, 1}};
+    const float bottomLeft[3][4] = {{-0.5f, 31.5f, 0, 1}, {15.5f, 31.5f, 0, 1}, {-0.5f, 47.5f, 0, 1}};
+    const float mesh[3][4] = {{31.5f, -0.5f, 0, 1}, {47.5f, -0.5f, 0, 1}, {31.5f, 15.5f, 0, 1}};
+    VertexBufferRecord* vb = dev->CreateVertexBuffer(RM_PRETRANSFORMED, 3, 0);
+    IndexBufferRecord* ib = dev->CreateIndexBuffer(3);
+    ASSERT_NE(vb, nullptr);
+    ASSERT_NE(ib, nullptr);
+    dev->LockVertexBuffer(vb);
+    std::memcpy(vb->position, mesh, sizeof mesh);
+    dev->UnlockVertexBuffer(vb);
+    const uint16_t indices[3] = {0, 1, 2};
+    dev->LockIndexBuffer(ib);
+    std::memcpy(ib->locked, indices, sizeof indices);
+    dev->UnlockIndexBuffer(ib);
+
+    dev->SetVertexArray(topLeft, 16);
+    dev->DrawImmediate(3);  // waits in the batch
+    dev->SetVertexBuffer(vb);
+    dev->SetIndexBuffer(ib);
+    dev->DrawIndexed(0, 3);
+    EXPECT_EQ(dev->GetBoundVertexBuffer(), vb);
+    dev->SetVertexArray(bottomLeft, 16);
+    dev->DrawImmediate(3);
+    dev->SetRenderMode(0x08, 0xFFFF0000);  // flushes the green triangle
+    dev->DrawIndexed(0, 3);                // the mesh again, in red
+    auto px = Read();
+    EXPECT_EQ(At(px, 2, 2), 0x00FF00u);
+    EXPECT_EQ(At(px, 2, 34), 0x00FF00u);
+    EXPECT_EQ(At(px, 34, 2), 0xFF0000u);
+    dev->ReleaseVertexBuffer(vb);
+    dev->ReleaseIndexBuffer(ib);
+}
+
 TEST_F(RenderTest, ReleasedAndReplacedBuffersAreUnbound) {
     VertexBufferRecord* vb = dev->CreateVertexBuffer(0x5, 3, 0);
     IndexBufferRecord* ib = dev->CreateIndexBuffer(3);

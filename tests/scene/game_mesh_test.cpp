@@ -16,6 +16,7 @@
 #include "render/geometry.h"
 #include "render/shader_program.h"
 #include "render/vector_math.h"
+#include "scene/hotspot_map.h"
 #include "scene/point_object.h"
 #include "scene/scene_fixture.h"
 
@@ -302,7 +303,7 @@ TEST_F(MeshTest, EveryDrawLeavesNoStateBehind) {
     EXPECT_FALSE(device.depth);
 }
 
-TEST_F(MeshTest, AnimatedMeshesAdvanceHalfAFramePerDraw) {
+TEST_F(MeshTest, ChangingAnimatedResetsTheAnimationPositions) {
     mesh->animated = true;
     mesh->position1 = 0.25f;
     mesh->OnChanged(kMeshBitAnimated);
@@ -320,6 +321,35 @@ TEST_F(MeshTest, SavedWithItsPropertiesAndSourceName) {
     EXPECT_NE(text.find("spot"), std::string::npos);
     EXPECT_LT(text.find("specularPow"), text.find("hmesh"));
     EXPECT_NE(text.find("mesh"), std::string::npos);
+}
+
+TEST_F(MeshTest, ShiftPicksThroughTheSphereAndTheRightButtonDrags) {
+    mesh->hmesh = CubeRecord("cube");
+    ASSERT_TRUE(Resources().GetMesh(mesh->hmesh));
+    mesh->position = {0, 0, 1};
+    mesh->distance = 20;
+    g_pointerYaw = 0, g_pointerPitch = 0;
+    engine.buttonsDown = 1;
+    mesh->DrawEditorOverlay();  // without the left Shift nothing is picked
+    EXPECT_EQ(engine.selectedObject, nullptr);
+    g_keyTable[160] = 1;
+    g_pointerYaw = 30;  // beside the sphere
+    mesh->DrawEditorOverlay();
+    EXPECT_EQ(engine.selectedObject, nullptr);
+    g_pointerYaw = 2;
+    mesh->DrawEditorOverlay();
+    EXPECT_EQ(engine.selectedObject, mesh);
+    EXPECT_EQ(mesh->position.z, 1.0f);  // picking does not move it
+    engine.buttonsDown = 2;
+    g_pointerYaw = 90;
+    mesh->DrawEditorOverlay();
+    EXPECT_NEAR(mesh->position.x, 1.0f, 1e-5);
+    EXPECT_EQ(mesh->distance, 20.0f);
+    EXPECT_NEAR(mesh->world.m[3][0], 20.0f, 1e-3);
+    EXPECT_TRUE(engine.sceneModified);
+    g_keyTable[160] = 0;
+    engine.buttonsDown = 0;
+    g_pointerYaw = 0;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The pointer, hotspot-under-the-pointer, scene input and video functions
+// The pointer, hotspot-under-the-pointer and scene input functions
 // through the Lua state, on an engine without a display.
 #include "app/app_window.h"
 #include "media/image_data.h"
@@ -88,12 +88,6 @@ TEST_F(PointerFunctions, HotspotsUnderThePointerAndInTheMap) {
         yaw, pitch = ge_gethotspotcenter(ge_gethotspotat(21, 0))
         assert(math.abs(yaw - 20.5) < 1, yaw)
     )");
-}
-
-TEST_F(PointerFunctions, VideosByName) {
-    Lua("ge_playvideo('intro') ge_playvideo() ge_stopvideo()");
-    EXPECT_TRUE(script_test::Logged("[ERROR] Video Not Found: intro"));
-    EXPECT_EQ(engine->currentVideo, nullptr);
 }
 
 }  // namespace

@@ -278,6 +278,7 @@ struct Device::Gl {
     GLenum unitTarget[kMaxStages] = {};
     GLuint program = 0;
     uint32_t attribEnabled = 0;
+    bool attribKnown = true;  // false: the arrays' enables are unknown
     GLuint arrayBuffer = 0;
     GlShadow shadow;
     uint32_t ffVersion = 1;
@@ -345,6 +346,26 @@ Device::~Device() {
     }
     if (ownWindow_ && window_) SDL_DestroyWindow(static_cast<SDL_Window*>(window_));
     d3d_->Release();
+}
+
+void Device::ForgetGlState() {
+    MakeCurrent();
+    Gl& g = *gl_;
+    g.shadow.valid = false;
+    g.program = 0;
+    g.arrayBuffer = 0;
+    g.attribKnown = false;
+    g.fboDirty = true;
+    for (int u = 0; u < kMaxStages; ++u) {
+        g.unitTexture[u] = 0;
+        g.unitTarget[u] = 0;
+        g.samplerDirty[u] = true;
+    }
+    ++g.ffVersion;
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
 }
 
 void Device::MakeCurrent() {
@@ -1122,10 +1143,16 @@ void Device::SetupAttributes(uint32_t f, uint32_t stride, uintptr_t base) {
         attrib(kAttrTex0 + i, 2, GL_FLOAT, GL_FALSE);
         off += 8;
     }
+    // Only the arrays whose state changes are touched. The test is written
+    // on the changed bits, not as "on == was on": gcc 12.2 at -O2 compiles
+    // that comparison of two bit tests wrongly (it skipped every array the
+    // cache did not already hold as enabled, so a new layout's first draw
+    // read no texture coordinates or colours).
+    const uint32_t changed = g.attribKnown ? want ^ g.attribEnabled : 0xFFFFu;
     for (GLuint loc = 0; loc < 16; ++loc) {
-        const bool on = want & (1u << loc);
-        if (on == bool(g.attribEnabled & (1u << loc))) continue;
-        if (on) {
+        const uint32_t bit = 1u << loc;
+        if (!(changed & bit)) continue;
+        if (want & bit) {
             glEnableVertexAttribArray(loc);
         } else {
             glDisableVertexAttribArray(loc);
@@ -1138,6 +1165,7 @@ void Device::SetupAttributes(uint32_t f, uint32_t stride, uintptr_t base) {
         }
     }
     g.attribEnabled = want;
+    g.attribKnown = true;
 }
 
 uint32_t Device::SelectProgram(uint32_t f) {
@@ -1398,6 +1426,7 @@ uintptr_t Device::StreamUpload(bool indices, const void* data, size_t bytes) {
         pos = 0;
     }
     glBufferSubData(target, GLintptr(pos), GLsizeiptr(bytes), data);
+    stats_.uploadBytes += bytes;
     uintptr_t at = pos;
     pos += bytes;
     return at;
@@ -1408,7 +1437,8 @@ Result Device::DrawPrimitive(PrimitiveType type, uint32_t startVertex, uint32_t 
     uint32_t count = VertexCount(type, primitiveCount);
     if (!count) return kInvalidCall;
     uint64_t end = streamOffset_ + (uint64_t(startVertex) + count) * streamStride_;
-    if (end > stream_->desc_.size) return kInvalidCall;
+    // A discard may have left the GL store shorter than the buffer.
+    if (end > stream_->glSize_) return kInvalidCall;
     if (!PrepareDraw(streamStride_, stream_->glBuffer_, streamOffset_)) return kOk;
     glDrawArrays(GlPrimitive(type), GLint(startVertex), GLsizei(count));
     ++stats_.drawCalls;

@@ -98,16 +98,23 @@ public:
     // Text of the last failure the device saw (a GL program that would not link).
     const std::string& LastError() const { return lastError_; }
 
-    // Counts of GL calls issued for state and draws, for measuring caches.
+    // Counts of GL calls issued for state and draws, for measuring caches,
+    // and of the vertex and index bytes handed to GL.
     struct Stats {
-        uint64_t stateCalls = 0, drawCalls = 0, programBinds = 0, textureBinds = 0;
+        uint64_t stateCalls = 0, drawCalls = 0, programBinds = 0, textureBinds = 0, uploadBytes = 0;
     };
     const Stats& GetStats() const { return stats_; }
     void ResetStats() { stats_ = {}; }
 
+    // GL state was changed behind the device's back (a caller of its own on
+    // the same context): every shadowed setting is dropped and set again at
+    // the next draw.
+    void ForgetGlState();
+
     // Internal: the GL context must be current for GL work.
     void MakeCurrent();
     void Track(DeviceChild* child) { children_.insert(child); }
+    void CountUpload(uint64_t bytes) { stats_.uploadBytes += bytes; }
     void Untrack(DeviceChild* child) { children_.erase(child); }
     void ForgetTexture(BaseTexture* texture);
     void ForgetShader(Shader* shader);

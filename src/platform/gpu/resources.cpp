@@ -379,14 +379,16 @@ void VertexBuffer::DropGpu() {
         glDeleteBuffers(1, &glBuffer_);
     }
     glBuffer_ = 0;
+    glSize_ = 0;
 }
 
-Result VertexBuffer::Lock(uint32_t offset, uint32_t size, void** data, uint32_t) {
+Result VertexBuffer::Lock(uint32_t offset, uint32_t size, void** data, uint32_t flags) {
     if (!data || locked_ || offset > desc_.size) return kInvalidCall;
     if (size == 0) size = desc_.size - offset;
     if (size > desc_.size - offset) return kInvalidCall;
     lockOffset_ = offset;
     lockSize_ = size;
+    lockFlags_ = flags;
     locked_ = true;
     *data = copy_.get() + offset;
     return kOk;
@@ -395,19 +397,29 @@ Result VertexBuffer::Lock(uint32_t offset, uint32_t size, void** data, uint32_t)
 Result VertexBuffer::Unlock() {
     if (!locked_) return kInvalidCall;
     locked_ = false;
-    dirty_ = true;
     if (!device_) return kOk;
     device_->MakeCurrent();
     if (!glBuffer_) glGenBuffers(1, &glBuffer_);
     glBindBuffer(GL_COPY_WRITE_BUFFER, glBuffer_);
-    if (!everUploaded_) {
-        glBufferData(GL_COPY_WRITE_BUFFER, desc_.size, copy_.get(),
-                     (desc_.usage & kUsageDynamic) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
-        everUploaded_ = true;
+    const GLenum usage = (desc_.usage & kUsageDynamic) ? GL_STREAM_DRAW : GL_STATIC_DRAW;
+    const uint8_t* locked = copy_.get() + lockOffset_;
+    if ((lockFlags_ & kLockDiscard) && lockOffset_ == 0) {
+        // A discarded buffer gets a fresh store holding just the bytes
+        // written: draws still queued keep the old store, so nothing waits
+        // for them, and nothing unwritten is copied.
+        glBufferData(GL_COPY_WRITE_BUFFER, lockSize_, locked, usage);
+        glSize_ = lockSize_;
+        device_->CountUpload(lockSize_);
+    } else if (glSize_ < desc_.size) {
+        // First upload, or the store was cut down by a discard: all of it.
+        glBufferData(GL_COPY_WRITE_BUFFER, desc_.size, copy_.get(), usage);
+        glSize_ = desc_.size;
+        device_->CountUpload(desc_.size);
     } else {
-        glBufferSubData(GL_COPY_WRITE_BUFFER, lockOffset_, lockSize_, copy_.get() + lockOffset_);
+        if (lockFlags_ & kLockDiscard) glBufferData(GL_COPY_WRITE_BUFFER, desc_.size, nullptr, usage);
+        glBufferSubData(GL_COPY_WRITE_BUFFER, lockOffset_, lockSize_, locked);
+        device_->CountUpload(lockSize_);
     }
-    dirty_ = false;
     return kOk;
 }
 
@@ -457,8 +469,10 @@ Result IndexBuffer::Unlock() {
     if (!everUploaded_) {
         glBufferData(GL_COPY_WRITE_BUFFER, size_, copy_.get(), GL_STATIC_DRAW);
         everUploaded_ = true;
+        device_->CountUpload(size_);
     } else {
         glBufferSubData(GL_COPY_WRITE_BUFFER, lockOffset_, lockSize_, copy_.get() + lockOffset_);
+        device_->CountUpload(lockSize_);
     }
     return kOk;
 }

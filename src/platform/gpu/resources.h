@@ -167,8 +167,9 @@ private:
     VertexBufferDesc desc_;
     ByteCopy copy_;
     uint32_t glBuffer_ = 0;
-    uint32_t lockOffset_ = 0, lockSize_ = 0;
-    bool locked_ = false, dirty_ = false, everUploaded_ = false;
+    uint32_t glSize_ = 0;  // bytes from the start that the GL store holds (0: nothing uploaded)
+    uint32_t lockOffset_ = 0, lockSize_ = 0, lockFlags_ = 0;
+    bool locked_ = false;
 };
 
 class IndexBuffer : public DeviceChild {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "platform/gpu/gl_api.h"
 #include "platform/gpu/gpu_fixture.h"
 
 namespace gpu_test {
@@ -41,6 +44,154 @@ TEST_F(GpuTest, PretransformedQuadCoversWholePixels) {
     EXPECT_EQ(At(px, 20, 14), 0x000000u);
     EXPECT_EQ(At(px, 19, 15), 0x000000u);
     EXPECT_EQ(dev->LastError(), "");
+}
+
+struct PosVertex {
+    float x, y, z, w;
+};
+struct ColourVertex {
+    float x, y, z, w;
+    uint32_t c;
+};
+struct UvVertex {
+    float x, y, z, w, u, v;
+};
+
+// A pre-transformed quad covering pixels x .. x + 3, y .. y + 3.
+template <typename V>
+void Quad(V out[4], float x, float y) {
+    const float xs[4] = {x - 0.5f, x + 3.5f, x - 0.5f, x + 3.5f};
+    const float ys[4] = {y - 0.5f, y - 0.5f, y + 3.5f, y + 3.5f};
+    for (int i = 0; i < 4; ++i) {
+        out[i].x = xs[i], out[i].y = ys[i];
+        out[i].z = 0, out[i].w = 1;
+    }
+}
+
+class DrawTest : public GpuTest {
+protected:
+    void SetUp() override {
+        GpuTest::SetUp();
+        dev->Clear(0, nullptr, kClearTarget, 0xFF000000, 1.0f, 0);
+        dev->SetRenderState(rs::Lighting, 0);
+        dev->SetRenderState(rs::ZEnable, 0);
+        dev->SetRenderState(rs::CullMode, cull::None);
+        // Two texels: black on the left, red on the right.
+        ASSERT_EQ(dev->CreateTexture(2, 1, 1, 0, fmt::X8R8G8B8, Pool::Managed, &texture), kOk);
+        LockedRect lr;
+        texture->LockRect(0, &lr, nullptr, 0);
+        const uint32_t texels[2] = {0xFF000000, 0xFFFF0000};
+        std::memcpy(lr.bits, texels, sizeof texels);
+        texture->UnlockRect(0);
+    }
+    void TearDown() override {
+        dev->SetTexture(0, nullptr);
+        if (texture) texture->Release();
+        GpuTest::TearDown();
+    }
+    // Stage 0 shows one argument as it is.
+    void Layout(uint32_t format, uint32_t shown) {
+        dev->SetFVF(format);
+        dev->SetTextureStageState(0, tss::ColorOp, top::SelectArg1);
+        dev->SetTextureStageState(0, tss::ColorArg1, shown);
+    }
+    template <typename V>
+    void DrawQuad(const V (&v)[4]) {
+        ASSERT_EQ(dev->DrawPrimitiveUP(PrimitiveType::TriangleStrip, 2, v, sizeof v[0]), kOk);
+    }
+    void DrawColoured(float x, float y, uint32_t argb) {
+        ColourVertex v[4];
+        Quad(v, x, y);
+        for (auto& c : v) c.c = argb;
+        Layout(fvf::XYZRHW | fvf::Diffuse, ta::Diffuse);
+        DrawQuad(v);
+    }
+    void DrawRightTexel(float x, float y) {
+        UvVertex v[4];
+        Quad(v, x, y);
+        for (auto& c : v) c.u = 0.75f, c.v = 0.5f;
+        Layout(fvf::XYZRHW | fvf::Tex1, ta::Texture);
+        dev->SetTexture(0, texture);
+        DrawQuad(v);
+        dev->SetTexture(0, nullptr);
+    }
+    void DrawBareDiffuse(float x, float y) {
+        PosVertex v[4];
+        Quad(v, x, y);
+        Layout(fvf::XYZRHW, ta::Diffuse);
+        DrawQuad(v);
+    }
+    Texture* texture = nullptr;
+};
+
+// A layout's arrays are switched on at its first draw and off when a
+// layout without them follows (the missing colour then reads white).
+TEST_F(DrawTest, EachLayoutReadsItsOwnArraysFromItsFirstDraw) {
+    DrawColoured(0, 0, 0xFF00FF00);
+    DrawRightTexel(8, 0);
+    DrawColoured(16, 0, 0xFF0000FF);
+    DrawBareDiffuse(24, 0);
+    DrawRightTexel(32, 0);
+    auto px = Read();
+    EXPECT_EQ(At(px, 1, 1), 0x00FF00u);
+    EXPECT_EQ(At(px, 9, 1), 0xFF0000u);
+    EXPECT_EQ(At(px, 17, 1), 0x0000FFu);
+    EXPECT_EQ(At(px, 25, 1), 0xFFFFFFu);
+    EXPECT_EQ(At(px, 33, 1), 0xFF0000u);
+    EXPECT_EQ(dev->LastError(), "");
+}
+
+// GL calls of a caller's own change what the device's shadows hold; after
+// ForgetGlState its next draw sets everything again.
+TEST_F(DrawTest, ForeignGlCallsAreForgottenOnRequest) {
+    DrawRightTexel(0, 0);
+    glUseProgram(0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindSampler(0, 0);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ZERO, GL_ZERO);
+    glColorMask(GL_FALSE, GL_TRUE, GL_TRUE, GL_TRUE);
+    for (GLuint a = 0; a < 8; ++a) glDisableVertexAttribArray(a);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    dev->ForgetGlState();
+    DrawRightTexel(8, 0);
+    auto px = Read();
+    EXPECT_EQ(At(px, 1, 1), 0xFF0000u);
+    EXPECT_EQ(At(px, 9, 1), 0xFF0000u);
+    EXPECT_EQ(dev->LastError(), "");
+}
+
+// A discarding lock replaces the GL store with just the bytes written;
+// draws beyond them are refused until a plain lock restores the whole.
+TEST_F(DrawTest, DiscardedVertexBufferHoldsOnlyWhatWasWritten) {
+    VertexBuffer* vb = nullptr;
+    ASSERT_EQ(dev->CreateVertexBuffer(4096, kUsageDynamic | kUsageWriteOnly, 0, Pool::Default, &vb), kOk);
+    Layout(fvf::XYZRHW | fvf::Diffuse, ta::Diffuse);
+    ColourVertex quads[2][4];
+    Quad(quads[0], 0, 0);
+    Quad(quads[1], 8, 0);
+    for (auto& q : quads)
+        for (auto& v : q) v.c = 0xFF00FF00;
+    void* p = nullptr;
+    dev->ResetStats();
+    ASSERT_EQ(vb->Lock(0, sizeof quads[0], &p, kLockDiscard), kOk);
+    std::memcpy(p, quads[0], sizeof quads[0]);
+    ASSERT_EQ(vb->Unlock(), kOk);
+    EXPECT_EQ(dev->GetStats().uploadBytes, sizeof quads[0]);
+    dev->SetStreamSource(0, vb, 0, sizeof(ColourVertex));
+    EXPECT_EQ(dev->DrawPrimitive(PrimitiveType::TriangleStrip, 0, 2), kOk);
+    EXPECT_EQ(dev->DrawPrimitive(PrimitiveType::TriangleStrip, 4, 2), kInvalidCall);
+    ASSERT_EQ(vb->Lock(sizeof quads[0], sizeof quads[1], &p, 0), kOk);
+    std::memcpy(p, quads[1], sizeof quads[1]);
+    ASSERT_EQ(vb->Unlock(), kOk);
+    EXPECT_EQ(dev->DrawPrimitive(PrimitiveType::TriangleStrip, 4, 2), kOk);
+    dev->SetStreamSource(0, nullptr, 0, 0);
+    vb->Release();
+    auto px = Read();
+    EXPECT_EQ(At(px, 1, 1), 0x00FF00u);
+    EXPECT_EQ(At(px, 9, 1), 0x00FF00u);
 }
 
 }  // namespace

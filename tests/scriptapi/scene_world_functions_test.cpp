@@ -1,0 +1,455 @@
+// The script functions of the scene world through the real Lua state:
+// pages, objects by name and lists, hotspots, scenes, scene queries, the
+// editor and the statement queue. Scenes are built by the scene-file
+// constructors; each chunk of asserts reports the line that failed.
+#include <string>
+
+#include "app/engine.h"
+#include "app/scene_switch.h"
+#include "base/string_pool.h"
+#include "media/image_data.h"
+#include "scene/cube_faces.h"
+#include "scene/game_mesh.h"
+#include "scene/game_scene.h"
+#include "scene/hot_spot.h"
+#include "scene/hotspot_map.h"
+#include "scene/scene_page.h"
+#include "script/object_model.h"
+#include "scriptapi/engine_script_test.h"
+
+extern "C" {
+#include <lauxlib.h>
+}
+
+namespace {
+
+class SceneWorldTest : public scriptapi_test::EngineScriptTest {
+protected:
+    void SetUp() override {
+        EngineScriptTest::SetUp();
+        RegisterAllClassProperties();
+    }
+    void TearDown() override {
+        engine->currentScene = nullptr;
+        DeleteAllScenes(engine.get());
+        FreeHotspotMap();
+        EngineScriptTest::TearDown();
+    }
+
+    // Runs a chunk of Lua asserts; a failure names the chunk's error.
+    void Check(const std::string& code) {
+        if (luaL_loadstring(L, code.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
+            ADD_FAILURE() << lua_tostring(L, -1);
+            lua_pop(L, 1);
+        }
+    }
+
+    // A page scene "book" of three pages and a few screen hotspots, made
+    // current.
+    GameScene* MakeBook() {
+        Check(R"(
+            scene{name='book'}
+            beginscene('book')
+            page{name='p1'} page{name='p2'} page{name='p3'}
+            hotspot{name='Door', rect='100,100,200,200', visible=true}
+            hotspot{name='knob', rect='50,50,10,10', parent='Door', visible=true}
+            hotspot{name='lock', rect='5,5,10,10', parent='Door', visible=true}
+            endscene()
+        )");
+        GameScene* s = ListFindByName(engine->scenes, "book");
+        engine->currentScene = s;
+        return s;
+    }
+
+    // A cube scene "room" with three map hotspots painted into the map:
+    // hotspot n covers yaw 10n .. 10n + 4 at pitch 0.
+    GameScene* MakeRoom() {
+        Check(R"(
+            scene{name='room', viewtype=2}
+            beginscene('room')
+            hotspot{name='a'} hotspot{name='b'} hotspot{name='c'}
+            endscene()
+        )");
+        GameScene* s = ListFindByName(engine->scenes, "room");
+        engine->currentScene = s;
+        EXPECT_TRUE(PrepareHotspotMap());
+        ImageData* map = HotspotMapImage();
+        for (int n = 1; n <= 3; ++n)
+            for (int yaw = 10 * n; yaw < 10 * n + 5; ++yaw) map->pixels[yaw + 90 * kHotspotMapWidth] = uint8_t(n);
+        return s;
+    }
+};
+
+TEST_F(SceneWorldTest, PagesAreSetCountedNamedAndWrap) {
+    MakeBook();
+    Check(R"(
+        assert(ge_getpagecount() == 3 and ge_getpageno() == 1 and ge_getpagename() == 'p1')
+        ge_setpage(2)               assert(ge_getpageno() == 2)
+        ge_setpage('P3')            assert(ge_getpagename() == 'p3')
+        ge_setnextpage()            assert(ge_getpageno() == 1, 'next wraps to the first')
+        ge_setprevpage()            assert(ge_getpageno() == 3, 'previous wraps to the last')
+        ge_setprevpage()            assert(ge_getpageno() == 2)
+        ge_setlastpage()            assert(ge_getpageno() == 3)
+        ge_setpage('nothing')       assert(ge_getpageno() == 0 and ge_getpagename() == nil)
+        ge_setprevpage()            assert(ge_getpageno() == 3, 'no page: previous is the last')
+        local list = ge_getpagelist()
+        assert(#list == 3 and ge_getpagename(scene_get(0)) == 'p3')
+        ge_setpage(1)
+        assert(ge_getpagecount(scene_get('book')) == 3)
+        assert(ge_getpagecount(list[1]) == 0 and ge_getpagename(list[1]) == nil, 'a page is no scene')
+    )");
+    engine->currentScene = nullptr;
+    Check(R"(
+        assert(select('#', ge_getpagelist()) == 0)
+        assert(ge_getpagename() == nil and ge_getpagecount() == 0 and ge_getpageno() == 0)
+        ge_setnextpage() ge_setprevpage() ge_setlastpage() ge_setpage(1)
+    )");
+}
+
+TEST_F(SceneWorldTest, ObjectsByNameAndLists) {
+    MakeBook();
+    Check(R"(
+        local door = hs_get('DOOR')
+        assert(door and hs_getname(door) == 'Door')
+        assert(hs_get(nil, 'knob') == hs_get('knob'), 'the name is the last argument')
+        assert(hs_get('none') == nil and point_get('x') == nil and pobject_get('x') == nil)
+        assert(mesh_get('x') == nil and patch_get('x') == nil and fx_get('x') == nil)
+        local names = ge_gethotspotslist()
+        assert(#names == 3 and names[1] == 'Door' and names[3] == 'lock')
+        local kids = ge_gethotspotslist(door)
+        assert(#kids == 2 and kids[1] == hs_get('knob') and kids[2] == hs_get('lock'))
+        assert(ge_gethotspotslist(hs_get('knob')) == nil, 'no children: nil')
+        assert(ge_getsceneslist()[1] == 'book')
+        assert(ge_getmesheslist() == nil and ge_getpatcheslist() == nil)
+        local all = ge_getsceneobjectslist()
+        assert(#all == 6 and all[1] == door and all[6] == ge_getpagelist()[3], 'hotspots first, pages last')
+        assert(#ge_getsceneobjectslist('book') == 6 and #ge_getsceneobjectslist('nothing') == 0)
+        assert(#ge_getglobalhotspotslist() == 0)
+    )");
+    // Global hotspots: only those without a parent are listed.
+    Check(R"(
+        local top = hotspot{name='menu', rect='0,0,10,10'}
+        hotspot{name='item', rect='0,0,5,5', parent=top}
+        local list = ge_getglobalhotspotslist()
+        assert(#list == 1 and list[1] == top)
+    )");
+    engine->currentScene = nullptr;
+    Check(R"(
+        assert(hs_get('Door') == nil and ge_getmesheslist() == nil and #ge_gethotspotslist() == 0)
+    )");
+}
+
+TEST_F(SceneWorldTest, HotspotGeometryNamesAndTree) {
+    MakeBook();
+    Check(R"(
+        local door, knob, lock = hs_get('Door'), hs_get('knob'), hs_get('lock')
+        hs_moveto(knob, 150, 150)
+        assert(select(1, hs_getsize0(knob)) == 10)
+        local x, y = hs_getposition(knob)
+        assert(x == 150 and y == 150, 'moveto places the absolute position')
+        hs_move(knob, 5, -5)          x, y = hs_getposition(knob) assert(x == 155 and y == 145)
+        hs_resize(knob, 30, 40)       local w, h = hs_getsize(knob) assert(w == 30 and h == 40)
+        assert(select('#', hs_getsize(nil)) == 2 and hs_getsize(nil) == 0)
+
+        local other = rect_const(1, 2, 3, 4, 1)
+        local r = hs_getrect(door, 10, 20)
+        local rx, ry, rw, rh = rect_get(r)
+        assert(rx == 110 and ry == 120 and rw == 200 and rh == 200)
+        assert(select(1, rect_get(other)) == 1, 'slot 1 is left alone')
+
+        hs_setvisible(door, false)
+        assert(hs_getvisible(knob) == true and hs_getvisible(door) == false, 'own flag only')
+        assert(hs_getparent(knob) == door and hs_getparent(door) == nil)
+        assert(hs_nextchild(door) == knob and hs_nextchild(knob) == lock and hs_nextchild(lock) == nil)
+        assert(select('#', hs_nextchild(nil)) == 0)
+
+        hs_setname(knob) assert(hs_getname(knob) == 'knob', 'no name: nothing')
+        hs_setname(knob, 'Handle') assert(hs_get('handle') == knob)
+        hs_setenable(lock, false) hs_render(door, 'ff808080')
+    )");
+    HotSpot* lock = ListFindByName(engine->currentScene->hotspots, "lock");
+    ASSERT_NE(lock, nullptr);
+    EXPECT_FALSE(lock->enabled);
+}
+
+TEST_F(SceneWorldTest, HandlerBitsFollowTheGlobalsOfAnyNameLength) {
+    GameScene* s = MakeBook();
+    const std::string long_name(300, 'x');
+    Check("hs_setname(hs_get('lock'), '" + long_name + "') " + long_name +
+          "_MouseEnter = function() end "
+          "Door_MouseClick = function() end Door_MouseLeave = function() end "
+          "hs_checkevents(hs_get('Door'))");
+    HotSpot* door = s->hotspots.head;
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick | kHotspotMouseLeave));
+    EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseEnter));
+    // A nameless hotspot gets no bits, even with a global named "_MouseUp".
+    Check("_MouseUp = function() end hotspot{rect='0,0,1,1'} hs_checkevents()");
+    ASSERT_NE(engine->globalHotspots.head, nullptr);
+    EXPECT_EQ(engine->globalHotspots.head->event_flags & kHotspotHandlerMask, 0u);
+}
+
+TEST_F(SceneWorldTest, RemovingAMapHotspotRenumbersTheMap) {
+    MakeRoom();
+    Check(R"(
+        local a, b, c = hs_get('a'), hs_get('b'), hs_get('c')
+        assert(ge_gethotspotat(12, 0) == a and ge_gethotspotat(22, 0) == b and ge_gethotspotat(32, 0) == c)
+        assert(ge_gethotspotat(0, 0) == nil and ge_gethotspotat(360, 0) == nil and ge_gethotspotat(0, 90) == nil)
+        hs_remove(b)
+        assert(ge_gethotspotat(12, 0) == a and ge_gethotspotat(22, 0) == nil and ge_gethotspotat(32, 0) == c)
+        assert(hs_getname(b) == nil, 'the handle is stale')
+        hs_remove(b)
+    )");
+    EXPECT_EQ(HotspotMapCell(12, 0), 1);
+    EXPECT_EQ(HotspotMapCell(22, 0), 0);
+    EXPECT_EQ(HotspotMapCell(32, 0), 2);
+    EXPECT_EQ(ListCount(engine->currentScene->hotspots), 2u);
+
+    // A hotspot of another scene leaves the map alone.
+    Check("scene{name='hall'} beginscene('hall') hotspot{name='far'} endscene()");
+    GameScene* hall = ListFindByName(engine->scenes, "hall");
+    ASSERT_NE(hall, nullptr);
+    engine->hoveredHotspot = hall->hotspots.head;
+    Check("hs_remove(scene_get('hall') and ge_getsceneobjectslist('hall')[1])");
+    EXPECT_EQ(hall->hotspots.head, nullptr);
+    EXPECT_EQ(engine->hoveredHotspot, nullptr);
+    EXPECT_EQ(HotspotMapCell(32, 0), 2);
+
+    FreeHotspotMap();
+    Check("assert(ge_gethotspotat(12, 0) == nil, 'no map')");
+
+    // A global hotspot hanging under a scene hotspot lets go of it.
+    Check("g = hotspot{name='tip', rect='0,0,1,1', parent=hs_get('a')} hs_remove(hs_get('a'))");
+    ASSERT_NE(engine->globalHotspots.head, nullptr);
+    EXPECT_EQ(engine->globalHotspots.head->parent, nullptr);
+    Check("assert(hs_getparent(g) == nil) hs_moveto(g, 1, 1) assert(hs_getposition(g) == 1)");
+}
+
+TEST_F(SceneWorldTest, ScenesAreCreatedAddressedAndNamed) {
+    Check(R"(
+        scene_create('Stage1\\House\\Cellar')
+        local cellar = scene_get('stage1/house/cellar')
+        assert(cellar and ge_getsceneslist()[1] == 'stage1/house/cellar')
+        assert(scene_get('nothing') == nil)
+        assert(type(scene_get(0)) == 'userdata' and scene_get(0) == scene_get(1), 'no scene: the null handle')
+    )");
+    GameScene* cellar = ListFindByName(engine->scenes, "stage1/house/cellar");
+    ASSERT_NE(cellar, nullptr);
+    engine->currentScene = cellar;
+    Check(R"(
+        assert(scene_get(0) == scene_get('stage1/house/cellar'))
+        assert(scene_get(-1) == scene_get('stage1/house') and scene_get(-2) == scene_get('stage1'))
+        assert(type(scene_get(1)) == 'userdata' and scene_get(-3) == scene_get(1) and scene_get(-2147483648) == scene_get(1))
+        assert(scene_name() == 'stage1/house/cellar' and scene_name(1) == 'stage1' and scene_name(2) == 'stage1/house')
+        assert(scene_name(3) == 'stage1/house/cellar' and scene_name(-1) == 'stage1/house')
+        assert(scene_name(-2) == 'stage1' and scene_name(-3) == '')
+        assert(scene_fullname() == 'cellar' and scene_fullname(scene_get('stage1')) == nil)
+        assert(scene_viewtype() == '3d' and ge_scriptscope() == 'stage1/house/cellar')
+    )");
+    engine->currentScene = nullptr;
+    Check("assert(scene_name() == '' and scene_viewtype() == nil and ge_scriptscope() == nil) scene_reload()");
+}
+
+TEST_F(SceneWorldTest, CubeFaceSetsAreChosenByName) {
+    MakeRoom();
+    GameScene* s = engine->currentScene;
+    Check("beginscene('room') cubefaces{name='day'} cubefaces{name='night'} endscene()");
+    // Sets without images are dropped by the constructor; make two by hand.
+    if (!s->cubeFaceSets.head) {
+        auto* day = ListAppendNew(s->cubeFaceSets);
+        day->name = CommonStrings().Intern("day");
+        auto* night = ListAppendNew(s->cubeFaceSets);
+        night->name = CommonStrings().Intern("night");
+    }
+    Check(R"(
+        scene_setcubeface('NIGHT') scene_setcubetransition('day', 0.25)
+        scene_setcubeface('none') scene_setcubetransition('none', 0.75)
+    )");
+    ASSERT_NE(s->cubeFaces, nullptr);
+    EXPECT_STREQ(s->cubeFaces->name, "night");
+    ASSERT_NE(s->transitionFaces, nullptr);
+    EXPECT_STREQ(s->transitionFaces->name, "day");
+    EXPECT_FLOAT_EQ(s->transitionValue, 0.25f);
+    // Deleting the set clears both references.
+    Check("ge_deleteobject(ge_getsceneobjectslist()[4])");
+    EXPECT_EQ(s->transitionFaces, nullptr);
+}
+
+TEST_F(SceneWorldTest, UnloadingAndResettingLeaveNothingDangling) {
+    MakeBook();
+    engine->hoveredHotspot = engine->currentScene->hotspots.head;
+    engine->selectedObject = engine->currentScene->hotspots.tail;
+    engine->BuildRenderList();
+    Check(R"(
+        door, book = hs_get('Door'), scene_get('book')
+        scene_reset()
+        assert(scene_get('book') ~= nil and hs_getname(door) == nil and hs_get('Door') == nil)
+        assert(ge_getpagecount() == 0 and #ge_getsceneslist() == 1 and ge_geteditorobject() == nil)
+    )");
+    EXPECT_EQ(engine->hoveredHotspot, nullptr);
+    ASSERT_NE(engine->currentScene, nullptr);
+    EXPECT_STREQ(engine->currentScene->name, "book");
+
+    Check(R"(
+        scene_create('a/b')
+        scene_unloadall()
+        assert(ge_getsceneslist() == nil and scene_name() == '' and select('#', ge_getdrawlist()) == 0)
+        assert(ge_getpagename(book) == nil and ge_getnextfx() == nil)
+    )");
+    EXPECT_EQ(engine->currentScene, nullptr);
+    EXPECT_EQ(engine->renderList ? engine->renderList[0] : nullptr, nullptr);
+    EXPECT_EQ(SceneRootNode()->parent, nullptr);
+}
+
+TEST_F(SceneWorldTest, SceneQueriesWalkTheListsAndRenderList) {
+    MakeBook();
+    Check(R"(
+        local list = ge_getdrawlist()
+        assert(#list == 6, 'the pages and the hotspots')
+        assert(ge_getordermin() <= ge_getordermax())
+        assert(ge_getnextfx() == nil and ge_getnextpoint() == nil and ge_getnextmesh() == nil)
+        local door = hs_get('Door')
+        assert(ge_getnextmesh(door) == hs_get('knob') and ge_getnextmesh(hs_get('lock')) == nil)
+        assert(select('#', point_getposition(door)) == 0)
+        local r = ge_getnextresource() local n = 0
+        while r and n < 100000 do n = n + 1 r = ge_getnextresource(r) end
+        assert(r == nil)
+        assert(ge_getnextresource(door) == nil, 'an object is no resource record')
+        scene_setcenter(1, 2, 3)
+    )");
+    EXPECT_FLOAT_EQ(g_walkOffset[1], 2.0f);
+    g_walkOffset[0] = g_walkOffset[1] = g_walkOffset[2] = 0;
+    engine->currentScene = nullptr;
+    Check("assert(select('#', ge_getordermin()) == 0 and select('#', ge_getdrawlist()) == 0)");
+}
+
+TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
+    MakeBook();
+    GameScene* s = engine->currentScene;
+    Check(R"(
+        local door, knob = hs_get('Door'), hs_get('knob')
+        seteditormode(2) assert(geteditormode() == 2)
+        ge_seteditorobject(door) assert(ge_geteditorobject() == door)
+        ge_seteditorobject(scene_get('book')) assert(ge_geteditorobject() == door, 'a scene is no scene object')
+        ge_seteditorobject(nil) assert(ge_geteditorobject() == door)
+        seteditormode(0) assert(ge_geteditorobject() == nil, 'mode 0 clears the selection')
+        ge_selectobject(knob) assert(ge_geteditorobject() == knob)
+        ge_selectobject(nil) assert(ge_geteditorobject() == nil)
+        setpositionmode(true) assert(getpositionmode() == true)
+        setsceneedited() assert(getsceneedited() == true)
+        setscenerotated(true)
+    )");
+    EXPECT_TRUE(s->rotated);
+    EXPECT_EQ(engine->buttonsDown & 1u, 0u);
+
+    // Arrow keys move the selected screen hotspot, not while the console is open.
+    HotSpot* door = s->hotspots.head;
+    Check("ge_selectobject(hs_get('Door')) ge_sendeditorinput(0x27, 0)");
+    EXPECT_EQ(door->rect[0], 101);
+    console->Toggle();
+    Check("ge_sendeditorinput(0x27, 0)");
+    EXPECT_EQ(door->rect[0], 101);
+    console->Toggle();
+
+    // A parent and its child exchange names, rectangles and handlers; the
+    // list and the tree keep their places, so the tree has no cycle. A
+    // hotspot and a page stay as they are.
+    Check(R"(
+        Door_MouseClick = function() end hs_checkevents(hs_get('Door'))
+        local door, lock = hs_get('Door'), hs_get('lock')
+        ge_swap_object(door, lock)
+        assert(hs_getname(door) == 'lock' and hs_getname(lock) == 'Door')
+        assert(ge_gethotspotslist()[1] == 'lock')
+        assert(hs_getparent(lock) == door and hs_nextchild(door) == hs_get('knob'))
+        ge_swap_object(door, ge_getpagelist()[1])
+        assert(hs_getname(door) == 'lock')
+    )");
+    EXPECT_EQ(s->hotspots.head, door);
+    EXPECT_EQ(door->rect[2], 10);
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, 0u);
+    EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick));
+    // Every walk of the tree ends.
+    Check(R"(
+        for _, h in ipairs(ge_getsceneobjectslist()) do
+            hs_moveto(h, 1, 1) hs_render(h) hs_getposition(h) hs_getrect(h) hs_getvisible(h)
+        end
+    )");
+
+    // Deleting: stale handles and objects of other scenes are refused.
+    Check(R"(
+        scene{name='other'} beginscene('other') hotspot{name='x', rect='0,0,1,1'} endscene()
+        local x = ge_getsceneobjectslist('other')[1]
+        ge_deleteobject(x) assert(hs_getname(x) == 'x')
+        local knob = hs_get('knob')
+        ge_selectobject(knob)
+        ge_deleteobject(knob)
+        assert(hs_get('knob') == nil and ge_geteditorobject() == nil and hs_getname(knob) == nil)
+        ge_deleteobject(knob)
+        assert(#ge_getdrawlist() == 5, 'three pages and two hotspots')
+        ge_initobject(hs_get('lock'))
+    )");
+    EXPECT_TRUE(engine->sceneModified);
+}
+
+// Points and meshes: found by name, walked, listed, and moved by the
+// editor's wheel.
+TEST_F(SceneWorldTest, PointsAndMeshesByNameWalkAndEditorWheel) {
+    MakeBook();
+    Check(R"(
+        local lamp = ge_newsceneobject('point', 'lamp', 'book')
+        local m = ge_newsceneobject('mesh', 'statue', 'book')
+        assert(point_get('LAMP') == lamp and pobject_get('lamp') == lamp and mesh_get('Statue') == m)
+        assert(ge_getnextpoint() == lamp and ge_getnextpoint(lamp) == nil and ge_getnextmesh() == m)
+        assert(ge_getmesheslist()[1] == 'statue')
+        local x, y, z = point_getposition(lamp)
+        assert(x == 0 and y == 0 and z == 0, 'no distance yet')
+        ge_selectobject(lamp) ge_sendeditorinput(0, 1)
+        x, y, z = point_getposition(lamp)
+        assert(math.abs(x * x + y * y + z * z - 100 * 100) < 1e-3, 'one wheel step is 100 units')
+        ge_selectobject(m) ge_sendeditorinput(0, -1)
+        ge_deleteobject(lamp)
+        assert(point_get('lamp') == nil and ge_getnextpoint() == nil and ge_getnextpoint(lamp) == nil)
+    )");
+    GameMesh* mesh = engine->currentScene->meshes.head;
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_FLOAT_EQ(mesh->distance, -100.0f);
+}
+
+TEST_F(SceneWorldTest, AStatementThatStopsTheQueueKeepsWhatItQueuesAfter) {
+    Check(R"(
+        ge_task("ge_stoptasks() ge_task('done = true');never = true")
+        assert(havetask() == true)
+    )");
+    ASSERT_TRUE(engine->RunQueuedStatement());
+    Check("assert(never == nil and havetask() == true, 'the old queue is gone, the new task waits')");
+    ASSERT_NE(engine->statementHead, nullptr);
+    engine->statementReady = true;
+    engine->RunQueuedStatement();
+    Check("assert(done == true)");
+    // The queue is empty; the sequence ends in the next frame that is ready.
+    engine->statementReady = true;
+    engine->RunQueuedStatement();
+    Check("assert(havetask() == false) ge_settask() assert(havetask() == true) ge_stoptasks() assert(havetask() == false)");
+    EXPECT_FALSE(engine->statementReady);
+    Check("ge_nexttask()");
+    EXPECT_TRUE(engine->statementReady);
+}
+
+TEST_F(SceneWorldTest, InputSwitchesKeysAndFrozenFrames) {
+    Check(R"(
+        assert(issceneenabled() == false) enablescene(false, true) assert(issceneenabled() == true)
+        assert(ge_getkey(-1) == false and ge_getkey(256) == false and ge_getkey(2^40) == false)
+        ge_setmousebutton(5) assert(ge_getmousebutton() == 5)
+        ge_setmousesense(2.5)
+        assert(type(ge_getcursor()) == 'userdata' or ge_getcursor() == nil)
+    )");
+    engine->postFxLast = 3;
+    Check("freezescene(false)");
+    EXPECT_EQ(engine->postFxLast, 3u);
+    Check("freezescene(true)");
+    EXPECT_EQ(engine->freezeState, 1);
+    Check("freezescene(false)");
+    EXPECT_EQ(engine->freezeState, 0);
+    EXPECT_EQ(engine->postFxLast, 2u);
+}
+
+}  // namespace
