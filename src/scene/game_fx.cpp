@@ -20,6 +20,7 @@
 #include "render/vector_math.h"
 #include "scene/game_scene.h"
 #include "scene/hotspot_map.h"
+#include "scene/patch.h"
 
 ClassDescriptor GameFx::s_descriptor;
 
@@ -32,19 +33,13 @@ constexpr float kFlareDistance = 1024.0f;
 // A glow drawn more often than this adds nothing but time.
 constexpr int32_t kMaxPasses = 256;
 
-std::string FrameName(const char* format, int32_t n) {
-    char text[kSceneNameBuffer + 16];
-    std::snprintf(text, sizeof text, "%s/%d", format, n);
-    return text;
-}
-
 // The scene's resource steps: the image and, with a format, the lens frames.
 template <class Step>
 void VisitFxResources(GameFx* fx, Step step) {
     step(fx->himage);
     if (fx->format && fx->lens_count > 0)
-        for (int32_t n = 0; n < fx->lens_count; ++n)
-            step(Resources().DeclareImage(FrameName(fx->format, n).c_str(), 0));
+        for (int32_t n = 0; n < FramesToDeclare(fx->lens_count); ++n)
+            step(Resources().DeclareImage(SequenceFrameName(fx->format, n).c_str(), 0));
 }
 
 void LoadFxResources(EObject* o) {
@@ -63,7 +58,7 @@ const bool g_fx_hooks = (SetSceneKindOps(kSceneKindFx, &kFxKindOps), true);
 // The declared image of that name (lower case, images only), never
 // declared here.
 ResourceRecord* DeclaredImage(const char* format, int32_t n) {
-    std::string name = FrameName(format, n);
+    std::string name = SequenceFrameName(format, n);
     for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
     return Resources().FindByNameAndType(name.c_str(), kResourceImage);
 }

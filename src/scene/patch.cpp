@@ -67,16 +67,9 @@ float RefreshDelta() {
     return FrameDeltaMs(device ? device->refreshRate : 0);
 }
 
-// "<format>/<n>".
-std::string FrameName(const char* format, int32_t n) {
-    char text[kSceneNameBuffer + 16];
-    std::snprintf(text, sizeof text, "%s/%d", format, n);
-    return text;
-}
-
 // The file of frame n beside the frame record's file: the same extension.
 std::string FramePath(const ResourceRecord* shown, const char* format, int32_t n) {
-    std::string path = FrameName(format, n);
+    std::string path = SequenceFrameName(format, n);
     if (!shown || !shown->path) return path;
     const char* slash = std::strrchr(shown->path, '/');
     const char* dot = std::strrchr(slash ? slash : shown->path, '.');
@@ -92,8 +85,8 @@ void VisitPatchResources(Patch* p, Step step) {
     step(p->snd_forwards);
     step(p->snd_backwards);
     if (p->format && p->buffered && p->numOfFrames > 0)
-        for (int32_t n = 0; n < p->numOfFrames; ++n)
-            step(Resources().DeclareImage(FrameName(p->format, n).c_str(), 0));
+        for (int32_t n = 0; n < FramesToDeclare(p->numOfFrames); ++n)
+            step(Resources().DeclareImage(SequenceFrameName(p->format, n).c_str(), 0));
 }
 
 void LoadPatchResources(EObject* o) {
@@ -163,6 +156,10 @@ bool FacePixelToCube(int32_t face, float px, float py, float s, plat::Vec3* out)
     static const float kNormalSign[6] = {1, 1, -1, -1, 1, -1};
     Axis(*out, f->n) = kNormalSign[face] * s;
     return true;
+}
+
+std::string SequenceFrameName(const char* prefix, int32_t n) {
+    return std::string(prefix ? prefix : "") + "/" + std::to_string(n);
 }
 
 int32_t PatchFrameAt(float currentTime, float interval) {
@@ -274,7 +271,7 @@ void Patch::UpdateFrameImage() {
     if (n == lastFrame && has_texture) return;
     if (n == missingFrame) return;
     if (buffered || !has_texture) {
-        ResourceRecord* r = Resources().DeclareImage(FrameName(format, n).c_str(), 0);
+        ResourceRecord* r = Resources().DeclareImage(SequenceFrameName(format, n).c_str(), 0);
         if (!r) {
             missingFrame = n;
             return;
@@ -291,7 +288,7 @@ void Patch::UpdateFrameImage() {
         }
         if (int32_t(pixels.width) == shown->width && int32_t(pixels.height) == shown->height) {
             shown->CreateFromImage(pixels, shown->flags);
-        } else if (ResourceRecord* r = Resources().DeclareImage(FrameName(format, n).c_str(), 0)) {
+        } else if (ResourceRecord* r = Resources().DeclareImage(SequenceFrameName(format, n).c_str(), 0)) {
             frame = r;  // another size: a record of its own
         }
     }

@@ -6,6 +6,7 @@
 // direction, or on the virtual screen. Actions 3 and 4 let a waiting
 // statement of the queue go on when their run ends.
 #include <cstdint>
+#include <string>
 
 #include "platform/gpu/d3dx/math_types.h"
 #include "script/object_model.h"
@@ -61,6 +62,16 @@ const FaceLayout* FaceLayoutOf(int32_t face);
 float CubeHalfEdge();
 // Pixel (px, py) of a face in the cube's space; false outside 0..5.
 bool FacePixelToCube(int32_t face, float px, float py, float s, plat::Vec3* out);
+
+// How many frames of a "<prefix>/<n>" sequence are declared ahead: the
+// count, held to 0..4096, so that a count from a scene file cannot make a
+// loop of billions of file look-ups.
+constexpr int32_t kMaxSequenceFrames = 4096;
+inline int32_t FramesToDeclare(int32_t count) {
+    return count < 0 ? 0 : (count > kMaxSequenceFrames ? kMaxSequenceFrames : count);
+}
+// The resource name of frame n of a sequence: "<prefix>/<n>".
+std::string SequenceFrameName(const char* prefix, int32_t n);
 
 class Patch : public EObject {
 public:

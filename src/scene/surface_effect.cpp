@@ -54,19 +54,13 @@ plat::Vec3 SurfaceCentre(const SurfaceEffect& s) {
     return c;
 }
 
-std::string AnimFrameName(const char* seq, int32_t n) {
-    char text[kSceneNameBuffer + 16];
-    std::snprintf(text, sizeof text, "%s/%d", seq, n);
-    return text;
-}
-
 // The scene's resource steps: the texture and every animation frame.
 template <class Step>
 void VisitSurfaceResources(SurfaceEffect* s, Step step) {
     step(s->htexture);
     if (s->anim_seq && s->anim_count > 0)
-        for (int32_t n = 0; n < s->anim_count; ++n)
-            step(Resources().DeclareImage(AnimFrameName(s->anim_seq, n).c_str(), 0));
+        for (int32_t n = 0; n < FramesToDeclare(s->anim_count); ++n)
+            step(Resources().DeclareImage(SequenceFrameName(s->anim_seq, n).c_str(), 0));
 }
 
 void LoadSurfaceResources(EObject* o) {
@@ -218,7 +212,7 @@ void SurfaceEffect::Render() {
     if (anim_seq && (e->shadersOn || !named)) {
         const int32_t n = AnimationFrame();
         if (n >= 0) {
-            ResourceRecord* r = Resources().DeclareImage(AnimFrameName(anim_seq, n).c_str(), 0);
+            ResourceRecord* r = Resources().DeclareImage(SequenceFrameName(anim_seq, n).c_str(), 0);
             if (Texture* t = Resources().GetImage(r); t && t->device_texture) {
                 device->SetTexture(1, t->device_texture);
                 stage1 = true;

@@ -71,6 +71,17 @@ CompiledScript* CompiledScriptList::FindOrAdd(const char* name) {
     return r;
 }
 
+bool CompiledScriptList::Remove(const char* name) {
+    CompiledScript* r = Find(name);
+    if (!r) return false;
+    CompiledScript* prev = nullptr;
+    for (CompiledScript* p = head; p != r; p = p->next) prev = p;
+    (prev ? prev->next : head) = r->next;
+    if (tail == r) tail = prev;
+    delete r;
+    return true;
+}
+
 void CompiledScriptList::Clear() {
     while (head) {
         CompiledScript* next = head->next;

@@ -37,6 +37,8 @@ public:
     // Case-insensitive lookup.
     CompiledScript* Find(const char* name) const;
     CompiledScript* FindOrAdd(const char* name);
+    // Unlinks and frees the chunk of that name (any case); false when none.
+    bool Remove(const char* name);
     void Clear();
     ~CompiledScriptList() { Clear(); }
 };

@@ -24,12 +24,6 @@ extern "C" {
 
 namespace {
 
-std::string FrameName(const char* format, int32_t n) {
-    char text[kSceneNameBuffer + 16];
-    std::snprintf(text, sizeof text, "%s/%d", format, n);
-    return text;
-}
-
 int PatchConstructor(lua_State* L) {
     GameScene* s = SceneBeingLoaded();
     if (!s || !lua_istable(L, -1)) return 0;
@@ -58,7 +52,7 @@ int PatchConstructor(lua_State* L) {
         p->buffered = ScriptFieldBool("buffered") == 1;
         p->snd_forwards = DeclareSceneSound(ScriptFieldString("snd_forwards", nullptr, true));
         p->snd_backwards = DeclareSceneSound(ScriptFieldString("snd_backwards", nullptr, true));
-        const std::string first = ExpandPathVariables(FrameName(p->format, 0).c_str());
+        const std::string first = ExpandPathVariables(SequenceFrameName(p->format, 0).c_str());
         p->frame = Resources().DeclareImage(first.c_str(), 0);
     }
     PushHandle(L, p);
@@ -76,8 +70,9 @@ int FxConstructor(lua_State* L) {
     fx->lens_count = ScriptFieldInt("lens_count", 0);
     // Without a format the flare keeps the image its file named.
     if (fx->format) {
-        fx->himage = Resources().DeclareImage(FrameName(fx->format, 0).c_str(), 0);
-        for (int32_t n = 1; n < fx->lens_count; ++n) Resources().DeclareImage(FrameName(fx->format, n).c_str(), 0);
+        fx->himage = Resources().DeclareImage(SequenceFrameName(fx->format, 0).c_str(), 0);
+        for (int32_t n = 1; n < FramesToDeclare(fx->lens_count); ++n)
+            Resources().DeclareImage(SequenceFrameName(fx->format, n).c_str(), 0);
     }
     fx->x = ScriptFieldNumber("x", 0);
     fx->y = ScriptFieldNumber("y", 0);

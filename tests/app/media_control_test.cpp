@@ -9,6 +9,7 @@ extern "C" {
 
 #include "app/engine_media.h"
 #include "media/resource_manager.h"
+#include "media/stream_channel.h"
 #include "scene/scene_fixture.h"
 
 using namespace scene_test;
@@ -59,6 +60,9 @@ TEST_F(SoundDeclarations, DeclaringAgainKeepsOrChangesTheRecordInPlace) {
     engine.PlaySound(r, false, 0);
     engine.PlaySound(nullptr, false, 0);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(engine.streamChannelSounds[i], i == 4 ? r : nullptr) << i;
+    // The channel's worker ends before the program does: run alone, the
+    // test would otherwise exit while the worker still logs.
+    StopAllStreamChannels();
 }
 
 TEST_F(SoundDeclarations, ScriptSoundArgumentsByNameOrLiveRecord) {

@@ -12,13 +12,19 @@
 #include "app/engine.h"
 #include "app/scene_render.h"
 #include "app/scene_switch.h"
+#include "base/file_stream.h"
 #include "base/log.h"
 #include "media/resource_manager.h"
 #include "render/camera.h"
 #include "render/render_fixture.h"
+#include "scene/game_fx.h"
+#include "scene/game_mesh.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
+#include "scene/patch.h"
+#include "scene/point_object.h"
+#include "scene/surface_effect.h"
 #include "script/lua_host.h"
 
 namespace {
@@ -138,6 +144,65 @@ TEST_F(SceneFrames, PageHotspotShowsItsHoveredImage) {
     ASSERT_NE(e->hoveredHotspot, nullptr);
     px = Frame("render_page_hotspot_hovered");
     EXPECT_TRUE(Near(At(px, 120, 130), 0xC03030)) << std::hex << At(px, 120, 130);
+}
+
+TEST_F(SceneFrames, SceneFileWithEveryObjectConstructorLoadsAndDraws) {
+    const std::string dir = root_ + "/stages/effects";
+    std::filesystem::create_directories(dir);
+    for (int f = 1; f <= 6; ++f)
+        std::filesystem::copy_file(root_ + "/stages/cube/0" + std::to_string(f) + ".png",
+                                   dir + "/0" + std::to_string(f) + ".png");
+    const std::string data =
+        "cubefaces()\n"
+        "patch{name='door', image='stages/book/page2', face=0, x=384, y=384, size=4}\n"
+        "patch{name='lid', format='anim/none'}\n"
+        "surffx{name='pool', texture='stages/book/page1', face=0, width=120, height=60, distance=450,"
+        " position='-300,0,0'}\n"
+        "surffx{name='sky', texture='sky/none'}\n"
+        "fx{name='sun', file='stages/book/page1', x=30, y=-20, scale=0.25, power=0}\n"
+        "fx{name='flare', format='fx/none', lens_count=2, lens_format='0,1,1'}\n"
+        "mesh{name='box', file='meshes/none'}\n"
+        "lightsource{}\n"
+        "particlesource{name='dust', image='fx/dust'}\n"
+        "sound3D{name='hum', sound='snd/none'}\n";
+    ASSERT_TRUE(WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size()));
+    std::vector<std::string> missing;
+    static std::vector<std::string>* sink = nullptr;
+    sink = &missing;
+    SetLogSink([](const char* line, unsigned) {
+        if (std::string(line).rfind("[NOT FOUND]", 0) == 0) sink->push_back(line);
+    });
+    NodeSwitch("effects", false);
+    SetLogSink(nullptr);
+    GameScene* s = e->currentScene;
+    ASSERT_NE(s, nullptr);
+    // The mask images cubefaces() looks for, the constructors' images in the
+    // order they are read, then the scene's resource pass.
+    std::vector<std::string> want;
+    for (int f = 1; f <= 6; ++f) want.push_back("[NOT FOUND] - IMAGE : stages/effects/a_0" + std::to_string(f));
+    for (const char* line :
+         {"IMAGE : anim/none/0", "IMAGE : sky/none", "IMAGE : fx/none/0", "IMAGE : fx/none/1", "MESH : meshes/none",
+          "IMAGE : data/misc/editor_icons/light", "IMAGE : data/misc/editor_icons/water", "IMAGE : fx/dust",
+          "SOUND : snd/none", "IMAGE : data/misc/editor_icons/sound", "IMAGE : fx/none/0", "IMAGE : fx/none/1"})
+        want.push_back(std::string("[NOT FOUND] - ") + line);
+    EXPECT_EQ(missing, want);
+    EXPECT_EQ(ListCount(s->patches), 2u);
+    EXPECT_EQ(ListCount(s->surfaces), 2u);
+    EXPECT_EQ(ListCount(s->fx), 2u);
+    EXPECT_EQ(ListCount(s->meshes), 1u);
+    EXPECT_EQ(ListCount(s->points), 3u);  // the light, the source and the sound's point
+    g_lookYaw = g_lookPitch = 0;
+    missing.clear();
+    SetLogSink([](const char* line, unsigned) {
+        if (std::string(line).rfind("[NOT FOUND]", 0) == 0) sink->push_back(line);
+    });
+    for (int i = 0; i < 59; ++i) RenderCurrentScene(e);
+    SetLogSink(nullptr);
+    // The frameless patch looks for its first frame once, not every frame.
+    EXPECT_EQ(missing, std::vector<std::string>{"[NOT FOUND] - IMAGE : anim/none/0"});
+    const std::vector<uint32_t> px = Frame("render_effects_scene");
+    // The patch (page 2's green) in the middle of the red front face.
+    EXPECT_TRUE(Near(At(px, kW / 2, kH / 2), 0x30C030)) << std::hex << At(px, kW / 2, kH / 2);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include "app/scene_switch.h"
 #include "media/resource_manager.h"
 #include "render/geometry.h"
+#include "scene/game_fx.h"
 #include "scene/scene_fixture.h"
+#include "scene/surface_effect.h"
 
 using namespace scene_test;
 
@@ -197,6 +199,34 @@ TEST_F(PatchTest, ArrowsAndWheelMoveIt) {
     engine.sceneModified = false;
     p->EditorInput(65, 0);
     EXPECT_FALSE(engine.sceneModified);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PatchTest, SceneResourcePassDeclaresFramesOfBufferedSequencesOnly) {
+    for (const char* f : {"anim/door/0", "anim/door/1", "anim/lid/0", "fx/lens/0", "fx/lens/1", "anim/wave/0",
+                          "anim/wave/1"})
+        Write(Path(std::string(f) + ".png"), SolidPng(2, 2, 0x808080));
+    p->format = Intern("anim/door");
+    p->buffered = true;
+    p->numOfFrames = 2;
+    Patch* lid = Add(s->patches, "lid");
+    lid->format = Intern("anim/lid");
+    lid->numOfFrames = 1;  // unbuffered: its frames come as it plays
+    GameFx* fx = Add(s->fx, "flare");
+    fx->format = Intern("fx/lens");
+    fx->lens_count = 2;
+    SurfaceEffect* wave = Add(s->surfaces, "wave");
+    wave->anim_seq = Intern("anim/wave");
+    wave->anim_count = 2;
+    s->LoadResources();
+    for (const char* f : {"anim/door/0", "anim/door/1", "fx/lens/0", "fx/lens/1", "anim/wave/0", "anim/wave/1"})
+        EXPECT_TRUE(Resources().FindByName(f)) << f;
+    EXPECT_EQ(Resources().FindByName("anim/lid/0"), nullptr);
+    s->UnloadResources();
+    EXPECT_TRUE(Resources().FindByName("anim/door/1"));  // unloaded, kept
 }
 
 }  // namespace

@@ -135,6 +135,15 @@ TEST_F(ConstructorTest, SurfaceDefaultsVectorsAndMask) {
     EXPECT_TRUE(fx->visible);
 }
 
+TEST_F(ConstructorTest, HugeFrameCountsDeclareABoundedNumberOfFrames) {
+    InScene("fx{name='sun', format='fx/none', lens_count=2000000000}"
+            " patch{name='door', format='anim/none', frame_count=2000000000, buffered=true}");
+    EXPECT_EQ(NotFound().size(), size_t(kMaxSequenceFrames) + 1);  // the lens frames and the patch's first
+    LogLines().clear();
+    s->LoadResources();
+    EXPECT_EQ(NotFound().size(), size_t(2 * kMaxSequenceFrames));
+}
+
 TEST_F(ConstructorTest, NothingWithoutATableOrASceneBeingLoaded) {
     Lua("r1 = patch{name='x'} r2 = fx{name='x'} r3 = surffx{name='x'}");
     Lua("beginscene('hall') r4 = patch() r5 = fx('x') r6 = surffx(3) endscene()");
