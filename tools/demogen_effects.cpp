@@ -1,5 +1,6 @@
 // Images of the scene effects: the flickering torch flame, the clouds that
-// drift over the hall's window, glows and lens-flare rings, and sparks.
+// drift over the hall's window, glows and lens-flare rings, sparks, and the
+// editor's markers of point objects.
 // Colours are premultiplied by alpha, so added or blended they fade to
 // nothing at their edges.
 #include <cmath>
@@ -59,9 +60,21 @@ Canvas Glow(int size, Rgb colour, float ring) {
     return c;
 }
 
+// The editor's marker of a point object: a letter on a coloured disc.
+Canvas EditorIcon(char letter, Rgb colour) {
+    Canvas c(32, 32, 0);
+    c.Disc(16, 16, 15, Hex(0x101010));
+    c.Disc(16, 16, 13, colour);
+    c.Text(std::string(1, letter), 11, 9, 2, 0xFF101010);
+    return c;
+}
+
 }  // namespace
 
 void WriteEffects(const Output& out) {
+    out.Image("data/misc/editor_icons/light", EditorIcon('L', Hex(0xFFE060)), true);
+    out.Image("data/misc/editor_icons/sound", EditorIcon('S', Hex(0x60C0FF)), true);
+    out.Image("data/misc/editor_icons/water", EditorIcon('P', Hex(0xFF9040)), true);
     for (int f = 0; f < 8; ++f) out.Image("data/anim/flame/" + std::to_string(f), Flame(f), true);
     out.Image("data/fx/clouds", Clouds(), true);
     out.Image("data/fx/glow", Glow(128, Hex(0xA0C8FF), 0), true);

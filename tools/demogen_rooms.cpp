@@ -311,6 +311,7 @@ Room Gallery() {
         }
         if (h.side == kCeiling) return Hex(0x0C1028);
         const float u = (h.side == kLeft || h.side == kRight) ? p.z : p.x;
+        if (h.side == kBack && In(p.x, -0.95f, 0.95f) && p.y < 0.95f) return Hex(0xC09038);  // the exit's frame
         const float col = std::fmod(u + 40.f, 2.f);
         if (col < 0.35f) {  // gilded columns with fluting
             return Hex(0xC09038) * (0.75f + 0.25f * std::fabs(std::sin(col * 45)));
@@ -319,7 +320,11 @@ Room Gallery() {
         const float damask = std::fabs(std::sin(u * 9) * std::sin(p.y * 9));
         return Mix(Hex(0x1A2A5A), Hex(0x2A3E7A), damask > 0.5f ? 1.f : 0.f) * (0.9f + 0.15f * Noise(u * 10, p.y * 10, 72));
     };
-    r.glow = [](const Hit& h) -> Rgb {
+    r.glow = [exit](const Hit& h) -> Rgb {
+        if (exit(h)) {  // torchlight from the corridor beyond
+            const float t = (0.8f - h.p.y) / 2.4f;
+            return Mix(Hex(0x1A0C06), Hex(0x7A3A14), t * t) * (1 - 0.5f * std::fabs(h.p.x) / 0.8f);
+        }
         if (h.side != kCeiling) return {};
         const float s = Hash(int(std::floor(h.p.x * 40)), int(std::floor(h.p.z * 40)), 73);
         return s > 0.992f ? Hex(0xF0F0FF) * ((s - 0.992f) * 125) : Rgb{};

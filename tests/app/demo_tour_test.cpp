@@ -146,12 +146,14 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
     options.env["XDG_DOCUMENTS_DIR"] = documents;
     options.timeout_seconds = 240;
     options.prepare_root = [&](const std::string& root) {
-        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        // main.lua, written first, stays.
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
     };
     const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua"), options);
     const std::string log = quild_test::ReadFile(documents + "/Quorvane/log.txt");
     ASSERT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(LogLinesStartingWith(log, "[ERROR]"), "") << log;
+    EXPECT_EQ(LogLinesStartingWith(log, "[NOT FOUND]"), "") << log;
     EXPECT_NE(log.find("[QUIT]"), std::string::npos) << log;
 
     const char* names[] = {"tour_01_title",    "tour_02_hall",     "tour_03_hall",
@@ -179,6 +181,36 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
             // JPEG noise between equal frames stays below 1; the same view
             // with the rushing blur differs by about 6.
             EXPECT_GT(MeanDifference(shots[i], shots[j]), 3.0) << shots[i].name << " and " << shots[j].name;
+}
+
+// In the running game, the pointer in the middle of the hall's view is over
+// the door (the map and the faces agree), and in the corridor it is over
+// the far arch; the hovered hotspot's cursor is the game's door icon.
+TEST(DemoTour, PointerAheadIsOverEachRoomsWayOn) {
+    const std::string game = Generate("pointer");
+    EngineRunOptions options;
+    options.prepare_root = [&](const std::string& root) {
+        // main.lua, written first, stays.
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
+    };
+    const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua") + R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+function OnGameMouseEnter(h)
+  trace(Node .. ": " .. ge_getproperty(h, "name") .. " " .. tostring(ge_getproperty(h, "cursor")))
+end
+frame = 0
+function OnGameUpdate()
+  frame = frame + 1
+  if frame == 2 then ge_switchscene("hall") end
+  if frame == 4 then ge_look(0, 0) ge_setmouse(512, 384) end
+  if frame == 8 then ge_switchscene("corridor") end
+  if frame == 10 then ge_look(0, 0) ge_setmouse(500, 380) ge_setmouse(512, 384) end
+  if frame == 14 then quit() end
+end
+)lua",
+                                       options);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "hall: door data/icons/door\ncorridor: onward data/icons/door\n") << run.output;
 }
 
 }  // namespace
