@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine_run.h"
+#include "media/image_data.h"
 #include "media/jpeg_codec.h"
 #include "render/render_fixture.h"
 #include "support/test_support.h"
@@ -81,6 +82,45 @@ TEST(DemoGenerator, SameBytesEveryRunAndNoRewriteWhileUpToDate) {
     fs::remove_all(bad);
     EXPECT_NE(std::system((std::string("'") + QUILD_DEMOGEN + "' '" + bad + "' --faces 100 2>/dev/null").c_str()), 0);
     EXPECT_FALSE(fs::exists(bad));
+}
+
+// What the generator writes, read back through the engine's own readers:
+// alpha images keep their alpha and stand the right way up.
+TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
+    const std::string dir = Generate("images");
+    auto argb = [](const ImageData& im, uint32_t x, uint32_t y) {
+        const uint8_t* p = im.pixels + (size_t(y) * im.width + x) * 4;  // B, G, R, A
+        return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    };
+    ImageData door;
+    ASSERT_TRUE(LoadImage((dir + "/data/icons/door").c_str(), door));
+    ASSERT_EQ(door.bits, uint32_t(kImageArgb));
+    ASSERT_EQ(door.width, 32u);
+    ASSERT_EQ(door.height, 32u);
+    EXPECT_EQ(argb(door, 0, 0) >> 24, 0u);           // outside: clear
+    EXPECT_EQ(argb(door, 15, 1) >> 24, 0u);          // above the door
+    EXPECT_EQ(argb(door, 15, 29), 0xFF000000u);      // its bottom frame
+    EXPECT_EQ(argb(door, 15, 10), 0xFFF0C060u);      // the door
+    EXPECT_EQ(argb(door, 20, 16), 0xFF000000u);      // the knob
+
+    // Font cells of 24 x 24 by character code: "A" (65) has its apex in
+    // its top row, the space (32) nothing.
+    ImageData font;
+    ASSERT_TRUE(LoadImage((dir + "/data/fonts/main").c_str(), font));
+    ASSERT_EQ(font.bits, uint32_t(kImageArgb));
+    ASSERT_EQ(font.width, 384u);
+    EXPECT_EQ(argb(font, 24 + 1 + 3 + 1, 96 + 1), 0xFFFFFFFFu);
+    EXPECT_EQ(argb(font, 24 + 1 + 1, 96 + 1) >> 24, 0u);  // beside the apex
+    uint32_t space_alpha = 0;
+    for (uint32_t y = 48; y < 72; ++y)
+        for (uint32_t x = 0; x < 24; ++x) space_alpha |= argb(font, x, y) >> 24;
+    EXPECT_EQ(space_alpha, 0u);
+
+    ImageData face;
+    ASSERT_TRUE(LoadImage((dir + "/stages/hall/01").c_str(), face));
+    EXPECT_EQ(face.bits, uint32_t(kImageRgb));
+    EXPECT_EQ(face.width, 128u);
+    EXPECT_EQ(face.height, 128u);
 }
 
 // The maps lie over what the faces show: straight ahead in the hall is
