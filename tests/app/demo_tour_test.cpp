@@ -2,6 +2,8 @@
 // content is reproducible and consistent, and the game's own tour visits
 // every room and leaves a distinct picture of each.
 #include <gtest/gtest.h>
+#include <lauxlib.h>
+#include <lua.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@
 #include "engine_run.h"
 #include "media/image_data.h"
 #include "media/jpeg_codec.h"
+#include "media/vorbis_source.h"
 #include "render/render_fixture.h"
 #include "support/test_support.h"
 
@@ -123,6 +126,37 @@ TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
     EXPECT_EQ(face.height, 128u);
 }
 
+// Every script of the game compiles, and the sounds decode to the length
+// and shape they were made with (a lost tail or a wrong rate shows here).
+TEST(DemoGenerator, ScriptsCompileAndSoundsDecodeWhole) {
+    const std::string dir = Generate("scripts");
+    int scripts = 0;
+    for (const std::string& name : FilesUnder(dir)) {
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lua") != 0) continue;
+        const std::string text = quild_test::ReadFile(dir + "/" + name);
+        lua_State* L = luaL_newstate();
+        const int status = luaL_loadbuffer(L, text.data(), text.size(), name.c_str());
+        EXPECT_EQ(status, 0) << name << ": " << lua_tostring(L, -1);
+        lua_close(L);
+        ++scripts;
+    }
+    EXPECT_EQ(scripts, 11);  // main, game, shaders and four nodes' data and script
+
+    struct Expected {
+        const char* name;
+        int channels;
+        int64_t frames;
+    };
+    for (const Expected& e : {Expected{"data/music/theme.ogg", 2, 16 * 44100}, Expected{"data/sounds/click.ogg", 1, 4410},
+                              Expected{"data/sounds/fire.ogg", 1, 4 * 44100}, Expected{"data/sounds/steps.ogg", 1, 39690}}) {
+        VorbisSource source;
+        ASSERT_TRUE(source.OpenFile((dir + "/" + e.name).c_str(), false)) << e.name;
+        EXPECT_EQ(source.Channels(), e.channels) << e.name;
+        EXPECT_EQ(source.Rate(), 44100u) << e.name;
+        EXPECT_EQ(source.TotalFrames(), e.frames) << e.name;
+    }
+}
+
 // The maps lie over what the faces show: straight ahead in the hall is
 // the door (value 1), behind is the arch (2), the ceiling and the side
 // walls hold nothing; the corridor's glowing arch is far ahead and small.
@@ -194,6 +228,9 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
     ASSERT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(LogLinesStartingWith(log, "[ERROR]"), "") << log;
     EXPECT_EQ(LogLinesStartingWith(log, "[NOT FOUND]"), "") << log;
+    // The statue's mesh file reads without complaint.
+    EXPECT_NE(log.find("[MESH] : data/meshes/statue"), std::string::npos) << log;
+    EXPECT_EQ(log.find("statue.x"), std::string::npos) << log;
     EXPECT_NE(log.find("[QUIT]"), std::string::npos) << log;
 
     const char* names[] = {"tour_01_title",    "tour_02_hall",     "tour_03_hall",
