@@ -173,25 +173,27 @@ TEST_F(SoundFunctions, PlacedAtAPointAHotspotAnglesOrTheOrigin) {
     Lua("snd_play('tone', true, 0, '90,0,2000') snd_setvolume('tone', 0.5) assert(snd_isplaying('tone'))");
 }
 
-TEST_F(SoundFunctions, AStatementWaitsForItsSoundUnlessToldNot) {
+TEST_F(SoundFunctions, AQueuedStatementWaitsForItsSoundUnlessToldNot) {
     engine.soundStreamThreshold = 1 << 30;
-    engine.executingStatement = true;
-    Lua("snd_play('missing')");
-    EXPECT_TRUE(engine.statementReady);
-    engine.statementReady = false;
-    Lua("snd_play('tone', false, 0, nil, 0, true)");
-    EXPECT_EQ(engine.waitedSound, nullptr);
-    Lua("snd_play('tone')");
+    engine.QueueStatements("snd_play('tone');step = 1;;snd_play('missing');step = 2");
+    engine.RunQueuedStatement();
     EXPECT_EQ(engine.waitedSound, Resources().FindByName("tone"));
-    EXPECT_FALSE(engine.statementReady);
+    engine.RunQueuedStatement();  // the sound still plays: nothing runs
+    EXPECT_EQ(Text("step"), "(nil)");
     Lua("snd_stop('tone')");
     EndStatementSoundWait(&engine);
-    EXPECT_TRUE(engine.statementReady);
-    // Outside a statement nothing waits.
-    engine.executingStatement = false;
-    engine.statementReady = false;
-    Lua("snd_play('missing')");
-    EXPECT_FALSE(engine.statementReady);
+    engine.RunQueuedStatement();
+    EXPECT_EQ(Text("step"), "1");
+    // No sound: the sequence goes on at once.
+    engine.RunQueuedStatement();
+    engine.RunQueuedStatement();
+    EXPECT_EQ(Text("step"), "2");
+    // With nowait, or outside a statement, nothing waits for the sound.
+    engine.QueueStatements("snd_play('tone', false, 0, nil, 0, true)");
+    engine.RunQueuedStatement();
+    EXPECT_EQ(engine.waitedSound, nullptr);
+    Lua("snd_play('tone')");
+    EXPECT_EQ(engine.waitedSound, nullptr);
 }
 
 }  // namespace
