@@ -23,65 +23,21 @@
 #include <string>
 #include <vector>
 
-#include "save_bytes.h"
+#include "asset_writers.h"
 
 namespace {
+
+using asset_writers::AppendText;
+using asset_writers::EncodePng;
 
 // The stage folder every command writes under (DIR_STAGES of the test
 // scripts).
 const char* kStages = "stages";
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
-void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-    Put32(out, uint32_t(data.size()));
-    size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    Put32(out, uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
-}
-
-// An 8-bit RGB PNG of the pixels (0xRRGGBB, rows top to bottom).
-std::vector<uint8_t> EncodePng(const std::vector<uint32_t>& px, int w, int h) {
-    std::vector<uint8_t> raw;
-    raw.reserve(size_t(h) * (size_t(w) * 3 + 1));
-    for (int y = 0; y < h; ++y) {
-        raw.push_back(0);
-        for (int x = 0; x < w; ++x) {
-            uint32_t p = px[size_t(y) * w + x];
-            raw.push_back(uint8_t(p >> 16));
-            raw.push_back(uint8_t(p >> 8));
-            raw.push_back(uint8_t(p));
-        }
-    }
-    uLongf zlen = compressBound(uLong(raw.size()));
-    std::vector<uint8_t> z(zlen);
-    if (compress(z.data(), &zlen, raw.data(), uLong(raw.size())) != Z_OK) return {};
-    z.resize(zlen);
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    Put32(ihdr, uint32_t(w));
-    Put32(ihdr, uint32_t(h));
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-    Chunk(out, "IHDR", ihdr);
-    Chunk(out, "IDAT", z);
-    Chunk(out, "IEND", {});
-    return out;
-}
-
 std::string SceneDir(const std::string& root, const std::string& scene) {
     std::string dir = root + "/" + kStages + "/" + scene;
     std::filesystem::create_directories(dir);
     return dir;
-}
-
-void AppendText(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
 }
 
 // Face colours: front red, right green, back blue, left yellow, top
@@ -125,7 +81,7 @@ void WritePages(const std::string& dir, const std::string& scene, int count, int
 }
 
 void WriteMap(const std::string& dir, int yaw0, int yaw1, int pitch0, int pitch1, int value) {
-    std::vector<uint8_t> map(360 * 180, 0);
+    std::vector<uint8_t> map(asset_writers::kMapWidth * asset_writers::kMapHeight, 0);
     std::string path = dir + "/hotspots.bin";
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         // Several regions go into one map.
@@ -135,14 +91,8 @@ void WriteMap(const std::string& dir, int yaw0, int yaw1, int pitch0, int pitch1
         uLongf len = uLongf(map.size());
         uncompress(map.data(), &len, z.data(), uLong(n));
     }
-    for (int p = pitch0; p <= pitch1; ++p)
-        for (int y = yaw0; y <= yaw1; ++y)
-            if (p >= -90 && p < 90 && y >= 0 && y < 360) map[size_t(p + 90) * 360 + y] = uint8_t(value);
-    uLongf zlen = compressBound(uLong(map.size()));
-    std::vector<uint8_t> z(zlen);
-    compress(z.data(), &zlen, map.data(), uLong(map.size()));
-    z.resize(zlen);
-    SaveBytes(path, z);
+    asset_writers::MapBox(map, yaw0, yaw1, pitch0, pitch1, value);
+    SaveBytes(path, asset_writers::Deflate(map));
 }
 
 const char* kTraceScript = R"lua(-- Traces every scene callback of this node.

@@ -1,0 +1,293 @@
+// The bundled game, made by tools/demogen under the build folder: its
+// content is reproducible and consistent, and the game's own tour visits
+// every room and leaves a distinct picture of each.
+#include <gtest/gtest.h>
+#include <lauxlib.h>
+#include <lua.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine_run.h"
+#include "media/image_data.h"
+#include "media/jpeg_codec.h"
+#include "media/vorbis_source.h"
+#include "render/render_fixture.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs the generator into a folder under the build folder (emptied first
+// unless keep is set); the test's face size keeps it quick.
+std::string Generate(const std::string& name, const std::string& extra = "", bool keep = false) {
+    const std::string dir = fs::absolute("demo_tour/" + name).string();
+    if (!keep) fs::remove_all(dir);
+    const std::string cmd = std::string("'") + QUILD_DEMOGEN + "' '" + dir + "' --faces 128 " + extra + " > /dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return dir;
+}
+
+std::vector<std::string> FilesUnder(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) names.push_back(fs::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The 64,800 cells of a node's hotspot map.
+std::vector<uint8_t> ReadMap(const std::string& path) {
+    const std::string z = quild_test::ReadFile(path);
+    std::vector<uint8_t> map(360 * 180);
+    uLongf len = uLongf(map.size());
+    EXPECT_EQ(uncompress(map.data(), &len, reinterpret_cast<const Bytef*>(z.data()), uLong(z.size())), Z_OK) << path;
+    EXPECT_EQ(len, map.size()) << path;
+    return map;
+}
+
+uint8_t Cell(const std::vector<uint8_t>& map, int yaw, int pitch) { return map[size_t(pitch + 90) * 360 + yaw]; }
+
+TEST(DemoGenerator, SameBytesEveryRunAndNoRewriteWhileUpToDate) {
+    const std::string a = Generate("same_a"), b = Generate("same_b");
+    const std::vector<std::string> names = FilesUnder(a);
+    ASSERT_EQ(names, FilesUnder(b));
+    for (const char* must : {"main.lua", "scripts/game.lua", "stages/title/data.lua", "stages/hall/01.png",
+                             "stages/hall/hotspots.bin", "data/fonts/main.tga", "data/music/theme.ogg",
+                             "data/videos/intro.ogg", "data/misc/hotspots.bin"})
+        EXPECT_NE(std::find(names.begin(), names.end(), must), names.end()) << must;
+    for (const std::string& n : names)
+        EXPECT_EQ(quild_test::ReadFile(a + "/" + n), quild_test::ReadFile(b + "/" + n)) << n << " differs between runs";
+
+    // Up to date: a file changed by hand stays; --force or another face
+    // size writes everything again.
+    quild_test::WriteFile(a + "/main.lua", "-- changed\n");
+    Generate("same_a", "", true);
+    EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), "-- changed\n");
+    Generate("same_a", "--force", true);
+    EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
+    // A game folder that lost its start-up script is written again.
+    std::filesystem::remove(a + "/main.lua");
+    Generate("same_a", "", true);
+    EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
+    quild_test::WriteFile(a + "/main.lua", "-- changed\n");
+    const std::string cmd = std::string("'") + QUILD_DEMOGEN + "' '" + a + "' --faces 64 > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
+
+    // Face sizes that are no power of two are refused, nothing written.
+    const std::string bad = fs::absolute("demo_tour/bad").string();
+    fs::remove_all(bad);
+    EXPECT_NE(std::system((std::string("'") + QUILD_DEMOGEN + "' '" + bad + "' --faces 100 2>/dev/null").c_str()), 0);
+    EXPECT_FALSE(fs::exists(bad));
+}
+
+// What the generator writes, read back through the engine's own readers:
+// alpha images keep their alpha and stand the right way up.
+TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
+    const std::string dir = Generate("images");
+    auto argb = [](const ImageData& im, uint32_t x, uint32_t y) {
+        const uint8_t* p = im.pixels + (size_t(y) * im.width + x) * 4;  // B, G, R, A
+        return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    };
+    ImageData door;
+    ASSERT_TRUE(LoadImage((dir + "/data/icons/door").c_str(), door));
+    ASSERT_EQ(door.bits, uint32_t(kImageArgb));
+    ASSERT_EQ(door.width, 32u);
+    ASSERT_EQ(door.height, 32u);
+    EXPECT_EQ(argb(door, 0, 0) >> 24, 0u);           // outside: clear
+    EXPECT_EQ(argb(door, 15, 1) >> 24, 0u);          // above the door
+    EXPECT_EQ(argb(door, 15, 29), 0xFF000000u);      // its bottom frame
+    EXPECT_EQ(argb(door, 15, 10), 0xFFF0C060u);      // the door
+    EXPECT_EQ(argb(door, 20, 16), 0xFF000000u);      // the knob
+
+    // Font cells of 24 x 24 by character code: "A" (65) has its apex in
+    // its top row, the space (32) nothing.
+    ImageData font;
+    ASSERT_TRUE(LoadImage((dir + "/data/fonts/main").c_str(), font));
+    ASSERT_EQ(font.bits, uint32_t(kImageArgb));
+    ASSERT_EQ(font.width, 384u);
+    EXPECT_EQ(argb(font, 24 + 1 + 3 + 1, 96 + 1), 0xFFFFFFFFu);
+    EXPECT_EQ(argb(font, 24 + 1 + 1, 96 + 1) >> 24, 0u);  // beside the apex
+    uint32_t space_alpha = 0;
+    for (uint32_t y = 48; y < 72; ++y)
+        for (uint32_t x = 0; x < 24; ++x) space_alpha |= argb(font, x, y) >> 24;
+    EXPECT_EQ(space_alpha, 0u);
+
+    ImageData face;
+    ASSERT_TRUE(LoadImage((dir + "/stages/hall/01").c_str(), face));
+    EXPECT_EQ(face.bits, uint32_t(kImageRgb));
+    EXPECT_EQ(face.width, 128u);
+    EXPECT_EQ(face.height, 128u);
+}
+
+// Every script of the game compiles, and the sounds decode to the length
+// and shape they were made with (a lost tail or a wrong rate shows here).
+TEST(DemoGenerator, ScriptsCompileAndSoundsDecodeWhole) {
+    const std::string dir = Generate("scripts");
+    int scripts = 0;
+    for (const std::string& name : FilesUnder(dir)) {
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lua") != 0) continue;
+        const std::string text = quild_test::ReadFile(dir + "/" + name);
+        lua_State* L = luaL_newstate();
+        const int status = luaL_loadbuffer(L, text.data(), text.size(), name.c_str());
+        EXPECT_EQ(status, 0) << name << ": " << lua_tostring(L, -1);
+        lua_close(L);
+        ++scripts;
+    }
+    EXPECT_EQ(scripts, 11);  // main, game, shaders and four nodes' data and script
+
+    struct Expected {
+        const char* name;
+        int channels;
+        int64_t frames;
+    };
+    for (const Expected& e : {Expected{"data/music/theme.ogg", 2, 16 * 44100}, Expected{"data/sounds/click.ogg", 1, 4410},
+                              Expected{"data/sounds/fire.ogg", 1, 4 * 44100}, Expected{"data/sounds/steps.ogg", 1, 39690}}) {
+        VorbisSource source;
+        ASSERT_TRUE(source.OpenFile((dir + "/" + e.name).c_str(), false)) << e.name;
+        EXPECT_EQ(source.Channels(), e.channels) << e.name;
+        EXPECT_EQ(source.Rate(), 44100u) << e.name;
+        EXPECT_EQ(source.TotalFrames(), e.frames) << e.name;
+    }
+}
+
+// The maps lie over what the faces show: straight ahead in the hall is
+// the door (value 1), behind is the arch (2), the ceiling and the side
+// walls hold nothing; the corridor's glowing arch is far ahead and small.
+TEST(DemoGenerator, HotspotMapsMatchTheRooms) {
+    const std::string dir = Generate("maps");
+    const std::vector<uint8_t> hall = ReadMap(dir + "/stages/hall/hotspots.bin");
+    EXPECT_EQ(Cell(hall, 0, 0), 1);
+    EXPECT_EQ(Cell(hall, 0, 20), 1);   // looking down at the foot of the door
+    EXPECT_EQ(Cell(hall, 0, 30), 0);   // the floor before it
+    EXPECT_EQ(Cell(hall, 0, -40), 0);  // above it
+    EXPECT_EQ(Cell(hall, 180, 5), 2);
+    EXPECT_EQ(Cell(hall, 90, 0), 0);
+    EXPECT_EQ(Cell(hall, 270, 0), 0);
+    EXPECT_EQ(Cell(hall, 45, -80), 0);
+
+    const std::vector<uint8_t> corridor = ReadMap(dir + "/stages/corridor/hotspots.bin");
+    EXPECT_EQ(Cell(corridor, 0, 0), 1);
+    EXPECT_EQ(Cell(corridor, 10, 0), 0);  // 16 m away the arch spans a few degrees
+    EXPECT_EQ(Cell(corridor, 180, 10), 2);
+    int arch_cells = 0;
+    for (uint8_t v : corridor) arch_cells += v == 1;
+    EXPECT_GT(arch_cells, 4);
+    EXPECT_LT(arch_cells, 200);
+
+    const std::vector<uint8_t> gallery = ReadMap(dir + "/stages/gallery/hotspots.bin");
+    EXPECT_EQ(Cell(gallery, 180, 10), 1);
+    EXPECT_EQ(Cell(gallery, 0, 0), 0);
+}
+
+struct Shot {
+    std::string name;
+    std::vector<uint32_t> px;  // 0xRRGGBB
+    int w = 0, h = 0;
+};
+
+double Spread(const Shot& s) {
+    double sum = 0, sum2 = 0;
+    for (uint32_t p : s.px) {
+        const double l = ((p >> 16) & 255) * 0.3 + ((p >> 8) & 255) * 0.59 + (p & 255) * 0.11;
+        sum += l;
+        sum2 += l * l;
+    }
+    const double n = double(s.px.size());
+    return std::sqrt(std::max(0.0, sum2 / n - (sum / n) * (sum / n)));
+}
+
+double MeanDifference(const Shot& a, const Shot& b) {
+    double d = 0;
+    for (size_t i = 0; i < a.px.size(); ++i)
+        for (int c = 0; c < 24; c += 8) d += std::abs(int((a.px[i] >> c) & 255) - int((b.px[i] >> c) & 255));
+    return d / (3.0 * double(a.px.size()));
+}
+
+TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
+    const std::string game = Generate("game");
+    const std::string documents = fs::absolute("demo_tour/documents").string();
+    fs::remove_all(documents);
+    fs::create_directories(documents);
+    EngineRunOptions options;
+    options.args = "-tour";
+    options.env["XDG_DOCUMENTS_DIR"] = documents;
+    options.timeout_seconds = 240;
+    options.prepare_root = [&](const std::string& root) {
+        // main.lua, written first, stays.
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
+    };
+    const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua"), options);
+    const std::string log = quild_test::ReadFile(documents + "/Quorvane/log.txt");
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(LogLinesStartingWith(log, "[ERROR]"), "") << log;
+    EXPECT_EQ(LogLinesStartingWith(log, "[NOT FOUND]"), "") << log;
+    // The statue's mesh file reads without complaint.
+    EXPECT_NE(log.find("[MESH] : data/meshes/statue"), std::string::npos) << log;
+    EXPECT_EQ(log.find("statue.x"), std::string::npos) << log;
+    EXPECT_NE(log.find("[QUIT]"), std::string::npos) << log;
+
+    const char* names[] = {"tour_01_title",    "tour_02_hall",     "tour_03_hall",
+                           "tour_04_hall",     "tour_05_corridor", "tour_06_corridor",
+                           "tour_07_corridor", "tour_08_gallery",  "tour_09_gallery"};
+    std::vector<Shot> shots;
+    for (const char* name : names) {
+        ImageData image;
+        const std::string path = documents + "/Quorvane/" + name + ".jpg";
+        ASSERT_TRUE(LoadJpeg(image, path.c_str())) << path << "\n" << log;
+        ASSERT_EQ(image.bits, uint32_t(kImageRgb));
+        Shot s{name, {}, int(image.width), int(image.height)};
+        EXPECT_EQ(s.w, 1024);
+        EXPECT_EQ(s.h, 768);
+        for (size_t i = 0; i < size_t(s.w) * s.h; ++i)
+            s.px.push_back(uint32_t(image.pixels[i * 3]) << 16 | uint32_t(image.pixels[i * 3 + 1]) << 8 |
+                           image.pixels[i * 3 + 2]);
+        render_test::SaveFramePng(s.px, s.w, s.h, name);
+        // Not blank: a painted room has light and shade all over.
+        EXPECT_GT(Spread(s), 12.0) << name;
+        shots.push_back(std::move(s));
+    }
+    for (size_t i = 0; i < shots.size(); ++i)
+        for (size_t j = i + 1; j < shots.size(); ++j)
+            // JPEG noise between equal frames stays below 1; the same view
+            // with the rushing blur differs by about 6.
+            EXPECT_GT(MeanDifference(shots[i], shots[j]), 3.0) << shots[i].name << " and " << shots[j].name;
+}
+
+// In the running game, the pointer in the middle of the hall's view is over
+// the door (the map and the faces agree), and in the corridor it is over
+// the far arch; the hovered hotspot's cursor is the game's door icon.
+TEST(DemoTour, PointerAheadIsOverEachRoomsWayOn) {
+    const std::string game = Generate("pointer");
+    EngineRunOptions options;
+    options.prepare_root = [&](const std::string& root) {
+        // main.lua, written first, stays.
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
+    };
+    const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua") + R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+function OnGameMouseEnter(h)
+  trace(Node .. ": " .. ge_getproperty(h, "name") .. " " .. tostring(ge_getproperty(h, "cursor")))
+end
+frame = 0
+function OnGameUpdate()
+  frame = frame + 1
+  if frame == 2 then ge_switchscene("hall") end
+  if frame == 4 then ge_look(0, 0) ge_setmouse(512, 384) end
+  if frame == 8 then ge_switchscene("corridor") end
+  if frame == 10 then ge_look(0, 0) ge_setmouse(500, 380) ge_setmouse(512, 384) end
+  if frame == 14 then quit() end
+end
+)lua",
+                                       options);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "hall: door data/icons/door\ncorridor: onward data/icons/door\n") << run.output;
+}
+
+}  // namespace
