@@ -134,6 +134,21 @@ bool VorbisSource::OpenBlock(const char* name) {
         return false;
     }
     open_ = true;
+    // libvorbis keeps a link's decoding books once it has tried to build
+    // them, even when that failed, and decodes with the broken ones the
+    // next time (a division by zero in the residue decoder). Every link's
+    // decoder is built once here, before any read or seek: a link whose
+    // books cannot be built refuses the file.
+    for (long link = 0; link < ov_streams(&vf_); ++link) {
+        vorbis_info* vi = ov_info(&vf_, static_cast<int>(link));
+        vorbis_dsp_state dsp;
+        if (!vi || vorbis_synthesis_init(&dsp, vi) != 0) {
+            LogPrintf("[ERROR] - SOUND : %s has a damaged Vorbis setup header", name);
+            Close();
+            return false;
+        }
+        vorbis_dsp_clear(&dsp);
+    }
     vorbis_info* info = ov_info(&vf_, -1);
     if (!info || info->channels < 1 || info->rate < 100 || info->rate > 200000) {
         LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);

@@ -82,6 +82,18 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
     uint32_t got = src.Decode(pcm.data(), 88200, 1);
     EXPECT_GT(got, 5000u);
     EXPECT_LT(got, 80000u);
+
+    // Setup headers with a codebook that cannot be built (found by the
+    // fuzzer): refused at once, never read or sought into.
+    for (const char* name : {"bad_book_a.ogg", "bad_book_b.ogg"}) {
+        std::string path = std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/" + name;
+        std::string bytes = quild_test::ReadFile(path);
+        ASSERT_GT(bytes.size(), 1000u) << path;
+        EXPECT_FALSE(src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                    static_cast<uint32_t>(bytes.size()), false, name));
+        EXPECT_FALSE(src.SeekFrame(100));
+        EXPECT_EQ(src.Decode(pcm.data(), 4096, 2), 0u);
+    }
 }
 
 }  // namespace
