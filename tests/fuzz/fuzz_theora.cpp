@@ -39,15 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     const std::vector<uint8_t> fixed = fuzz::WithOggChecksums(data, size);
     if (!fuzz::WriteScratch(path, fixed.data(), fixed.size())) return 0;
-    for (bool buffered : {true, false}) {
+    // Read whole or streamed from the file, by the input's last bit: both
+    // ways are covered at half the cost.
+    const bool buffered = size % 2 == 0;
+    {
         VideoPlayer player;
-        if (player.Open(path.c_str(), buffered) != 1) continue;
-        if (player.Start()) {
-            player.GetFrameRate();
-            for (int frames = 0; frames < 64 && player.Update(); ++frames) {
+        if (player.Open(path.c_str(), buffered) == 1) {
+            if (player.Start()) {
+                player.GetFrameRate();
+                for (int frames = 0; frames < 32 && player.Update(); ++frames) {
+                }
             }
+            player.Close();
         }
-        player.Close();
     }
     ReleaseVideoOutput();
     device->calls.clear();

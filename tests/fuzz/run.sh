@@ -13,6 +13,8 @@ build=$root/build/fuzz
 out=$build/corpus/$name
 artifacts=$build/artifacts/$name
 mkdir -p "$out" "$artifacts"
+# Leaks inside the libraries we decode with are theirs (see lsan.supp).
+export LSAN_OPTIONS="suppressions=$root/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 dict=$root/tests/fuzz/dict/$name.dict
 if [ -f "$dict" ]; then set -- "-dict=$dict" "$@"; fi
-exec "$build/tests/$name" "-artifact_prefix=$artifacts/" "$@" "$out" "$root/tests/fuzz/corpus/$name"
+exec "$build/tests/$name" "-artifact_prefix=$artifacts/" -close_fd_mask=2 "$@" "$out" "$root/tests/fuzz/corpus/$name"
