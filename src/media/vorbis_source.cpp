@@ -12,6 +12,8 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     auto* m = static_cast<VorbisMemoryFile*>(source);
     if (size == 0 || m->size == 0 || m->position > m->size) return 0;
     size_t items = std::min(static_cast<size_t>(m->size - m->position) / size, count);
+    items = static_cast<size_t>(std::min<uint64_t>(items, m->budget / size));
+    m->budget -= items * size;
     std::memcpy(ptr, m->data + m->position, items * size);
     uint64_t next = static_cast<uint64_t>(m->position) + items * size;
     // A looping file reads on from its start, which the decoder takes as a
@@ -108,6 +110,12 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
     }
 }
 
+// What one open or seek may read: the file a few times over, which every
+// well-formed file needs far less than.
+uint64_t ScanBudget(uint32_t size) {
+    return uint64_t{8} * size + (uint64_t{1} << 20);
+}
+
 }  // namespace
 
 bool VorbisSource::OpenFile(const char* path, bool loop) {
@@ -128,6 +136,7 @@ bool VorbisSource::OpenMemory(const uint8_t* data, uint32_t size, bool loop, con
 
 bool VorbisSource::OpenBlock(const char* name) {
     ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
+    memory_.budget = ScanBudget(memory_.size);
     if (memory_.size == 0 || ov_open_callbacks(&memory_, &vf_, nullptr, 0, callbacks) != 0) {
         LogPrintf("[ERROR] - SOUND : %s is not an Ogg Vorbis file", name);
         file_.Close();
@@ -174,7 +183,16 @@ int64_t VorbisSource::TotalFrames() {
 }
 
 bool VorbisSource::SeekFrame(int64_t frame) {
-    return open_ && ov_pcm_seek(&vf_, frame) == 0;
+    if (!open_) return false;
+    // A seek reads on from a page to its frame; in a looping file whose
+    // pages promise more frames than they hold it would read round and
+    // round for ever. Seeks read the file once.
+    const bool loop = memory_.loop;
+    memory_.loop = false;
+    memory_.budget = ScanBudget(memory_.size);
+    const bool ok = ov_pcm_seek(&vf_, frame) == 0;
+    memory_.loop = loop;
+    return ok;
 }
 
 uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channels) {
@@ -182,6 +200,9 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     int16_t scratch[4096];
     uint32_t done = 0;
     int failures = 0;
+    // Each pass over a looping file gives at least one frame, unless its
+    // pages hold no sound at all: then the reading stops.
+    memory_.budget = (uint64_t{max_frames} + 2) * memory_.size + (uint64_t{1} << 20);
     while (done < max_frames) {
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;

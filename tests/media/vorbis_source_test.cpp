@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sound_fixture.h"
 
 namespace {
+
+// The offset of the first page after the three header packets.
+size_t FirstAudioPage(const std::vector<uint8_t>& ogg) {
+    int pages = 0;
+    for (size_t i = 0; i + 4 <= ogg.size(); ++i)
+        if (std::memcmp(ogg.data() + i, "OggS", 4) == 0 && ++pages == 3) return i;
+    return 0;
+}
 
 int ZeroCrossings(const std::vector<int16_t>& s, int stride, int channel) {
     int n = 0;
@@ -93,6 +103,30 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
                                     static_cast<uint32_t>(bytes.size()), false, name));
         EXPECT_FALSE(src.SeekFrame(100));
         EXPECT_EQ(src.Decode(pcm.data(), 4096, 2), 0u);
+    }
+}
+
+TEST(VorbisSource, ALoopingFileThatNeverEndsIsReadABoundedAmount) {
+    // Found by the fuzzer: pages that send the opening scan round a
+    // looping file for ever.
+    const std::string bytes =
+        quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/endless_loop.ogg");
+    ASSERT_GT(bytes.size(), 1000u);
+    VorbisSource src;
+    if (src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()), true,
+                       "endless")) {
+        src.SeekFrame(src.TotalFrames() / 2);
+        std::vector<int16_t> pcm(4096 * 2);
+        src.Decode(pcm.data(), 4096, 2);
+    }
+    // A file made only of headers, looping: no frame, and the call ends.
+    auto ogg = vorbis_tone::Tone(1, 22050, 0.5, 440.0);
+    const size_t audio = FirstAudioPage(ogg);
+    ASSERT_GT(audio, 0u);
+    ogg.resize(audio);
+    if (src.OpenMemory(ogg.data(), static_cast<uint32_t>(ogg.size()), true, "headers")) {
+        std::vector<int16_t> pcm(4096);
+        EXPECT_EQ(src.Decode(pcm.data(), 4096, 1), 0u);
     }
 }
 
