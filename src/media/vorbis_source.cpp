@@ -113,7 +113,13 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
 // What one open or seek may read: the file a few times over, which every
 // well-formed file needs far less than.
 uint64_t ScanBudget(uint32_t size) {
-    return uint64_t{8} * size + (uint64_t{1} << 20);
+    return uint64_t{4} * size + (uint64_t{256} << 10);
+}
+
+// What one read of decoded sound may read: from anywhere to the next sound
+// packet, round the end of a looping file once.
+uint64_t ReadBudget(uint32_t size) {
+    return uint64_t{2} * size + (uint64_t{64} << 10);
 }
 
 }  // namespace
@@ -200,15 +206,14 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     int16_t scratch[4096];
     uint32_t done = 0;
     int failures = 0;
-    // Each pass over a looping file gives at least one frame, unless its
-    // pages hold no sound at all: then the reading stops.
-    memory_.budget = (uint64_t{max_frames} + 2) * memory_.size + (uint64_t{1} << 20);
     while (done < max_frames) {
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
         if (want == 0) break;
         int section = 0;
+        // A looping file whose pages hold no sound ends the read here.
+        memory_.budget = ReadBudget(memory_.size);
         long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
         if (got == 0) break;
