@@ -27,10 +27,16 @@ inline bool QuietLog() {
     return true;
 }
 
-// One file in the temporary folder for the whole run, removed at exit.
+// One file for the whole run, removed at exit: in memory (/dev/shm) where
+// there is such a folder, since it is rewritten and opened many times per
+// input, else in the temporary folder.
 inline const std::string& ScratchPath(const char* stem) {
     static std::string path = [stem] {
-        std::string name = (std::filesystem::temp_directory_path() / (std::string(stem) + "-XXXXXX")).string();
+        std::error_code ec;
+        const std::filesystem::path folder = std::filesystem::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0
+                                                 ? std::filesystem::path("/dev/shm")
+                                                 : std::filesystem::temp_directory_path();
+        std::string name = (folder / (std::string(stem) + "-XXXXXX")).string();
         const int fd = mkstemp(name.data());
         if (fd < 0) return std::string();
         close(fd);

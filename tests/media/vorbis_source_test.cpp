@@ -106,6 +106,28 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
     }
 }
 
+TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
+    // The fuzz seeds: chained, many-channel and many-page files.
+    const std::string dir = std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/";
+    for (const char* name : {"chained.ogg", "click_stereo.ogg", "clicks_pages.ogg", "tone_3ch.ogg",
+                             "tone_6ch.ogg", "tone_mono.ogg"}) {
+        const std::string bytes = quild_test::ReadFile(dir + name);
+        for (bool loop : {false, true}) {
+            VorbisSource src;
+            ASSERT_TRUE(src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                       static_cast<uint32_t>(bytes.size()), loop, name))
+                << name;
+            std::vector<int16_t> pcm(8192 * 2);
+            const uint32_t got = src.Decode(pcm.data(), 8192, 2);
+            EXPECT_GT(got, 100u) << name;
+            if (loop) {
+                EXPECT_EQ(got, 8192u) << name;
+            }
+            EXPECT_TRUE(src.SeekFrame(0)) << name;
+        }
+    }
+}
+
 TEST(VorbisSource, ALoopingFileThatNeverEndsIsReadABoundedAmount) {
     // Found by the fuzzer: pages that send the opening scan round a
     // looping file for ever.
