@@ -1,6 +1,7 @@
 #include "media/vorbis_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,12 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     auto* m = static_cast<VorbisMemoryFile*>(source);
     if (size == 0 || m->size == 0 || m->position > m->size) return 0;
     size_t items = std::min(static_cast<size_t>(m->size - m->position) / size, count);
+    if (items > 0 && m->budget < size) {
+        // Past the bound: a read error, which the decoder gives up on (an
+        // end of file would only send its page search round again).
+        errno = EIO;
+        return 0;
+    }
     items = static_cast<size_t>(std::min<uint64_t>(items, m->budget / size));
     m->budget -= items * size;
     std::memcpy(ptr, m->data + m->position, items * size);
@@ -216,7 +223,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         memory_.budget = ReadBudget(memory_.size);
         long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
-        if (got == 0) break;
+        if (got == 0 || got == OV_EREAD) break;
         if (got < 0) {
             // Holes and bad pages are skipped; a stream that only fails ends.
             if (++failures > 64) break;

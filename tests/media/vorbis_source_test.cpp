@@ -130,16 +130,18 @@ TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
 
 TEST(VorbisSource, ALoopingFileThatNeverEndsIsReadABoundedAmount) {
     // Found by the fuzzer: pages that send the opening scan round a
-    // looping file for ever.
-    const std::string bytes =
-        quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/endless_loop.ogg");
-    ASSERT_GT(bytes.size(), 1000u);
+    // looping file for ever, or its search for a last page back and forth.
     VorbisSource src;
-    if (src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()), true,
-                       "endless")) {
-        src.SeekFrame(src.TotalFrames() / 2);
-        std::vector<int16_t> pcm(4096 * 2);
-        src.Decode(pcm.data(), 4096, 2);
+    for (const char* name : {"endless_loop.ogg", "endless_search.ogg"}) {
+        const std::string bytes =
+            quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/" + name);
+        ASSERT_GT(bytes.size(), 100u) << name;
+        if (src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                           true, name)) {
+            src.SeekFrame(src.TotalFrames() / 2);
+            std::vector<int16_t> pcm(4096 * 2);
+            src.Decode(pcm.data(), 4096, 2);
+        }
     }
     // A file made only of headers, looping: no frame, and the call ends.
     auto ogg = vorbis_tone::Tone(1, 22050, 0.5, 440.0);
