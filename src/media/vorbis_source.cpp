@@ -120,7 +120,7 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
 // What one open or seek may read: the file a few times over, which every
 // well-formed file needs far less than.
 uint64_t ScanBudget(uint32_t size) {
-    return uint64_t{4} * size + (uint64_t{64} << 10);
+    return uint64_t{4} * size + (uint64_t{8} << 10);
 }
 
 // What one read of decoded sound may read: from anywhere to the next sound
