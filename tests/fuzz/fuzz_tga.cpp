@@ -4,8 +4,11 @@
 
 #include "base/byte_stream.h"
 #include "media/tga_codec.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     if (size > 0xFFFFFFFFu) return 0;
     ByteStream stream;
     stream.Borrow(data, static_cast<uint32_t>(size));

@@ -68,8 +68,11 @@ std::string SaveFramePng(const std::vector<uint32_t>& px, int w, int h, const st
     chunk("IHDR", ihdr);
     chunk("IDAT", std::string(z.begin(), z.end()));
     chunk("IEND", "");
-    std::filesystem::create_directories("frames");
-    std::string path = "frames/" + name + ".png";
+    // Beside the test program, in the build folder, wherever it is run from.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "frames";
+    std::filesystem::create_directories(folder, ec);
+    std::string path = (folder / (name + ".png")).string();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {
         std::fwrite(out.data(), 1, out.size(), f);
