@@ -20,6 +20,7 @@
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
 #include "script/lua_host.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = std::filesystem::absolute("scene_roots/frames").string();
+        root_ = quild_test::BuildOutputPath("scene_roots/frames");
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         const std::string cmd =

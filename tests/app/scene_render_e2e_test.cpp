@@ -16,7 +16,7 @@ namespace {
 // A data root under the build folder filled by the scene generator; the
 // scene "book" has three 64 x 48 pages (red, green, blue).
 std::string RenderRoot(const std::string& name, const std::string& generator_args = "") {
-    const std::string root = std::filesystem::absolute("scene_roots/render_" + name).string();
+    const std::string root = quild_test::BuildOutputPath("scene_roots/render_" + name);
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
     const std::string cmd =
@@ -221,7 +221,7 @@ function OnGameVideoClosed(name) trace("closed " .. name .. " at " .. frame) clo
 namespace {
 
 TEST(SceneRenderRun, DemoHallShowsItsDoorAndHoversIt) {
-    const std::string root = std::filesystem::absolute("scene_roots/render_demo").string();
+    const std::string root = quild_test::BuildOutputPath("scene_roots/render_demo");
     std::filesystem::remove_all(root);
     std::filesystem::copy(std::string(QUILD_SOURCE_DIR) + "/demo", root, std::filesystem::copy_options::recursive);
     const std::string main_lua = quild_test::ReadFile(root + "/main.lua") + R"lua(
