@@ -44,6 +44,17 @@ protected:
     D3DRenderDevice* dev = nullptr;
 };
 
+// The device fixture as a member of another fixture (scene tests keep
+// their own base class and open a screen beside it).
+class Screen : public RenderTest {
+public:
+    void TestBody() override {}
+    using RenderTest::Close;
+    using RenderTest::dev;
+    using RenderTest::Open;
+    using RenderTest::Read;
+};
+
 // A solid-colour texture of the given kind.
 TextureRecord* SolidTexture(D3DRenderDevice* dev, int w, int h, uint32_t argb, int kind = TEXKIND_A8R8G8B8);
 
