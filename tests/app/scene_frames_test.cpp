@@ -32,7 +32,9 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        root_ = quild_test::BuildOutputPath("scene_roots/frames");
+        // Tests run as parallel processes: each gets a folder of its own.
+        root_ = quild_test::BuildOutputPath(std::string("scene_roots/frames_") +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         const std::string cmd =
