@@ -7,21 +7,14 @@
 #include <functional>
 #include <vector>
 
+#include "bench_device.h"
+#include "gl_program.h"
 #include "render/d3d_render_device.h"
 
 namespace {
 
 D3DRenderDevice* Device() {
-    static D3DRenderDevice* dev = [] {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        auto* d = new D3DRenderDevice();
-        d->width = 1024;
-        d->height = 768;
-        if (d->Create(false) != 0) std::abort();
-        d->BeginScene();
-        d->EnableDepth(false);
-        return d;
-    }();
+    static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
     dev->GetDevice()->MakeCurrent();
     return dev;
 }
@@ -49,24 +42,13 @@ void BM_DrawRect10k(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawRect10k)->Unit(benchmark::kMillisecond);
 
-GLuint Compile(GLenum type, const char* src) {
-    GLuint s = glCreateShader(type);
-    glShaderSource(s, 1, &src, nullptr);
-    glCompileShader(s);
-    return s;
-}
-
 // A program drawing pre-transformed pixel positions (x, y) with texture
 // coordinates (z, w) through the given fragment stage.
 GLuint ScreenProgram(const char* fragment) {
-    GLuint vs = Compile(GL_VERTEX_SHADER, "#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
-                                          "void main(){ uv = p.zw; gl_Position = vec4(p.x / 512.0 - 1.0, "
-                                          "p.y / 384.0 - 1.0, 0.0, 1.0); }\n");
-    GLuint prog = glCreateProgram();
-    glAttachShader(prog, vs);
-    glAttachShader(prog, Compile(GL_FRAGMENT_SHADER, fragment));
-    glLinkProgram(prog);
-    return prog;
+    return LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
+                         "void main(){ uv = p.zw; gl_Position = vec4(p.x / 512.0 - 1.0, "
+                         "p.y / 384.0 - 1.0, 0.0, 1.0); }\n",
+                         fragment);
 }
 
 // Raw GL draws into the device's back buffer with nothing of its state in

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "../tools/diffuse_shader.h"
 #include "app/engine.h"
+#include "bench_device.h"
+#include "gl_program.h"
 #include "base/object_list.h"
 #include "base/string_pool.h"
 #include "media/resource_manager.h"
@@ -29,13 +32,7 @@ constexpr int kParticles = 10000;
 
 D3DRenderDevice* Device() {
     static D3DRenderDevice* dev = [] {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        auto* d = new D3DRenderDevice();
-        d->width = 1024;
-        d->height = 768;
-        if (d->Create(false) != 0) std::abort();
-        d->BeginScene();
-        d->EnableDepth(false);
+        auto* d = CreateBenchDevice(1024, 768);
         g_renderDevice = d;
         return d;
     }();
@@ -145,20 +142,10 @@ private:
     GLboolean was_[3] = {};
 };
 
-GLuint Compile(GLenum type, const char* src) {
-    GLuint s = glCreateShader(type);
-    glShaderSource(s, 1, &src, nullptr);
-    glCompileShader(s);
-    return s;
-}
-
 // A linked program of the two GLSL stages, with a vertex array and a
 // vertex buffer for it.
 GLuint Program(const char* vs, const char* fs, GLuint* vao, GLuint* vbo) {
-    GLuint prog = glCreateProgram();
-    glAttachShader(prog, Compile(GL_VERTEX_SHADER, vs));
-    glAttachShader(prog, Compile(GL_FRAGMENT_SHADER, fs));
-    glLinkProgram(prog);
+    GLuint prog = LinkGlProgram(vs, fs);
     glGenVertexArrays(1, vao);
     glGenBuffers(1, vbo);
     return prog;
@@ -272,27 +259,6 @@ std::string SkinnedGridText() {
     return t;
 }
 
-const char* kDiffVs = R"(
-float4x4 matViewProjection;
-float3 fvLightPosition;
-struct VS_INPUT { float4 Position : POSITION0; float3 Normal : NORMAL0; };
-struct VS_OUTPUT { float4 Position : POSITION0; float3 Normal : TEXCOORD1; float3 Light : TEXCOORD2; };
-VS_OUTPUT vs_main(VS_INPUT Input) {
-    VS_OUTPUT Output;
-    Output.Position = mul(Input.Position, matViewProjection);
-    Output.Normal = Input.Normal;
-    Output.Light = fvLightPosition - Input.Position.xyz;
-    return Output;
-}
-)";
-const char* kDiffPs = R"(
-float4 fvAmbient;
-float4 fvDiffuse;
-float4 ps_main(float3 normal : TEXCOORD1, float3 light : TEXCOORD2) : COLOR0 {
-    return float4(fvAmbient.rgb + fvDiffuse.rgb * saturate(dot(normalize(normal), normalize(light))), 1.0);
-}
-)";
-
 struct SkinnedScene : ParticleScene {
     GameMesh* mesh = nullptr;
     SkinnedScene() {
@@ -303,7 +269,7 @@ struct SkinnedScene : ParticleScene {
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
         engine.shadersOn = true;
-        if (!Device()->FindShaderProgram("diff")) Device()->CreateShaderProgram("diff", kDiffVs, kDiffPs);
+        if (!Device()->FindShaderProgram("diff")) Device()->CreateShaderProgram("diff", kDiffuseVs, kDiffusePs);
         mesh = ListAppendNew(scene->meshes);
         mesh->SetDefaults();
         mesh->hmesh = Resources().DeclareMesh((folder + "/grid").c_str(), 0);

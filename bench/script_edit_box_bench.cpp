@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_device.h"
 #include "media/game_font.h"
 #include "media/resource_manager.h"
 #include "render/d3d_render_device.h"
@@ -40,14 +41,8 @@ const std::string& ScriptFile() {
 
 D3DRenderDevice* Device() {
     static D3DRenderDevice* dev = [] {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        auto* d = new D3DRenderDevice();
-        d->width = 1024;
-        d->height = 768;
-        if (d->Create(false) != 0) std::abort();
+        auto* d = CreateBenchDevice(1024, 768);
         g_renderDevice = d;
-        d->BeginScene();
-        d->EnableDepth(false);
         return d;
     }();
     dev->GetDevice()->MakeCurrent();

@@ -1,5 +1,6 @@
 // Writes the seed files of the Ogg sound fuzz target: small tones and
-// clicks made here, in a few channel layouts.
+// clicks made here, in a few channel layouts and rates, long enough to
+// span several pages, chained, and cut short.
 //   g++ -std=c++20 tools/make_sound_corpus.cpp -lvorbisenc -lvorbis -logg -o /tmp/make_sound_corpus
 //   /tmp/make_sound_corpus tests/fuzz/corpus/fuzz_ogg_sound
 #include <cstdio>
@@ -17,5 +18,14 @@ int main(int argc, char** argv) {
     auto cut = vorbis_tone::Click(1, 11025, 0.3);
     cut.resize(cut.size() * 2 / 3);
     SaveBytes(dir + "/click_cut.ogg", cut);
+    // Six channels are folded down to two by the decoder.
+    SaveBytes(dir + "/tone_6ch.ogg", vorbis_tone::Tone(6, 8000, 0.05, 500.0));
+    // Several audio pages at a low quality: short and long blocks.
+    SaveBytes(dir + "/clicks_pages.ogg", vorbis_tone::Click(1, 8000, 1.5));
+    // Two links of different formats one after the other.
+    auto chained = vorbis_tone::Tone(1, 11025, 0.05, 220.0);
+    auto second = vorbis_tone::Click(2, 22050, 0.03);
+    chained.insert(chained.end(), second.begin(), second.end());
+    SaveBytes(dir + "/chained.ogg", chained);
     return 0;
 }

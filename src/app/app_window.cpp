@@ -107,6 +107,9 @@ static void CopyModeToDevice(D3DRenderDevice* device) {
 
 bool AppWindow::Create() {
     const RequestedDisplayMode& mode = g_requestedDisplayMode;
+    // A window left by an earlier, half-finished display initialisation
+    // goes first, with its device: one window and one device at a time.
+    if (g_windowHandle) Destroy();
     plat::WindowDesc desc;
     desc.title = mode.title.c_str();
     desc.width = mode.width;
@@ -120,17 +123,17 @@ bool AppWindow::Create() {
         plat::MessageBox("ERROR", "Can't Create Window!");
         return false;
     }
-    if (!g_renderDevice) {
-        auto* device = new D3DRenderDevice();
-        g_renderDevice = device;
-        CopyModeToDevice(device);
-        if (device->Create(false) < 0) {
-            std::string text = device->errorText ? device->errorText : "";
-            LogPrintf("[ERROR] - render device: %s", text.c_str());
-            plat::MessageBox("ERROR", text.c_str());
-            Destroy();
-            return false;
-        }
+    // The device may exist already (asked for its display modes before any
+    // window); either way it gets the window and the mode now.
+    if (!g_renderDevice) g_renderDevice = new D3DRenderDevice();
+    auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
+    CopyModeToDevice(device);
+    if (device->Create(false) < 0) {
+        std::string text = device->errorText ? device->errorText : "";
+        LogPrintf("[ERROR] - render device: %s", text.c_str());
+        plat::MessageBox("ERROR", text.c_str());
+        Destroy();
+        return false;
     }
     CreateMouse();
     if (counter_ == plat::PerfCounter) counterFrequency = plat::PerfFrequency();

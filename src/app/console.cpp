@@ -186,15 +186,15 @@ void Console::RunLine() {
     ClearLine();
 }
 
-// The walk position counts back from the write index: Up reaches the newest
-// typed line first. Only entries below the write index take part.
+// The walk position is an entry index below the write index: Up moves it
+// one entry on, Down one back, both wrapping, until a typed line is met.
 void Console::WalkHistory(bool up) {
     const int n = write_index_;
     if (n == 0) return;
     walk_ %= n;
     for (int i = 0; i < n; ++i) {
         walk_ = up ? (walk_ + 1) % n : (walk_ + n - 1) % n;
-        const HistoryEntry& e = history_[(n - walk_) % n];
+        const HistoryEntry& e = history_[walk_];
         if (e.colour != kInputColour || !e.text) continue;
         const size_t len = std::min(std::strlen(e.text), static_cast<size_t>(kLineSize - 1));
         std::memset(line_, 0, sizeof line_);
@@ -215,15 +215,19 @@ void Console::Complete() {
     }
     const StringPool::Entry* first = completion_pool_.First();
     if (!first) return;
+    // The first name, or the first that begins with the word; with no name
+    // matching, the first name stands.
     const StringPool::Entry* pick = first;
     if (length_ > 0) {
         const char* word = line_ + word_start_;
         const size_t word_len = static_cast<size_t>(length_ - word_start_);
-        pick = nullptr;
-        for (const StringPool::Entry* e = first; e && !pick; e = e->next)
-            if (strncasecmp(e->text, word, word_len) == 0) pick = e;
-        if (!pick) return;  // nothing matches: the typed text stays
-        if (pick->text == completion_) pick = pick->next ? pick->next : first;
+        const StringPool::Entry* match = nullptr;
+        for (const StringPool::Entry* e = first; e && !match; e = e->next)
+            if (strncasecmp(e->text, word, word_len) == 0) match = e;
+        if (match) {
+            pick = match;
+            if (pick->text == completion_) pick = pick->next ? pick->next : first;
+        }
     }
     completion_ = pick->text;
     const size_t len =

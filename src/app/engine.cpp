@@ -14,6 +14,7 @@
 #include "base/memory.h"
 #include "base/package.h"
 #include "media/game_font.h"
+#include "media/game_text.h"
 #include "media/resource_manager.h"
 #include "media/sound_device.h"
 #include "media/stream_channel.h"
@@ -86,6 +87,7 @@ Engine::~Engine() {
     }
     objects = {};
     g_compiled_scripts.Clear();
+    FreeAllGameTexts(texts);
 }
 
 Engine* GetEngine() {

@@ -95,11 +95,7 @@ private:
     bool Tag(const char* tag, size_t n, size_t* pos, size_t next) {
         const bool page = TagIs(tag, n, "p");
         if (page || TagIs(tag, n, "n")) {
-            if (page && len_ == 0) {  // no empty line before the page's end
-                *pos = next;
-                PageBreak();
-                return true;
-            }
+            // Both end the line, an empty one too.
             if (EndLine(pos)) return true;  // the tag comes round again
             *pos = next;
             if (page) PageBreak();

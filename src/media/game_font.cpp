@@ -95,19 +95,18 @@ void GameFont::FixedGrid() {
 }
 
 void GameFont::StoreGrid(ResourceRecord* image, const char* set, int columns, int rows, int border_w,
-                         int border_h, bool fixed) {
+                         int border_h) {
     font_image = image;
     charset = set;
     tilesPerW = columns;
     tilesPerH = rows;
     borderW = border_w;
     borderH = border_h;
-    fixedWidth = fixed;
 }
 
 void GameFont::Setup(ResourceRecord* image, const char* set, int columns, int rows, int char_w, int char_h,
                      int border_w, int border_h) {
-    StoreGrid(image, set, columns, rows, border_w, border_h, true);
+    StoreGrid(image, set, columns, rows, border_w, border_h);
     fontW = char_w;
     fontH = char_h;
     const Texture* t = ImageTexture();
@@ -118,7 +117,7 @@ void GameFont::Setup(ResourceRecord* image, const char* set, int columns, int ro
 
 void GameFont::SetImage(ResourceRecord* image, const char* set, int columns, int rows, int border_w,
                         int border_h) {
-    StoreGrid(image, set, columns, rows, border_w, border_h, false);
+    StoreGrid(image, set, columns, rows, border_w, border_h);
     const Texture* t = ImageTexture();
     if (!t) {
         fontW = fontH = 32;

@@ -36,6 +36,8 @@ public:
     GameFont();
 
     // Fixed width: every character char_w wide, cells image size / grid.
+    // Neither set-up touches fixedWidth, which says how OnChanged redoes
+    // the grid; the caller sets it.
     void Setup(ResourceRecord* image, const char* charset, int columns, int rows, int char_w, int char_h,
                int border_w, int border_h);
     // Proportional: a character per cell, widths measured from the alpha.
@@ -80,8 +82,7 @@ public:
     int32_t borderH = 0;
 
 private:
-    void StoreGrid(ResourceRecord* image, const char* set, int columns, int rows, int border_w, int border_h,
-                   bool fixed);
+    void StoreGrid(ResourceRecord* image, const char* set, int columns, int rows, int border_w, int border_h);
     void FixedGrid();
 };
 

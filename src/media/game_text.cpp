@@ -27,11 +27,28 @@ void GameText::GameText_Initializer::RegisterProperties() {
     d.AddConstant("class", "text");
 }
 
-GameText::GameText() : EObject(&s_descriptor) {}
+namespace {
+// Texts made and not yet freed through RemoveGameText or FreeAllGameTexts;
+// one freed any other way keeps the pool for good, which is safe.
+size_t g_live_texts = 0;
+}  // namespace
+
+GameText::GameText() : EObject(&s_descriptor) { ++g_live_texts; }
 
 StringPool& GameTextStrings() {
     static StringPool* pool = new StringPool();
     return *pool;
+}
+
+void RemoveGameText(ObjectList<GameText>& texts, GameText* text) {
+    if (!text) return;
+    ListRemove(texts, text);
+    delete text;  // its script handle goes with it
+    if (g_live_texts > 0 && --g_live_texts == 0) GameTextStrings().Clear();
+}
+
+void FreeAllGameTexts(ObjectList<GameText>& texts) {
+    while (GameText* t = texts.head) RemoveGameText(texts, t);
 }
 
 namespace {

@@ -25,8 +25,14 @@ public:
     const char* text = nullptr;  // interned in the game-text pool
 };
 
-// The pool of game-text names and texts read from files.
+// The pool of game-text names and texts. Only game texts point into it, so
+// it is emptied once the last of them has been freed.
 StringPool& GameTextStrings();
+
+// Unlinks one text from its list and frees it.
+void RemoveGameText(ObjectList<GameText>& texts, GameText* text);
+// Frees every text of the list.
+void FreeAllGameTexts(ObjectList<GameText>& texts);
 
 // The largest game-text file read.
 constexpr size_t kMaxGameTextFileBytes = 64u << 20;

@@ -46,6 +46,8 @@ void ReleaseChannelLocked(StreamChannel& ch) {
     ch.no_fade = false;
     ch.notify_count = 0;
     ch.starter = nullptr;
+    ch.volume = 1.0f;
+    std::fill(ch.position, ch.position + 3, 0.0f);
     ch.exiting = false;
     ch.orphaned = false;
 }
@@ -217,7 +219,7 @@ bool StreamWorker::StartSource() {
         keep = ch_.buffer && ch_.channels == static_cast<uint32_t>(out_channels_) && ch_.rate == rate;
         ch_.CreateEventsLocked();
         std::copy(ch_.events, ch_.events + kStreamMaxNotifications + 1, events_);
-        std::copy(ch_.current.position, ch_.current.position + 3, position);
+        std::copy(ch_.position, ch_.position + 3, position);
         if (!keep) {
             if (ch_.buffer3d) ch_.buffer3d->Release();
             if (ch_.buffer) ch_.buffer->Release();
@@ -308,7 +310,7 @@ float StreamWorker::Volume() {
     float v;
     {
         std::lock_guard<std::mutex> guard(ch_.lock);
-        v = ch_.current.volume;
+        v = ch_.volume;
     }
     return v * factor_ * g_stream_channel_volumes[index_].load();
 }
@@ -347,7 +349,7 @@ StreamWorker::LoopEnd StreamWorker::WaitLoop() {
         if (bits & kStreamPosition) {
             std::lock_guard<std::mutex> guard(ch_.lock);
             if (ch_.buffer3d) {
-                const float* p = ch_.current.position;
+                const float* p = ch_.position;
                 ch_.buffer3d->SetPosition(p[0], p[1], p[2], plat::kApplyImmediate);
             }
             ch_.commands.fetch_and(~kStreamPosition);
@@ -423,8 +425,6 @@ StreamSource SourceOf(const Sound* sound, bool loop, uint32_t start) {
     s.sound = const_cast<Sound*>(sound);
     s.loop = loop;
     s.start = start;
-    s.volume = sound->volume;
-    std::copy(sound->position, sound->position + 3, s.position);
     return s;
 }
 
@@ -448,6 +448,8 @@ bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
         ch.commands = 0;
         if (ch.events[0]) plat::ResetEvent(ch.events[0]);
         ch.starter = sound;
+        ch.volume = sound->volume;
+        std::copy(sound->position, sound->position + 3, ch.position);
         ch.exiting = false;
         ch.running = true;
         ch.thread = plat::CreateThread(WorkerMain, &ch);
@@ -486,15 +488,13 @@ void StreamStop(StreamChannel& ch, Sound* sound) {
 
 void StreamSetVolume(StreamChannel& ch, Sound* sound, float v) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    if (ch.current.sound == sound) ch.current.volume = v;
-    if (ch.queued.sound == sound) ch.queued.volume = v;
+    if (sound && ch.starter == sound) ch.volume = v;
     if (!(ch.commands.load() & kStreamVolume)) ch.PostCommandLocked(kStreamVolume);
 }
 
 void StreamSetPosition(StreamChannel& ch, Sound* sound, const float* position) {
     std::lock_guard<std::mutex> guard(ch.lock);
-    if (ch.current.sound == sound) std::copy(position, position + 3, ch.current.position);
-    if (ch.queued.sound == sound) std::copy(position, position + 3, ch.queued.position);
+    if (sound && ch.starter == sound) std::copy(position, position + 3, ch.position);
     if (ch.buffer3d) ch.PostCommandLocked(kStreamPosition);
 }
 

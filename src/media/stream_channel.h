@@ -5,8 +5,9 @@
 //
 // The main thread talks to a worker through the command word and event 0;
 // everything else the two share is guarded by the channel's mutex. A worker
-// never touches a Sound: it works from its own copies of the paths, volume
-// and position.
+// never touches a Sound: it works from copies of the paths, and of the
+// volume and position of the sound that started it, which serve the
+// worker's whole life, through every switch.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -39,8 +40,6 @@ struct StreamSource {
     uint32_t start = 0;     // milliseconds
     Sound* sound = nullptr;  // compared, never dereferenced by the worker
     bool loop = true;
-    float volume = 1.0f;
-    float position[3] = {0, 0, 0};
 };
 
 struct StreamChannel {
@@ -64,6 +63,8 @@ struct StreamChannel {
     StreamSource current;
     StreamSource queued{false};
     Sound* starter = nullptr;  // the sound that started the worker
+    float volume = 1.0f;       // the starter's, for the worker's life
+    float position[3] = {0, 0, 0};
     bool exiting = false;      // the worker has left its wait loop
     bool orphaned = false;     // the stopper gave up waiting: the worker tears down
 

@@ -80,7 +80,9 @@ bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixel
     // never a cube (a DDS matter): its bit would read as vertex colour when
     // the flags join the render mode.
     flags &= ~(kTextureGreyFlags | kTextureCube);
-    const bool keyed = image.has_colour_key != 0;
+    // With alpha asked for, the key is the image's, or 0 (index 0, black)
+    // when it has none.
+    const uint32_t key = image.has_colour_key ? image.colour_key : 0;
     const bool alpha = (flags & kTextureAlpha) != 0;
     uint32_t* words = nullptr;
     if (image.bits == kImageArgb && !image.alpha) {
@@ -99,15 +101,15 @@ bool ConvertImageForTexture(const ImageData& image, uint32_t flags, TexturePixel
                 table[i] = 0xFF000000u | uint32_t(e[0]) << 16 | uint32_t(e[1]) << 8 | e[2];
             }
             // The key index turns fully transparent.
-            if (alpha && keyed && image.colour_key < kPaletteEntries) table[image.colour_key] = 0;
+            if (alpha && key < kPaletteEntries) table[key] = 0;
             for (size_t i = 0; i < count; ++i) words[i] = table[p[i]];
         } else if (image.bits == kImageRgb) {
             // Alpha stays 0 for an X8R8G8B8 texture; with alpha every pixel
             // but the key colour is opaque.
-            uint32_t key = image.colour_key & 0xFFFFFF;
+            const uint32_t rgb_key = key & 0xFFFFFF;
             for (size_t i = 0; i < count; ++i, p += 3) {
                 uint32_t c = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-                if (alpha && !(keyed && c == key)) c |= 0xFF000000u;
+                if (alpha && c != rgb_key) c |= 0xFF000000u;
                 words[i] = c;
             }
         } else {

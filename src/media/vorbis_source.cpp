@@ -1,6 +1,7 @@
 #include "media/vorbis_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +13,14 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     auto* m = static_cast<VorbisMemoryFile*>(source);
     if (size == 0 || m->size == 0 || m->position > m->size) return 0;
     size_t items = std::min(static_cast<size_t>(m->size - m->position) / size, count);
+    if (items > 0 && m->budget < size) {
+        // Past the bound: a read error, which the decoder gives up on (an
+        // end of file would only send its page search round again).
+        errno = EIO;
+        return 0;
+    }
+    items = static_cast<size_t>(std::min<uint64_t>(items, m->budget / size));
+    m->budget -= items * size;
     std::memcpy(ptr, m->data + m->position, items * size);
     uint64_t next = static_cast<uint64_t>(m->position) + items * size;
     // A looping file reads on from its start, which the decoder takes as a
@@ -108,6 +117,18 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
     }
 }
 
+// What one open or seek may read: the file a few times over, which every
+// well-formed file needs far less than.
+uint64_t ScanBudget(uint32_t size) {
+    return uint64_t{4} * size + (uint64_t{8} << 10);
+}
+
+// What one read of decoded sound may read: from anywhere to the next sound
+// packet, round the end of a looping file once.
+uint64_t ReadBudget(uint32_t size) {
+    return uint64_t{2} * size + (uint64_t{64} << 10);
+}
+
 }  // namespace
 
 bool VorbisSource::OpenFile(const char* path, bool loop) {
@@ -128,12 +149,28 @@ bool VorbisSource::OpenMemory(const uint8_t* data, uint32_t size, bool loop, con
 
 bool VorbisSource::OpenBlock(const char* name) {
     ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
+    memory_.budget = ScanBudget(memory_.size);
     if (memory_.size == 0 || ov_open_callbacks(&memory_, &vf_, nullptr, 0, callbacks) != 0) {
         LogPrintf("[ERROR] - SOUND : %s is not an Ogg Vorbis file", name);
         file_.Close();
         return false;
     }
     open_ = true;
+    // libvorbis keeps a link's decoding books once it has tried to build
+    // them, even when that failed, and decodes with the broken ones the
+    // next time (a division by zero in the residue decoder). Every link's
+    // decoder is built once here, before any read or seek: a link whose
+    // books cannot be built refuses the file.
+    for (long link = 0; link < ov_streams(&vf_); ++link) {
+        vorbis_info* vi = ov_info(&vf_, static_cast<int>(link));
+        vorbis_dsp_state dsp;
+        if (!vi || vorbis_synthesis_init(&dsp, vi) != 0) {
+            LogPrintf("[ERROR] - SOUND : %s has a damaged Vorbis setup header", name);
+            Close();
+            return false;
+        }
+        vorbis_dsp_clear(&dsp);
+    }
     vorbis_info* info = ov_info(&vf_, -1);
     if (!info || info->channels < 1 || info->rate < 100 || info->rate > 200000) {
         LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
@@ -159,7 +196,16 @@ int64_t VorbisSource::TotalFrames() {
 }
 
 bool VorbisSource::SeekFrame(int64_t frame) {
-    return open_ && ov_pcm_seek(&vf_, frame) == 0;
+    if (!open_) return false;
+    // A seek reads on from a page to its frame; in a looping file whose
+    // pages promise more frames than they hold it would read round and
+    // round for ever. Seeks read the file once.
+    const bool loop = memory_.loop;
+    memory_.loop = false;
+    memory_.budget = ScanBudget(memory_.size);
+    const bool ok = ov_pcm_seek(&vf_, frame) == 0;
+    memory_.loop = loop;
+    return ok;
 }
 
 uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channels) {
@@ -173,9 +219,11 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
         if (want == 0) break;
         int section = 0;
+        // A looping file whose pages hold no sound ends the read here.
+        memory_.budget = ReadBudget(memory_.size);
         long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
-        if (got == 0) break;
+        if (got == 0 || got == OV_EREAD) break;
         if (got < 0) {
             // Holes and bad pages are skipped; a stream that only fails ends.
             if (++failures > 64) break;

@@ -14,6 +14,10 @@ struct VorbisMemoryFile {
     uint32_t size = 0;
     const uint8_t* data = nullptr;
     bool loop = false;
+    // Bytes the decoder may still read in the current open, seek or decode
+    // call: a looping file never ends, and pages that promise what they do
+    // not hold would otherwise be read round and round.
+    uint64_t budget = 0;
 };
 
 class VorbisSource {

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
 #include <deque>
 
 #include "platform/input.h"
@@ -16,6 +17,11 @@ struct Window {
 };
 
 namespace {
+
+// The window class the desktop sees ("QUILD App"): SDL's X11 driver reads
+// it once, when video starts, so it is set before anything can start it.
+// A value the user set stays.
+[[maybe_unused]] const bool g_windowClassSet = setenv("SDL_VIDEO_X11_WMCLASS", "QUILD App", 0) == 0;
 
 Window* g_window = nullptr;  // the one application window
 std::deque<Message> g_queue;

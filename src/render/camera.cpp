@@ -121,9 +121,11 @@ void Camera::SetPerspective(float fovDegrees, float newAspect, float newZnear, f
     znear = newZnear;
     zfar = newZfar;
     aspect = newAspect;
+    fov = fovDegrees;  // so a later Apply rebuilds this projection
     LookAt(eye, lookAt);
     plat::D3DXMatrixPerspectiveFovLH(&projection, DegToRad(fovDegrees), newAspect, newZnear, newZfar);
     DeviceSetTransform(2, projection);
+    BuildFrustumPlanes(frustum, *this);  // cull with the projection just set
     DeviceSetViewport(viewport);
 }
 
@@ -136,6 +138,7 @@ void Camera::SetOrtho(float w, float h, float newZnear, float newZfar) {
     if (h == 0) h = static_cast<float>(g_requestedDisplayMode.height);
     plat::D3DXMatrixOrthoLH(&projection, w, h, newZnear, newZfar);
     DeviceSetTransform(2, projection);
+    BuildFrustumPlanes(frustum, *this);
     DeviceSetViewport(viewport);
 }
 

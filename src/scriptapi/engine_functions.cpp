@@ -16,6 +16,14 @@ namespace {
 
 // ge_resetdisplay(width, height, bits, fullscreen, multisample, title, refresh)
 int ResetDisplay(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (e && e->rerunningMain) {
+        // "main" is being rerun by a reset: asking again would reset every
+        // frame. The mode being brought up stays the one asked for.
+        LogPrintf("[WARNING] : ge_resetdisplay while the display is being reset, ignored");
+        lua_pushboolean(L, 1);
+        return 1;
+    }
     RequestedDisplayMode& mode = g_requestedDisplayMode;
     mode.width = ScriptArgInt(L, 1);
     mode.height = ScriptArgInt(L, 2);
@@ -26,16 +34,8 @@ int ResetDisplay(lua_State* L) {
     mode.title = title ? title : "";
     mode.refreshRate = ScriptArgInt(L, 7);
 
-    Engine* e = CurrentEngine();
     if (!e) {
         lua_pushboolean(L, 0);
-        return 1;
-    }
-    if (e->rerunningMain) {
-        // "main" is being rerun by a reset: asking again would reset every
-        // frame.
-        LogPrintf("[WARNING] : ge_resetdisplay while the display is being reset, ignored");
-        lua_pushboolean(L, 1);
         return 1;
     }
     if (e->inFrame) {

@@ -3,9 +3,11 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "render/d3d_render_device.h"
 #include "render/display_mode.h"
 
 namespace {
@@ -297,4 +299,42 @@ TEST_F(AppWindowTest, QuitEndsThePumpAndDestroyRunsTwice) {
     EXPECT_EQ(window->mouse, nullptr);
     EXPECT_FALSE(window->Destroy());
     window->PollMouse();  // no mouse: logged, nothing else
+}
+
+TEST(AppWindowDevice, ADeviceMadeForTheModeListIsCreatedWithTheWindow) {
+    g_requestedDisplayMode = {320, 240, false, "QUILD test"};
+    {
+        AppWindow w;
+        // Asking for the display modes before any window makes the device.
+        EXPECT_GT(GetDisplayModeCount(), 0);
+        auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
+        ASSERT_NE(device, nullptr);
+        ASSERT_TRUE(w.Create());
+        EXPECT_EQ(g_renderDevice, device);
+        EXPECT_EQ(device->window, plat::NativeWindowHandle(g_windowHandle));
+        EXPECT_EQ(device->width, 320);
+        TextureRecord* target = device->CreateTexture(32, 32, 9, nullptr, 0);
+        EXPECT_NE(target, nullptr);
+        device->ReleaseTexture(target);
+
+        // A second creation (after a half-finished display initialisation)
+        // starts over with one window and a working device.
+        g_requestedDisplayMode.width = 400;
+        ASSERT_TRUE(w.Create());
+        ASSERT_NE(g_renderDevice, nullptr);
+        EXPECT_EQ(static_cast<D3DRenderDevice*>(g_renderDevice)->width, 400);
+        target = g_renderDevice->CreateTexture(32, 32, 9, nullptr, 0);
+        EXPECT_NE(target, nullptr);
+        g_renderDevice->ReleaseTexture(target);
+    }
+    EXPECT_EQ(g_renderDevice, nullptr);
+    EXPECT_EQ(g_windowHandle, nullptr);
+    g_requestedDisplayMode = {};
+}
+
+TEST(AppWindowDevice, TheDesktopSeesTheWindowClass) {
+    // SDL's X11 driver names the window's class from this when video starts.
+    const char* cls = std::getenv("SDL_VIDEO_X11_WMCLASS");
+    ASSERT_NE(cls, nullptr);
+    EXPECT_STREQ(cls, "QUILD App");
 }

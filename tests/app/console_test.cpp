@@ -88,7 +88,9 @@ TEST_F(ConsoleTest, UpAndDownWalkTypedLinesOnly) {
     Enter("b=2");
     std::string walk;
     for (int key : {38, 38, 38, 40}) walk += (c.OnKey(key), std::string(c.Line()) + ";");
-    EXPECT_EQ(walk, "b=2;a=1;b=2;a=1;");
+    // Up moves on from the oldest entry, Down back, both wrapping; log
+    // lines are passed over.
+    EXPECT_EQ(walk, "a=1;b=2;a=1;b=2;");
     EXPECT_EQ(c.Cursor(), 3);
 }
 
@@ -116,9 +118,11 @@ TEST_F(ConsoleTest, TabCompletesAndCycles) {
     c.OnKey(9);  // after the last name: the first
     EXPECT_STREQ(c.Line(), "x = zzqTable.kfirst");
     c.ClearLine();
-    Type("nomatch_zzq");  // nothing matches: the typed text stays
+    Type("y = zzqTable.nomatch");  // nothing matches: the first name is offered
     c.OnKey(9);
-    EXPECT_STREQ(c.Line(), "nomatch_zzq");
+    EXPECT_STREQ(c.Line(), "y = zzqTable.kfirst");
+    c.OnKey(9);
+    EXPECT_STREQ(c.Line(), "y = zzqTable.ksecond");
 }
 
 TEST_F(ConsoleTest, EditLineKeysAndLimit) {

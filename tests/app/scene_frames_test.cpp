@@ -26,6 +26,7 @@
 #include "scene/point_object.h"
 #include "scene/surface_effect.h"
 #include "script/lua_host.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -37,10 +38,9 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        // A root of its own per test: ctest runs them in parallel processes.
-        root_ = std::filesystem::absolute(std::string("scene_roots/frames_") +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
-                    .string();
+        // Tests run as parallel processes: each gets a folder of its own.
+        root_ = quild_test::BuildOutputPath(std::string("scene_roots/frames_") +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         const std::string cmd =

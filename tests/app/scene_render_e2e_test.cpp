@@ -16,7 +16,7 @@ namespace {
 // A data root under the build folder filled by the scene generator; the
 // scene "book" has three 64 x 48 pages (red, green, blue).
 std::string RenderRoot(const std::string& name, const std::string& generator_args = "") {
-    const std::string root = std::filesystem::absolute("scene_roots/render_" + name).string();
+    const std::string root = quild_test::BuildOutputPath("scene_roots/render_" + name);
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
     const std::string cmd =

@@ -13,7 +13,7 @@ namespace {
 
 // A fresh data root under the build folder, filled by the generator.
 std::string MakeRoot(const std::string& name, const std::string& generator_args) {
-    std::string root = std::filesystem::absolute("scene_roots/" + name).string();
+    std::string root = quild_test::BuildOutputPath("scene_roots/" + name);
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
     std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root + "' palette " + generator_args;

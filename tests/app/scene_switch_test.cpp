@@ -2,6 +2,7 @@
 // "main", a headless device, scene folders written by the generator.
 // clang-format off
 #include "render/render_fixture.h"
+#include "support/test_support.h"
 // clang-format on
 
 #include <gtest/gtest.h>
@@ -70,11 +71,9 @@ protected:
         Open(kW, kH);
         saved_device_ = g_renderDevice;
         g_renderDevice = dev;
-        // A root of its own per test: ctest runs the tests of this fixture
-        // in parallel processes.
-        root_ = std::filesystem::absolute(std::string("scene_roots/in_process_") +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name())
-                    .string();
+        // Tests run as parallel processes: each gets a folder of its own.
+        root_ = quild_test::BuildOutputPath(std::string("scene_roots/in_process_") +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +

@@ -7,8 +7,11 @@
 
 #include "platform/gpu/d3dx/dds.h"
 #include "platform/gpu/pixel_convert.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     using namespace plat::gpu;
     d3dx::DdsInfo info;
     std::string why;

@@ -7,8 +7,11 @@
 #include "media/dialog_layout.h"
 #include "media/game_font.h"
 #include "media/game_text.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     ObjectList<GameText> texts;
     ParseGameTexts(reinterpret_cast<const char*>(data), size, texts);
 
@@ -34,9 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (el.text) sink = sink + std::strlen(el.text);
         }
     }
-    while (GameText* t = texts.head) {
-        ListRemove(texts, t);
-        delete t;
-    }
+    FreeAllGameTexts(texts);
     return 0;
 }

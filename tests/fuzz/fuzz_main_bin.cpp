@@ -12,8 +12,11 @@ extern "C" {
 
 #include "script/lua_chunk.h"
 #include "script/script_cache.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     static lua_State* L = luaL_newstate();
     lua_settop(L, 0);
     LoadScriptText(L, data, size, "fuzz");

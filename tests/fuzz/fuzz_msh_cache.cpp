@@ -5,8 +5,11 @@
 
 #include "../media/mesh_device.h"
 #include "media/mesh_data.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     static media_test::MeshDeviceScope scope;
     MeshData* mesh = MeshData::New();
     if (mesh->ReadCacheImage(data, size, kAnyMeshCacheKey, "fuzz.msh")) {

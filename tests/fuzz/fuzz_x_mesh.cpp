@@ -11,6 +11,7 @@
 
 #include "../media/mesh_device.h"
 #include "media/mesh_data.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ const std::string& WorkDir() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = fuzz::QuietLog();
+    (void)quiet;
     static media_test::MeshDeviceScope scope;
     const std::string text = WorkDir() + "/m.x";
     const std::string cache = WorkDir() + "/m.msh";

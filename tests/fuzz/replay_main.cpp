@@ -12,10 +12,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
-    // Whatever the readers log goes to a throw-away per-user folder.
-    std::string home_template = (std::filesystem::temp_directory_path() / "quild-fuzz-XXXXXX").string();
-    const char* home = mkdtemp(home_template.data());
-    if (home) setenv("HOME", home, 1);
     std::vector<uint8_t> empty;
     LLVMFuzzerTestOneInput(empty.data(), 0);
     std::vector<uint8_t> junk(4096);
@@ -34,9 +30,5 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replayed %d inputs\n", runs);
-    if (home) {
-        std::error_code ec;
-        std::filesystem::remove_all(home, ec);
-    }
     return 0;
 }

@@ -72,6 +72,10 @@ TEST_F(DialogLayoutTest, ForcedLinesAndPages) {
     EXPECT_EQ(Lines(), (V{"abc", "<p>", "def", "", "g"}));
     EXPECT_EQ(layout.GetLine(1).text, DialogLayout::kPageBreak);
     EXPECT_EQ(layout.PageCount(), 2);
+    // "<p>" ends the line even when it is empty.
+    EXPECT_EQ(layout.Parse(font, "abc<n><p>def<p><p>", 100, 0, 0), 7);
+    EXPECT_EQ(Lines(), (V{"abc", "", "<p>", "def", "<p>", "", "<p>"}));
+    EXPECT_EQ(layout.PageCount(), 4);
 
     // Two 8-pixel lines fit a 20-pixel page; page 2 is 10 high.
     layout.SetPageSize(1, 0, 10);

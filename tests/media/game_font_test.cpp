@@ -68,6 +68,8 @@ TEST_F(GameFontTest, ProportionalWidthsComeFromTheAlpha) {
 
 TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
     font = new GameFont();
+    // The set-up leaves the fixed-width flag to the caller.
+    font->fixedWidth = true;
     font->Setup(image.record, nullptr, 16, 16, 6, 7, 1, 0);
     EXPECT_TRUE(font->fixedWidth);
     EXPECT_EQ(font->cellWidth, 8u);
@@ -81,6 +83,7 @@ TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
     font->tilesPerH = 8;
     font->fixedWidth = false;
     font->OnChanged(1);
+    EXPECT_FALSE(font->fixedWidth);
     EXPECT_EQ(font->tilesPerW, 16);
     EXPECT_EQ(font->fontW, 8);
     EXPECT_EQ(font->fontH, 16);
@@ -92,7 +95,9 @@ TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
 
 TEST_F(GameFontTest, MissingImageKeepsDefaultsAndDrawsNothing) {
     font = new GameFont();
+    font->fixedWidth = true;
     font->SetImage(nullptr, nullptr, 16, 16, 0, 0);
+    EXPECT_TRUE(font->fixedWidth);
     EXPECT_EQ(font->fontW, 32);
     EXPECT_EQ(font->fontH, 32);
     font->OnChanged(~0u);  // nothing while there is no image

@@ -17,13 +17,7 @@ namespace {
 
 class GameTextTest : public ::testing::Test {
 protected:
-    void TearDown() override { Free(texts); }
-    static void Free(ObjectList<GameText>& list) {
-        while (GameText* t = list.head) {
-            ListRemove(list, t);
-            delete t;
-        }
-    }
+    void TearDown() override { FreeAllGameTexts(texts); }
     static GameText* Add(ObjectList<GameText>& list, const char* name, const char* text) {
         GameText* t = ListAppendNew(list);
         t->name = GameTextStrings().Intern(name);
@@ -57,10 +51,10 @@ TEST_F(GameTextTest, SaveWritesBlocksAndLoadReadsThemBack) {
     // Loading again finds the texts by name instead of adding them.
     ASSERT_TRUE(LoadGameTextFile(path.c_str(), back));
     EXPECT_EQ(ListCount(back), 3u);
-    Free(back);
+    FreeAllGameTexts(back);
 
     // Saving over an existing file replaces it.
-    Free(texts);
+    FreeAllGameTexts(texts);
     Add(texts, "one", "1");
     ASSERT_TRUE(SaveGameTextFile(path.c_str(), texts));
     EXPECT_EQ(ReadFile(path), "<one>\r\n1\r\n\r\n");
@@ -115,3 +109,19 @@ TEST_F(GameTextTest, ShortNamesCannotBeReadBack) {
 }
 
 }  // namespace
+
+TEST_F(GameTextTest, ThePoolEmptiesWhenTheLastTextIsFreed) {
+    ObjectList<GameText> other;
+    for (int round = 0; round < 3; ++round) {
+        Parse("<intro>\nhello " + std::to_string(round) + "\n</>\n");
+        Add(other, "kept", "still here");
+        FreeAllGameTexts(texts);
+        // A text still lives: its strings stay.
+        EXPECT_STREQ(TextOf(other, "kept"), "still here");
+        EXPECT_GE(GameTextStrings().Count(), 2u);
+        RemoveGameText(other, other.head);
+        EXPECT_EQ(other.head, nullptr);
+        EXPECT_EQ(GameTextStrings().Count(), 0u);
+    }
+    RemoveGameText(other, nullptr);  // nothing
+}

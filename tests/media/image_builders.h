@@ -148,7 +148,9 @@ inline const std::string& PngSignature() {
 // chunk, IEND.
 inline std::string MakePng(uint32_t w, uint32_t h, int colour_type, const std::vector<std::string>& rows,
                            const std::vector<int>& filters, const std::string& extra = "") {
-    int bpp = colour_type == 2 ? 3 : 1;
+    // Bytes per pixel of each 8-bit colour type: grey, RGB, palette, grey
+    // with alpha, RGBA.
+    int bpp = colour_type == 2 ? 3 : colour_type == 4 ? 2 : colour_type == 6 ? 4 : 1;
     return PngSignature() + PngHeader(w, h, 8, colour_type) + extra +
            PngChunk("IDAT", Deflate(FilterRows(rows, bpp, filters))) + PngChunk("IEND", "");
 }

@@ -128,6 +128,18 @@ TEST_F(StreamChannels, WithoutFadingTheSwitchIsImmediateAtFullVolume) {
     loud->Play(true, 0);
     ASSERT_TRUE(PumpUntil([&] { return !quiet->IsPlaying() && StreamChannelIsPlaying(1); }, 2000));
     Pump(20);
+    // The sound that started the channel gives the volume through the
+    // switch: eight times the amplitude at the same 0.5.
+    const double level = Rms(first, 0);
+    EXPECT_NEAR(Rms(Pump(100), 0), 8 * level, 8 * 60);
+    // A volume change is applied without the fades' power: the starter's
+    // 0.5 is -50 dB (0.1 would be -90 dB), whichever sound asked.
+    loud->SetVolume(0.1f);
+    Pump(100);
+    const double full = 8 * level / std::pow(10.0, -1294 / 2000.0);
+    EXPECT_NEAR(Rms(Pump(100), 0), full * std::pow(10.0, -5000 / 2000.0), 10);
+    quiet->SetVolume(1.0f);  // the starter: full volume
+    Pump(100);
     EXPECT_GT(Rms(Pump(100), 0), 16000);
 }
 

@@ -46,6 +46,14 @@ TEST(TexturePixels, ColourImagesByLayoutAndFlags) {
     EXPECT_EQ(t.flags, kTextureAlpha);
     EXPECT_EQ(Word(t, 0), 0xFF102030u);
     EXPECT_EQ(Word(t, 1), 0x00AABBCCu);
+    // Flag 16 without a key keys black.
+    const uint8_t with_black[6] = {0, 0, 0, 0xAA, 0xBB, 0xCC};
+    ImageData black;
+    Make(black, 2, 1, 24, with_black, 6);
+    black.colour_key = 0xAABBCC;  // not a key without its flag
+    ASSERT_TRUE(ConvertImageForTexture(black, kTextureAlpha, t));
+    EXPECT_EQ(Word(t, 0), 0u);
+    EXPECT_EQ(Word(t, 1), 0xFFAABBCCu);
     // Opaque wins over the key's alpha.
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureOpaque, t));
     EXPECT_EQ(t.kind, TEXKIND_X8R8G8B8);
@@ -89,10 +97,12 @@ TEST(TexturePixels, PaletteGreyAndRefusals) {
     EXPECT_EQ(Word(t, 0), 0xFF010203u);
     EXPECT_EQ(Word(t, 2), 0u);
     EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
-    // Flag 16 without a key: nothing is keyed out.
+    // Flag 16 without a key keys index 0, whatever key value is left over.
     image.has_colour_key = 0;
     ASSERT_TRUE(ConvertImageForTexture(image, kTextureAlpha, t));
-    EXPECT_EQ(Word(t, 0), 0xFF010203u);
+    EXPECT_EQ(Word(t, 0), 0u);
+    EXPECT_EQ(Word(t, 2), 0xFF070809u);
+    EXPECT_EQ(t.kind, TEXKIND_A8R8G8B8);
 
     // Grey: an L8 texture of w * h bytes.
     const uint8_t grey[6] = {0, 50, 100, 150, 200, 250};

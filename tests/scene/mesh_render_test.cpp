@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tools/diffuse_shader.h"
 #include "app/scene_render.h"
 #include "app/scene_switch.h"
 #include "media/mesh_texts.h"
@@ -27,40 +28,10 @@ using namespace scene_test;
 
 namespace {
 
-class Screen : public render_test::RenderTest {
-public:
-    void TestBody() override {}
-    using RenderTest::Close;
-    using RenderTest::dev;
-    using RenderTest::Open;
-    using RenderTest::Read;
-};
+using render_test::Screen;
 
 constexpr int kW = 256, kH = 192;
 constexpr uint32_t kBackground = 0x304050;
-
-// Diffuse lighting from a point light given in the mesh's space.
-const char* kDiffVs = R"(
-float4x4 matViewProjection;
-float3 fvLightPosition;
-struct VS_INPUT { float4 Position : POSITION0; float3 Normal : NORMAL0; float2 Texcoord : TEXCOORD0; };
-struct VS_OUTPUT { float4 Position : POSITION0; float3 Normal : TEXCOORD1; float3 Light : TEXCOORD2; };
-VS_OUTPUT vs_main(VS_INPUT Input) {
-    VS_OUTPUT Output;
-    Output.Position = mul(Input.Position, matViewProjection);
-    Output.Normal = Input.Normal;
-    Output.Light = fvLightPosition - Input.Position.xyz;
-    return Output;
-}
-)";
-const char* kDiffPs = R"(
-float4 fvAmbient;
-float4 fvDiffuse;
-float4 ps_main(float3 normal : TEXCOORD1, float3 light : TEXCOORD2) : COLOR0 {
-    float lit = saturate(dot(normalize(normal), normalize(light)));
-    return float4(fvAmbient.rgb + fvDiffuse.rgb * lit, 1.0);
-}
-)";
 
 class MeshRenderTest : public SceneTest {
 protected:
@@ -72,7 +43,7 @@ protected:
         engine.virtualRect.Set(0, 0, kW, kH);
         engine.screenRect.Set(0, 0, kW, kH);
         engine.shadersOn = true;
-        ASSERT_TRUE(screen.dev->CreateShaderProgram("diff", kDiffVs, kDiffPs));
+        ASSERT_TRUE(screen.dev->CreateShaderProgram("diff", kDiffuseVs, kDiffusePs));
         s = Scene("yard");
         s->viewtype = kViewCube;
         engine.currentScene = s;

@@ -19,15 +19,7 @@ using namespace scene_test;
 
 namespace {
 
-// The device fixture, used as a helper inside the scene fixture.
-class Screen : public render_test::RenderTest {
-public:
-    void TestBody() override {}
-    using RenderTest::Close;
-    using RenderTest::dev;
-    using RenderTest::Open;
-    using RenderTest::Read;
-};
+using render_test::Screen;
 
 constexpr int kW = 256, kH = 192;
 const uint32_t kFaceColours[kCubeFaceCount] = {0xC03020, 0x20A040, 0x2040C0, 0xC0A020, 0x20A0A0, 0x8040A0};

@@ -36,6 +36,12 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+std::string BuildOutputPath(const std::string& relative) {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ((ec ? fs::current_path(ec) : exe.parent_path()) / relative).string();
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary);

@@ -23,6 +23,11 @@ private:
     std::string path_;
 };
 
+// The absolute path of `relative` beside the test program in the build
+// folder, whatever the working directory: kept outputs (frames, generated
+// data roots) never land in the source tree.
+std::string BuildOutputPath(const std::string& relative);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 // "" when the path is not a regular file.
 std::string ReadFile(const std::string& path);
