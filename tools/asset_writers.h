@@ -58,17 +58,21 @@ inline std::vector<uint8_t> EncodePng(const std::vector<uint32_t>& px, int w, in
     return out;
 }
 
-// An uncompressed 32-bit TGA, rows stored top to bottom, of 0xAARRGGBB
-// pixels: for images that need their alpha.
+// An uncompressed 32-bit TGA of 0xAARRGGBB pixels, rows stored bottom to
+// top (the engine reads every TGA that way): for images that need alpha.
 inline std::vector<uint8_t> EncodeTga32(const std::vector<uint32_t>& px, int w, int h) {
     std::vector<uint8_t> out(18, 0);
     out[2] = 2;  // true colour
     out[12] = uint8_t(w), out[13] = uint8_t(w >> 8);
     out[14] = uint8_t(h), out[15] = uint8_t(h >> 8);
     out[16] = 32;
-    out[17] = 0x28;  // top-down rows, 8 alpha bits
+    out[17] = 0x08;  // 8 alpha bits
     out.reserve(out.size() + px.size() * 4);
-    for (uint32_t p : px) out.insert(out.end(), {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24)});
+    for (int y = h - 1; y >= 0; --y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = px[size_t(y) * size_t(w) + size_t(x)];
+            out.insert(out.end(), {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24)});
+        }
     return out;
 }
 
