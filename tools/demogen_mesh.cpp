@@ -16,13 +16,14 @@ struct Mesh {
     std::vector<Vertex> v;
     std::vector<uint32_t> tri;
     // A grid of rows x columns vertices joined into quads, columns closed
-    // into a ring.
+    // into a ring. Triangles wind clockwise seen from outside, the side
+    // the default cull mode keeps.
     void Grid(int rows, int columns, uint32_t first) {
         for (int r = 0; r + 1 < rows; ++r)
             for (int c = 0; c < columns; ++c) {
                 const uint32_t a = first + uint32_t(r * columns + c), b = first + uint32_t(r * columns + (c + 1) % columns);
                 const uint32_t d = a + uint32_t(columns), e = b + uint32_t(columns);
-                tri.insert(tri.end(), {a, d, b, b, d, e});
+                tri.insert(tri.end(), {a, b, d, b, e, d});
             }
     }
 };

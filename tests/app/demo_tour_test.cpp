@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -184,6 +185,53 @@ TEST(DemoGenerator, HotspotMapsMatchTheRooms) {
     const std::vector<uint8_t> gallery = ReadMap(dir + "/stages/gallery/hotspots.bin");
     EXPECT_EQ(Cell(gallery, 180, 10), 1);
     EXPECT_EQ(Cell(gallery, 0, 0), 0);
+}
+
+// Every triangle of the statue winds clockwise seen from the side its
+// vertex normals face, so the default cull mode keeps the lit outside and
+// drops the inside.
+TEST(DemoGenerator, StatueTrianglesFaceTheirNormals) {
+    const std::string dir = Generate("statue");
+    const std::string text = quild_test::ReadFile(dir + "/data/meshes/statue.x");
+    const char* c = std::strstr(text.c_str(), "Mesh StatueMesh {");
+    ASSERT_NE(c, nullptr);
+    auto next_line = [&c] { c = std::strchr(c, '\n') + 1; };
+    next_line();
+    size_t nv = 0, nf = 0;
+    ASSERT_EQ(std::sscanf(c, " %zu;", &nv), 1);
+    std::vector<float> pos(nv * 3), nrm(nv * 3);
+    for (size_t i = 0; i < nv; ++i) {
+        next_line();
+        ASSERT_EQ(std::sscanf(c, " %f;%f;%f;", &pos[i * 3], &pos[i * 3 + 1], &pos[i * 3 + 2]), 3);
+    }
+    next_line();
+    ASSERT_EQ(std::sscanf(c, " %zu;", &nf), 1);
+    std::vector<unsigned> tri(nf * 3);
+    for (size_t f = 0; f < nf; ++f) {
+        next_line();
+        ASSERT_EQ(std::sscanf(c, " 3;%u,%u,%u;", &tri[f * 3], &tri[f * 3 + 1], &tri[f * 3 + 2]), 3);
+    }
+    c = std::strstr(c, "MeshNormals {");
+    ASSERT_NE(c, nullptr);
+    next_line();
+    for (size_t i = 0; i < nv; ++i) {
+        next_line();
+        ASSERT_EQ(std::sscanf(c, " %f;%f;%f;", &nrm[i * 3], &nrm[i * 3 + 1], &nrm[i * 3 + 2]), 3);
+    }
+    size_t facing = 0;
+    for (size_t f = 0; f < nf; ++f) {
+        const float* a = &pos[tri[f * 3] * 3];
+        const float* b = &pos[tri[f * 3 + 1] * 3];
+        const float* d = &pos[tri[f * 3 + 2] * 3];
+        const float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v[3] = {d[0] - a[0], d[1] - a[1], d[2] - a[2]};
+        // Clockwise in a left-handed frame: u x v points toward the viewer.
+        const float cross[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        float dot = 0;
+        for (int k = 0; k < 3; ++k)
+            dot += cross[k] * (nrm[tri[f * 3] * 3 + k] + nrm[tri[f * 3 + 1] * 3 + k] + nrm[tri[f * 3 + 2] * 3 + k]);
+        facing += dot > 0;
+    }
+    EXPECT_EQ(facing, nf);
 }
 
 struct Shot {
