@@ -25,6 +25,8 @@
 #include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 
+#include "temp_folder.h"
+
 namespace {
 
 constexpr int kFace = 1024;
@@ -38,7 +40,8 @@ struct SceneBench {
 
     SceneBench() {
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        const std::string root = std::filesystem::absolute("bench_scenes").string();
+        static bench::TempFolder folder("quild-bench-scenes");
+        const std::string root = folder.path();
         std::filesystem::create_directories(root + "/stages/cube");
         std::filesystem::create_directories(root + "/stages/book");
         if (chdir(root.c_str()) != 0) std::abort();

@@ -11,6 +11,7 @@
 
 #include "bench_jpeg.h"
 #include "gl_program.h"
+#include "temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -43,6 +44,20 @@
 
 namespace {
 
+// The raw baselines' program and vertex stream: clip-space positions (4
+// floats) and texture coordinates (2), 24 bytes a vertex, texture unit 0.
+void BindRawQuadStream(GLuint prog, GLuint vao, GLuint vbo) {
+    glUseProgram(prog);
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    glEnableVertexAttribArray(0);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 24, nullptr);
+    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(16));
+    glActiveTexture(GL_TEXTURE0);
+    glBindSampler(0, 0);
+}
+
 constexpr int kW = 1024, kH = 768, kFace = 512, kHotspots = 10;
 
 // Its own device and data root; entered and left around each benchmark, so
@@ -55,7 +70,8 @@ struct RenderBench {
 
     RenderBench() {
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        root = std::filesystem::absolute("bench_render").string();
+        static bench::TempFolder folder("quild-bench-render");
+        root = folder.path();
         std::filesystem::create_directories(root + "/stages/pano");
         std::string data = "cubefaces()\n";
         for (int f = 1; f <= 6; ++f) WriteJpeg(root + "/stages/pano/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
@@ -221,15 +237,7 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
     }
     for (auto _ : state) {
         glClear(GL_COLOR_BUFFER_BIT);
-        glUseProgram(prog);
-        glBindVertexArray(vao);
-        glBindBuffer(GL_ARRAY_BUFFER, vbo);
-        glEnableVertexAttribArray(0);
-        glEnableVertexAttribArray(1);
-        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 24, nullptr);
-        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(16));
-        glActiveTexture(GL_TEXTURE0);
-        glBindSampler(0, 0);
+        BindRawQuadStream(prog, vao, vbo);
         glDisable(GL_BLEND);
         for (int f = 0; f < 6; ++f) {
             glBindTexture(GL_TEXTURE_2D, tex[f]);
@@ -483,15 +491,7 @@ void BM_RawGlEffectsQuads(benchmark::State& state) {
     for (int i = 0; i < 9; ++i) tex[i] = SolidGlTexture(i < 6 ? kFace : 64, i < 6 ? kFace : 64, 0xFF406080);
     for (auto _ : state) {
         glClear(GL_COLOR_BUFFER_BIT);
-        glUseProgram(prog);
-        glBindVertexArray(vao);
-        glBindBuffer(GL_ARRAY_BUFFER, vbo);
-        glEnableVertexAttribArray(0);
-        glEnableVertexAttribArray(1);
-        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, 24, nullptr);
-        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(16));
-        glActiveTexture(GL_TEXTURE0);
-        glBindSampler(0, 0);
+        BindRawQuadStream(prog, vao, vbo);
         glUniform4f(tint, 1, 1, 1, 1);
         glDisable(GL_BLEND);
         int quad = 0;
