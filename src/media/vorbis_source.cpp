@@ -13,12 +13,15 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     auto* m = static_cast<VorbisMemoryFile*>(source);
     if (size == 0 || m->size == 0 || m->position > m->size) return 0;
     size_t items = std::min(static_cast<size_t>(m->size - m->position) / size, count);
-    if (items > 0 && m->budget < size) {
-        // Past the bound: a read error, which the decoder gives up on (an
-        // end of file would only send its page search round again).
+    // Every call costs a byte of the bound besides the bytes it reads, so
+    // asking again and again at the end of the file runs out too. Past the
+    // bound a read fails, which the decoder gives up on (an end of file
+    // would only send its page search round again).
+    if (m->budget < 1 + (items > 0 ? size : 0)) {
         errno = EIO;
         return 0;
     }
+    --m->budget;
     items = static_cast<size_t>(std::min<uint64_t>(items, m->budget / size));
     m->budget -= items * size;
     std::memcpy(ptr, m->data + m->position, items * size);

@@ -130,9 +130,10 @@ TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
 
 TEST(VorbisSource, ALoopingFileThatNeverEndsIsReadABoundedAmount) {
     // Found by the fuzzer: pages that send the opening scan round a
-    // looping file for ever, or its search for a last page back and forth.
+    // looping file for ever, its search for a last page back and forth, or
+    // a seek's bisection against the end of the file.
     VorbisSource src;
-    for (const char* name : {"endless_loop.ogg", "endless_search.ogg"}) {
+    for (const char* name : {"endless_loop.ogg", "endless_search.ogg", "endless_seek.ogg"}) {
         const std::string bytes =
             quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/" + name);
         ASSERT_GT(bytes.size(), 100u) << name;
