@@ -2,34 +2,18 @@
 // drawn into a saved frame, layouts asked for lines, pages and elements.
 #include <unistd.h>
 
-#include "app/engine.h"
 #include "media/image_builders.h"
 #include "media/resource_manager.h"
-#include "media/text_render_fixture.h"
-#include "script/lua_host.h"
-#include "scriptapi/draw_functions.h"
+#include "script_draw_fixture.h"
 
 namespace {
 
-class ImageDialogFunctions : public media_test::TextRenderFixture {
+class ImageDialogFunctions : public ScriptDrawFixture {
 protected:
-    void SetUp() override {
-        if (!getcwd(start_dir, sizeof start_dir)) start_dir[0] = 0;
-        TextRenderFixture::SetUp();  // the current folder is the font's now
-        engine.screenRect.Set(0, 0, kW, kH);
-        engine.currentFont = font;
-        SetCurrentEngine(&engine);
-        ScriptShutdown();
-        CreateScriptState();
-    }
     void TearDown() override {
-        DrawOffset() = ScriptDrawOffset();
-        ScriptShutdown();
-        SetCurrentEngine(nullptr);
         if (ResourceRecord* r = Resources().FindByName("quad")) Resources().Remove(r, true);
-        TextRenderFixture::TearDown();
+        ScriptDrawFixture::TearDown();
     }
-    void Lua(const char* text) { ASSERT_EQ(ScriptRun(text), 0) << text; }
     // A 4 x 2 image: left half red, right half green, opaque.
     static void WriteQuadImage() {
         std::string pixels;
@@ -43,9 +27,6 @@ protected:
         ASSERT_NE(getcwd(here, sizeof here), nullptr);
         quild_test::WriteFile(std::string(here) + "/quad.tga", media_test::MakeTga(shape, "", pixels));
     }
-
-    Engine engine;
-    char start_dir[4096] = {};
 };
 
 TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
@@ -78,11 +59,7 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
         assert(im_getsize(im) == 4)
     )");
     const std::vector<uint32_t> px = Finish();
-    char here[4096];
-    if (start_dir[0] && getcwd(here, sizeof here) && chdir(start_dir) == 0) {
-        Keep(px, "script_images");
-        EXPECT_EQ(chdir(here), 0);
-    }
+    KeepFrame(px, "script_images");
     auto at = [&](int x, int y) { return px[size_t(y) * kW + size_t(x)]; };
     EXPECT_EQ(at(5, 5), 0xFF0000u);
     EXPECT_EQ(at(28, 5), 0x00FF00u);  // (sampled between texel centres of one colour)
