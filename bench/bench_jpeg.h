@@ -6,8 +6,8 @@
 
 #include "base/file_stream.h"
 #include "base/memory.h"
-#include "media/image_data.h"
-#include "media/jpeg_codec.h"
+#include "media/image/image_data.h"
+#include "media/image/jpeg_codec.h"
 
 inline void WriteJpeg(const std::string& path, int w, int h, int seed) {
     ImageData image;

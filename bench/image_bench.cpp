@@ -14,10 +14,10 @@
 
 #include "base/byte_stream.h"
 #include "base/memory.h"
-#include "media/image_data.h"
-#include "media/jpeg_codec.h"
-#include "media/png_codec.h"
-#include "media/tga_codec.h"
+#include "media/image/image_data.h"
+#include "media/image/jpeg_codec.h"
+#include "media/image/png_codec.h"
+#include "media/image/tga_codec.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "media/resource_manager.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
-#include "media/mesh_data.h"
+#include "media/mesh/mesh_data.h"
 #include "render/shader_program.h"
 #include "scene/game_mesh.h"
 #include "scene/game_scene.h"

@@ -16,7 +16,7 @@ extern "C" {
 #include "app/engine.h"
 #include "app/scene_switch.h"
 #include "base/string_pool.h"
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"

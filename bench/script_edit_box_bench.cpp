@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench_device.h"
-#include "media/game_font.h"
+#include "media/text/game_font.h"
 #include "media/resource_manager.h"
 #include "render/d3d_render_device.h"
 #include "scriptapi/script_edit_box.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "../tools/vorbis_tone.h"
-#include "media/sound.h"
-#include "media/sound_device.h"
-#include "media/vorbis_source.h"
+#include "media/sound/sound.h"
+#include "media/sound/sound_device.h"
+#include "media/sound/vorbis_source.h"
 #include "platform/system.h"
 
 namespace {

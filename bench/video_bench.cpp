@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "../tools/theora_frames.h"
-#include "media/video_player.h"
+#include "media/video/video_player.h"
 #include "render/render_device.h"
 #include "temp_folder.h"
 

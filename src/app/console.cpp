@@ -9,8 +9,8 @@
 #include "app/app_window.h"
 #include "app/engine.h"
 #include "base/log.h"
-#include "media/draw2d.h"
-#include "media/game_font.h"
+#include "media/image/draw2d.h"
+#include "media/text/game_font.h"
 #include "script/lua_host.h"
 #include "script/script_var.h"
 

@@ -2,9 +2,9 @@
 
 #include "app/engine.h"
 #include "base/text.h"
-#include "media/draw2d.h"
+#include "media/image/draw2d.h"
 #include "media/resource_manager.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "platform/gpu/gpu_types.h"
 #include "render/d3d_render_device.h"
 #include "render/render_device.h"

@@ -9,8 +9,8 @@
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/text.h"
-#include "media/sound.h"
-#include "media/texture.h"
+#include "media/sound/sound.h"
+#include "media/image/texture.h"
 #include "script/object_model.h"
 #include "script/script_handles.h"
 

@@ -4,9 +4,9 @@
 
 #include "app/engine.h"
 #include "base/memory.h"
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "media/resource_manager.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "render/camera.h"
 #include "render/render_device.h"
 #include "render/vector_math.h"

@@ -13,7 +13,7 @@
 #include "app/scene_switch.h"
 #include "base/text.h"
 #include "media/resource_manager.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "render/camera.h"
 #include "render/geometry.h"
 #include "render/render_device.h"

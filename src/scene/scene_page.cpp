@@ -5,9 +5,9 @@
 
 #include "app/app_window.h"
 #include "app/engine.h"
-#include "media/draw2d.h"
+#include "media/image/draw2d.h"
 #include "media/resource_manager.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "render/color.h"
 #include "scene/game_scene.h"
 #include "script/script_var.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "media/resource_manager.h"
-#include "media/sound.h"
+#include "media/sound/sound.h"
 #include "scene/game_scene.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "app/scene_switch.h"
 #include "base/text.h"
 #include "media/resource_manager.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "render/camera.h"
 #include "render/color.h"

@@ -13,7 +13,7 @@
 
 #include "app/engine.h"
 #include "base/text.h"
-#include "media/dialog_layout.h"
+#include "media/text/dialog_layout.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"

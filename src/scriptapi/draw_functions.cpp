@@ -11,9 +11,9 @@ extern "C" {
 
 #include "app/engine.h"
 #include "base/text.h"
-#include "media/dialog_layout.h"
-#include "media/draw2d.h"
-#include "media/game_font.h"
+#include "media/text/dialog_layout.h"
+#include "media/image/draw2d.h"
+#include "media/text/game_font.h"
 #include "render/render_device.h"
 #include "scene/game_video.h"
 #include "script/lua_host.h"

@@ -12,7 +12,7 @@ extern "C" {
 
 #include "app/app_window.h"
 #include "app/engine.h"
-#include "media/game_font.h"
+#include "media/text/game_font.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"

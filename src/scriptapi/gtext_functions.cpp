@@ -4,7 +4,7 @@
 #include "scriptapi/gtext_functions.h"
 
 #include "app/engine.h"
-#include "media/game_text.h"
+#include "media/text/game_text.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_function.h"

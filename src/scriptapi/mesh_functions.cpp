@@ -4,7 +4,7 @@
 
 #include "app/engine.h"
 #include "base/text.h"
-#include "media/mesh_data.h"
+#include "media/mesh/mesh_data.h"
 #include "media/resource_manager.h"
 #include "render/geometry.h"
 #include "render/vector_math.h"

@@ -13,7 +13,7 @@ extern "C" {
 #include "app/engine.h"
 #include "app/scene_switch.h"
 #include "base/log.h"
-#include "media/mesh_data.h"
+#include "media/mesh/mesh_data.h"
 #include "media/resource_manager.h"
 #include "scene/game_scene.h"
 #include "script/lua_host.h"

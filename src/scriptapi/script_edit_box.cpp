@@ -8,9 +8,9 @@
 
 #include "base/file_stream.h"
 #include "base/log.h"
-#include "media/draw2d.h"
-#include "media/game_font.h"
-#include "media/texture.h"
+#include "media/image/draw2d.h"
+#include "media/text/game_font.h"
+#include "media/image/texture.h"
 #include "render/render_device.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"

@@ -6,7 +6,7 @@
 // script handles of their kinds. (The package builder's state is
 // g_package_builder, base/package_builder.h.)
 #include "base/text.h"
-#include "media/dialog_layout.h"
+#include "media/text/dialog_layout.h"
 #include "render/rand48.h"
 
 constexpr int kScriptRectCount = 4;

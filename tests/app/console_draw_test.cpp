@@ -4,7 +4,7 @@
 
 #include "app/console.h"
 #include "base/text.h"
-#include "media/text_render_fixture.h"
+#include "media/text/text_render_fixture.h"
 
 using media_test::GlyphBit;
 

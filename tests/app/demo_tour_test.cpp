@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "engine_run.h"
-#include "media/image_data.h"
-#include "media/jpeg_codec.h"
-#include "media/vorbis_source.h"
+#include "media/image/image_data.h"
+#include "media/image/jpeg_codec.h"
+#include "media/sound/vorbis_source.h"
 #include "render/render_fixture.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/engine.h"
 #include "media/resource_manager.h"
-#include "media/stream_channel.h"
+#include "media/sound/stream_channel.h"
 #include "script/lua_host.h"
 
 TEST(Frame, FinishedChannelsReportLowestFirstAndClear) {

@@ -9,7 +9,7 @@ extern "C" {
 
 #include "app/engine_media.h"
 #include "media/resource_manager.h"
-#include "media/stream_channel.h"
+#include "media/sound/stream_channel.h"
 #include "scene/scene_fixture.h"
 
 using namespace scene_test;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/engine.h"
-#include "media/draw2d.h"
+#include "media/image/draw2d.h"
 #include "render/render_fixture.h"
 #include "render/shader_program.h"
 

@@ -32,7 +32,7 @@ extern "C" {
 #include "scene/cube_faces.h"
 #include "scene/game_scene.h"
 #include "scene/game_video.h"
-#include "media/game_font.h"
+#include "media/text/game_font.h"
 #include "script/script_var.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"

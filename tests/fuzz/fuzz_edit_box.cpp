@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "media/game_font.h"
+#include "media/text/game_font.h"
 #include "scriptapi/script_edit_box.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

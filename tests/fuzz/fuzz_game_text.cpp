@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "media/dialog_layout.h"
-#include "media/game_font.h"
-#include "media/game_text.h"
+#include "media/text/dialog_layout.h"
+#include "media/text/game_font.h"
+#include "media/text/game_text.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "base/byte_stream.h"
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "fuzz_support.h"
 
 namespace fuzz {

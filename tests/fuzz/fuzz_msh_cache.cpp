@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../media/mesh_device.h"
-#include "media/mesh_data.h"
+#include "../media/mesh/mesh_device.h"
+#include "media/mesh/mesh_data.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

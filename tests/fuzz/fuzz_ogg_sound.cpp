@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "media/sound.h"
-#include "media/sound_device.h"
-#include "media/vorbis_source.h"
+#include "media/sound/sound.h"
+#include "media/sound/sound_device.h"
+#include "media/sound/vorbis_source.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "../media/recording_device.h"
 #include "fuzz_support.h"
-#include "media/video_player.h"
+#include "media/video/video_player.h"
 
 namespace {
 

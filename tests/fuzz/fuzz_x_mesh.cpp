@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "../media/mesh_device.h"
-#include "media/mesh_data.h"
+#include "../media/mesh/mesh_device.h"
+#include "media/mesh/mesh_data.h"
 #include "fuzz_support.h"
 
 namespace {

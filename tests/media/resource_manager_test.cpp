@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "media/image_builders.h"
-#include "media/sound.h"
-#include "media/sound_device.h"
-#include "sound_fixture.h"
+#include "media/image/image_builders.h"
+#include "media/sound/sound.h"
+#include "media/sound/sound_device.h"
+#include "media/sound/sound_fixture.h"
 #include "support/test_support.h"
 
 using media_test::LogRecorder;

@@ -6,7 +6,7 @@
 
 #include "app/app_window.h"
 #include "media/recording_device.h"
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "scene/cube_faces.h"
 #include "scene/game_video.h"
 #include "scene/hot_spot.h"

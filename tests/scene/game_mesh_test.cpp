@@ -8,9 +8,9 @@
 #include <map>
 
 #include "app/app_window.h"
-#include "media/mesh_data.h"
-#include "media/mesh_device.h"
-#include "media/mesh_texts.h"
+#include "media/mesh/mesh_data.h"
+#include "media/mesh/mesh_device.h"
+#include "media/mesh/mesh_texts.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 #include "render/camera.h"
 #include "render/geometry.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "media/sound.h"
+#include "media/sound/sound.h"
 #include "render/camera.h"
 #include "scene/cube_faces.h"
 #include "scene/hot_spot.h"

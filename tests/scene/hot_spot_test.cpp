@@ -2,8 +2,8 @@
 // children, rectangles through the ancestors, and clearing handlers.
 #include <string>
 
-#include "media/game_font.h"
-#include "media/game_text.h"
+#include "media/text/game_font.h"
+#include "media/text/game_text.h"
 #include "scene/hot_spot.h"
 #include "scene/scene_fixture.h"
 

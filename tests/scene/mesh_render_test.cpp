@@ -12,7 +12,7 @@
 #include "../../tools/diffuse_shader.h"
 #include "app/scene_render.h"
 #include "app/scene_switch.h"
-#include "media/mesh_texts.h"
+#include "media/mesh/mesh_texts.h"
 #include "render/camera.h"
 #include "render/geometry.h"
 #include "render/render_fixture.h"

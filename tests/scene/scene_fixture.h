@@ -10,7 +10,7 @@
 
 #include "app/engine.h"
 #include "base/string_pool.h"
-#include "media/image_builders.h"
+#include "media/image/image_builders.h"
 #include "media/resource_manager.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"

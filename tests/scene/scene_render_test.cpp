@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "media/texture.h"
+#include "media/image/texture.h"
 #include "render/camera.h"
 #include "render/geometry.h"
 #include "render/render_fixture.h"

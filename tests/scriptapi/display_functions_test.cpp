@@ -3,7 +3,7 @@
 #include "app/scene_switch.h"
 #include "app/post_effects.h"
 #include "app/app_window.h"
-#include "media/image_builders.h"
+#include "media/image/image_builders.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
 #include "scene/game_scene.h"

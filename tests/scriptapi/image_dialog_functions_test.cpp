@@ -2,7 +2,7 @@
 // drawn into a saved frame, layouts asked for lines, pages and elements.
 #include <unistd.h>
 
-#include "media/image_builders.h"
+#include "media/image/image_builders.h"
 #include "media/resource_manager.h"
 #include "script_draw_fixture.h"
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "app/engine.h"
-#include "media/game_font.h"
-#include "media/game_text.h"
+#include "media/text/game_font.h"
+#include "media/text/game_text.h"
 #include "media/resource_manager.h"
 #include "render/camera.h"
 #include "scene/game_scene.h"

@@ -1,7 +1,7 @@
 // The pointer, hotspot-under-the-pointer and scene input functions
 // through the Lua state, on an engine without a display.
 #include "app/app_window.h"
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"

@@ -1,6 +1,6 @@
 // Rectangles, game texts and dialog layouts handed to scripts: shared
 // slots, refused foreign handles, the engine's text list.
-#include "media/game_text.h"
+#include "media/text/game_text.h"
 #include "scriptapi/engine_script_test.h"
 
 using scriptapi_test::EngineScriptTest;

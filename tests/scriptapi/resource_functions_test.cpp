@@ -5,8 +5,8 @@
 
 #include "app/console.h"
 #include "app/scene_switch.h"
-#include "media/mesh_device.h"
-#include "media/mesh_texts.h"
+#include "media/mesh/mesh_device.h"
+#include "media/mesh/mesh_texts.h"
 #include "scene/scene_fixture.h"
 #include "scene/scene_page.h"
 #include "script/script_cache.h"

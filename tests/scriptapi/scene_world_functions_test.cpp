@@ -7,7 +7,7 @@
 #include "app/engine.h"
 #include "app/scene_switch.h"
 #include "base/string_pool.h"
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "scene/cube_faces.h"
 #include "scene/game_mesh.h"
 #include "scene/game_scene.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/engine.h"
-#include "media/text_render_fixture.h"
+#include "media/text/text_render_fixture.h"
 #include "script/lua_host.h"
 #include "scriptapi/draw_functions.h"
 

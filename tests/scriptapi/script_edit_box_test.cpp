@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "media/game_font.h"
-#include "media/text_render_fixture.h"
+#include "media/text/game_font.h"
+#include "media/text/text_render_fixture.h"
 #include "script/script_test_support.h"
 
 namespace {

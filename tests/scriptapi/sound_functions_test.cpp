@@ -4,9 +4,9 @@
 // statement sequence waiting on a sound.
 #include <gtest/gtest.h>
 
-#include "media/sound.h"
-#include "media/sound_fixture.h"
-#include "media/stream_channel.h"
+#include "media/sound/sound.h"
+#include "media/sound/sound_fixture.h"
+#include "media/sound/stream_channel.h"
 #include "render/geometry.h"
 #include "scene/hotspot_map.h"
 #include "scene/point_object.h"

@@ -1,8 +1,8 @@
 // Memory figures, the resource budget, date and time texts, random
 // numbers, the build text and resource reloading from scripts.
-#include "media/image_data.h"
+#include "media/image/image_data.h"
 #include "media/resource_manager.h"
-#include "media/stream_channel.h"
+#include "media/sound/stream_channel.h"
 #include "scene/game_scene.h"
 #include "scene/game_video.h"
 #include "scene/hotspot_map.h"

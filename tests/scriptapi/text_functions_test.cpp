@@ -2,7 +2,7 @@
 // Lua state.
 #include <cstdlib>
 
-#include "media/game_text.h"
+#include "media/text/game_text.h"
 #include "platform/store.h"
 #include "scriptapi/engine_script_test.h"
 #include "scriptapi/store_achievements.h"

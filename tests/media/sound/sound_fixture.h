@@ -1,0 +1,43 @@
+#pragma once
+// Sound test helpers: a manual-output sound device, Ogg files made on the
+// spot, and measures of rendered stereo.
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../../../tools/vorbis_tone.h"
+#include "media/sound/sound_device.h"
+#include "support/test_support.h"
+
+namespace sound_test {
+
+inline void OpenManualDevice() {
+    g_sound_device.SetManualOutput(true);
+    ASSERT_EQ(g_sound_device.Create(nullptr, plat::kSoundLevelPriority, 2, 44100, 16), 0);
+    ASSERT_EQ(g_sound_device.CreateListener(), 0);
+}
+
+inline std::vector<int16_t> Render(uint32_t frames) {
+    std::vector<int16_t> out(frames * 2);
+    g_sound_device.System()->Render(out.data(), frames);
+    return out;
+}
+
+// Root mean square of one channel (0 left, 1 right) of interleaved stereo.
+inline double Rms(const std::vector<int16_t>& s, int channel, size_t first = 0, size_t frames = SIZE_MAX) {
+    size_t end = std::min(s.size() / 2, frames == SIZE_MAX ? SIZE_MAX : first + frames);
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = first; i < end; ++i, ++n) sum += double(s[2 * i + channel]) * s[2 * i + channel];
+    return n ? std::sqrt(sum / n) : 0.0;
+}
+
+inline std::string WriteOgg(const quild_test::TempDir& dir, const std::string& name,
+                            const std::vector<uint8_t>& ogg) {
+    std::string path = dir.file(name);
+    quild_test::WriteFile(path, std::string(ogg.begin(), ogg.end()));
+    return path;
+}
+
+}  // namespace sound_test
