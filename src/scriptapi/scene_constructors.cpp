@@ -1,7 +1,10 @@
 // The scene-file constructors: beginscene, endscene, scene, page, cubefaces,
-// hotspot, video, font, view and shader. Each takes a table of keys (read
-// without raising script errors), creates the named object or updates the
-// one that exists, and stores every key it knows in order.
+// hotspot, video, font, view and shader. Each takes a table of keys, creates
+// the named object or updates the one that exists, and stores every key it
+// knows in order. The keys are all read first (ConstructorFields), before
+// the scene being loaded or any object is looked at: the table's
+// metamethods may run any script code, which must not find half-built
+// objects nor free the ones a constructor holds.
 #include "scriptapi/scene_constructors.h"
 
 #include <cstdio>
@@ -34,6 +37,7 @@ extern "C" {
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_var.h"
+#include "scriptapi/constructor_fields.h"
 
 namespace {
 
@@ -59,23 +63,25 @@ int EndScene(lua_State*) {
 }
 
 int SceneConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"scene", "name", "fullname", "viewtype", "cubeFaces", "cubeMasks", "currentPage", "cursor"});
     Engine* e = CurrentEngine();
-    if (!e || !lua_istable(L, -1)) return 0;
-    GameScene* tmpl = ListFindByName(e->scenes, ScriptFieldString("scene", nullptr, false));
+    if (!e) return 0;
+    GameScene* tmpl = ListFindByName(e->scenes, t.String("scene", nullptr, false));
     if (!tmpl) tmpl = g_scene_being_loaded;
-    GameScene* target = ListFindOrAddGameScene(e->scenes, ScriptFieldString("name", "", true));
+    GameScene* target = ListFindOrAddGameScene(e->scenes, t.String("name", "", true));
     if (!target) return 0;
     target->AttachToNodeTree();
     if (!tmpl) tmpl = target;
 
-    target->fullname = ScriptFieldString("fullname", tmpl->fullname, true);
-    target->viewtype = ScriptFieldInt("viewtype", tmpl->viewtype);
+    target->fullname = t.String("fullname", tmpl->fullname, true);
+    target->viewtype = t.Int("viewtype", tmpl->viewtype);
     // The template's references are read before any of them is replaced:
     // the template may be the target itself.
-    const char* faces = ScriptFieldString("cubeFaces", NameOf(tmpl->cubeFaces), false);
-    const char* masks = ScriptFieldString("cubeMasks", NameOf(tmpl->cubeMasks), false);
-    const char* page = ScriptFieldString("currentPage", NameOf(tmpl->currentPage), false);
-    const char* cursor = ScriptFieldString("cursor", tmpl->cursor ? tmpl->cursor->name : "", true);
+    const char* faces = t.String("cubeFaces", NameOf(tmpl->cubeFaces), false);
+    const char* masks = t.String("cubeMasks", NameOf(tmpl->cubeMasks), false);
+    const char* page = t.String("currentPage", NameOf(tmpl->currentPage), false);
+    const char* cursor = t.String("cursor", tmpl->cursor ? tmpl->cursor->name : "", true);
     CubeFaces* new_faces = ListFindByName(tmpl->cubeFaceSets, faces);
     CubeFaces* new_masks = ListFindByName(tmpl->cubeFaceSets, masks);
     ScenePage* new_page = ListFindByName(tmpl->pages, page);
@@ -88,17 +94,19 @@ int SceneConstructor(lua_State* L) {
 }
 
 int PageConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"name", "image"});
     GameScene* s = g_scene_being_loaded;
-    if (!s || !lua_istable(L, -1)) return 0;
+    if (!s) return 0;
     auto* page = AppendNew(s->pages);
-    const char* name = ScriptFieldString("name", nullptr, true);
+    const char* name = t.String("name", nullptr, true);
     if (!name) {
         char generated[32];
         std::snprintf(generated, sizeof generated, "Page%d", ListIndexOf(s->pages, page) + 1);
         name = CommonStrings().Intern(generated);
     }
     page->name = name;
-    page->image = DeclareImageField("image", 0, true);
+    page->image = DeclareImageField(t, "image", 0, true);
     page->bgcolor = 0xFFFF00FF;
     s->viewtype = kViewPage;
     if (!s->currentPage) s->currentPage = page;
@@ -117,17 +125,17 @@ void RemoveFaceSet(GameScene* s, CubeFaces* set) {
 }
 
 int CubeFacesConstructor(lua_State* L) {
+    const bool table = lua_istable(L, 1);
+    const ConstructorFields t(L, 1, {"mask", "name", "front", "right", "back", "left", "top", "bottom", "order"});
     Engine* e = CurrentEngine();
     GameScene* s = g_scene_being_loaded;
     if (!e || !s) return 0;
-    const bool table = lua_istable(L, 1);
     if (!table && s->cubeFaceSets.head) return 0;  // nothing to read the keys from
-    if (table) lua_pushvalue(L, 1);
     bool mask = false;
     const char* name = nullptr;
     if (table) {
-        mask = ScriptFieldBool("mask") != 0;
-        name = ScriptFieldString("name", nullptr, true);
+        mask = t.Bool("mask") != 0;
+        name = t.String("name", nullptr, true);
     }
     s->viewtype = kViewCube;
     if (!name) name = CommonStrings().Intern("base");
@@ -138,20 +146,18 @@ int CubeFacesConstructor(lua_State* L) {
     for (int n = 0; n < kCubeFaceCount; ++n) {
         char path[1024];
         std::snprintf(path, sizeof path, "%s/%s/0%d", stages.c_str(), NameOf(s), n + 1);
-        const char* image = table ? ScriptFieldString(kFaceKeys[n], path, true) : path;
+        const char* image = table ? t.String(kFaceKeys[n], path, true) : path;
         set->faces[n] = Resources().DeclareImage(image, mask ? kMaskImageFlags : kFaceImageFlags);
         any = any || set->faces[n];
     }
     if (!any) {
-        if (table) lua_pop(L, 1);
         RemoveFaceSet(s, set);
         return 0;
     }
     if (std::strcmp(name, "base") == 0 || !s->cubeFaces) s->cubeFaces = set;
     if (table) {
         set->mask = mask;
-        set->order = ScriptFieldInt("order", 0);
-        lua_pop(L, 1);
+        set->order = t.Int("order", 0);
         return 0;
     }
     set->mask = false;
@@ -179,20 +185,25 @@ int CubeFacesConstructor(lua_State* L) {
 }
 
 // A hotspot's parent: a hotspot handle, overridden by a name in its list.
-HotSpot* ReadParent(ObjectList<HotSpot>* owner) {
+HotSpot* ReadParent(const ConstructorFields& t, ObjectList<HotSpot>* owner) {
     HotSpot* parent = nullptr;
-    EObject* o = ObjectFromHandle(ScriptFieldUserdata("parent"));
+    EObject* o = ObjectFromHandle(t.Userdata("parent"));
     if (o && o->descriptor == &HotSpot::s_descriptor) parent = static_cast<HotSpot*>(o);
-    if (const char* name = ScriptFieldString("parent", nullptr, false); name && owner)
+    if (const char* name = t.String("parent", nullptr, false); name && owner)
         parent = ListFindByName(*owner, name);
     return parent;
 }
 
 int HotspotConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"name", "cursor", "parent", "rect", "dest_scene", "snd_step", "dest_look",
+                                      "action", "bgimage", "mouse_down", "mouse_over", "object", "snd_enter",
+                                      "snd_click", "color", "order", "visible", "itemusable", "goback", "scalable",
+                                      "page", "font", "text", "anchor"});
     Engine* e = CurrentEngine();
-    if (!e || !lua_istable(L, -1)) return 0;
+    if (!e) return 0;
     GameScene* s = g_scene_being_loaded;
-    const char* name = ScriptFieldString("name", "", true);
+    const char* name = t.String("name", "", true);
     HotSpot* h;
     if (s) {
         h = FindOrAppend(s->hotspots, name);
@@ -205,85 +216,90 @@ int HotspotConstructor(lua_State* L) {
         h->scalable = true;
     }
 
-    if (const char* cursor = ScriptFieldString("cursor", nullptr, false)) {
+    if (const char* cursor = t.String("cursor", nullptr, false)) {
         std::string path = std::strchr(cursor, '/') ? std::string(cursor) : std::string("data/icons/") + cursor;
         h->cursor = Resources().DeclareImage(path.c_str(), 0);
     } else {
         h->cursor = nullptr;
     }
-    if (HotSpot* parent = ReadParent(h->owner); parent && parent != h) {
+    if (HotSpot* parent = ReadParent(t, h->owner); parent && parent != h) {
         if (h->parent) h->parent->RemoveChild(h);
         h->parent = parent;
         parent->AddChild(h);
     }
     Rect r;
-    if (const char* text = ScriptFieldString("rect", nullptr, false); text && r.Parse(text)) {
+    if (const char* text = t.String("rect", nullptr, false); text && r.Parse(text)) {
         h->hs_type = kHotspotRect;
     } else {
         r = Rect();
         h->hs_type = s && s->viewtype != kViewPage ? kHotspotMap : kHotspotRect;
     }
     h->rect[0] = r.x, h->rect[1] = r.y, h->rect[2] = r.w, h->rect[3] = r.h;
-    if (const char* dest = ScriptFieldString("dest_scene", nullptr, true)) {
+    h->dest_scene = nullptr;
+    if (const char* dest = t.String("dest_scene", nullptr, true)) {
         h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
         if (h->dest_scene) h->dest_scene->AttachToNodeTree();
     }
-    h->snd_step = DeclareSceneSound(ScriptFieldString("snd_step", nullptr, true));
-    h->dest_look = ScriptFieldString("dest_look", nullptr, true);
-    h->transition = ScriptFieldString("action", nullptr, true);
-    h->bgimage = DeclareImageField("bgimage", 0, true);
-    h->mouse_down = DeclareImageField("mouse_down", 0, false);
-    h->mouse_over = DeclareImageField("mouse_over", 0, false);
-    h->object = ScriptFieldString("object", nullptr, true);
+    h->snd_step = DeclareSceneSound(t.String("snd_step", nullptr, true));
+    h->dest_look = t.String("dest_look", nullptr, true);
+    h->transition = t.String("action", nullptr, true);
+    h->bgimage = DeclareImageField(t, "bgimage", 0, true);
+    h->mouse_down = DeclareImageField(t, "mouse_down", 0, false);
+    h->mouse_over = DeclareImageField(t, "mouse_over", 0, false);
+    h->object = t.String("object", nullptr, true);
     if (h->bgimage || h->mouse_down || h->mouse_over) h->hs_type = kHotspotRect;
-    h->snd_enter = DeclareSceneSound(ScriptFieldString("snd_enter", nullptr, true));
-    h->snd_click = DeclareSceneSound(ScriptFieldString("snd_click", nullptr, true));
-    h->color = ScriptFieldColor("color", 0xFFFFFFFF);
-    h->order = ScriptFieldInt("order", 0);
-    h->visible = ScriptFieldBool("visible") != 0;
-    h->itemusable = ScriptFieldBool("itemusable") == 1;
-    h->goback = ScriptFieldBool("goback") == 1;
+    h->snd_enter = DeclareSceneSound(t.String("snd_enter", nullptr, true));
+    h->snd_click = DeclareSceneSound(t.String("snd_click", nullptr, true));
+    h->color = t.Color("color", 0xFFFFFFFF);
+    h->order = t.Int("order", 0);
+    h->visible = t.Bool("visible") != 0;
+    h->itemusable = t.Bool("itemusable") == 1;
+    h->goback = t.Bool("goback") == 1;
     h->enabled = true;
-    if (int v = ScriptFieldBool("scalable"); v >= 0) h->scalable = v == 1;
-    int page = ScriptFieldInt("page", -1);
+    if (int v = t.Bool("scalable"); v >= 0) h->scalable = v == 1;
+    int page = t.Int("page", -1);
     if (page < 0) {
         page = 0;
         if (s && s->pages.head && ListNext(s->pages.head)) page = ListIndexOf(s->pages, s->currentPage) + 1;
     }
     h->page = page;
-    h->font = FindNamed(e->fonts, ScriptFieldString("font", "", false));
-    h->text = FindNamed(e->texts, ScriptFieldString("text", "", false));
-    h->anchor = ScriptFieldInt("anchor", 0);
+    h->font = FindNamed(e->fonts, t.String("font", "", false));
+    h->text = FindNamed(e->texts, t.String("text", "", false));
+    h->anchor = t.Int("anchor", 0);
     PushHandle(L, h);
     return 1;
 }
 
 int VideoConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"name", "rect", "buffered", "video", "sound"});
     Engine* e = CurrentEngine();
-    if (!e || !lua_istable(L, -1)) return 0;
-    GameVideo* v = FindOrAppend(e->videos, ScriptFieldString("name", "", true));
+    if (!e) return 0;
+    GameVideo* v = FindOrAppend(e->videos, t.String("name", "", true));
     Rect r;
-    v->fixedRect = r.Parse(ScriptFieldString("rect", "", false));
+    v->fixedRect = r.Parse(t.String("rect", "", false));
     v->rect[0] = r.x, v->rect[1] = r.y, v->rect[2] = r.w, v->rect[3] = r.h;
-    const bool buffered = ScriptFieldBool("buffered") == 1;
-    const char* video = ScriptFieldString("video", "", false);
+    const bool buffered = t.Bool("buffered") == 1;
+    const char* video = t.String("video", "", false);
     v->hvideo = video && *video ? Resources().DeclareVideo(video, buffered ? 0 : 1) : nullptr;
-    const char* sound = ScriptFieldString("sound", "", false);
+    const char* sound = t.String("sound", "", false);
     v->hstream = sound && *sound ? Resources().DeclareSound(sound, kSoundStreamed) : nullptr;
     return 0;
 }
 
 int FontConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"name", "file", "charset", "tilew", "tileh", "borderw", "borderh", "fontw", "fonth"});
     Engine* e = CurrentEngine();
-    if (!e || !lua_istable(L, -1)) return 0;
-    GameFont* font = FindOrAppend(e->fonts, ScriptFieldString("name", "", true));
-    ResourceRecord* image = DeclareImageField("file", 0, true);
-    const char* charset = ScriptFieldString("charset", nullptr, true);
-    const int tile_w = ScriptFieldInt("tilew", 16), tile_h = ScriptFieldInt("tileh", 16);
-    const int border_w = ScriptFieldInt("borderw", 0), border_h = ScriptFieldInt("borderh", 0);
-    const int font_w = ScriptFieldInt("fontw", 0);
+    if (!e) return 0;
+    GameFont* font = FindOrAppend(e->fonts, t.String("name", "", true));
+    ResourceRecord* image = DeclareImageField(t, "file", 0, true);
+    const char* charset = t.String("charset", nullptr, true);
+    const int tile_w = t.Int("tilew", 16), tile_h = t.Int("tileh", 16);
+    const int border_w = t.Int("borderw", 0), border_h = t.Int("borderh", 0);
+    const int font_w = t.Int("fontw", 0);
     if (font_w > 0)
-        font->Setup(image, charset, tile_w, tile_h, font_w, ScriptFieldInt("fonth", 32), border_w, border_h);
+        font->Setup(image, charset, tile_w, tile_h, font_w, t.Int("fonth", 32), border_w, border_h);
     else
         font->SetImage(image, charset, tile_w, tile_h, border_w, border_h);
     if (!e->currentFont) e->currentFont = font;
@@ -291,22 +307,24 @@ int FontConstructor(lua_State* L) {
 }
 
 int ViewConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"ortho", "fov", "znear", "zfar", "aspect", "eye", "lookat"});
     Engine* e = CurrentEngine();
     GameScene* s = g_scene_being_loaded;
-    if (!e || !s || !lua_istable(L, -1)) return 0;
+    if (!e || !s) return 0;
     if (!s->camera) s->camera = new Camera();
     Camera* cam = s->camera;
     cam->SetDefaults();
-    cam->ortho = ScriptFieldBool("ortho") == 1;
-    cam->fov = ScriptFieldNumber("fov", 60.0f);
-    cam->znear = ScriptFieldNumber("znear", 1.0f);
-    cam->zfar = ScriptFieldNumber("zfar", 10000.0f);
-    cam->aspect = ScriptFieldNumber("aspect", 1.3333f);
+    cam->ortho = t.Bool("ortho") == 1;
+    cam->fov = t.Number("fov", 60.0f);
+    cam->znear = t.Number("znear", 1.0f);
+    cam->zfar = t.Number("zfar", 10000.0f);
+    cam->aspect = t.Number("aspect", 1.3333f);
     cam->SetViewport(0, 0, static_cast<uint32_t>(e->virtualRect.w), static_cast<uint32_t>(e->virtualRect.h));
     cam->eye = {};
-    ReadVectorField("eye", "0,0,0", cam->eye);
+    ReadVectorField(t, "eye", "0,0,0", cam->eye);
     cam->lookAt = {0, 0, 1};
-    ReadVectorField("lookat", "0,0,1", cam->lookAt);
+    ReadVectorField(t, "lookat", "0,0,1", cam->lookAt);
     Vec3Normalize(cam->lookAt);
     cam->OnChanged(0xFFFFFFFFu);
     PushHandle(L, cam);
@@ -314,20 +332,22 @@ int ViewConstructor(lua_State* L) {
 }
 
 int ShaderConstructor(lua_State* L) {
+    if (!lua_istable(L, -1)) return 0;
+    const ConstructorFields t(L, -1, {"name", "vs", "ps"});
     Engine* e = CurrentEngine();
     RenderDevice* device = g_renderDevice;
-    if (!e || !device || !lua_istable(L, -1)) return 0;
+    if (!e || !device) return 0;
     auto* d3d = static_cast<D3DRenderDevice*>(device);
     const uint32_t saved_ps = d3d->pixelShaderVersion;
     if (!e->shadersOn) d3d->pixelShaderVersion = 0x100;
-    const char* name = ScriptFieldString("name", "", true);
+    const char* name = t.String("name", "", true);
     ShaderProgram* old = device->FindShaderProgram(name);
     PostEffects& fx = GetPostEffects();
     const bool chain_held_it = old && fx.shader == old;
     if (chain_held_it) fx.shader = nullptr;
     if (old) device->DeleteShaderProgram(old);
     ShaderProgram* created =
-        device->CreateShaderProgram(name, ScriptFieldString("vs", "", false), ScriptFieldString("ps", "", false));
+        device->CreateShaderProgram(name, t.String("vs", "", false), t.String("ps", "", false));
     // The chain keeps using the program of that name.
     if (chain_held_it) fx.shader = created;
     d3d->pixelShaderVersion = saved_ps;
@@ -350,17 +370,22 @@ ScriptFunctionRecord r_shader("shader", ShaderConstructor);
 GameScene* SceneBeingLoaded() { return g_scene_being_loaded; }
 void SetSceneBeingLoaded(GameScene* scene) { g_scene_being_loaded = scene; }
 
-ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand) {
-    const char* value = ScriptFieldString(key, "", true);
+ResourceRecord* DeclareImageField(const ConstructorFields& t, const char* key, uint32_t flags, bool expand) {
+    const char* value = t.String(key, "", true);
     if (!value || !*value) return nullptr;
     if (!expand) return Resources().DeclareImage(value, flags);
     std::string path = ExpandPathVariables(value);
     return Resources().DeclareImage(path.c_str(), flags);
 }
 
-void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v) {
-    const char* text = ScriptFieldString(key, fallback, false);
+void ReadVectorField(const ConstructorFields& t, const char* key, const char* fallback, plat::Vec3& v) {
+    const char* text = t.String(key, fallback, false);
     if (text) std::sscanf(text, "%f,%f,%f", &v.x, &v.y, &v.z);
+}
+
+void ReadRangeField(const ConstructorFields& t, const char* key, const char* fallback, float range[2]) {
+    const char* text = t.String(key, fallback, false);
+    if (text) std::sscanf(text, "%f,%f", &range[0], &range[1]);
 }
 
 void PushHandle(lua_State* L, EObject* object) { lua_pushlightuserdata(L, object->Handle()); }

@@ -7,6 +7,7 @@
 #include "base/object_list.h"
 #include "platform/gpu/d3dx/math_types.h"
 
+class ConstructorFields;
 class EObject;
 class GameScene;
 struct ResourceRecord;
@@ -20,14 +21,15 @@ void SetSceneBeingLoaded(GameScene* scene);
 // for a null or empty name.
 ResourceRecord* DeclareSceneSound(const char* name);
 
-// The field readers the constructors share; they read the table on top of
-// the stack. An image named by a string field, declared with the flags
-// (its path variables expanded first when asked); null for a missing or
-// empty name.
-ResourceRecord* DeclareImageField(const char* key, uint32_t flags, bool expand);
+// The field readers the constructors share. An image named by a string
+// field, declared with the flags (its path variables expanded first when
+// asked); null for a missing or empty name.
+ResourceRecord* DeclareImageField(const ConstructorFields& t, const char* key, uint32_t flags, bool expand);
 // "%f,%f,%f" of a string field (or the fallback) into v; parts that are not
 // given keep their values.
-void ReadVectorField(const char* key, const char* fallback, plat::Vec3& v);
+void ReadVectorField(const ConstructorFields& t, const char* key, const char* fallback, plat::Vec3& v);
+// "%f,%f" of a string field (or the fallback) into range[0..1], the same way.
+void ReadRangeField(const ConstructorFields& t, const char* key, const char* fallback, float range[2]);
 // Pushes the object's handle.
 void PushHandle(lua_State* L, EObject* object);
 

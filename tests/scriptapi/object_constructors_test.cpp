@@ -5,34 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "scene/cube_faces.h"
 #include "scene/game_fx.h"
 #include "scene/patch.h"
-#include "scene/scene_fixture.h"
 #include "scene/surface_effect.h"
-#include "scene/cube_faces.h"
+#include "scriptapi/constructor_fixture.h"
 
 using namespace scene_test;
+using constructor_test::ConstructorTest;
 
 namespace {
-
-class ConstructorTest : public SceneTest {
-protected:
-    void SetUp() override {
-        SceneTest::SetUp();
-        s = Scene("hall");
-        s->viewtype = kViewCube;
-        engine.currentScene = s;
-    }
-    // Runs the text between beginscene('hall') and endscene().
-    void InScene(const std::string& text) { Lua(("beginscene('hall') " + text + " endscene()").c_str()); }
-    std::vector<std::string> NotFound() {
-        std::vector<std::string> out;
-        for (const std::string& l : LogLines())
-            if (l.rfind("[NOT FOUND]", 0) == 0) out.push_back(l);
-        return out;
-    }
-    GameScene* s = nullptr;
-};
 
 TEST_F(ConstructorTest, PatchDefaultsAndKeysThatNeedAFormat) {
     InScene("h = patch{name='door', looping=true, buffered=true, snd_forwards='creak'}");
