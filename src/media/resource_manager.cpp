@@ -19,6 +19,9 @@ char g_current_directory[256];
 
 namespace {
 
+// The most missing names remembered at once.
+constexpr size_t kMaxReportedMissing = 4096;
+
 // Sounds: decoded whole into a buffer, or bound to a stream channel.
 const ResourceKindOps kSoundOps = {
     "the sound device",
@@ -218,12 +221,19 @@ ResourceRecord* ResourceManager::DeclareKind(const char* name, uint32_t type,
     if (!name || !*name) return nullptr;
     if (ResourceRecord* r = FindExisting(name)) return r;
     std::string path = FirstExisting(name, extensions);
+    std::string missing_key;
+    LowerInto(name, missing_key);
+    missing_key.insert(missing_key.begin(), char('0' + type));
     if (path.empty()) {
-        LogPrintf("[NOT FOUND] - %s : %s", KindName(type), name);
+        // Bounded: a script inventing names does not grow it for ever.
+        if (reported_missing_.size() >= kMaxReportedMissing) reported_missing_.clear();
+        if (reported_missing_.insert(std::move(missing_key)).second)
+            LogPrintf("[NOT FOUND] - %s : %s", KindName(type), name);
         return nullptr;
     }
     ResourceRecord* r = Declare(name, type, path.c_str());
     created = r != nullptr;
+    if (created) reported_missing_.erase(missing_key);
     return r;
 }
 
@@ -436,6 +446,7 @@ void ResourceManager::Clear() {
     }
     head_ = tail_ = retired_ = nullptr;
     index_.clear();
+    reported_missing_.clear();
     total_ = 0;
     purging_ = false;
 }

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/string_pool.h"
 
@@ -162,6 +164,9 @@ private:
     // Records removed for good: kept (type 0, answering null) until Clear,
     // since scene objects may still hold them.
     ResourceRecord* retired_ = nullptr;
+    // Kind and lower-case name of every file reported missing: a name asked
+    // for every frame is reported once, until a declaration of it succeeds.
+    std::unordered_set<std::string> reported_missing_;
 };
 
 // The one manager.

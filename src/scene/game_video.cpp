@@ -29,7 +29,7 @@ void GameVideo::GameVideo_Initializer::RegisterProperties() {
     d.AddConstant("class", "video");
 }
 
-GameVideo::GameVideo() : EObject(&s_descriptor) {}
+GameVideo::GameVideo() : EObject(&s_descriptor) { SetDefaults(); }
 
 void GameVideo::SetDefaults() { bgcolor = 0xFF000000u; }
 

@@ -112,7 +112,7 @@ void HotSpot::HotSpot_Initializer::RegisterProperties() {
     d.AddConstant("class", "hotspot");
 }
 
-HotSpot::HotSpot() : EObject(&s_descriptor) {}
+HotSpot::HotSpot() : EObject(&s_descriptor) { SetDefaults(); }
 
 void HotSpot::SetDefaults() {
     visible = true;

@@ -108,7 +108,10 @@ plat::Vec3 PointSoundPosition(float x, float y, float distance) {
 
 void PointSceneObject::OnChanged(uint32_t mask) {
     if ((mask & kPointBitsSoundPlacement) && sound && sound->type == kResourceSound) {
-        if (Engine* e = CurrentEngine())
+        // Moving the point only places its sound again: declaring it anew
+        // would unload it, which silences a playing sound.
+        const bool placed_only = !(mask & (kPointBitSound | kPointBitChannel)) && (sound->flags & kSound3D);
+        if (Engine* e = CurrentEngine(); e && !placed_only)
             if (ResourceRecord* r = e->DeclareSound(sound->name, BoundedSoundChannel(channel), true)) sound = r;
         const plat::Vec3 p = PointSoundPosition(x, y, distance);
         if (Sound* s = Resources().GetSound(sound)) s->SetPosition(p.x, p.y, p.z);

@@ -185,31 +185,17 @@ int RegisterScriptApi(lua_State* L) {
     lua_pushcfunction(L, GetGlobalProtected);
     g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
 
-    // One closure per native function, kept in a scratch table by the
-    // function's address, so names bound to the same function are equal.
-    lua_newtable(L);
-    const int closures = lua_gettop(L);
-    auto push_closure = [&](lua_CFunction f) {
-        lua_pushlightuserdata(L, reinterpret_cast<void*>(f));
-        lua_rawget(L, closures);
-        if (!lua_isnil(L, -1)) return;
-        lua_pop(L, 1);
-        lua_pushcclosure(L, f, 0);
-        lua_pushlightuserdata(L, reinterpret_cast<void*>(f));
-        lua_pushvalue(L, -2);
-        lua_rawset(L, closures);
-    };
+    // One closure per record, so every name is a Lua value of its own; an
+    // alias is the very closure of its target, so the two compare equal.
     for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
-        push_closure(r->function);
+        lua_pushcclosure(L, r->function, 0);
         lua_setfield(L, LUA_GLOBALSINDEX, r->name);
     }
     for (ScriptFunctionAlias* a = ScriptFunctionAliasListHead(); a; a = a->next) {
-        if (lua_CFunction f = ScriptAliasFunction(a)) {
-            push_closure(f);
-            lua_setfield(L, LUA_GLOBALSINDEX, a->name);
-        }
+        if (!ScriptAliasFunction(a)) continue;
+        lua_getfield(L, LUA_GLOBALSINDEX, a->target);
+        lua_setfield(L, LUA_GLOBALSINDEX, a->name);
     }
-    lua_pop(L, 1);
 
     lua_CFunction get_property = FindScriptFunction("ge_getproperty");
     lua_CFunction set_property = FindScriptFunction("ge_setproperty");

@@ -4,10 +4,11 @@
 // the list runs in reverse declaration order; the Lua host registers every
 // record of the list as a global function when it creates the state.
 //
-// Records of the same function are registered as one Lua closure, so the
-// names compare equal in scripts. An alias binds a second name to the
-// function of another record when that record exists and the alias name has
-// no record of its own.
+// Every record becomes a Lua closure of its own, so two names are never
+// equal in scripts merely because they share a native function. An alias
+// binds a second name to the very closure of another record (the two names
+// compare equal) when that record exists and the alias name has no record
+// of its own.
 extern "C" {
 #include <lua.h>
 }

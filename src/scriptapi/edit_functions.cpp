@@ -65,10 +65,12 @@ int Destroy(lua_State* L) {
     return 0;
 }
 
-// The whole text; "" for a box bound to an imported file.
+// The whole text; "" for a box bound to an imported file. Without a box the
+// caller gets its own last argument back, as from edit_getseltext,
+// edit_setseltext and edit_cmd.
 int GetText(lua_State* L) {
     ScriptEditBox* box = Box(L);
-    if (!box) return script_args::PushTextOrNil(L, nullptr);
+    if (!box) return script_args::GiveBackLastArgument(L);
     if (box->FileName().empty())
         lua_pushlstring(L, box->Text().data(), box->Text().size());
     else
@@ -89,7 +91,7 @@ int InsertText(lua_State* L) {
 
 int GetSelText(lua_State* L) {
     ScriptEditBox* box = Box(L);
-    if (!box) return script_args::PushTextOrNil(L, nullptr);
+    if (!box) return script_args::GiveBackLastArgument(L);
     const std::string_view selection = box->GetSelection();
     lua_pushlstring(L, selection.data(), selection.size());
     return 1;
@@ -98,14 +100,12 @@ int GetSelText(lua_State* L) {
 int SetSelText(lua_State* L) {
     ScriptEditBox* box = Box(L);
     if (box && Text(L, 2)) box->ReplaceSelection(Text(L, 2));
-    lua_pushnil(L);
-    return 1;
+    return script_args::GiveBackLastArgument(L);
 }
 
 int Cmd(lua_State* L) {
     if (ScriptEditBox* box = Box(L)) box->RunCommand(Text(L, 2));
-    lua_pushnil(L);
-    return 1;
+    return script_args::GiveBackLastArgument(L);
 }
 
 int SetFocus(lua_State* L) {

@@ -80,9 +80,7 @@ int GetSceneEdited(lua_State* L) {
 int SetSceneRotated(lua_State* L) {
     Engine* e = CurrentEngine();
     if (e && e->currentScene) e->currentScene->rotated = lua_toboolean(L, 1);
-    // One result, nil, where callers may look for one.
-    lua_pushnil(L);
-    return 1;
+    return script_args::GiveBackLastArgument(L);
 }
 
 int GetEditorObject(lua_State* L) {
@@ -90,11 +88,24 @@ int GetEditorObject(lua_State* L) {
     return script_args::PushHandleOrNil(L, e && e->selectedObject ? e->selectedObject->Handle() : nullptr);
 }
 
-// ge_seteditorobject(object): selects an object of the current scene; nil
-// and anything else leave the selection as it is.
+// The live object of argument i when it is a global hotspot; else null.
+EObject* GlobalHotspotArg(lua_State* L, int i) {
+    EObject* o = ScriptArgObject(L, i);
+    Engine* e = CurrentEngine();
+    if (!o || !e) return nullptr;
+    for (HotSpot* h = e->globalHotspots.head; h; h = ListNext(h))
+        if (h == o) return o;
+    return nullptr;
+}
+
+// ge_seteditorobject(object): selects an object of the current scene or a
+// global hotspot (with or without a scene); nil and anything else leave the
+// selection as it is.
 int SetEditorObject(lua_State* L) {
     Engine* e = CurrentEngine();
-    if (EObject* o = CurrentSceneObjectArg(L, 1)) e->selectedObject = o;
+    EObject* o = CurrentSceneObjectArg(L, 1);
+    if (!o) o = GlobalHotspotArg(L, 1);
+    if (o) e->selectedObject = o;
     return 0;
 }
 

@@ -103,13 +103,11 @@ int Exists(lua_State* L) {
 }
 
 // mkdir(path): true when the folder was made; false when it could not be
-// (also when it exists); nil without a path.
+// (also when it exists); without a path the caller gets its own last
+// argument back.
 int MakeFolder(lua_State* L) {
     const char* path = ScriptArgText(L, 1);
-    if (!path) {
-        lua_pushnil(L);
-        return 1;
-    }
+    if (!path) return script_args::GiveBackLastArgument(L);
     const std::string target = plat::ResolveForWrite(path);
     lua_pushboolean(L, !target.empty() && ::mkdir(target.c_str(), 0777) == 0);
     return 1;

@@ -31,6 +31,10 @@ HotSpot* HotspotArg(lua_State* L, int i) {
     return o && o->descriptor == &HotSpot::s_descriptor ? static_cast<HotSpot*>(o) : nullptr;
 }
 
+// The hotspot a hotspot's chain link names: a child's next sibling, a top
+// hotspot's first child.
+HotSpot* ChainLink(const HotSpot* h) { return h->parent ? h->next_sibling : h->first_child; }
+
 // Argument i as an image record: nil (or nothing) clears, a registered
 // record sets, anything else is refused.
 bool RecordArg(lua_State* L, int i, ResourceRecord** out) {
@@ -133,7 +137,7 @@ int GetParent(lua_State* L) {
 int NextChild(lua_State* L) {
     HotSpot* h = HotspotArg(L, 1);
     if (!h) return 0;
-    HotSpot* next = h->parent ? h->next_sibling : h->first_child;
+    HotSpot* next = ChainLink(h);
     return PushHandleOrNil(L, next ? next->Handle() : nullptr);
 }
 
@@ -149,14 +153,15 @@ int CheckEvents(lua_State* L) {
     return 0;
 }
 
-// hs_render(h, tint): the hotspot, then each hotspot of its child chain.
+// hs_render(h, tint): the hotspot, then each hotspot of its chain (a
+// parent's children, a child's later siblings).
 int Render(lua_State* L) {
     HotSpot* h = HotspotArg(L, 1);
     if (!h) return 0;
     const uint32_t tint = ScriptArgColor(L, 2, 0xFFFFFFFFu);
     h->Draw(tint);
     int steps = 0;
-    for (HotSpot* c = h->first_child; c && c != h && steps < kMaxHotspotChain; c = c->next_sibling, ++steps)
+    for (HotSpot* c = ChainLink(h); c && c != h && steps < kMaxHotspotChain; c = c->next_sibling, ++steps)
         c->Draw(tint);
     return 0;
 }

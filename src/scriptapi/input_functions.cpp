@@ -64,12 +64,14 @@ int SetMouseSense(lua_State* L) {
     return 0;
 }
 
-// ge_getcursor(): the current scene's cursor image, else the main icon.
+// ge_getcursor(): the current scene's cursor image, else the main icon; a
+// null handle when there is no such image.
 int GetCursor(lua_State* L) {
     Engine* e = CurrentEngine();
     ResourceRecord* r = e && e->currentScene ? e->currentScene->cursor : nullptr;
     if (!r) r = Resources().DeclareImage("data/icons/main", 0);
-    return script_args::PushHandleOrNil(L, r);
+    lua_pushlightuserdata(L, r);
+    return 1;
 }
 
 ScriptFunctionRecord r_freezescene("freezescene", FreezeScene);

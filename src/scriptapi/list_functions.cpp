@@ -35,8 +35,16 @@ EObject* FindInKind(const GameScene* s, SceneObjectKind kind, const char* name) 
 
 int PushObject(lua_State* L, EObject* o) { return PushHandleOrNil(L, o ? o->Handle() : nullptr); }
 
-// pobject_get(name) and point_get(name): a point object or particle source.
-int PointGet(lua_State* L) { return PushObject(L, FindInKind(CurrentScene(), kSceneKindPoints, ScriptArgText(L, 1))); }
+// pobject_get(name): a point object or particle source of the current scene.
+int PobjectGet(lua_State* L) {
+    return PushObject(L, FindInKind(CurrentScene(), kSceneKindPoints, ScriptArgText(L, 1)));
+}
+
+// point_get(name): the same search, refused at once without a name.
+int PointGet(lua_State* L) {
+    const char* name = ScriptArgText(L, 1);
+    return PushObject(L, name ? FindInKind(CurrentScene(), kSceneKindPoints, name) : nullptr);
+}
 
 // mesh_get(name): a mesh of the current scene, else an engine object of
 // that name whose class is "mesh".
@@ -161,7 +169,7 @@ int SceneObjectsList(lua_State* L) {
     return 1;
 }
 
-ScriptFunctionRecord r_pobject_get("pobject_get", PointGet);
+ScriptFunctionRecord r_pobject_get("pobject_get", PobjectGet);
 ScriptFunctionRecord r_point_get("point_get", PointGet);
 ScriptFunctionRecord r_mesh_get("mesh_get", MeshGet);
 ScriptFunctionRecord r_patch_get("patch_get", PatchGet);

@@ -412,17 +412,14 @@ int GetPropertyList(lua_State* L) {
 }
 
 // ge_newobject(class word, name): a new global object; one of that name
-// already there is replaced.
+// already there is replaced. No result for a missing or unknown class.
 int NewObject(lua_State* L) {
     const char* word = ScriptArgText(L, 1);
     const char* name = ScriptArgText(L, 2);
     if (!word || !name || !*name) name = "NewObject";
     Engine* e = CurrentEngine();
     EObject* object = e ? CreateObjectByClass(word) : nullptr;
-    if (!object) {
-        lua_pushnil(L);
-        return 1;
-    }
+    if (!object) return 0;
     object->name = CommonStrings().Intern(name);
     if (EObject* old = ListFindByName(e->objects, object->name)) {
         const ClassDescriptor* d = old->descriptor;

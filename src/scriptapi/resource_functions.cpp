@@ -90,9 +90,10 @@ int RemoveAllResources(lua_State*) {
     return 0;
 }
 
-// removescript(name): drops the cached chunk and deletes "<name>.lua".
+// removescript(name): drops the cached chunk and deletes "<name>.lua"; only
+// when the last argument is a string (a number is no script name).
 int RemoveScript(lua_State* L) {
-    if (!script_args::LastText(L)) return 0;
+    if (lua_type(L, script_args::Last(L)) != LUA_TSTRING) return 0;
     const char* given = script_args::Text(L, 1);
     if (!given) return 0;
     std::string name = given;

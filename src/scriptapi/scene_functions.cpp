@@ -43,8 +43,9 @@ GameScene* SceneArg(lua_State* L, int i) {
 }
 
 // scene_get(name | n): the scene of that name (nil when absent), or for
-// n <= 0 the current scene's (-n)-th ancestor; a null handle when the chain
-// runs out, for n > 0 and without a current scene.
+// n <= 0 the current scene's (-n)-th ancestor, the tree's root node above a
+// top-level scene; a null handle when the chain runs out, for n > 0 and
+// without a current scene.
 int Get(lua_State* L) {
     Engine* e = CurrentEngine();
     if (lua_type(L, 1) == LUA_TSTRING) {
@@ -58,7 +59,6 @@ int Get(lua_State* L) {
     int steps = 0;
     for (int64_t up = -int64_t(n); s && up > 0; --up)
         s = ++steps <= static_cast<int>(kSceneNameBuffer) ? s->parent : nullptr;
-    if (s == SceneRootNode()) s = nullptr;
     lua_pushlightuserdata(L, s ? s->Handle() : nullptr);
     return 1;
 }
@@ -174,7 +174,8 @@ int Name(lua_State* L) {
 }
 
 // scene_fullname([scene]): the display name, else the last component of
-// the name; nil for a name without "/" and without a scene.
+// the name; for a name without "/" and without a scene the caller gets its
+// own last argument back.
 int FullName(lua_State* L) {
     GameScene* s = lua_type(L, 1) == LUA_TLIGHTUSERDATA ? SceneArg(L, 1) : CurrentScene();
     if (s && s->fullname) {
@@ -186,8 +187,7 @@ int FullName(lua_State* L) {
         lua_pushstring(L, slash + 1);
         return 1;
     }
-    lua_pushnil(L);
-    return 1;
+    return script_args::GiveBackLastArgument(L);
 }
 
 int ViewType(lua_State* L) {

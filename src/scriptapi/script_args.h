@@ -33,6 +33,18 @@ inline int PushTextOrNil(lua_State* L, const char* text) {
     return 1;
 }
 
+// One result without a value of its own: the caller receives its own last
+// argument back (scripts assign such calls). A call without arguments gets
+// nil rather than the function itself.
+inline int GiveBackLastArgument(lua_State* L) {
+    const int top = lua_gettop(L);
+    if (top > 0)
+        lua_pushvalue(L, top);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
 // Pushes an object handle, or nil for null.
 inline int PushHandleOrNil(lua_State* L, void* handle) {
     if (handle)

@@ -152,7 +152,6 @@ int StopAll(lua_State*) {
 // snd_remove(record): unloads the sound and removes its record for good.
 // The caller gets its last argument back (scripts assign the call).
 int Remove(lua_State* L) {
-    const int top = lua_gettop(L);
     ResourceRecord* r = lua_type(L, 1) == LUA_TLIGHTUSERDATA ? LiveSoundRecord(lua_touserdata(L, 1)) : nullptr;
     if (r) {
         if (Engine* e = CurrentEngine()) {
@@ -165,11 +164,7 @@ int Remove(lua_State* L) {
         }
         Resources().Remove(r, true);
     }
-    if (top > 0)
-        lua_pushvalue(L, top);
-    else
-        lua_pushnil(L);
-    return 1;
+    return script_args::GiveBackLastArgument(L);
 }
 
 // ge_animate3Dsounds(t): the gliding sounds at fraction t, held to 0..1.

@@ -40,8 +40,8 @@ StoreAchievements::StoreAchievements(const char* base_name, int32_t count) {
         records_[size_t(i)].api_name = CommonStrings().InternBytes(name.data(), name.size());
     }
     RequestStats();
-    // The base name is cut in the trace only.
-    Trace("[%u] Generated %d Achievements '%.200s'\n", unsigned(game_id_ & 0xFFFFFFFFu), count, base.c_str());
+    // A long base name is cut with the trace line.
+    Trace("[%d] Generated %d Achievements '%s'\n", int(uint32_t(game_id_)), count, base.c_str());
 }
 
 StoreAchievements::~StoreAchievements() = default;
@@ -49,7 +49,8 @@ StoreAchievements::~StoreAchievements() = default;
 bool StoreAchievements::RequestStats() {
     namespace store = plat::store;
     if (!store::IsRunning()) {
-        Trace("NULL User or UserStats: the store is not running\n");
+        // Without the store neither interface exists.
+        Trace("NULL User(%d) or UserStats(%d)\n", 0, 0);
         return false;
     }
     if (!store::LoggedOn()) {
@@ -70,7 +71,7 @@ const StoreAchievements::Record* StoreAchievements::At(int32_t index) const {
 }
 
 void StoreAchievements::OnUserStatsReceived(const plat::store::UserStatsReceived& p) {
-    Trace("Received received for GameID: %u\n", unsigned(p.game_id & 0xFFFFFFFFu));
+    Trace("Received received for GameID: %d\n", int(uint32_t(p.game_id)));
     if (p.game_id != game_id_) return;
     if (p.result != 1) {
         Trace("RequestStats - failed, %d\n", int(p.result));

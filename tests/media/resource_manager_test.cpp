@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -166,6 +167,24 @@ TEST_F(ResourceManagerTest, DeclarationFindsFilesAndRecords) {
     EXPECT_EQ(manager.DeclareVideo(std::string("gone").c_str(), 0), nullptr);
     EXPECT_TRUE(log.Has("[NOT FOUND] - VIDEO : "));
     EXPECT_EQ(manager.Count(), 4u);
+
+    // A missing file asked for every frame is reported once per name and
+    // kind, until a declaration of it succeeds.
+    auto reports = [] {
+        size_t n = 0;
+        for (const std::string& l : LogRecorder::lines()) n += l == "[NOT FOUND] - IMAGE : Gone";
+        return n;
+    };
+    for (int frame = 0; frame < 5; ++frame) EXPECT_EQ(manager.DeclareImage("Gone", 0), nullptr);
+    EXPECT_EQ(manager.DeclareImage("GONE", 0), nullptr);
+    EXPECT_EQ(reports(), 0u);  // "gone" was reported above
+    Make("gone.tga");
+    ResourceRecord* found = manager.DeclareImage("gone", 0);
+    ASSERT_NE(found, nullptr);
+    manager.Remove(found, true);
+    std::remove("gone.tga");
+    for (int frame = 0; frame < 5; ++frame) EXPECT_EQ(manager.DeclareImage("Gone", 0), nullptr);
+    EXPECT_EQ(reports(), 1u);
 }
 
 TEST_F(ResourceManagerTest, AcquisitionLoadsOnceAndCounts) {

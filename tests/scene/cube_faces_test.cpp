@@ -252,8 +252,7 @@ TEST_F(ScenePageTest, ArrowKeysMoveThePage) {
 TEST_F(SceneTest, VideoDefaultsAndRedeclaredResources) {
     GameVideo* v = static_cast<GameVideo*>(CreateObjectByClass("video"));
     ASSERT_NE(v, nullptr);
-    v->SetDefaults();
-    EXPECT_EQ(v->bgcolor, 0xFF000000u);
+    EXPECT_EQ(v->bgcolor, 0xFF000000u);  // the constructor's default
     Write(Path("v/track.ogg"), "not really ogg");
     ResourceRecord* track = Resources().DeclareSound("v/track", 0);
     ASSERT_NE(track, nullptr);

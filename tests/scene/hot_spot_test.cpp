@@ -15,7 +15,6 @@ class HotSpotTest : public SceneTest {
 protected:
     HotSpot* Make(const char* name) {
         HotSpot* h = Add(scene()->hotspots, name);
-        h->SetDefaults();
         h->color = 0xFFFFFFFFu;
         h->owner = &scene()->hotspots;
         return h;

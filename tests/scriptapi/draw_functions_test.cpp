@@ -1,6 +1,12 @@
 // The script drawing functions on a real headless device: the drawing
-// offset moves shapes and text but not the clip rectangle.
+// offset moves shapes and text but not the clip rectangle; hotspots drawn
+// along their chain.
 #include "script_draw_fixture.h"
+
+#include "media/image/image_builders.h"
+#include "media/resource_manager.h"
+#include "script/object_model.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -70,6 +76,36 @@ TEST_F(DrawFunctions, FontMeasures) {
         assert(select('#', ge_drawtext('x', 0, 0)) == 0)
     )");
     Finish();
+}
+
+// hs_render draws the hotspot and then its chain: a parent's children, or
+// a child's later siblings (never its parent, never an earlier sibling).
+TEST_F(DrawFunctions, HotspotsAreDrawnAlongTheirChain) {
+    RegisterAllClassProperties();
+    media_test::TgaShape shape;
+    shape.width = shape.height = 4;
+    quild_test::WriteFile("./white.tga", media_test::MakeTga(shape, "", std::string(4 * 4 * 3, '\xFF')));
+    Lua(R"(
+        local bar = hotspot{name='bar', rect='0,0,4,4', visible=true}
+        local k1 = hotspot{name='k1', rect='10,0,4,4', parent=bar, visible=true}
+        local k2 = hotspot{name='k2', rect='20,0,4,4', parent=bar, visible=true}
+        local k3 = hotspot{name='k3', rect='30,0,4,4', parent=bar, visible=true}
+        for i, h in ipairs({bar, k1, k2, k3}) do
+            ge_setproperty(h, 'bgimage', 'white')
+            ge_setproperty(h, 'color', 'ffffffff')
+            ge_setproperty(h, 'rect', (i - 1) * 10 .. ',0,4,4')
+        end
+        assert(hs_nextchild(k1) == k2 and hs_nextchild(bar) == k1)
+        hs_render(k2, 'ffff0000')
+    )");
+    const std::vector<uint32_t> px = Finish();
+    auto at = [&](int x, int y) { return px[size_t(y) * kW + size_t(x)]; };
+    EXPECT_EQ(at(1, 1), 0u);          // the parent
+    EXPECT_EQ(at(11, 1), 0u);         // the earlier sibling
+    EXPECT_EQ(at(21, 1), 0xFF0000u);  // the hotspot itself, tinted
+    EXPECT_EQ(at(31, 1), 0xFF0000u);  // and the sibling after it
+    EXPECT_EQ(at(41, 1), 0u);
+    Resources().Remove(Resources().FindByName("white"), true);
 }
 
 }  // namespace

@@ -93,6 +93,25 @@ TEST_F(HostileArguments, NothingFailsOrLeaks) {
             assert(select('#', f()) == 1, name .. ' pushes one result')
             assert(f() ~= f, name)
         end
+        -- with nothing to act on (no box, no scene, no path) these hand back
+        -- the caller's own last argument, whatever it is; nil for no argument
+        local box = edit_create(rect_const(0, 0, 10, 10, 0))
+        edit_destroy(box)
+        local gives_back = {
+            {edit_gettext, box}, {edit_getseltext, box}, {edit_setseltext, box}, {edit_cmd, box},
+            {scene_fullname}, {setscenerotated}, {mkdir}}
+        for k, case in ipairs(gives_back) do
+            local f, first = case[1], case[2]
+            assert(select('#', f()) == 1 and f() == nil, 'case ' .. k .. ' without arguments')
+            for i = 1, count do
+                local v = values[i]
+                if f ~= mkdir or (type(v) ~= 'string' and type(v) ~= 'number') then
+                    local n = select('#', f(first or v, v))
+                    local r = f(first or v, v)
+                    assert(n == 1 and (r == v or (r ~= r and v ~= v)), 'case ' .. k .. ' with value ' .. i)
+                end
+            end
+        end
         -- walks from the root and from above: only folders are reported
         local seen = 0
         findallfiles('/', ';nothing-matches;', function(path, ext) seen = seen + 1 assert(ext == '') end, false)

@@ -1,5 +1,5 @@
-// Mesh, matrix and quaternion script functions, checked against the math
-// library with tolerances: placement and transforms of meshes, the scratch
+// Mesh, matrix and quaternion script functions, checked against values
+// worked by hand and against the math library with tolerances: placement and transforms of meshes, the scratch
 // matrix standing in for a missing one, rows outside the matrix, handles of
 // the right kind only, and a transform handle that dies with its mesh.
 #include <cmath>
@@ -26,14 +26,6 @@ protected:
         delete mesh;
         FreeAllPropertyLists();
         EngineScriptTest::TearDown();
-    }
-    void SetMatrix(const char* global, const plat::Matrix& m) {
-        lua_newtable(L);
-        for (int i = 0; i < 16; ++i) {
-            lua_pushnumber(L, (&m.m[0][0])[i]);
-            lua_rawseti(L, -2, i + 1);
-        }
-        lua_setglobal(L, global);
     }
     GameMesh* mesh = nullptr;
 };
@@ -62,44 +54,43 @@ TEST_F(MeshFunctions, PlacementAndRotation) {
     EXPECT_FALSE(std::isnan(mesh->world.m[3][0]));
 }
 
-TEST_F(MeshFunctions, MatricesAgainstTheMathLibrary) {
-    plat::Matrix r, t, a_b, s;
-    plat::D3DXMatrixRotationYawPitchRoll(&r, 0.3f, -0.7f, 1.1f);
-    SetMatrix("R", r);
-    plat::D3DXMatrixTranslation(&t, 1, 2, 3);
-    plat::D3DXMatrixMultiply(&a_b, &r, &t);
-    SetMatrix("RT", a_b);
-    const plat::Vec3 axis{1, 2, 3};
-    plat::Matrix ax, r_ax;
-    plat::D3DXMatrixRotationAxis(&ax, &axis, 0.5f);
-    plat::D3DXMatrixMultiply(&r_ax, &r, &ax);
-    SetMatrix("RAX", r_ax);
-    plat::D3DXMatrixScaling(&s, 2, 2, 2);
-    plat::Matrix sr;
-    plat::D3DXMatrixMultiply(&sr, &s, &r);
-    SetMatrix("SR", sr);
+TEST_F(MeshFunctions, MatricesAgainstValuesWorkedByHand) {
+    // Row vectors times matrices; quarter turns, so every entry is 0, 1 or
+    // -1. Yaw turns about y (x to -z), pitch about x (y to z), roll about z
+    // (x to y); a rotation applies roll, then pitch, then yaw.
     Lua(R"(
-        local function same(mat, want, tol)
+        local function same(mat, want)
             for row = 0, 3 do
                 local v = {matrix_getrow(mat, row)}
                 for c = 1, 4 do
-                    assert(math.abs(v[c] - want[row * 4 + c]) < (tol or 1e-5), row .. ',' .. c)
+                    assert(math.abs(v[c] - want[row * 4 + c]) < 1e-6, row .. ',' .. c)
                 end
             end
         end
+        local q = math.pi / 2
         local a = matrix_new()
-        assert(matrix_rotation(a, 0.3, -0.7, 1.1) == a)
+        assert(matrix_rotation(a, q, 0, 0) == a)
+        same(a, {0, 0, -1, 0,   0, 1, 0, 0,   1, 0, 0, 0,   0, 0, 0, 1})
+        matrix_rotation(a, 0, q, 0)
+        same(a, {1, 0, 0, 0,   0, 0, 1, 0,   0, -1, 0, 0,   0, 0, 0, 1})
+        matrix_rotation(a, 0, 0, q)
+        same(a, {0, 1, 0, 0,   -1, 0, 0, 0,   0, 0, 1, 0,   0, 0, 0, 1})
+        -- pitch first, then yaw: x stays x under the pitch, then turns to -z
+        matrix_rotation(a, q, q, 0)
+        local R = {0, 0, -1, 0,   1, 0, 0, 0,   0, -1, 0, 0,   0, 0, 0, 1}
         same(a, R)
         local b = matrix_new()
         matrix_translation(b, 1, 2, 3)
+        same(b, {1, 0, 0, 0,   0, 1, 0, 0,   0, 0, 1, 0,   1, 2, 3, 1})
         matrix_multiple(a, a, b)          -- out may be an input
-        same(a, RT)
+        same(a, {0, 0, -1, 0,   1, 0, 0, 0,   0, -1, 0, 0,   1, 2, 3, 1})
+        -- then a quarter turn about z (given as a vector of length 2)
         local c = matrix_new()
-        matrix_rotation(c, 0.3, -0.7, 1.1)
-        matrix_applyrotationaxis(c, 1, 2, 3, 0.5)
-        same(c, RAX)
-        local sc = matrix_rotscale(0.3, -0.7, 1.1, 2)
-        same(sc, SR)
+        matrix_rotation(c, q, q, 0)
+        matrix_applyrotationaxis(c, 0, 0, 2, q)
+        same(c, {0, 0, -1, 0,   0, 1, 0, 0,   1, 0, 0, 0,   0, 0, 0, 1})
+        local sc = matrix_rotscale(q, q, 0, 2)
+        same(sc, {0, 0, -2, 0,   2, 0, 0, 0,   0, -2, 0, 0,   0, 0, 0, 1})
         -- yaw, pitch and roll come back in degrees
         matrix_rotation(c, 0.3, -0.7, 1.1)
         local y, p, r = matrix_getyawpitchroll(c)

@@ -267,14 +267,21 @@ TEST_F(ObjectFunctionsTest, NewObjectReplacesAndWarns) {
     Lua(R"(
         assert(select('#', ge_getproperty(a, 'fov')) == 0 and ge_getproperty(b, 'fov') == nil)
         assert(ge_getproperty(c, 'class') == 'probe')
-        assert(ge_newobject('nosuchclass', 'y') == nil and ge_newobject() == nil)
+        assert(select('#', ge_newobject('nosuchclass', 'y')) == 0 and select('#', ge_newobject()) == 0)
         local n = ge_newobject('view')                 -- no name
         assert(ge_getproperty(n, 'name') == 'Camera')  -- the camera's constant
         v = ge_newobject('video', 'v1')
         assert(#ge_getobjectslist(true) == 2 and #ge_getobjectslist() == 3)
+        -- made by class name, with the class's defaults
+        assert(ge_getproperty(v, 'bgcolor') == 'ff000000')
     )");
     EXPECT_EQ(ListCount(engine_->videos), 1u);
     EXPECT_STREQ(engine_->objects.tail->name, "NewObject");
+    Lua(R"(
+        local h = ge_newobject('hotspot', 'h')
+        assert(ge_getproperty(h, 'visible') == true and ge_getproperty(h, 'enabled') == true)
+        assert(ge_getproperty(h, 'itemusable') == false)
+    )");
 }
 
 TEST_F(ObjectFunctionsTest, StaleForeignAndWrongKindHandlesAreMissing) {
@@ -307,6 +314,8 @@ TEST_F(ObjectFunctionsTest, SceneAndScenesLookUpByName) {
         page = ge_newsceneobject('page', 'door', 'room')
         assert(page ~= room_door)
         assert(ge_newsceneobject('hotspot', 'DOOR', 'room') == room_door)   -- found again
+        local fresh = ge_newsceneobject('hotspot', 'fresh', 'room')
+        assert(ge_getproperty(fresh, 'visible') == true and ge_getproperty(fresh, 'enabled') == true)
         assert(Scenes.room.door == room_door)           -- hotspots before pages
         assert(Scenes.room.door.name == 'Door')         -- indexing the handle reads properties
         Scenes.room.door.name = 'Door2'

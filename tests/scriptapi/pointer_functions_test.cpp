@@ -29,7 +29,6 @@ protected:
     }
     HotSpot* AddHotspot(GameScene* s) {
         HotSpot* h = ListAppendNew(s->hotspots);
-        h->SetDefaults();
         h->owner = &s->hotspots;
         return h;
     }

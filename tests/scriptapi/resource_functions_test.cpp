@@ -106,10 +106,14 @@ TEST_F(ResourceFunctions, RemoveScriptDropsTheFileAndItsCompiledChunk) {
     const Console::HistoryEntry& last = console.History(console.WriteIndex() - 1);
     EXPECT_STREQ(last.text, "[DELETED] b.lua");
     EXPECT_EQ(last.colour, 0xFFFFFFFFu);
-    // Only when the last argument is text.
+    // Only when the last argument is a string: a number names no script.
     Write("./c.lua", "");
-    Lua("removescript('c', nil)");
+    Write("./7.lua", "");
+    Lua("removescript('c', nil) removescript(7) removescript('c', 7)");
     EXPECT_TRUE(Exists("c.lua"));
+    EXPECT_TRUE(Exists("7.lua"));
+    Lua("removescript('7')");
+    EXPECT_FALSE(Exists("7.lua"));
 }
 
 TEST_F(ResourceFunctions, ShaderSwitchRunsTheScriptOnChangesOnly) {

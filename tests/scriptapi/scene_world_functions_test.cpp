@@ -4,6 +4,7 @@
 // constructors; each chunk of asserts reports the line that failed.
 #include <string>
 
+#include "app/app_window.h"
 #include "app/engine.h"
 #include "app/scene_switch.h"
 #include "base/string_pool.h"
@@ -113,6 +114,7 @@ TEST_F(SceneWorldTest, ObjectsByNameAndLists) {
         assert(door and hs_getname(door) == 'Door')
         assert(hs_get(nil, 'knob') == hs_get('knob'), 'the name is the last argument')
         assert(hs_get('none') == nil and point_get('x') == nil and pobject_get('x') == nil)
+        assert(pobject_get ~= point_get, 'two functions, two values')
         assert(mesh_get('x') == nil and patch_get('x') == nil and fx_get('x') == nil)
         local names = ge_gethotspotslist()
         assert(#names == 3 and names[1] == 'Door' and names[3] == 'lock')
@@ -238,11 +240,17 @@ TEST_F(SceneWorldTest, ScenesAreCreatedAddressedAndNamed) {
     Check(R"(
         assert(scene_get(0) == scene_get('stage1/house/cellar'))
         assert(scene_get(-1) == scene_get('stage1/house') and scene_get(-2) == scene_get('stage1'))
-        assert(type(scene_get(1)) == 'userdata' and scene_get(-3) == scene_get(1) and scene_get(-2147483648) == scene_get(1))
+        -- above a top-level scene stands the tree's root node, then nothing
+        local root = scene_get(-3)
+        assert(type(root) == 'userdata' and root ~= scene_get(1) and root ~= scene_get('stage1'))
+        assert(type(scene_get(1)) == 'userdata' and scene_get(-4) == scene_get(1) and scene_get(-2147483648) == scene_get(1))
         assert(scene_name() == 'stage1/house/cellar' and scene_name(1) == 'stage1' and scene_name(2) == 'stage1/house')
         assert(scene_name(3) == 'stage1/house/cellar' and scene_name(-1) == 'stage1/house')
         assert(scene_name(-2) == 'stage1' and scene_name(-3) == '')
-        assert(scene_fullname() == 'cellar' and scene_fullname(scene_get('stage1')) == nil)
+        -- a name without "/" gives nothing: the caller gets its own last argument back
+        local stage = scene_get('stage1')
+        assert(scene_fullname() == 'cellar' and scene_fullname(stage) == stage)
+        assert(scene_fullname(scene_get('stage1/house')) == 'house')
         assert(scene_viewtype() == '3d' and ge_scriptscope() == 'stage1/house/cellar')
     )");
     engine->currentScene = nullptr;
@@ -305,7 +313,9 @@ TEST_F(SceneWorldTest, SceneQueriesWalkTheListsAndRenderList) {
     Check(R"(
         local list = ge_getdrawlist()
         assert(#list == 6, 'the pages and the hotspots')
-        assert(ge_getordermin() <= ge_getordermax())
+        assert(ge_getordermin() == 2 and ge_getordermax() == 3, 'pages 2, hotspots 3 by default')
+        ge_setproperty(hs_get('knob'), 'order', 9)
+        assert(ge_getordermin() == 2 and ge_getordermax() == 9)
         assert(ge_getnextfx() == nil and ge_getnextpoint() == nil and ge_getnextmesh() == nil)
         local door = hs_get('Door')
         assert(ge_getnextmesh(door) == hs_get('knob') and ge_getnextmesh(hs_get('lock')) == nil)
@@ -336,9 +346,12 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
         ge_selectobject(nil) assert(ge_geteditorobject() == nil)
         setpositionmode(true) assert(getpositionmode() == true)
         setsceneedited() assert(getsceneedited() == true)
-        setscenerotated(true)
+        assert(setscenerotated(true) == true, 'the caller gets its own argument back')
     )");
     EXPECT_TRUE(s->rotated);
+    Check("assert(setscenerotated(false) == false)");
+    EXPECT_FALSE(s->rotated);
+    Check("setscenerotated(true)");
     EXPECT_EQ(engine->buttonsDown & 1u, 0u);
 
     // Arrow keys move the selected screen hotspot, not while the console is open.
@@ -370,7 +383,7 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     // Every walk of the tree ends.
     Check(R"(
         for _, h in ipairs(ge_getsceneobjectslist()) do
-            hs_moveto(h, 1, 1) hs_render(h) hs_getposition(h) hs_getrect(h) hs_getvisible(h)
+            hs_moveto(h, 1, 1) hs_getposition(h) hs_getrect(h) hs_getvisible(h)
         end
     )");
 
@@ -385,9 +398,26 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
         assert(hs_get('knob') == nil and ge_geteditorobject() == nil and hs_getname(knob) == nil)
         ge_deleteobject(knob)
         assert(#ge_getdrawlist() == 5, 'three pages and two hotspots')
-        ge_initobject(hs_get('lock'))
+        -- back to the defaults: shown and enabled again
+        local lock = hs_get('lock')
+        hs_setvisible(lock, false) hs_setenable(lock, false)
+        ge_initobject(lock)
+        assert(hs_getvisible(lock) == true and ge_getproperty(lock, 'enabled') == true)
     )");
     EXPECT_TRUE(engine->sceneModified);
+
+    // A global hotspot is selectable, with or without a current scene.
+    HotSpot* menu = ListAppendNew(engine->globalHotspots);
+    ASSERT_NE(menu, nullptr);
+    menu->name = CommonStrings().Intern("menu");
+    lua_pushlightuserdata(L, menu->Handle());
+    lua_setglobal(L, "menu");
+    Check("ge_seteditorobject(menu) assert(ge_geteditorobject() == menu)");
+    engine->selectedObject = nullptr;
+    engine->currentScene = nullptr;
+    Check("ge_seteditorobject(menu) assert(ge_geteditorobject() == menu)");
+    engine->selectedObject = nullptr;
+    engine->currentScene = s;
 }
 
 // Points and meshes: found by name, walked, listed, and moved by the
@@ -440,8 +470,12 @@ TEST_F(SceneWorldTest, InputSwitchesKeysAndFrozenFrames) {
         assert(ge_getkey(-1) == false and ge_getkey(256) == false and ge_getkey(2^40) == false)
         ge_setmousebutton(5) assert(ge_getmousebutton() == 5)
         ge_setmousesense(2.5)
-        assert(type(ge_getcursor()) == 'userdata' or ge_getcursor() == nil)
+        -- no cursor image anywhere: a null handle, not nil
+        local cursor = ge_getcursor()
+        assert(type(cursor) == 'userdata' and cursor == scene_get(1))
     )");
+    EXPECT_EQ(g_mouseSensitivity, 2.5f);
+    g_mouseSensitivity = 0;
     engine->postFxLast = 3;
     Check("freezescene(false)");
     EXPECT_EQ(engine->postFxLast, 3u);

@@ -1,7 +1,8 @@
 // The script function registry against the complete list of script
-// function names: every registered name belongs to the list and is
-// registered once. Families not built yet are reported, not failed.
-#include <cstdio>
+// function names, kept here on its own: every name of the list is
+// registered, exactly once, and is a global function of each new state;
+// only the two alias pairs share one Lua value.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -92,44 +93,37 @@ TEST(ScriptRegistry, EveryRegisteredNameIsKnownAndRegisteredOnce) {
         EXPECT_TRUE(known.count(n)) << "registered but not a script function name: " << n;
         EXPECT_EQ(++seen[n], 1) << "registered more than once: " << n;
     }
-
-    size_t done = 0;
-    std::string remaining;
-    for (const Family& f : AllFamilies()) {
-        size_t missing = 0;
-        for (const char* n : f.names) missing += seen.count(n) ? 0 : 1;
-        done += f.names.size() - missing;
-        if (missing)
-            remaining += "  " + std::string(f.what) + ": " + std::to_string(missing) + " of " +
-                         std::to_string(f.names.size()) + " to come\n";
-    }
-    std::printf("script functions registered: %zu of %zu, %zu remain\n%s", done, kAllNames, kAllNames - done,
-                remaining.c_str());
+    for (const Family& f : AllFamilies())
+        for (const char* n : f.names) EXPECT_TRUE(seen.count(n)) << f.what << ": not registered: " << n;
 }
 
 class ScriptRegistryState : public ScriptTest {};
 
 TEST_F(ScriptRegistryState, EveryNameIsAGlobalFunctionAgainInEachNewState) {
-    for (const std::string& n : RegisteredNames()) {
-        lua_getglobal(L, n.c_str());
-        EXPECT_EQ(lua_type(L, -1), LUA_TFUNCTION) << n;
+    // Each listed name is a global function, and no two are one Lua value
+    // except the two pairs that share their function.
+    const std::set<std::pair<std::string, std::string>> shared = {{"gtext_name", "hs_getname"},
+                                                                   {"matrix_fromvec", "rotation_fromvec"}};
+    std::vector<std::string> names;
+    for (const Family& f : AllFamilies())
+        for (const char* n : f.names) names.push_back(n);
+    ASSERT_EQ(names.size(), kAllNames);
+    std::set<std::pair<std::string, std::string>> equal;
+    for (size_t i = 0; i < names.size(); ++i) {
+        lua_getglobal(L, names[i].c_str());
+        EXPECT_EQ(lua_type(L, -1), LUA_TFUNCTION) << names[i];
+        for (size_t k = 0; k < i; ++k) {
+            lua_getglobal(L, names[k].c_str());
+            if (lua_rawequal(L, -1, -2)) equal.insert(std::minmax(names[i], names[k]));
+            lua_pop(L, 1);
+        }
         lua_pop(L, 1);
     }
-    // Names bound to one native function are one Lua value.
-    std::map<lua_CFunction, std::string> first_name;
-    for (const std::string& n : RegisteredNames()) {
-        lua_CFunction f = FindScriptFunction(n.c_str());
-        auto [it, fresh] = first_name.emplace(f, n);
-        if (fresh) continue;
-        lua_getglobal(L, it->second.c_str());
-        lua_getglobal(L, n.c_str());
-        EXPECT_TRUE(lua_rawequal(L, -1, -2)) << it->second << " and " << n;
-        lua_pop(L, 2);
-    }
+    EXPECT_EQ(equal, shared);
     Lua(R"(
         assert(type(mesh_remove) == 'function' and select('#', mesh_remove(1, 2)) == 0)
-        if gtext_name then assert(gtext_name == hs_getname) end
-        if matrix_fromvec then assert(matrix_fromvec == rotation_fromvec) end
+        assert(gtext_name == hs_getname and matrix_fromvec == rotation_fromvec)
+        assert(pobject_get ~= point_get)
         ge_getproperty = nil
     )");
     ScriptShutdown();

@@ -196,4 +196,34 @@ TEST_F(SoundFunctions, AQueuedStatementWaitsForItsSoundUnlessToldNot) {
     EXPECT_EQ(engine.waitedSound, nullptr);
 }
 
+// A sound point on a channel: its action plays and stops the sound, and
+// moving the point places the playing sound again without stopping it.
+TEST_F(SoundFunctions, APointPlacesAndPlaysItsSound) {
+    engine.currentScene = Scene("yard");
+    engine.currentScene->viewtype = kViewCube;  // points stand in directions
+    Lua(R"(
+        p = ge_newsceneobject('point', 'drip', 'yard')
+        ge_setproperty(p, 'distance', 1000)
+        ge_setproperty(p, 'channel', 2)
+        ge_setproperty(p, 'sound', 'tone')
+        assert(not snd_isplaying('tone'))
+        ge_setproperty(p, 'snd_action', 1)
+        assert(snd_isplaying('tone'), 'the loop action plays it')
+        ge_setproperty(p, 'x', 270)
+        assert(snd_isplaying('tone'), 'moving keeps it playing')
+    )");
+    ResourceRecord* r = Resources().FindByName("tone");
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(r->flags & kSound3D);
+    auto* sound = static_cast<Sound*>(r->object);
+    ASSERT_NE(sound, nullptr);
+    // Yaw 270 at distance 1000 is one unit along -x.
+    EXPECT_NEAR(sound->position[0], -1.0f, 1e-4);
+    EXPECT_NEAR(sound->position[1], 0.0f, 1e-4);
+    EXPECT_NEAR(sound->position[2], 0.0f, 1e-4);
+    Lua("ge_setproperty(p, 'y', -90) ge_setproperty(p, 'distance', 500)");
+    EXPECT_NEAR(sound->position[1], 0.5f, 1e-4);  // looking up, half as far
+    Lua("ge_setproperty(p, 'snd_action', 0) assert(not snd_isplaying('tone'), 'the stop action stops it')");
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // Game texts, edit boxes and achievements from scripts, through the real
 // Lua state.
 #include <cstdlib>
+#include <string>
 
 #include "media/text/game_text.h"
 #include "platform/store.h"
@@ -64,10 +65,12 @@ TEST_F(TextFunctions, EditBoxesFromScripts) {
         edit_keydown(e, 39)
         edit_keyup(e, 16)
         assert(edit_getseltext(e) == 'ab')
-        edit_setseltext(e, 'X')
+        -- edit_setseltext and edit_cmd hand back the caller's last argument
+        assert(edit_setseltext(e, 'X') == 'X')
         assert(edit_gettext(e) == 'Xc' and edit_getseltext(e) == '')
+        assert(edit_cmd(e, 'Undo') == 'Undo' and edit_gettext(e) == 'Xc', 'commands are compared exactly')
         edit_cmd(e, 'undo')
-        edit_cmd(e, 'undo')
+        assert(edit_cmd(e, 'undo', 7) == 7)
         assert(edit_gettext(e) == 'abc')
         edit_cmd(e, 'redo')
         assert(edit_gettext(e) == 'c')
@@ -92,8 +95,9 @@ TEST_F(TextFunctions, EditBoxesFromScripts) {
         -- destroyed: every function treats the box as missing
         edit_destroy(e)
         edit_destroy(e)
-        assert(edit_gettext(e) == nil and edit_ismodified(e) == false and edit_getseltext(e) == nil)
-        assert(select('#', edit_cmd(e, 'undo')) == 1 and select('#', edit_settext(e, 'x')) == 0)
+        assert(edit_gettext(e) == e and edit_ismodified(e) == false and edit_getseltext(e, 'sel') == 'sel')
+        assert(edit_cmd(e, 'undo') == 'undo' and edit_setseltext(e, 'x') == 'x')
+        assert(select('#', edit_settext(e, 'x')) == 0 and edit_gettext(nil) == nil)
         -- a single-line box with a font name that matches no font
         local s = edit_create(rect_const(0, 0, 100, 10, 2), 'nofont', 0)
         edit_sendchar(s, 13)
@@ -189,6 +193,25 @@ TEST_F(Achievements, SetReadBackAfterARestartAndCleared) {
     Lua("achieve_resetall()");
     Restart();
     EXPECT_FALSE(Achieved(10));
+}
+
+// The debugger traces keep their texts: the set made, the statistics
+// received, and a store that does not run.
+TEST_F(Achievements, TracesForTheDebugger) {
+    testing::internal::CaptureStderr();
+    Lua("achieve_init('ACH_', 3)");
+    plat::store::RunCallbacks();
+    const std::string id = std::to_string(int32_t(plat::store::GetAppID()));
+    std::string traced = testing::internal::GetCapturedStderr();
+    EXPECT_NE(traced.find("[" + id + "] Generated 3 Achievements 'ACH_'\n"), std::string::npos) << traced;
+    EXPECT_NE(traced.find("Received received for GameID: " + id + "\n"), std::string::npos) << traced;
+    EXPECT_NE(traced.find("Received stats and achievements from Steam\n"), std::string::npos) << traced;
+    plat::store::Shutdown();
+    testing::internal::CaptureStderr();
+    Lua("achieve_init('ACH_', 3)");
+    traced = testing::internal::GetCapturedStderr();
+    EXPECT_NE(traced.find("NULL User(0) or UserStats(0)\n"), std::string::npos) << traced;
+    ASSERT_TRUE(plat::store::Init());
 }
 
 TEST_F(Achievements, HostileCountsNamesAndLanguages) {
