@@ -148,7 +148,7 @@ TEST(Startup, WithoutASoundDeviceTheGamePlaysSilently) {
     options.env = {{"SDL_AUDIODRIVER", "nosuchdriver"}};
     const std::string game = Main(std::string(kOpenDisplay) + R"lua(
 function OnGameUpdate(dt)
-  if not started then started = true ge_task("snd_play('click', false, 0);trace('after the click');quit()") end
+  if not started then started = true ge_task("snd_play('click', false, 0);trace('after the click') quit()") end
 end
 )lua");
     EngineRun run = RunEngineWith(game, options);
