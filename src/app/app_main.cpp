@@ -15,6 +15,7 @@
 #include "platform/guard.h"
 #include "platform/store.h"
 #include "platform/system.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -137,6 +138,8 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
             const char* text = e->initErrorText;
             bool failed = e->initErrorCode != kInitOk || main_failed;
             e->Shutdown();
+            // Without a display the window has said so in one line already.
+            if (plat::NoDisplay()) text = nullptr;
             if (text) {
                 plat::SleepMs(1000);
                 ShowAndLog("Engine Init Error", text);

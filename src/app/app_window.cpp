@@ -117,6 +117,13 @@ bool AppWindow::Create() {
     desc.fullScreen = mode.fullScreen;
     desc.proc = WindowProcedure;
     g_windowHandle = plat::CreateAppWindow(desc);
+    if (!g_windowHandle && plat::NoDisplay()) {
+        // One plain line (the log copies it to stderr) that says what to
+        // do; no box, there is nowhere to show one.
+        LogPrintf("%s", plat::WindowError());
+        Destroy();
+        return false;
+    }
     if (!g_windowHandle) {
         LogPrintf("[ERROR] - window %dx%d: %s", mode.width, mode.height, plat::WindowError());
         Destroy();

@@ -242,6 +242,8 @@ bool DisplayInit(bool reset) {
         LogPrintf("[DIRECTSOUND8]");
         if (Injected("sound") || g_sound_device.Create(plat::NativeWindowHandle(g_windowHandle), plat::kSoundLevelPriority, 2, 44100, 16) < 0)
             return Fail(e, "[FAILED] - DIRECTSOUND8 CREATE", kInitSound, "Error initializing DirectSound!");
+        if (const char* why = g_sound_device.System()->SilentReason())
+            LogPrintf("[WARNING] - no sound device (%s): the game plays without sound", why);
         if (Injected("listener") || g_sound_device.CreateListener() < 0)
             return Fail(e, "[FAILED] - DIRECTSOUND8 Get3DListenerInterface", kInitListener, "Can't get 3D Listener Interface!");
         uint32_t speakers = 0;

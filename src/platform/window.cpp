@@ -259,14 +259,49 @@ void Translate(const SDL_Event& e) {
     }
 }
 
+// SDL falls back to its off-screen driver when it reaches no display; the
+// window would then be invisible and the game would run unseen for ever.
+// The off-screen and dummy drivers are used only when SDL_VIDEODRIVER names
+// them.
+bool VideoDriverWanted() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (SDL_strcmp(driver, "offscreen") != 0 && SDL_strcmp(driver, "dummy") != 0)) return true;
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    return asked && SDL_strstr(asked, driver);
+}
+
+bool g_noDisplay = false;
+
+void NoDisplayError() {
+    g_noDisplay = true;
+    const char* x11 = SDL_getenv("DISPLAY");
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    const char* hint = "SDL_VIDEODRIVER=offscreen runs without a window";
+    if ((!x11 || !*x11) && (!wayland || !*wayland))
+        SDL_SetError("no display: DISPLAY and WAYLAND_DISPLAY are not set (%s)", hint);
+    else
+        SDL_SetError("no display: cannot reach DISPLAY=\"%s\" WAYLAND_DISPLAY=\"%s\" (%s)", x11 ? x11 : "",
+                     wayland ? wayland : "", hint);
+}
+
 }  // namespace
 
+bool NoDisplay() {
+    return g_noDisplay;
+}
+
 Window* CreateAppWindow(const WindowDesc& desc) {
+    g_noDisplay = false;
     if (g_window || desc.width <= 0 || desc.height <= 0) {
         SDL_SetError(g_window ? "a window exists already" : "window size %dx%d", desc.width, desc.height);
         return nullptr;
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
+    if (!VideoDriverWanted()) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        NoDisplayError();
+        return nullptr;
+    }
     gpu::SetGLWindowAttributes();
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
     if (desc.fullScreen) flags |= SDL_WINDOW_FULLSCREEN;

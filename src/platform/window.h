@@ -56,6 +56,10 @@ bool SetWindowMode(Window* window, int width, int height, bool fullScreen);
 // The system window (an SDL_Window*) for the device layer.
 void* NativeWindowHandle(Window* window);
 const char* WindowError();
+// The last CreateAppWindow failed because no display could be reached (the
+// off-screen driver is taken only when SDL_VIDEODRIVER asks for it);
+// WindowError then begins with "no display: ".
+bool NoDisplay();
 
 // Reads pending system events into the message queue and the mouse
 // (Acquire'd mouse devices, see input.h).

@@ -20,9 +20,13 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
     std::remove((root + "/trace.txt").c_str());
     if (options.prepare_root) options.prepare_root(root);
     if (options.prepare_home) options.prepare_home(home.path());
-    std::string cmd = "cd '" + root + "' && env HOME='" + home.path() +
-                      "' SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy";
-    for (const auto& [k, v] : options.env) cmd += " " + k + "='" + v + "'";
+    std::string cmd = "cd '" + root + "' && env";
+    for (const std::string& name : options.unset) cmd += " -u " + name;
+    std::map<std::string, std::string> env = {{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
+    for (const std::string& name : options.unset) env.erase(name);
+    env["HOME"] = home.path();
+    for (const auto& [k, v] : options.env) env[k] = v;
+    for (const auto& [k, v] : env) cmd += " " + k + "='" + v + "'";
     cmd += " timeout -s KILL " + std::to_string(options.timeout_seconds) + " '" + QUILD_EXE + "' " + options.args +
            " > out.txt 2>&1";
     EngineRun run;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 struct EngineRun {
     int exit_code = -1;  // -1 when the program did not exit (killed, timed out)
@@ -16,6 +17,9 @@ struct EngineRun {
 
 struct EngineRunOptions {
     std::map<std::string, std::string> env;  // added to the child's environment
+    // Taken out of the child's environment (also the SDL drivers the runs
+    // otherwise set to off-screen video and dummy sound).
+    std::vector<std::string> unset;
     std::string args;
     // Called with the data root (after main.lua is written) and with HOME
     // before the run, to put more files in place.

@@ -1,9 +1,13 @@
 // End-to-end: the real executable on small data roots.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
+#include "../../tools/vorbis_tone.h"
 #include "engine_run.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -95,6 +99,66 @@ end
     EXPECT_EQ(run.log.find("[MEMORY]"), run.log.rfind("[MEMORY]"));
     EXPECT_EQ(run.log.find("[DIRECTSOUND8]"), run.log.rfind("[DIRECTSOUND8]"));
     EXPECT_NE(run.log.find("[WARNING] : ge_resetdisplay while the display is being reset"), std::string::npos);
+}
+
+// Without a display the game ends at once with one line that says so,
+// instead of running unseen on the off-screen driver; that driver is taken
+// only when asked for by name.
+TEST(Startup, WithoutADisplayTheGameEndsWithOneLine) {
+    const std::string game = Main(std::string(kOpenDisplay) + QuitAfter(2) + "trace('main ran')\n");
+    struct Case {
+        std::vector<std::string> unset;
+        std::map<std::string, std::string> env;
+        const char* line;
+    } cases[] = {
+        {{"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}, {}, "no display: DISPLAY and WAYLAND_DISPLAY are not set"},
+        {{"WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}, {{"DISPLAY", ":77"}}, "no display: cannot reach DISPLAY=\":77\""},
+    };
+    for (const Case& c : cases) {
+        EngineRunOptions options;
+        options.unset = c.unset;
+        options.env = c.env;
+        options.timeout_seconds = 60;
+        EngineRun run = RunEngineWith(game, options);
+        EXPECT_EQ(run.exit_code, 1) << c.line << "\n" << run.output;
+        EXPECT_EQ(LogLinesStartingWith(run.log, "no display: ").find(c.line), 0u) << run.log;
+        const size_t at = run.output.find(c.line);
+        EXPECT_NE(at, std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find(c.line, at + 1), std::string::npos) << "said twice:\n" << run.output;
+        EXPECT_EQ(run.output.find("Engine Init Error"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("Can't Create Window!"), std::string::npos) << run.output;
+        EXPECT_EQ(run.trace, "main ran\n");  // no frame
+    }
+    EngineRunOptions asked;  // named, the off-screen driver runs the game
+    asked.unset = {"DISPLAY", "WAYLAND_DISPLAY"};
+    asked.env = {{"SDL_VIDEODRIVER", "offscreen"}};
+    EngineRun run = RunEngineWith(game, asked);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "main ran\nframe 1\nframe 2\n");
+}
+
+// Without a sound device the game plays on without sound: one warning line,
+// and a sound still lasts its length, so a statement waiting on it goes on.
+TEST(Startup, WithoutASoundDeviceTheGamePlaysSilently) {
+    const auto click = vorbis_tone::Click(2, 44100, 0.3);
+    EngineRunOptions options;
+    options.prepare_root = [&](const std::string& root) {
+        quild_test::WriteFile(root + "/click.ogg", std::string(click.begin(), click.end()));
+    };
+    options.env = {{"SDL_AUDIODRIVER", "nosuchdriver"}};
+    const std::string game = Main(std::string(kOpenDisplay) + R"lua(
+function OnGameUpdate(dt)
+  if not started then started = true ge_task("snd_play('click', false, 0);trace('after the click') quit()") end
+end
+)lua");
+    EngineRun run = RunEngineWith(game, options);
+    ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_EQ(run.trace, "after the click\n");
+    EXPECT_EQ(LogLinesStartingWith(run.log, "[WARNING] - no sound device"),
+              "[WARNING] - no sound device (Audio target 'nosuchdriver' not available): the game plays without "
+              "sound\n");
+    EXPECT_EQ(run.log.find("[FAILED]"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[SPEAKERS] : stereo"), std::string::npos);
 }
 
 TEST(Startup, InjectedInitFailuresGiveTheirCodeAndText) {

@@ -1,11 +1,13 @@
 #include "platform/sound/sound_system.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/sound/mixer_core.h"
 
@@ -34,6 +36,33 @@ bool Finite(float v) {
     return std::isfinite(v);
 }
 
+// libasound prints its own complaints to stderr when it finds no card; the
+// caller reports the failure in one line instead.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+void SilenceAlsaErrors() {
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    if (auto set = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"))) set(QuietAlsa);
+    dlclose(alsa);
+}
+
+// Starts audio with the driver SDL picks and opens its default device; 0
+// (SDL's error says why) when either fails.
+SDL_AudioDeviceID OpenAudio(const SDL_AudioSpec& want, SDL_AudioSpec* have) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver && SDL_strcmp(driver, "alsa") == 0) SilenceAlsaErrors();
+    SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, have, 0);
+    if (dev == 0) {
+        std::string why = SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        SDL_SetError("%s", why.c_str());
+    }
+    return dev;
+}
+
 }  // namespace
 
 // ---- device -------------------------------------------------------------
@@ -46,10 +75,6 @@ SoundResult SoundSystem::Create(SoundOutput output, SoundSystem** out) {
     system->core_ = std::make_shared<MixerCore>();
     system->core_->primary_format = {kWaveFormatPcm, 2, kMixRate, kMixRate * 4, 4, 16};
     if (output == SoundOutput::kAudioDevice) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            delete system;
-            return kSoundNoDriver;
-        }
         SDL_AudioSpec want{};
         SDL_AudioSpec have{};
         want.freq = kMixRate;
@@ -58,9 +83,16 @@ SoundResult SoundSystem::Create(SoundOutput output, SoundSystem** out) {
         want.samples = 1024;
         want.callback = AudioCallback;
         want.userdata = system->core_.get();
-        SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        SDL_AudioDeviceID dev = OpenAudio(want, &have);
         if (dev == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            // No usable device: SDL's dummy output pulls the mix at the real
+            // rate into nothing, so sounds still play and end on time.
+            system->silent_reason_ = SDL_GetError();
+            SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+            dev = OpenAudio(want, &have);
+            SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+        }
+        if (dev == 0) {
             delete system;
             return kSoundNoDriver;
         }
@@ -144,6 +176,10 @@ SoundResult SoundSystem::CreateSoundBuffer(const SoundBufferDesc& desc, SoundBuf
 
 void SoundSystem::Render(int16_t* out, uint32_t frames) {
     core_->Render(out, frames);
+}
+
+const char* SoundSystem::SilentReason() const {
+    return silent_reason_.empty() ? nullptr : silent_reason_.c_str();
 }
 
 uint32_t SoundSystem::DevicePeriodFrames() const {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace plat {
 
@@ -173,8 +174,10 @@ enum class SoundOutput {
 
 class SoundSystem {
 public:
-    // Opens the default device. With kAudioDevice, an SDL audio device that
-    // cannot be opened gives kSoundNoDriver.
+    // Opens the default device. With kAudioDevice, when the system's audio
+    // cannot be opened the mix goes to a silent output that still runs at
+    // the real rate (SilentReason says why); kSoundNoDriver only when that
+    // fails too.
     static SoundResult Create(SoundOutput output, SoundSystem** out);
 
     uint32_t AddRef();
@@ -187,6 +190,9 @@ public:
     // (44100 Hz), advancing play cursors and signalling notifications.
     void Render(int16_t* out, uint32_t frames);
 
+    // Why the mix plays into silence (the system's audio failed to open);
+    // null while a real device or manual output pulls it.
+    const char* SilentReason() const;
     // Frames the audio device asks for per call (0 with manual output).
     uint32_t DevicePeriodFrames() const;
     // Called after each render, on the mixing thread, outside the lock.
@@ -198,6 +204,7 @@ private:
     ~SoundSystem();
     std::atomic<uint32_t> refs_{1};
     std::shared_ptr<MixerCore> core_;
+    std::string silent_reason_;
 };
 
 }  // namespace plat

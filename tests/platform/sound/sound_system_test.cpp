@@ -1,10 +1,13 @@
 #include "platform/sound/sound_system.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -281,6 +284,42 @@ TEST(SoundDevice, AudioDevicePullsTheMix) {
     EXPECT_EQ(loud.load(), 1);
     b->Release();
     system->SetRenderObserver(nullptr, nullptr);
+    system->Release();
+}
+
+// A driver that cannot open leaves the mix running into silence at the real
+// rate: a one-shot still ends, so whoever waits on it goes on. The next
+// device tries the driver asked for again.
+TEST(SoundDevice, WithoutAUsableDriverTheMixPlaysIntoSilence) {
+    const char* was = std::getenv("SDL_AUDIODRIVER");
+    const std::string saved = was ? was : "";
+    setenv("SDL_AUDIODRIVER", "nosuchdriver", 1);
+    SoundSystem* system = nullptr;
+    const SoundResult created = SoundSystem::Create(SoundOutput::kAudioDevice, &system);
+    const char* asked = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+    EXPECT_STREQ(asked ? asked : "", "nosuchdriver");  // the fallback did not stick
+    if (was)
+        setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
+    else
+        unsetenv("SDL_AUDIODRIVER");
+    ASSERT_EQ(created, kSoundOk);
+    ASSERT_NE(system->SilentReason(), nullptr);
+    EXPECT_NE(std::string(system->SilentReason()).find("nosuchdriver"), std::string::npos);
+    EXPECT_GT(system->DevicePeriodFrames(), 0u);
+    WaveFormat f = Pcm16(1, 44100);
+    SoundBufferDesc desc;
+    desc.format = &f;
+    desc.buffer_bytes = 44100 / 10 * 2;  // 0.1 s
+    SoundBuffer* b = nullptr;
+    ASSERT_EQ(system->CreateSoundBuffer(desc, &b), kSoundOk);
+    ASSERT_EQ(b->Play(0, 0, 0), kSoundOk);
+    uint32_t status = kStatusPlaying;
+    for (int i = 0; i < 1000 && (status & kStatusPlaying); ++i) {
+        SleepMs(10);
+        b->GetStatus(&status);
+    }
+    EXPECT_EQ(status & kStatusPlaying, 0u) << "the one-shot never ended";
+    b->Release();
     system->Release();
 }
 
