@@ -134,11 +134,11 @@ void Engine::GetMousePos(int32_t* x, int32_t* y) const {
 }
 
 void Engine::OnKeyDown(int key) {
+    g_consoleKeyCharPending = false;
     if (currentVideo && !videoNotSkippable) {
         StopVideo();
         return;
     }
-    g_consoleKeyCharPending = false;
     const bool console_was_visible = g_console && g_console->IsVisible();
     if (console_was_visible && g_console->OnKey(key)) return;
     if (GameHandlerBits() & 0x01) ScriptCall("OnGameKeyDown(%d)", key);

@@ -181,21 +181,35 @@ TEST_F(EngineInputTest, TheConsoleKeyIsNotTypedIntoTheConsole) {
     Console console;
     Lua("function OnGameKeyDown(k) if k == 192 or k == 112 then ge_toggleconsole() end end");
     UpdateGameHandlerBits();
-    auto key = [&](int vk, int ch) {
-        engine.OnKeyDown(vk);
-        if (ch) engine.OnChar(ch);
-        engine.OnKeyUp(vk);
+    // A key as the window sees it: down, its text, up.
+    auto key = [&](SDL_Scancode code, SDL_Keycode sym, const char* text) {
+        SDL_Event e{};
+        e.type = SDL_KEYDOWN;
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.scancode = code;
+        e.key.keysym.sym = sym;
+        SDL_PushEvent(&e);
+        if (text) {
+            SDL_Event t{};
+            t.type = SDL_TEXTINPUT;
+            SDL_strlcpy(t.text.text, text, sizeof t.text.text);
+            SDL_PushEvent(&t);
+        }
+        e.type = SDL_KEYUP;
+        e.key.state = SDL_RELEASED;
+        SDL_PushEvent(&e);
+        window->PumpMessages();
     };
-    key(192, '`');
+    key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, "`");
     ASSERT_TRUE(console.IsVisible());
-    key('A', 'a');
+    key(SDL_SCANCODE_A, SDLK_a, "a");
     EXPECT_STREQ(console.Line(), "a");
-    key(192, '`');  // closes it again
+    key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, "`");  // closes it again
     EXPECT_FALSE(console.IsVisible());
     console.ClearLine();
-    key(112, 0);  // F1 has no character
+    key(SDL_SCANCODE_F1, SDLK_F1, nullptr);  // no character
     ASSERT_TRUE(console.IsVisible());
-    key('B', 'b');
+    key(SDL_SCANCODE_B, SDLK_b, "b");
     EXPECT_STREQ(console.Line(), "b");
 }
 
