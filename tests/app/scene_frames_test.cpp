@@ -158,7 +158,7 @@ TEST_F(SceneFrames, ScreenPlacedParticlesFollowTheCameraEye) {
     const std::string dir = root_ + "/stages/sparks";
     std::filesystem::create_directories(dir);
     const std::string pages = quild_test::ReadFile(root_ + "/stages/book/data.lua");
-    auto drawn = [&](const char* eye) {
+    auto drawn = [&](const char* eye, const char* frame) {
         const std::string data = pages + "view{eye='" + eye + "'}\n" +
                                  "particlesource{name='spark', image='stages/book/page2', x=200, y=50, distance=100,"
                                  " particle_count=1, lifetime='1000,1000', source_size='0,0,0', velX='0,0',"
@@ -177,7 +177,7 @@ TEST_F(SceneFrames, ScreenPlacedParticlesFollowTheCameraEye) {
         s->camera->Apply();
         s->camera->UpdateView();
         source->OnChanged(kPsourceBitParticleCount);
-        const std::vector<uint32_t> with = Frame((std::string("render_spark_eye_") + eye).c_str());
+        const std::vector<uint32_t> with = Frame(frame);
         source->visible = false;
         const std::vector<uint32_t> without = Frame("render_spark_none");
         for (int y = 0; y < kH; ++y)
@@ -185,10 +185,11 @@ TEST_F(SceneFrames, ScreenPlacedParticlesFollowTheCameraEye) {
                 if (At(with, x, y) != At(without, x, y)) spot.x += x, spot.y += y, ++spot.count;
         if (spot.count) spot.x /= spot.count, spot.y /= spot.count;
         e->currentScene = nullptr;
+        e->activeCamera = e->defaultCamera;
         DeleteAllScenes(e);
         return spot;
     };
-    const Spot ahead = drawn("0,0,0"), back = drawn("0,0,-1000");
+    const Spot ahead = drawn("0,0,0", "render_spark_eye_origin"), back = drawn("0,0,-1000", "render_spark_eye_back");
     ASSERT_GT(ahead.count, 20);
     EXPECT_NEAR(ahead.x, 200, 2);
     EXPECT_NEAR(ahead.y, 50, 2);
