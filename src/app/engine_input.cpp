@@ -39,29 +39,40 @@ bool PushHotspotHandler(lua_State* L, const HotSpot* h, const char* event) {
     return false;
 }
 
-void CallPushed(lua_State* L, const HotSpot* h, const char* event, int args) {
+// A failed handler is logged with its whole call signature, as any other
+// script call is: "door_MouseDown(%d,%d,%d)".
+void CallPushed(lua_State* L, const HotSpot* h, const char* event, const char* arguments, int args) {
     if (lua_pcall(L, args, 0, 0) != 0) {
         const char* message = lua_tostring(L, -1);
-        LogPrintf("[LUA RT ERROR in %s_%s] : %s", h->name ? h->name : "", event, message ? message : "");
+        LogPrintf("[LUA RT ERROR in %s_%s%s] : %s", h->name ? h->name : "", event, arguments,
+                  message ? message : "");
         lua_pop(L, 1);
     }
 }
 
-void CallHotspotXyb(const HotSpot* h, const char* event, double x, double y, int32_t buttons) {
+void CallHotspotXyb(const HotSpot* h, const char* event, const char* arguments, double x, double y,
+                    int32_t buttons) {
     lua_State* L = ScriptState();
     if (!PushHotspotHandler(L, h, event)) return;
     lua_pushnumber(L, x);
     lua_pushnumber(L, y);
     lua_pushnumber(L, buttons);
-    CallPushed(L, h, event, 3);
+    CallPushed(L, h, event, arguments, 3);
 }
 
 void CallHotspotName(const HotSpot* h, const char* event) {
     lua_State* L = ScriptState();
     if (!PushHotspotHandler(L, h, event)) return;
     lua_pushstring(L, h->name);
-    CallPushed(L, h, event, 1);
+    CallPushed(L, h, event, "(%s)", 1);
 }
+
+constexpr const char* kPointArguments = "(%d,%d,%d)";
+constexpr const char* kAngleArguments = "(%f,%f,%d)";
+
+// Set while the key that just made the console visible may still send its
+// character: that character is not typed into the edit line.
+bool g_consoleKeyCharPending = false;
 
 // The hotspot's absolute origin, truncated.
 void Origin(const HotSpot* h, int32_t* x, int32_t* y) {
@@ -123,23 +134,30 @@ void Engine::GetMousePos(int32_t* x, int32_t* y) const {
 }
 
 void Engine::OnKeyDown(int key) {
+    g_consoleKeyCharPending = false;
     if (currentVideo && !videoNotSkippable) {
         StopVideo();
         return;
     }
-    if (g_console && g_console->IsVisible() && g_console->OnKey(key)) return;
+    const bool console_was_visible = g_console && g_console->IsVisible();
+    if (console_was_visible && g_console->OnKey(key)) return;
     if (GameHandlerBits() & 0x01) ScriptCall("OnGameKeyDown(%d)", key);
     if (currentScene && (currentScene->handlerBits & 0x01)) ScriptCall("OnSceneKeyDown(%d)", key);
+    // A handler that opened the console with this key: the key's own
+    // character, which follows, is not typed into it.
+    g_consoleKeyCharPending = !console_was_visible && g_console && g_console->IsVisible();
 }
 
 void Engine::OnKeyUp(int key) {
+    g_consoleKeyCharPending = false;
     if (GameHandlerBits() & 0x02) ScriptCall("OnGameKeyUp(%d)", key);
     if (currentScene && (currentScene->handlerBits & 0x02)) ScriptCall("OnSceneKeyUp(%d)", key);
 }
 
 void Engine::OnChar(int code) {
     if (g_console && g_console->IsVisible()) {
-        g_console->OnChar(code);
+        if (!g_consoleKeyCharPending) g_console->OnChar(code);
+        g_consoleKeyCharPending = false;
         return;
     }
     ScriptCall("OnGameCharTyped(%d)", code & 0xFF);
@@ -172,7 +190,7 @@ void Engine::OnMouseDown(int x, int y, int button) {
     if (HotSpot* h = pressedHotspot; h && (h->event_flags & kHotspotMouseDown)) {
         int32_t ox, oy;
         Origin(h, &ox, &oy);
-        CallHotspotXyb(h, "MouseDown", double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
+        CallHotspotXyb(h, "MouseDown", kPointArguments, double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
     }
 }
 
@@ -188,13 +206,16 @@ void Engine::OnMouseUp(int x, int y, int button) {
     if (HotSpot* h = hoveredHotspot; h && (h->event_flags & kHotspotMouseUp)) {
         int32_t ox, oy;
         Origin(h, &ox, &oy);
-        CallHotspotXyb(h, "MouseUp", double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
+        CallHotspotXyb(h, "MouseUp", kPointArguments, double(int64_t(vx) - ox), double(int64_t(vy) - oy), button);
     }
     // The handlers above may have deleted either hotspot: the engine's
     // pointers are cleared then, so this compares live objects only.
+    // Only the left button's release ends the press: another button
+    // pressed and released meanwhile leaves the click to come.
+    if (button != 1) return;
     HotSpot* pressed = pressedHotspot;
     pressedHotspot = nullptr;
-    if (pressed && button == 1 && pressed == hoveredHotspot) ScriptCall("OnGameHotspotClick(%p)", pressed->Handle());
+    if (pressed && pressed == hoveredHotspot) ScriptCall("OnGameHotspotClick(%p)", pressed->Handle());
 }
 
 void Engine::UpdateHover() {
@@ -207,9 +228,9 @@ void Engine::UpdateHover() {
         if (h->hs_type == kHotspotRect) {
             int32_t ox, oy;
             Origin(h, &ox, &oy);
-            CallHotspotXyb(h, "MouseMove", double(int64_t(x) - ox), double(int64_t(y) - oy), int32_t(buttonsDown));
+            CallHotspotXyb(h, "MouseMove", kPointArguments, double(int64_t(x) - ox), double(int64_t(y) - oy), int32_t(buttonsDown));
         } else {
-            CallHotspotXyb(h, "MouseMove", g_pointerYaw, g_pointerPitch, int32_t(buttonsDown));
+            CallHotspotXyb(h, "MouseMove", kAngleArguments, g_pointerYaw, g_pointerPitch, int32_t(buttonsDown));
         }
     }
     if (hoveredHotspot != previous) {

@@ -1,6 +1,8 @@
 #include "render/d3d_render_device.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -587,7 +589,11 @@ void D3DRenderDevice::SetScissor(bool on, int32_t x, int32_t y, int32_t w, int32
     if (!device_) return;
     if (on) {
         FlushBatch();
-        Rect r{x, y, x + w, y + h};
+        // A script may pass any extent: the far edges saturate.
+        const auto edge = [](int32_t at, int32_t size) {
+            return int32_t(std::clamp<int64_t>(int64_t(at) + size, INT32_MIN, INT32_MAX));
+        };
+        Rect r{x, y, edge(x, w), edge(y, h)};
         device_->SetScissorRect(&r);
     }
     SetRenderStateCached(rs::ScissorTestEnable, on);

@@ -6,6 +6,7 @@
 
 #include "app/app_window.h"
 #include "app/engine.h"
+#include "app/engine_input.h"
 #include "app/scene_render.h"
 #include "app/scene_switch.h"
 #include "base/text.h"
@@ -191,7 +192,24 @@ bool MeshPosition(EObject* o, plat::Vec3* position) {
 
 const SceneKindOps kMeshKindOps = {LoadMeshResources, UnloadMeshResources, nullptr, MeshPosition};
 
-const bool g_mesh_hooks = (SetSceneKindOps(kSceneKindMeshes, &kMeshKindOps), SetMeshCameraDrawer(DrawMeshAlone), true);
+// Hotspots that stand for a mesh: the pointer ray, brought into the mesh's
+// own space by the inverse of its world matrix, against the geometry's
+// box. Only a mesh that is loaded can be hit; picking loads nothing.
+bool PointerRayHitsMesh(EObject* object, const plat::Vec3& origin, const plat::Vec3& direction) {
+    const GameMesh* m = MeshFromObject(object);
+    if (!m || !m->hmesh || m->hmesh->type != kResourceMesh || !m->hmesh->object) return false;
+    const MeshData* data = static_cast<const MeshData*>(m->hmesh->object);
+    if (!data->root || !data->geometry) return false;
+    plat::Matrix inv;
+    if (!plat::D3DXMatrixInverse(&inv, nullptr, &m->world)) return false;
+    const plat::Vec3 from = TransformPoint(origin, inv);
+    const plat::Vec3 to = TransformPoint({origin.x + direction.x, origin.y + direction.y, origin.z + direction.z}, inv);
+    const plat::Vec3 along{to.x - from.x, to.y - from.y, to.z - from.z};
+    return RayIntersectsBox(data->geometry->box_min, data->geometry->box_max, from, along, nullptr);
+}
+
+const bool g_mesh_hooks = (SetSceneKindOps(kSceneKindMeshes, &kMeshKindOps), SetMeshCameraDrawer(DrawMeshAlone),
+                           SetMeshRayTest(PointerRayHitsMesh), true);
 
 }  // namespace
 
@@ -314,7 +332,9 @@ void GameMesh::DrawEditorOverlay() {
     const float r = data->geometry->sphere_radius;
     const bool selected = e->selectedObject == this;
     bool move = false;
-    if (LeftShiftDown()) {
+    if (e->positionMode && selected) {
+        move = true;
+    } else if (LeftShiftDown()) {
         const float along = Vec3Dot(m, c);
         if ((e->buttonsDown & 1) && Vec3Dot(c, c) - along * along < r * r)
             e->selectedObject = this;
@@ -409,7 +429,9 @@ void GetLightDirection(const Engine* e, plat::Vec3* direction, plat::Vec3* posit
         }
     }
     *direction = d;
-    *position = Scaled(d, std::fabs(light->distance));
+    // Around the viewer of a cube scene a negative distance puts the light
+    // behind him; elsewhere it has mirrored the direction already.
+    *position = Scaled(d, s->viewtype == kViewCube ? light->distance : std::fabs(light->distance));
 }
 
 void ProjectMeshVertices(const plat::Vec3* bind, uint32_t count, uint8_t* out, uint32_t stride,

@@ -294,9 +294,12 @@ void GameParticleSource::Render() {
     device->SetVertexArray4(&quad[0].colour, sizeof(ParticleVertex));
     device->SetTexCoordArray(&quad[0].u, sizeof(ParticleVertex));
 
+    // The camera's orientation and, in its fourth row, the eye: particles
+    // are placed from the eye, as they were spawned along its rays.
     plat::Matrix b;
     plat::D3DXMatrixInverse(&b, nullptr, &cam->view);
     plat::Vec3 axis_u{b.m[0][0], b.m[0][1], b.m[0][2]}, axis_v{b.m[1][0], b.m[1][1], b.m[1][2]};
+    const plat::Vec3 eye{b.m[3][0], b.m[3][1], b.m[3][2]};
     if (!projectU) axis_u = {1, 0, 0};
     if (!projectV) axis_v = {0, 1, 0};
 
@@ -326,8 +329,9 @@ void GameParticleSource::Render() {
         for (int i = 0; i < 6; ++i) {
             const float cx = kCorners[i][0] * su, cy = kCorners[i][1] * sv;
             const float ru = cx * c - cy * sn, rv = cx * sn + cy * c;
-            quad[i] = {p->position.x + ru * axis_u.x + rv * axis_v.x, p->position.y + ru * axis_u.y + rv * axis_v.y,
-                       p->position.z + ru * axis_u.z + rv * axis_v.z, colour, kCorners[i][2], kCorners[i][3]};
+            quad[i] = {eye.x + p->position.x + ru * axis_u.x + rv * axis_v.x,
+                       eye.y + p->position.y + ru * axis_u.y + rv * axis_v.y,
+                       eye.z + p->position.z + ru * axis_u.z + rv * axis_v.z, colour, kCorners[i][2], kCorners[i][3]};
         }
         device->DrawImmediate(6);
     }

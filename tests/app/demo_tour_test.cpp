@@ -338,4 +338,40 @@ end
     EXPECT_EQ(run.trace, "hall: door data/icons/door\ncorridor: onward data/icons/door\n") << run.output;
 }
 
+// A hotspot that stands for the gallery's statue is picked while the
+// pointer is on the statue, and not while it looks away.
+TEST(DemoTour, AHotspotLinkedToTheStatueIsPickedOnIt) {
+    const std::string game = Generate("statue");
+    EngineRunOptions options;
+    options.prepare_root = [&](const std::string& root) {
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
+        const std::string path = root + "/stages/gallery/data.lua";
+        std::string data = quild_test::ReadFile(path);
+        const size_t end = data.rfind("endscene()");
+        ASSERT_NE(end, std::string::npos);
+        data.insert(end, "hotspot{name = \"statue_hs\", object = \"statue\"}\n");
+        quild_test::WriteFile(path, data);
+    };
+    // The statue stands 160 below and 250 ahead: about 32.6 degrees down.
+    const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua") + R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+local function picked()
+  local h = ge_gethotspot()
+  trace(h and ge_getproperty(h, "name") or "nil")
+end
+frame = 0
+function OnGameUpdate()
+  frame = frame + 1
+  if frame == 2 then ge_switchscene("gallery") end
+  if frame == 4 then ge_look(0, 32.6) ge_setmouse(500, 380) ge_setmouse(512, 384) end
+  if frame == 7 then picked() ge_look(0, -40) end
+  if frame == 10 then picked() ge_look(180, 32.6) end
+  if frame == 13 then picked() quit() end
+end
+)lua",
+                                       options);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "statue_hs\nnil\nnil\n") << run.output;
+}
+
 }  // namespace

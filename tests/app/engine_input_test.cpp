@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "app/app_window.h"
+#include "app/console.h"
 #include "app/engine_input.h"
 #include "render/display_mode.h"
 #include "scene/game_video.h"
@@ -138,6 +139,78 @@ TEST_F(EngineInputTest, AClickOnOneHotspotRunsItsHandlersAndTheGameClick) {
     Button(SDL_BUTTON_RIGHT, true);
     Button(SDL_BUTTON_RIGHT, false);
     EXPECT_EQ(Trace(), "game down 649,349,2|shelf down 49,49,2|shelf up 49,49,2");
+
+    // A right-button press and release while the left is held keeps the
+    // left button's click.
+    Button(SDL_BUTTON_LEFT, true);
+    Button(SDL_BUTTON_RIGHT, true);
+    Button(SDL_BUTTON_RIGHT, false);
+    EXPECT_EQ(engine.pressedHotspot, shelf);
+    Button(SDL_BUTTON_LEFT, false);
+    EXPECT_EQ(Trace(),
+              "game down 649,349,1|shelf down 49,49,1|game down 649,349,2|shelf down 49,49,2|shelf up 49,49,2|"
+              "shelf up 49,49,1|click shelf");
+    EXPECT_EQ(engine.pressedHotspot, nullptr);
+}
+
+// A failing hotspot handler is logged with its whole call signature.
+TEST_F(EngineInputTest, HandlerErrorsNameTheCallSignature) {
+    Lua(R"(
+        function door_MouseEnter(s) error("enter failed") end
+        function door_MouseDown(x, y, b) error("down failed") end
+        function door_MouseMove(x, y, b) error("move failed") end
+    )");
+    UpdateHotspotHandlerBits(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+    MoveTo(562, 437);
+    Button(SDL_BUTTON_LEFT, true);
+    Button(SDL_BUTTON_LEFT, false);
+    auto line = [](const char* start) {
+        for (const std::string& l : LogLines())
+            if (l.rfind(start, 0) == 0) return l;
+        return std::string("(none)");
+    };
+    EXPECT_NE(line("[LUA RT ERROR in door_MouseEnter(%s)] : ").find("enter failed"), std::string::npos);
+    EXPECT_NE(line("[LUA RT ERROR in door_MouseDown(%d,%d,%d)] : ").find("down failed"), std::string::npos);
+    EXPECT_NE(line("[LUA RT ERROR in door_MouseMove(%d,%d,%d)] : ").find("move failed"), std::string::npos);
+}
+
+// The key whose handler opens the console does not type its character
+// into the edit line; the keys after it do, and a key that makes no
+// character holds nothing back.
+TEST_F(EngineInputTest, TheConsoleKeyIsNotTypedIntoTheConsole) {
+    Console console;
+    Lua("function OnGameKeyDown(k) if k == 192 or k == 112 then ge_toggleconsole() end end");
+    UpdateGameHandlerBits();
+    // A key as the window sees it: down, its text, up.
+    auto key = [&](SDL_Scancode code, SDL_Keycode sym, const char* text) {
+        SDL_Event e{};
+        e.type = SDL_KEYDOWN;
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.scancode = code;
+        e.key.keysym.sym = sym;
+        SDL_PushEvent(&e);
+        if (text) {
+            SDL_Event t{};
+            t.type = SDL_TEXTINPUT;
+            SDL_strlcpy(t.text.text, text, sizeof t.text.text);
+            SDL_PushEvent(&t);
+        }
+        e.type = SDL_KEYUP;
+        e.key.state = SDL_RELEASED;
+        SDL_PushEvent(&e);
+        window->PumpMessages();
+    };
+    key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, "`");
+    ASSERT_TRUE(console.IsVisible());
+    key(SDL_SCANCODE_A, SDLK_a, "a");
+    EXPECT_STREQ(console.Line(), "a");
+    key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, "`");  // closes it again
+    EXPECT_FALSE(console.IsVisible());
+    console.ClearLine();
+    key(SDL_SCANCODE_F1, SDLK_F1, nullptr);  // no character
+    ASSERT_TRUE(console.IsVisible());
+    key(SDL_SCANCODE_B, SDLK_b, "b");
+    EXPECT_STREQ(console.Line(), "b");
 }
 
 TEST_F(EngineInputTest, SequencesEditorModeAndVideosHoldInputBack) {

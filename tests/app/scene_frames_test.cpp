@@ -22,6 +22,7 @@
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
+#include "scene/particle_source.h"
 #include "scene/patch.h"
 #include "scene/point_object.h"
 #include "scene/surface_effect.h"
@@ -144,6 +145,57 @@ TEST_F(SceneFrames, PageHotspotShowsItsHoveredImage) {
     ASSERT_NE(e->hoveredHotspot, nullptr);
     px = Frame("render_page_hotspot_hovered");
     EXPECT_TRUE(Near(At(px, 120, 130), 0xC03030)) << std::hex << At(px, 120, 130);
+}
+
+// A particle placed on the screen is drawn at that place and size whatever
+// the eye of the scene's camera: it is spawned along the eye's ray and
+// drawn from the eye.
+TEST_F(SceneFrames, ScreenPlacedParticlesFollowTheCameraEye) {
+    struct Spot {
+        double x = 0, y = 0;
+        int count = 0;
+    };
+    const std::string dir = root_ + "/stages/sparks";
+    std::filesystem::create_directories(dir);
+    const std::string pages = quild_test::ReadFile(root_ + "/stages/book/data.lua");
+    auto drawn = [&](const char* eye, const char* frame) {
+        const std::string data = pages + "view{eye='" + eye + "'}\n" +
+                                 "particlesource{name='spark', image='stages/book/page2', x=200, y=50, distance=100,"
+                                 " particle_count=1, lifetime='1000,1000', source_size='0,0,0', velX='0,0',"
+                                 " velY='0,0', velZ='0,0', accelX='0,0', accelY='0,0', accelZ='0,0'}\n";
+        EXPECT_TRUE(WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size()));
+        NodeSwitch("sparks", false);
+        Spot spot;
+        GameScene* s = e->currentScene;
+        EXPECT_NE(s, nullptr);
+        if (!s || !s->points.head || !s->camera) return spot;
+        // Placed on the screen, born along the scene camera's ray at age 0.
+        auto* source = static_cast<GameParticleSource*>(s->points.head);
+        source->projection = 1;
+        source->snd_action = kParticlesTogether;
+        e->activeCamera = s->camera;
+        s->camera->Apply();
+        s->camera->UpdateView();
+        source->OnChanged(kPsourceBitParticleCount);
+        const std::vector<uint32_t> with = Frame(frame);
+        source->visible = false;
+        const std::vector<uint32_t> without = Frame("render_spark_none");
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                if (At(with, x, y) != At(without, x, y)) spot.x += x, spot.y += y, ++spot.count;
+        if (spot.count) spot.x /= spot.count, spot.y /= spot.count;
+        e->currentScene = nullptr;
+        e->activeCamera = e->defaultCamera;
+        DeleteAllScenes(e);
+        return spot;
+    };
+    const Spot ahead = drawn("0,0,0", "render_spark_eye_origin"), back = drawn("0,0,-1000", "render_spark_eye_back");
+    ASSERT_GT(ahead.count, 20);
+    EXPECT_NEAR(ahead.x, 200, 2);
+    EXPECT_NEAR(ahead.y, 50, 2);
+    EXPECT_NEAR(back.x, ahead.x, 1);
+    EXPECT_NEAR(back.y, ahead.y, 1);
+    EXPECT_NEAR(back.count, ahead.count, ahead.count / 10);
 }
 
 TEST_F(SceneFrames, SceneFileWithEveryObjectConstructorLoadsAndDraws) {

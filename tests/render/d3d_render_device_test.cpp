@@ -374,6 +374,47 @@ TEST_F(RenderTest, FirstFrameOfANewDeviceDrawsEveryBatchedRectangle) {
     dev->ReleaseTexture(t);
 }
 
+// A clip rectangle set again in every frame clips every frame: a clear
+// moves the GL scissor box itself, and the unclipped draw after it must
+// not let the device take the old box as still set.
+TEST_F(RenderTest, TheSameClipInEveryFrameClipsEveryFrame) {
+    auto clipped = [&](int frame) {
+        dev->Clear(0xFF000000);
+        dev->SetRenderMode(0x1008, 0xFF00FF00);
+        dev->DrawRect(50, 50, 4, 4, 0, 0, 1, 1);
+        dev->FlushBatch();
+        dev->SetRenderMode(0x1008, 0xFFFF0000);
+        dev->SetScissor(true, 10, 10, 10, 10);
+        dev->DrawRect(0, 0, 40, 40, 0, 0, 1, 1);
+        dev->SetScissor(false, 0, 0, 0, 0);
+        auto px = Read();
+        int red = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) red += At(px, x, y) == 0xFF0000u;
+        EXPECT_EQ(red, 100) << "frame " << frame;
+        EXPECT_EQ(At(px, 10, 10), 0xFF0000u) << "frame " << frame;
+        EXPECT_EQ(At(px, 19, 19), 0xFF0000u) << "frame " << frame;
+        EXPECT_EQ(At(px, 52, 52), 0x00FF00u) << "frame " << frame;
+    };
+    for (int frame = 1; frame <= 3; ++frame) clipped(frame);
+
+    // Extents far past the int32 range saturate: the box ends at the
+    // target's edge and nothing overflows.
+    dev->Clear(0xFF000000);
+    dev->SetRenderMode(0x1008, 0xFF0000FF);
+    dev->SetScissor(true, 0, 7, -1, INT32_MAX);
+    dev->DrawRect(0, 0, 64, 64, 0, 0, 1, 1);
+    dev->SetScissor(true, 40, 40, INT32_MAX, INT32_MAX);
+    dev->DrawRect(0, 0, 64, 64, 0, 0, 1, 1);
+    dev->SetScissor(true, INT32_MIN, INT32_MIN, INT32_MAX, 4);
+    dev->Clear(0xFF00FF00);
+    dev->SetScissor(false, 0, 0, 0, 0);
+    auto px = Read();
+    EXPECT_EQ(At(px, 0, 30), 0u);          // a negative width clips all
+    EXPECT_EQ(At(px, 63, 63), 0x0000FFu);  // the second box runs to the edge
+    EXPECT_EQ(At(px, 39, 39), 0u);
+}
+
 TEST_F(RenderTest, RectanglesOverTwoFlushesAllArrive) {
     TextureRecord* t = StartGreenRectangles(dev);
     // The first flush's rectangles tile the top half, the second's the bottom.

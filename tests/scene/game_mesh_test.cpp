@@ -219,6 +219,11 @@ TEST_F(MeshTest, LightComesFromThePointNamedLight) {
     GetLightDirection(&engine, &d, &p);
     EXPECT_NEAR(d.x, 1.0f, 1e-5);
     EXPECT_NEAR(p.x, 700.0f, 1e-3);
+    // Around the viewer a negative distance puts the light on the other side.
+    light->distance = -700;
+    GetLightDirection(&engine, &d, &p);
+    EXPECT_NEAR(d.x, 1.0f, 1e-5);
+    EXPECT_NEAR(p.x, -700.0f, 1e-3);
 
     // In a 2-D scene the light is a screen point; a negative distance
     // mirrors it in the camera's forward axis.
@@ -234,6 +239,46 @@ TEST_F(MeshTest, LightComesFromThePointNamedLight) {
     EXPECT_NEAR(d2.y, d1.y, 1e-4);
     EXPECT_NEAR(d2.z, -d1.z, 1e-4);
     EXPECT_NEAR(Vec3Length(p), 100.0f, 1e-2);
+}
+
+// A hotspot linked to a mesh by name is picked when the pointer's ray meets
+// the mesh's box, turned, scaled and placed by the mesh's world matrix.
+TEST_F(MeshTest, AHotspotLinkedToTheMeshIsPickedThroughItsBox) {
+    HotSpot* h = Add(s->hotspots, "box_hs");
+    h->SetDefaults();
+    h->owner = &s->hotspots;
+    h->object = Intern("BOX");
+    engine.sceneInputEnabled = engine.hotspotEventsEnabled = true;
+    engine.BuildRenderList();
+    mesh->position = {0, 0, 1};
+    mesh->distance = 40;
+    mesh->scaling = {2, 2, 2};
+    mesh->rotation = {45, 0, 0};
+    mesh->OnChanged(kMeshBitsPlacement);
+    mesh->hmesh = CubeRecord("cube");
+    g_pointerYaw = g_pointerPitch = 0;
+    EXPECT_EQ(engine.PickHotspot(0, 0), nullptr);  // not loaded yet: nothing to hit
+    const MeshData* data = Resources().GetMesh(mesh->hmesh);
+    ASSERT_TRUE(data && data->geometry);
+    const MeshGeometry* g = data->geometry;
+    ASSERT_NEAR(g->box_min.x, -1.0f, 1e-5);
+    ASSERT_NEAR(g->box_max.x, 1.0f, 1e-5);
+    // Aimed at the middle of the box's height.
+    const float centre_y = (g->box_min.y + g->box_max.y);  // times the scaling of 2, halved
+    g_pointerPitch = RadToDeg(std::atan2(-centre_y, 40.0f));
+    EXPECT_EQ(engine.PickHotspot(0, 0), h);
+    // Beside the upright box but inside its corner turned by 45 degrees.
+    const float corner = 0.8f * 2.0f * std::sqrt(2.0f);
+    g_pointerYaw = RadToDeg(std::atan2(corner, 40.0f));
+    EXPECT_EQ(engine.PickHotspot(0, 0), h);
+    mesh->rotation = {0, 0, 0};
+    mesh->OnChanged(kMeshBitsPlacement);
+    EXPECT_EQ(engine.PickHotspot(0, 0), nullptr);
+    // Behind the viewer the ray's line meets the box, the ray does not.
+    g_pointerYaw = 180;
+    g_pointerPitch = -g_pointerPitch;
+    EXPECT_EQ(engine.PickHotspot(0, 0), nullptr);
+    g_pointerYaw = g_pointerPitch = 0;
 }
 
 TEST_F(MeshTest, ProjectionPushesVerticesOutByTheDepthByte) {
@@ -349,7 +394,24 @@ TEST_F(MeshTest, ShiftPicksThroughTheSphereAndTheRightButtonDrags) {
     EXPECT_TRUE(engine.sceneModified);
     g_keyTable[160] = 0;
     engine.buttonsDown = 0;
+
+    // In position mode the selected mesh follows the pointer with no key
+    // or button held; another mesh stays where it is.
+    GameMesh* other = Add(s->meshes, "other");
+    other->hmesh = mesh->hmesh;
+    other->position = {0, 0, 1};
+    other->distance = 30;
+    engine.positionMode = 1;
+    g_pointerYaw = 180;
+    mesh->DrawEditorOverlay();
+    other->DrawEditorOverlay();
+    EXPECT_NEAR(mesh->position.z, -1.0f, 1e-5);
+    EXPECT_NEAR(mesh->world.m[3][2], -20.0f, 1e-3);
+    EXPECT_EQ(other->position.z, 1.0f);
+    engine.positionMode = 0;
     g_pointerYaw = 0;
+    mesh->DrawEditorOverlay();
+    EXPECT_NEAR(mesh->position.z, -1.0f, 1e-5);
 }
 
 }  // namespace

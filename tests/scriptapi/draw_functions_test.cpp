@@ -19,6 +19,7 @@ TEST_F(DrawFunctions, OffsetMovesShapesAndTextNotTheClip) {
         ge_drawrect(40, 0, 10, 10, 'ff00ff00')
         ge_setclip(0, 0, 10, 10)
         ge_fillrect(-20, -10, 100, 100, 'ff0000ff')
+        ge_setclip("...", 7, -1, math.huge)  -- far edges saturate: nothing overflows
         ge_setclip()
         ge_drawstring('A', 0, 30, 'ffffffff')
         assert(ge_drawtext('B', 100, 0) == 1)

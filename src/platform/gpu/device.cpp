@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -207,19 +208,28 @@ void main() {
 )";
 
 // The GL state the device last set, so equal settings cost no GL call.
+// When it is not valid nothing in it is known: the next ApplyRenderStates
+// starts from values no setting has, so a value it does not set this time
+// (the scissor box while the scissor is off, say) is still unknown later,
+// and is set when it is next needed.
 struct GlShadow {
+    static constexpr GLenum kUnknownEnum = 0xFFFFFFFFu;
+    static constexpr GLint kUnknownInt = -1;
+
     bool valid = false;
     bool blend = false;
-    GLenum src = GL_ONE, dst = GL_ZERO, srcA = GL_ONE, dstA = GL_ZERO, eq = GL_FUNC_ADD, eqA = GL_FUNC_ADD;
-    bool depthTest = false, depthMask = true;
-    GLenum depthFunc = GL_LESS;
+    GLenum src = kUnknownEnum, dst = kUnknownEnum, srcA = kUnknownEnum, dstA = kUnknownEnum, eq = kUnknownEnum,
+           eqA = kUnknownEnum;
+    bool depthTest = false;
+    GLint depthMask = kUnknownInt;
+    GLenum depthFunc = kUnknownEnum;
     bool cull = false;
-    GLenum cullFace = GL_BACK;
+    GLenum cullFace = kUnknownEnum;
     bool scissor = false;
     GLint sx = 0, sy = 0;
-    GLsizei sw = 0, sh = 0;
-    uint32_t colorMask = 0xF;
-    GLenum polygonMode = GL_FILL;
+    GLsizei sw = kUnknownInt, sh = kUnknownInt;
+    uint32_t colorMask = 0xFFFFFFFFu;
+    GLenum polygonMode = kUnknownEnum;
     GLint vx = -1, vy = -1;
     GLsizei vw = -1, vh = -1;
     float zmin = -1, zmax = -1;
@@ -950,6 +960,7 @@ void Device::ApplyRenderStates() {
     Gl& g = *gl_;
     GlShadow& s = g.shadow;
     const auto& r = renderStates_;
+    if (!s.valid) s = GlShadow{};
     auto toggle = [&](GLenum cap, bool want, bool& have) {
         if (s.valid && want == have) return;
         want ? glEnable(cap) : glDisable(cap);
@@ -980,7 +991,7 @@ void Device::ApplyRenderStates() {
     const bool hasDepth = depthStencil_ != nullptr;
     toggle(GL_DEPTH_TEST, hasDepth && r[rs::ZEnable] != 0, s.depthTest);
     if (hasDepth && r[rs::ZEnable]) {
-        bool mask = r[rs::ZWriteEnable] != 0;
+        const GLint mask = r[rs::ZWriteEnable] != 0 ? 1 : 0;
         if (!s.valid || mask != s.depthMask) {
             glDepthMask(mask ? GL_TRUE : GL_FALSE);
             s.depthMask = mask;
@@ -1008,7 +1019,11 @@ void Device::ApplyRenderStates() {
     toggle(GL_SCISSOR_TEST, r[rs::ScissorTestEnable] != 0, s.scissor);
     if (r[rs::ScissorTestEnable]) {
         GLint x = scissor_.left, y = scissor_.top;
-        GLsizei w = std::max(0, scissor_.right - scissor_.left), h = std::max(0, scissor_.bottom - scissor_.top);
+        // Any rectangle may have been set: its extent is taken without overflow.
+        const auto extent = [](int32_t lo, int32_t hi) {
+            return GLsizei(std::clamp<int64_t>(int64_t(hi) - lo, 0, INT32_MAX));
+        };
+        GLsizei w = extent(scissor_.left, scissor_.right), h = extent(scissor_.top, scissor_.bottom);
         if (!s.valid || x != s.sx || y != s.sy || w != s.sw || h != s.sh) {
             glScissor(x, y, w, h);
             s.sx = x, s.sy = y, s.sw = w, s.sh = h;
