@@ -92,9 +92,10 @@ function DrawPointer()
   x, y = math.floor(x), math.floor(y)
   local h = ge_gethotspot()
   local image = h and hs_getcursor(h)
-  if image then
-    local w, hh = im_getsize(image)
-    im_render(image, x - math.floor((w or 32) / 2), y - math.floor((hh or 32) / 2), "FFFFFFFF", 0)
+  local w, hh = 0, 0
+  if image then w, hh = im_getsize(image) end
+  if (w or 0) > 0 then
+    im_render(image, x - math.floor(w / 2), y - math.floor((hh or 0) / 2), "FFFFFFFF", 0)
   else
     im_render(ge_getcursor(), x, y, "FFFFFFFF", 0)
   end
