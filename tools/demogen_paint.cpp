@@ -241,6 +241,25 @@ Canvas Font() {
 
 }  // namespace
 
+// The editor's hotspot-map view turns every pixel's view direction into a
+// cell of the 360 x 180 map with two reads of this table: texel (i, j)
+// holds atan2(a, b) as a fraction of a turn in 0..1, a = (i + 0.5) / 128 - 1
+// across and b = (j + 0.5) / 128 - 1 down, in 16 bits: red the high byte,
+// green the low one.
+Canvas AngleLookup() {
+    constexpr int n = 256;
+    Canvas c(n, n);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const double a = (i + 0.5) * 2.0 / n - 1.0, b = (j + 0.5) * 2.0 / n - 1.0;
+            double turn = std::atan2(a, b) / (2.0 * M_PI);
+            if (turn < 0) turn += 1.0;
+            const uint32_t v = uint32_t(std::lround(turn * 65536.0)) & 0xFFFF;  // a whole turn is 0
+            c.Set(i, j, 0xFF000000u | (v >> 8) << 16 | (v & 255) << 8);
+        }
+    return c;
+}
+
 // The dialog panel behind the title page's text: dark glass, a thin frame.
 Canvas Panel() {
     Canvas c(512, 128, 0);
@@ -259,6 +278,7 @@ void WriteInterface(const Output& out) {
         out.Image(std::string("data/ui/") + b[0] + "_over", Button(b[1], true), true);
     }
     out.Image("data/icons/arrow", Cursor(0), true);
+    out.Image("data/icons/main", Cursor(0), true);  // the engine's cursor where a scene names none
     out.Image("data/icons/door", Cursor(1), true);
     out.Image("data/icons/quit", Cursor(2), true);
     out.Image("data/fonts/main", Font(), true);
@@ -271,6 +291,7 @@ void WriteInterface(const Output& out) {
         for (int k = 0; k < 3; ++k) pal[size_t(n) * 3 + k] = uint8_t(rgb[int(h) % 6][k] * 255);
     }
     out.Bytes("data/misc/hotspots.bin", pal);
+    out.Image("data/misc/eqlookup", AngleLookup());
 }
 
 }  // namespace demogen

@@ -66,15 +66,198 @@ function OnGameSceneStart(name, old)
   end
 end
 
--- The name of the room in the corner while playing.
+-- Saved scene files hold object{class = "...", ...} entries with the
+-- objects' own property names: the class's constructor makes the object by
+-- name, then each property is set in the class's order.
+OBJECT_CONSTRUCTORS = {fx = "fx", patch = "patch", mesh = "mesh", point = "sound3D", psource = "particlesource",
+                       surface = "surffx"}
+function object(t)
+  local make = type(t) == "table" and _G[OBJECT_CONSTRUCTORS[t.class] or ""]
+  if type(make) ~= "function" or type(t.name) ~= "string" then return nil end
+  make{name = t.name}
+  local o = ge_getsceneobject(t.class, t.name)
+  if not o then return nil end
+  for _, key in ipairs(ge_getpropertylist(o) or {}) do
+    if key ~= "class" and key ~= "name" and t[key] ~= nil then ge_setproperty(o, key, t[key]) end
+  end
+  return o
+end
+
+-- The pointer. The engine hides the system's pointer, so the game draws
+-- its own, last in the frame: over something that can be clicked the
+-- hotspot's cursor (the door) centred on the pointer, elsewhere the
+-- node's cursor (the arrow) with its tip at the pointer.
+function DrawPointer()
+  local x, y = ge_getmouse()
+  x, y = math.floor(x), math.floor(y)
+  local h = ge_gethotspot()
+  local image = h and hs_getcursor(h)
+  local w, hh = 0, 0
+  if image then w, hh = im_getsize(image) end
+  if (w or 0) > 0 then
+    im_render(image, x - math.floor(w / 2), y - math.floor((hh or 0) / 2), "FFFFFFFF", 0)
+  else
+    im_render(ge_getcursor(), x, y, "FFFFFFFF", 0)
+  end
+end
+
+-- Looking around a panorama: the pointer near a screen edge turns the
+-- view that way, faster the nearer the edge, easing in and out; the arrow
+-- keys turn it too. The pitch stays within PITCH_LIMIT of the horizon.
+EDGE = 72            -- pixels from an edge where turning starts
+TURN = 0.12          -- degrees per millisecond at the very edge
+PITCH_LIMIT = 55
+Look = {yaw = 0, pitch = 0}
+
+local function EdgePush(p, size)
+  if p < EDGE then return -(EDGE - p) / EDGE end
+  if p > size - 1 - EDGE then return (p - (size - 1 - EDGE)) / EDGE end
+  return 0
+end
+
+function LookStep(dt)
+  local free = scene_viewtype() == "3d" and not ge_istranstionfx() and not havetask() and not ScriptBox
+               and not ge_consoleenabled()
+  local want_yaw, want_pitch = 0, 0
+  if free then
+    local x, y = ge_getmouse()
+    local _, _, w, h = rect_get(ge_screenrect())
+    want_yaw, want_pitch = EdgePush(x, w or 1024), EdgePush(y, h or 768)
+    if geteditormode() == 0 then
+      if ge_getkey(37) then want_yaw = -1 elseif ge_getkey(39) then want_yaw = 1 end
+      if ge_getkey(38) then want_pitch = -1 elseif ge_getkey(40) then want_pitch = 1 end
+    end
+  end
+  local k = math.min(1, dt / 120)
+  Look.yaw = Look.yaw + (want_yaw * TURN - Look.yaw) * k
+  Look.pitch = Look.pitch + (want_pitch * TURN - Look.pitch) * k
+  if not free then Look.yaw, Look.pitch = 0, 0 return end
+  if math.abs(Look.yaw) < 0.0005 and math.abs(Look.pitch) < 0.0005 then return end
+  local yaw, pitch = ge_getlook()
+  pitch = math.max(-PITCH_LIMIT, math.min(PITCH_LIMIT, pitch + Look.pitch * dt))
+  ge_look((yaw + Look.yaw * dt) % 360, pitch)
+end
+
+-- The scene editor (F1 on and off). F2 selects the next object of the
+-- node (a map hotspot shows the hotspot map in its palette colours, with
+-- the brush: Ctrl + left button paints, the arrows change the brush);
+-- F3 places the selected point, flare or patch with the pointer; F4
+-- saves the node's scene file. Ctrl + left drag draws the selected
+-- hotspot's rectangle, Ctrl + right drag moves it; the arrow and page
+-- keys and the wheel go to the selected object; Tab + click still clicks.
+EDITOR_KINDS = {"hotspot", "point", "psource", "fx", "patch", "mesh", "surface"}
+
+function EditorObjects()
+  local list = {}
+  for _, kind in ipairs(EDITOR_KINDS) do
+    for _, o in ipairs(ge_getsceneobjectlist(kind) or {}) do list[#list + 1] = o end
+  end
+  return list
+end
+
+function EditorSelectNext()
+  local list = EditorObjects()
+  if #list == 0 then return end
+  local current, next = ge_geteditorobject(), 1
+  for i, o in ipairs(list) do if o == current then next = i % #list + 1 end end
+  ge_selectobject(list[next])
+end
+
+function EditorKey(key)
+  if key == 112 then
+    setpositionmode(false)
+    seteditormode(geteditormode() == 0 and 2 or 0)
+    return true
+  end
+  if geteditormode() == 0 then return false end
+  if key == 113 then EditorSelectNext()
+  elseif key == 114 then setpositionmode(not getpositionmode())
+  elseif key == 115 then scene_save() Saved = 90
+  elseif key == 32 or (key >= 33 and key <= 40) then ge_sendeditorinput(key, 0)
+  else return false end
+  return true
+end
+
+function DrawEditor()
+  if geteditormode() == 0 then return end
+  local o = ge_geteditorobject()
+  local name = o and ge_getproperty(o, "name") or "-"
+  ge_fillrect(0, 700, 1024, 68, "A0000000")
+  ge_drawstring("EDITOR  " .. Node .. "  SELECTED: " .. name .. (getpositionmode() and "  POSITION" or "")
+                .. ((Saved or 0) > 0 and "  SAVED" or ""), 12, 704, "FFFFE080")
+  ge_drawstring("F1 OFF  F2 NEXT  F3 POSITION  F4 SAVE  CTRL+DRAG", 12, 736, "FFF4E4C0")
+  if Saved then Saved = Saved - 1 end
+end
+
+-- The script editor (F5): the node's script in an edit box; F5 again
+-- saves it and runs it, Escape closes it unsaved.
+function ScriptPath() return DIR_STAGES .. "/" .. Node .. "/script.lua" end
+
+function OpenScriptEditor()
+  ScriptBox = edit_create(rect_const(32, 48, 960, 696, 3), "main", 3, "FFF4E4C0")
+  if not ScriptBox then return end
+  edit_importfile(ScriptBox, ScriptPath())
+  edit_setfocus(ScriptBox)
+  enablescene(false)
+end
+
+function CloseScriptEditor(save)
+  if save then
+    edit_savetofile(ScriptBox)
+    local f = io.open(ScriptPath(), "rb")
+    if f then exec(f:read("*a")) f:close() end
+  end
+  edit_destroy(ScriptBox)
+  ScriptBox = nil
+  enablescene(true)
+end
+
+function OnGameCharTyped(c)
+  if ScriptBox and (c >= 32 or c == 13 or c == 9) then edit_sendchar(ScriptBox, c) end
+end
+function OnGameMouseDown(x, y) if ScriptBox then edit_mousedown(ScriptBox, x, y) end end
+function OnGameMouseUp(x, y) if ScriptBox then edit_mouseup(ScriptBox, x, y) end end
+function OnGameMouseWheel(d)
+  if ScriptBox then edit_mousewheel(ScriptBox, d)
+  elseif geteditormode() ~= 0 then ge_sendeditorinput(0, d) end
+end
+
+-- The title page tells the keys; while playing, the room's name is in
+-- the corner. The pointer comes last, over everything.
+CONTROLS = {
+  {"LOOK: POINTER AT EDGE", "OR THE ARROW KEYS", "GO: CLICK A DOOR", "` CONSOLE  ESC QUIT"},
+  {"F1 SCENE EDITOR", "F2 SELECT  F3 PLACE", "F4 SAVE SCENE", "F5 SCRIPT EDITOR"},
+}
 function OnGameRender()
-  if Node ~= "" and Node ~= "title" then
+  if Node == "title" then
+    for side, lines in ipairs(CONTROLS) do
+      local x = side == 1 and 16 or 660
+      ge_fillrect(x - 8, 540, 360, 132, "A0100818")
+      for i, line in ipairs(lines) do ge_drawstring(line, x, 516 + i * 30, "FFF4E4C0") end
+    end
+  elseif Node ~= "" then
     ge_drawstring(string.upper(Node), 16, 16, "FFF4E4C0")
   end
+  DrawEditor()
+  if ScriptBox then
+    ge_fillrect(16, 12, 992, 744, "E8080410")
+    ge_drawstring("SCRIPT " .. ScriptPath() .. "   F5 SAVE AND RUN  ESC CLOSE", 32, 20, "FFFFE080")
+    edit_render(ScriptBox)
+  end
+  DrawPointer()
 end
 
 -- The ` key opens the console (type Lua there); Escape ends the game.
 function OnGameKeyDown(key)
+  if key == 116 and Node ~= "" then
+    if ScriptBox then CloseScriptEditor(true) else OpenScriptEditor() end
+    return
+  end
+  if ScriptBox then
+    if key == 27 then CloseScriptEditor(false) else edit_keydown(ScriptBox, key) end
+    return
+  end
+  if EditorKey(key) then return end
   if key == 192 then ge_toggleconsole() end
   if key == 27 then quit() end
 end
@@ -121,7 +304,7 @@ function TourStep()
 end
 
 function OnGameUpdate(dt)
-  if TOUR then TourStep() end
+  if TOUR then TourStep() else LookStep(dt) end
 end
 
 if not TOUR then ge_switchscene("title") end
@@ -166,6 +349,41 @@ float4 ps_main(float3 normal : TEXCOORD1, float3 light : TEXCOORD2, float3 view 
     float lit = saturate(dot(n, l));
     float spec = lit > 0.0 ? pow(saturate(dot(reflect(-l, n), normalize(view))), fSpecularPower) : 0.0;
     return float4(fvAmbient.rgb + fvDiffuse.rgb * lit + fvSpecular.rgb * spec, 1.0);
+}
+]]}
+
+-- The editor's view of a panorama's hotspot map: each pixel of the faces
+-- tinted with the palette colour of the map cell in its direction. The
+-- direction's yaw and pitch come from the angle table "data/misc/eqlookup"
+-- (stage 2); the map's preview is stage 1.
+shader{name = "hotspot_debug", vs = [[
+float4x4 matViewProjection;
+struct VS_OUTPUT { float4 Position : POSITION0; float2 Texcoord : TEXCOORD0; float3 Direction : TEXCOORD1; };
+VS_OUTPUT vs_main(float4 Position : POSITION0, float2 Texcoord : TEXCOORD0) {
+    VS_OUTPUT Output;
+    Output.Position = mul(Position, matViewProjection);
+    Output.Texcoord = Texcoord;
+    Output.Direction = Position.xyz;
+    return Output;
+}
+]], ps = [[
+sampler2D Face : register(s0);
+sampler2D Map : register(s1);
+sampler2D Angles : register(s2);
+float Turn(float2 ab) {
+    ab /= max(abs(ab.x), abs(ab.y));
+    // -1..1 onto the outer texels' centres, never onto the table's edge
+    float4 t = tex2D(Angles, ab * (255.0 / 512.0) + 0.5);
+    return t.r * (255.0 / 256.0) + t.g * (255.0 / 65536.0);
+}
+float4 ps_main(float2 tex : TEXCOORD0, float3 dir : TEXCOORD1) : COLOR0 {
+    float3 d = normalize(dir);
+    float yaw = Turn(d.xz);
+    float pitch = frac(Turn(float2(-d.y, length(d.xz))) + 0.5) - 0.5;  // down is positive
+    float4 cell = tex2D(Map, float2(yaw, pitch * 2.0 + 0.5));
+    float4 face = tex2D(Face, tex);
+    float marked = dot(cell.rgb, float3(1.0, 1.0, 1.0)) > 0.0 ? 0.6 : 0.0;
+    return float4(lerp(face.rgb, cell.rgb, marked), 1.0);
 }
 ]]}
 )lua";

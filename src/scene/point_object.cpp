@@ -1,5 +1,6 @@
 #include "scene/point_object.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -139,6 +140,11 @@ void PointSceneObject::DrawEditorOverlay() {
         AnglesToDirection(&d, x, y);
         projects = e->activeCamera->Project(d, &sx, &sy);
     }
+    // A point far to the side projects to a huge (saturated) position: keep
+    // it far off screen but within reach of the arithmetic below.
+    constexpr int kFarOff = 1 << 20;
+    sx = std::clamp(sx, -kFarOff, kFarOff);
+    sy = std::clamp(sy, -kFarOff, kFarOff);
     Texture* tex = icon ? Resources().GetImage(icon) : nullptr;
     const int w = tex ? tex->width : 0, h = tex ? tex->height : 0;
     const int left = sx - w / 2, top = sy - h / 2;

@@ -120,6 +120,25 @@ TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
         for (uint32_t x = 0; x < 24; ++x) space_alpha |= argb(font, x, y) >> 24;
     EXPECT_EQ(space_alpha, 0u);
 
+    // The angle table of the editor's map view: atan2(a, b) as a fraction
+    // of a turn in 16 bits (red high, green low), a across, b down.
+    ImageData angles;
+    ASSERT_TRUE(LoadImage((dir + "/data/misc/eqlookup").c_str(), angles));
+    ASSERT_EQ(angles.width, 256u);
+    ASSERT_EQ(angles.height, 256u);
+    ASSERT_EQ(angles.bits, uint32_t(kImageRgb));
+    auto turn = [&](uint32_t i, uint32_t j) {
+        const uint8_t* p = angles.pixels + (size_t(j) * angles.width + i) * 3;  // R, G, B
+        return double(p[0] << 8 | p[1]) / 65536.0;
+    };
+    EXPECT_NEAR(turn(255, 128), 0.25, 0.002);  // a = 1, b = 0: a quarter turn right
+    EXPECT_NEAR(turn(0, 128), 0.75, 0.002);    // and left
+    EXPECT_NEAR(turn(128, 0), 0.5, 0.002);     // b = -1: behind
+    EXPECT_NEAR(turn(255, 255), 0.125, 0.001);
+    EXPECT_LT(turn(128, 255), 0.002);           // straight ahead
+    // The engine's default cursor is the arrow.
+    EXPECT_EQ(quild_test::ReadFile(dir + "/data/icons/main.tga"), quild_test::ReadFile(dir + "/data/icons/arrow.tga"));
+
     ImageData face;
     ASSERT_TRUE(LoadImage((dir + "/stages/hall/01").c_str(), face));
     EXPECT_EQ(face.bits, uint32_t(kImageRgb));

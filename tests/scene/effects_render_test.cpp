@@ -21,6 +21,7 @@
 #include "scene/cube_faces.h"
 #include "scene/game_fx.h"
 #include "scene/patch.h"
+#include "scene/point_object.h"
 #include "scene/scene_fixture.h"
 #include "scene/surface_effect.h"
 #include "script/script_var.h"
@@ -217,6 +218,24 @@ TEST_F(EffectsRenderTest, ScreenPatchIsPickedAndDraggedInVirtualPixels) {
     engine.buttonsDown = 0;
     engine.selectedObject = nullptr;
     g_mouseX = g_mouseY = 0;
+}
+
+// The editor's icons of points at right angles to the view project to no
+// position on screen: nothing of them is drawn and nothing overflows.
+TEST_F(EffectsRenderTest, EditorIconsOfPointsBesideTheViewStayOffScreen) {
+    Write(Path("icon.png"), SolidPng(16, 16, 0xE02020));
+    for (float yaw : {90.0f, 270.0f}) {
+        PointSceneObject* p = Add(s->points, yaw == 90.0f ? "right" : "left");
+        p->icon = Resources().DeclareImage("icon", 0);
+        p->x = yaw, p->y = 0, p->distance = 500;
+    }
+    engine.editorMode = 2;
+    engine.selectedObject = s->points.head;
+    engine.positionMode = 0;
+    const std::vector<uint32_t> px = Frames(1, "effects_editor_points_beside");
+    engine.editorMode = 0;
+    engine.selectedObject = nullptr;
+    EXPECT_EQ(std::count(px.begin(), px.end(), 0xE02020u), 0);
 }
 
 TEST_F(EffectsRenderTest, UnbufferedPatchRewritesOneTextureWhileFramesKeepItsSize) {
