@@ -306,6 +306,7 @@ void* ChunkArena::Alloc(size_t n) {
             }
             current_ = current_->next;
             current_->used = 0;
+            pool_detail::UnpoisonBlock(Data(current_), current_->capacity);
             // A reused chunk holds old bytes: callers get zeroed memory.
             std::memset(Data(current_), 0, current_->capacity);
         }
@@ -335,6 +336,7 @@ void ChunkArena::Rewind() {
         if (!first_) return;
     }
     current_ = first_;
+    pool_detail::UnpoisonBlock(Data(first_), first_->capacity);
     std::memset(Data(first_), 0, first_->used);
     first_->used = 0;
 }
@@ -354,6 +356,8 @@ void ChunkArena::FreeAll() {
     Chunk* c = first_;
     while (c) {
         Chunk* next = c->next;
+        // Pooled blocks carved from it may still be poisoned.
+        pool_detail::UnpoisonBlock(Data(c), c->capacity);
         MemFree(c);
         c = next;
     }
@@ -411,6 +415,7 @@ void* pool_detail::AllocSlow(size_t n) {
     if (!Pooled(n)) return MemAlloc(n);
     size_t c = ClassOf(n);
     if (FreeBlock* b = g_free_lists[c]) {
+        pool_detail::UnpoisonBlock(b, c * 16);
         g_free_lists[c] = b->next;
         std::memset(b, 0, c * 16);
         return b;
@@ -425,7 +430,7 @@ void pool_detail::FreeSlow(void* block, size_t size) {
         return;
     }
     auto* b = static_cast<FreeBlock*>(block);
-    if (b->tag == kFreedTag) {
+    if (pool_detail::IsFreedBlock(b)) {
         ++g_double_frees;
         plat::DebugOutput("ObjectPool: block freed twice, ignored\n");
         return;
@@ -434,6 +439,7 @@ void pool_detail::FreeSlow(void* block, size_t size) {
     b->next = g_free_lists[ClassOf(size)];
     b->tag = kFreedTag;
     g_free_lists[ClassOf(size)] = b;
+    pool_detail::PoisonBlock(b, ClassOf(size) * 16);
 }
 
 void* ObjectPool::NewRecord(size_t n) {
@@ -449,7 +455,7 @@ void* ObjectPool::NewRecord(size_t n) {
 void ObjectPool::DeleteRecord(void* record) {
     if (!record) return;
     // A freed record has the free tag where its size word was.
-    if (static_cast<FreeBlock*>(record)->tag == kFreedTag) {
+    if (pool_detail::IsFreedBlock(record)) {
         ++g_double_frees;
         plat::DebugOutput("ObjectPool: record freed twice, ignored\n");
         return;
@@ -460,7 +466,7 @@ void ObjectPool::DeleteRecord(void* record) {
 
 bool ObjectPool::IsFreed(const void* block, size_t size) {
     if (!block || !Pooled(size)) return false;
-    return static_cast<const FreeBlock*>(block)->tag == kFreedTag;
+    return pool_detail::IsFreedBlock(block);
 }
 
 void ObjectPool::ReleaseAll() {
