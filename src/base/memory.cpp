@@ -187,6 +187,11 @@ __attribute__((noinline, cold)) void ReportForeign(const void* block) {
 BlockHeader* HeaderOf(const void* block) {
     if (!block || (reinterpret_cast<uintptr_t>(block) & 15) != 0) return nullptr;
     auto* h = reinterpret_cast<BlockHeader*>(const_cast<void*>(block)) - 1;
+#if defined(QUILD_POOL_POISON)
+    // A pointer that is no global block (a pooled one, say) has someone
+    // else's bytes where a header would be: a freed pooled block is poisoned.
+    if (__asan_region_is_poisoned(h, sizeof *h)) return nullptr;
+#endif
     return h->tag == TagFor(h) ? h : nullptr;
 }
 
