@@ -29,6 +29,9 @@ void StoreWarning(int /*severity*/, const char* text) { plat::DebugOutput(text);
 
 void CreateEngineGuarded(void*) { GetEngine(); }
 
+plat::ExceptionRecord g_shutdown_exception;
+void ShutdownGuarded(void* engine) { static_cast<Engine*>(engine)->Shutdown(); }
+
 void FrameLoopGuarded(void*) {
     while (FrameTick()) plat::store::RunCallbacks();
 }
@@ -162,12 +165,26 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
             exit_code = 1;
         }
     }
-    if (caught) StartShutdownWatchdog();
-    if (Engine* still = CurrentEngine()) still->Shutdown();
+    if (caught) {
+        // The report goes to the log before the shut-down: a fault leaves
+        // the engine in an unknown state, and a shut-down that dies of it
+        // must not take the report with it. (Every log line is on disk when
+        // LogPrintf returns.)
+        LogPrintf("%s", ExceptionReport().c_str());
+        StartShutdownWatchdog();
+    }
+    if (Engine* still = CurrentEngine()) {
+        if (!plat::RunGuarded(ShutdownGuarded, still, &g_shutdown_exception)) {
+            LogPrintf("[EXITING] : a fault during the shut-down (code 0x%x at 0x%llx); stopped there",
+                      g_shutdown_exception.code, static_cast<unsigned long long>(g_shutdown_exception.address));
+            if (caught) plat::MessageBox("Exception Occured", ExceptionReport().c_str());
+            std::_Exit(1);
+        }
+    }
     if (caught) {
         StopShutdownWatchdog();
         plat::SleepMs(500);
-        ShowAndLog("Exception Occured", ExceptionReport());
+        plat::MessageBox("Exception Occured", ExceptionReport().c_str());
         exit_code = 1;
     }
     if (store) plat::store::Shutdown();

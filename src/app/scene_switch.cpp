@@ -453,7 +453,7 @@ namespace {
 void LoadCubeScene(Engine* e, GameScene* s) {
     char path[1024];
     SceneFilePath(path, sizeof path, s->name, "hotspots.bin");
-    LoadHotspotMapFile(path);
+    LoadHotspotMapFile(path, s);
     SceneFilePath(path, sizeof path, s->name, "zbuffer.bin");
     if (uint8_t* depth = DepthBuffer()) {
         FileStream f;

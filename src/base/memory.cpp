@@ -187,6 +187,11 @@ __attribute__((noinline, cold)) void ReportForeign(const void* block) {
 BlockHeader* HeaderOf(const void* block) {
     if (!block || (reinterpret_cast<uintptr_t>(block) & 15) != 0) return nullptr;
     auto* h = reinterpret_cast<BlockHeader*>(const_cast<void*>(block)) - 1;
+#if defined(QUILD_POOL_POISON)
+    // A pointer that is no global block (a pooled one, say) has someone
+    // else's bytes where a header would be: a freed pooled block is poisoned.
+    if (__asan_region_is_poisoned(h, sizeof *h)) return nullptr;
+#endif
     return h->tag == TagFor(h) ? h : nullptr;
 }
 
@@ -306,6 +311,7 @@ void* ChunkArena::Alloc(size_t n) {
             }
             current_ = current_->next;
             current_->used = 0;
+            pool_detail::UnpoisonBlock(Data(current_), current_->capacity);
             // A reused chunk holds old bytes: callers get zeroed memory.
             std::memset(Data(current_), 0, current_->capacity);
         }
@@ -335,6 +341,7 @@ void ChunkArena::Rewind() {
         if (!first_) return;
     }
     current_ = first_;
+    pool_detail::UnpoisonBlock(Data(first_), first_->capacity);
     std::memset(Data(first_), 0, first_->used);
     first_->used = 0;
 }
@@ -354,6 +361,8 @@ void ChunkArena::FreeAll() {
     Chunk* c = first_;
     while (c) {
         Chunk* next = c->next;
+        // Pooled blocks carved from it may still be poisoned.
+        pool_detail::UnpoisonBlock(Data(c), c->capacity);
         MemFree(c);
         c = next;
     }
@@ -411,6 +420,7 @@ void* pool_detail::AllocSlow(size_t n) {
     if (!Pooled(n)) return MemAlloc(n);
     size_t c = ClassOf(n);
     if (FreeBlock* b = g_free_lists[c]) {
+        pool_detail::UnpoisonBlock(b, c * 16);
         g_free_lists[c] = b->next;
         std::memset(b, 0, c * 16);
         return b;
@@ -425,7 +435,7 @@ void pool_detail::FreeSlow(void* block, size_t size) {
         return;
     }
     auto* b = static_cast<FreeBlock*>(block);
-    if (b->tag == kFreedTag) {
+    if (pool_detail::IsFreedBlock(b)) {
         ++g_double_frees;
         plat::DebugOutput("ObjectPool: block freed twice, ignored\n");
         return;
@@ -434,6 +444,7 @@ void pool_detail::FreeSlow(void* block, size_t size) {
     b->next = g_free_lists[ClassOf(size)];
     b->tag = kFreedTag;
     g_free_lists[ClassOf(size)] = b;
+    pool_detail::PoisonBlock(b, ClassOf(size) * 16);
 }
 
 void* ObjectPool::NewRecord(size_t n) {
@@ -449,7 +460,7 @@ void* ObjectPool::NewRecord(size_t n) {
 void ObjectPool::DeleteRecord(void* record) {
     if (!record) return;
     // A freed record has the free tag where its size word was.
-    if (static_cast<FreeBlock*>(record)->tag == kFreedTag) {
+    if (pool_detail::IsFreedBlock(record)) {
         ++g_double_frees;
         plat::DebugOutput("ObjectPool: record freed twice, ignored\n");
         return;
@@ -460,7 +471,7 @@ void ObjectPool::DeleteRecord(void* record) {
 
 bool ObjectPool::IsFreed(const void* block, size_t size) {
     if (!block || !Pooled(size)) return false;
-    return static_cast<const FreeBlock*>(block)->tag == kFreedTag;
+    return pool_detail::IsFreedBlock(block);
 }
 
 void ObjectPool::ReleaseAll() {

@@ -9,6 +9,22 @@
 #include <cstddef>
 #include <cstdint>
 
+// Under AddressSanitizer a freed pooled block is poisoned whole (its free
+// link and tag included) until it is handed out again, so a use after free
+// of a pooled object is reported like one of any other block. The pool then
+// reads its own bookkeeping through PoolBlockPoisoned and the unpoisoning
+// below.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILD_POOL_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILD_POOL_POISON 1
+#endif
+#endif
+#if defined(QUILD_POOL_POISON)
+#include <sanitizer/asan_interface.h>
+#endif
+
 // Global allocator. MemAlloc returns a zeroed block (null when memory is
 // exhausted); MemFree ignores null and reports (on the debugger output) and
 // ignores a pointer it never handed out. Safe from any thread.
@@ -83,6 +99,27 @@ extern FreeBlock* g_free_lists[1024];
 extern bool g_ready;  // the managed arena exists: requests below 16 KiB are pooled
 void* AllocSlow(size_t n);
 void FreeSlow(void* block, size_t size);
+
+// Marks a freed block unreadable, or readable again before it is reused.
+inline void PoisonBlock([[maybe_unused]] void* block, [[maybe_unused]] size_t bytes) {
+#if defined(QUILD_POOL_POISON)
+    ASAN_POISON_MEMORY_REGION(block, bytes);
+#endif
+}
+inline void UnpoisonBlock([[maybe_unused]] void* block, [[maybe_unused]] size_t bytes) {
+#if defined(QUILD_POOL_POISON)
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+#endif
+}
+// True when the block is a freed pooled block: its tag, or (under the
+// sanitizer, where a freed block cannot be read) its poisoned first byte.
+inline bool IsFreedBlock(const void* block) {
+#if defined(QUILD_POOL_POISON)
+    return __asan_address_is_poisoned(block) != 0;
+#else
+    return static_cast<const FreeBlock*>(block)->tag == kFreedTag;
+#endif
+}
 }  // namespace pool_detail
 
 class ObjectPool {
@@ -119,6 +156,7 @@ inline void* ObjectPool::Alloc(size_t n) {
     size_t c = (n + 15) / 16;
     if (n && c < kClasses && g_ready) {
         if (FreeBlock* b = g_free_lists[c]) {
+            UnpoisonBlock(b, c * 16);
             g_free_lists[c] = b->next;
             __builtin_memset(static_cast<void*>(b), 0, c * 16);
             return b;
@@ -132,11 +170,12 @@ inline void ObjectPool::Free(void* block, size_t size) {
     size_t c = (size + 15) / 16;
     if (block && size && c < kClasses && g_ready) {
         auto* b = static_cast<FreeBlock*>(block);
-        if (b->tag != kFreedTag) {
+        if (!IsFreedBlock(b)) {
             __builtin_memset(block, kPoolFillByte, size);
             b->next = g_free_lists[c];
             b->tag = kFreedTag;
             g_free_lists[c] = b;
+            PoisonBlock(b, c * 16);
             return;
         }
     }

@@ -57,7 +57,9 @@ bool PackageBuilder::Open(const char* path) {
         return false;
     }
     name_ = path;
-    temp_path_ = plat::ResolveForWrite(path) + ".tmp" + std::to_string(::getpid());
+    const std::string target = plat::ResolveForWrite(path);
+    plat::RemoveStaleTempFiles(target);
+    temp_path_ = target + ".tmp" + std::to_string(::getpid());
     if (!out_.Create(temp_path_.c_str())) {
         LogPrintf("[ERROR] - PACKAGE %s: cannot create", path);
         name_.clear();

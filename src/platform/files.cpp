@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,8 +240,52 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The pid of a temporary file name of the target's ("<pid>" or
+// "<pid>-<n>" after "<base>.tmp"); 0 when the name is not one.
+pid_t TempFilePid(const char* name, const std::string& prefix) {
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return 0;
+    const char* p = name + prefix.size();
+    uint64_t pid = 0;
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9' && pid <= 0x7FFFFFFF) pid = pid * 10 + uint64_t(*p++ - '0');
+    if (p == digits || pid == 0 || pid > 0x7FFFFFFF) return 0;
+    if (*p == '-') {
+        const char* serial = ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        if (p == serial) return 0;
+    }
+    return *p ? 0 : static_cast<pid_t>(pid);
+}
+
+bool ProcessRuns(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM; }
+
+}  // namespace
+
+void RemoveStaleTempFiles(const std::string& target) {
+    if (target.empty()) return;
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> stale;
+    while (const dirent* d = ::readdir(dir)) {
+        const pid_t pid = TempFilePid(d->d_name, prefix);
+        if (pid > 0 && !ProcessRuns(pid)) stale.push_back(folder + "/" + d->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& path : stale) {
+        struct stat st {};
+        // Only files: a folder of that name is not ours to remove.
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+    }
+}
+
 bool WriteFileDurably(const std::string& path, const void* data, size_t size) {
     if (path.empty() || (size && !data)) return false;
+    RemoveStaleTempFiles(path);
     static std::atomic<uint32_t> serial{0};
     std::string temp;
     int fd = -1;

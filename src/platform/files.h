@@ -56,6 +56,13 @@ bool ReplaceFile(const char* from, const char* to);
 // temporary file beside it (created exclusively under a unique name), synced,
 // renamed over the target, then the folder synced. A failure leaves the old
 // file as it was and no temporary file behind.
+// Temporary files left beside the target by an earlier run that ended
+// before its rename (killed, crashed) are removed first.
 bool WriteFileDurably(const std::string& path, const void* data, size_t size);
+
+// Removes the temporary files of the target, "<target>.tmp<pid>" and
+// "<target>.tmp<pid>-<n>", whose process no longer runs. Those of a live
+// process (this one included) and every other name are left alone.
+void RemoveStaleTempFiles(const std::string& target);
 
 }  // namespace plat

@@ -207,8 +207,9 @@ void GameScene::Save(Stream* stream) {
         // left as it is rather than overwritten with it.
         const Engine* e = CurrentEngine();
         std::string path;
-        if (e && e->currentScene == this && ScenePath("hotspots.bin", &path))
-            SaveHotspotMapFile(path.c_str());
+        if (e && e->currentScene == this && ScenePath("hotspots.bin", &path)) {
+            if (SaveHotspotMapFile(path.c_str())) ResetHotspotMapPlaces();
+        }
         else if (name)
             LogPrintf("[WARNING] : hotspot map of %s not saved (not the current scene)", name);
     }
@@ -235,6 +236,10 @@ void GameScene::Save(Stream* stream) {
 
 bool GameScene::UnlinkObject(EObject* object) {
     if (!object) return false;
+    if (IsClass(object, "hotspot")) {
+        const int place = ListIndexOf(hotspots, static_cast<const HotSpot*>(object));
+        if (place >= 0) HotspotLeftList(uint32_t(place) + 1);
+    }
     bool found = false;
     for (int list = 0; list < kSceneListCount && !found; ++list) {
         switch (SceneList(list)) {
@@ -274,6 +279,7 @@ void GameScene::FreeObjects(void (*forget)(EObject*)) {
     cubeFaces = cubeMasks = nullptr;
     currentPage = nextPage = nullptr;
     transitionFaces = nullptr;
+    ResetHotspotMapPlaces();
     DeleteMembers(hotspots, forget);
     DeleteMembers(points, forget);
     DeleteMembers(fx, forget);

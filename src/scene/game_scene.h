@@ -84,6 +84,18 @@ public:
     // region (degrees), or 0.
     int32_t GetHotspotDirection(const HotSpot* hotspot, float* yaw, float* pitch) const;
 
+    // The hotspot at 1-based place `place` left the hotspot list. Map
+    // values are list places: the map in memory (when this is the current
+    // scene) and the translation of the scene's "hotspots.bin" (read again
+    // at every load, while the list is made once) both follow.
+    void HotspotLeftList(uint32_t place);
+    // Brings a map just read from the scene's file to the list's present
+    // places.
+    void RenumberLoadedHotspotMap() const;
+    // The file and the list agree again (the map was written, or the
+    // objects are made again from the scene files).
+    void ResetHotspotMapPlaces() { hotspotMapRenumbered = false; }
+
     // The scene's part of the per-scene file name: "<DIR_STAGES>/<name>/<file>".
     // False (and out empty) for a nameless scene.
     bool ScenePath(const char* file, std::string* out) const;
@@ -132,6 +144,10 @@ public:
     Camera* camera = nullptr;
     int32_t depth = 0;
     GameScene* parent = nullptr;
+    // File value -> present list place (0: gone), in use once a hotspot
+    // left the list after the file was written.
+    uint8_t hotspotMapPlaces[256] = {};
+    bool hotspotMapRenumbered = false;
 };
 
 // The root of the node tree: a scene in no list, without a name, depth 0.

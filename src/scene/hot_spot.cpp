@@ -1,6 +1,5 @@
 #include "scene/hot_spot.h"
 
-#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -68,10 +67,6 @@ bool WouldLoop(const HotSpot* child, const HotSpot* parent) {
     return false;
 }
 
-void RemoveFromChildrenOf(ObjectList<HotSpot>* list, HotSpot* hotspot) {
-    if (!list) return;
-    for (HotSpot* h = list->head; h; h = ListNext(h)) h->RemoveChild(hotspot);
-}
 }  // namespace
 
 HotSpot::HotSpot_Initializer::HotSpot_Initializer() : EObject_Initializer(&HotSpot::s_descriptor) {}
@@ -251,31 +246,64 @@ void HotSpot::RemoveChild(HotSpot* child) {
 
 namespace {
 
-// The hotspot whose children include this one, among the lists given.
-HotSpot* ChainHolder(const HotSpot* child, std::initializer_list<ObjectList<HotSpot>*> lists) {
-    for (ObjectList<HotSpot>* list : lists)
-        for (HotSpot* h = list ? list->head : nullptr; h; h = ListNext(h))
-            for (HotSpot* c = h->first_child; c; c = c->next_sibling)
-                if (c == child) return h;
-    return nullptr;
+// Calls fn for every hotspot the engine holds: the global hotspots, the
+// hotspots among the global objects (ge_newobject), the hotspots of every
+// scene and of the current one, and those of the hotspot's own list. A
+// hotspot may come twice; what fn does must not care.
+template <class Fn>
+void ForEachKnownHotspot(const HotSpot* self, Fn fn) {
+    if (Engine* e = CurrentEngine()) {
+        for (HotSpot* h = e->globalHotspots.head; h; h = ListNext(h)) fn(h);
+        for (EObject* o = e->objects.head; o; o = SceneListNext(o))
+            if (IsHotspot(o)) fn(static_cast<HotSpot*>(o));
+        for (GameScene* s = e->scenes.head; s; s = ListNext(s))
+            for (HotSpot* h = s->hotspots.head; h; h = ListNext(h)) fn(h);
+        if (e->currentScene)
+            for (HotSpot* h = e->currentScene->hotspots.head; h; h = ListNext(h)) fn(h);
+    }
+    if (self->owner)
+        for (HotSpot* h = self->owner->head; h; h = ListNext(h)) fn(h);
+}
+
+// The hotspot whose children include this one.
+HotSpot* ChainHolder(const HotSpot* child) {
+    HotSpot* holder = nullptr;
+    ForEachKnownHotspot(child, [&](HotSpot* h) {
+        for (HotSpot* c = h->first_child; c && !holder; c = c->next_sibling)
+            if (c == child) holder = h;
+    });
+    return holder;
 }
 
 }  // namespace
 
+HotSpot::~HotSpot() {
+    for (HotSpot* c = first_child; c;) {
+        HotSpot* next = c->next_sibling;
+        c->next_sibling = nullptr;
+        if (c->parent == this) c->parent = nullptr;
+        c = next;
+    }
+    first_child = nullptr;
+    // The parent may sit in a list already let go of (a scene freeing all
+    // its objects), where the walk below does not reach.
+    if (parent && IsLiveObject(parent)) parent->RemoveChild(this);
+    parent = nullptr;
+    ForEachKnownHotspot(this, [this](HotSpot* h) {
+        if (h->parent == this) h->parent = nullptr;
+        h->RemoveChild(this);
+    });
+}
+
 void HotSpot::RelinkToParent() {
-    Engine* e = CurrentEngine();
-    ObjectList<HotSpot>* scene_list = e && e->currentScene ? &e->currentScene->hotspots : nullptr;
-    ObjectList<HotSpot>* global_list = e ? &e->globalHotspots : nullptr;
     if (parent && WouldLoop(this, parent)) {
         // Refused: the hotspot stays with the parent whose chain holds it.
         LogPrintf("[WARNING] : hotspot %s cannot be a child of %s (a loop)", name ? name : "",
                   parent->name ? parent->name : "");
-        parent = ChainHolder(this, {scene_list, global_list, owner});
+        parent = ChainHolder(this);
         return;
     }
-    RemoveFromChildrenOf(scene_list, this);
-    RemoveFromChildrenOf(global_list, this);
-    RemoveFromChildrenOf(owner, this);
+    ForEachKnownHotspot(this, [this](HotSpot* h) { h->RemoveChild(this); });
     if (parent) parent->AddChild(this);
 }
 

@@ -66,6 +66,9 @@ public:
     static ClassDescriptor s_descriptor;
 
     HotSpot();
+    // Lets go of the hotspot tree: its children hang from nothing, and no
+    // hotspot the engine holds keeps it as parent, child or sibling.
+    ~HotSpot() override;
 
     // visible and enabled on, itemusable off.
     void SetDefaults() override;
@@ -106,8 +109,9 @@ public:
     // Unlinks the child from this hotspot's children and clears its sibling
     // link; nothing when absent or null.
     void RemoveChild(HotSpot* child);
-    // Takes the hotspot out of the children of every hotspot of the current
-    // scene and of the global hotspots, then into its parent's children.
+    // Takes the hotspot out of the children of every hotspot the engine
+    // holds (global hotspots, global objects, every scene's hotspots), then
+    // into its parent's children.
     void RelinkToParent();
     // Sets every "<name>_<event>" global to nil; clears the low 10 event bits.
     void ClearEventHandlers();

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -98,21 +99,22 @@ uint32_t HotspotPaletteColour(uint32_t value) {
 }
 
 bool DecompressHotspotMap(const uint8_t* data, size_t size) {
-    if (!g_map || !g_map->pixels || !data) return false;
-    // Inflated aside and copied only when whole, so a damaged file leaves
-    // the map as it was.
-    std::vector<uint8_t> cells(kHotspotMapBytes, 0);
+    if (!g_map || !g_map->pixels) return false;
+    // Inflated straight into the map, never past it: on a damaged or
+    // oversize stream the map keeps what was inflated before the fault.
+    static const uint8_t kNothing = 0;
     uLongf length = kHotspotMapBytes;
-    const int rc = uncompress(cells.data(), &length, data, uLong(size));
+    const int rc = uncompress(g_map->pixels, &length, data ? data : &kNothing, uLong(data ? size : 0));
     if (rc != Z_OK) {
         LogPrintf("[ERROR] ZLIB - Can't decompress hotspot data (%d)", rc);
         return false;
     }
-    std::memcpy(g_map->pixels, cells.data(), kHotspotMapBytes);
+    // A whole stream shorter than the map: the cells past it are empty.
+    std::memset(g_map->pixels + length, 0, kHotspotMapBytes - length);
     return true;
 }
 
-bool LoadHotspotMapFile(const char* path) {
+bool LoadHotspotMapFile(const char* path, const GameScene* scene) {
     if (!path || !g_map) return false;
     FileStream file;
     if (!file.OpenRead(path)) return false;
@@ -127,7 +129,9 @@ bool LoadHotspotMapFile(const char* path) {
         return false;
     }
     file.Close();
-    return DecompressHotspotMap(bytes.data(), bytes.size());
+    const bool whole = DecompressHotspotMap(bytes.data(), bytes.size());
+    if (scene) scene->RenumberLoadedHotspotMap();
+    return whole;
 }
 
 bool SaveHotspotMapFile(const char* path) {
@@ -159,6 +163,30 @@ void RenumberHotspotMap(uint32_t removed_value) {
         else if (c > removed_value)
             --c;
     }
+}
+
+void GameScene::HotspotLeftList(uint32_t place) {
+    if (place == 0 || place > 255) return;
+    if (!hotspotMapRenumbered) {
+        for (int v = 0; v < 256; ++v) hotspotMapPlaces[v] = uint8_t(v);
+        hotspotMapRenumbered = true;
+    }
+    for (uint8_t& p : hotspotMapPlaces) {
+        if (p == place)
+            p = 0;
+        else if (p > place)
+            --p;
+    }
+    const Engine* e = CurrentEngine();
+    if (e && e->currentScene == this && viewtype != kViewPage) {
+        RenumberHotspotMap(place);
+        g_brush.mapChanged = true;
+    }
+}
+
+void GameScene::RenumberLoadedHotspotMap() const {
+    if (!hotspotMapRenumbered || !g_map || !g_map->pixels) return;
+    for (size_t i = 0; i < kHotspotMapBytes; ++i) g_map->pixels[i] = hotspotMapPlaces[g_map->pixels[i]];
 }
 
 Texture* HotspotPreviewTexture() { return g_preview; }

@@ -37,15 +37,17 @@ uint8_t HotspotMapCell(int32_t yaw, int32_t pitch);
 // byte); opaque black without a map.
 uint32_t HotspotPaletteColour(uint32_t value);
 
-// Fills the map from zlib bytes (uncompress into the 64800 cells). A zlib
-// failure logs "[ERROR] ZLIB - Can't decompress hotspot data (%d)" and
-// leaves what the inflater wrote. False without a map or on failure.
+// Fills the map from zlib bytes (uncompress into the 64800 cells, never
+// past them). A zlib failure (a damaged, empty or oversize stream) logs
+// "[ERROR] ZLIB - Can't decompress hotspot data (%d)" and leaves what the
+// inflater wrote. False without a map or on failure.
 bool DecompressHotspotMap(const uint8_t* data, size_t size);
 // Reads a scene's "hotspots.bin" (packages first), at most
-// kMaxHotspotFileBytes, into the map. A missing file leaves the map as it
-// is and answers false without a message; a larger one is logged and
-// refused.
-bool LoadHotspotMapFile(const char* path);
+// kMaxHotspotFileBytes, into the map; with the scene given, the values are
+// then brought to its hotspot list's present places. A missing file leaves
+// the map as it is and answers false without a message; a larger one is
+// logged and refused.
+bool LoadHotspotMapFile(const char* path, const GameScene* scene = nullptr);
 // Writes the map as one zlib stream through a temporary file and a rename.
 // A failure (no map, the compressor, the write) is logged and leaves any
 // old file as it was.

@@ -12,7 +12,6 @@ extern "C" {
 #include "media/resource_manager.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
-#include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "scriptapi/rect_functions.h"
@@ -206,30 +205,29 @@ int GetRect(lua_State* L) {
     return 1;
 }
 
-// hs_remove(h): takes the hotspot out of the hotspot map (a map hotspot of
-// the current scene), its parent's children and its list, and deletes it.
+// The scene whose hotspot list holds the hotspot, or null.
+GameScene* SceneHolding(Engine* e, const HotSpot* h) {
+    if (e->currentScene && ListIndexOf(e->currentScene->hotspots, h) >= 0) return e->currentScene;
+    for (GameScene* s = e->scenes.head; s; s = ListNext(s))
+        if (h->owner == &s->hotspots && ListIndexOf(s->hotspots, h) >= 0) return s;
+    return nullptr;
+}
+
+// hs_remove(h): takes the hotspot out of whichever list holds it (a
+// scene's, where the hotspot map follows the places that change, the
+// global hotspots, the global objects) and deletes it; deleting it clears
+// every parent and child link into it.
 int Remove(lua_State* L) {
     HotSpot* h = HotspotArg(L, 1);
     if (!h) return 0;
-    Engine* e = CurrentEngine();
-    GameScene* s = e ? e->currentScene : nullptr;
-    const int index = s ? ListIndexOf(s->hotspots, h) : -1;
-    if (index >= 0 && h->hs_type == kHotspotMap) {
-        RenumberHotspotMap(static_cast<uint32_t>(index + 1));
-        GetHotspotBrush().mapChanged = true;
+    if (Engine* e = CurrentEngine()) {
+        if (GameScene* s = SceneHolding(e, h)) s->UnlinkObject(h);
+        ListRemove(e->globalHotspots, h);
+        ListRemove(e->objects, static_cast<EObject*>(h));
     }
-    if (h->parent) h->parent->RemoveChild(h);
-    if (index >= 0) {
-        ListRemove(s->hotspots, h);
-    } else if (h->owner) {
-        ListRemove(*h->owner, h);
-    }
-    // Hotspots of the other list that hang under it (global hotspots under
-    // a scene hotspot, or the reverse) let go of it too.
-    if (e) ForgetHotspotLinks(e->globalHotspots, h);
-    if (s) ForgetHotspotLinks(s->hotspots, h);
-    // Clears the engine's pointers (hovered, picked, pressed, selected) and
-    // the links of the hotspots beside it before it is freed.
+    if (h->owner) ListRemove(*h->owner, h);
+    // Clears the engine's pointers (hovered, picked, pressed, selected)
+    // before it is freed.
     FreeSceneObject(h);
     return 0;
 }

@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "app/engine.h"
+#include "app/scene_switch.h"
 #include "base/log.h"
 #include "base/object_list.h"
 #include "base/string_pool.h"
@@ -141,13 +142,7 @@ EObject* FindOrAddScene(const char* name) {
 
 // Frees an object that scripts may still hold: the engine's pointers to it
 // are cleared first, and its handle goes with it.
-void DeleteScriptObject(EObject* object) {
-    if (Engine* e = CurrentEngine()) {
-        if (e->selectedObject == object) e->selectedObject = nullptr;
-        if (static_cast<EObject*>(e->activeCamera) == object) e->activeCamera = e->defaultCamera;
-    }
-    delete object;
-}
+void DeleteScriptObject(EObject* object) { FreeSceneObject(object); }
 
 void AppendGlobalObject(Engine* e, EObject* object, const char* word) {
     if (std::strcmp(word, "font") == 0 && IsClass(object, "font"))

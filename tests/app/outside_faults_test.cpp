@@ -168,12 +168,15 @@ TEST(OutsideFaults, AShutDownHungByAFaultInTheDriverIsCutOff) {
     EXPECT_NE(run.log.find("An exception thrown during the game loop!", cut), std::string::npos);
     EXPECT_NE(run.log.find("ExceptionCode            : 0xc0000005", cut), std::string::npos);
 
-    // A fault outside the driver keeps the whole shut-down, then reports.
+    // The report was logged before the shut-down began.
+    EXPECT_LT(run.log.find("An exception thrown during the game loop!"), cut);
+
+    // A fault outside the driver is reported, then the whole shut-down runs.
     run = RunEngine(Main(QuitAfter(50)), {{"QUILD_FAULT_IN_FRAME", "3"}});
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.log.find("cut off"), std::string::npos);
     EXPECT_EQ(Count(run.log, "[EXITING] : "), 12u) << run.log;
-    EXPECT_LT(run.log.find("[QUIT]"), run.log.find("An exception thrown during the game loop!"));
+    EXPECT_LT(run.log.find("An exception thrown during the game loop!"), run.log.find("[QUIT]"));
 }
 
 TEST(OutsideFaults, FramesAreHeldToTheRefreshRateWithoutVerticalSync) {

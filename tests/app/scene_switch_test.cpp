@@ -36,6 +36,7 @@ extern "C" {
 #include "script/script_var.h"
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
+#include "media/image/image_data.h"
 #include "media/resource_manager.h"
 #include "scene/scene_page.h"
 #include "script/lua_host.h"
@@ -311,6 +312,35 @@ TEST_F(SceneSwitchTest, CubeFacesFallbackAndRemovalUseTheSceneBeingLoaded) {
     EXPECT_EQ(empty->viewtype, kViewPage);
     EXPECT_NE(s->cubeFaces, nullptr);
     EXPECT_EQ(ListCount(s->cubeFaceSets), 1u);
+}
+
+// The map file is read at every visit while the hotspot list is made once:
+// a hotspot removed before leaving stays removed in the map read on return,
+// and the ones after it keep their areas.
+TEST_F(SceneSwitchTest, ARemovedHotspotStaysOutOfTheMapReadOnReturn) {
+    ASSERT_TRUE(PrepareHotspotMap());
+    ImageData* map = HotspotMapImage();
+    for (int yaw = 40; yaw < 50; ++yaw) map->pixels[yaw + 90 * kHotspotMapWidth] = 1;
+    for (int yaw = 130; yaw < 140; ++yaw) map->pixels[yaw + 90 * kHotspotMapWidth] = 2;
+    ASSERT_TRUE(SaveHotspotMapFile("stages/cube/hotspots.bin"));
+    NodeSwitch("cube", false);
+    ASSERT_EQ(ScriptRun("beginscene() h1 = hotspot{name='h1'} h2 = hotspot{name='h2'} endscene()"), 0);
+    auto at = [] { return Eval("ge_gethotspotat(45, 0) == h2") + Eval("ge_gethotspotat(135, 0) == h2"); };
+    ASSERT_EQ(Eval("ge_gethotspotat(45, 0) == h1"), "true");
+    ASSERT_EQ(ScriptRun("hs_remove(h1)"), 0);
+    EXPECT_EQ(at(), "falsetrue");
+    for (int visit = 0; visit < 2; ++visit) {
+        NodeSwitch("book", false);
+        NodeSwitch("cube", false);
+        ASSERT_EQ(ListCount(e->currentScene->hotspots), 1u);
+        EXPECT_EQ(HotspotMapCell(45, 0), 0) << "visit " << visit;
+        EXPECT_EQ(HotspotMapCell(135, 0), 1) << "visit " << visit;
+        EXPECT_EQ(at(), "falsetrue");
+    }
+    // Once the scene's objects are made again from its files, the file's
+    // numbering holds as it is.
+    ClearSceneObjects(e->currentScene);
+    EXPECT_FALSE(e->currentScene->hotspotMapRenumbered);
 }
 
 TEST_F(SceneSwitchTest, DefaultMasksComeFromTheMaskImages) {

@@ -227,13 +227,45 @@ quit()
     EXPECT_EQ(run.trace, "-level 3\nfinal\ndebug\n");
 }
 
-TEST(Startup, AFaultInAFrameShutsDownThenReports) {
+// Hotspots removed or made again by name while frames pick and hover:
+// nothing the frames or the shut-down walk points into freed memory.
+TEST(Startup, RemovedAndRemadeHotspotsLeaveFramesAndShutDownSound) {
+    std::string body = std::string(kOpenDisplay) + R"lua(
+local v = ge_newobject("hotspot", "victim")
+hs_remove(v)
+c = hotspot{name = "c", rect = "0,0,640,480"}
+ge_newobject("hotspot", "menu")
+ge_setproperty(c, "parent", "menu")
+ge_newobject("hotspot", "menu")
+tip = hotspot{name = "tip", rect = "0,0,10,10", parent = ge_getobjectslist(true)[1]}
+frames = 0
+function OnGameUpdate(dt)
+  frames = frames + 1
+  trace(#ge_getobjectslist(true) .. " " .. tostring(hs_getparent(c)))
+  if frames == 2 then ge_newobject("hotspot", "menu") end
+  if frames >= 4 then quit() end
+end
+)lua";
+    EngineRun run = RunEngine(Main(body));
+    EXPECT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_EQ(run.trace, "1 nil\n1 nil\n1 nil\n1 nil\n");
+    EXPECT_EQ(run.log.find("Exception"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.substr(run.log.size() - 8), "[QUIT]\r\n");
+}
+
+// The report is in the log before the shut-down starts, so a shut-down
+// that dies of the fault's damage cannot lose it.
+TEST(Startup, AFaultInAFrameIsLoggedBeforeTheShutDown) {
     EngineRun run = RunEngine(Main(std::string(kOpenDisplay) + QuitAfter(50)), {{"QUILD_FAULT_IN_FRAME", "2"}});
     EXPECT_EQ(run.exit_code, 1);
     size_t quit = run.log.find("[QUIT]");
+    size_t first_exit_step = run.log.find("[EXITING] : ");
     size_t report = run.log.find("An exception thrown during the game loop!");
     ASSERT_NE(report, std::string::npos) << run.log;
-    EXPECT_LT(quit, report);
+    ASSERT_NE(quit, std::string::npos) << run.log;
+    EXPECT_LT(report, first_exit_step);
+    EXPECT_EQ(run.log.find("An exception thrown during the game loop!", report + 1), std::string::npos)
+        << "logged once";
     EXPECT_NE(run.log.find("ExceptionCode            : 0xc0000005"), std::string::npos);
     EXPECT_NE(run.output.find("[Exception Occured]"), std::string::npos);
 }

@@ -32,8 +32,11 @@ TEST(ObjectPool, FreedBlocksAreFilledAndComeBackZeroed) {
     auto* a = static_cast<uint8_t*>(ObjectPool::Alloc(40));  // class 3: 48 bytes
     std::memset(a, 0x55, 48);
     ObjectPool::Free(a, 40);
-    EXPECT_TRUE(AllBytes(a + 16, 40 - 16, kPoolFillByte));  // past the free-list words
     EXPECT_TRUE(ObjectPool::IsFreed(a, 40));
+    // Under the sanitizer the freed block is poisoned: look through it.
+    pool_detail::UnpoisonBlock(a, 48);
+    EXPECT_TRUE(AllBytes(a + 16, 40 - 16, kPoolFillByte));  // past the free-list words
+    pool_detail::PoisonBlock(a, 48);
     auto* b = static_cast<uint8_t*>(ObjectPool::Alloc(33));  // same class
     EXPECT_EQ(a, b);
     EXPECT_TRUE(AllBytes(b, 48, 0));
@@ -61,6 +64,23 @@ TEST(ObjectPool, DoubleFreeNeverHandsTheBlockOutTwice) {
     ObjectPool::DeleteRecord(r);
     EXPECT_EQ(ObjectPool::DoubleFrees(), before + 2);
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// A pooled object used after it was freed is reported by the sanitizer,
+// whichever of its bytes is touched, the free-list words included.
+TEST(ObjectPoolDeathTest, UseAfterFreeOfAPooledBlockIsReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto* a = static_cast<uint8_t*>(ObjectPool::Alloc(40));
+    ObjectPool::Free(a, 40);
+    EXPECT_DEATH(static_cast<volatile uint8_t*>(a)[8] = 1, "use-after-poison");
+    EXPECT_DEATH(static_cast<void>(static_cast<volatile uint8_t*>(a)[39]), "use-after-poison");
+    // Handed out again, it is an ordinary block.
+    auto* b = static_cast<uint8_t*>(ObjectPool::Alloc(40));
+    ASSERT_EQ(a, b);
+    b[39] = 7;
+    ObjectPool::Free(b, 40);
+}
+#endif
 
 TEST(ChunkArena, OversizeBlocksAndRewind) {
     ChunkArena arena(256);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "base/byte_stream.h"
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "base/package_builder.h"
 #include "support/test_support.h"
 
 using quild_test::ReadFile;
@@ -194,6 +196,41 @@ TEST(Streams, AtomicWritesLeaveNoTemporaryAndKeepTheOldFileOnFailure) {
     for (const auto& e : std::filesystem::directory_iterator(dir.path()))
         temporaries += e.path().filename().string().find(".tmp") != std::string::npos;
     EXPECT_EQ(temporaries, planted);
+}
+
+// Temporaries of runs that ended before their rename go at the next write of
+// the same target; those of live processes, of other targets and other
+// names stay.
+TEST(Streams, TemporariesOfEndedRunsGoAtTheNextWriteOfTheirTarget) {
+    TempDir dir;
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string dead = std::to_string(ended), live = std::to_string(getppid());
+    const char* const gone[] = {"a.bin.tmp{d}-0", "a.bin.tmp{d}-17", "game.pak.tmp{d}"};
+    const char* const kept[] = {"a.bin.tmp{l}-3", "a.bin.tmp{d}-", "a.bin.tmp{d}x", "a.bin.tmp", "b.bin.tmp{d}-1",
+                                "xa.bin.tmp{d}-1", "a.bin.tmp0-1", "game.pak.tmp{l}"};
+    auto name = [&](std::string n) {
+        if (size_t at = n.find("{d}"); at != std::string::npos) n.replace(at, 3, dead);
+        if (size_t at = n.find("{l}"); at != std::string::npos) n.replace(at, 3, live);
+        return dir.file(n);
+    };
+    for (const char* n : gone) WriteFile(name(n), std::string(100, 'x'));
+    for (const char* n : kept) WriteFile(name(n), "keep");
+    ASSERT_EQ(mkdir(name("a.bin.tmp{d}-5").c_str(), 0755), 0);  // not a file: left
+
+    ASSERT_TRUE(WriteFileAtomic(dir.file("a.bin").c_str(), "new", 3));
+    EXPECT_FALSE(std::filesystem::exists(name(gone[0])));
+    EXPECT_FALSE(std::filesystem::exists(name(gone[1])));
+    EXPECT_TRUE(std::filesystem::exists(name(gone[2]))) << "another target's";
+    for (const char* n : kept) EXPECT_EQ(ReadFile(name(n)), "keep") << n;
+    EXPECT_TRUE(std::filesystem::is_directory(name("a.bin.tmp{d}-5")));
+
+    PackageBuilder builder;
+    ASSERT_TRUE(builder.Open(dir.file("game.pak").c_str()));
+    EXPECT_FALSE(std::filesystem::exists(name(gone[2])));
+    EXPECT_EQ(ReadFile(name("game.pak.tmp{l}")), "keep");
 }
 
 namespace {

@@ -131,24 +131,37 @@ TEST_F(HotspotMapTest, SceneFileRoundTripAndDamagedFiles) {
     EXPECT_EQ(HotspotMapCell(12, 34), 9);
     EXPECT_EQ(CountOf(0), int(kHotspotMapBytes) - 1);
 
-    // A damaged stream is logged and leaves the map as it was.
-    std::string packed = quild_test::ReadFile(path);
-    Write(path, packed.substr(0, packed.size() / 2));
-    Set(1, 1, 4);
+    // A damaged stream is logged and keeps what was inflated before the
+    // fault: a cut stream its first part, the rest as it was.
+    std::vector<uint8_t> cells(kHotspotMapBytes);
+    for (size_t i = 0; i < cells.size(); ++i) cells[i] = uint8_t(i * 7 % 251 + 1);
+    const std::string whole = Packed(cells);
+    Write(path, whole.substr(0, whole.size() / 2));
+    ClearHotspotMap();
     EXPECT_FALSE(LoadHotspotMapFile(path.c_str()));
     EXPECT_TRUE(Logged("[ERROR] ZLIB - Can't decompress hotspot data (-3)"));
-    EXPECT_EQ(HotspotMapCell(1, 1), 4);
-    EXPECT_EQ(HotspotMapCell(12, 34), 9);
+    EXPECT_EQ(HotspotMapCell(0, -90), cells[0]);
+    EXPECT_EQ(HotspotMapCell(100, -90), cells[100]);
+    EXPECT_EQ(HotspotMapCell(359, 89), 0) << "past the cut: as it was";
+    Set(1, 1, 4);
     Write(path, "not zlib at all");
     LogLines().clear();
     EXPECT_FALSE(LoadHotspotMapFile(path.c_str()));
     EXPECT_TRUE(Logged("(-3)"));
+    EXPECT_EQ(HotspotMapCell(1, 1), 4);
+    // An empty file is a damaged one too.
+    Write(path, "");
+    LogLines().clear();
+    EXPECT_FALSE(LoadHotspotMapFile(path.c_str()));
+    EXPECT_TRUE(Logged("Can't decompress hotspot data"));
 
-    // More than a map: refused. A short map fills the rest with 0.
+    // More than a map: the map is filled, the rest refused and logged. A
+    // short map fills the rest with 0.
     Write(path, Packed(std::vector<uint8_t>(kHotspotMapBytes + 1, 1)));
+    LogLines().clear();
     EXPECT_FALSE(LoadHotspotMapFile(path.c_str()));
     EXPECT_TRUE(Logged("(-5)"));
-    EXPECT_EQ(HotspotMapCell(1, 1), 4);
+    EXPECT_EQ(CountOf(1), int(kHotspotMapBytes));
     Write(path, Packed(std::vector<uint8_t>(10, 6)));
     EXPECT_TRUE(LoadHotspotMapFile(path.c_str()));
     EXPECT_EQ(CountOf(6), 10);

@@ -58,19 +58,18 @@ protected:
         Lua("DIR_STAGES = 'stages'");
     }
     void TearDown() override {
-        for (GameScene* s = engine.scenes.head; s;) {
-            GameScene* next = ListNext(s);
+        // Each goes out of its list before it is freed: a hotspot being
+        // freed walks the engine's lists.
+        engine.currentScene = nullptr;
+        while (GameScene* s = engine.scenes.head) {
+            ListRemove(engine.scenes, s);
             s->FreeObjects();
             delete s;
-            s = next;
         }
-        engine.scenes = {};
-        for (HotSpot* h = engine.globalHotspots.head; h;) {
-            HotSpot* next = ListNext(h);
+        while (HotSpot* h = engine.globalHotspots.head) {
+            ListRemove(engine.globalHotspots, h);
             delete h;
-            h = next;
         }
-        engine.globalHotspots = {};
         FreeHotspotMap();
         Resources().Clear();
         SetCurrentEngine(nullptr);

@@ -20,14 +20,16 @@ extern "C" {
 namespace script_test {
 
 // Deletes every member of an object list (destructors run) and empties it.
+// Each member leaves the list before it is freed: a destructor may walk the
+// engine's lists (a hotspot letting go of its parent and children).
 template <class T>
 void DeleteAll(ObjectList<T>& list) {
-    for (T* o = list.head; o;) {
-        T* next = ListNext(o);
+    while (T* o = list.head) {
+        list.head = ListNext(o);
+        if (!list.head) list.tail = nullptr;
+        o->list_next = nullptr;
         delete o;
-        o = next;
     }
-    list = {};
 }
 
 inline std::vector<std::string>& LogLines() {

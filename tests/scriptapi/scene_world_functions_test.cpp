@@ -226,6 +226,68 @@ TEST_F(SceneWorldTest, RemovingAMapHotspotRenumbersTheMap) {
     Check("assert(hs_getparent(g) == nil) hs_moveto(g, 1, 1) assert(hs_getposition(g) == 1)");
 }
 
+// Removing or replacing a hotspot, whichever list holds it, leaves no list,
+// parent, child or engine pointer into it.
+TEST_F(SceneWorldTest, RemovedOrReplacedHotspotsLeaveNoLinkBehind) {
+    GameScene* book = MakeBook();
+    // A global object hotspot removed: out of the object list too.
+    Check(R"(
+        local v = ge_newobject('hotspot', 'victim')
+        hs_remove(v)
+        assert(#ge_getobjectslist(true) == 0 and hs_getname(v) == nil)
+    )");
+    EXPECT_EQ(engine->objects.head, nullptr);
+    EXPECT_EQ(engine->objects.tail, nullptr);
+
+    // A page hotspot moved under a global object, then the object made
+    // again by name: the child lets go of the old one.
+    Check(R"(
+        menu = ge_newobject('hotspot', 'menu')
+        ge_setproperty(hs_get('lock'), 'parent', 'menu')
+        assert(hs_getparent(hs_get('lock')) == menu)
+        tip = hotspot{name='tip', rect='0,0,1,1', parent=menu}
+    )");
+    HotSpot* lock = ListFindByName(book->hotspots, "lock");
+    HotSpot* door = ListFindByName(book->hotspots, "Door");
+    HotSpot* knob = ListFindByName(book->hotspots, "knob");
+    ASSERT_TRUE(lock && door && knob);
+    EXPECT_EQ(door->first_child, knob);
+    EXPECT_EQ(knob->next_sibling, nullptr);
+    engine->hoveredHotspot = static_cast<HotSpot*>(engine->objects.head);
+    Check(R"(
+        local again = ge_newobject('hotspot', 'menu')
+        assert(again ~= menu and hs_getname(menu) == nil)
+        assert(hs_getparent(hs_get('lock')) == nil and hs_getparent(tip) == nil)
+        assert(hs_nextchild(again) == nil)
+    )");
+    EXPECT_EQ(lock->parent, nullptr);
+    EXPECT_EQ(engine->globalHotspots.head->parent, nullptr);
+    EXPECT_EQ(engine->hoveredHotspot, nullptr);
+    EXPECT_TRUE(HotSpot::IsVisible(lock));
+
+    // A hotspot of another scene hanging under a removed one, and the
+    // removed one's own children.
+    Check(R"(
+        local door = hs_get('Door')
+        scene{name='hall'} beginscene('hall')
+        hotspot{name='far', rect='0,0,1,1', parent=door}
+        endscene()
+        hs_remove(door)
+        assert(hs_getparent(hs_get('knob')) == nil)
+    )");
+    GameScene* hall = ListFindByName(engine->scenes, "hall");
+    ASSERT_NE(hall, nullptr);
+    ASSERT_NE(hall->hotspots.head, nullptr);
+    EXPECT_EQ(hall->hotspots.head->parent, nullptr);
+    EXPECT_EQ(knob->parent, nullptr);
+    EXPECT_EQ(knob->next_sibling, nullptr);
+
+    // A whole scene freed: a global hotspot under one of its hotspots.
+    Check("hint = hotspot{name='hint', rect='0,0,1,1', parent=hs_get('knob')}");
+    ClearSceneObjects(book);
+    Check("assert(hs_getparent(hint) == nil)");
+}
+
 TEST_F(SceneWorldTest, ScenesAreCreatedAddressedAndNamed) {
     Check(R"(
         scene_create('Stage1\\House\\Cellar')
