@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "media/recording_device.h"
 #include "scene/scene_fixture.h"
 
 using namespace scene_test;
@@ -87,8 +88,16 @@ TEST_F(FxTest, BytesAreTruncatedAndHeldToTheirRange) {
 TEST_F(FxTest, NothingIsDrawnOrEasedWithoutACamera) {
     fx->opacity = 255;
     fx->currentOpacity = 10;
-    fx->Render();  // no device, no camera
+    fx->Render();  // no device
     EXPECT_EQ(fx->currentOpacity, 10.0f);
+    // A device but no camera to place the flare with.
+    media_test::RecordingDevice device;
+    RenderDevice* saved = g_renderDevice;
+    g_renderDevice = &device;
+    fx->Render();
+    g_renderDevice = saved;
+    EXPECT_EQ(fx->currentOpacity, 10.0f);
+    EXPECT_EQ(device.Joined(), "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "base/memory.h"
 #include "render/geometry.h"
@@ -177,11 +178,29 @@ TEST_F(ParticleTest, RebuildWarmsUpAndReseedFollowsTheBuild) {
     seeded.SetSeed(0x1234, 0);
     EXPECT_EQ(src->generator.low, seeded.low);
     EXPECT_NE(before.low, src->generator.low);
-    // Warm-up: 100 steps over every particle, each reborn on the way.
-    for (Particle* p = src->particles.head; p; p = static_cast<Particle*>(p->link)) {
-        EXPECT_GE(p->age, 0);
-        EXPECT_LE(p->age, 101);
+    // Warm-up: 100 steps over every particle. The same build without a
+    // warm-up (one-shot) gives the starting ages a; a particle of lifetime
+    // 100 counts up to 101, is reborn at 0 by the next step and counts on,
+    // so after 100 steps it is a + 100 (a <= 1) or a - 2.
+    src->particle_count = 40;
+    src->flags() = kParticlesOneShot;
+    src->generator.SetSeed(77, 0);
+    src->OnChanged(kPsourceBitParticleCount);
+    std::vector<int32_t> start;
+    for (Particle* p = src->particles.head; p; p = static_cast<Particle*>(p->link)) start.push_back(p->age);
+    ASSERT_EQ(start.size(), 40u);
+    src->flags() = kParticlesContinuous;
+    src->generator.SetSeed(77, 0);
+    src->OnChanged(kPsourceBitParticleCount);
+    size_t i = 0;
+    int moved = 0;
+    for (Particle* p = src->particles.head; p; p = static_cast<Particle*>(p->link), ++i) {
+        ASSERT_LT(i, start.size());
+        const int32_t a = start[i];
+        EXPECT_EQ(p->age, a <= 1 ? a + 100 : a - 2) << "particle " << i << " started at " << a;
+        moved += p->age != a;
     }
+    EXPECT_EQ(moved, 40);
 
     // A negative seed extends its sign into the high word.
     src->rand_seed = 0x80000001u;

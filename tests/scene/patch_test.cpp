@@ -8,6 +8,7 @@
 #include "app/app_window.h"
 #include "app/scene_switch.h"
 #include "media/resource_manager.h"
+#include "media/recording_device.h"
 #include "render/geometry.h"
 #include "scene/game_fx.h"
 #include "scene/scene_fixture.h"
@@ -141,8 +142,14 @@ TEST_F(PatchTest, FacesOutsideTheCubeHaveNoLayout) {
         EXPECT_EQ(FaceLayoutOf(f), nullptr);
         EXPECT_FALSE(FacePixelToCube(f, 0, 0, 511, &c));
     }
+    // No face and no image: nothing drawn, even with a device.
+    media_test::RecordingDevice device;
+    RenderDevice* saved = g_renderDevice;
+    g_renderDevice = &device;
     p->face = 6;
-    p->Render();  // no device and no face: nothing, no fault
+    p->Render();
+    g_renderDevice = saved;
+    EXPECT_EQ(device.Joined(), "");
 }
 
 TEST_F(PatchTest, FacePixelsLieOnTheirFacesAndPointTheRightWay) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/app_window.h"
+#include "media/recording_device.h"
 #include "scene/patch.h"
 #include "scene/scene_fixture.h"
 
@@ -66,11 +67,16 @@ TEST_F(SurfaceTest, CornersStandOnTheFaceAtTheDistance) {
     fx->face = 0;
     ASSERT_TRUE(fx->BuildCorners(c));
     for (auto& corner : c) EXPECT_FLOAT_EQ(corner[2], 300.0f);
+    media_test::RecordingDevice device;
+    RenderDevice* saved = g_renderDevice;
+    g_renderDevice = &device;
     for (int f : {-1, 6, 99}) {
         fx->face = f;
         EXPECT_FALSE(fx->BuildCorners(c)) << f;
         fx->Render();  // not drawn, no fault
     }
+    g_renderDevice = saved;
+    EXPECT_EQ(device.Joined(), "");
 }
 
 TEST_F(SurfaceTest, AnimationCountsRenderedFramesAndSkipsZeroRates) {

@@ -4,6 +4,8 @@
 // statement sequence waiting on a sound.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "media/sound/sound.h"
 #include "media/sound/sound_fixture.h"
 #include "media/sound/stream_channel.h"
@@ -215,14 +217,18 @@ TEST_F(SoundFunctions, APointPlacesAndPlaysItsSound) {
     ResourceRecord* r = Resources().FindByName("tone");
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->flags & kSound3D);
-    auto* sound = static_cast<Sound*>(r->object);
-    ASSERT_NE(sound, nullptr);
+    // The sound object of the record as it is now (a new declaration would
+    // have replaced it).
+    auto position = [&](int i) {
+        const auto* sound = static_cast<const Sound*>(r->object);
+        return sound ? sound->position[i] : NAN;
+    };
     // Yaw 270 at distance 1000 is one unit along -x.
-    EXPECT_NEAR(sound->position[0], -1.0f, 1e-4);
-    EXPECT_NEAR(sound->position[1], 0.0f, 1e-4);
-    EXPECT_NEAR(sound->position[2], 0.0f, 1e-4);
+    EXPECT_NEAR(position(0), -1.0f, 1e-4);
+    EXPECT_NEAR(position(1), 0.0f, 1e-4);
+    EXPECT_NEAR(position(2), 0.0f, 1e-4);
     Lua("ge_setproperty(p, 'y', -90) ge_setproperty(p, 'distance', 500)");
-    EXPECT_NEAR(sound->position[1], 0.5f, 1e-4);  // looking up, half as far
+    EXPECT_NEAR(position(1), 0.5f, 1e-4);  // looking up, half as far
     Lua("ge_setproperty(p, 'snd_action', 0) assert(not snd_isplaying('tone'), 'the stop action stops it')");
 }
 
