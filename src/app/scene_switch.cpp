@@ -635,7 +635,10 @@ void Engine::ForgetObject(const EObject* object) {
     ForgetInScene(SceneRootNode(), object);
     for (HotSpot* h = globalHotspots.head; h; h = ListNext(h))
         if (Same(h->dest_scene, object)) h->dest_scene = nullptr;
-    if (Same(currentScene, object)) currentScene = nullptr;
+    if (Same(currentScene, object)) {
+        currentScene = nullptr;
+        pageTurn = 0;  // the turn goes with its scene
+    }
     if (Same(SceneBeingLoaded(), object)) SetSceneBeingLoaded(nullptr);
 }
 

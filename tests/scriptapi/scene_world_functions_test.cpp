@@ -326,11 +326,13 @@ TEST_F(SceneWorldTest, UnloadingAndResettingLeaveNothingDangling) {
     engine->BuildRenderList();
     Check(R"(
         door, book = hs_get('Door'), scene_get('book')
+        ge_pagein(2)
         scene_reset()
         assert(scene_get('book') ~= nil and hs_getname(door) == nil and hs_get('Door') == nil)
         assert(ge_getpagecount() == 0 and #ge_getsceneslist() == 1 and ge_geteditorobject() == nil)
     )");
     EXPECT_EQ(engine->hoveredHotspot, nullptr);
+    EXPECT_EQ(engine->pageTurn, 0);
     ASSERT_NE(engine->currentScene, nullptr);
     EXPECT_STREQ(engine->currentScene->name, "book");
 
