@@ -145,6 +145,12 @@ TEST_F(SceneWorldTest, ASwitchWithoutANameSwitchesNothing) {
     Check("ge_switchscene(nil) ge_switchscene('') ge_switchscene() ge_setscene()");
     EXPECT_FALSE(engine->switchPending);
     EXPECT_TRUE(script_test::Logged("[WARNING] : scene switch without a scene name ignored"));
+    // From a statement nothing is left to wait for: the sequence goes on.
+    engine->executingStatement = true;
+    Check("ge_switchscene() ge_dissolve('') ge_zoomin(nil)");
+    EXPECT_TRUE(engine->statementReady);
+    EXPECT_FALSE(engine->transitionByStatement);
+    engine->executingStatement = false;
     Check("ge_switchscene('Room')");
     EXPECT_TRUE(engine->switchPending);
     EXPECT_STREQ(engine->targetName, "room");
