@@ -1,9 +1,9 @@
 #include "script/script_watch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "base/log.h"
 
@@ -29,6 +29,18 @@ int64_t NowNs() {
         .count();
 }
 
+// The call's name for the log: a long text is cut, line breaks become
+// spaces so the log line stays one line.
+std::string Name(const ScriptCallWatch& w) {
+    constexpr size_t kShown = 64;
+    std::string name(w.text ? w.text : "", w.text ? std::min(w.length, kShown) : 0);
+    if (w.length > kShown) name += "...";
+    name += w.suffix ? w.suffix : "";
+    for (char& c : name)
+        if (c == '\n' || c == '\r') c = ' ';
+    return name;
+}
+
 void Hook(lua_State* L, lua_Debug*) {
     if (g_requests.load(std::memory_order_relaxed) != g_taken) {
         lua_pushstring(L, "script stopped: the game is closing");
@@ -37,10 +49,14 @@ void Hook(lua_State* L, lua_Debug*) {
     if (++g_hook_calls % kClockEvery != 0 || !g_innermost) return;
     ScriptCallWatch* w = g_innermost;
     const int64_t now = NowNs();
-    const int64_t ran = now - w->started_ns;
+    if (w->seen_ns == 0) {
+        w->seen_ns = now;
+        return;
+    }
+    const int64_t ran = now - w->seen_ns;
     if (!w->warned && ran > g_long_call_ns) {
         w->warned = true;
-        LogPrintf("[WARNING] : script %s has been running for %lld ms", w->name,
+        LogPrintf("[WARNING] : script %s has been running for %lld ms", Name(*w).c_str(),
                   static_cast<long long>(ran / 1'000'000));
     }
     if (g_close_poll && ran > kPollAfterNs && now - g_last_poll_ns > kPollEveryNs) {
@@ -66,15 +82,8 @@ void InstallScriptWatch(lua_State* L) {
     if (L) lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
 }
 
-ScriptCallWatch::ScriptCallWatch(const char* text, size_t length, const char* suffix)
-    : started_ns(NowNs()), outer(g_innermost) {
-    constexpr size_t kShown = 64;
-    const size_t shown = length < kShown ? length : kShown;
-    std::snprintf(name, sizeof name, "%.*s%s%s", static_cast<int>(shown), text ? text : "",
-                  length > kShown ? "..." : "", suffix ? suffix : "");
-    // A statement's line breaks would break the log line.
-    for (char& c : name)
-        if (c == '\n' || c == '\r') c = ' ';
+ScriptCallWatch::ScriptCallWatch(const char* text_, size_t length_, const char* suffix_)
+    : text(text_), length(length_), suffix(suffix_), outer(g_innermost) {
     g_innermost = this;
 }
 

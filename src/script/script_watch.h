@@ -26,18 +26,22 @@ bool TakeTerminationRequest();
 void InstallScriptWatch(lua_State* L);
 
 // While a script call from the engine runs, one of these names it. Nested
-// calls stack; the innermost is the one timed and named.
+// calls stack; the innermost is the one timed and named. Entering costs two
+// stores: the clock is read by the hook, and only for calls that run long
+// enough to meet it, so the time counts from the first hook's reading.
 class ScriptCallWatch {
 public:
     // The name: `length` bytes of `text` (cut to a readable length), with
-    // `suffix` appended.
+    // `suffix` appended; the text must live as long as the watch.
     ScriptCallWatch(const char* text, size_t length, const char* suffix = "");
     ~ScriptCallWatch();
     ScriptCallWatch(const ScriptCallWatch&) = delete;
     ScriptCallWatch& operator=(const ScriptCallWatch&) = delete;
 
-    char name[96];
-    int64_t started_ns;
+    const char* text;
+    size_t length;
+    const char* suffix;
+    int64_t seen_ns = 0;  // first seen by the hook; 0 before
     bool warned = false;
     ScriptCallWatch* outer;
 };
