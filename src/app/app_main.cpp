@@ -16,6 +16,7 @@
 #include "platform/store.h"
 #include "platform/system.h"
 #include "platform/window.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -24,6 +25,26 @@ const char* g_exception_message = nullptr;
 
 // How long a shut-down after a fault may take before it is cut off.
 constexpr unsigned kShutdownWatchdogSeconds = 5;
+
+// SIGTERM and SIGINT ask the game to end, also while a script runs (the
+// script watch stops it); the third request ends the process at once.
+void OnTerminationSignal(int sig) {
+    RequestTermination();
+    if (TerminationRequests() >= 3) {
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
+}
+
+void WatchForTermination() {
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    SetScriptClosePoll(plat::CloseRequestPending);
+}
 
 void StoreWarning(int /*severity*/, const char* text) { plat::DebugOutput(text); }
 
@@ -119,6 +140,7 @@ void OutOfMemory() {
 
 int ApplicationMain(const char* /*title*/, const char* command_line, const char* build_mode) {
     std::set_new_handler(OutOfMemory);
+    WatchForTermination();
     SetBuildMode(build_mode);
     SetCommandLine(command_line);
 
@@ -135,6 +157,10 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
     int exit_code = 0;
     Engine* e = CurrentEngine();
     if (!caught && e) {
+        if (TakeTerminationRequest()) {
+            LogPrintf("[EXITING] : termination requested");
+            e->quit = true;
+        }
         const bool main_failed = !e->initSucceeded && !e->quit;
         if (e->initErrorCode != kInitOk || e->quit || main_failed) {
             // The init-error path (a quit from "main" ends here silently).

@@ -34,6 +34,7 @@
 #include "script/object_model.h"
 #include "script/script_cache.h"
 #include "script/script_var.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -280,6 +281,9 @@ bool DisplayInit(bool reset) {
 
 void Engine::Shutdown() {
     inFrame = false;
+    // A termination request met here is the one being answered: the
+    // shut-down's scripts run unhindered.
+    TakeTerminationRequest();
     ScriptCall("OnGameQuit(%d)", 0);
     LogPrintf("[EXITING] : Releasing Sound Objects");
     StopAllStreamChannels();

@@ -22,6 +22,7 @@
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
 #include "script/lua_host.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -99,6 +100,13 @@ bool FrameTick() {
     Engine* e = CurrentEngine();
     if (!e) return false;
     e->inFrame = true;
+    // A signal or a close seen by the script watch ends the game here, with
+    // the ordinary shut-down.
+    if (TakeTerminationRequest()) {
+        LogPrintf("[EXITING] : termination requested");
+        e->quit = true;
+        return false;
+    }
 
     if (e->displayResetRequested) {
         e->displayResetRequested = false;
@@ -190,6 +198,9 @@ void Engine::ClearStatements() {
     statementHead = statementTail = nullptr;
     sequenceRunning = false;
     statementReady = false;
+    // The waits of the dropped sequence go with it.
+    transitionByStatement = false;
+    waitedSound = nullptr;
 }
 
 bool Engine::RunQueuedStatement() {
@@ -203,6 +214,11 @@ bool Engine::RunQueuedStatement() {
     }
     if (!statementReady) return true;
     statementReady = false;
+    // A wait belongs to the statement that started it: one still armed now
+    // was left by a statement released early (ge_nexttask), and must not
+    // release this one when it ends.
+    transitionByStatement = false;
+    waitedSound = nullptr;
     // The record leaves the queue before it runs: a statement that empties
     // the queue and queues new ones keeps what it queued.
     StatementRecord* running = statementHead;

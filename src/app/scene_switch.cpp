@@ -222,13 +222,33 @@ void RenderCurrentScene(Engine* e) {
 
 namespace {
 
+
 // A name that was given but refused (too long) asks for nothing.
 bool Refused(const char* name, const char* interned) { return name && *name && !interned; }
 
+// Node switches in progress (with the scripts and handlers they run).
+int g_node_switch_depth = 0;
+
+// A request refused because its kind of transition runs: made by a script
+// that a node switch runs, it would otherwise vanish without a word.
+void RefusedDuringSwitch(const char* name) {
+    if (g_node_switch_depth > 0)
+        LogPrintf("[WARNING] : switch to %s refused: a node switch is running", name && *name ? name : "(none)");
+}
+
 }  // namespace
 
+bool NodeSwitchRunning() { return g_node_switch_depth > 0; }
+
 void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
-    if (switchPending) return;
+    if (!name || !*name) {
+        LogPrintf("[WARNING] : scene switch without a scene name ignored");
+        return;
+    }
+    if (switchPending) {
+        RefusedDuringSwitch(name);
+        return;
+    }
     const char* target = InternSceneName(name);
     if (Refused(name, target)) return;
     targetName = target;
@@ -237,7 +257,12 @@ void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
 }
 
 void Engine::StartWalk(const char* name, float distance, float duration) {
-    if (walkState) return;
+    // A walk ends in a dissolve: one asked for while a dissolve switches
+    // could not start it.
+    if (walkState || (g_node_switch_depth > 0 && dissolveState)) {
+        RefusedDuringSwitch(name);
+        return;
+    }
     const char* target = InternSceneName(name);
     if (Refused(name, target)) return;
     g_walkOffset[0] = g_walkOffset[1] = g_walkOffset[2] = 0;
@@ -255,7 +280,10 @@ void Engine::StartWalk(const char* name, float distance, float duration) {
 }
 
 void Engine::StartDissolve(const char* name, int32_t zoom) {
-    if (dissolveState) return;
+    if (dissolveState) {
+        if (name && *name) RefusedDuringSwitch(name);
+        return;
+    }
     const char* target = InternSceneName(name);
     if (!target) return;
     targetName = target;
@@ -365,10 +393,24 @@ void NodeSwitch(const char* name, bool run_leave) {
     Engine* e = CurrentEngine();
     if (!e) return;
     SceneChangeGuard guard;
+    ++g_node_switch_depth;
+    struct Leave {
+        ~Leave() { --g_node_switch_depth; }
+    } leave;
     // An interned name is never changed: its lower-case copy is interned.
     name = InternSceneName(name);
     GameScene* old = e->currentScene;
     const char* old_name = old && old->name ? old->name : "";
+
+    // A page turn belongs to the scene it started in: it ends here, and a
+    // statement waiting on it goes on unless a transition still runs that
+    // releases it at its own end.
+    if (e->pageTurn) {
+        e->pageTurn = 0;
+        e->pageTurnTime = 0;
+        if (old) old->nextPage = nullptr;
+        if (!e->switchPending && !e->dissolveState && !e->walkState) StatementTransitionDone(e);
+    }
 
     if (run_leave) {
         ScriptCall("OnGameNodeLeave(%s)", name ? name : "");
@@ -593,7 +635,10 @@ void Engine::ForgetObject(const EObject* object) {
     ForgetInScene(SceneRootNode(), object);
     for (HotSpot* h = globalHotspots.head; h; h = ListNext(h))
         if (Same(h->dest_scene, object)) h->dest_scene = nullptr;
-    if (Same(currentScene, object)) currentScene = nullptr;
+    if (Same(currentScene, object)) {
+        currentScene = nullptr;
+        pageTurn = 0;  // the turn goes with its scene
+    }
     if (Same(SceneBeingLoaded(), object)) SetSceneBeingLoaded(nullptr);
 }
 

@@ -394,6 +394,20 @@ intptr_t DispatchMessage(const Message& msg) {
     return msg.window->proc(msg.window, msg.message, msg.wParam, msg.lParam);
 }
 
+bool CloseRequestPending() {
+    if (g_quitPosted) return true;
+    for (const Message& m : g_queue)
+        if (m.message == WM_CLOSE) return true;
+    if (!SDL_WasInit(SDL_INIT_EVENTS)) return false;
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0) return true;
+    SDL_Event events[64];
+    const int n = SDL_PeepEvents(events, 64, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+    for (int i = 0; i < n; ++i)
+        if (events[i].window.event == SDL_WINDOWEVENT_CLOSE) return true;
+    return false;
+}
+
 void PostQuitMessage(int exitCode) {
     g_quitPosted = true;
     g_quitCode = exitCode;

@@ -70,6 +70,10 @@ bool PeekMessage(Message* out);
 // Hands the message to its window's procedure; returns the result.
 intptr_t DispatchMessage(const Message& msg);
 void PostQuitMessage(int exitCode);
+// True when a close of the window or a quit waits among the pending events;
+// nothing is taken from the queues (for code that holds the main thread
+// and cannot pump messages).
+bool CloseRequestPending();
 // Default handling: nothing (a close request does not destroy the window).
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 

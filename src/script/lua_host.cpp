@@ -21,6 +21,7 @@ extern "C" {
 #include "platform/files.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -175,6 +176,7 @@ int CreateScriptState() {
     lua_atpanic(L, Panic);
     luaL_openlibs(L);
     RegisterScriptApi(L);
+    InstallScriptWatch(L);
     lua_settop(L, 0);
     return 0;
 }
@@ -244,7 +246,10 @@ int ScriptRun(const char* text) {
     if (!L || !text) return 1;
     int base = lua_gettop(L);
     int status = luaL_loadstring(L, text);
-    if (status == 0) status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status == 0) {
+        ScriptCallWatch watch(text, std::strlen(text));
+        status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    }
     if (status != 0) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
     lua_settop(L, base);
     return status != 0 ? 1 : 0;
@@ -314,6 +319,8 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
         }
         ++pushed;
     }
+    const char* paren = std::strchr(signature, '(');
+    ScriptCallWatch watch(signature, static_cast<size_t>(paren - signature), "(...)");
     if (lua_pcall(L, pushed, site->results, 0) != 0) {
         LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
         lua_settop(L, base);

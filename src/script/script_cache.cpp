@@ -15,6 +15,7 @@ extern "C" {
 #include "base/stream.h"
 #include "script/lua_chunk.h"
 #include "script/lua_host.h"
+#include "script/script_watch.h"
 
 CompiledScriptList g_compiled_scripts;
 std::vector<uint8_t> g_dump_buffer;
@@ -172,7 +173,11 @@ int RunScript(const char* name) {
     lua_State* L = ScriptState();
     if (!L) return -1;
     int base = lua_gettop(L);
-    int result = LoadScript(name, true);
+    int result;
+    {
+        ScriptCallWatch watch(name ? name : "", name ? std::strlen(name) : 0);
+        result = LoadScript(name, true);
+    }
     if (result == 0) {
         LogPrintf("[SCRIPT] - %s", name);
         UpdateGameHandlerBits();

@@ -22,31 +22,36 @@ GameScene* SceneArg(lua_State* L, int index) {
 }
 
 // ge_pagein(p): turns the current scene to page p (1-based), to the page
-// of that name, or p pages on from the current page when p is negative.
+// of that name, or p pages on from the current page when p is negative
+// (0 turns to no page). Only a page scene turns (its drawing moves the
+// turn on); outside one, before the first page or past the last, nothing
+// turns and a waiting sequence goes on at once.
 int PageIn(lua_State* L) {
     Engine* e = CurrentEngine();
-    if (!e || !e->currentScene) return 0;
+    if (!e) return 0;
+    auto turn_nothing = [e] {
+        if (e->executingStatement) e->statementReady = true;
+        return 0;
+    };
     GameScene* s = e->currentScene;
+    if (!s || s->viewtype != kViewPage) return turn_nothing();
     const int p = ScriptArgInt(L, 1);
     const int count = static_cast<int>(ListCount(s->pages));
-    int index;
+    int64_t index;
     if (p >= 1 && p <= count) {
         index = p - 1;
     } else if (const char* name = lua_type(L, 1) == LUA_TSTRING ? lua_tostring(L, 1) : nullptr;
                name && ListFindByName(s->pages, name)) {
         index = ListIndexOf(s->pages, ListFindByName(s->pages, name));
     } else if (p >= 0) {
-        index = p - 1;
+        index = static_cast<int64_t>(p) - 1;
     } else {
         const int current = s->currentPage ? ListIndexOf(s->pages, s->currentPage) : -1;
-        index = current + p;
-        if (index < 0) {
-            // Nothing turns: a waiting sequence goes on at once.
-            if (e->executingStatement) e->statementReady = true;
-            return 0;
-        }
+        index = static_cast<int64_t>(current) + p;
+        if (index < 0) return turn_nothing();
     }
-    e->TurnToPage(index);
+    if (index >= count) return turn_nothing();
+    e->TurnToPage(static_cast<int32_t>(index));
     if (e->executingStatement) e->transitionByStatement = true;
     return 0;
 }

@@ -13,9 +13,14 @@ extern "C" {
 namespace {
 
 // A request made from a queued statement holds the sequence until the
-// transition ends.
+// transition ends; one that left nothing running (no name) lets the
+// sequence go on at once instead of holding it for good.
 void MarkStatementTransition(Engine* e) {
-    if (e->executingStatement) e->transitionByStatement = true;
+    if (!e->executingStatement) return;
+    if (e->switchPending || e->dissolveState != 0 || e->walkState != 0)
+        e->transitionByStatement = true;
+    else
+        e->statementReady = true;
 }
 
 int SwitchScene(lua_State* L) {

@@ -20,7 +20,7 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
     std::remove((root + "/trace.txt").c_str());
     if (options.prepare_root) options.prepare_root(root);
     if (options.prepare_home) options.prepare_home(home.path());
-    std::string cmd = "cd '" + root + "' && env";
+    std::string cmd = "cd '" + root + "' || exit 1; env";
     for (const std::string& name : options.unset) cmd += " -u " + name;
     std::map<std::string, std::string> env = {{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
     for (const std::string& name : options.unset) env.erase(name);
@@ -29,6 +29,12 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
     for (const auto& [k, v] : env) cmd += " " + k + "='" + v + "'";
     cmd += " timeout -s KILL " + std::to_string(options.timeout_seconds) + " '" + QUILD_EXE + "' " + options.args +
            " > out.txt 2>&1";
+    if (!options.term_when_logged.empty()) {
+        // In the background; timeout hands the signal on to the engine.
+        cmd += " & pid=$!; n=0; while ! grep -qF '" + options.term_when_logged + "' '" + home.path() +
+               "/Documents/Quorvane/log.txt' 2>/dev/null && [ $n -lt " +
+               std::to_string(options.timeout_seconds * 10) + " ]; do sleep 0.1; n=$((n+1)); done; kill -TERM $pid; wait $pid";
+    }
     EngineRun run;
     auto start = std::chrono::steady_clock::now();
     int status = std::system(cmd.c_str());

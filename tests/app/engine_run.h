@@ -26,6 +26,8 @@ struct EngineRunOptions {
     std::function<void(const std::string& root)> prepare_root;
     std::function<void(const std::string& home)> prepare_home;
     int timeout_seconds = 120;
+    // When set, the engine gets SIGTERM once its log.txt holds this text.
+    std::string term_when_logged;
 };
 
 // Copies `main_lua` into a fresh data root as main.lua and runs the engine

@@ -201,3 +201,32 @@ end
     // At least the paced frames' time (the sample frames run unpaced).
     EXPECT_GT(paced.seconds - quick.seconds, 0.9 * (frames - 31) / 30.0);
 }
+
+// An endless loop in a script holds the main thread; SIGTERM still ends the
+// game through the ordinary shut-down, and the log names the call that ran
+// too long.
+TEST(OutsideFaults, AnEndlessScriptEndsOnATerminationSignal) {
+    EngineRunOptions options;
+    options.term_when_logged = "[WARNING] : script OnGameUpdate(...) has been running for";
+    options.timeout_seconds = 60;
+    EngineRun run = RunEngineWith(Main(R"lua(
+function OnGameQuit() trace('quit handler') end
+function OnGameUpdate(dt) trace('looping') while true do end end
+)lua"),
+                                  options);
+    EXPECT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_EQ(run.trace, "looping\nquit handler\n");
+    EXPECT_EQ(Count(run.log, "[WARNING] : script OnGameUpdate(...) has been running for"), 1u) << run.log;
+    EXPECT_NE(run.log.find("[LUA RT ERROR in OnGameUpdate(%f)] : script stopped: the game is closing"),
+              std::string::npos)
+        << run.log;
+    EXPECT_NE(run.log.find("[EXITING] : termination requested"), std::string::npos);
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+
+    // The same in "main", before any frame.
+    options.term_when_logged = "[WARNING] : script main has been running for";
+    run = RunEngineWith("while true do end\n", options);
+    EXPECT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_NE(run.log.find("[EXITING] : termination requested"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
+}

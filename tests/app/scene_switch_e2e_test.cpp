@@ -95,12 +95,12 @@ TEST(SceneSwitchRun, CallbackOrderBetweenTwoNodesOfOneParent) {
               "G:OnGameSceneStart(house/kitchen,house/hall)\n");
 }
 
-TEST(SceneSwitchRun, ImmediateSwitchWithoutLeaveHandlersAndToNoScene) {
+TEST(SceneSwitchRun, ImmediateSwitchWithoutLeaveHandlersAndWithoutAName) {
     std::string root = MakeRoot("noleave", "cube a/b 16 trace a trace a/b");
     EngineRun run = RunEngineIn(root, Main("TRACE_GAME = true\n", R"lua(
   if frame == 1 then ge_switchscene("a/b") end
-  if frame == 3 then trace("--") ge_switchscene("") end
-  if frame == 5 then trace(tostring(ge_istranstionfx())) quit() end
+  if frame == 3 then trace("--") ge_switchscene("") ge_switchscene() ge_setscene(nil) end
+  if frame == 5 then trace(tostring(ge_istranstionfx()) .. " " .. tostring(scene_get(0) == scene_get("a/b"))) quit() end
 )lua"));
     ASSERT_EQ(run.exit_code, 0) << run.log;
     EXPECT_EQ(run.trace,
@@ -113,13 +113,12 @@ TEST(SceneSwitchRun, ImmediateSwitchWithoutLeaveHandlersAndToNoScene) {
               "a/b:OnSceneInit()\n"
               "G:OnGameSceneStart(a/b,)\n"
               "--\n"
-              // No target: every node up to the nameless root is exited.
-              "a/b:OnSceneExit()\n"
-              "a/b:OnSceneExit()\n"
-              "G:OnGameNodeExit(a/b)\n"
-              "a:OnSceneExit()\n"
-              "G:OnGameNodeExit(a)\n"
-              "false\n");
+              // No name: nothing is left, the scene stays.
+              "false true\n");
+    EXPECT_EQ(LogLinesStartingWith(run.log, "[WARNING] : scene switch"),
+              "[WARNING] : scene switch without a scene name ignored\n"
+              "[WARNING] : scene switch without a scene name ignored\n"
+              "[WARNING] : scene switch without a scene name ignored\n");
 }
 
 // The frames, counted in OnGameUpdate, in which a transition runs.

@@ -265,6 +265,72 @@ TEST_F(SceneSwitchTest, PageRequestsPickTheirPageAndDirection) {
     e->transitionByStatement = false;
 }
 
+// A page turn belongs to the scene it started in.
+TEST_F(SceneSwitchTest, ANodeSwitchEndsARunningPageTurn) {
+    NodeSwitch("book", false);
+    GameScene* book = e->currentScene;
+    e->executingStatement = true;
+    ASSERT_EQ(ScriptRun("ge_pagein(2)"), 0);
+    e->executingStatement = false;
+    ASSERT_EQ(e->pageTurn, 1);
+    e->statementReady = false;
+    NodeSwitch("cube", false);
+    EXPECT_EQ(e->pageTurn, 0);  // else the cube's hotspots stay dead: picking waits for the turn
+    EXPECT_TRUE(e->statementReady);
+    EXPECT_FALSE(e->transitionByStatement);
+    EXPECT_EQ(book->nextPage, nullptr);
+    EXPECT_EQ(book->currentPage, book->pages.head);
+    // Started again in the book, the turn runs its course there.
+    NodeSwitch("book", false);
+    ASSERT_EQ(ScriptRun("ge_pagein(3)"), 0);
+    for (int i = 0; i < 100 && e->pageTurn; ++i) AdvancePageTurn(e);
+    EXPECT_EQ(Eval("ge_getpageno()"), "3");
+}
+
+// The scripts a node switch runs cannot redirect it: such a request is
+// refused, as it always was, but now says so. A one-statement task does it
+// in the next frame.
+TEST_F(SceneSwitchTest, RequestsDuringANodeSwitchAreRefusedAloud) {
+    auto count = [](const std::string& part) {
+        int n = 0;
+        for (const std::string& l : LogLines()) n += l.find(part) != std::string::npos;
+        return n;
+    };
+    ASSERT_EQ(ScriptRun("function OnGameSceneStart(to) ge_switchscene('cube') end"), 0);
+    e->RequestSceneSwitch("book", false);
+    e->TransitionStep();
+    EXPECT_STREQ(e->currentScene->name, "book");
+    EXPECT_FALSE(e->switchPending);
+    EXPECT_EQ(count("[WARNING] : switch to cube refused: a node switch is running"), 1);
+
+    ASSERT_EQ(ScriptRun("function OnGameSceneStart(to) ge_dissolve('masked') ge_walk('masked', 10, 100) end"), 0);
+    e->StartDissolve("cube", 0);
+    e->dissolveState = 2;  // captured
+    e->TransitionStep();
+    EXPECT_STREQ(e->currentScene->name, "cube");
+    EXPECT_EQ(e->walkState, 0);
+    EXPECT_EQ(count("[WARNING] : switch to masked refused: a node switch is running"), 2);
+    e->dissolveState = 0;
+
+    // Outside a node switch a refused request stays silent.
+    LogLines().clear();
+    e->switchPending = true;
+    e->RequestSceneSwitch("masked", false);
+    e->switchPending = false;
+    EXPECT_EQ(count("refused"), 0);
+
+    ASSERT_EQ(ScriptRun("function OnGameSceneStart(to) if to == 'book' then ge_task(\"ge_switchscene('masked')\") end end"), 0);
+    e->RequestSceneSwitch("book", false);
+    e->TransitionStep();
+    EXPECT_STREQ(e->currentScene->name, "book");
+    e->RunQueuedStatement();
+    e->TransitionStep();
+    EXPECT_STREQ(e->currentScene->name, "masked");
+    EXPECT_EQ(count("refused"), 0);
+    e->ClearStatements();
+    ASSERT_EQ(ScriptRun("OnGameSceneStart = nil"), 0);
+}
+
 TEST_F(SceneSwitchTest, WalkTakesItsDefaultDurationOnlyFromANumber) {
     ASSERT_EQ(ScriptRun("Gameplay.walkfxtime = 750"), 0);
     g_walk_fx_time.Get();  // loaded once; ge_walk reads it as it stands

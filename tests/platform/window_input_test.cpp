@@ -148,9 +148,21 @@ TEST_F(WindowTest, CharactersAsWindows1252) {
 }
 
 TEST_F(WindowTest, CloseRequestBecomesQuitAndWindowStays) {
+    EXPECT_FALSE(CloseRequestPending());
     SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = SDL_WINDOWEVENT_CLOSE;
+    SDL_PushEvent(&e);
+    // Seen without being taken: the message loop still gets it.
+    EXPECT_TRUE(CloseRequestPending());
+    EXPECT_TRUE(CloseRequestPending());
+    EXPECT_TRUE(Drain());
+    EXPECT_EQ(Seen(WM_CLOSE).size(), 1u);
+    g_seen.clear();
+    EXPECT_FALSE(CloseRequestPending());
     e.type = SDL_QUIT;
     SDL_PushEvent(&e);
+    EXPECT_TRUE(CloseRequestPending());
     EXPECT_TRUE(Drain());
     EXPECT_EQ(Seen(WM_CLOSE).size(), 1u);
     EXPECT_NE(NativeWindowHandle(window), nullptr);

@@ -5,6 +5,7 @@
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
+#include "script/script_watch.h"
 #include "script_test_support.h"
 
 extern "C" {
@@ -113,6 +114,53 @@ TEST_F(LuaHostTest, RunLogsErrorsAndLeavesTheStack) {
     std::string longer(300, ' ');
     EXPECT_EQ(ScriptRunFormat("z = 1 %s", longer.c_str()), 1);
     Lua("assert(z == nil)");
+}
+
+int AskToClose(lua_State*) {
+    RequestTermination();
+    return 0;
+}
+
+// An endless script cannot hold the game: a termination request stops the
+// script that runs (through its pcalls too); the shut-down's scripts, taken
+// after the request, run unhindered.
+TEST_F(LuaHostTest, ATerminationRequestStopsTheRunningScript) {
+    lua_register(L, "ask_to_close", AskToClose);
+    EXPECT_EQ(ScriptRun("ask_to_close() for i = 1, 2e7 do end finished = true"), 1);
+    EXPECT_TRUE(Logged("script stopped: the game is closing"));
+    Lua("assert(finished == nil)");
+    EXPECT_TRUE(TakeTerminationRequest());
+    EXPECT_FALSE(TakeTerminationRequest());
+    EXPECT_EQ(ScriptRun("for i = 1, 1e5 do end after = true"), 0);
+    Lua("assert(after == true)");
+    ASSERT_EQ(ScriptRun("function OnGameUpdate() ask_to_close() pcall(function() for i = 1, 2e7 do end end) "
+                        "for i = 1, 2e7 do end updated = true end"),
+              0);
+    EXPECT_EQ(ScriptCall("OnGameUpdate(%f)", 16.0), 0);
+    EXPECT_TRUE(Logged("[LUA RT ERROR in OnGameUpdate(%f)] : script stopped: the game is closing"));
+    Lua("assert(updated == nil)");
+    EXPECT_TRUE(TakeTerminationRequest());
+
+    // A close of the window is polled while a call runs for over a second.
+    SetScriptClosePoll([] { return true; });
+    EXPECT_EQ(ScriptRun("local t = os.clock() while os.clock() - t < 30 do end finished = true"), 1);
+    SetScriptClosePoll(nullptr);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(finished == nil)");
+}
+
+TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
+    SetLongScriptCallMs(1);
+    ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < 0.05 do end end"), 0);
+    ScriptCall("Slow(%d)", 1);
+    SetLongScriptCallMs(3000);
+    int lines = 0;
+    for (const std::string& l : script_test::LogLines())
+        if (l.find("[WARNING] : script Slow(...) has been running for") != std::string::npos) ++lines;
+    EXPECT_EQ(lines, 1);
+    script_test::LogLines().clear();
+    ScriptCall("Slow(%d)", 1);
+    EXPECT_FALSE(Logged("has been running"));
 }
 
 TEST_F(LuaHostTest, FieldReaders) {

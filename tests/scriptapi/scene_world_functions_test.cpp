@@ -107,6 +107,57 @@ TEST_F(SceneWorldTest, PagesAreSetCountedNamedAndWrap) {
     )");
 }
 
+TEST_F(SceneWorldTest, PagesTurnOnlyToAPageOfAPageScene) {
+    GameScene* book = MakeBook();
+    engine->executingStatement = true;
+    // Far before the first page from no page at all: nothing turns (and
+    // nothing overflows); a waiting statement goes on at once.
+    Check("ge_setpage('nothing') ge_pagein(-2147483648)");
+    EXPECT_EQ(engine->pageTurn, 0);
+    EXPECT_TRUE(engine->statementReady);
+    EXPECT_FALSE(engine->transitionByStatement);
+    // Past the last page: the page stays, the statement goes on.
+    Check("ge_setpage(2)");
+    engine->statementReady = false;
+    Check("ge_pagein(4) ge_pagein(2147483647)");
+    EXPECT_EQ(engine->pageTurn, 0);
+    EXPECT_TRUE(engine->statementReady);
+    EXPECT_EQ(book->nextPage, nullptr);
+    // A cube scene has no pages to turn: nothing would ever end the turn.
+    MakeRoom();
+    engine->statementReady = false;
+    Check("ge_pagein(1) ge_pagein('p1')");
+    EXPECT_EQ(engine->pageTurn, 0);
+    EXPECT_TRUE(engine->statementReady);
+    EXPECT_FALSE(engine->transitionByStatement);
+    // A real turn still waits for its end.
+    engine->currentScene = book;
+    engine->statementReady = false;
+    Check("ge_pagein(3)");
+    EXPECT_EQ(engine->pageTurn, 1);
+    EXPECT_FALSE(engine->statementReady);
+    EXPECT_TRUE(engine->transitionByStatement);
+    engine->executingStatement = false;
+    engine->pageTurn = 0;
+}
+
+TEST_F(SceneWorldTest, ASwitchWithoutANameSwitchesNothing) {
+    MakeBook();
+    Check("ge_switchscene(nil) ge_switchscene('') ge_switchscene() ge_setscene()");
+    EXPECT_FALSE(engine->switchPending);
+    EXPECT_TRUE(script_test::Logged("[WARNING] : scene switch without a scene name ignored"));
+    // From a statement nothing is left to wait for: the sequence goes on.
+    engine->executingStatement = true;
+    Check("ge_switchscene() ge_dissolve('') ge_zoomin(nil)");
+    EXPECT_TRUE(engine->statementReady);
+    EXPECT_FALSE(engine->transitionByStatement);
+    engine->executingStatement = false;
+    Check("ge_switchscene('Room')");
+    EXPECT_TRUE(engine->switchPending);
+    EXPECT_STREQ(engine->targetName, "room");
+    engine->switchPending = false;
+}
+
 TEST_F(SceneWorldTest, ObjectsByNameAndLists) {
     MakeBook();
     Check(R"(
@@ -351,11 +402,13 @@ TEST_F(SceneWorldTest, UnloadingAndResettingLeaveNothingDangling) {
     engine->BuildRenderList();
     Check(R"(
         door, book = hs_get('Door'), scene_get('book')
+        ge_pagein(2)
         scene_reset()
         assert(scene_get('book') ~= nil and hs_getname(door) == nil and hs_get('Door') == nil)
         assert(ge_getpagecount() == 0 and #ge_getsceneslist() == 1 and ge_geteditorobject() == nil)
     )");
     EXPECT_EQ(engine->hoveredHotspot, nullptr);
+    EXPECT_EQ(engine->pageTurn, 0);
     ASSERT_NE(engine->currentScene, nullptr);
     EXPECT_STREQ(engine->currentScene->name, "book");
 
@@ -524,6 +577,43 @@ TEST_F(SceneWorldTest, AStatementThatStopsTheQueueKeepsWhatItQueuesAfter) {
     EXPECT_FALSE(engine->statementReady);
     Check("ge_nexttask()");
     EXPECT_TRUE(engine->statementReady);
+}
+
+// A statement released early (ge_nexttask) or dropped (ge_stoptasks) takes
+// its wait along: the end of its transition does not release a later one.
+TEST_F(SceneWorldTest, AWaitBelongsToTheStatementThatStartedIt) {
+    Check("Gameplay = {dissolvefxtime = 100}");
+    auto end_dissolve = [this] {
+        engine->dissolveState = 3;
+        engine->dissolveTime = 1000;
+        engine->TransitionStep();
+        ASSERT_EQ(engine->dissolveState, 0);
+    };
+    Check(R"lua(ge_task("ge_dissolve('s2') ge_nexttask();two = true;three = true"))lua");
+    engine->RunQueuedStatement();
+    EXPECT_TRUE(engine->transitionByStatement);
+    EXPECT_TRUE(engine->statementReady);
+    engine->RunQueuedStatement();
+    Check("assert(two == true and three == nil)");
+    end_dissolve();
+    engine->RunQueuedStatement();
+    Check("assert(three == nil, 'the dissolve belonged to the first statement')");
+    EXPECT_FALSE(engine->statementReady);
+
+    // Dropped while its dissolve runs: the next sequence waits as its own.
+    Check("ge_stoptasks() three = nil");
+    Check(R"lua(ge_task("ge_dissolve('s3')"))lua");
+    engine->RunQueuedStatement();
+    EXPECT_TRUE(engine->transitionByStatement);
+    Check(R"lua(ge_stoptasks() ge_task("one = true;four = true"))lua");
+    EXPECT_FALSE(engine->transitionByStatement);
+    EXPECT_EQ(engine->waitedSound, nullptr);
+    engine->RunQueuedStatement();
+    Check("assert(one == true)");
+    end_dissolve();
+    engine->RunQueuedStatement();
+    Check("assert(four == nil, 'the dissolve belonged to the dropped sequence')");
+    Check("ge_stoptasks()");
 }
 
 TEST_F(SceneWorldTest, InputSwitchesKeysAndFrozenFrames) {

@@ -1,0 +1,56 @@
+#pragma once
+// The watch over running scripts. A count hook on the Lua state ends the
+// script that runs when the program is asked to terminate (a signal, the
+// window's close), so an endless loop cannot hold the game; and a script
+// call that runs for long gets one warning naming it, so the author knows
+// where the time goes.
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+#include <lua.h>
+}
+
+// Asks the program to end. Safe in a signal handler: it only counts the
+// request. A script running now, or started before the request is taken,
+// is stopped with a Lua error at its next hook.
+void RequestTermination();
+// The number of termination requests so far.
+int TerminationRequests();
+// True once for every new request: the caller ends the game; scripts
+// started from then on (the shut-down's handlers) run unhindered until the
+// next request.
+bool TakeTerminationRequest();
+
+// Puts the hook on the state (its coroutines inherit it).
+void InstallScriptWatch(lua_State* L);
+
+// While a script call from the engine runs, one of these names it. Nested
+// calls stack; the innermost is the one timed and named. Entering costs two
+// stores: the clock is read by the hook, and only for calls that run long
+// enough to meet it, so the time counts from the first hook's reading.
+class ScriptCallWatch {
+public:
+    // The name: `length` bytes of `text` (cut to a readable length), with
+    // `suffix` appended; the text must live as long as the watch.
+    ScriptCallWatch(const char* text, size_t length, const char* suffix = "");
+    ~ScriptCallWatch();
+    ScriptCallWatch(const ScriptCallWatch&) = delete;
+    ScriptCallWatch& operator=(const ScriptCallWatch&) = delete;
+
+    const char* text;
+    size_t length;
+    const char* suffix;
+    int64_t seen_ns = 0;  // first seen by the hook; 0 before
+    bool warned = false;
+    ScriptCallWatch* outer;
+};
+
+// After how long a running call is named in the log (3000 ms by default).
+void SetLongScriptCallMs(int milliseconds);
+
+// Polled now and then while a call has run for over a second; true when the
+// user asked to close the window (the frame loop cannot see it while a
+// script holds the main thread).
+using ClosePoll = bool (*)();
+void SetScriptClosePoll(ClosePoll poll);
