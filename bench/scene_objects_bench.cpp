@@ -31,12 +31,11 @@ namespace {
 constexpr int kParticles = 10000;
 
 D3DRenderDevice* Device() {
-    static D3DRenderDevice* dev = [] {
-        auto* d = CreateBenchDevice(1024, 768);
-        g_renderDevice = d;
-        return d;
-    }();
+    // Current and the render device on every call: another benchmark may
+    // have made its own so in between.
+    static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
     dev->GetDevice()->MakeCurrent();
+    g_renderDevice = dev;
     return dev;
 }
 
@@ -110,13 +109,16 @@ struct ParticleScene {
 };
 
 void BM_Particles10kStepAndDraw(benchmark::State& state) {
+    Engine* saved = CurrentEngine();
     static ParticleScene* ps = new ParticleScene();
+    Device();
     SetCurrentEngine(&ps->engine);
     for (auto _ : state) {
         ps->source->Render();
         glFinish();
     }
     if (ps->source->ParticleCount() != size_t(kParticles)) state.SkipWithError("no particles");
+    SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * kParticles);
 }
 BENCHMARK(BM_Particles10kStepAndDraw)->Unit(benchmark::kMillisecond);
@@ -282,12 +284,15 @@ struct SkinnedScene : ParticleScene {
 };
 
 void BM_SkinnedMesh5kAnimateAndDraw(benchmark::State& state) {
+    Engine* saved = CurrentEngine();
     static SkinnedScene* ss = new SkinnedScene();
+    Device();
     SetCurrentEngine(&ss->engine);
     for (auto _ : state) {
         ss->mesh->Render();
         glFinish();
     }
+    SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * 5000);
 }
 BENCHMARK(BM_SkinnedMesh5kAnimateAndDraw)->Unit(benchmark::kMillisecond);

@@ -40,12 +40,11 @@ const std::string& ScriptFile() {
 }
 
 D3DRenderDevice* Device() {
-    static D3DRenderDevice* dev = [] {
-        auto* d = CreateBenchDevice(1024, 768);
-        g_renderDevice = d;
-        return d;
-    }();
+    // Current and the render device on every call: another benchmark may
+    // have made its own so in between.
+    static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
     dev->GetDevice()->MakeCurrent();
+    g_renderDevice = dev;
     return dev;
 }
 
