@@ -15,6 +15,7 @@
 #include "app/engine.h"
 #include "bench_device.h"
 #include "gl_program.h"
+#include "temp_folder.h"
 #include "base/object_list.h"
 #include "base/string_pool.h"
 #include "media/resource_manager.h"
@@ -42,9 +43,9 @@ D3DRenderDevice* Device() {
 // An 8 x 8 white 32-bit TGA in a temporary folder.
 std::string SparkImage() {
     static std::string name = [] {
-        char folder[] = "/tmp/quild_bench_XXXXXX";
-        if (!mkdtemp(folder)) std::abort();
-        const std::string path = std::string(folder) + "/spark.tga";
+        static bench::TempFolder folder("quild-bench-objects");
+        if (folder.path().empty()) std::abort();
+        const std::string path = folder.file("spark.tga");
         uint8_t header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 8, 0, 32, 8};
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) std::abort();
@@ -52,7 +53,7 @@ std::string SparkImage() {
         std::vector<uint8_t> px(8 * 8 * 4, 255);
         std::fwrite(px.data(), 1, px.size(), f);
         std::fclose(f);
-        return std::string(folder) + "/spark";
+        return folder.file("spark");
     }();
     return name;
 }
