@@ -25,6 +25,7 @@
 #include "render/d3d_render_device.h"
 #include "script/lua_host.h"
 
+#include "engine_entry.h"
 #include "temp_folder.h"
 
 namespace {
@@ -32,48 +33,69 @@ namespace {
 constexpr int kFace = 1024;
 constexpr int kScreenW = 1024, kScreenH = 768;
 
-// The engine without a "main" in a data root of two scenes: "cube" with six
-// JPEG faces and "book" with one full-screen page; the headless device.
+// A data root of two scenes: "cube" with six JPEG faces and "book" with one
+// full-screen page; the headless device and its dissolve picture.
 struct SceneBench {
     D3DRenderDevice* dev = nullptr;
-    Engine* e = nullptr;
+    std::string root;
+    TextureRecord* dissolve = nullptr;
+    Camera* camera = nullptr;
 
     SceneBench() {
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
         static bench::TempFolder folder("quild-bench-scenes");
-        const std::string root = folder.path();
+        root = folder.path();
         std::filesystem::create_directories(root + "/stages/cube");
         std::filesystem::create_directories(root + "/stages/book");
-        if (chdir(root.c_str()) != 0) std::abort();
-        for (int f = 1; f <= 6; ++f) WriteJpeg("stages/cube/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
-        WriteJpeg("stages/book/page.jpg", kScreenW, kScreenH, 7);
-        WriteFileAtomic("stages/book/data.lua", "page{name='p', image='stages/book/page'}\n", 41);
+        for (int f = 1; f <= 6; ++f)
+            WriteJpeg(root + "/stages/cube/0" + std::to_string(f) + ".jpg", kFace, kFace, f);
+        WriteJpeg(root + "/stages/book/page.jpg", kScreenW, kScreenH, 7);
+        if (!WriteFileAtomic((root + "/stages/book/data.lua").c_str(), "page{name='p', image='stages/book/page'}\n", 41))
+            std::abort();
 
         dev = new D3DRenderDevice();
         dev->width = kScreenW;
         dev->height = kScreenH;
         if (dev->Create(false) != 0) std::abort();
-        g_renderDevice = dev;
-        e = GetEngine();
-        e->screenRect.Set(0, 0, kScreenW, kScreenH);
-        e->virtualRect.Set(0, 0, kScreenW, kScreenH);
-        e->dissolveBuffer = dev->CreateTexture(kScreenW, kScreenH, TEXKIND_RENDER_TARGET, nullptr, 0);
-        e->defaultCamera = e->activeCamera = new Camera();
-        ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
-                  "Gameplay = {dissolvefxtime = 100000000, pagefxtime = 500}");
-        dev->BeginScene();
-        dev->EnableDepth(false);
+        dissolve = dev->CreateTexture(kScreenW, kScreenH, TEXKIND_RENDER_TARGET, nullptr, 0);
+        camera = new Camera();
     }
 };
 
-SceneBench& Bench() {
-    static SceneBench* b = new SceneBench();
-    b->dev->GetDevice()->MakeCurrent();
-    return *b;
-}
+// The engine without a "main", entered in the bench's root and device for
+// one benchmark.
+class Entered {
+public:
+    Entered() : b_(Bench()), entered_(b_.dev, b_.camera, b_.root) {
+        Engine* e = entered_.engine();
+        e->screenRect.Set(0, 0, kScreenW, kScreenH);
+        e->virtualRect.Set(0, 0, kScreenW, kScreenH);
+        e->dissolveBuffer = b_.dissolve;
+        ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
+                  "Gameplay = {dissolvefxtime = 100000000, pagefxtime = 500}");
+        b_.dev->BeginScene();
+        b_.dev->EnableDepth(false);
+    }
+    ~Entered() {
+        Engine* e = entered_.engine();
+        e->dissolveState = 0;
+        if (e->dissolveBuffer == b_.dissolve) e->dissolveBuffer = nullptr;
+    }
+    SceneBench& bench() { return b_; }
+    Engine* engine() const { return entered_.engine(); }
+
+private:
+    static SceneBench& Bench() {
+        static SceneBench* b = new SceneBench();
+        return *b;
+    }
+    SceneBench& b_;
+    bench::EngineEntered entered_;
+};
 
 void BM_NodeSwitchToCubeScene(benchmark::State& state) {
-    SceneBench& b = Bench();
+    Entered in;
+    Engine* e = in.engine();
     for (auto _ : state) {
         state.PauseTiming();
         NodeSwitch(nullptr, false);
@@ -83,19 +105,23 @@ void BM_NodeSwitchToCubeScene(benchmark::State& state) {
         NodeSwitch("cube", true);
         glFinish();
     }
-    if (!b.e->currentScene) state.SkipWithError("no scene");
+    if (!e->currentScene) state.SkipWithError("no scene");
 }
 BENCHMARK(BM_NodeSwitchToCubeScene)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The baseline: the six faces decoded and uploaded, nothing else.
 void BM_DecodeUploadSixFaces(benchmark::State& state) {
-    Bench();
+    Entered in;
     for (auto _ : state) {
         for (int f = 1; f <= 6; ++f) {
             Texture* t = Texture::New();
             std::string name = "stages/cube/0" + std::to_string(f) + ".jpg";
-            if (!LoadTexture(t, name.c_str(), 16)) std::abort();
+            const bool loaded = LoadTexture(t, name.c_str(), 16);
             Texture::Delete(t);
+            if (!loaded) {
+                state.SkipWithError("no face");
+                return;
+            }
         }
         glFinish();
     }
@@ -105,24 +131,29 @@ BENCHMARK(BM_DecodeUploadSixFaces)->Unit(benchmark::kMillisecond)->UseRealTime()
 // A frame of a dissolve onto the page scene: the page, then the captured
 // picture faded over it.
 void BM_DissolveFrame(benchmark::State& state) {
-    SceneBench& b = Bench();
+    Entered in;
+    Engine* e = in.engine();
     NodeSwitch("book", false);
-    b.e->dissolveState = 3;
+    if (!e->currentScene) {
+        state.SkipWithError("no page scene");
+        return;
+    }
+    e->dissolveState = 3;
     for (auto _ : state) {
-        b.e->dissolveTime = 0;
-        RenderCurrentScene(b.e);  // clears, then draws the page
-        b.e->TransitionStep();
-        b.dev->FlushBatch();
+        e->dissolveTime = 0;
+        RenderCurrentScene(e);  // clears, then draws the page
+        e->TransitionStep();
+        in.bench().dev->FlushBatch();
         glFinish();
     }
-    b.e->dissolveState = 0;
 }
 BENCHMARK(BM_DissolveFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // The same two screen quads in raw OpenGL: an opaque textured one and a
 // textured one blended with a constant alpha.
 void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
-    SceneBench& b = Bench();
+    Entered in;
+    SceneBench& b = in.bench();
     static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {};
     static GLint alpha_at = -1;
     if (!prog) {

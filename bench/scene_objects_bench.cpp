@@ -15,6 +15,7 @@
 #include "app/engine.h"
 #include "bench_device.h"
 #include "gl_program.h"
+#include "temp_folder.h"
 #include "base/object_list.h"
 #include "base/string_pool.h"
 #include "media/resource_manager.h"
@@ -31,21 +32,20 @@ namespace {
 constexpr int kParticles = 10000;
 
 D3DRenderDevice* Device() {
-    static D3DRenderDevice* dev = [] {
-        auto* d = CreateBenchDevice(1024, 768);
-        g_renderDevice = d;
-        return d;
-    }();
+    // Current and the render device on every call: another benchmark may
+    // have made its own so in between.
+    static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
     dev->GetDevice()->MakeCurrent();
+    g_renderDevice = dev;
     return dev;
 }
 
 // An 8 x 8 white 32-bit TGA in a temporary folder.
 std::string SparkImage() {
     static std::string name = [] {
-        char folder[] = "/tmp/quild_bench_XXXXXX";
-        if (!mkdtemp(folder)) std::abort();
-        const std::string path = std::string(folder) + "/spark.tga";
+        static bench::TempFolder folder("quild-bench-objects");
+        if (folder.path().empty()) std::abort();
+        const std::string path = folder.file("spark.tga");
         uint8_t header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 8, 0, 32, 8};
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) std::abort();
@@ -53,7 +53,7 @@ std::string SparkImage() {
         std::vector<uint8_t> px(8 * 8 * 4, 255);
         std::fwrite(px.data(), 1, px.size(), f);
         std::fclose(f);
-        return std::string(folder) + "/spark";
+        return folder.file("spark");
     }();
     return name;
 }
@@ -110,13 +110,16 @@ struct ParticleScene {
 };
 
 void BM_Particles10kStepAndDraw(benchmark::State& state) {
+    Engine* saved = CurrentEngine();
     static ParticleScene* ps = new ParticleScene();
+    Device();
     SetCurrentEngine(&ps->engine);
     for (auto _ : state) {
         ps->source->Render();
         glFinish();
     }
     if (ps->source->ParticleCount() != size_t(kParticles)) state.SkipWithError("no particles");
+    SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * kParticles);
 }
 BENCHMARK(BM_Particles10kStepAndDraw)->Unit(benchmark::kMillisecond);
@@ -282,12 +285,15 @@ struct SkinnedScene : ParticleScene {
 };
 
 void BM_SkinnedMesh5kAnimateAndDraw(benchmark::State& state) {
+    Engine* saved = CurrentEngine();
     static SkinnedScene* ss = new SkinnedScene();
+    Device();
     SetCurrentEngine(&ss->engine);
     for (auto _ : state) {
         ss->mesh->Render();
         glFinish();
     }
+    SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * 5000);
 }
 BENCHMARK(BM_SkinnedMesh5kAnimateAndDraw)->Unit(benchmark::kMillisecond);

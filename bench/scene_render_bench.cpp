@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "bench_jpeg.h"
+#include "engine_entry.h"
 #include "gl_program.h"
 #include "temp_folder.h"
 
@@ -67,6 +68,7 @@ struct RenderBench {
     Engine* e = nullptr;
     std::string root;
     TextureRecord* target = nullptr;
+    Camera* camera = new Camera();
 
     RenderBench() {
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
@@ -93,47 +95,24 @@ RenderBench& Bench() {
     return *b;
 }
 
-// Enters the bench's device, folder and engine state; leaves them as found.
+// Enters the bench's device, folder and the engine; leaves them as found.
 class Entered {
 public:
-    Entered() : b_(Bench()) {
-        saved_device_ = g_renderDevice;
-        char cwd[4096];
-        saved_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
-        b_.e = GetEngine();
-        Leave(saved_device_);  // whatever the last bench left loaded goes with its device
-        b_.dev->GetDevice()->MakeCurrent();
-        g_renderDevice = b_.dev;
-        if (chdir(b_.root.c_str()) != 0) std::abort();
+    Entered() : b_(Bench()), entered_(b_.dev, b_.camera, b_.root) {
+        b_.e = entered_.engine();
         b_.dev->BeginScene();
         b_.dev->EnableDepth(false);
         b_.e->screenRect.Set(0, 0, kW, kH);
         b_.e->virtualRect.Set(0, 0, kW, kH);
-        if (!b_.e->defaultCamera) b_.e->defaultCamera = new Camera();
-        b_.e->activeCamera = b_.e->defaultCamera;
         b_.e->sceneInputEnabled = b_.e->hotspotEventsEnabled = true;
         InstallSceneRenderer();
         ScriptRun("DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} Gameplay = {pagefxtime = 500}");
     }
-    ~Entered() {
-        Leave(b_.dev);
-        g_renderDevice = saved_device_;
-        if (auto* d = static_cast<D3DRenderDevice*>(saved_device_)) d->GetDevice()->MakeCurrent();
-        if (chdir(saved_cwd_.c_str()) != 0) std::abort();
-    }
     RenderBench& bench() { return b_; }
 
 private:
-    void Leave(RenderDevice* device) {
-        if (!device) return;
-        static_cast<D3DRenderDevice*>(device)->GetDevice()->MakeCurrent();
-        g_renderDevice = device;
-        NodeSwitch(nullptr, false);
-        Resources().UnloadByType(kResourceImage);
-    }
     RenderBench& b_;
-    RenderDevice* saved_device_ = nullptr;
-    std::string saved_cwd_;
+    bench::EngineEntered entered_;
 };
 
 // A few pixels of the frame just drawn (faces, hotspots, the hovered one):
@@ -172,6 +151,11 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
     Entered in;
     Engine* e = in.bench().e;
     NodeSwitch("pano", false);
+    if (!e->currentScene || e->currentScene->viewtype != kViewCube || !e->currentScene->cubeFaces ||
+        !e->currentScene->hotspots.head) {
+        state.SkipWithError("no panorama");
+        return;
+    }
     g_lookYaw = 30, g_lookPitch = 10;
     RenderCurrentScene(e);  // the camera of that view
     in.bench().dev->FlushBatch();

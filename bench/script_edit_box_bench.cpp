@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_device.h"
+#include "temp_folder.h"
 #include "media/text/game_font.h"
 #include "media/resource_manager.h"
 #include "render/d3d_render_device.h"
@@ -20,9 +21,11 @@
 
 namespace {
 
-constexpr const char* kScript = "/tmp/quild_bench_editor.lua";
-// In the current folder, where image resources are looked for.
-constexpr const char* kFontImage = "quild_bench_editor_font";
+// The script and the font image, in a folder of the benchmark's own.
+const bench::TempFolder& Folder() {
+    static bench::TempFolder folder("quild-bench-editor");
+    return folder;
+}
 
 // About 1 MB of Lua with comments, strings and numbers, CR LF line ends.
 const std::string& ScriptFile() {
@@ -31,21 +34,21 @@ const std::string& ScriptFile() {
         for (int i = 0; text.size() < (1u << 20); ++i)
             text += "local value" + std::to_string(i) + " = \"text\" .. " + std::to_string(i) +
                     ".5 -- a comment then\r\n\tif value then return end\r\n";
-        std::FILE* f = std::fopen(kScript, "wb");
+        const std::string script = Folder().file("editor.lua");
+        std::FILE* f = std::fopen(script.c_str(), "wb");
         if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size()) std::abort();
         std::fclose(f);
-        return std::string(kScript);
+        return script;
     }();
     return path;
 }
 
 D3DRenderDevice* Device() {
-    static D3DRenderDevice* dev = [] {
-        auto* d = CreateBenchDevice(1024, 768);
-        g_renderDevice = d;
-        return d;
-    }();
+    // Current and the render device on every call: another benchmark may
+    // have made its own so in between.
+    static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
     dev->GetDevice()->MakeCurrent();
+    g_renderDevice = dev;
     return dev;
 }
 
@@ -58,11 +61,12 @@ GameFont* Font() {
         tga[12] = tga[14] = char(128);
         tga[16] = 32;
         tga.append(size_t(128) * 128 * 4, char(0xFF));
-        std::FILE* f = std::fopen((std::string(kFontImage) + ".tga").c_str(), "wb");
+        const std::string image = Folder().file("font");
+        std::FILE* f = std::fopen((image + ".tga").c_str(), "wb");
         if (!f || std::fwrite(tga.data(), 1, tga.size(), f) != tga.size()) std::abort();
         std::fclose(f);
         auto* g = new GameFont();
-        g->Setup(Resources().DeclareImage(kFontImage, 0), nullptr, 16, 16, 8, 8, 0, 0);
+        g->Setup(Resources().DeclareImage(image.c_str(), 0), nullptr, 16, 16, 8, 8, 0, 0);
         if (!g->ImageTexture()) std::abort();
         return g;
     }();

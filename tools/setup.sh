@@ -31,5 +31,19 @@ echo "setup: installing$missing"
 SUDO=""
 if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends $missing
+# Another apt or an unattended upgrade may hold the package manager's locks:
+# wait for them (up to ten minutes) rather than give up at once. apt waits
+# for the dpkg lock itself; the package lists' lock it does not wait for,
+# so an update refused for that lock alone is tried again.
+LOCK_WAIT="-o DPkg::Lock::Timeout=600"
+waited=0
+while ! out=$($SUDO apt-get $LOCK_WAIT update -qq 2>&1); do
+    if ! printf '%s' "$out" | grep -q "Could not get lock" || [ $waited -ge 600 ]; then
+        printf '%s\n' "$out" >&2
+        exit 1
+    fi
+    sleep 5
+    waited=$((waited + 5))
+done
+[ -z "$out" ] || printf '%s\n' "$out"
+$SUDO apt-get $LOCK_WAIT install -y -qq --no-install-recommends $missing

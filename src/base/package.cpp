@@ -25,22 +25,10 @@ uint32_t ReadU32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// The entry of a path as written, else with its separators all '/' (and
-// repeats collapsed), else all '\\': content names files with either.
-const PackageEntry* FindPath(const char* path, const Package** package) {
-    if (const PackageEntry* e = g_packages.Find(PackageNameHash(path), package)) return e;
-    if (!std::strpbrk(path, "/\\")) return nullptr;
-    std::string forward = plat::NormalizeSeparators(path);
-    if (const PackageEntry* e = g_packages.Find(PackageNameHash(forward.c_str()), package)) return e;
-    for (char& c : forward)
-        if (c == '/') c = '\\';
-    return g_packages.Find(PackageNameHash(forward.c_str()), package);
-}
-
 bool PackageHook(const char* path, FileStream* stream) {
     if (g_packages.Empty()) return false;
     const Package* package = nullptr;
-    const PackageEntry* entry = FindPath(path, &package);
+    const PackageEntry* entry = FindPackagePath(path, &package);
     if (!entry) return false;
     if (!stream) return true;
     return stream->OpenPackageEntry(package, entry, package->path.c_str(), package->data_start + entry->offset,
@@ -57,6 +45,16 @@ bool FileSize(FILE* file, uint64_t* size) {
 }
 
 }  // namespace
+
+const PackageEntry* FindPackagePath(const char* path, const Package** package) {
+    if (const PackageEntry* e = g_packages.Find(PackageNameHash(path), package)) return e;
+    if (!std::strpbrk(path, "/\\")) return nullptr;
+    std::string forward = plat::NormalizeSeparators(path);
+    if (const PackageEntry* e = g_packages.Find(PackageNameHash(forward.c_str()), package)) return e;
+    for (char& c : forward)
+        if (c == '/') c = '\\';
+    return g_packages.Find(PackageNameHash(forward.c_str()), package);
+}
 
 uint32_t PackageNameHash(const char* path) {
     // Lower-cased piece by piece into a small buffer: no allocation per open.

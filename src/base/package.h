@@ -53,6 +53,11 @@ public:
 
 extern PackageRegistry g_packages;
 
+// The entry OpenRead and FileExists find for a path: as written, else with
+// its separators all '/' (repeats collapsed), else all '\\' (content names
+// files with either). Null when no mounted package holds it.
+const PackageEntry* FindPackagePath(const char* path, const Package** package);
+
 // Mounts a package file (plain disk path). False when it cannot be opened
 // or is refused; nothing is mounted then.
 bool MountPackage(const char* path);

@@ -1,6 +1,7 @@
 #include "platform/window.h"
 
 #include "platform/gpu/direct3d.h"
+#include "platform/gpu/driver_modules.h"
 
 #include <SDL.h>
 
@@ -311,6 +312,7 @@ Window* CreateAppWindow(const WindowDesc& desc) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
     }
+    gpu::KeepGLDriverModulesLoaded();
     auto* w = new Window{sdl, desc.proc};
     g_window = w;
     SDL_RaiseWindow(sdl);

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const char* name : kNames) {
             FileStream s;
             if (!s.OpenRead(name)) continue;
-            const PackageEntry* e = g_packages.Find(PackageNameHash(name), nullptr);
+            // The same lookup OpenRead made, separator fall-backs included.
+            const PackageEntry* e = FindPackagePath(name, nullptr);
             if (!e || !s.InPackage()) __builtin_trap();
             CheckEntry(s, *e, data, size, package->data_start);
         }

@@ -13,6 +13,7 @@
 
 #include "platform/gpu/direct3d.h"
 #include "platform/gpu/ffp_program.h"
+#include "platform/gpu/driver_modules.h"
 #include "platform/gpu/gl_api.h"
 #include "platform/gpu/gl_formats.h"
 #include "platform/gpu/hlsl/shader_code.h"
@@ -411,6 +412,7 @@ Result Device::Init(std::string* error) {
         if (params_.backBufferHeight == 0) params_.backBufferHeight = uint32_t(std::max(h, 1));
     }
     context_ = SDL_GL_CreateContext(win);
+    KeepGLDriverModulesLoaded();
     if (!context_) {
         *error = std::string("cannot create an OpenGL 3.3 core context: ") + SDL_GetError();
         return kNotAvailable;

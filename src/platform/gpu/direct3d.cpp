@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/gpu/driver_modules.h"
 #include "platform/gpu/gl_api.h"
 
 namespace plat::gpu {
@@ -42,6 +43,7 @@ void ReadGlStrings() {
     SDL_Window* w = SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!w) return;
     SDL_GLContext c = SDL_GL_CreateContext(w);
+    KeepGLDriverModulesLoaded();
     if (c) {
         take();
         SDL_GL_MakeCurrent(w, nullptr);
