@@ -185,10 +185,14 @@ int CubeFacesConstructor(lua_State* L) {
 }
 
 // A hotspot's parent: a hotspot handle, overridden by a name in its list.
+// Only a hotspot of the same list is taken: the lists are freed apart (a
+// scene's with the scene, the global one with the engine), and links
+// between them would be left dangling.
 HotSpot* ReadParent(const ConstructorFields& t, ObjectList<HotSpot>* owner) {
     HotSpot* parent = nullptr;
     EObject* o = ObjectFromHandle(t.Userdata("parent"));
-    if (o && o->descriptor == &HotSpot::s_descriptor) parent = static_cast<HotSpot*>(o);
+    if (o && o->descriptor == &HotSpot::s_descriptor && static_cast<HotSpot*>(o)->owner == owner)
+        parent = static_cast<HotSpot*>(o);
     if (const char* name = t.String("parent", nullptr, false); name && owner)
         parent = ListFindByName(*owner, name);
     return parent;

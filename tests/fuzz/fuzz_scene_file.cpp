@@ -1,6 +1,8 @@
 // Hostile scene files: the bytes run as a scene's "data" script while the
 // scene is being loaded, with the scene-file constructors and a small safe
 // part of Lua (tables, metatables, strings without patterns, coroutines).
+// One engine and one Lua state serve every input; each input starts with
+// fresh globals and leaves no object behind.
 // Afterwards every scene and global hotspot is saved to memory and walked,
 // which touches every reference the constructors left. The script is cut
 // off after a fixed number of instructions and a fixed amount of memory, so
@@ -11,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 extern "C" {
@@ -21,6 +22,9 @@ extern "C" {
 
 #include "app/engine.h"
 #include "app/scene_switch.h"
+#include "media/text/game_font.h"
+#include "media/text/game_text.h"
+#include "scene/game_video.h"
 #include "base/memory_writer.h"
 #include "media/resource_manager.h"
 #include "scene/game_scene.h"
@@ -32,7 +36,7 @@ extern "C" {
 
 namespace {
 
-constexpr int kInstructionBudget = 50000;
+constexpr int kInstructionBudget = 10000;
 constexpr int kHookStep = 100;
 constexpr size_t kMemoryBudget = 32u << 20;
 
@@ -61,13 +65,31 @@ constexpr const char* kKept[] = {
     "beginscene", "endscene", "scene", "page", "cubefaces", "hotspot", "video", "font", "view", "shader",
     "mesh", "particlesource", "lightsource", "sound3D", "patch", "fx", "surffx",
     "assert", "error", "ipairs", "pairs", "next", "pcall", "xpcall", "rawequal", "rawget", "rawset", "select",
-    "setmetatable", "getmetatable", "tonumber", "tostring", "type", "unpack", "newproxy", "loadstring",
+    "setmetatable", "getmetatable", "tonumber", "tostring", "type", "unpack", "loadstring",
     "coroutine", "string", "table", "math", "_G", "_VERSION", "DIR_STAGES"};
 // String functions that could run long on their own, without Lua steps.
 constexpr const char* kStringDropped[] = {"rep", "find", "match", "gmatch", "gsub", "dump"};
 
-// A globals table with only the names a scene file may use.
-void KeepOnlySafeGlobals(lua_State* L) {
+// A particle source warms up for as many as kMaxWarmUpWork particle steps
+// (a second or more here): only the first few calls of an input get
+// through, the others do nothing, or a handful of calls would stall the run.
+constexpr int kParticleCalls = 3;
+int g_particle_calls = 0;
+
+int FewParticleSources(lua_State* L) {
+    if (++g_particle_calls > kParticleCalls) return 0;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
+// The globals a scene file starts with, kept in the registry: every input
+// gets fresh copies of them (and of the library tables), so that nothing
+// one input changes reaches the next.
+int g_template = LUA_NOREF;
+
+void MakeTemplate(lua_State* L) {
     lua_pushstring(L, "stages");
     lua_setglobal(L, "DIR_STAGES");
     lua_newtable(L);
@@ -75,21 +97,69 @@ void KeepOnlySafeGlobals(lua_State* L) {
         lua_getglobal(L, name);
         lua_setfield(L, -2, name);
     }
-    lua_pushvalue(L, -1);
-    lua_setfield(L, -2, "_G");
+    lua_getfield(L, -1, "particlesource");
+    lua_pushcclosure(L, FewParticleSources, 1);
+    lua_setfield(L, -2, "particlesource");
     lua_getfield(L, -1, "string");
     for (const char* name : kStringDropped) {
         lua_pushnil(L);
         lua_setfield(L, -2, name);
     }
     lua_pop(L, 1);
+    g_template = luaL_ref(L, LUA_REGISTRYINDEX);
+}
+
+// Pushes a one-level copy of the table on top.
+void PushCopy(lua_State* L) {
+    lua_newtable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -3)) {
+        lua_pushvalue(L, -2);
+        lua_insert(L, -2);
+        lua_rawset(L, -4);
+    }
+}
+
+void FreshGlobals(lua_State* L) {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_template);
+    PushCopy(L);
+    for (const char* library : {"string", "table", "math", "coroutine"}) {
+        lua_getfield(L, -1, library);
+        PushCopy(L);
+        lua_setfield(L, -3, library);
+        lua_pop(L, 1);
+    }
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "_G");
+    // Strings index the fresh string table.
+    lua_pushliteral(L, "");
+    if (lua_getmetatable(L, -1)) {
+        lua_getfield(L, -3, "string");
+        lua_setfield(L, -2, "__index");
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
     lua_replace(L, LUA_GLOBALSINDEX);
+    lua_pop(L, 1);
+}
+
+// What the engine's destructor frees, so that one engine serves every input.
+void EmptyEngine(Engine* e) {
+    ListDeleteAll(e->globalHotspots);
+    DeleteAllScenes(e);
+    ListDeleteAll(e->fonts);
+    ListDeleteAll(e->videos);
+    FreeAllGameTexts(e->texts);
+    e->currentScene = nullptr;
+    e->currentFont = nullptr;
+    e->currentVideo = nullptr;
 }
 
 // A folder with a few small images, so that face sets, patches and fonts
 // find files; made once and removed at exit.
 const std::string& ImageFolder() {
-    static std::string folder = [] {
+    // Kept past the static destructors, for the removal at exit.
+    static const std::string& folder = *new std::string([] {
         std::error_code ec;
         std::filesystem::path dir = std::filesystem::temp_directory_path(ec) / "quild-fuzz-scene-XXXXXX";
         std::string name = dir.string();
@@ -101,9 +171,12 @@ const std::string& ImageFolder() {
             std::filesystem::create_directories(path.parent_path(), ec);
             fuzz::WriteScratch(path.string(), kTga, sizeof kTga);
         }
-        std::atexit([] { std::filesystem::remove_all(ImageFolder()); });
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(ImageFolder(), ignored);
+        });
         return name;
-    }();
+    }());
     return folder;
 }
 
@@ -118,31 +191,33 @@ void Walk(HotSpot* h) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = [] {
+    static Engine* const engine = [] {
         fuzz::QuietLog();
         const std::string& folder = ImageFolder();
-        if (!folder.empty() && chdir(folder.c_str()) != 0) return false;
+        if (!folder.empty() && chdir(folder.c_str()) != 0) std::abort();
         RegisterAllClassProperties();
-        return true;
+        auto* e = new Engine();
+        e->screenRect.Set(0, 0, 1024, 768);
+        e->virtualRect.Set(0, 0, 1024, 768);
+        SetCurrentEngine(e);
+        CreateScriptState();
+        lua_State* L = ScriptState();
+        g_inner_alloc = lua_getallocf(L, &g_inner_ud);
+        lua_setallocf(L, BudgetAlloc, g_inner_ud);
+        MakeTemplate(L);
+        return e;
     }();
-    (void)ready;
-
-    auto engine = std::make_unique<Engine>();
-    engine->screenRect.Set(0, 0, 1024, 768);
-    engine->virtualRect.Set(0, 0, 1024, 768);
-    SetCurrentEngine(engine.get());
-    CreateScriptState();
     lua_State* L = ScriptState();
-    g_inner_alloc = lua_getallocf(L, &g_inner_ud);
-    g_lua_bytes = size_t(lua_gc(L, LUA_GCCOUNT, 0)) * 1024;
-    lua_setallocf(L, BudgetAlloc, g_inner_ud);
-    KeepOnlySafeGlobals(L);
+    lua_settop(L, 0);
+    FreshGlobals(L);
+    g_lua_bytes = size_t(lua_gc(L, LUA_GCCOUNT, 0)) * 1024 + size_t(lua_gc(L, LUA_GCCOUNTB, 0));
 
     // As a scene load runs a scene's data script.
     GameScene* scene = ListFindOrAddGameScene(engine->scenes, "fz");
     engine->currentScene = scene;
     SetSceneBeingLoaded(scene);
     g_instructions = 0;
+    g_particle_calls = 0;
     lua_sethook(L, CountInstructions, LUA_MASKCOUNT, kHookStep);
     if (luaL_loadbuffer(L, reinterpret_cast<const char*>(data), size, "data") == 0) lua_pcall(L, 0, 0, 0);
     lua_settop(L, 0);
@@ -161,9 +236,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Walk(h);
     }
 
-    ScriptShutdown();
-    engine.reset();
-    SetCurrentEngine(nullptr);
+    // This input's garbage goes (no finalizers: there is no newproxy).
+    lua_sethook(L, nullptr, 0, 0);
+    lua_newtable(L);
+    lua_replace(L, LUA_GLOBALSINDEX);
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    EmptyEngine(engine);
     Resources().Clear();
     return 0;
 }

@@ -150,6 +150,27 @@ TEST_F(ConstructorTest, HotspotCursorsAndWhatRunningAgainClears) {
     EXPECT_EQ(ListFindByName(engine.scenes, "cellar"), cellar);  // the scene itself stays
 }
 
+// A parent given by handle must be a hotspot of the same list: a global
+// hotspot under a scene's hotspot would keep a link into a list that is
+// freed with its scene.
+TEST_F(ConstructorTest, HotspotParentsComeFromTheirOwnList) {
+    InScene("p = hotspot{name='p', rect='10,10,50,50'} k = hotspot{name='k', parent=p}");
+    HotSpot* p = ListFindByName(s->hotspots, "p");
+    HotSpot* k = ListFindByName(s->hotspots, "k");
+    ASSERT_TRUE(p && k);
+    EXPECT_EQ(k->parent, p);
+    Lua("g = hotspot{name='g', parent=p} beginscene('hall') l = hotspot{name='l', parent=g} endscene()");
+    HotSpot* g = engine.globalHotspots.head;
+    HotSpot* l = ListFindByName(s->hotspots, "l");
+    ASSERT_TRUE(g && l);
+    EXPECT_EQ(g->parent, nullptr);
+    EXPECT_EQ(l->parent, nullptr);
+    // Freeing the scene first, then the global list, touches nothing freed.
+    s->FreeObjects();
+    engine.globalHotspots = {};
+    delete g;
+}
+
 TEST_F(ConstructorTest, MeshDefaultsAndVectorsThatTakeTheirDefaults) {
     InScene("m = mesh{name='box'}");
     GameMesh* m = s->meshes.head;
