@@ -86,7 +86,8 @@ end
 -- The pointer. The engine hides the system's pointer, so the game draws
 -- its own, last in the frame: over something that can be clicked the
 -- hotspot's cursor (the door) centred on the pointer, elsewhere the
--- node's cursor (the arrow) with its tip at the pointer.
+-- node's cursor (the arrow) with its tip at the pointer, held half its
+-- size inside the right and bottom edges so that it shows while turning.
 function DrawPointer()
   local x, y = ge_getmouse()
   x, y = math.floor(x), math.floor(y)
@@ -97,7 +98,13 @@ function DrawPointer()
   if (w or 0) > 0 then
     im_render(image, x - math.floor(w / 2), y - math.floor((hh or 0) / 2), "FFFFFFFF", 0)
   else
-    im_render(ge_getcursor(), x, y, "FFFFFFFF", 0)
+    local arrow = ge_getcursor()
+    local aw, ah = 0, 0
+    if arrow then aw, ah = im_getsize(arrow) end
+    local _, _, sw, sh = rect_get(ge_screenrect())
+    x = math.min(x, (sw or 1024) - math.floor((aw or 0) / 2))
+    y = math.min(y, (sh or 768) - math.floor((ah or 0) / 2))
+    im_render(arrow, x, y, "FFFFFFFF", 0)
   end
 end
 

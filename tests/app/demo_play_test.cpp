@@ -218,7 +218,17 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     Click();
     ASSERT_TRUE(WaitFor("hall"));
     const double yaw0 = Yaw();
+    // The arrow shows while the pointer turns the view at the right or
+    // bottom edge (it would lie off the screen with its tip there).
+    auto arrow_near = [&](int x0, int y0) {
+        const std::vector<uint32_t> px = Screen();
+        int white = 0;
+        for (int y = y0; y < y0 + 24 && y < kH; ++y)
+            for (int x = x0; x < x0 + 24 && x < kW; ++x) white += At(px, x, y) == 0xFFFFFFu;
+        return white;
+    };
     MoveTo(kW - 1, kH / 2);
+    EXPECT_GT(arrow_near(kW - 24, kH / 2 - 4), 20);
     Tick(20);
     const double turned = std::remainder(Yaw() - yaw0, 360.0);
     EXPECT_GT(turned, 10.0);
@@ -228,6 +238,7 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     Tick(10);
     EXPECT_NEAR(Yaw(), settled, 0.01);
     MoveTo(kW / 2, kH - 1);
+    EXPECT_GT(arrow_near(kW / 2 - 4, kH - 24), 20);
     Tick(200);
     EXPECT_NEAR(Pitch(), 55.0, 0.01);
     MoveTo(kW / 2, 0);
