@@ -38,9 +38,10 @@ Canvas Clouds() {
     Canvas c(w, h, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            // Two samples a width apart, blended across, so the edges meet.
+            // Two samples a width apart, blended across so that the right
+            // edge continues the left one: both edges read the noise at x + w.
             const float k = float(x) / w;
-            const float n = Fractal(x / 48.f, y / 32.f, 91, 5) * (1 - k) + Fractal((x + w) / 48.f, y / 32.f, 91, 5) * k;
+            const float n = Fractal((x + w) / 48.f, y / 32.f, 91, 5) * (1 - k) + Fractal(x / 48.f, y / 32.f, 91, 5) * k;
             const float a = Smooth(0.48f, 0.75f, n) * Smooth(0.f, 0.3f, float(y) / h) * Smooth(1.f, 0.7f, float(y) / h);
             c.px[size_t(y) * w + x] = Premultiplied(Mix(Hex(0x8090B0), Hex(0xD0D8F0), n), a * 0.9f);
         }

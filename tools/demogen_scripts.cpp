@@ -86,7 +86,8 @@ end
 -- The pointer. The engine hides the system's pointer, so the game draws
 -- its own, last in the frame: over something that can be clicked the
 -- hotspot's cursor (the door) centred on the pointer, elsewhere the
--- node's cursor (the arrow) with its tip at the pointer.
+-- node's cursor (the arrow) with its tip at the pointer, held half its
+-- size inside the right and bottom edges so that it shows while turning.
 function DrawPointer()
   local x, y = ge_getmouse()
   x, y = math.floor(x), math.floor(y)
@@ -97,7 +98,13 @@ function DrawPointer()
   if (w or 0) > 0 then
     im_render(image, x - math.floor(w / 2), y - math.floor((hh or 0) / 2), "FFFFFFFF", 0)
   else
-    im_render(ge_getcursor(), x, y, "FFFFFFFF", 0)
+    local arrow = ge_getcursor()
+    local aw, ah = 0, 0
+    if arrow then aw, ah = im_getsize(arrow) end
+    local _, _, sw, sh = rect_get(ge_screenrect())
+    x = math.min(x, (sw or 1024) - math.floor((aw or 0) / 2))
+    y = math.min(y, (sh or 768) - math.floor((ah or 0) / 2))
+    im_render(arrow, x, y, "FFFFFFFF", 0)
   end
 end
 
@@ -222,15 +229,16 @@ function OnGameMouseWheel(d)
   elseif geteditormode() ~= 0 then ge_sendeditorinput(0, d) end
 end
 
--- The title page tells the keys; while playing, the room's name is in
--- the corner. The pointer comes last, over everything.
+-- The title page tells the keys (not over the movie); while playing, the
+-- room's name is in the corner. The pointer comes last, over everything.
 CONTROLS = {
   {"LOOK: POINTER AT EDGE", "OR THE ARROW KEYS", "GO: CLICK A DOOR", "` CONSOLE  ESC QUIT"},
   {"F1 SCENE EDITOR", "F2 SELECT  F3 PLACE", "F4 SAVE SCENE", "F5 SCRIPT EDITOR"},
 }
+function OnGameVideoClosed() Movie = nil end
 function OnGameRender()
   if Node == "title" then
-    for side, lines in ipairs(CONTROLS) do
+    for side, lines in ipairs(Movie and {} or CONTROLS) do
       local x = side == 1 and 16 or 660
       ge_fillrect(x - 8, 540, 360, 132, "A0100818")
       for i, line in ipairs(lines) do ge_drawstring(line, x, 516 + i * 30, "FFF4E4C0") end
@@ -405,7 +413,7 @@ endscene()
 const char* kTitleScript = R"lua(-- The title page: enter the game, watch the movie or leave.
 SceneClicks = {
   start = function() ge_dissolve("hall") end,
-  credits = function() Call("ge_playvideo", "intro", false) end,
+  credits = function() Movie = true Call("ge_playvideo", "intro", false) end,
   quit = function() quit() end,
 }
 )lua";
@@ -416,10 +424,11 @@ cubefaces{name = "base"}
 -- Hotspot-map value 1: the door ahead; 2: the arch behind.
 hotspot{name = "door", cursor = "door", dest_scene = "corridor", action = "walk", snd_step = "data/sounds/steps"}
 hotspot{name = "arch", cursor = "door", dest_scene = "title", action = "dissolve"}
--- Clouds drift across the window on the right wall; the moon glows.
+-- Clouds drift across the window's glass on the right wall (a surface
+-- reaches width and height either side of its centre); the moon glows.
 if surffx then
-  surffx{name = "clouds", texture = "data/fx/clouds", face = 1, width = 320, height = 167, distance = 511,
-         position = "0,30,160", alpha = 190, scroll_speed = 0.02, scroll_direction = 0, tiling1 = 1}
+  surffx{name = "clouds", texture = "data/fx/clouds", face = 1, width = 160, height = 84, distance = 511,
+         position = "0,8.5,0", alpha = 190, scroll_speed = 0.02, scroll_direction = 0, tiling1 = 1}
 end
 if fx then fx{name = "moon", file = "data/fx/glow", x = 97.6, y = -6.1, scale = 2, power = 0} end
 endscene()

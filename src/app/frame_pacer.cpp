@@ -21,5 +21,7 @@ void FramePacer::AfterPresent(AppWindow& window, float refresh_hz) {
     count_ = 0;
     if (!unpaced) return;
     window.SetFrameLimit(refresh_hz);
+    if (warned_) return;
+    warned_ = true;
     LogPrintf("[WARNING] : no vertical sync; frames held to %d a second", static_cast<int>(refresh_hz + 0.5f));
 }

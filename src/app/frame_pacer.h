@@ -22,4 +22,5 @@ public:
 private:
     int count_ = 0;
     int64_t first_ = 0;  // counter at the first frame of the sample
+    bool warned_ = false;  // the log says it once, though a video or a reset clears the limit
 };

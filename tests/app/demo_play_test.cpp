@@ -218,7 +218,17 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     Click();
     ASSERT_TRUE(WaitFor("hall"));
     const double yaw0 = Yaw();
+    // The arrow shows while the pointer turns the view at the right or
+    // bottom edge (it would lie off the screen with its tip there).
+    auto arrow_near = [&](int x0, int y0) {
+        const std::vector<uint32_t> px = Screen();
+        int white = 0;
+        for (int y = y0; y < y0 + 24 && y < kH; ++y)
+            for (int x = x0; x < x0 + 24 && x < kW; ++x) white += At(px, x, y) == 0xFFFFFFu;
+        return white;
+    };
     MoveTo(kW - 1, kH / 2);
+    EXPECT_GT(arrow_near(kW - 24, kH / 2 - 4), 20);
     Tick(20);
     const double turned = std::remainder(Yaw() - yaw0, 360.0);
     EXPECT_GT(turned, 10.0);
@@ -228,6 +238,7 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     Tick(10);
     EXPECT_NEAR(Yaw(), settled, 0.01);
     MoveTo(kW / 2, kH - 1);
+    EXPECT_GT(arrow_near(kW / 2 - 4, kH - 24), 20);
     Tick(200);
     EXPECT_NEAR(Pitch(), 55.0, 0.01);
     MoveTo(kW / 2, 0);
@@ -242,6 +253,30 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     const std::vector<uint32_t> hall = Screen();
     render_test::SaveFramePng(hall, kW, kH, "demo_play_hall_door");
     EXPECT_EQ(At(hall, kW / 2 - 16 + 15, kH / 2 - 16 + 10), 0xF0C060u);
+
+    // The clouds drift inside the window on the right wall: the red wall
+    // beside the window shows none of their grey-blue, and their picture
+    // wraps without a seam (its last column runs on into its first).
+    TurnTo(90);
+    const std::vector<uint32_t> window = Screen();
+    render_test::SaveFramePng(window, kW, kH, "demo_play_hall_window");
+    int cloudy = 0;
+    for (int y = 262; y < 480; ++y)
+        for (int x = 0; x < kW; x += 2) {
+            if (x >= 320 && x < 706) continue;  // the window and its frame
+            const uint32_t c = At(window, x, y);
+            cloudy += 2 * ((c >> 8) & 255) > (c >> 16);  // greener than the red wall's half
+        }
+    EXPECT_EQ(cloudy, 0);
+    const std::string clouds = quild_test::ReadFile("data/fx/clouds.tga");
+    ASSERT_EQ(clouds.size(), 18u + 256 * 128 * 4);
+    auto alpha = [&](int x, int y) { return int(uint8_t(clouds[18 + (size_t(y) * 256 + x) * 4 + 3])); };
+    long seam = 0, steps = 0;
+    for (int y = 0; y < 128; ++y) {
+        seam += std::abs(alpha(255, y) - alpha(0, y));
+        for (int x = 1; x < 256; ++x) steps += std::abs(alpha(x, y) - alpha(x - 1, y));
+    }
+    EXPECT_LT(seam, 4 * steps / 255) << "the clouds' edges do not meet";
 
     // Every exit of every room, each reached by turning the view.
     TurnTo(180);
@@ -274,7 +309,20 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     MoveTo(512, 644);
     Click();
     EXPECT_NE(e->currentVideo, nullptr);
-    int frames = 0;
+    // The title's key panels stay off the movie: none of their text shows.
+    ASSERT_TRUE(Tick(10));
+    const std::vector<uint32_t> movie = Screen();
+    render_test::SaveFramePng(movie, kW, kH, "demo_play_movie");
+    int panel_text = 0;
+    for (int y = 540; y < 672; ++y)
+        for (int x = 8; x < kW - 8; ++x) {
+            if (x >= 368 && x < 652) continue;
+            const uint32_t c = At(movie, x, y);
+            panel_text += std::abs(int(c >> 16) - 0xF4) < 12 && std::abs(int((c >> 8) & 255) - 0xE4) < 12 &&
+                          std::abs(int(c & 255) - 0xC0) < 12;
+        }
+    EXPECT_EQ(panel_text, 0);
+    int frames = 10;
     for (; e->currentVideo && frames < 3000; ++frames) ASSERT_TRUE(Tick());
     EXPECT_EQ(e->currentVideo, nullptr);
     EXPECT_GT(frames, 20);

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app/app_window.h"
+#include "base/log.h"
 
 namespace {
 
 int64_t g_clock = 0;
 int64_t Clock() { return g_clock; }
+
+int g_sync_warnings = 0;
+void CountSyncWarnings(const char* line, unsigned) { g_sync_warnings += std::strstr(line, "no vertical sync") != nullptr; }
 
 // Presents n frames, each `ms` apart on a millisecond counter.
 void Frames(FramePacer& pacer, AppWindow& w, int n, int64_t ms, float hz) {
@@ -24,6 +30,8 @@ TEST(FramePacer, FramesFasterThanTheRefreshTurnTheLimiterOn) {
     AppWindow w;
     w.SetCounter(Clock, 1000);
     FramePacer pacer;
+    g_sync_warnings = 0;
+    SetLogSink(CountSyncWarnings);
     // Presents that return at once: held to the rate once the sample is in.
     Frames(pacer, w, FramePacer::kSampleFrames, 2, 60);
     EXPECT_EQ(w.frameLimitTicks, 0);
@@ -40,6 +48,9 @@ TEST(FramePacer, FramesFasterThanTheRefreshTurnTheLimiterOn) {
     EXPECT_EQ(w.frameLimitTicks, 0);
     Frames(pacer, w, 1, 2, 100);
     EXPECT_EQ(w.frameLimitTicks, 10);
+    // The log tells it once, not again after every video.
+    SetLogSink(nullptr);
+    EXPECT_EQ(g_sync_warnings, 1);
 }
 
 TEST(FramePacer, SyncedOrSlowFramesAreLeftAlone) {
