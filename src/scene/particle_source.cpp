@@ -245,6 +245,8 @@ size_t GameParticleSource::ParticleCount() const {
     return n;
 }
 
+int64_t g_particleWarmUpLimit = kMaxWarmUpWork;
+
 void GameParticleSource::RebuildParticles() {
     FreeParticles();
     int32_t count = particle_count;
@@ -262,10 +264,10 @@ void GameParticleSource::RebuildParticles() {
     }
     if (flags() != kParticlesContinuous || count <= 0) return;
     int64_t steps = SaturateToInt(std::trunc(life_max));
-    if (steps > 0 && steps * count > kMaxWarmUpWork) {
+    if (steps > 0 && steps * count > g_particleWarmUpLimit) {
         LogPrintf("[PARTICLES] %s: warm-up of %lld steps cut to %lld\n", name ? name : "", (long long)steps,
-                  (long long)(kMaxWarmUpWork / count));
-        steps = kMaxWarmUpWork / count;
+                  (long long)(g_particleWarmUpLimit / count));
+        steps = g_particleWarmUpLimit / count;
     }
     for (int64_t s = 0; s < steps; ++s)
         for (Particle* p = particles.head; p; p = static_cast<Particle*>(p->link)) Step(p);

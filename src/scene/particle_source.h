@@ -31,6 +31,9 @@ enum ParticleFlags : int32_t {
 // Bounds on what scene data may ask for.
 constexpr int32_t kMaxParticles = 100000;
 constexpr int64_t kMaxWarmUpWork = 20000000;  // particle steps
+// The warm-up bound in force (kMaxWarmUpWork; tools that load many scene
+// files, such as the fuzz targets, lower it).
+extern int64_t g_particleWarmUpLimit;
 
 struct Particle {
     Particle* link;

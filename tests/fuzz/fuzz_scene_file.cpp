@@ -29,6 +29,7 @@ extern "C" {
 #include "media/resource_manager.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
+#include "scene/particle_source.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "scriptapi/scene_constructors.h"
@@ -71,8 +72,9 @@ constexpr const char* kKept[] = {
 constexpr const char* kStringDropped[] = {"rep", "find", "match", "gmatch", "gsub", "dump"};
 
 // A particle source warms up for as many as kMaxWarmUpWork particle steps
-// (a second or more here): only the first few calls of an input get
-// through, the others do nothing, or a handful of calls would stall the run.
+// (a second or more here): the bound is lowered to what a few hundred
+// particles take, and only the first few calls of an input get through,
+// the others do nothing, or a handful of calls would stall the run.
 constexpr int kParticleCalls = 3;
 int g_particle_calls = 0;
 
@@ -196,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string& folder = ImageFolder();
         if (!folder.empty() && chdir(folder.c_str()) != 0) std::abort();
         RegisterAllClassProperties();
+        g_particleWarmUpLimit = 100000;
         auto* e = new Engine();
         e->screenRect.Set(0, 0, 1024, 768);
         e->virtualRect.Set(0, 0, 1024, 768);
