@@ -89,7 +89,9 @@ void KeepOnlySafeGlobals(lua_State* L) {
 // A folder with a few small images, so that face sets, patches and fonts
 // find files; made once and removed at exit.
 const std::string& ImageFolder() {
-    static std::string folder = [] {
+    // Never destroyed: the exit handler below, registered while it is
+    // made, runs after the destructor of a static string would.
+    static const std::string& folder = *new std::string([] {
         std::error_code ec;
         std::filesystem::path dir = std::filesystem::temp_directory_path(ec) / "quild-fuzz-scene-XXXXXX";
         std::string name = dir.string();
@@ -103,7 +105,7 @@ const std::string& ImageFolder() {
         }
         std::atexit([] { std::filesystem::remove_all(ImageFolder()); });
         return name;
-    }();
+    }());
     return folder;
 }
 
