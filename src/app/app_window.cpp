@@ -1,6 +1,7 @@
 #include "app/app_window.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "base/log.h"
@@ -173,6 +174,9 @@ bool AppWindow::Destroy() {
         delete g_renderDevice;
         g_renderDevice = nullptr;
     }
+    // No key-up comes from a window that is gone: keys it saw go down
+    // would stay down for the next one.
+    std::fill(std::begin(g_keyTable), std::end(g_keyTable), uint8_t{0});
     if (!g_windowHandle) return false;
     plat::DestroyAppWindow(g_windowHandle);
     g_windowHandle = nullptr;

@@ -285,6 +285,10 @@ TEST_F(AppWindowTest, KeysAndCharactersReachTheCallbacks) {
     window->PumpMessages();
     EXPECT_EQ(g_events, (std::vector<std::string>{"keydown 13", "char 13", "keydown 8", "char 8",
                                                   "keydown 27", "char 27", "char 233"}));
+    // TAB is still down; its window going releases it.
+    EXPECT_EQ(g_keyTable[9], 1);
+    window->Destroy();
+    EXPECT_EQ(g_keyTable[9], 0);
 }
 
 TEST_F(AppWindowTest, QuitEndsThePumpAndDestroyRunsTwice) {

@@ -76,6 +76,12 @@ protected:
         FreeHotspotPreview();
         Resources().Clear();
         g_renderDevice = saved_device_;
+        // Each test has an engine of its own, none left for the next: its
+        // scripts, compiled ones and globals would leak into another
+        // folder's.
+        SetCurrentEngine(e);
+        e->Shutdown();
+        e = nullptr;
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
         Close();
     }

@@ -111,6 +111,14 @@ protected:
         Resources().Clear();
         SetLogSink(nullptr);
         g_renderDevice = saved_device_;
+        if (e) {
+            // Each test has an engine of its own, none left for the next:
+            // its scripts, compiled ones and globals would leak into another
+            // folder's.
+            SetCurrentEngine(e);
+            e->Shutdown();
+            e = nullptr;
+        }
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);

@@ -242,6 +242,7 @@ TEST(Log, WritesCrlfLinesAndColoursByTheFormat) {
     TempDir home;
     std::string saved = getenv("HOME");
     setenv("HOME", home.path().c_str(), 1);
+    g_lines.clear();  // the lines of an earlier repeat
     SetLogSink(Sink);
     // The first creation in a run writes back what was logged before it (by
     // earlier tests here); the second starts empty.

@@ -158,7 +158,8 @@ TEST_F(CubeFacesTest, DrawModesAndTheirOrder) {
     EXPECT_TRUE(scope.device.immediate.empty());
 
     // A selected map hotspot shows the map view instead of the faces.
-    static int map_views = 0;
+    static int map_views;
+    map_views = 0;  // counted afresh on a repeat
     g_drawHotspotMapView = [] { ++map_views; };
     HotSpot* h = Add(scene->hotspots, "h");
     h->hs_type = kHotspotMap;

@@ -62,10 +62,12 @@ protected:
     void SetUp() override {
         SceneTest::SetUp();
         KindCalls().clear();
+        real_point_ops_ = GetSceneKindOps(kSceneKindPoints);
         SetSceneKindOps(kSceneKindPoints, &kFakePointOps);
     }
     void TearDown() override {
-        SetSceneKindOps(kSceneKindPoints, nullptr);
+        // The real points' ops, registered at start-up, serve later tests.
+        SetSceneKindOps(kSceneKindPoints, real_point_ops_);
         for (ResourceRecord* r : records_) {
             delete static_cast<Sound*>(r->object);
             delete r;
@@ -83,6 +85,7 @@ protected:
         return r;
     }
     std::vector<ResourceRecord*> records_;
+    const SceneKindOps* real_point_ops_ = nullptr;
 };
 
 bool Playing(Sound* s) {

@@ -222,7 +222,10 @@ TEST_F(StreamChannels, PlayAndStopRacingTheWorkerNeverLoseTheLastWord) {
         if (i % 5 == 0) plat::SleepMs(i % 7);
         if (i % 4 == 0) (i % 2 ? a : b)->Stop();
     }
-    // The last call was a Play: it must end up playing.
+    // The last word: b stopped, a played; a must end up playing. (Playing
+    // the current sound again fades it back in but leaves a queued one
+    // queued: without the stop, b could still take over.)
+    b->Stop();
     a->Play(true, 0);
     bool playing = false;
     for (int t = 0; t < 300 && !playing; ++t) {
