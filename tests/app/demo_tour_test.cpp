@@ -25,9 +25,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs the generator into a folder under the build folder (emptied first
-// unless keep is set); the test's face size keeps it quick.
+// unless keep is set); the test's face size keeps it quick. The folder is
+// the running test's own, so tests run side by side never share one.
 std::string Generate(const std::string& name, const std::string& extra = "", bool keep = false) {
-    const std::string dir = fs::absolute("demo_tour/" + name).string();
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string dir =
+        fs::absolute("demo_tour/" + std::string(test->test_suite_name()) + "." + test->name() + "/" + name).string();
     if (!keep) fs::remove_all(dir);
     const std::string cmd = std::string("'") + QUILD_DEMOGEN + "' '" + dir + "' --faces 128 " + extra + " > /dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
