@@ -284,7 +284,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { MemFree(p); }
 
 void ChunkArena::Init(uint32_t chunk_size) {
     chunk_size_ = chunk_size;
-    first_ = current_ = nullptr;
+    first_ = current_ = before_current_ = nullptr;
 }
 
 ChunkArena::Chunk* ChunkArena::NewChunk(size_t capacity) {
@@ -309,6 +309,7 @@ void* ChunkArena::Alloc(size_t n) {
                 if (!c) return nullptr;
                 current_->next = c;
             }
+            before_current_ = current_;
             current_ = current_->next;
             current_->used = 0;
             pool_detail::UnpoisonBlock(Data(current_), current_->capacity);
@@ -324,13 +325,11 @@ void* ChunkArena::Alloc(size_t n) {
     if (!big) return nullptr;
     big->used = n;
     big->next = current_;
-    if (current_ == first_) {
+    if (before_current_)
+        before_current_->next = big;
+    else
         first_ = big;
-    } else {
-        Chunk* prev = first_;
-        while (prev->next != current_) prev = prev->next;
-        prev->next = big;
-    }
+    before_current_ = big;
     return Data(big);
 }
 
@@ -341,6 +340,7 @@ void ChunkArena::Rewind() {
         if (!first_) return;
     }
     current_ = first_;
+    before_current_ = nullptr;
     pool_detail::UnpoisonBlock(Data(first_), first_->capacity);
     std::memset(Data(first_), 0, first_->used);
     first_->used = 0;
@@ -366,7 +366,7 @@ void ChunkArena::FreeAll() {
         MemFree(c);
         c = next;
     }
-    first_ = current_ = nullptr;
+    first_ = current_ = before_current_ = nullptr;
 }
 
 ChunkArena& ManagedObjectArena() {

@@ -74,6 +74,7 @@ private:
 
     Chunk* first_ = nullptr;
     Chunk* current_ = nullptr;
+    Chunk* before_current_ = nullptr;  // the chunk chained to the current one; null when it is the first
     uint32_t chunk_size_ = 0;
 };
 

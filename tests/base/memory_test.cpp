@@ -93,8 +93,15 @@ TEST(ChunkArena, OversizeBlocksAndRewind) {
     EXPECT_EQ(b, a + 16);  // continues in the chunk that was current
     EXPECT_EQ(arena.UsedBytes(), 16u + 1000u + 8u);
 
-    // Fill the first chunk so a second one is chained, then rewind.
-    for (int i = 0; i < 40; ++i) arena.Alloc(8);
+    // Fill the first chunk so a second one is chained; oversize blocks taken
+    // there go into the chain just before it, one after the other.
+    uint8_t* last = nullptr;
+    for (int i = 0; i < 40; ++i) last = static_cast<uint8_t*>(arena.Alloc(8));
+    const size_t before_big = arena.UsedBytes();
+    arena.Alloc(600);
+    arena.Alloc(700);
+    EXPECT_EQ(arena.UsedBytes(), before_big + 600 + 704);  // both reachable from the first chunk
+    EXPECT_EQ(arena.Alloc(8), last + 8);                    // the second chunk is still current
     arena.Rewind();
     // The oversize block became the first chunk; it is reused from 0 and
     // the chunks after it keep their counts until reached again.
