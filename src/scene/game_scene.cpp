@@ -1,6 +1,9 @@
 #include "scene/game_scene.h"
 
+#include <strings.h>
+
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 
@@ -134,13 +137,28 @@ void GameScene::AttachToNodeTree() {
     depth = 1;
     GameScene* prev = root;
     Engine* e = CurrentEngine();
-    if (name && e) {
+    if (name && e && std::strchr(name, '/')) {
         // Every prefix before a "/" names an ancestor: a, then a/b for a/b/c.
+        // One pass over the scenes finds the ancestors that exist already
+        // (by prefix length, the first in the list as a lookup by name
+        // would), so a name with many "/" costs no search per prefix.
+        const size_t length = std::strlen(name);
+        std::map<size_t, GameScene*> existing;
+        for (GameScene* s = e->scenes.head; s; s = ListNext(s)) {
+            if (!s->name || s == this) continue;
+            const size_t n = strnlen(s->name, length);
+            if (n < length && name[n] == '/' && strncasecmp(s->name, name, n) == 0) existing.emplace(n, s);
+        }
         for (const char* slash = name; (slash = std::strchr(slash, '/')) != nullptr; ++slash) {
-            const std::string prefix(name, size_t(slash - name));
-            const char* interned = CommonStrings().Intern(prefix.c_str());
-            GameScene* node = ListFindOrAdd(e->scenes, interned);
-            if (!node || node == this) continue;
+            const size_t n = size_t(slash - name);
+            GameScene* node = nullptr;
+            if (auto it = existing.find(n); it != existing.end()) {
+                node = it->second;
+            } else {
+                node = ListAppendNew(e->scenes);
+                if (!node) break;
+                node->name = CommonStrings().Intern(std::string(name, n).c_str());
+            }
             node->depth = depth;
             prev->AddChildNode(node);
             ++depth;

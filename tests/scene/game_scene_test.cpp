@@ -138,6 +138,24 @@ TEST_F(GameSceneTest, NodeTreeFromNames) {
     deep->AttachToNodeTree();
     EXPECT_EQ(deep->depth, 2);
     EXPECT_EQ(std::strlen(deep->parent->name), 300u);
+
+    // A chain of 400 levels: every level made once, each under the one
+    // before; a second name along the chain makes only itself.
+    std::string chain = "q";
+    for (int i = 0; i < 400; ++i) chain += "/Q";
+    const uint32_t before = ListCount(engine.scenes);
+    GameScene* bottom = Scene(chain.c_str());
+    bottom->AttachToNodeTree();
+    EXPECT_EQ(bottom->depth, 401);
+    EXPECT_EQ(ListCount(engine.scenes), before + 401);
+    int levels = 0;
+    for (GameScene* s = bottom; s->parent != SceneRootNode(); s = s->parent, ++levels)
+        EXPECT_EQ(std::strlen(s->parent->name) + 2, std::strlen(s->name));
+    EXPECT_EQ(levels, 400);
+    GameScene* side = Scene((chain.substr(0, 201) + "/side").c_str());
+    side->AttachToNodeTree();
+    EXPECT_EQ(ListCount(engine.scenes), before + 402);
+    EXPECT_EQ(side->depth, 102);
 }
 
 TEST_F(GameSceneTest, SavedTextOfEachViewType) {
