@@ -222,7 +222,6 @@ void RenderCurrentScene(Engine* e) {
 
 namespace {
 
-
 // A name that was given but refused (too long) asks for nothing.
 bool Refused(const char* name, const char* interned) { return name && *name && !interned; }
 
@@ -237,8 +236,6 @@ void RefusedDuringSwitch(const char* name) {
 }
 
 }  // namespace
-
-bool NodeSwitchRunning() { return g_node_switch_depth > 0; }
 
 void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
     if (!name || !*name) {

@@ -39,11 +39,9 @@ int32_t TransitionAlpha(int64_t elapsed, int64_t duration);
 // The node switch: leave, exit and init callbacks along the node tree, the
 // new scene loaded and the enter callbacks. A null or empty name switches
 // to no scene. A running page turn ends.
+// Switch, dissolve and walk requests that its scripts make while their kind
+// of transition runs are refused with a warning naming the target.
 void NodeSwitch(const char* name, bool run_leave_handlers);
-// True while a node switch runs. Switch, dissolve and walk requests that
-// its scripts make while their kind of transition runs are refused with a
-// warning naming the target.
-bool NodeSwitchRunning();
 // Loads the engine's current scene.
 void LoadScene();
 // True while a node switch, a scene load or the scene's drawing runs (and

@@ -12,8 +12,8 @@
 // Under AddressSanitizer a freed pooled block is poisoned whole (its free
 // link and tag included) until it is handed out again, so a use after free
 // of a pooled object is reported like one of any other block. The pool then
-// reads its own bookkeeping through PoolBlockPoisoned and the unpoisoning
-// below.
+// tells a freed block by its poison (IsFreedBlock) and unpoisons a block
+// before it hands it out again.
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILD_POOL_POISON 1
 #elif defined(__has_feature)

@@ -75,6 +75,7 @@ struct CallSite {
     const char* key = nullptr;
     std::string text;
     int name_ref = LUA_NOREF;
+    size_t name_length = 0;   // the function's name: the text before "("
     std::string conversions;  // one letter per argument taken: d f p s, or '-' (taken, not pushed)
     int results = 0;
 };
@@ -107,7 +108,8 @@ const CallSite* FindCallSite(lua_State* L, const char* signature) {
             }
         }
     }
-    lua_pushlstring(L, signature, size_t(paren - signature));
+    site.name_length = size_t(paren - signature);
+    lua_pushlstring(L, signature, site.name_length);
     site.name_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     site.key = signature;
     site.text = signature;
@@ -319,8 +321,7 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
         }
         ++pushed;
     }
-    const char* paren = std::strchr(signature, '(');
-    ScriptCallWatch watch(signature, static_cast<size_t>(paren - signature), "(...)");
+    ScriptCallWatch watch(signature, site->name_length, "(...)");
     if (lua_pcall(L, pushed, site->results, 0) != 0) {
         LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
         lua_settop(L, base);
