@@ -587,7 +587,7 @@ bool Engine::SaveScene(GameScene* scene) {
         LogPrintf("[WARNING] : can't return to %s", g_current_directory);
     char path[1024];
     SceneFilePath(path, sizeof path, scene->name, "data.lua");
-    // Only a scene that holds all its file says may write over it.
+    // Only a scene that holds everything its file says may write over it.
     const char* refusal = scene->dataIncomplete ? "its data.lua stopped at a script error when it was loaded"
                           : !scene->dataLoaded && FileExists(path) ? "its data.lua has not been loaded"
                                                                   : nullptr;
