@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -14,7 +15,7 @@ namespace {
 
 const char* kHeader = R"lua(
 function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
-ge_resetdisplay(640, 480, 32, false, 0, "Test", 0)
+ge_resetdisplay(640, 480, 32, false, 0, "Test", 30)
 )lua";
 
 std::string Main(const std::string& body) { return std::string(kHeader) + body; }
@@ -181,25 +182,27 @@ TEST(OutsideFaults, AShutDownHungByAFaultInTheDriverIsCutOff) {
 
 TEST(OutsideFaults, FramesAreHeldToTheRefreshRateWithoutVerticalSync) {
     // The headless driver has no vertical sync. At 30 Hz every frame's dt is
-    // 33.3 ms; once the pacer has measured, frames take that long too.
-    const int frames = 31 + 30;  // the pacer's sample, then a second
+    // 33.3 ms; once the pacer has measured, frames take that long too. The
+    // game's own frame clock times the paced second, so a loaded machine can
+    // only make it longer.
     std::string body = R"lua(
 ge_resetdisplay(640, 480, 32, false, 0, "Test", 30)
 frames = 0
 function OnGameUpdate(dt)
   frames = frames + 1
   if frames == 1 then trace(string.format("dt %.3f", dt)) end
-  if frames == )lua" + std::to_string(frames) + R"lua( then quit() end
+  if frames == 31 then start = ge_getcounter() end
+  if frames == 61 then trace(string.format("paced %d", ge_getcounter() - start)) quit() end
 end
 )lua";
-    EngineRun quick = RunEngine(Main("quit()\n"));
     EngineRun paced = RunEngine(std::string(kHeader) + body);
     EXPECT_EQ(paced.exit_code, 0) << paced.output;
-    EXPECT_EQ(paced.trace, "dt 33.333\n");
+    EXPECT_EQ(paced.trace.rfind("dt 33.333\npaced ", 0), 0u) << paced.trace;
     EXPECT_NE(paced.log.find("[WARNING] : no vertical sync; frames held to 30 a second"), std::string::npos)
         << paced.log;
-    // At least the paced frames' time (the sample frames run unpaced).
-    EXPECT_GT(paced.seconds - quick.seconds, 0.9 * (frames - 31) / 30.0);
+    // Thirty paced frames take at least their 1000 ms (the sample frames run unpaced).
+    long ms = std::atol(paced.trace.c_str() + paced.trace.find("paced ") + 6);
+    EXPECT_GT(ms, 900) << paced.trace;
 }
 
 // An endless loop in a script holds the main thread; SIGTERM still ends the
