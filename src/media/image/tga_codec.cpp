@@ -25,11 +25,14 @@ inline void PutLe16(uint8_t* p, uint32_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-void SwapRedBlueScalar(uint8_t* p, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i, p += 3) {
-        uint8_t t = p[0];
-        p[0] = p[2];
-        p[2] = t;
+// Copies pixels from src to dst (the same block, or two that do not
+// overlap) with bytes 0 and 2 of every 3-byte pixel swapped.
+void SwapRedBlueScalar(uint8_t* dst, const uint8_t* src, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, src += 3, dst += 3) {
+        uint8_t t = src[0];
+        dst[1] = src[1];
+        dst[0] = src[2];
+        dst[2] = t;
     }
 }
 
@@ -51,13 +54,13 @@ struct SwapMasks {
 };
 constexpr SwapMasks kSwapMasks;
 
-__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels) {
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
     __m128i m[3][3];
     for (int r = 0; r < 3; ++r)
         for (int t = 0; t < 3; ++t)
             m[r][t] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[r][t]));
     size_t i = 0;
-    for (; i + 16 <= pixels; i += 16, p += 48) {
+    for (; i + 16 <= pixels; i += 16, p += 48, dst += 48) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
@@ -65,24 +68,41 @@ __attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels
         __m128i ob = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[1][0]), _mm_shuffle_epi8(b, m[1][1])),
                                   _mm_shuffle_epi8(c, m[1][2]));
         __m128i oc = _mm_or_si128(_mm_shuffle_epi8(b, m[2][1]), _mm_shuffle_epi8(c, m[2][2]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), oa);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), ob);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), oc);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
     }
-    SwapRedBlueScalar(p, pixels - i);
+    SwapRedBlueScalar(dst, p, pixels - i);
 }
 #endif
 
-// Swaps bytes 0 and 2 of every 3-byte pixel (B G R <-> R G B).
-void SwapRedBlue(uint8_t* p, size_t pixels) {
+// Copies with bytes 0 and 2 of every 3-byte pixel swapped (B G R <-> R G
+// B); dst may be src.
+void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels) {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3) {
-        SwapRedBlueSsse3(p, pixels);
+        SwapRedBlueSsse3(dst, src, pixels);
         return;
     }
 #endif
-    SwapRedBlueScalar(p, pixels);
+    SwapRedBlueScalar(dst, src, pixels);
+}
+
+// Reads n 24-bit pixels into dst with red and blue swapped, in one pass
+// over dst: through a scratch block small enough to stay in the cache,
+// rather than a copy of the whole row then a second pass to swap it.
+bool ReadSwappedPixels(Stream& s, uint8_t* dst, uint32_t n) {
+    constexpr uint32_t kScratchPixels = 2048;
+    uint8_t scratch[kScratchPixels * 3];
+    while (n > 0) {
+        uint32_t part = n < kScratchPixels ? n : kScratchPixels;
+        if (!ReadExact(s, scratch, part * 3)) return false;
+        SwapRedBlue(dst, scratch, part);
+        dst += size_t(part) * 3;
+        n -= part;
+    }
+    return true;
 }
 
 bool Skip(Stream& s, uint64_t n) {
@@ -163,9 +183,8 @@ bool ReadTga(Stream& s, ImageData& image) {
     // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
-        if (!ReadExact(s, row, uint32_t(row_bytes)))
+        if (!(depth == 24 ? ReadSwappedPixels(s, row, width) : ReadExact(s, row, uint32_t(row_bytes))))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
-        if (depth == 24) SwapRedBlue(row, width);
     }
     image.width = width;
     image.height = height;
@@ -207,8 +226,10 @@ uint8_t* EncodeTga(const ImageData& image, size_t& size) {
     }
     if (mapped) p += kPaletteBytes;
     for (uint32_t y = image.height; y-- > 0; p += row_bytes) {
-        std::memcpy(p, image.pixels + y * row_bytes, row_bytes);
-        if (image.bits == kImageRgb) SwapRedBlue(p, image.width);
+        if (image.bits == kImageRgb)
+            SwapRedBlue(p, image.pixels + y * row_bytes, image.width);
+        else
+            std::memcpy(p, image.pixels + y * row_bytes, row_bytes);
     }
     size = total;
     return out;

@@ -53,19 +53,23 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
 }
 
 TEST(Tga, WideRowsSwapEveryPixel) {
-    TgaShape t;
-    t.width = 37;  // whole groups of sixteen pixels and a tail
-    t.height = 2;
-    std::string file, rows[2];
-    for (int i = 0; i < 37 * 2; ++i) {
-        char b = char(i), g = char(i + 100), r = char(i + 200);
-        file += {b, g, r};
-        rows[i / 37] += {r, g, b};
+    // Whole groups of sixteen pixels and a tail; and a row longer than the
+    // reader takes at a time.
+    for (uint32_t width : {37u, 2100u}) {
+        TgaShape t;
+        t.width = uint16_t(width);
+        t.height = 2;
+        std::string file, rows[2];
+        for (uint32_t i = 0; i < width * 2; ++i) {
+            char b = char(i), g = char(i + 100), r = char(i * 7 + 200);
+            file += {b, g, r};
+            rows[i / width] += {r, g, b};
+        }
+        const std::string expect = rows[1] + rows[0];
+        ImageData image;
+        ASSERT_TRUE(Read(MakeTga(t, "", file), image));
+        EXPECT_EQ(Bytes(image.pixels, expect.size()), expect) << width;
     }
-    const std::string expect = rows[1] + rows[0];
-    ImageData image;
-    ASSERT_TRUE(Read(MakeTga(t, "", file), image));
-    EXPECT_EQ(Bytes(image.pixels, expect.size()), expect);
 }
 
 TEST(Tga, ColourMappedImages) {
