@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #endif
 
+#include "base/byte_stream.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -54,7 +55,10 @@ struct SwapMasks {
 };
 constexpr SwapMasks kSwapMasks;
 
-__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
+// With stream set, dst must be 16-byte aligned: the stores go straight to
+// memory, without reading the destination's lines into the cache first.
+template <bool stream>
+__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
     __m128i m[3][3];
     for (int r = 0; r < 3; ++r)
         for (int t = 0; t < 3; ++t)
@@ -68,21 +72,37 @@ __attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* dst, const uint8
         __m128i ob = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[1][0]), _mm_shuffle_epi8(b, m[1][1])),
                                   _mm_shuffle_epi8(c, m[1][2]));
         __m128i oc = _mm_or_si128(_mm_shuffle_epi8(b, m[2][1]), _mm_shuffle_epi8(c, m[2][2]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
+        if constexpr (stream) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst), oa);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
+        }
     }
+    if constexpr (stream) _mm_sfence();
     SwapRedBlueScalar(dst, p, pixels - i);
+    return i;
 }
 #endif
 
 // Copies with bytes 0 and 2 of every 3-byte pixel swapped (B G R <-> R G
-// B); dst may be src.
-void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels) {
+// B); dst may be src. A block too large for the cache (stream set, dst not
+// src) is written past the cache, as a plain copy of that size is.
+void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels, bool stream = false) {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3) {
-        SwapRedBlueSsse3(dst, src, pixels);
+        if (stream && dst != src && pixels >= 32) {
+            // 3 x 11 = 1 (mod 16): head pixels bring dst to a 16-byte boundary.
+            const size_t head = (16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16 * 11 % 16;
+            SwapRedBlueScalar(dst, src, head);
+            SwapRedBlueSsse3<true>(dst + head * 3, src + head * 3, pixels - head);
+        } else {
+            SwapRedBlueSsse3<false>(dst, src, pixels);
+        }
         return;
     }
 #endif
@@ -92,13 +112,20 @@ void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels) {
 // Reads n 24-bit pixels into dst with red and blue swapped, in one pass
 // over dst: through a scratch block small enough to stay in the cache,
 // rather than a copy of the whole row then a second pass to swap it.
-bool ReadSwappedPixels(Stream& s, uint8_t* dst, uint32_t n) {
+bool ReadSwappedPixels(Stream& s, uint8_t* dst, uint32_t n, bool stream) {
+    // A stream in memory is read in place.
+    if (auto* bytes = dynamic_cast<ByteStream*>(&s)) {
+        const uint32_t pos = bytes->Tell();
+        if (!bytes->Data() || BytesLeft(s) < uint64_t(n) * 3) return false;
+        SwapRedBlue(dst, bytes->Data() + pos, n, stream);
+        return bytes->SeekAbsolute(pos + n * 3);
+    }
     constexpr uint32_t kScratchPixels = 2048;
     uint8_t scratch[kScratchPixels * 3];
     while (n > 0) {
         uint32_t part = n < kScratchPixels ? n : kScratchPixels;
         if (!ReadExact(s, scratch, part * 3)) return false;
-        SwapRedBlue(dst, scratch, part);
+        SwapRedBlue(dst, scratch, part, stream);
         dst += size_t(part) * 3;
         n -= part;
     }
@@ -179,11 +206,13 @@ bool ReadTga(Stream& s, ImageData& image) {
     image.pixels = static_cast<uint8_t*>(MemAllocUncleared(total));  // every row is read below
     if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
+    // Pixels beyond what the cache holds are written past it.
+    const bool stream = total > (uint64_t(1) << 21);
     // Rows are stored bottom-up whatever the descriptor's origin bit says:
     // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
-        if (!(depth == 24 ? ReadSwappedPixels(s, row, width) : ReadExact(s, row, uint32_t(row_bytes))))
+        if (!(depth == 24 ? ReadSwappedPixels(s, row, width, stream) : ReadExact(s, row, uint32_t(row_bytes))))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
     }
     image.width = width;
