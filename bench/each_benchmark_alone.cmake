@@ -38,4 +38,6 @@ add_test(bench:interleaved "${BENCH_EXE}" --benchmark_enable_random_interleaving
 set_tests_properties(bench:interleaved PROPERTIES LABELS "${BENCH_LABEL}"
   ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy"
   FAIL_REGULAR_EXPRESSION "ERROR OCCURRED"
+  # The longest test: started first, beside the others.
+  COST 100000
   TIMEOUT 1200)
