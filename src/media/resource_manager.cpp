@@ -188,9 +188,7 @@ ResourceRecord* ResourceManager::FindExisting(const char* name) const {
         LowerInto(name, long_name);
         lower = long_name.data();
     }
-    Entry* e = Find(lower, length);
-    if (!e) return nullptr;
-    auto it = index_.find(e->text);
+    auto it = index_.find(std::string_view(lower, length));
     return it == index_.end() ? nullptr : it->second;
 }
 
@@ -201,9 +199,7 @@ ResourceRecord* ResourceManager::FindByName(const char* name) const {
 
 ResourceRecord* ResourceManager::FindByNameAndType(const char* name, uint32_t type_mask) const {
     if (!name) return nullptr;
-    Entry* e = Find(name, std::strlen(name));
-    if (!e) return nullptr;
-    auto it = index_.find(e->text);
+    auto it = index_.find(std::string_view(name));
     return it != index_.end() && (it->second->type & type_mask) ? it->second : nullptr;
 }
 
