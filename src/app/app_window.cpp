@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
 #include "render/display_mode.h"
+#include "scene/hotspot_map.h"
 
 AppWindow* g_appWindow = nullptr;
 plat::Window* g_windowHandle = nullptr;
@@ -170,6 +171,9 @@ bool AppWindow::Reset() {
 bool AppWindow::Destroy() {
     ReleaseMouse();
     if (g_renderDevice) {
+        // The editor's hotspot-map preview lives outside the resources: its
+        // texture goes with the device (a failed reset ends here too).
+        FreeHotspotPreview();
         g_renderDevice->Destroy();
         delete g_renderDevice;
         g_renderDevice = nullptr;
