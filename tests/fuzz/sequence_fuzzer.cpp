@@ -227,7 +227,7 @@ int Drive(const Options& o) {
     std::string demo_main = ReadFile(base + "/main.lua");
     const std::string mode = "ge_resetdisplay(1024, 768,";
     if (const size_t at = demo_main.find(mode); at != std::string::npos)
-        demo_main.replace(at, mode.size(), "ge_resetdisplay(640, 480,");
+        demo_main.replace(at, mode.size(), "ge_resetdisplay(400, 300,");
     const auto functions = seqfuzz::ScriptFunctions(std::string(QUILD_SOURCE_DIR) + "/tools/script_functions.txt");
 
     // The options every run shares; the test preset's own leak suppressions.

@@ -375,7 +375,7 @@ private:
     std::string Focused(int depth) {
         static const std::vector<std::string> v = {
             "gtext_freeall()", "gtext_remove(gtext_get(%T))", "gtext_load(\"data/texts/english.txt\")",
-            "run(\"shaders\")", "ge_enableshaders(%B)", "ge_resetdisplay(%D, %D, 32, false, 0, \"Q\", 0)", "ge_resetdisplay(640, 480, 32, false, 0, \"Q\", 0)",
+            "run(\"shaders\")", "ge_enableshaders(%B)", "ge_resetdisplay(%D, %D, 32, false, 0, \"Q\", 0)", "ge_resetdisplay(400, 300, 32, false, 0, \"Q\", 0)",
             "im_remove(im_get(%I))", "snd_remove(%N)", "removeAllResources()", "reloadAllResources()",
             "scene_unloadall()", "scene_reset()", "scene_reload()", "ge_deleteobject(%X)", "ge_initobject(%X)",
             "ge_swap_object(%X, %X)", "font{name = \"main\", file = \"data/fonts/main\"}",
