@@ -176,7 +176,10 @@ std::string Verdict(const Running& r, int status, const Options& o) {
     const std::string out = ReadFile(r.dir + "/out.txt");
     const std::string log = ReadFile(r.dir + "/home/Documents/Quorvane/log.txt");
     std::string why;
-    if (out.find("AddressSanitizer") != std::string::npos || out.find("LeakSanitizer") != std::string::npos ||
+    // ("LeakSanitizer has encountered a fatal error" is the leak checker
+    // failing to stop the threads at exit, not a report.)
+    if (out.find("ERROR: AddressSanitizer") != std::string::npos ||
+        out.find("ERROR: LeakSanitizer: detected") != std::string::npos ||
         out.find("runtime error:") != std::string::npos)
         why = "sanitizer report";
     else if (WIFEXITED(status) && WEXITSTATUS(status) == 124)
@@ -187,7 +190,9 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         why = "fault caught by the engine";
     if (why.empty()) return {};
     std::string report = "seed " + std::to_string(r.seed) + ": " + why + "\n";
-    report += LinesWith(out, {"ERROR:", "runtime error:", "SUMMARY:", "    #0 ", "    #1 ", "    #2 ", "    #3 "}, 14);
+    report += LinesWith(out, {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "SUMMARY:",
+                              "    #0 ", "    #1 ", "    #2 ", "    #3 "},
+                        14);
     report += LinesWith(log, {"exception", "Exception"}, 4);
     report += "  last calls (fuzz_calls.log):\n";
     std::istringstream calls(Tail(ReadFile(r.dir + "/fuzz_calls.log"), 12));

@@ -213,30 +213,35 @@ private:
             "ge_getrealhotspot()", "ge_geteditorobject()", "ge_getcursor()", "hs_nextchild(hs_get(%H))",
             "hs_getparent(hs_get(%H))", "gtext_next()", "mesh_gettransform(mesh_get(%M))", "matrix_const()",
             "edit_create(%R, %N, 1, \"FFFFFFFF\")", "fopenRead(%L)", "fopenWrite(\"out/w.txt\")"};
-        std::string g = Pick(getters);
+        return Fill(Pick(getters), [&](char slot) -> std::string {
+            switch (slot) {
+                case 'H': return NameOf(kHotspots);
+                case 'M': return NameOf(kMeshes);
+                case 'F': return NameOf(kFx);
+                case 'P': return NameOf(kPatches);
+                case 'O': return NameOf(kPoints);
+                case 'S': return NameOf(kScenes);
+                case 'N': return Chance(50) ? NameOf(kSounds) : NameOf(kFonts);
+                case 'I': return NameOf(kImages);
+                case 'T': return NameOf(kTexts);
+                case 'C': return NameOf(kClasses);
+                case 'K': return NameOf(kKinds);
+                case 'A': return AnyName();
+                case 'R': return Rect();
+                case 'L': return NameOf(kFiles);
+                default: return {};
+            }
+        });
+    }
+    // A template with its %-slots filled in, left to right.
+    template <class F>
+    static std::string Fill(const std::string& g, F&& slot) {
         std::string out;
         for (size_t i = 0; i < g.size(); ++i) {
-            if (g[i] != '%' || i + 1 == g.size()) {
+            if (g[i] != '%' || i + 1 == g.size())
                 out += g[i];
-                continue;
-            }
-            switch (g[++i]) {
-                case 'H': out += NameOf(kHotspots); break;
-                case 'M': out += NameOf(kMeshes); break;
-                case 'F': out += NameOf(kFx); break;
-                case 'P': out += NameOf(kPatches); break;
-                case 'O': out += NameOf(kPoints); break;
-                case 'S': out += NameOf(kScenes); break;
-                case 'N': out += Chance(50) ? NameOf(kSounds) : NameOf(kFonts); break;
-                case 'I': out += NameOf(kImages); break;
-                case 'T': out += NameOf(kTexts); break;
-                case 'C': out += NameOf(kClasses); break;
-                case 'K': out += NameOf(kKinds); break;
-                case 'A': out += AnyName(); break;
-                case 'R': out += Rect(); break;
-                case 'L': out += NameOf(kFiles); break;
-                default: break;
-            }
+            else
+                out += slot(g[++i]);
         }
         return out;
     }
@@ -395,31 +400,25 @@ private:
             "particlesource{name = \"sparks\", lifetime = %W}", "fx{name = %F, x = %D, y = %D}",
             "runscript(\"stages/vault/script.lua\", \"FILE\")", "removescript(\"fz_extra\")",
             "ge_newobject(\"hotspot\", \"g1\")", "hotspot{name = \"g2\", rect = \"0,0,100,100\", text = \"welcome\"}"};
-        std::string g = Pick(v), out;
-        for (size_t i = 0; i < g.size(); ++i) {
-            if (g[i] != '%' || i + 1 == g.size()) {
-                out += g[i];
-                continue;
-            }
-            switch (g[++i]) {
-                case 'T': out += NameOf(kTexts); break;
-                case 'B': out += Bool(); break;
-                case 'I': out += NameOf(kImages); break;
-                case 'N': out += NameOf(kSounds); break;
-                case 'X': out += Handle(); break;
-                case 'S': out += NameOf(kScenes); break;
-                case 'D': out += Number(); break;
-                case 'Q': out += Quote(Nested(depth)); break;
-                case 'M': out += NameOf(kMeshes); break;
-                case 'R': out += Rect(); break;
-                case 'Z': out += Chance(50) ? NameOf(kShaders) : AnyName(); break;
-                case 'U': out += std::to_string(Below(64)); break;
-                case 'F': out += NameOf(kFx); break;
-                case 'W': out += Quote(Number() + "," + Number()); break;
-                default: break;
-            }
-        }
-        return "FZ_KEEP(" + out + ")";
+        return "FZ_KEEP(" + Fill(Pick(v), [&](char slot) -> std::string {
+                   switch (slot) {
+                       case 'T': return NameOf(kTexts);
+                       case 'B': return Bool();
+                       case 'I': return NameOf(kImages);
+                       case 'N': return NameOf(kSounds);
+                       case 'X': return Handle();
+                       case 'S': return NameOf(kScenes);
+                       case 'D': return Number();
+                       case 'Q': return Quote(Nested(depth));
+                       case 'M': return NameOf(kMeshes);
+                       case 'R': return Rect();
+                       case 'Z': return Chance(50) ? NameOf(kShaders) : AnyName();
+                       case 'U': return std::to_string(Below(64));
+                       case 'F': return NameOf(kFx);
+                       case 'W': return Quote(Number() + "," + Number());
+                       default: return {};
+                   }
+               }) + ")";
     }
 };
 
