@@ -205,7 +205,7 @@ if not frames then
   function OnGameUpdate(dt)
     frames = frames + 1
     trace('frame ' .. frames)
-    if frames == 2 then ge_resetdisplay(0, 0, 32, false, 0, "Test", 0) end
+    if frames == 2 then ge_resetdisplay(0, -2147483648, 32, false, 0, "Test", 0) end
     if frames == 20 then quit() end
   end
 end
@@ -213,6 +213,10 @@ end
     EXPECT_EQ(run.exit_code, 1) << run.output;
     EXPECT_EQ(run.trace, "frame 1\nframe 2\n");
     EXPECT_NE(run.log.find("[FAILED] - DIRECT3D9 RESET"), std::string::npos) << run.log;
+    // What was asked, in a form that reads.
+    EXPECT_NE(run.log.find("window reset to 0 by -2147483648 pixels: window size 0 by -2147483648 pixels"),
+              std::string::npos)
+        << run.log;
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
 }
 
@@ -325,4 +329,30 @@ function() end,
     EXPECT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(run.trace, "done\n") << run.output;
     EXPECT_NE(run.log.find("[DIRECT3D9 - RESET WINDOWED] 800x600"), std::string::npos) << run.log;
+}
+
+// Script numbers at the edge of the int range reach lifetimes, projections
+// and rectangles; a hotspot made by ge_newobject sits among other objects.
+TEST(OutsideFaults, NumbersAtTheEdgeAndHotspotsAmongOtherObjects) {
+    EngineRun run = RunEngineIn(GameRoot("edges"), StepGame(R"lua(
+function() ge_setscene("cube") end,
+function() particlesource{name = "sparks", lifetime = "1e30,1e30", particle_count = 4} end,
+function() trace("particles") end,
+function() ge_look(90, 0) end,
+function() end,
+function() trace("turned") ge_look(0, 0) scene_setcenter(2147483648, 255, -591.3) end,
+function() ge_look(0, 89) end,
+function() trace("centre") scene_setcenter(0, 0, 0) end,
+function() mesh_draw(mesh_get("statue"), rect_const(1e308, 100, 2147483647, 588, 0), "FFFFFFFF") end,
+function() mesh_draw(mesh_get("statue"), rect_const(-1e308, -1e308, 1e308, 1e308, 1), "FFFFFFFF") end,
+function() trace("mesh_draw") end,
+function()
+  function g1_MouseClick() end
+  H = ge_newobject("hotspot", "g1") ge_newobject("view", "g2") ge_newobject("hotspot", "g3")
+  hs_checkevents(H)
+end,
+function() trace("checkevents") end,
+)lua"));
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "particles\nturned\ncentre\nmesh_draw\ncheckevents\ndone\n") << run.output;
 }
