@@ -1190,6 +1190,31 @@ void Device::SetupAttributes(uint32_t f, uint32_t stride, uintptr_t base) {
     g.attribKnown = true;
 }
 
+namespace {
+
+// Arguments an operation does not read are left out of the key: they keep
+// whatever an earlier draw set (a render mode sets only the arguments it
+// uses), and would otherwise make programs, and the driver's code for them,
+// that differ in nothing but the order things were drawn in.
+void IgnoreUnusedArguments(FfpKey& k) {
+    auto keep = [](uint8_t op, uint8_t& a1, uint8_t& a2) {
+        if (op == top::Disable || op == 0)
+            a1 = a2 = 0;
+        else if (op == top::SelectArg1)
+            a2 = 0;
+        else if (op == top::SelectArg2)
+            a1 = 0;
+    };
+    if (k.colorOp == top::Disable || k.colorOp == 0) {
+        k.colorOp = uint8_t(top::Disable);
+        k.alphaOp = 0;
+    }
+    keep(k.colorOp, k.colorArg1, k.colorArg2);
+    keep(k.alphaOp, k.alphaArg1, k.alphaArg2);
+}
+
+}  // namespace
+
 uint32_t Device::SelectProgram(uint32_t f) {
     Gl& g = *gl_;
     const bool pre = (f & fvf::PositionMask) == fvf::XYZRHW;
@@ -1243,6 +1268,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
         k.textureCube = textures_[0] && textures_[0]->type_ == ResourceType::CubeTexture;
         k.alphaTest = renderStates_[rs::AlphaTestEnable] != 0;
         k.alphaFunc = uint8_t(renderStates_[rs::AlphaFunc]);
+        IgnoreUnusedArguments(k);
         uint64_t packed = k.Pack();
         auto it = g.ffp.find(packed);
         if (it == g.ffp.end()) {
