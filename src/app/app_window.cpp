@@ -127,7 +127,7 @@ bool AppWindow::Create() {
         return false;
     }
     if (!g_windowHandle) {
-        LogPrintf("[ERROR] - window %dx%d: %s", mode.width, mode.height, plat::WindowError());
+        LogPrintf("[ERROR] - window of %d by %d pixels: %s", mode.width, mode.height, plat::WindowError());
         Destroy();
         plat::MessageBox("ERROR", "Can't Create Window!");
         return false;
@@ -159,7 +159,7 @@ bool AppWindow::Reset() {
         return false;
     }
     if (!plat::SetWindowMode(g_windowHandle, mode.width, mode.height, mode.fullScreen)) {
-        LogPrintf("[ERROR] - window reset %dx%d: %s", mode.width, mode.height,
+        LogPrintf("[ERROR] - window reset to %d by %d pixels: %s", mode.width, mode.height,
                   g_windowHandle ? plat::WindowError() : "no window");
         Destroy();
         plat::MessageBox("ERROR", "D3D Reset Failed.");

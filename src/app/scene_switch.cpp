@@ -22,6 +22,7 @@ extern "C" {
 #include "media/image/draw2d.h"
 #include "media/resource_manager.h"
 #include "media/sound/sound.h"
+#include "media/text/game_text.h"
 #include "media/image/texture.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
@@ -210,6 +211,32 @@ struct SceneChangeGuard {
 }  // namespace
 
 bool SceneChangeRunning() { return g_scene_change_depth > 0; }
+
+namespace {
+
+bool g_scene_drawn_offscreen = false;
+
+// The new scene drawn once into the off-screen render target before its
+// first frame is shown: the first draw of each combination of program,
+// blend, vertex layout and texture format makes the GL driver build code
+// for it (tens of milliseconds each on a software renderer with a cold
+// shader cache), so that work is done here, behind the load, rather than
+// in the first frame the player sees. The scene's drawing callbacks are
+// not called for it. A frozen picture lives in the render target: left
+// alone then.
+void DrawNewSceneOffscreen(Engine* e) {
+    RenderDevice* device = g_renderDevice;
+    if (!device || !e->renderTarget || !e->currentScene || !e->displayInitialised || e->freezeState != 0) return;
+    if (device->BeginRenderTarget(e->renderTarget) != 1) return;
+    g_scene_drawn_offscreen = true;
+    RenderCurrentScene(e);
+    g_scene_drawn_offscreen = false;
+    device->EndRenderTarget();
+}
+
+}  // namespace
+
+bool SceneDrawnOffscreen() { return g_scene_drawn_offscreen; }
 
 void RenderCurrentScene(Engine* e) {
     if (!e || !e->currentScene) return;
@@ -479,6 +506,7 @@ void NodeSwitch(const char* name, bool run_leave) {
             ScriptCall("OnSceneEnter(%s)", old_name);
         }
         ScriptCall("OnGameSceneStart(%s,%s)", target->name, old_name);
+        DrawNewSceneOffscreen(e);
     }
     PrepareSoundGlide(e->currentScene, old);
     if (lua_State* L = ScriptState()) lua_gc(L, LUA_GCCOLLECT, 0);
@@ -655,8 +683,10 @@ void FreeSceneObject(EObject* object) {
         auto* h = static_cast<HotSpot*>(object);
         if (h->owner) ForgetHotspotLinks(*h->owner, h);
     }
+    const bool text = object->descriptor == &GameText::s_descriptor;
     // The destructor takes the script handle out of the live registry.
     delete object;
+    if (text) ForgetFreedHotspotTexts();
 }
 
 void Engine::DeleteObject(EObject* object) {

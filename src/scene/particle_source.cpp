@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -199,7 +200,9 @@ void GameParticleSource::Spawn(Particle* p) {
     p->acceleration.x = InRange(accelX, r.NextFloat());
     p->acceleration.y = InRange(accelY, r.NextFloat());
     p->acceleration.z = InRange(accelZ, r.NextFloat());
-    p->lifetime = SaturateToInt(std::trunc(InRange(lifetime, r.NextFloat())));
+    // One step short of the int range: the age passes the life and stays in
+    // range (a life asked beyond it lasts some 400 days of frames).
+    p->lifetime = std::min(SaturateToInt(std::trunc(InRange(lifetime, r.NextFloat()))), INT32_MAX - 1);
     p->scaleU = InRange(scaleU, r.NextFloat()) * fu;
     p->scaleV = InRange(scaleV, r.NextFloat()) * fv;
     p->age = 0;

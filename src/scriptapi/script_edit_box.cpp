@@ -81,7 +81,7 @@ ScriptEditBox::ScriptEditBox(GameFont* font, int32_t flags, uint32_t colour, con
 
 // ------------------------------------------------------------ font metrics
 
-GameFont* ScriptEditBox::Font() const { return font_ && IsLiveObject(font_) ? font_ : nullptr; }
+GameFont* ScriptEditBox::Font() const { return IsLiveObject(font_) && IsClass(font_, "font") ? font_ : nullptr; }
 
 int32_t ScriptEditBox::CharWidth() const {
     const GameFont* f = Font();

@@ -25,6 +25,10 @@ namespace {
 
 constexpr size_t kStreamBytes = 4u << 20;
 
+// A viewport coordinate or edge (unsigned, and a script may ask for any) as
+// GL's signed int: far ones stop at the int range, past every screen.
+int32_t ViewportInt(uint64_t v) { return int32_t(std::min<uint64_t>(v, INT32_MAX)); }
+
 Matrix Mul(const Matrix& a, const Matrix& b) {
     Matrix r;
     for (int i = 0; i < 4; ++i)
@@ -1045,10 +1049,11 @@ void Device::ApplyRenderStates() {
         ++stats_.stateCalls;
     }
     const Viewport& v = viewport_;
-    if (!s.valid || GLint(v.x) != s.vx || GLint(v.y) != s.vy || GLsizei(v.width) != s.vw ||
-        GLsizei(v.height) != s.vh) {
-        glViewport(GLint(v.x), GLint(v.y), GLsizei(v.width), GLsizei(v.height));
-        s.vx = GLint(v.x), s.vy = GLint(v.y), s.vw = GLsizei(v.width), s.vh = GLsizei(v.height);
+    const GLint vx = ViewportInt(v.x), vy = ViewportInt(v.y);
+    const GLsizei vw = ViewportInt(v.width), vh = ViewportInt(v.height);
+    if (!s.valid || vx != s.vx || vy != s.vy || vw != s.vw || vh != s.vh) {
+        glViewport(vx, vy, vw, vh);
+        s.vx = vx, s.vy = vy, s.vw = vw, s.vh = vh;
         ++stats_.stateCalls;
     }
     if (!s.valid || v.minZ != s.zmin || v.maxZ != s.zmax) {
@@ -1185,6 +1190,31 @@ void Device::SetupAttributes(uint32_t f, uint32_t stride, uintptr_t base) {
     g.attribKnown = true;
 }
 
+namespace {
+
+// Arguments an operation does not read are left out of the key: they keep
+// whatever an earlier draw set (a render mode sets only the arguments it
+// uses), and would otherwise make programs, and the driver's code for them,
+// that differ in nothing but the order things were drawn in.
+void IgnoreUnusedArguments(FfpKey& k) {
+    auto keep = [](uint8_t op, uint8_t& a1, uint8_t& a2) {
+        if (op == top::Disable || op == 0)
+            a1 = a2 = 0;
+        else if (op == top::SelectArg1)
+            a2 = 0;
+        else if (op == top::SelectArg2)
+            a1 = 0;
+    };
+    if (k.colorOp == top::Disable || k.colorOp == 0) {
+        k.colorOp = uint8_t(top::Disable);
+        k.alphaOp = 0;
+    }
+    keep(k.colorOp, k.colorArg1, k.colorArg2);
+    keep(k.alphaOp, k.alphaArg1, k.alphaArg2);
+}
+
+}  // namespace
+
 uint32_t Device::SelectProgram(uint32_t f) {
     Gl& g = *gl_;
     const bool pre = (f & fvf::PositionMask) == fvf::XYZRHW;
@@ -1238,6 +1268,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
         k.textureCube = textures_[0] && textures_[0]->type_ == ResourceType::CubeTexture;
         k.alphaTest = renderStates_[rs::AlphaTestEnable] != 0;
         k.alphaFunc = uint8_t(renderStates_[rs::AlphaFunc]);
+        IgnoreUnusedArguments(k);
         uint64_t packed = k.Pack();
         auto it = g.ffp.find(packed);
         if (it == g.ffp.end()) {
@@ -1682,8 +1713,9 @@ Result Device::Clear(uint32_t count, const Rect* rects, uint32_t flags, uint32_t
     ApplyFramebuffer();
     ApplyRenderStates();
     // Clears stay inside the viewport (and the scissor rectangle when on).
-    int32_t x0 = int32_t(viewport_.x), y0 = int32_t(viewport_.y);
-    int32_t x1 = x0 + int32_t(viewport_.width), y1 = y0 + int32_t(viewport_.height);
+    int32_t x0 = ViewportInt(viewport_.x), y0 = ViewportInt(viewport_.y);
+    int32_t x1 = ViewportInt(uint64_t(viewport_.x) + viewport_.width);
+    int32_t y1 = ViewportInt(uint64_t(viewport_.y) + viewport_.height);
     if (renderStates_[rs::ScissorTestEnable]) {
         x0 = std::max(x0, scissor_.left);
         y0 = std::max(y0, scissor_.top);
