@@ -34,6 +34,7 @@
 #include "app/app_main.h"
 #include "app/app_window.h"
 #include "app/engine.h"
+#include "base/text.h"
 #include "script/script_function.h"
 #include "sequence_script.h"
 
@@ -63,8 +64,13 @@ int FuzzInput(lua_State* L) {
         const int w = engine && engine->screenRect.w > 0 ? engine->screenRect.w : 1024;
         const int h = engine && engine->screenRect.h > 0 ? engine->screenRect.h : 768;
         e.type = SDL_MOUSEMOTION;
-        e.motion.xrel = static_cast<int>(luaL_optinteger(L, 2, 0)) * w / 1024 - static_cast<int>(g_mouseX);
-        e.motion.yrel = static_cast<int>(luaL_optinteger(L, 3, 0)) * h / 768 - static_cast<int>(g_mouseY);
+        // The engine's pointer may hold whatever ge_setmouse was given.
+        auto rel = [](lua_Integer to, int size, int span, float from) {
+            const double d = static_cast<double>(to) * size / span - static_cast<double>(from);
+            return SaturateToInt(d);
+        };
+        e.motion.xrel = rel(luaL_optinteger(L, 2, 0), w, 1024, g_mouseX);
+        e.motion.yrel = rel(luaL_optinteger(L, 3, 0), h, 768, g_mouseY);
         SDL_PushEvent(&e);
     } else if (!std::strcmp(kind, "down") || !std::strcmp(kind, "up")) {
         e.type = kind[0] == 'd' ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
@@ -182,7 +188,7 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         out.find("ERROR: LeakSanitizer: detected") != std::string::npos ||
         out.find("runtime error:") != std::string::npos)
         why = "sanitizer report";
-    else if (WIFEXITED(status) && WEXITSTATUS(status) == 124)
+    else if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137))  // TERM, then KILL
         why = "hang: still running after " + std::to_string(o.timeout) + " s";
     else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) > 1))
         why = "crash (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
@@ -285,6 +291,11 @@ int Drive(const Options& o) {
             ++passed;
             if (!o.keep) fs::remove_all(r.dir, ec);
         }
+        // A long run says how far it has come.
+        if ((passed + failed) % 500 == 0)
+            std::printf("quild_seqfuzz: %d of %zu sequences run, %d failed; %lld calls in %.0f s\n", passed + failed,
+                        o.seeds.size(), failed, calls_made,
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         std::fflush(stdout);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
