@@ -226,7 +226,7 @@ bool g_scene_drawn_offscreen = false;
 // alone then.
 void DrawNewSceneOffscreen(Engine* e) {
     RenderDevice* device = g_renderDevice;
-    if (!device || !e->renderTarget || !e->currentScene || !e->displayInitialised || e->freezeState != 0) return;
+    if (!device || !e->renderTarget || !e->currentScene || e->freezeState != 0) return;
     if (device->BeginRenderTarget(e->renderTarget) != 1) return;
     g_scene_drawn_offscreen = true;
     RenderCurrentScene(e);
