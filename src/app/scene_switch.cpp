@@ -226,7 +226,7 @@ bool g_scene_drawn_offscreen = false;
 // alone then.
 void DrawNewSceneOffscreen(Engine* e) {
     RenderDevice* device = g_renderDevice;
-    if (!device || !e->renderTarget || !e->currentScene || !e->displayInitialised || e->freezeState != 0) return;
+    if (!device || !e->renderTarget || !e->currentScene || e->freezeState != 0) return;
     if (device->BeginRenderTarget(e->renderTarget) != 1) return;
     g_scene_drawn_offscreen = true;
     RenderCurrentScene(e);
@@ -571,7 +571,12 @@ void LoadScene() {
         int status = RunScript(path);
         if (!s->currentPage) s->currentPage = s->pages.head;
         s->nextPage = nullptr;
-        if (status < 0) ScriptCall("cubefaces()");
+        if (status < 0) {
+            ScriptCall("cubefaces()");
+            // Neither data nor faces: most likely a misspelt node name.
+            if (!s->cubeFaces || !s->cubeFaces->faces[0])
+                LogPrintf("[WARNING] - SCENE %s : no data (%s.lua) and no faces: the node is empty", s->name, path);
+        }
         s->dataLoaded = true;
         ScriptCall("loadscene_initials(%s)", s->name);
     }

@@ -140,7 +140,7 @@ void HotSpot::Save(Stream* stream) {
     AppendQuoted(out, "name", name, ", ");
     if (cursor) AppendQuoted(out, "cursor", RecordName(cursor), ", ");
     if (transition && *transition) AppendQuoted(out, "action", transition, ", ");
-    if (dest_scene) AppendQuoted(out, "dest_scene", dest_scene->name, ", ");
+    if (IsLiveObject(dest_scene)) AppendQuoted(out, "dest_scene", dest_scene->name, ", ");
     if (dest_look) AppendQuoted(out, "dest_look", dest_look, ", ");
     if (snd_step) AppendQuoted(out, "snd_step", RecordName(snd_step), ", ");
     if (hs_type == kHotspotRect) {

@@ -97,11 +97,12 @@ bool IsLiveObject(const EObject* object) {
 EObject* ReferencedObject(const EObject* holder, const PropertyInfo* property) {
     const void* field = reinterpret_cast<const uint8_t*>(holder) + property->offset;
     EObject* target = *static_cast<EObject* const*>(field);
-    const char* word = property->type == kPropertyScene    ? "scene"
-                       : property->type == kPropertyDialog ? "text"
-                                                           : property->class_name;
-    // The class too: a freed object's block may hold another object since.
-    return IsLiveObject(target) && IsClass(target, word) ? target : nullptr;
+    if (!IsLiveObject(target)) return nullptr;
+    // Scenes are freed only with every reference into them cleared. Texts
+    // and other objects are checked for their class too: a freed object's
+    // block may hold another object since.
+    if (property->type == kPropertyScene) return target;
+    return IsClass(target, property->type == kPropertyDialog ? "text" : property->class_name) ? target : nullptr;
 }
 
 EObject* ObjectFromHandle(const void* handle) {

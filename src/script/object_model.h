@@ -143,8 +143,8 @@ EObject* ObjectFromHandle(const void* handle);
 // is not dereferenced).
 bool IsLiveObject(const EObject* object);
 // The object a reference property holds (kPropertyScene, kPropertyDialog,
-// kPropertyObject) while it is a live object of the class the property names;
-// else null.
+// kPropertyObject) while it is a live object (of the class the property
+// names, for the last two); else null.
 EObject* ReferencedObject(const EObject* holder, const PropertyInfo* property);
 
 EObject* CreateObjectByClass(const char* word);

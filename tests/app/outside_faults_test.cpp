@@ -346,6 +346,9 @@ function() trace("centre") scene_setcenter(0, 0, 0) end,
 function() mesh_draw(mesh_get("statue"), rect_const(1e308, 100, 2147483647, 588, 0), "FFFFFFFF") end,
 function() mesh_draw(mesh_get("statue"), rect_const(-1e308, -1e308, 1e308, 1e308, 1), "FFFFFFFF") end,
 function() trace("mesh_draw") end,
+function() ge_drawstring("edge", rect_const(2147483647, 2147483647, 2147483647, 2147483647, 2), "FFFFFFFF", 12) end,
+function() ge_drawtext("edge", rect_const(2147483647, 2147483647, 2147483647, 2147483647, 2), "FFFFFFFF", 12) end,
+function() trace("text") end,
 function()
   function g1_MouseClick() end
   H = ge_newobject("hotspot", "g1") ge_newobject("view", "g2") ge_newobject("hotspot", "g3")
@@ -354,5 +357,5 @@ end,
 function() trace("checkevents") end,
 )lua"));
     EXPECT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_EQ(run.trace, "particles\nturned\ncentre\nmesh_draw\ncheckevents\ndone\n") << run.output;
+    EXPECT_EQ(run.trace, "particles\nturned\ncentre\nmesh_draw\ntext\ncheckevents\ndone\n") << run.output;
 }

@@ -21,6 +21,17 @@
 
 namespace plat::gpu {
 
+// A linked GL program and where its uniforms are.
+struct FfpProgram {
+    GLuint program = 0;
+    uint32_t version = 0;
+    GLint worldView = -1, proj = -1, normal = -1, viewport = -1, tfactor = -1, alphaRef = -1;
+    GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
+    GLint globalAmbient = -1, lightPos = -1, lightDir = -1, lightDiffuse = -1, lightSpecular = -1,
+          lightAmbient = -1, lightAtten = -1;
+    GLint pixel = -1;
+};
+
 namespace {
 
 constexpr size_t kStreamBytes = 4u << 20;
@@ -240,15 +251,6 @@ struct GlShadow {
     float zmin = -1, zmax = -1;
 };
 
-struct FfpProgram {
-    GLuint program = 0;
-    uint32_t version = 0;
-    GLint worldView = -1, proj = -1, normal = -1, viewport = -1, tfactor = -1, alphaRef = -1;
-    GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
-    GLint globalAmbient = -1, lightPos = -1, lightDir = -1, lightDiffuse = -1, lightSpecular = -1,
-          lightAmbient = -1, lightAtten = -1;
-    GLint pixel = -1;
-};
 
 void LookUp(FfpProgram& p) {
     auto u = [&](const char* n) { return glGetUniformLocation(p.program, n); };
@@ -1226,16 +1228,8 @@ uint32_t Device::SelectProgram(uint32_t f) {
         VertexShader* vs = pre ? nullptr : vertexShader_;
         uint32_t variant = vs ? 0 : (1u | (pre ? 2u : 0u) | ((f & fvf::Diffuse) ? 4u : 0u) |
                                      ((f & fvf::Specular) ? 8u : 0u) | ((f & fvf::TexCountMask) ? 16u : 0u));
-        auto key = std::make_tuple(vs ? vs->id_ : 0u, pixelShader_->id_, variant);
-        auto it = g.pairs.find(key);
-        if (it == g.pairs.end()) {
-            FfpProgram p;
-            p.program = LinkShaderPair(vs, pixelShader_, f);
-            if (!p.program) return ~0u;
-            LookUp(p);
-            it = g.pairs.emplace(key, p).first;
-        }
-        prog = &it->second;
+        prog = FindOrLinkPair(vs, pixelShader_, f, variant);
+        if (!prog) return ~0u;
         for (const auto& s : pixelShader_->code_->samplers)
             if (s.unit < kMaxStages) units |= 1u << s.unit;
         if (vs)
@@ -1280,6 +1274,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
                 return ~0u;
             }
             LookUp(p);
+            ++stats_.programLinks;
             it = g.ffp.emplace(packed, p).first;
         }
         prog = &it->second;
@@ -1355,6 +1350,28 @@ std::string Pad(const std::string& v, uint32_t components) {
 }
 
 }  // namespace
+
+FfpProgram* Device::FindOrLinkPair(VertexShader* vs, PixelShader* ps, uint32_t f, uint32_t variant) {
+    Gl& g = *gl_;
+    auto key = std::make_tuple(vs ? vs->id_ : 0u, ps->id_, variant);
+    auto it = g.pairs.find(key);
+    if (it == g.pairs.end()) {
+        FfpProgram p;
+        p.program = LinkShaderPair(vs, ps, f);
+        if (!p.program) return nullptr;
+        LookUp(p);
+        ++stats_.programLinks;
+        it = g.pairs.emplace(key, p).first;
+    }
+    return &it->second;
+}
+
+Result Device::LinkShaders(VertexShader* vs, PixelShader* ps) {
+    if (!vs || !ps || !vs->code_ || !ps->code_) return kInvalidCall;
+    MakeCurrent();
+    lastError_.clear();
+    return FindOrLinkPair(vs, ps, 0, 0) ? kOk : kInvalidCall;
+}
 
 uint32_t Device::LinkShaderPair(VertexShader* vs, PixelShader* ps, uint32_t f) {
     const hlsl::ShaderCode& pc = *ps->code_;
