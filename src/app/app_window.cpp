@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
 #include "render/display_mode.h"
+#include "scene/hotspot_map.h"
 
 AppWindow* g_appWindow = nullptr;
 plat::Window* g_windowHandle = nullptr;
@@ -137,7 +138,7 @@ bool AppWindow::Create() {
         return false;
     }
     if (!g_windowHandle) {
-        LogPrintf("[ERROR] - window %dx%d: %s", mode.width, mode.height, plat::WindowError());
+        LogPrintf("[ERROR] - window of %d by %d pixels: %s", mode.width, mode.height, plat::WindowError());
         Destroy();
         plat::MessageBox("ERROR", "Can't Create Window!");
         return false;
@@ -174,7 +175,7 @@ bool AppWindow::Reset() {
         return false;
     }
     if (!plat::SetWindowMode(g_windowHandle, mode.width, mode.height, mode.fullScreen)) {
-        LogPrintf("[ERROR] - window reset %dx%d: %s", mode.width, mode.height,
+        LogPrintf("[ERROR] - window reset to %d by %d pixels: %s", mode.width, mode.height,
                   g_windowHandle ? plat::WindowError() : "no window");
         Destroy();
         plat::MessageBox("ERROR", "D3D Reset Failed.");
@@ -187,6 +188,9 @@ bool AppWindow::Destroy() {
     ReleaseMouse();
     if (D3DRenderDevice* own = g_windowDevice) {
         g_windowDevice = nullptr;
+        // The editor's hotspot-map preview lives outside the resources: its
+        // texture goes with the device (a failed reset ends here too).
+        FreeHotspotPreview();
         if (g_renderDevice == own) g_renderDevice = nullptr;
         own->Destroy();
         delete own;

@@ -9,6 +9,7 @@
 
 #include "render/d3d_render_device.h"
 #include "render/display_mode.h"
+#include "scene/hotspot_map.h"
 
 namespace {
 
@@ -298,7 +299,13 @@ TEST_F(AppWindowTest, QuitEndsThePumpAndDestroyRunsTwice) {
     EXPECT_FALSE(window->PumpMessages());
     EXPECT_NE(g_windowHandle, nullptr);  // the window stays until shut-down
     EXPECT_TRUE(window->Reset());
+    // The editor's hotspot-map preview goes with the device (it leaked,
+    // and pointed into the old device, when a display reset failed).
+    ASSERT_TRUE(PrepareHotspotMap());
+    ASSERT_TRUE(RebuildHotspotPreview());
     EXPECT_TRUE(window->Destroy());
+    EXPECT_EQ(HotspotPreviewTexture(), nullptr);
+    FreeHotspotMap();
     EXPECT_EQ(g_windowHandle, nullptr);
     EXPECT_EQ(window->mouse, nullptr);
     EXPECT_FALSE(window->Destroy());
