@@ -155,7 +155,7 @@ void GameFont::ComputeCharWidths() {
         LogPrintf("[ERROR] - FONT : %s (the font image has no alpha to measure)", name ? name : "");
         return;
     }
-    const uint8_t empty = WidthByte(fontW / 3 - borderW);
+    const uint8_t empty = WidthByte(fontW / 3 - BorderW());
     const uint32_t w = uint32_t(fontW), h = uint32_t(fontH);
     const uint32_t columns = uint32_t(Columns()), rows = uint32_t(Rows());
     auto alpha = [&](uint32_t x, uint32_t y) { return image.pixels[(size_t(y) * image.width + x) * 4 + 3]; };
@@ -192,13 +192,13 @@ int GameFont::CharIndex(unsigned char c) const {
 
 int GameFont::GetCharWidth(unsigned char c) const {
     const int i = CharIndex(c);
-    return (i >= 0 ? widths[i] : 0) + borderW;
+    return (i >= 0 ? widths[i] : 0) + BorderW();
 }
 
 int GameFont::GetStringWidth(const char* text) const {
-    int width = 0;
+    int64_t width = 0;
     for (const char* p = text; p && *p; ++p) width += GetCharWidth(static_cast<unsigned char>(*p));
-    return width;
+    return int(std::clamp<int64_t>(width, INT32_MIN, INT32_MAX));
 }
 
 int GameFont::DrawString(const char* text, int x, int y, int w, int h, uint32_t flags, uint32_t colour,
@@ -255,7 +255,7 @@ GlyphWriter::~GlyphWriter() {
 }
 
 float GlyphWriter::LineHeight() const {
-    return float(base_->borderH + base_->fontH) * scale_;
+    return float(base_->LineHeight()) * scale_;
 }
 
 void GlyphWriter::SetColour(uint32_t colour) {
@@ -278,7 +278,7 @@ float GlyphWriter::Put(unsigned char c, float x, float y) {
     const GameFont& f = *font_;
     const int index = f.CharIndex(c);
     const int width = index >= 0 ? f.widths[index] : 0;
-    const float advance = float(width + f.borderW) * scale_;
+    const float advance = float(width + f.BorderW()) * scale_;
     if (!image_ || c <= 32 || index < 0 || width == 0) return advance;
     const TextureRecord* rec = font_image_->device_texture;
     // Texture coordinates against the base image, which bold and italic

@@ -50,10 +50,18 @@ public:
     // The glyph of a character: its position in the charset (missing ones
     // take the blank's), or its code; -1 when there is none.
     int CharIndex(unsigned char c) const;
-    // Glyph width + borderW.
+    // The borders as drawn: a script may set any number, a pixel border
+    // past a few thousand draws the same as one at the limit.
+    static constexpr int32_t kBorderLimit = 4096;
+    int BorderW() const { return borderW < -kBorderLimit ? -kBorderLimit : borderW > kBorderLimit ? kBorderLimit : borderW; }
+    int BorderH() const { return borderH < -kBorderLimit ? -kBorderLimit : borderH > kBorderLimit ? kBorderLimit : borderH; }
+    // Glyph width + the border.
     int GetCharWidth(unsigned char c) const;
     int GetStringWidth(const char* text) const;
-    int LineHeight() const { return borderH + fontH; }
+    int LineHeight() const {
+        const int64_t h = int64_t(BorderH()) + fontH;
+        return h > INT32_MAX ? INT32_MAX : h < INT32_MIN ? INT32_MIN : int(h);
+    }
     // One line in the rectangle; returns the number of characters processed.
     int DrawString(const char* text, int x, int y, int w, int h, uint32_t flags, uint32_t colour, int size);
 

@@ -91,6 +91,17 @@ TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
     // Cell 'A' (row 4 of 8-pixel rows) now lies in 16-pixel row 2, whose
     // top half is row 4's cells: still found, same columns.
     EXPECT_EQ(font->widths['A' - 16 * 2], 4);
+
+    // Borders and heights a script set past any screen: the sums saturate
+    // instead of overflowing.
+    font->borderW = INT32_MAX;
+    font->borderH = INT32_MIN;
+    font->fixedWidth = true;
+    font->fontH = INT32_MIN + 1;
+    EXPECT_EQ(font->GetCharWidth('A'), font->widths[int('A')] + 4096);
+    EXPECT_EQ(font->LineHeight(), INT32_MIN);
+    EXPECT_EQ(font->GetStringWidth(std::string(600000, 'A').c_str()), INT32_MAX);
+    font->OnChanged(1);
 }
 
 TEST_F(GameFontTest, MissingImageKeepsDefaultsAndDrawsNothing) {
