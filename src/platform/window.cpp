@@ -297,7 +297,18 @@ Window* CreateAppWindow(const WindowDesc& desc) {
         SDL_SetError(g_window ? "a window exists already" : "window size %dx%d", desc.width, desc.height);
         return nullptr;
     }
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
+    // Without WAYLAND_DISPLAY there is no Wayland compositor to find; SDL
+    // would probe for one all the same (and libwayland complains on stderr
+    // where XDG_RUNTIME_DIR is unset), so the drivers that need none are
+    // tried, unless SDL_VIDEODRIVER chose.
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    if ((!wayland || !*wayland) && !SDL_GetHint(SDL_HINT_VIDEODRIVER)) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,kmsdrm");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        // No driver would start: with the drivers narrowed above that is no
+        // display as well.
+        if (!SDL_getenv("SDL_VIDEODRIVER")) NoDisplayError();
+        return nullptr;
+    }
     if (!VideoDriverWanted()) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         NoDisplayError();
