@@ -32,7 +32,9 @@ const char* kGame = R"lua(-- The game: shaders, fonts, the movie, music, what cl
 
 run("shaders")
 font{name = "main", file = "data/fonts/main", borderw = 1}
-font{name = "console", file = "data/fonts/main", borderw = 1}
+-- The console's rows three pixels apart, so that the letters of its last
+-- history row stay clear of the edit line's frame.
+font{name = "console", file = "data/fonts/main", borderw = 1, borderh = 3}
 -- The script editor's letters stand in columns: the same image, each cell
 -- taken 18 pixels wide from its left.
 font{name = "code", file = "data/fonts/main", fontw = 18, fonth = 24}
@@ -309,11 +311,13 @@ end
 
 -- The ` key opens and closes the console (type Lua there). While it is
 -- open the keys are the console's: the engine hands this handler also the
--- keys the console does not use (Escape, the function keys), and they do
--- nothing here. Escape ends the game; Enter on the title page goes in.
+-- keys the console does not use (Escape, the function keys, the ` key
+-- itself), and they do nothing here; with Shift the ` key types ~ (Lua's
+-- ~=), so only the key alone closes the console. Escape ends the game;
+-- Enter on the title page goes in.
 function OnGameKeyDown(key)
   if ge_consoleenabled() then
-    if key == 192 then ge_toggleconsole() end
+    if key == 192 and not ge_getkey(16) then ge_toggleconsole() end
     return
   end
   if key == 116 and Node ~= "" then

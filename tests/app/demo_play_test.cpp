@@ -506,6 +506,14 @@ TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
     EXPECT_EQ(beyond, 0);
     // Keys the console does not take reach the game, which leaves them:
     // Escape neither ends the game nor loses the line, F5 opens nothing.
+    // The key that opens the console types ~ with Shift, and the console
+    // stays open for it.
+    Key(SDL_SCANCODE_LSHIFT, 0, true, false);
+    Key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE);
+    Type("~");
+    Key(SDL_SCANCODE_LSHIFT, 0, false, true);
+    EXPECT_EQ(Lua("ge_consoleenabled()"), "true");
+    Key(SDL_SCANCODE_BACKSPACE);
     Type("x = 1");
     Key(SDL_SCANCODE_ESCAPE);
     Key(SDL_SCANCODE_F5);
