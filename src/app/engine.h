@@ -196,6 +196,9 @@ struct Engine {
     int32_t positionMode = 0;
     EObject* selectedObject = nullptr;
     bool hotspotViewRequest = false;
+    // The map view's missing pieces are logged once each.
+    bool hotspotViewLookupReported = false;
+    bool hotspotViewShaderReported = false;
     uint32_t buttonsDown = 0;
     bool quit = false;
     bool displayInitialised = false;

@@ -327,7 +327,13 @@ void Engine::DrawHotspotDebug() {
     if (!device || !preview || !preview->device_texture || !shadersOn) return;
     ResourceRecord* lookup_record = Resources().DeclareImage("data/misc/eqlookup", 0);
     Texture* lookup = Resources().GetImage(lookup_record);
-    if (!lookup || !lookup->device_texture) return;
+    if (!lookup || !lookup->device_texture) {
+        if (!hotspotViewLookupReported)
+            LogPrintf("[ERROR] - HOTSPOT MAP VIEW : no image data/misc/eqlookup, so the room is black while a "
+                      "map hotspot is selected");
+        hotspotViewLookupReported = true;
+        return;
+    }
     if (hotspotViewRequest) {
         HotspotBrush& brush = GetHotspotBrush();
         brush.labelTime = 2000;
@@ -336,7 +342,13 @@ void Engine::DrawHotspotDebug() {
         hotspotViewRequest = false;
     }
     ShaderProgram* program = device->FindShaderProgram("hotspot_debug");
-    if (!program) return;
+    if (!program) {
+        if (!hotspotViewShaderReported)
+            LogPrintf("[ERROR] - HOTSPOT MAP VIEW : no shader program \"hotspot_debug\" (a game declares it with "
+                      "shader{}), so the room is black while a map hotspot is selected");
+        hotspotViewShaderReported = true;
+        return;
+    }
     device->SetRenderMode(0x1001, 0xFFFFFFFFu);
     device->SetTexture(2, lookup->device_texture);
     device->SetTexture(1, preview->device_texture);

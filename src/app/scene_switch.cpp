@@ -543,7 +543,12 @@ void LoadScene() {
         int status = RunScript(path);
         if (!s->currentPage) s->currentPage = s->pages.head;
         s->nextPage = nullptr;
-        if (status < 0) ScriptCall("cubefaces()");
+        if (status < 0) {
+            ScriptCall("cubefaces()");
+            // Neither data nor faces: most likely a misspelt node name.
+            if (!s->cubeFaces || !s->cubeFaces->faces[0])
+                LogPrintf("[WARNING] - SCENE %s : no data (%s.lua) and no faces: the node is empty", s->name, path);
+        }
         s->dataLoaded = true;
         ScriptCall("loadscene_initials(%s)", s->name);
     }

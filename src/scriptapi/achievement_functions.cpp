@@ -7,6 +7,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "base/log.h"
 #include "base/string_pool.h"
 #include "platform/store.h"
 #include "script/script_function.h"
@@ -22,9 +23,20 @@ int Init(lua_State* L) {
 }
 
 // achieve_set(name): unlocks and stores it once the statistics are there.
+// Before that (in the frame of achieve_init) the call is dropped, and the
+// log says so.
 int Set(lua_State* L) {
     StoreAchievements* set = CurrentAchievements();
-    if (const char* name = script_args::Text(L, 1); set && name) set->SetAchievement(name);
+    const char* name = script_args::Text(L, 1);
+    if (!name) return 0;
+    if (!set)
+        LogPrintf("[WARNING] - ACHIEVEMENT %.128s is not set: there is no achieve_init before it", name);
+    else if (!set->StatsReceived())
+        LogPrintf("[WARNING] - ACHIEVEMENT %.128s is not set: the stored achievements arrive after the frame of "
+                  "achieve_init",
+                  name);
+    else
+        set->SetAchievement(name);
     return 0;
 }
 

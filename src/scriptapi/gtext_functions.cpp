@@ -61,7 +61,7 @@ int FreeAll(lua_State*) {
     return 0;
 }
 
-// gtext_load(file): a missing file does nothing and reports nothing.
+// gtext_load(file): a missing file changes nothing; the log names it.
 int Load(lua_State* L) {
     Engine* e = CurrentEngine();
     if (const char* path = script_args::Text(L, 1); e && path) LoadGameTextFile(path, e->texts);

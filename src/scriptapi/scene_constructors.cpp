@@ -298,6 +298,12 @@ int FontConstructor(lua_State* L) {
     if (!e) return 0;
     GameFont* font = FindOrAppend(e->fonts, t.String("name", "", true));
     ResourceRecord* image = DeclareImageField(t, "file", 0, true);
+    if (!image) {
+        // Its text would be drawn as nothing at all: say which font it is.
+        const char* file = t.String("file", "", false);
+        LogPrintf("[ERROR] - FONT %s : %s%s (its text is not drawn)", font && font->name ? font->name : "",
+                  file && *file ? "no image " : "no file given", file ? file : "");
+    }
     const char* charset = t.String("charset", nullptr, true);
     const int tile_w = t.Int("tilew", 16), tile_h = t.Int("tileh", 16);
     const int border_w = t.Int("borderw", 0), border_h = t.Int("borderh", 0);

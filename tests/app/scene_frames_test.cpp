@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -139,6 +140,33 @@ TEST_F(SceneFrames, EditorOutlinesTheHotspotsWhileCtrlIsHeld) {
     const uint32_t colour = HotspotPaletteColour(2) & 0xFFFFFF;
     EXPECT_TRUE(Near(At(outlined, 165, 100), colour)) << std::hex << At(outlined, 165, 100) << " " << colour;
     EXPECT_FALSE(Near(At(plain, 165, 100), colour));
+}
+
+// A selected map hotspot shows the map view, which needs the game's angle
+// image and shader program: each one missing is named once, however many
+// frames are drawn without it.
+TEST_F(SceneFrames, TheMapViewNamesWhatItLacksOnce) {
+    NodeSwitch("cube", false);
+    ASSERT_NE(e->currentScene, nullptr);
+    HotSpot* sign = e->currentScene->hotspots.head;
+    ASSERT_NE(sign, nullptr);
+    sign->hs_type = kHotspotMap;
+    e->selectedObject = sign;
+    e->shadersOn = true;
+    static std::vector<std::string>* sink = nullptr;
+    std::vector<std::string> lines;
+    sink = &lines;
+    SetLogSink([](const char* line, unsigned) {
+        if (std::strstr(line, "MAP VIEW")) sink->push_back(line);
+    });
+    for (int i = 0; i < 3; ++i) RenderCurrentScene(e);
+    std::filesystem::create_directories(root_ + "/data/misc");
+    std::filesystem::copy_file(root_ + "/stages/book/page1.png", root_ + "/data/misc/eqlookup.png");
+    for (int i = 0; i < 3; ++i) RenderCurrentScene(e);
+    SetLogSink(nullptr);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("no image data/misc/eqlookup"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("no shader program \"hotspot_debug\""), std::string::npos) << lines[1];
 }
 
 TEST_F(SceneFrames, PageHotspotShowsItsHoveredImage) {

@@ -226,11 +226,17 @@ TEST(SceneSwitchRun, BadHotspotMapIsLoggedAndTheSceneStillLoads) {
     std::string root = MakeRoot("badmap", "cube broken 16 badmap broken zbuffer broken 100 7");
     EngineRun run = RunEngineIn(root, Main("TRACE_GAME = true\n", R"lua(
   if frame == 1 then ge_switchscene("broken") end
-  if frame == 3 then quit() end
+  if frame == 3 then ge_switchscene("nosuchnode") end
+  if frame == 5 then quit() end
 )lua"));
     ASSERT_EQ(run.exit_code, 0) << run.log;
     EXPECT_NE(run.log.find("[ERROR] ZLIB - Can't decompress hotspot data (-3)"), std::string::npos) << run.log;
     EXPECT_NE(run.trace.find("G:OnGameSceneStart(broken,)"), std::string::npos) << run.trace;
+    // A node of faces alone is no mistake; a name with nothing behind it is
+    // named in the log.
+    EXPECT_EQ(LogLinesStartingWith(run.log, "[WARNING] - SCENE"),
+              "[WARNING] - SCENE nosuchnode : no data (stages/nosuchnode/data.lua) and no faces: the node is empty\n")
+        << run.log;
 }
 
 }  // namespace

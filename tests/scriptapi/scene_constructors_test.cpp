@@ -296,6 +296,10 @@ TEST_F(ConstructorTest, FailingFieldReadsCountAsMissing) {
     EXPECT_EQ(s->camera->znear, 3.0f);
     GameFont* f = ListFindByName(engine.fonts, "mf");
     ASSERT_TRUE(f);
+    // A font without an image draws nothing: the log names it.
+    EXPECT_TRUE(scene_test::Logged("[ERROR] - FONT mf : no file given"));
+    InScene("font{name='lost', file='data/fonts/none'}");
+    EXPECT_TRUE(scene_test::Logged("[ERROR] - FONT lost : no image data/fonts/none"));
     GameScene* ms = ListFindByName(engine.scenes, "ms");
     ASSERT_TRUE(ms);
     EXPECT_STREQ(ms->fullname, "M");

@@ -48,7 +48,10 @@ TEST_F(TextFunctions, GameTextNamesStringsWalkAndSave) {
         gtext_freeall()
         gtext_load('out.txt')
         assert(gtext_text(gtext_get('alpha')) == 'one\ntwo\n<>')
+        gtext_load('data/texts/nosuch.txt')  -- changes nothing, but is named in the log
+        assert(gtext_text(gtext_get('alpha')) == 'one\ntwo\n<>')
     )");
+    EXPECT_TRUE(script_test::Logged("[NOT FOUND] - GAME TEXT : data/texts/nosuch.txt"));
 }
 
 TEST_F(TextFunctions, EditBoxesFromScripts) {
@@ -172,6 +175,10 @@ TEST_F(Achievements, SetReadBackAfterARestartAndCleared) {
         achieve_init('ACH_', 12)
         achieve_set('ACH_01')  -- the statistics have not arrived: nothing
     )");
+    // Dropped, but not in silence.
+    ASSERT_EQ(script_test::LogLines().size(), 1u);
+    EXPECT_NE(script_test::LogLines()[0].find("ACHIEVEMENT ACH_01 is not set"), std::string::npos)
+        << script_test::LogLines()[0];
     plat::store::RunCallbacks();
     Lua(R"(
         local name, desc = achieve_get(1)
@@ -181,6 +188,7 @@ TEST_F(Achievements, SetReadBackAfterARestartAndCleared) {
         achieve_set('ACH_02')
         achieve_set('ACH_10')
     )");
+    EXPECT_EQ(script_test::LogLines().size(), 1u);  // set: nothing more to say
     plat::store::RunCallbacks();
     Restart();
     EXPECT_FALSE(Achieved(1));

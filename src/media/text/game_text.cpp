@@ -100,7 +100,10 @@ void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts) 
 bool LoadGameTextFile(const char* path, ObjectList<GameText>& texts) {
     if (!path || !*path) return false;
     FileStream file;
-    if (!file.OpenRead(path)) return false;
+    if (!file.OpenRead(path)) {
+        LogPrintf("[NOT FOUND] - GAME TEXT : %s", path);
+        return false;
+    }
     const uint32_t size = file.Size();
     if (size > kMaxGameTextFileBytes) {
         LogPrintf("[ERROR] - GAME TEXT : %s (%u bytes, more than a game-text file holds)", path, size);

@@ -39,7 +39,8 @@ constexpr size_t kMaxGameTextFileBytes = 64u << 20;
 
 // Fills the list from a game-text file (packages first, then the disk);
 // texts are found by name, any case, or appended. False when the file is
-// missing, unreadable or too large (the list is then untouched).
+// missing, unreadable or too large (the list is then untouched; the log
+// names the file).
 bool LoadGameTextFile(const char* path, ObjectList<GameText>& texts);
 // The same over bytes in memory.
 void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts);
