@@ -278,7 +278,7 @@ function DrawScriptEditor()
 end
 
 function OnGameCharTyped(c)
-  if ScriptBox and (c >= 32 or c == 13 or c == 9) then edit_sendchar(ScriptBox, c) end
+  if ScriptBox and (c >= 32 or c == 13 or c == 9 or c == 8) then edit_sendchar(ScriptBox, c) end
 end
 function OnGameMouseDown(x, y) if ScriptBox then edit_mousedown(ScriptBox, x, y) end end
 function OnGameMouseUp(x, y) if ScriptBox then edit_mouseup(ScriptBox, x, y) end end

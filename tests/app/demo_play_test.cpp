@@ -559,7 +559,8 @@ TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
     Key(SDL_SCANCODE_LCTRL, 0, true, false);
     Key(SDL_SCANCODE_END);
     Key(SDL_SCANCODE_LCTRL, 0, false, true);
-    Type("ENDED=1");
+    Type("ENDED=12");
+    Key(SDL_SCANCODE_BACKSPACE);
     Key(SDL_SCANCODE_F5);
     EXPECT_EQ(Lua("ScriptBox"), "nil");
     EXPECT_EQ(Lua("ENDED"), "1");
