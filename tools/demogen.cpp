@@ -4,8 +4,8 @@
 //   quild_demogen <game folder> [--force] [--faces <size>]
 //
 // The folder's ".demogen" file records what made its content; when it
-// matches and main.lua is there, nothing is written again (pass --force
-// to rewrite anyway).
+// matches and main.lua is there, nothing is written again and it says so
+// (pass --force to rewrite anyway).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
     const std::string stamp = std::string(kContentVersion) + " faces " + std::to_string(faces) + "\n";
     const std::string stamp_path = out.root + "/.demogen";
     // Up to date: the stamp matches and the start-up script is there.
-    if (!force && ReadSmallFile(stamp_path) == stamp && std::filesystem::exists(out.root + "/main.lua")) return 0;
+    if (!force && ReadSmallFile(stamp_path) == stamp && std::filesystem::exists(out.root + "/main.lua")) {
+        std::printf("The game in %s is up to date: nothing written (--force writes it again).\n", out.root.c_str());
+        return 0;
+    }
     std::error_code ec;
     std::filesystem::create_directories(out.root, ec);
     std::printf("Writing the game into %s ...\n", out.root.c_str());

@@ -71,19 +71,36 @@ function OnGameSceneStart(name, old)
   end
 end
 
--- Saved scene files hold object{class = "...", ...} entries with the
--- objects' own property names: the class's constructor makes the object by
--- name, then each property is set in the class's order.
-OBJECT_CONSTRUCTORS = {fx = "fx", patch = "patch", mesh = "mesh", point = "sound3D", psource = "particlesource",
-                       surface = "surffx"}
+-- Saved scene files hold object{class = "...", name = "...", ...} entries
+-- for pages, flares, patches, points, particle sources, meshes, surfaces
+-- and views: every property of the object except those that are false,
+-- empty or zero. object() makes the object of that class and name in the
+-- node (or finds it) and gives it exactly those properties, whatever their
+-- order; the ones the entry leaves out are cleared. A page is made by its
+-- constructor (the node becomes a page node) and so is a flare (it starts
+-- at its opacity). A flare's format (it reads the lens list) and a particle
+-- source's count (it makes the particles from the rest) are set last; a
+-- patch's running clock, currentTime, starts again from 0.
+OBJECT_MAKERS = {page = "page", fx = "fx"}
+OBJECT_EMPTY = {number = 0, enum = 0, string = "", color = "0", hex = "0", vector3 = "0,0,0", color3 = "0,0,0"}
+OBJECT_LAST = {format = true, particle_count = true}
+OBJECT_SKIPPED = {name = true, currentTime = true}
 function object(t)
-  local make = type(t) == "table" and _G[OBJECT_CONSTRUCTORS[t.class] or ""]
-  if type(make) ~= "function" or type(t.name) ~= "string" then return nil end
-  make{name = t.name}
-  local o = ge_getsceneobject(t.class, t.name)
-  if not o then return nil end
-  for _, key in ipairs(ge_getpropertylist(o) or {}) do
-    if key ~= "class" and key ~= "name" and t[key] ~= nil then ge_setproperty(o, key, t[key]) end
+  if type(t) ~= "table" or type(t.class) ~= "string" then return nil end
+  local make = _G[OBJECT_MAKERS[t.class] or ""]
+  local o = make and make{name = t.name, opacity = t.opacity} or ge_newsceneobject(t.class, t.name)
+  local keys = o and ge_getpropertylist(o)
+  if not keys then return nil end
+  local first, last = {}, {}
+  for _, key in ipairs(keys) do
+    if not OBJECT_SKIPPED[key] then table.insert(OBJECT_LAST[key] and last or first, key) end
+  end
+  for _, list in ipairs({first, last}) do
+    for _, key in ipairs(list) do
+      local value = t[key]
+      if value == nil then value = OBJECT_EMPTY[ge_getpropertytype(o, key)] or false end
+      ge_setproperty(o, key, value)
+    end
   end
   return o
 end
@@ -341,8 +358,11 @@ end
 Call("achieve_init", "ACH_", 1)
 
 -- The tour: each stop is a node, a view and maybe a post effect; each
--- picture is taken two frames after the view is set.
+-- picture is taken two frames after the view is set, as a JPEG (or as
+-- TOUR_PICTURES says: "tga" keeps every pixel). A picture that could not
+-- be written is said on the terminal and ends the tour with exit status 1.
 TOUR = string.find(" " .. (ge_getcmdline() or "") .. " ", "%s%-tour%s") ~= nil
+TOUR_PICTURES = "jpg"
 TourStops = {
   {"title", 0, 0},
   {"hall", 0, 5},
@@ -359,7 +379,7 @@ Tour = {index = 1, wait = 0, stage = "go"}
 function TourStep()
   if Tour.wait > 0 then Tour.wait = Tour.wait - 1 return end
   local stop = TourStops[Tour.index]
-  if not stop then quit() return end
+  if not stop then quit(Tour.failed and 1 or 0) return end
   if Tour.stage == "go" then
     if Node ~= stop[1] then
       ge_switchscene(stop[1])
@@ -370,9 +390,16 @@ function TourStep()
     if stop[4] == "radial" then Call("ge_radialblurfx", 0.02) end
     Tour.stage, Tour.wait = "shoot", 2
   elseif Tour.stage == "shoot" then
-    ge_saveshot(string.format("tour_%02d_%s", Tour.index, stop[1]), 92)
+    -- The last tour's picture goes first, so that only this one can be found.
+    Tour.picture = string.format("tour_%02d_%s.%s", Tour.index, stop[1], TOUR_PICTURES)
+    os.remove(ge_genospath(Tour.picture))
+    ge_saveshot(Tour.picture, 92)
     Tour.stage, Tour.wait = "next", 2
   else
+    if not fileexists(ge_genospath(Tour.picture)) then
+      debug("[ERROR] - TOUR: could not write " .. ge_genospath(Tour.picture))
+      Tour.failed = true
+    end
     if stop[4] == "radial" then Call("ge_radialblurfx", 0) end
     Tour.index, Tour.stage = Tour.index + 1, "go"
   end

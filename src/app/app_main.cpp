@@ -189,6 +189,8 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
             g_exception_message = "An exception thrown during the game loop!";
         } else if (e->frameFailed) {
             exit_code = 1;
+        } else {
+            exit_code = e->exitStatus;
         }
     }
     if (caught) {

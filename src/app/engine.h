@@ -219,6 +219,8 @@ struct Engine {
     // A frame ended the game loop by a failure (a display reset or the
     // scene could not begin), not by a quit.
     bool frameFailed = false;
+    // The program's exit status once the game has ended: quit(status).
+    int32_t exitStatus = 0;
 };
 
 // The engine, created and initialised on first use.

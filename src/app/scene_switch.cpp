@@ -541,6 +541,7 @@ void LoadScene() {
         char path[1024];
         SceneFilePath(path, sizeof path, s->name, "data");
         int status = RunScript(path);
+        s->dataIncomplete = status > 0;
         if (!s->currentPage) s->currentPage = s->pages.head;
         s->nextPage = nullptr;
         if (status < 0) {
@@ -586,6 +587,15 @@ bool Engine::SaveScene(GameScene* scene) {
         LogPrintf("[WARNING] : can't return to %s", g_current_directory);
     char path[1024];
     SceneFilePath(path, sizeof path, scene->name, "data.lua");
+    // Only a scene that holds everything its file says may write over it.
+    const char* refusal = scene->dataIncomplete ? "its data.lua stopped at a script error when it was loaded"
+                          : !scene->dataLoaded && FileExists(path) ? "its data.lua has not been loaded"
+                                                                  : nullptr;
+    if (refusal) {
+        LogPrintf("[ERROR] - scene %s not saved: %s; %s is left as it is", scene->name ? scene->name : "",
+                  refusal, path);
+        return false;
+    }
     MemoryWriter text;
     scene->Save(&text);
     if (!WriteFileAtomic(path, text.Data(), text.Bytes())) {

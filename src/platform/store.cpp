@@ -31,7 +31,9 @@ State& S() {
     return *s;
 }
 
-std::string DataFile() {
+}  // namespace
+
+std::string AchievementsFile() {
     std::string folder = S().folder;
     if (folder.empty()) {
         std::string docs = DocumentsFolder();
@@ -41,9 +43,11 @@ std::string DataFile() {
     return folder + "/achievements.txt";
 }
 
+namespace {
+
 void Load() {
     S().achieved.clear();
-    std::string path = DataFile();
+    std::string path = AchievementsFile();
     if (path.empty()) return;
     // A regular file only: a FIFO or a folder in its place reads as empty.
     FILE* in = OpenRegularFile(path.c_str(), "rb");
@@ -65,7 +69,7 @@ void Load() {
 }
 
 bool Save() {
-    std::string path = DataFile();
+    std::string path = AchievementsFile();
     if (path.empty()) return false;
     std::string folder = path.substr(0, path.rfind('/'));
     if (!CreateFolders(folder)) return false;

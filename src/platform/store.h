@@ -3,6 +3,7 @@
 // statistics and achievements persist in the per-user folder, and answers
 // arrive as callbacks delivered from RunCallbacks on the main thread.
 #include <cstdint>
+#include <string>
 
 namespace plat::store {
 
@@ -72,6 +73,8 @@ bool GetAchievement(const char* name, bool* achieved);
 // the local store knows none beyond the identifier, so "name" is the
 // identifier and "desc" is empty.
 const char* GetAchievementDisplayAttribute(const char* name, const char* key);
+// The file the achievements are kept in; empty without a per-user folder.
+std::string AchievementsFile();
 bool SetAchievement(const char* name);
 bool ClearAchievement(const char* name);
 bool StoreStats();

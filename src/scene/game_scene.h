@@ -127,6 +127,9 @@ public:
     bool resourcesLoaded = false;
     bool listenerFollowsView = false;
     bool dataLoaded = false;
+    // Its "data" script stopped at an error part way: the scene holds only
+    // what came before, and saving it would lose the rest of the file.
+    bool dataIncomplete = false;
     bool rotated = false;  // set by the editor scripts (setscenerotated)
     ResourceRecord* cursor = nullptr;
     ObjectList<HotSpot> hotspots;

@@ -31,6 +31,21 @@ std::string FixedText(double v) {
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0.000000");
 }
 
+std::string SixDecimals(float v) { return FixedText(v); }
+
+// What a scene file keeps: six decimals when they read back as the same
+// float, else as many as it takes (a unit direction needs about nine), so
+// that a saved object loads back exactly as it was.
+std::string SavedText(float v) {
+    std::string text = FixedText(v);
+    float back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    if (back == v) return text;
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : text;
+}
+
 const PropertyInfo* ClassProperty(const ClassDescriptor* d) {
     return d ? ChainFindByName(d->first, "class") : nullptr;
 }
@@ -202,16 +217,17 @@ const char* ResourceRecordName(const void* record) {
     return record && g_resource_name ? g_resource_name(record) : nullptr;
 }
 
-std::string PropertyFieldText(const void* field, int type) {
+std::string PropertyFieldText(const void* field, int type, bool exact) {
+    std::string (*text)(float) = exact ? SavedText : SixDecimals;
     switch (type) {
         case kPropertyVector:
         case kPropertyColor3: {
             const float* v = static_cast<const float*>(field);
-            return FixedText(v[0]) + "," + FixedText(v[1]) + "," + FixedText(v[2]);
+            return text(v[0]) + "," + text(v[1]) + "," + text(v[2]);
         }
         case kPropertyFloat2: {
             const float* v = static_cast<const float*>(field);
-            return FixedText(v[0]) + "," + FixedText(v[1]);
+            return text(v[0]) + "," + text(v[1]);
         }
         case kPropertyRect: {
             const int32_t* r = static_cast<const int32_t*>(field);
@@ -258,7 +274,7 @@ void WriteObjectProperties(EObject* object, Stream* stream) {
                     if (std::fabs(v - float(t)) < 0.000001f && t >= -2147483648.0 && t <= 2147483647.0)
                         entry = key + "=" + std::to_string(SaturateToInt(t)) + ",";
                     else
-                        entry = key + "=" + FixedText(v) + ",";
+                        entry = key + "=" + SavedText(v) + ",";
                 }
                 break;
             }
@@ -270,7 +286,7 @@ void WriteObjectProperties(EObject* object, Stream* stream) {
             case kPropertyVector:
             case kPropertyColor3: {
                 const float* v = static_cast<const float*>(field);
-                if (v[0] != 0.0f || v[1] != 0.0f || v[2] != 0.0f) text_entry(PropertyFieldText(field, p->type).c_str());
+                if (v[0] != 0.0f || v[1] != 0.0f || v[2] != 0.0f) text_entry(PropertyFieldText(field, p->type, true).c_str());
                 break;
             }
             case kPropertyColor:
@@ -279,7 +295,7 @@ void WriteObjectProperties(EObject* object, Stream* stream) {
                 break;
             case kPropertyFloat2: {
                 const float* v = static_cast<const float*>(field);
-                if (v[0] != 0.0f || v[1] != 0.0f) text_entry(PropertyFieldText(field, p->type).c_str());
+                if (v[0] != 0.0f || v[1] != 0.0f) text_entry(PropertyFieldText(field, p->type, true).c_str());
                 break;
             }
             case kPropertyRect: {

@@ -160,8 +160,9 @@ std::string LuaEscaped(const char* text);
 
 // The text of a vector, colour-component, float-pair, rectangle, colour or
 // hex field ("%f,%f,%f", "%f,%f", "%d,%d,%d,%d", "%x"), in the C locale;
-// empty for other types.
-std::string PropertyFieldText(const void* field, int type);
+// empty for other types. Exact: a float that six decimals would change is
+// given with as many as it needs (what a scene file is written with).
+std::string PropertyFieldText(const void* field, int type, bool exact = false);
 
 // The default Save: "object{" + one entry per property + "}\r\n".
 void WriteObjectProperties(EObject* object, Stream* stream);

@@ -56,12 +56,12 @@ int Get(lua_State* L) {
 }
 
 int Clear(lua_State* L) {
-    if (const char* name = script_args::Text(L, 1)) plat::store::ClearAchievement(name);
+    if (const char* name = script_args::Text(L, 1)) LogFailedStoreWrite(plat::store::ClearAchievement(name));
     return 0;
 }
 
 int ResetAll(lua_State*) {
-    plat::store::ResetAllStats(true);
+    LogFailedStoreWrite(plat::store::ResetAllStats(true));
     return 0;
 }
 

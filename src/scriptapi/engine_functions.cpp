@@ -1,5 +1,7 @@
 // Script functions that drive the engine itself: the display, the quit
 // flag, the statement queue and the command line.
+#include <algorithm>
+
 extern "C" {
 #include <lua.h>
 }
@@ -47,9 +49,14 @@ int ResetDisplay(lua_State* L) {
     return 1;
 }
 
-// quit(): the frame loop ends after the current frame.
-int Quit(lua_State*) {
-    if (Engine* e = CurrentEngine()) e->quit = true;
+// quit([status]): the frame loop ends after the current frame; the program
+// then exits with the status (0 without one), so that a tool that runs the
+// game can tell its failure.
+int Quit(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) return 0;
+    e->quit = true;
+    if (lua_type(L, 1) == LUA_TNUMBER) e->exitStatus = std::clamp(ScriptArgInt(L, 1), 0, 255);
     return 0;
 }
 

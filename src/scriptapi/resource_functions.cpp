@@ -56,8 +56,9 @@ int CacheScene(lua_State* L) {
     if (!scene->dataLoaded) {
         char path[1024];
         SceneFilePath(path, sizeof path, scene->name, "data");
-        RunScript(path);
+        const int status = RunScript(path);
         if (InSceneList(e, scene)) {
+            scene->dataIncomplete = status > 0;
             if (!scene->currentPage) scene->currentPage = scene->pages.head;
             scene->nextPage = nullptr;
             ScriptCall("loadscene_initials(%s)", scene->name);

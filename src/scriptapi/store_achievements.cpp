@@ -27,6 +27,13 @@ std::string Kept(const char* text, size_t max) {
 
 }  // namespace
 
+bool LogFailedStoreWrite(bool written) {
+    if (!written && plat::store::IsRunning())
+        LogPrintf("[ERROR] - ACHIEVEMENTS : can't write %s; the file keeps what it had",
+                  plat::store::AchievementsFile().c_str());
+    return written;
+}
+
 StoreAchievements::StoreAchievements(const char* base_name, int32_t count) {
     namespace store = plat::store;
     game_id_ = store::GetAppID();
@@ -63,7 +70,7 @@ bool StoreAchievements::RequestStats() {
 bool StoreAchievements::SetAchievement(const char* api_name) {
     if (!stats_received_ || !api_name) return false;
     if (!plat::store::SetAchievement(api_name)) return false;
-    return plat::store::StoreStats();
+    return LogFailedStoreWrite(plat::store::StoreStats());
 }
 
 const StoreAchievements::Record* StoreAchievements::At(int32_t index) const {

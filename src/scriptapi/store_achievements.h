@@ -9,6 +9,10 @@
 
 #include "platform/store.h"
 
+// Passes a store write's result on; a write that failed while the store
+// runs is logged (the store keeps the file it had).
+bool LogFailedStoreWrite(bool written);
+
 class StoreAchievements {
 public:
     // The most achievements one set holds; larger counts are refused.

@@ -68,11 +68,14 @@ TEST(DemoGenerator, SameBytesEveryRunAndNoRewriteWhileUpToDate) {
     for (const std::string& n : names)
         EXPECT_EQ(quild_test::ReadFile(a + "/" + n), quild_test::ReadFile(b + "/" + n)) << n << " differs between runs";
 
-    // Up to date: a file changed by hand stays; --force or another face
-    // size writes everything again.
+    // Up to date: a file changed by hand stays, and the generator says why;
+    // --force or another face size writes everything again.
     quild_test::WriteFile(a + "/main.lua", "-- changed\n");
-    Generate("same_a", "", true);
+    const std::string said = a + ".said";
+    ASSERT_EQ(std::system(("'" + std::string(QUILD_DEMOGEN) + "' '" + a + "' --faces 128 > '" + said + "'").c_str()), 0);
     EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), "-- changed\n");
+    EXPECT_EQ(quild_test::ReadFile(said),
+              "The game in " + a + " is up to date: nothing written (--force writes it again).\n");
     Generate("same_a", "--force", true);
     EXPECT_EQ(quild_test::ReadFile(a + "/main.lua"), quild_test::ReadFile(b + "/main.lua"));
     // A game folder that lost its start-up script is written again.
@@ -189,6 +192,14 @@ TEST(DemoGenerator, ScriptsCompileAndSoundsDecodeWhole) {
         ++scripts;
     }
     EXPECT_EQ(scripts, 11);  // main, game, shaders and four nodes' data and script
+    // The game reads its saved rooms with the object() the guide gives.
+    const std::string guide = quild_test::ReadFile(std::string(QUILD_SOURCE_DIR) + "/docs/AUTHORING.md");
+    const size_t end = guide.find("\nend\n", guide.find("function object(t)"));
+    const size_t begin = guide.rfind("```lua\n", end);
+    ASSERT_NE(end, std::string::npos);
+    ASSERT_NE(begin, std::string::npos);
+    const std::string function = guide.substr(begin + 7, end + 5 - begin - 7);
+    EXPECT_NE(quild_test::ReadFile(dir + "/scripts/game.lua").find(function), std::string::npos) << function;
 
     struct Expected {
         const char* name;
@@ -353,6 +364,72 @@ TEST(DemoTour, VisitsEveryRoomAndSavesADistinctPictureOfEach) {
             // JPEG noise between equal frames stays below 1; the same view
             // with the rushing blur differs by about 6.
             EXPECT_GT(MeanDifference(shots[i], shots[j]), 3.0) << shots[i].name << " and " << shots[j].name;
+}
+
+// Every room saved with the editor's save comes back as it was, pixel for
+// pixel: the first run edits two rooms (the title's page moves, the hall's
+// moon is hidden), saves every room when the tour arrives there and takes
+// the tour's pictures losslessly; the second run starts again from the
+// saved files and takes them again. A picture the second tour cannot write
+// (a folder in its place) ends that tour with exit status 1.
+TEST(DemoTour, SavedRoomsComeBackAsTheyWere) {
+    const std::string game = Generate("saved");
+    const std::string main_lua = quild_test::ReadFile(game + "/main.lua") + "TOUR_PICTURES = \"tga\"\n";
+    // Both runs play in the game's own folder, where the first one saves.
+    auto tour = [&](const std::string& documents, const std::string& extra) {
+        EngineRunOptions options;
+        options.args = "-tour";
+        options.root = game;
+        options.env["XDG_DOCUMENTS_DIR"] = documents;
+        options.timeout_seconds = 240;
+        return RunEngineWith(main_lua + extra, options);
+    };
+    const std::string before = fs::absolute("demo_tour/saved_before").string();
+    const std::string after = fs::absolute("demo_tour/saved_after").string();
+    fs::remove_all(before);
+    fs::remove_all(after);
+    fs::create_directories(after + "/Quorvane/tour_03_hall.tga/kept");
+    const std::string generated_title = quild_test::ReadFile(game + "/stages/title/data.lua");
+    const EngineRun first = tour(before, R"lua(
+Edits = {
+  title = function() ge_setproperty(ge_getsceneobject("page", "cover"), "x", 24) end,
+  hall = function() ge_setproperty(ge_getsceneobject("fx", "moon"), "visible", false) end,
+}
+SavedIn = {}
+local Step = TourStep
+function TourStep()
+  local stop = TourStops[Tour.index]
+  if Tour.wait == 0 and Tour.stage == "go" and stop and Node == stop[1] and not SavedIn[Node] then
+    SavedIn[Node] = true
+    if Edits[Node] then Edits[Node]() end
+    scene_save()
+  end
+  Step()
+end
+)lua");
+    const std::string first_log = quild_test::ReadFile(before + "/Quorvane/log.txt");
+    ASSERT_EQ(first.exit_code, 0) << first.output;
+    EXPECT_EQ(LogLinesStartingWith(first_log, "[ERROR]"), "") << first_log;
+    const std::string title = quild_test::ReadFile(game + "/stages/title/data.lua");
+    EXPECT_NE(title, generated_title);
+    EXPECT_NE(title.find("x=24,"), std::string::npos) << title;
+
+    const EngineRun second = tour(after, "");
+    EXPECT_EQ(second.exit_code, 1) << second.output;
+    EXPECT_NE(second.output.find("[ERROR] - TOUR: could not write " + after + "/Quorvane/tour_03_hall.tga"),
+              std::string::npos)
+        << second.output;
+    const std::string second_log = quild_test::ReadFile(after + "/Quorvane/log.txt");
+    for (const char* name : {"tour_01_title", "tour_02_hall", "tour_04_hall", "tour_05_corridor", "tour_06_corridor",
+                             "tour_07_corridor", "tour_08_gallery", "tour_09_gallery"}) {
+        const std::string a = quild_test::ReadFile(before + "/Quorvane/" + name + ".tga");
+        const std::string b = quild_test::ReadFile(after + "/Quorvane/" + name + ".tga");
+        ASSERT_EQ(a.size(), 18u + 1024u * 768u * 3u) << name << "\n" << first_log;
+        ASSERT_EQ(b.size(), a.size()) << name << "\n" << second_log;
+        size_t differing = 0;
+        for (size_t i = 18; i < a.size(); i += 3) differing += a.compare(i, 3, b, i, 3) != 0;
+        EXPECT_EQ(differing, 0u) << name << " differs after the save and a new start";
+    }
 }
 
 // In the running game, the pointer in the middle of the hall's view is over

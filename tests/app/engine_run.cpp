@@ -62,6 +62,7 @@ EngineRun RunEngine(const std::string& main_lua, const std::map<std::string, std
 }
 
 EngineRun RunEngineWith(const std::string& main_lua, const EngineRunOptions& options) {
+    if (!options.root.empty()) return RunIn(options.root, main_lua, options);
     quild_test::TempDir root;
     return RunIn(root.path(), main_lua, options);
 }

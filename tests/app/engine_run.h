@@ -21,6 +21,9 @@ struct EngineRunOptions {
     // otherwise set to off-screen video and dummy sound).
     std::vector<std::string> unset;
     std::string args;
+    // An existing data root to run in (what the run writes stays there);
+    // empty: a fresh one, removed afterwards.
+    std::string root;
     // Called with the data root (after main.lua is written) and with HOME
     // before the run, to put more files in place.
     std::function<void(const std::string& root)> prepare_root;

@@ -207,6 +207,25 @@ TEST(SceneSwitchRun, SavedSceneLoadsBackAndSavesTheSame) {
     ASSERT_EQ(second.exit_code, 0) << second.log;
     EXPECT_EQ(second.trace, "page 2\n");
     EXPECT_EQ(quild_test::ReadFile(root + "/stages/book/data.lua"), saved);
+
+    // Without object() the file stops loading at its first generic entry:
+    // the scene holds only what came before, and a save leaves the file as
+    // it is. So does a save of a scene whose file was never loaded.
+    EngineRun third = RunEngineIn(root, Main("", R"lua(
+  if frame == 1 then scene{name = "book"} scene_save("book") ge_switchscene("book") end
+  if frame == 2 then trace("pages " .. ge_getpagecount()) scene_save() quit() end
+)lua"));
+    ASSERT_EQ(third.exit_code, 0) << third.log;
+    EXPECT_EQ(third.trace, "pages 0\n");
+    EXPECT_EQ(quild_test::ReadFile(root + "/stages/book/data.lua"), saved);
+    EXPECT_NE(third.log.find("[ERROR] - scene book not saved: its data.lua has not been loaded; "
+                             "stages/book/data.lua is left as it is"),
+              std::string::npos)
+        << third.log;
+    EXPECT_NE(third.log.find("[ERROR] - scene book not saved: its data.lua stopped at a script error when it was "
+                             "loaded; stages/book/data.lua is left as it is"),
+              std::string::npos)
+        << third.log;
 }
 
 TEST(SceneSwitchRun, SavingAnotherCubeSceneLeavesItsHotspotMapAlone) {

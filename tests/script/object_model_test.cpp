@@ -224,19 +224,25 @@ TEST_F(ObjectModelTest, FloatsSaveInTheCLocaleWithinRange) {
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
     std::string saved_locale = old ? old : "C";
     bool has_comma_locale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    for (float f : {2.5f, -0.25f, 3e9f, -3e9f, 1e30f}) {
+    // Each float reads back as itself, also where six decimals would lose
+    // it (a unit direction).
+    for (float f : {2.5f, -0.25f, 3e9f, -3e9f, 1e30f, -0.53905374f, 0.123456789f}) {
         o.f = f;
         out.text.clear();
         WriteObjectProperties(&o, &out);
         std::string entry = out.text.substr(out.text.find(",f=") + 3);
         entry = entry.substr(0, entry.find(','));
-        EXPECT_EQ(std::stod(entry), double(f)) << entry;
+        EXPECT_EQ(std::stof(entry), f) << entry;
         EXPECT_EQ(entry.find(','), std::string::npos);
     }
     o.f = 2.5f;
+    o.v[1] = -0.53905374f;
+    o.f2[0] = 0.2f;
     out.text.clear();
     WriteObjectProperties(&o, &out);
     EXPECT_NE(out.text.find("f=2.500000,"), std::string::npos);
+    EXPECT_NE(out.text.find("v=\"0.000000,-0.53905374,0.000000\","), std::string::npos) << out.text;
+    EXPECT_NE(out.text.find("f2=\"0.200000,0.000000\","), std::string::npos) << out.text;
     o.f = std::numeric_limits<float>::quiet_NaN();
     out.text.clear();
     WriteObjectProperties(&o, &out);

@@ -1,6 +1,7 @@
 // Game texts, edit boxes and achievements from scripts, through the real
 // Lua state.
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "media/text/game_text.h"
@@ -201,6 +202,20 @@ TEST_F(Achievements, SetReadBackAfterARestartAndCleared) {
     Lua("achieve_resetall()");
     Restart();
     EXPECT_FALSE(Achieved(10));
+
+    // A file that cannot be written (a folder in its place) is logged by
+    // each write, and stays as it was.
+    const std::string file = plat::store::AchievementsFile();
+    std::filesystem::remove(file);
+    std::filesystem::create_directories(file + "/kept");
+    script_test::LogLines().clear();
+    Lua("achieve_set('ACH_03') achieve_clear('ACH_10') achieve_resetall()");
+    size_t logged = 0;
+    for (const std::string& line : script_test::LogLines())
+        logged += line.find("[ERROR] - ACHIEVEMENTS : can't write " + file + "; the file keeps what it had") !=
+                  std::string::npos;
+    EXPECT_EQ(logged, 3u);
+    EXPECT_TRUE(std::filesystem::exists(file + "/kept"));
 }
 
 // The debugger traces keep their texts: the set made, the statistics
