@@ -115,9 +115,10 @@ void DrawPage2D(Engine* e, GameScene* scene) {
             t->flags |= 0x10u;
         }
     }
-    ScriptCall("On2DSceneUpdate(%f)", double(FrameMs()));
+    const bool offscreen = SceneDrawnOffscreen();
+    if (!offscreen) ScriptCall("On2DSceneUpdate(%f)", double(FrameMs()));
     for (EObject** p = e->renderList; p && *p; ++p) (*p)->Render();
-    AdvancePageTurn(e);
+    if (!offscreen) AdvancePageTurn(e);
     scene->listenerFollowsView = false;
 }
 
@@ -125,7 +126,7 @@ void DrawCube(Engine* e, GameScene* scene) {
     e->activeCamera = e->defaultCamera;
     AimDefaultCamera(e);
     UpdatePointerDirection(e);
-    ScriptCall("On3DSceneUpdate(%f)", double(FrameMs()));
+    if (!SceneDrawnOffscreen()) ScriptCall("On3DSceneUpdate(%f)", double(FrameMs()));
     CullCubeFaces();
     if (scene->cubeFaces) {
         const bool first = e->renderList && e->renderList[0] == scene->cubeFaces;
@@ -234,13 +235,14 @@ bool RenderScene(GameScene* scene) {
         if (device) device->Clear(0xFF208020);
         return true;
     }
-    ScriptCall("OnSceneAfterRender(%s)", AmbientText(e->ambientColor).text);
+    const bool offscreen = SceneDrawnOffscreen();
+    if (!offscreen) ScriptCall("OnSceneAfterRender(%s)", AmbientText(e->ambientColor).text);
     // The selected object's overlay comes last, so it lies on top.
     if (e->editorMode >= 2)
         for (EObject** p = e->renderList; p && *p; ++p)
             if (*p != e->selectedObject) (*p)->DrawEditorOverlay();
     if (e->selectedObject) e->selectedObject->DrawEditorOverlay();
-    if (scene->handlerBits & 0x80) ScriptCall("OnSceneRender(%s)", AmbientText(e->ambientColor).text);
+    if ((scene->handlerBits & 0x80) && !offscreen) ScriptCall("OnSceneRender(%s)", AmbientText(e->ambientColor).text);
     return true;
 }
 

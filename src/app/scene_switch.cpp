@@ -211,6 +211,32 @@ struct SceneChangeGuard {
 
 bool SceneChangeRunning() { return g_scene_change_depth > 0; }
 
+namespace {
+
+bool g_scene_drawn_offscreen = false;
+
+// The new scene drawn once into the off-screen render target before its
+// first frame is shown: the first draw of each combination of program,
+// blend, vertex layout and texture format makes the GL driver build code
+// for it (tens of milliseconds each on a software renderer with a cold
+// shader cache), so that work is done here, behind the load, rather than
+// in the first frame the player sees. The scene's drawing callbacks are
+// not called for it. A frozen picture lives in the render target: left
+// alone then.
+void DrawNewSceneOffscreen(Engine* e) {
+    RenderDevice* device = g_renderDevice;
+    if (!device || !e->renderTarget || !e->currentScene || e->freezeState != 0) return;
+    if (device->BeginRenderTarget(e->renderTarget) != 1) return;
+    g_scene_drawn_offscreen = true;
+    RenderCurrentScene(e);
+    g_scene_drawn_offscreen = false;
+    device->EndRenderTarget();
+}
+
+}  // namespace
+
+bool SceneDrawnOffscreen() { return g_scene_drawn_offscreen; }
+
 void RenderCurrentScene(Engine* e) {
     if (!e || !e->currentScene) return;
     SceneChangeGuard guard;
@@ -479,6 +505,7 @@ void NodeSwitch(const char* name, bool run_leave) {
             ScriptCall("OnSceneEnter(%s)", old_name);
         }
         ScriptCall("OnGameSceneStart(%s,%s)", target->name, old_name);
+        DrawNewSceneOffscreen(e);
     }
     PrepareSoundGlide(e->currentScene, old);
     if (lua_State* L = ScriptState()) lua_gc(L, LUA_GCCOLLECT, 0);

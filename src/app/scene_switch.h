@@ -70,6 +70,9 @@ void RebuildRenderList(Engine* e);
 using SceneRenderer = void (*)(Engine* e);
 void SetSceneRenderer(SceneRenderer fn);
 void RenderCurrentScene(Engine* e);
+// True while a node switch draws its new scene off screen (the callbacks
+// of the scene's drawing are not called then).
+bool SceneDrawnOffscreen();
 
 // Frame step: a requested dissolve capture renders the scene into the
 // dissolve buffer (through the post-effect chain when effects ran in the

@@ -67,6 +67,12 @@ bool D3DShaderProgram::Compile(const char* vertexSource, const char* pixelSource
         plat::MessageBox(shown, "Error Creating Pixel Shader");
         return false;
     }
+    // The GL program is built now, where the declaration can hear of a
+    // failure, rather than at the first draw (a frame's hitch).
+    if (Failed(device->LinkShaders(vertexShader_, pixelShader_))) {
+        LogPrintf("PS - %s:\r\n%s", shown, device->LastError().c_str());
+        return false;
+    }
     for (int i = 0; i < 5; ++i) vertexHandles_[i] = vertexTable_->GetConstantByName(nullptr, kVertexNames[i]);
     for (int i = 0; i < 4; ++i) pixelHandles_[i] = pixelTable_->GetConstantByName(nullptr, kPixelNames[i]);
     return true;

@@ -105,6 +105,8 @@ protected:
             DeleteAllScenes(e);
             dev->ReleaseTexture(e->dissolveBuffer);
             e->dissolveBuffer = nullptr;
+            dev->ReleaseTexture(e->renderTarget);
+            e->renderTarget = nullptr;
         }
         // Textures go with this test's device.
         FreeHotspotPreview();
@@ -620,9 +622,18 @@ TEST_F(SceneSwitchTest, CubeAndPageFramesShowTheirImages) {
     EXPECT_LT(centre >> 16 & 0xFF, 0x60u) << std::hex << centre;
     g_lookYaw = 0;
 
+    // The switch draws the new page once off screen, so its first frame
+    // builds no GL program of its own.
+    e->renderTarget = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
+    plat::gpu::Device* gl = dev->GetDevice();
+    gl->ResetStats();
     NodeSwitch("book", false);
+    EXPECT_GT(gl->GetStats().drawCalls, 0u);
+    gl->ResetStats();
     dev->Clear(0);
     RenderCurrentScene(e);
+    EXPECT_GT(gl->GetStats().drawCalls, 0u);
+    EXPECT_EQ(gl->GetStats().programLinks, 0u);
     px = Read();
     SaveFrame(px, "scene_page_one");
     EXPECT_EQ(At(px, 2, 2), 0xC03030u);  // page 1 is red

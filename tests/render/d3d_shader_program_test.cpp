@@ -55,8 +55,11 @@ void DrawQuad(D3DRenderDevice* dev, float half, uint32_t mode, uint32_t color, b
 }
 
 TEST_F(RenderTest, ShaderConstantsByNameReachThePixels) {
+    dev->GetDevice()->ResetStats();
     ShaderProgram* p = dev->CreateShaderProgram("flat", kVs, kPs);
     ASSERT_NE(p, nullptr);
+    // Linked at its creation: its draws below link nothing more.
+    EXPECT_EQ(dev->GetDevice()->GetStats().programLinks, 1u);
     dev->Clear(0xFF000000);
     dev->BindShaderProgram(p);
     plat::Matrix m;  // identity plus a move right by half the screen
@@ -73,6 +76,7 @@ TEST_F(RenderTest, ShaderConstantsByNameReachThePixels) {
     p->SetVertexConstantByName("matViewProjection", &m.m[0][0], SHADER_MATRIX);
     DrawQuad(dev, 0.25f, 0x1001, 0xFFFFFFFF, false);
     dev->BindShaderProgram(nullptr);
+    EXPECT_EQ(dev->GetDevice()->GetStats().programLinks, 1u);
     auto px = Read();
     SavePng(px, dev->width, dev->height, "shader_constants");
     EXPECT_EQ(At(px, 48, 32), 0x00FF00u);  // moved right, by the row-3 translation

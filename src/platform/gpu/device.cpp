@@ -21,6 +21,17 @@
 
 namespace plat::gpu {
 
+// A linked GL program and where its uniforms are.
+struct FfpProgram {
+    GLuint program = 0;
+    uint32_t version = 0;
+    GLint worldView = -1, proj = -1, normal = -1, viewport = -1, tfactor = -1, alphaRef = -1;
+    GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
+    GLint globalAmbient = -1, lightPos = -1, lightDir = -1, lightDiffuse = -1, lightSpecular = -1,
+          lightAmbient = -1, lightAtten = -1;
+    GLint pixel = -1;
+};
+
 namespace {
 
 constexpr size_t kStreamBytes = 4u << 20;
@@ -236,15 +247,6 @@ struct GlShadow {
     float zmin = -1, zmax = -1;
 };
 
-struct FfpProgram {
-    GLuint program = 0;
-    uint32_t version = 0;
-    GLint worldView = -1, proj = -1, normal = -1, viewport = -1, tfactor = -1, alphaRef = -1;
-    GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
-    GLint globalAmbient = -1, lightPos = -1, lightDir = -1, lightDiffuse = -1, lightSpecular = -1,
-          lightAmbient = -1, lightAtten = -1;
-    GLint pixel = -1;
-};
 
 void LookUp(FfpProgram& p) {
     auto u = [&](const char* n) { return glGetUniformLocation(p.program, n); };
@@ -1185,6 +1187,31 @@ void Device::SetupAttributes(uint32_t f, uint32_t stride, uintptr_t base) {
     g.attribKnown = true;
 }
 
+namespace {
+
+// Arguments an operation does not read are left out of the key: they keep
+// whatever an earlier draw set (a render mode sets only the arguments it
+// uses), and would otherwise make programs, and the driver's code for them,
+// that differ in nothing but the order things were drawn in.
+void IgnoreUnusedArguments(FfpKey& k) {
+    auto keep = [](uint8_t op, uint8_t& a1, uint8_t& a2) {
+        if (op == top::Disable || op == 0)
+            a1 = a2 = 0;
+        else if (op == top::SelectArg1)
+            a2 = 0;
+        else if (op == top::SelectArg2)
+            a1 = 0;
+    };
+    if (k.colorOp == top::Disable || k.colorOp == 0) {
+        k.colorOp = uint8_t(top::Disable);
+        k.alphaOp = 0;
+    }
+    keep(k.colorOp, k.colorArg1, k.colorArg2);
+    keep(k.alphaOp, k.alphaArg1, k.alphaArg2);
+}
+
+}  // namespace
+
 uint32_t Device::SelectProgram(uint32_t f) {
     Gl& g = *gl_;
     const bool pre = (f & fvf::PositionMask) == fvf::XYZRHW;
@@ -1196,16 +1223,8 @@ uint32_t Device::SelectProgram(uint32_t f) {
         VertexShader* vs = pre ? nullptr : vertexShader_;
         uint32_t variant = vs ? 0 : (1u | (pre ? 2u : 0u) | ((f & fvf::Diffuse) ? 4u : 0u) |
                                      ((f & fvf::Specular) ? 8u : 0u) | ((f & fvf::TexCountMask) ? 16u : 0u));
-        auto key = std::make_tuple(vs ? vs->id_ : 0u, pixelShader_->id_, variant);
-        auto it = g.pairs.find(key);
-        if (it == g.pairs.end()) {
-            FfpProgram p;
-            p.program = LinkShaderPair(vs, pixelShader_, f);
-            if (!p.program) return ~0u;
-            LookUp(p);
-            it = g.pairs.emplace(key, p).first;
-        }
-        prog = &it->second;
+        prog = FindOrLinkPair(vs, pixelShader_, f, variant);
+        if (!prog) return ~0u;
         for (const auto& s : pixelShader_->code_->samplers)
             if (s.unit < kMaxStages) units |= 1u << s.unit;
         if (vs)
@@ -1238,6 +1257,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
         k.textureCube = textures_[0] && textures_[0]->type_ == ResourceType::CubeTexture;
         k.alphaTest = renderStates_[rs::AlphaTestEnable] != 0;
         k.alphaFunc = uint8_t(renderStates_[rs::AlphaFunc]);
+        IgnoreUnusedArguments(k);
         uint64_t packed = k.Pack();
         auto it = g.ffp.find(packed);
         if (it == g.ffp.end()) {
@@ -1249,6 +1269,7 @@ uint32_t Device::SelectProgram(uint32_t f) {
                 return ~0u;
             }
             LookUp(p);
+            ++stats_.programLinks;
             it = g.ffp.emplace(packed, p).first;
         }
         prog = &it->second;
@@ -1324,6 +1345,28 @@ std::string Pad(const std::string& v, uint32_t components) {
 }
 
 }  // namespace
+
+FfpProgram* Device::FindOrLinkPair(VertexShader* vs, PixelShader* ps, uint32_t f, uint32_t variant) {
+    Gl& g = *gl_;
+    auto key = std::make_tuple(vs ? vs->id_ : 0u, ps->id_, variant);
+    auto it = g.pairs.find(key);
+    if (it == g.pairs.end()) {
+        FfpProgram p;
+        p.program = LinkShaderPair(vs, ps, f);
+        if (!p.program) return nullptr;
+        LookUp(p);
+        ++stats_.programLinks;
+        it = g.pairs.emplace(key, p).first;
+    }
+    return &it->second;
+}
+
+Result Device::LinkShaders(VertexShader* vs, PixelShader* ps) {
+    if (!vs || !ps || !vs->code_ || !ps->code_) return kInvalidCall;
+    MakeCurrent();
+    lastError_.clear();
+    return FindOrLinkPair(vs, ps, 0, 0) ? kOk : kInvalidCall;
+}
 
 uint32_t Device::LinkShaderPair(VertexShader* vs, PixelShader* ps, uint32_t f) {
     const hlsl::ShaderCode& pc = *ps->code_;

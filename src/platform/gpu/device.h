@@ -14,6 +14,7 @@
 namespace plat::gpu {
 
 class Direct3D;
+struct FfpProgram;
 
 class Device : public Unknown {
 public:
@@ -90,6 +91,10 @@ public:
     // Shaders.
     Result CreateVertexShader(const hlsl::ShaderCode* code, VertexShader** shader);
     Result CreatePixelShader(const hlsl::ShaderCode* code, PixelShader** shader);
+    // Compiles and links the GL program of a vertex and pixel stage pair now
+    // rather than at its first draw; fails (LastError says why) when the GL
+    // refuses it.
+    Result LinkShaders(VertexShader* vs, PixelShader* ps);
     Result SetVertexShader(VertexShader* shader);
     Result SetPixelShader(PixelShader* shader);
     VertexShader* GetVertexShader() const { return vertexShader_; }
@@ -102,6 +107,7 @@ public:
     // and of the vertex and index bytes handed to GL.
     struct Stats {
         uint64_t stateCalls = 0, drawCalls = 0, programBinds = 0, textureBinds = 0, uploadBytes = 0;
+        uint64_t programLinks = 0;  // GL programs compiled and linked
     };
     const Stats& GetStats() const { return stats_; }
     void ResetStats() { stats_ = {}; }
@@ -139,6 +145,7 @@ private:
     void SetupAttributes(uint32_t fvf, uint32_t stride, uintptr_t base);
     uint32_t SelectProgram(uint32_t fvf);  // texture units the program samples, ~0u on failure
     uint32_t LinkShaderPair(VertexShader* vs, PixelShader* ps, uint32_t fvf);
+    FfpProgram* FindOrLinkPair(VertexShader* vs, PixelShader* ps, uint32_t fvf, uint32_t variant);
     void UploadShaderConstants(Shader* shader, uint32_t binding);
 
     Direct3D* d3d_;

@@ -132,12 +132,19 @@ TEST_F(DrawTest, EachLayoutReadsItsOwnArraysFromItsFirstDraw) {
     DrawColoured(16, 0, 0xFF0000FF);
     DrawBareDiffuse(24, 0);
     DrawRightTexel(32, 0);
+    // A second argument that selecting the first does not read (left by an
+    // earlier draw) makes no program of its own.
+    dev->ResetStats();
+    dev->SetTextureStageState(0, tss::ColorArg2, ta::TFactor);
+    DrawRightTexel(40, 0);
+    EXPECT_EQ(dev->GetStats().programBinds, 0u);
     auto px = Read();
     EXPECT_EQ(At(px, 1, 1), 0x00FF00u);
     EXPECT_EQ(At(px, 9, 1), 0xFF0000u);
     EXPECT_EQ(At(px, 17, 1), 0x0000FFu);
     EXPECT_EQ(At(px, 25, 1), 0xFFFFFFu);
     EXPECT_EQ(At(px, 33, 1), 0xFF0000u);
+    EXPECT_EQ(At(px, 41, 1), 0xFF0000u);
     EXPECT_EQ(dev->LastError(), "");
 }
 
