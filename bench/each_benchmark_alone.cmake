@@ -1,7 +1,10 @@
 # Read by ctest (a test include file of the bench folder): lists the
 # benchmarks of the program and registers one test per benchmark that runs
 # it alone, a few iterations, so no benchmark depends on set-up left by
-# another and none crashes when its own set-up fails.
+# another and none crashes when its own set-up fails; and one test that runs
+# the whole program in a random order, twice over, so none is harmed by
+# what another made, freed or left of the GL state. A frame that draws
+# nothing ends its benchmark with an error, which fails the test.
 # Set by bench/CMakeLists.txt: BENCH_EXE, BENCH_LABEL.
 if(NOT EXISTS "${BENCH_EXE}")
   add_test(bench_program_built "${CMAKE_COMMAND}" -E false)
@@ -29,3 +32,12 @@ foreach(_name IN LISTS _list)
     FAIL_REGULAR_EXPRESSION "ERROR OCCURRED|Failed to match any benchmarks"
     TIMEOUT 300)
 endforeach()
+
+add_test(bench:interleaved "${BENCH_EXE}" --benchmark_enable_random_interleaving=true --benchmark_repetitions=2
+  --benchmark_min_time=0.001)
+set_tests_properties(bench:interleaved PROPERTIES LABELS "${BENCH_LABEL}"
+  ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy"
+  FAIL_REGULAR_EXPRESSION "ERROR OCCURRED"
+  # The longest test: started first, beside the others.
+  COST 100000
+  TIMEOUT 1200)

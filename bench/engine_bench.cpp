@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bare_program.h"
+#include "kept.h"
 #include "temp_folder.h"
 
 #include "app/app_main.h"
@@ -102,6 +103,7 @@ double Median(std::vector<double> v) {
 // tear-down. Video stays initialised across runs, as the engine's device
 // layer keeps it (and the GL driver) loaded for the life of the process.
 void BM_StartToFirstFrame_EngineVsBare(benchmark::State& state) {
+    bench::EngineAlone alone;
     DataRoot root(kMain);
     SDL_InitSubSystem(SDL_INIT_VIDEO);
     const char* stubs[] = {"ge_task", "bench_first_frame", "quit"};
@@ -198,6 +200,7 @@ ge_resetdisplay(1024, 768, 32, false, 0, "bench", 0)
 )lua";
 
 void BM_EngineIdleFrame(benchmark::State& state) {
+    bench::EngineAlone alone;
     DataRoot root(kIdleMain);
     Engine* e = GetEngine();
     if (!e || !e->displayInitialised) {

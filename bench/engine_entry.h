@@ -38,7 +38,10 @@ public:
         engine_->defaultCamera = saved_default_camera_;
         engine_->activeCamera = saved_active_camera_;
         g_renderDevice = saved_device_;
-        if (auto* d = static_cast<D3DRenderDevice*>(saved_device_)) d->GetDevice()->MakeCurrent();
+        if (auto* d = static_cast<D3DRenderDevice*>(saved_device_)) {
+            d->GetDevice()->MakeCurrent();
+            g_d3dRenderDevice = d;
+        }
         SetCurrentEngine(saved_engine_);
         if (chdir(saved_cwd_.c_str()) != 0) std::abort();
     }
@@ -54,6 +57,7 @@ private:
         if (!device) return;
         device->GetDevice()->MakeCurrent();
         g_renderDevice = device;
+        g_d3dRenderDevice = device;
         NodeSwitch(nullptr, false);
         Resources().UnloadByType(kResourceImage);
     }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "bench_device.h"
+#include "kept.h"
+#include "samples_drawn.h"
 #include "gl_program.h"
 #include "render/d3d_render_device.h"
 
@@ -15,7 +17,7 @@ namespace {
 
 D3DRenderDevice* Device() {
     static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
-    dev->GetDevice()->MakeCurrent();
+    bench::UseDevice(dev);
     return dev;
 }
 
@@ -30,14 +32,16 @@ TextureRecord* SmallTexture() {
 void BM_DrawRect10k(benchmark::State& state) {
     D3DRenderDevice* dev = Device();
     TextureRecord* t = SmallTexture();
-    for (auto _ : state) {
+    auto frame = [&] {
         // Unblended, as the raw-GL quads below are.
         dev->SetRenderMode(0x09, 0xFFFFFFFF);
         dev->SetTexture(0, t);
         for (int i = 0; i < 10000; ++i) dev->DrawRect((i * 7) % 1008, (i * 13) % 752, 16, 16, 0, 0, 1, 1);
         dev->FlushBatch();
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     state.SetItemsProcessed(state.iterations() * 10000);
 }
 BENCHMARK(BM_DrawRect10k)->Unit(benchmark::kMillisecond);
@@ -87,7 +91,7 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
     ClearDeviceStateForRawGl();
-    for (auto _ : state) {
+    auto frame = [&] {
         glUseProgram(prog);
         glBindVertexArray(vao);
         glBindBuffer(GL_ARRAY_BUFFER, vbo);
@@ -99,7 +103,10 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         glBindSampler(0, 0);
         glDrawArrays(GL_TRIANGLES, 0, 60000);
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
+    glUseProgram(0);
     // The device's shadows of the GL state no longer hold.
     dev->GetDevice()->ForgetGlState();
     state.SetItemsProcessed(state.iterations() * 10000);
@@ -183,6 +190,7 @@ void BM_ModeAndTextureChanges200(benchmark::State& state) {
         ++frames;
     }
     state.counters["gl_state_calls_per_frame"] = double(calls) / double(frames ? frames : 1);
+    bench::RequireDrawn(state, frame);
     dev->GetDevice()->ForgetGlState();
     if (!SameFrameAsTheOther(frame)) state.SkipWithError("the device and raw GL drew different pictures");
     dev->GetDevice()->ForgetGlState();
@@ -255,8 +263,11 @@ void BM_RawGlModeAndTextureChanges200(benchmark::State& state) {
         frame();
         glFinish();
     }
+    bench::RequireDrawn(state, frame);
     if (!SameFrameAsTheOther(frame)) state.SkipWithError("the device and raw GL drew different pictures");
     glDisable(GL_BLEND);
+    glBindSampler(0, 0);
+    glUseProgram(0);
     dev->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_RawGlModeAndTextureChanges200)->Unit(benchmark::kMicrosecond);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kept.h"
 #include "media/resource_manager.h"
 
 namespace {
@@ -79,8 +80,7 @@ struct Fixture {
 };
 
 Fixture& Shared() {
-    static Fixture f;
-    return f;
+    return bench::Kept<Fixture>();
 }
 
 void BM_ResourceDeclareExisting(benchmark::State& state) {

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Runs the benchmark program three times pinned to two cores and prints,
-for every benchmark, the median of the three runs and their spread, and
-for every pair of ours and its baseline the ratio taken within each run
-(median and spread). Usage:
+"""Runs the benchmark program three times pinned to two cores, each run
+with its benchmarks interleaved at random and repeated, and prints, for
+every benchmark, the median of the three runs (each run's figure is the
+median of its repetitions) and their spread, and for every pair of ours and
+its baseline the ratio taken within each run (median and spread). Usage:
 
     SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy \
-        bench/run_three.py build/bench/bench/quild_bench [--filter REGEX] [--cpus 0,1]
+        bench/run_three.py build/bench/bench/quild_bench [--filter REGEX] [--cpus 0,1] \
+        [--repetitions 3] [--keep DIR]
 """
 import argparse
 import json
@@ -50,15 +52,32 @@ PAIRS = [
     ("BM_SaveScreenshotJpeg/real_time", "BM_LibjpegEncode1024x768/real_time"),
     ("BM_SaveScreenshotJpeg/real_time", "BM_ReadBackAndLibjpegEncode/0/real_time"),
     ("BM_SaveScreenshotJpeg/real_time", "BM_ReadBackAndLibjpegEncode/1/real_time"),
+    ("BM_EngineIdleFrame", "BM_WindowFrame"),
+    ("BM_ModeAndTextureChanges200", "BM_RawGlModeAndTextureChanges200"),
+    ("BM_NodeSwitchToCubeScene/real_time", "BM_DecodeUploadSixFaces/real_time"),
+    ("BM_DissolveFrame/real_time", "BM_RawGlTwoTexturedQuads/real_time"),
+    ("BM_Particles10kStepAndDraw", "BM_RawGlParticleVertices60k"),
+    ("BM_SkinnedMesh5kAnimateAndDraw", "BM_RawGlPreSkinned5k"),
+    ("BM_EffectsFrame/real_time", "BM_RawGlEffectsQuads/real_time"),
+    ("BM_GetPropertyNumber", "BM_BareTwoArgumentCallBaseline"),
+    ("BM_SetPropertyNumber", "BM_BareTwoArgumentCallBaseline"),
+    ("BM_HotspotByNameAmong1000", "BM_HotspotByNameBaseline"),
+    ("BM_HotspotAtDirection", "BM_HotspotAtDirectionBaseline"),
+    ("BM_GetBuildFromLua", "BM_BareFunctionBaseline"),
+    ("BM_EditorKeystroke1MB", "BM_EditorDrawOnly1MB"),
+    ("BM_EditorOpen1MB", "BM_FreadSplitLines1MB"),
+    ("BM_FirstUseOfStateCombination/iterations:36/real_time", "BM_WarmStateCombinationBaseline/real_time"),
+    ("BM_FirstUseOfHlslProgram/iterations:20/real_time", "BM_WarmHlslProgramBaseline/real_time"),
 ]
 
 UNITS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
 
-def run_once(program, cpus, bench_filter):
+def run_once(program, cpus, bench_filter, repetitions, keep, index):
     with tempfile.TemporaryDirectory() as tmp:
-        out = os.path.join(tmp, "run.json")
-        cmd = ["taskset", "-c", cpus, program, "--benchmark_out=" + out, "--benchmark_out_format=json"]
+        out = os.path.join(keep or tmp, "run%d.json" % index)
+        cmd = ["taskset", "-c", cpus, program, "--benchmark_out=" + out, "--benchmark_out_format=json",
+               "--benchmark_enable_random_interleaving=true", "--benchmark_repetitions=%d" % repetitions]
         if bench_filter:
             cmd.append("--benchmark_filter=" + bench_filter)
         subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
@@ -67,8 +86,9 @@ def run_once(program, cpus, bench_filter):
 
 
 def values(run):
-    """name -> {"time_ms": real time in ms, counters...}"""
-    table = {}
+    """name -> {"time_ms": real time in ms, counters...}, each the median of
+    the run's repetitions of that benchmark."""
+    reps = {}
     for b in run["benchmarks"]:
         if b.get("run_type") == "aggregate" or b.get("error_occurred"):
             continue
@@ -78,7 +98,13 @@ def values(run):
                 v[k] = x
         if b.get("label"):
             v["label"] = b["label"]
-        table[b["name"]] = v
+        reps.setdefault(b.get("run_name", b["name"]), []).append(v)
+    table = {}
+    for name, rows in reps.items():
+        row = {k: statistics.median([r[k] for r in rows if k in r]) for k in rows[0] if k != "label"}
+        if "label" in rows[0]:
+            row["label"] = rows[0]["label"]
+        table[name] = row
     return table
 
 
@@ -110,6 +136,8 @@ def main():
     ap.add_argument("--filter", default="")
     ap.add_argument("--cpus", default="0,1")
     ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--repetitions", type=int, default=3)
+    ap.add_argument("--keep", help="keep each run's JSON in this folder")
     ap.add_argument("--json", nargs="*", help="summarise these saved runs (--benchmark_out files) instead")
     a = ap.parse_args()
     if a.json:
@@ -119,7 +147,7 @@ def main():
                 runs.append(values(json.load(f)))
         a.runs = len(runs)
     else:
-        runs = [values(run_once(a.program, a.cpus, a.filter)) for _ in range(a.runs)]
+        runs = [values(run_once(a.program, a.cpus, a.filter, a.repetitions, a.keep, i)) for i in range(a.runs)]
     names = list(runs[0].keys())
     print("| benchmark | median (ms) | spread over %d runs | notes |" % a.runs)
     print("|---|---|---|---|")
@@ -127,7 +155,7 @@ def main():
         keys = [k for k in runs[0][n] if k not in ("label",)]
         for k in keys:
             xs = [r[n][k] for r in runs if n in r and k in r[n]]
-            if not xs or (k == "cpu_ms"):
+            if not xs:
                 continue
             print("| %s%s | %s | %s-%s | %s |" % (n, "" if k == "time_ms" else " " + k, fmt(statistics.median(xs)),
                                                  fmt(min(xs)), fmt(max(xs)), runs[0][n].get("label", "")))

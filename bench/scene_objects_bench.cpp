@@ -14,6 +14,8 @@
 #include "../tools/diffuse_shader.h"
 #include "app/engine.h"
 #include "bench_device.h"
+#include "kept.h"
+#include "samples_drawn.h"
 #include "gl_program.h"
 #include "temp_folder.h"
 #include "base/object_list.h"
@@ -35,8 +37,7 @@ D3DRenderDevice* Device() {
     // Current and the render device on every call: another benchmark may
     // have made its own so in between.
     static D3DRenderDevice* dev = CreateBenchDevice(1024, 768);
-    dev->GetDevice()->MakeCurrent();
-    g_renderDevice = dev;
+    bench::UseDevice(dev);
     return dev;
 }
 
@@ -101,6 +102,8 @@ struct ParticleScene {
     ParticleScene(const ParticleScene&) = delete;
     ParticleScene& operator=(const ParticleScene&) = delete;
     ~ParticleScene() {
+        Device();
+        SetCurrentEngine(&engine);
         scene->FreeObjects();
         delete camera;
         engine.activeCamera = nullptr;
@@ -111,13 +114,15 @@ struct ParticleScene {
 
 void BM_Particles10kStepAndDraw(benchmark::State& state) {
     Engine* saved = CurrentEngine();
-    static ParticleScene* ps = new ParticleScene();
+    ParticleScene* ps = &bench::Kept<ParticleScene>();
     Device();
     SetCurrentEngine(&ps->engine);
-    for (auto _ : state) {
+    auto frame = [&] {
         ps->source->Render();
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     if (ps->source->ParticleCount() != size_t(kParticles)) state.SkipWithError("no particles");
     SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * kParticles);
@@ -189,7 +194,7 @@ void BM_RawGlParticleVertices60k(benchmark::State& state) {
     // Whatever the device left on (culling, depth) is off for the raw draw
     // and back on afterwards, so its caches still hold.
     RawGlState raw;
-    for (auto _ : state) {
+    auto frame = [&] {
         glUseProgram(prog);
         glBindVertexArray(vao);
         glBindBuffer(GL_ARRAY_BUFFER, vbo);
@@ -207,11 +212,13 @@ void BM_RawGlParticleVertices60k(benchmark::State& state) {
         glBlendFunc(GL_ONE, GL_ONE);
         glDrawArrays(GL_TRIANGLES, 0, GLsizei(v.size()));
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     // Leave GL as the device expects it: its shadows no longer hold.
     glDisable(GL_BLEND);
-    dev->GetDevice()->ResetStats();
     glUseProgram(0);
+    dev->GetDevice()->ForgetGlState();
     state.SetItemsProcessed(state.iterations() * kParticles);
 }
 BENCHMARK(BM_RawGlParticleVertices60k)->Unit(benchmark::kMillisecond);
@@ -286,13 +293,18 @@ struct SkinnedScene : ParticleScene {
 
 void BM_SkinnedMesh5kAnimateAndDraw(benchmark::State& state) {
     Engine* saved = CurrentEngine();
-    static SkinnedScene* ss = new SkinnedScene();
+    SkinnedScene* ss = &bench::Kept<SkinnedScene>();
     Device();
     SetCurrentEngine(&ss->engine);
-    for (auto _ : state) {
+    // Depth cleared every frame, as a scene frame does: with the depth of
+    // the frame before left in place, every fragment would fail the test.
+    auto frame = [&] {
+        Device()->ClearDepth();
         ss->mesh->Render();
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     SetCurrentEngine(saved);
     state.SetItemsProcessed(state.iterations() * 5000);
 }
@@ -330,7 +342,14 @@ void BM_RawGlPreSkinned5k(benchmark::State& state) {
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo);
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(idx.size() * 2), idx.data(), GL_STATIC_DRAW);
     RawGlState raw;
-    for (auto _ : state) {
+    // Depth tested and written, the depth cleared every frame, as the mesh
+    // is drawn.
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
+    glClearDepth(1.0);
+    auto frame = [&] {
+        glClear(GL_DEPTH_BUFFER_BIT);
         glUseProgram(prog);
         glBindVertexArray(vao);
         glBindBuffer(GL_ARRAY_BUFFER, vbo);
@@ -341,10 +360,12 @@ void BM_RawGlPreSkinned5k(benchmark::State& state) {
         glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 32, reinterpret_cast<void*>(12));
         glDrawElements(GL_TRIANGLES, GLsizei(idx.size()), GL_UNSIGNED_SHORT, nullptr);
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     glBindVertexArray(0);
-    dev->GetDevice()->ResetStats();
     glUseProgram(0);
+    dev->GetDevice()->ForgetGlState();
     state.SetItemsProcessed(state.iterations() * 5000);
 }
 BENCHMARK(BM_RawGlPreSkinned5k)->Unit(benchmark::kMillisecond);

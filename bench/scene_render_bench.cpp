@@ -11,6 +11,8 @@
 
 #include "bench_jpeg.h"
 #include "engine_entry.h"
+#include "kept.h"
+#include "samples_drawn.h"
 #include "gl_program.h"
 #include "temp_folder.h"
 
@@ -88,11 +90,18 @@ struct RenderBench {
         if (dev->Create(false) != 0) std::abort();
         target = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
     }
+    RenderBench(const RenderBench&) = delete;
+    RenderBench& operator=(const RenderBench&) = delete;
+    ~RenderBench() {
+        bench::UseDevice(dev);
+        dev->ReleaseTexture(target);
+        delete camera;
+        bench::DeleteDevice(dev);
+    }
 };
 
 RenderBench& Bench() {
-    static RenderBench* b = new RenderBench();
-    return *b;
+    return bench::Kept<RenderBench>();
 }
 
 // Enters the bench's device, folder and the engine; leaves them as found.
@@ -134,12 +143,15 @@ void BM_PanoramaFrame(benchmark::State& state) {
     }
     g_lookYaw = 30, g_lookPitch = 10;
     g_mouseX = 500, g_mouseY = 330;
-    for (auto _ : state) {
+    auto frame = [&] {
         e->UpdateHover();
         RenderCurrentScene(e);
         in.bench().dev->FlushBatch();
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
+    if (state.error_occurred()) return;
     if (!e->hoveredHotspot) state.SkipWithError("nothing hovered");
     else if (!SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
 }
@@ -219,7 +231,7 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
-    for (auto _ : state) {
+    auto frame = [&] {
         glClear(GL_COLOR_BUFFER_BIT);
         BindRawQuadStream(prog, vao, vbo);
         glDisable(GL_BLEND);
@@ -234,8 +246,10 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
         glBindTexture(GL_TEXTURE_2D, tex[6]);
         for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
         glFinish();
-    }
-    if (!SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
+    if (!state.error_occurred() && !SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
     glDisable(GL_BLEND);
     glBindVertexArray(GLuint(saved_vao));
     glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
@@ -270,7 +284,7 @@ struct PickScene {
 };
 
 void BM_PickAmong1000Hotspots(benchmark::State& state) {
-    static PickScene* p = new PickScene();
+    PickScene* p = &bench::Kept<PickScene>();
     Engine* saved = CurrentEngine();
     SetCurrentEngine(&p->engine);
     p->engine.currentScene = p->scene;
@@ -383,7 +397,7 @@ void WriteEffectsScene(const std::string& root) {
                 std::to_string((i % 5) * 200 - 400) + "," + std::to_string((i / 5) * 150 - 75) + ",0'}\n";
     for (int i = 0; i < kFlares; ++i)
         data += "fx{name='f" + std::to_string(i) + "', file='stages/effects/glow', x=" + std::to_string(330 + i * 15) +
-                ", y=-10, scale=2, power=0}\n";
+                ", y=-10, scale=2, power=0, opacity=255}\n";
     if (!WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size())) std::abort();
 }
 
@@ -400,24 +414,30 @@ void BM_EffectsFrame(benchmark::State& state) {
         return;
     }
     g_lookYaw = g_lookPitch = 0;
-    for (auto _ : state) {
+    auto frame = [&] {
         RenderCurrentScene(e);
         in.bench().dev->FlushBatch();
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
 }
 BENCHMARK(BM_EffectsFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// The same quads in raw OpenGL: the cube, each patch and surface at the
-// corners the scene computes, each flare as its screen rectangle; one
-// texture bind per quad, blending as the scene draws them.
+// The same quads in raw OpenGL: the faces of the cube the scene draws (those
+// in view), each patch and surface at the corners the scene computes, each
+// flare as a screen rectangle of its size; one texture bind per quad,
+// blending as the scene draws them (its patch and surface pictures are
+// opaque, so unblended; the flares added).
 void BM_RawGlEffectsQuads(benchmark::State& state) {
     Entered in;
     Engine* e = in.bench().e;
     WriteEffectsScene(in.bench().root);
     NodeSwitch("effects", false);
     g_lookYaw = g_lookPitch = 0;
-    RenderCurrentScene(e);  // the camera of that view
+    RenderCurrentScene(e);  // the camera of that view, and the faces in it
+    bool face_drawn[6];
+    for (int f = 0; f < 6; ++f) face_drawn[f] = g_cubeFaceVisible[f] != 0;
     plat::Matrix vp;
     plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
     std::vector<float> v;
@@ -473,29 +493,31 @@ void BM_RawGlEffectsQuads(benchmark::State& state) {
     glBindBuffer(GL_ARRAY_BUFFER, vbo);
     glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
     for (int i = 0; i < 9; ++i) tex[i] = SolidGlTexture(i < 6 ? kFace : 64, i < 6 ? kFace : 64, 0xFF406080);
-    for (auto _ : state) {
+    auto frame = [&] {
         glClear(GL_COLOR_BUFFER_BIT);
         BindRawQuadStream(prog, vao, vbo);
         glUniform4f(tint, 1, 1, 1, 1);
         glDisable(GL_BLEND);
         int quad = 0;
         for (; quad < 6; ++quad) {
+            if (!face_drawn[quad]) continue;
             glBindTexture(GL_TEXTURE_2D, tex[quad]);
             glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
         }
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         for (; quad < 6 + kPatches + kSurfaces; ++quad) {
             glBindTexture(GL_TEXTURE_2D, tex[quad < 6 + kPatches ? 6 : 7]);
             glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
         }
+        glEnable(GL_BLEND);
         glBlendFunc(GL_ONE, GL_ONE);
         for (; quad < 6 + kPatches + kSurfaces + kFlares; ++quad) {
             glBindTexture(GL_TEXTURE_2D, tex[8]);
             glDrawArrays(GL_TRIANGLE_STRIP, quad * 4, 4);
         }
         glFinish();
-    }
+    };
+    for (auto _ : state) frame();
+    bench::RequireDrawn(state, frame);
     glBindVertexArray(GLuint(saved_vao));
     glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
     glUseProgram(GLuint(saved_program));
@@ -505,7 +527,7 @@ void BM_RawGlEffectsQuads(benchmark::State& state) {
     glDeleteBuffers(1, &vbo);
     glDeleteVertexArrays(1, &vao);
     glDeleteProgram(prog);
-    in.bench().dev->GetDevice()->ResetStats();
+    in.bench().dev->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_RawGlEffectsQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

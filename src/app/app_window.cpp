@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
 #include "render/display_mode.h"
+#include "scene/hotspot_map.h"
 
 AppWindow* g_appWindow = nullptr;
 plat::Window* g_windowHandle = nullptr;
@@ -94,6 +95,17 @@ void AppWindow::SetCounter(Counter counter, int64_t frequency) {
     counterFrequency = counter ? frequency : plat::PerfFrequency();
 }
 
+// The render device the window layer made (for its window, or for the
+// display-mode list before any window), which it deletes with the window.
+// A device someone else made and set as the render device (a tool drawing
+// off screen) stays theirs: the window makes its own beside it and puts
+// theirs back when it goes.
+namespace {
+D3DRenderDevice* g_windowDevice = nullptr;
+RenderDevice* g_setAsideDevice = nullptr;
+D3DRenderDevice* g_setAsideD3dDevice = nullptr;
+}  // namespace
+
 // The requested mode becomes the device's settings.
 static void CopyModeToDevice(D3DRenderDevice* device) {
     const RequestedDisplayMode& mode = g_requestedDisplayMode;
@@ -129,14 +141,19 @@ bool AppWindow::Create() {
         return false;
     }
     if (!g_windowHandle) {
-        LogPrintf("[ERROR] - window %dx%d: %s", mode.width, mode.height, plat::WindowError());
+        LogPrintf("[ERROR] - window of %d by %d pixels: %s", mode.width, mode.height, plat::WindowError());
         Destroy();
         plat::MessageBox("ERROR", "Can't Create Window!");
         return false;
     }
     // The device may exist already (asked for its display modes before any
     // window); either way it gets the window and the mode now.
-    if (!g_renderDevice) g_renderDevice = new D3DRenderDevice();
+    if (g_renderDevice && g_renderDevice != g_windowDevice) {
+        g_setAsideDevice = g_renderDevice;
+        g_setAsideD3dDevice = g_d3dRenderDevice;
+        g_renderDevice = nullptr;
+    }
+    if (!g_renderDevice) g_renderDevice = g_windowDevice = new D3DRenderDevice();
     auto* device = static_cast<D3DRenderDevice*>(g_renderDevice);
     CopyModeToDevice(device);
     if (device->Create(false) < 0) {
@@ -161,7 +178,7 @@ bool AppWindow::Reset() {
         return false;
     }
     if (!plat::SetWindowMode(g_windowHandle, mode.width, mode.height, mode.fullScreen)) {
-        LogPrintf("[ERROR] - window reset %dx%d: %s", mode.width, mode.height,
+        LogPrintf("[ERROR] - window reset to %d by %d pixels: %s", mode.width, mode.height,
                   g_windowHandle ? plat::WindowError() : "no window");
         Destroy();
         plat::MessageBox("ERROR", "D3D Reset Failed.");
@@ -172,10 +189,20 @@ bool AppWindow::Reset() {
 
 bool AppWindow::Destroy() {
     ReleaseMouse();
-    if (g_renderDevice) {
-        g_renderDevice->Destroy();
-        delete g_renderDevice;
-        g_renderDevice = nullptr;
+    if (D3DRenderDevice* own = g_windowDevice) {
+        g_windowDevice = nullptr;
+        // The editor's hotspot-map preview lives outside the resources: its
+        // texture goes with the device (a failed reset ends here too).
+        FreeHotspotPreview();
+        if (g_renderDevice == own) g_renderDevice = nullptr;
+        own->Destroy();
+        delete own;
+    }
+    if (g_setAsideDevice) {
+        g_renderDevice = g_setAsideDevice;
+        g_d3dRenderDevice = g_setAsideD3dDevice;
+        g_setAsideDevice = nullptr;
+        g_setAsideD3dDevice = nullptr;
     }
     // No key-up comes from a window that is gone: keys it saw go down
     // would stay down for the next one.
@@ -328,7 +355,7 @@ const char* AppWindow::GetDeviceWarnings() const {
 int32_t GetDisplayModeCount() {
     if (!g_renderDevice) {
         auto* device = new D3DRenderDevice();
-        g_renderDevice = device;
+        g_renderDevice = g_windowDevice = device;
         CopyModeToDevice(device);
     }
     return g_renderDevice->GetDisplayModeCount();

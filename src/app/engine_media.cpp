@@ -1,6 +1,7 @@
 #include "app/engine_media.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 extern "C" {
@@ -309,14 +310,17 @@ void Engine::StopVideo() {
 void DrawVideoStep(Engine* e) {
     GameVideo* v = e->currentVideo;
     if (!v) return;
-    const int32_t x = v->rect[0], y = v->rect[1], w = v->rect[2], h = v->rect[3];
-    const int32_t sw = e->screenRect.w, sh = e->screenRect.h;
     VideoPlayer* player = PlayerOf(v);
-    if (player && player->IsPlaying()) DrawVideoFrame(Rect(x, y, w, h));
-    if (y > 0) FillRect(0, 0, sw, y, v->bgcolor);
-    if (y + h < sh) FillRect(0, y + h, sw, sh - y - h, v->bgcolor);
-    if (x > 0) FillRect(0, y, x, h, v->bgcolor);
-    if (x + w < sw) FillRect(x + w, y, sw - x - w, h, v->bgcolor);
+    if (player && player->IsPlaying()) DrawVideoFrame(Rect(v->rect[0], v->rect[1], v->rect[2], v->rect[3]));
+    // The borders around the picture; a script may give any rectangle, so
+    // its edges are summed wide and held to the int range.
+    const auto i32 = [](int64_t n) { return int32_t(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX)); };
+    const int64_t x = v->rect[0], y = v->rect[1], w = v->rect[2], h = v->rect[3];
+    const int64_t sw = e->screenRect.w, sh = e->screenRect.h;
+    if (y > 0) FillRect(0, 0, i32(sw), i32(y), v->bgcolor);
+    if (y + h < sh) FillRect(0, i32(y + h), i32(sw), i32(sh - y - h), v->bgcolor);
+    if (x > 0) FillRect(0, i32(y), i32(x), i32(h), v->bgcolor);
+    if (x + w < sw) FillRect(i32(x + w), i32(y), i32(sw - x - w), i32(h), v->bgcolor);
     if (e->videoFade == 0) return;
     e->videoFade = std::min<uint32_t>(e->videoFade + 10, 255);
     FillRect(0, 0, sw, sh, e->videoFade << 24);

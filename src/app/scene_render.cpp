@@ -276,9 +276,12 @@ void Engine::DirectionAt(float out[3], float x, float y, bool screen_space) cons
     if (!screen_space && currentScene && currentScene->viewtype == kViewCube) {
         AnglesToDirection(&d, x, y);
     } else if (const Camera* cam = activeCamera) {
+        // Script numbers reach here (a particle source's position): NaN and
+        // numbers past the int range saturate.
+        const int sx = SaturateToInt(x), sy = SaturateToInt(y);
         plat::Vec3 a, b;
-        cam->Unproject(&a, int(x), int(y), 0.0f);
-        cam->Unproject(&b, int(x), int(y), 1.0f);
+        cam->Unproject(&a, sx, sy, 0.0f);
+        cam->Unproject(&b, sx, sy, 1.0f);
         d = {b.x - a.x, b.y - a.y, b.z - a.z};
         const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
         if (length > 0.0f) d = {d.x / length, d.y / length, d.z / length};

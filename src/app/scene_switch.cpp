@@ -22,6 +22,7 @@ extern "C" {
 #include "media/image/draw2d.h"
 #include "media/resource_manager.h"
 #include "media/sound/sound.h"
+#include "media/text/game_text.h"
 #include "media/image/texture.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
@@ -697,8 +698,10 @@ void FreeSceneObject(EObject* object) {
         auto* h = static_cast<HotSpot*>(object);
         if (h->owner) ForgetHotspotLinks(*h->owner, h);
     }
+    const bool text = object->descriptor == &GameText::s_descriptor;
     // The destructor takes the script handle out of the live registry.
     delete object;
+    if (text) ForgetFreedHotspotTexts();
 }
 
 void Engine::DeleteObject(EObject* object) {

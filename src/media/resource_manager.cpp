@@ -174,11 +174,21 @@ const char* ResourceManager::InternLower(const char* text) {
 }
 
 ResourceRecord* ResourceManager::FindExisting(const char* name) const {
-    std::string lower;
-    LowerInto(name, lower);
-    Entry* e = Find(lower.data(), lower.size());
-    if (!e) return nullptr;
-    auto it = index_.find(e->text);
+    // Names are short: lowered on the stack, so a look-up allocates nothing.
+    char buffer[256];
+    std::string long_name;
+    const char* lower = buffer;
+    size_t length = std::strlen(name);
+    if (length < sizeof buffer) {
+        for (size_t i = 0; i < length; ++i) {
+            char c = name[i];
+            buffer[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+    } else {
+        LowerInto(name, long_name);
+        lower = long_name.data();
+    }
+    auto it = index_.find(std::string_view(lower, length));
     return it == index_.end() ? nullptr : it->second;
 }
 
@@ -189,9 +199,7 @@ ResourceRecord* ResourceManager::FindByName(const char* name) const {
 
 ResourceRecord* ResourceManager::FindByNameAndType(const char* name, uint32_t type_mask) const {
     if (!name) return nullptr;
-    Entry* e = Find(name, std::strlen(name));
-    if (!e) return nullptr;
-    auto it = index_.find(e->text);
+    auto it = index_.find(std::string_view(name));
     return it != index_.end() && (it->second->type & type_mask) ? it->second : nullptr;
 }
 

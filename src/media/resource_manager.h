@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -160,7 +161,8 @@ private:
     uint64_t total_ = 0;
     uint32_t frame_ = 0;
     // Records by their interned name.
-    std::unordered_map<const char*, ResourceRecord*> index_;
+    // Keyed by the interned lower-case name: a look-up hashes the name once.
+    std::unordered_map<std::string_view, ResourceRecord*> index_;
     // Records removed for good: kept (type 0, answering null) until Clear,
     // since scene objects may still hold them.
     ResourceRecord* retired_ = nullptr;

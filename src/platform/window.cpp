@@ -305,7 +305,7 @@ bool NoDisplay() {
 Window* CreateAppWindow(const WindowDesc& desc) {
     g_noDisplay = false;
     if (g_window || desc.width <= 0 || desc.height <= 0) {
-        SDL_SetError(g_window ? "a window exists already" : "window size %dx%d", desc.width, desc.height);
+        SDL_SetError(g_window ? "a window exists already" : "window size %d by %d pixels", desc.width, desc.height);
         return nullptr;
     }
     // Without WAYLAND_DISPLAY there is no Wayland compositor to find; SDL
@@ -359,7 +359,10 @@ void DestroyAppWindow(Window* window) {
 }
 
 bool SetWindowMode(Window* window, int width, int height, bool fullScreen) {
-    if (!window || width <= 0 || height <= 0) return false;
+    if (!window || width <= 0 || height <= 0) {
+        SDL_SetError(window ? "window size %d by %d pixels" : "no window", width, height);
+        return false;
+    }
     if (SDL_SetWindowFullscreen(window->sdl, fullScreen ? SDL_WINDOW_FULLSCREEN : 0) != 0) return false;
     SDL_SetWindowBordered(window->sdl, fullScreen ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowSize(window->sdl, width, height);

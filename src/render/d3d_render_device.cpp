@@ -604,11 +604,13 @@ void D3DRenderDevice::SetScissor(bool on, int32_t x, int32_t y, int32_t w, int32
 void D3DRenderDevice::SetGamma(double red, double green, double blue) {
     const double e[3] = {red, green, blue};
     for (int c = 0; c < 3; ++c) {
-        // A zero, negative or undefined exponent leaves its channel alone.
-        if (!(e[c] > 0.0) || !std::isfinite(e[c])) continue;
+        // A zero, negative or undefined exponent leaves its channel alone;
+        // so does one too small for a float (it would divide by zero).
+        const float exponent = std::isfinite(e[c]) ? float(e[c]) : 0.0f;
+        if (!(exponent > 0.0f)) continue;
         gamma_[c][0] = 0;
         for (int i = 1; i < 256; ++i) {
-            float v = 65535.0f * std::pow(10.0f, std::log10(float(i) / 255.0f) / float(e[c]));
+            float v = 65535.0f * std::pow(10.0f, std::log10(float(i) / 255.0f) / exponent);
             gamma_[c][i] = v >= 65535.0f ? 65535 : v <= 0.0f ? 0 : uint16_t(v);
         }
     }

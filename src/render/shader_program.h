@@ -36,7 +36,13 @@ public:
     ShaderProgram() = default;
     ShaderProgram(const ShaderProgram&) = delete;
     ShaderProgram& operator=(const ShaderProgram&) = delete;
-    virtual ~ShaderProgram() = default;
+    virtual ~ShaderProgram() { ++s_destroyed; }
+
+    // Programs destroyed so far (deleted, replaced by a declaration of their
+    // name, or gone with the device). Whoever keeps a program across frames
+    // notes this count with it, and finds its program again by name when the
+    // count has moved.
+    static uint32_t DestroyedCount() { return s_destroyed; }
 
     virtual bool Compile(const char* vertexSource, const char* pixelSource) = 0;
     virtual void Bind() = 0;
@@ -45,4 +51,7 @@ public:
     virtual void SetPixelConstantByName(const char* name, const float* value, uint32_t kind) = 0;
     virtual void SetVertexConstant(uint32_t index, const float* value) = 0;
     virtual void SetVertexConstantByName(const char* name, const float* value, uint32_t kind) = 0;
+
+private:
+    inline static uint32_t s_destroyed = 0;
 };

@@ -1,5 +1,6 @@
 #include "scene/game_fx.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -32,6 +33,13 @@ constexpr int kVkLeftShift = 160;
 constexpr float kFlareDistance = 1024.0f;
 // A glow drawn more often than this adds nothing but time.
 constexpr int32_t kMaxPasses = 256;
+
+// A point far to the side (on the camera plane, or behind a far-off eye)
+// projects to a saturated position, and an image scaled without bound has a
+// saturated size: both are kept far off screen but within reach of the
+// arithmetic that centres the image on the point.
+constexpr int32_t kFarOff = 1 << 20;
+int32_t FarOffClamped(int32_t v) { return std::clamp(v, -kFarOff, kFarOff); }
 
 // The scene's resource steps: the image and, with a format, the lens frames.
 template <class Step>
@@ -86,10 +94,10 @@ void DrawLensElements(const Engine* e, const GameFx& fx, int32_t sx, int32_t sy,
         ResourceRecord* r = DeclaredImage(fx.format, SaturateToInt(std::trunc(g_lensTable[i])));
         Texture* tex = r ? Resources().GetImage(r) : nullptr;
         if (!tex || !tex->device_texture) continue;
-        const int32_t w = SaturateToInt(std::trunc(tex->width * double(fu) * s));
-        const int32_t h = SaturateToInt(std::trunc(tex->height * double(fv) * s));
-        const int32_t cx = SaturateToInt(std::trunc(len * t * ux + ox));
-        const int32_t cy = SaturateToInt(std::trunc(len * t * uy + oy));
+        const int32_t w = FarOffClamped(SaturateToInt(std::trunc(tex->width * double(fu) * s)));
+        const int32_t h = FarOffClamped(SaturateToInt(std::trunc(tex->height * double(fv) * s)));
+        const int32_t cx = FarOffClamped(SaturateToInt(std::trunc(len * t * ux + ox)));
+        const int32_t cy = FarOffClamped(SaturateToInt(std::trunc(len * t * uy + oy)));
         tex->DrawInRect(Rect(cx - w / 2, cy - h / 2, w, h), b * 0x010101u, 0x100);
     }
 }
@@ -182,6 +190,8 @@ void GameFx::Render() {
         if (!e->activeCamera || !e->activeCamera->Project(far_point, &px, &py)) return;
         sx = px, sy = py;
     }
+    sx = FarOffClamped(sx);
+    sy = FarOffClamped(sy);
     const Rect& r = e->screenRect;
     const bool in_view = sx >= r.x && sx < r.x + r.w && sy >= r.y && sy < r.y + r.h;
 
@@ -205,8 +215,8 @@ void GameFx::Render() {
     }
     Texture* t = Resources().GetImage(himage);
     if (!t || !t->device_texture) return;
-    int32_t w = SaturateToInt(std::trunc(t->width * double(fu) * scale));
-    int32_t h = SaturateToInt(std::trunc(t->height * double(fv) * scale));
+    int32_t w = FarOffClamped(SaturateToInt(std::trunc(t->width * double(fu) * scale)));
+    int32_t h = FarOffClamped(SaturateToInt(std::trunc(t->height * double(fv) * scale)));
     int32_t left = sx - w / 2, top = sy - h / 2;
     if (on_screen && cube) {
         e->VirtualToScreen(&left, &top);
@@ -252,6 +262,8 @@ void GameFx::DrawEditorOverlay() {
         d = {d.x * kFlareDistance, d.y * kFlareDistance, d.z * kFlareDistance};
         if (!e->activeCamera || !e->activeCamera->Project(d, &sx, &sy)) return;
     }
+    sx = FarOffClamped(sx);
+    sy = FarOffClamped(sy);
     if (g_keyTable[kVkLeftShift]) {
         int32_t mx = 0, my = 0;
         e->GetMousePos(&mx, &my);

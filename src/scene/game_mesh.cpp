@@ -152,7 +152,7 @@ void DrawMeshAlone(Engine* e, EObject* object, int32_t x, int32_t y, int32_t w, 
         const uint32_t counter = e->window ? e->window->GetFrameCount() : 0;
         if (frames) data->SetAnimTime(MeshAnimationTime(counter, frames));
     }
-    if (ShaderProgram* shader = m->shader) {
+    if (ShaderProgram* shader = m->Program()) {
         float a[4];
         shader->SetPixelConstant(PC_AMBIENT, ColorToFloat4(a, ModulateColor(m->ambient, g_draw_tint)));
         SetMaterialConstants(*m, shader, light_pos, eye);
@@ -288,8 +288,19 @@ void GameMesh::OnChanged(uint32_t mask) {
             data->SetAnimTime2(0);
         }
     }
-    if (!shader || (mask & (kMeshBitTexture | kMeshBitNormal)))
-        shader = g_renderDevice ? g_renderDevice->FindShaderProgram(ShaderName()) : nullptr;
+    if (!shader || (mask & (kMeshBitTexture | kMeshBitNormal))) {
+        shaderName = ShaderName();
+        shader = g_renderDevice ? g_renderDevice->FindShaderProgram(shaderName) : nullptr;
+        shaderCheck = ShaderProgram::DestroyedCount();
+    }
+}
+
+ShaderProgram* GameMesh::Program() {
+    if (shader && shaderCheck != ShaderProgram::DestroyedCount()) {
+        shader = g_renderDevice ? g_renderDevice->FindShaderProgram(shaderName) : nullptr;
+        shaderCheck = ShaderProgram::DestroyedCount();
+    }
+    return shader;
 }
 
 plat::Vec3 GameMesh::WorldPosition() const { return Scaled(position, distance); }
@@ -513,7 +524,7 @@ void DrawMesh(Engine* e, GameMesh* m) {
 
     float a[4];
     ColorToFloat4(a, m->ambient);
-    ShaderProgram* shader = m->shader;
+    ShaderProgram* shader = m->Program();
     if (a[3] == 0.0f || !shader) return;
     shader->SetPixelConstant(PC_AMBIENT, a);
     if (m->htexture) Resources().GetImage(m->htexture);

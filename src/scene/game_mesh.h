@@ -77,6 +77,11 @@ public:
     void SetWorldPosition(const plat::Vec3& p);
     // The name of the shader program the mesh's values call for.
     const char* ShaderName() const;
+    // The program the mesh draws with: the one chosen when its values last
+    // changed, found again by its name once any program has been destroyed
+    // since (a shader declared again, shaders switched, the display reset);
+    // null when there is none of that name.
+    ShaderProgram* Program();
 
     plat::Vec3 position;  // unit view direction
     plat::Vec3 rotation;  // yaw, pitch, roll in degrees
@@ -99,6 +104,8 @@ public:
     float specularPow = 0;
     ShaderProgram* shader = nullptr;
     PointSceneObject* source = nullptr;
+    const char* shaderName = nullptr;  // the name shader was found by (static text)
+    uint32_t shaderCheck = 0;          // ShaderProgram::DestroyedCount() when shader was found
 };
 
 // The world matrix of yaw, pitch, roll (degrees), scaled per column, with

@@ -11,6 +11,8 @@ extern "C" {
 #include "app/engine.h"
 #include "base/log.h"
 #include "base/stream.h"
+#include "base/string_pool.h"
+#include "base/text.h"
 #include "media/text/dialog_layout.h"
 #include "media/image/draw2d.h"
 #include "media/text/game_font.h"
@@ -129,6 +131,7 @@ void HotSpot::OnChanged(uint32_t changed) {
     } else if (changed & kHotspotBitParent) {
         RelinkToParent();
     }
+    if (changed & kHotspotBitText) text_name = text && text->name ? CommonStrings().Intern(text->name) : nullptr;
 }
 
 void HotSpot::Save(Stream* stream) {
@@ -137,7 +140,7 @@ void HotSpot::Save(Stream* stream) {
     AppendQuoted(out, "name", name, ", ");
     if (cursor) AppendQuoted(out, "cursor", RecordName(cursor), ", ");
     if (transition && *transition) AppendQuoted(out, "action", transition, ", ");
-    if (dest_scene) AppendQuoted(out, "dest_scene", dest_scene->name, ", ");
+    if (IsLiveObject(dest_scene)) AppendQuoted(out, "dest_scene", dest_scene->name, ", ");
     if (dest_look) AppendQuoted(out, "dest_look", dest_look, ", ");
     if (snd_step) AppendQuoted(out, "snd_step", RecordName(snd_step), ", ");
     if (hs_type == kHotspotRect) {
@@ -162,7 +165,7 @@ void HotSpot::Save(Stream* stream) {
         out += std::string("color=\"") + hex + "\",";
     }
     if (font) AppendQuoted(out, "font", font->name, ",");
-    if (text) AppendQuoted(out, "text", text->name, ",");
+    if (GameText* t = ShownText()) AppendQuoted(out, "text", t->name, ",");
     if (anchor != 0) out += "anchor=" + std::to_string(anchor) + ",";
     if (scalable) out += "scalable=true,";
     out += "}\r\n";
@@ -248,8 +251,8 @@ namespace {
 
 // Calls fn for every hotspot the engine holds: the global hotspots, the
 // hotspots among the global objects (ge_newobject), the hotspots of every
-// scene and of the current one, and those of the hotspot's own list. A
-// hotspot may come twice; what fn does must not care.
+// scene and of the current one, and those of the hotspot's own list (when a
+// hotspot is given). A hotspot may come twice; what fn does must not care.
 template <class Fn>
 void ForEachKnownHotspot(const HotSpot* self, Fn fn) {
     if (Engine* e = CurrentEngine()) {
@@ -261,7 +264,7 @@ void ForEachKnownHotspot(const HotSpot* self, Fn fn) {
         if (e->currentScene)
             for (HotSpot* h = e->currentScene->hotspots.head; h; h = ListNext(h)) fn(h);
     }
-    if (self->owner)
+    if (self && self->owner)
         for (HotSpot* h = self->owner->head; h; h = ListNext(h)) fn(h);
 }
 
@@ -338,11 +341,27 @@ void HotSpot::Draw(uint32_t tint) {
     float r[4];
     GetAbsoluteRect(r);
     if (Texture* t = Resources().GetImage(image)) DrawTextureRect(t, r[0], r[1], r[2], r[3], colour, 0);
-    if (text && font && text->text) {
-        const Rect target{int32_t(r[0]), int32_t(r[1]), int32_t(r[2]), int32_t(r[3])};
+    GameText* shown = ShownText();
+    if (shown && font && shown->text) {
+        const Rect target{SaturateToInt(r[0]), SaturateToInt(r[1]), SaturateToInt(r[2]), SaturateToInt(r[3])};
         DialogLayout layout;
-        layout.Draw(font, text->text, target, uint32_t(anchor), colour, 0, 0, -1);
+        layout.Draw(font, shown->text, target, uint32_t(anchor), colour, 0, 0, -1);
     }
+}
+
+GameText* HotSpot::ShownText() {
+    if (text && !(IsLiveObject(text) && text->descriptor == &GameText::s_descriptor)) text = nullptr;
+    if (!text && text_name) {
+        const Engine* e = CurrentEngine();
+        text = e ? ListFindByName(e->texts, text_name) : nullptr;
+    }
+    return text;
+}
+
+void ForgetFreedHotspotTexts() {
+    ForEachKnownHotspot(nullptr, [](HotSpot* h) {
+        if (h->text && !IsLiveObject(h->text)) h->text = nullptr;
+    });
 }
 
 HotSpot* HotSpot::HitTest(int32_t x, int32_t y) {
@@ -375,8 +394,9 @@ void HotSpot::DrawEditorOverlay() {
     if (!selected) {
         if (!ctrl || !IsHotspot(e->selectedObject)) return;
         GetAbsoluteRect(r);
-        DrawRectOutline(float(int32_t(r[0])), float(int32_t(r[1])), float(int32_t(r[2])), float(int32_t(r[3])), colour);
-        e->DrawText(label, int32_t(r[0]), int32_t(r[1]), colour);
+        DrawRectOutline(float(SaturateToInt(r[0])), float(SaturateToInt(r[1])), float(SaturateToInt(r[2])),
+                        float(SaturateToInt(r[3])), colour);
+        e->DrawText(label, SaturateToInt(r[0]), SaturateToInt(r[1]), colour);
         return;
     }
     int32_t mx = 0, my = 0;
@@ -401,7 +421,7 @@ void HotSpot::DrawEditorOverlay() {
         box[2] = brush.drag[2] - brush.drag[0], box[3] = brush.drag[3] - brush.drag[1];
     } else {
         GetAbsoluteRect(r);
-        box[0] = int32_t(r[0]), box[1] = int32_t(r[1]), box[2] = int32_t(r[2]), box[3] = int32_t(r[3]);
+        for (int i = 0; i < 4; ++i) box[i] = SaturateToInt(r[i]);
     }
     DrawRectOutline(float(box[0]), float(box[1]), float(box[2]), float(box[3]), colour);
     e->DrawText(label, box[0], box[1], colour);

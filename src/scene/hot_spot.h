@@ -115,6 +115,11 @@ public:
     void RelinkToParent();
     // Sets every "<name>_<event>" global to nil; clears the low 10 event bits.
     void ClearEventHandlers();
+    // The text the hotspot shows: the one it holds while that is a live
+    // text, else the engine's text of the name it held (a game that frees
+    // its texts and loads another language shows the new one); null when
+    // there is none.
+    GameText* ShownText();
 
     int32_t rect[4] = {};  // x, y, w, h; relative to the parent's x, y
     ResourceRecord* cursor = nullptr;
@@ -146,7 +151,12 @@ public:
     GameFont* font = nullptr;
     GameText* text = nullptr;
     int32_t anchor = 0;
+    const char* text_name = nullptr;  // interned: the name of the text last set
 };
+
+// Lets go of the texts freed since: every hotspot the engine holds whose text
+// is no longer live holds none (it finds its text again by name).
+void ForgetFreedHotspotTexts();
 
 // Clears every pointer of the hotspot lists into the hotspot (parent links
 // and child chains) before it is freed.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -199,7 +200,9 @@ void GameParticleSource::Spawn(Particle* p) {
     p->acceleration.x = InRange(accelX, r.NextFloat());
     p->acceleration.y = InRange(accelY, r.NextFloat());
     p->acceleration.z = InRange(accelZ, r.NextFloat());
-    p->lifetime = SaturateToInt(std::trunc(InRange(lifetime, r.NextFloat())));
+    // One step short of the int range: the age passes the life and stays in
+    // range (a life asked beyond it lasts some 400 days of frames).
+    p->lifetime = std::min(SaturateToInt(std::trunc(InRange(lifetime, r.NextFloat()))), INT32_MAX - 1);
     p->scaleU = InRange(scaleU, r.NextFloat()) * fu;
     p->scaleV = InRange(scaleV, r.NextFloat()) * fv;
     p->age = 0;
@@ -255,15 +258,22 @@ void GameParticleSource::RebuildParticles() {
         count = kMaxParticles;
     }
     const float life_max = lifetime[1];
+    int32_t longest = 0;
     for (int32_t i = 0; i < count; ++i) {
         Particle* p = NewRecord<Particle>();
         if (!p) break;
         Spawn(p);
         p->age = flags() == kParticlesTogether ? 0 : SaturateToInt(std::trunc(generator.NextFloat() * life_max));
+        longest = std::max(longest, p->lifetime);
         Append(&particles, p);
     }
     if (flags() != kParticlesContinuous || count <= 0) return;
     int64_t steps = SaturateToInt(std::trunc(life_max));
+    // Particles that all die at once (a lifetime range giving 0, NaN or
+    // less) are born again at every step: one step shows what any number
+    // would, and a long warm-up only spawned them again and again (tens of
+    // seconds for a range such as "1e308,1e10").
+    if (longest <= 0 && steps > 1) steps = 1;
     if (steps > 0 && steps * count > g_particleWarmUpLimit) {
         LogPrintf("[PARTICLES] %s: warm-up of %lld steps cut to %lld\n", name ? name : "", (long long)steps,
                   (long long)(g_particleWarmUpLimit / count));

@@ -109,6 +109,17 @@ bool IsLiveObject(const EObject* object) {
     return IsScriptHandle(reinterpret_cast<const void*>(address), ScriptHandleKind::kObject);
 }
 
+EObject* ReferencedObject(const EObject* holder, const PropertyInfo* property) {
+    const void* field = reinterpret_cast<const uint8_t*>(holder) + property->offset;
+    EObject* target = *static_cast<EObject* const*>(field);
+    if (!IsLiveObject(target)) return nullptr;
+    // Scenes are freed only with every reference into them cleared. Texts
+    // and other objects are checked for their class too: a freed object's
+    // block may hold another object since.
+    if (property->type == kPropertyScene) return target;
+    return IsClass(target, property->type == kPropertyDialog ? "text" : property->class_name) ? target : nullptr;
+}
+
 EObject* ObjectFromHandle(const void* handle) {
     if (!IsScriptHandle(handle, ScriptHandleKind::kObject)) return nullptr;
     auto* object = reinterpret_cast<MObject*>(const_cast<uint8_t*>(static_cast<const uint8_t*>(handle)) - kHandleOffset);
@@ -312,8 +323,8 @@ void WriteObjectProperties(EObject* object, Stream* stream) {
             case kPropertyScene:
             case kPropertyDialog:
             case kPropertyObject: {
-                const auto* target = *static_cast<const EObject* const*>(field);
-                if (const char* n = IsLiveObject(target) ? target->name : nullptr) text_entry(n);
+                const EObject* target = ReferencedObject(object, p);
+                if (const char* n = target ? target->name : nullptr) text_entry(n);
                 break;
             }
             case kPropertyText:

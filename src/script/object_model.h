@@ -142,6 +142,10 @@ EObject* ObjectFromHandle(const void* handle);
 // Whether a pointer held in a field still names a live object (the pointer
 // is not dereferenced).
 bool IsLiveObject(const EObject* object);
+// The object a reference property holds (kPropertyScene, kPropertyDialog,
+// kPropertyObject) while it is a live object (of the class the property
+// names, for the last two); else null.
+EObject* ReferencedObject(const EObject* holder, const PropertyInfo* property);
 
 EObject* CreateObjectByClass(const char* word);
 bool IsClass(const EObject* object, const char* word);

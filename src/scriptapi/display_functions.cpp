@@ -239,7 +239,7 @@ int SaveShot(lua_State* L) {
     if (!e || !name || !*name) return 0;
     int32_t w = 0, h = 0;
     if (!ResolveScreenshotSize(Int(L, 3), Int(L, 4), e->screenRect.w, e->screenRect.h, &w, &h)) {
-        LogPrintf("[SAVESHOT] Size refused: %dx%d", Int(L, 3), Int(L, 4));
+        LogPrintf("[SAVESHOT] Size refused: %d by %d pixels", Int(L, 3), Int(L, 4));
         return 0;
     }
     e->screenshotName = CommonStrings().Intern(name);

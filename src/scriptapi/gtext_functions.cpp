@@ -5,6 +5,7 @@
 
 #include "app/engine.h"
 #include "media/text/game_text.h"
+#include "scene/hot_spot.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
@@ -41,6 +42,7 @@ int Remove(lua_State* L) {
     if (!e || !text || ListIndexOf(e->texts, text) < 0) return 0;
     ListRemove(e->texts, text);
     DeleteText(text);
+    ForgetFreedHotspotTexts();  // each finds its text again by name
     return 0;
 }
 
@@ -58,6 +60,7 @@ int FreeAll(lua_State*) {
         t = next;
     }
     e->texts = {};
+    ForgetFreedHotspotTexts();  // each finds its text again by name
     return 0;
 }
 

@@ -140,6 +140,14 @@ int NextChild(lua_State* L) {
     return PushHandleOrNil(L, next ? next->Handle() : nullptr);
 }
 
+// The hotspot after h in its list. A hotspot made by ge_newobject sits among
+// the global objects, beside objects of every other class.
+HotSpot* NextHotspot(HotSpot* h) {
+    for (EObject* o = SceneListNext(h); o; o = SceneListNext(o))
+        if (o->descriptor == &HotSpot::s_descriptor) return static_cast<HotSpot*>(o);
+    return nullptr;
+}
+
 // hs_checkevents([h]): rebuilds the handler bits of the hotspot and every
 // hotspot after it in its list; without one, of the global hotspots.
 int CheckEvents(lua_State* L) {
@@ -148,7 +156,7 @@ int CheckEvents(lua_State* L) {
         Engine* e = CurrentEngine();
         first = e ? e->globalHotspots.head : nullptr;
     }
-    UpdateHotspotHandlerBits(first, [](HotSpot* h) { return ListNext(h); });
+    UpdateHotspotHandlerBits(first, NextHotspot);
     return 0;
 }
 

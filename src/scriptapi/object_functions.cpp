@@ -244,19 +244,17 @@ int GetProperty(lua_State* L) {
             return 1;
         }
         case kPropertyScene: {
-            const auto* scene = *static_cast<const EObject* const*>(field);
-            PushTextOrNil(L, IsLiveObject(scene) ? scene->name : nullptr);
+            const EObject* scene = ReferencedObject(object, p);
+            PushTextOrNil(L, scene ? scene->name : nullptr);
             return 1;
         }
         case kPropertyText:
             PushTextOrNil(L, *static_cast<const char* const*>(field));
             return 1;
         case kPropertyDialog:
-        case kPropertyObject: {
-            auto* target = *static_cast<EObject* const*>(field);
-            ScriptPushObject(L, IsLiveObject(target) ? target : nullptr);
+        case kPropertyObject:
+            ScriptPushObject(L, ReferencedObject(object, p));
             return 1;
-        }
         case kPropertyConstant:
             PushTextOrNil(L, p->constant);
             return 1;

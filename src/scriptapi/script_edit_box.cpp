@@ -81,7 +81,9 @@ ScriptEditBox::ScriptEditBox(GameFont* font, int32_t flags, uint32_t colour, con
 
 // ------------------------------------------------------------ font metrics
 
-GameFont* ScriptEditBox::Font() const { return font_ && IsLiveObject(font_) ? font_ : nullptr; }
+GameFont* ScriptEditBox::Font() const {
+    return IsLiveObject(font_) && font_->descriptor == &GameFont::s_descriptor ? font_ : nullptr;
+}
 
 int32_t ScriptEditBox::CharWidth() const {
     const GameFont* f = Font();

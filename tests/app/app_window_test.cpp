@@ -9,6 +9,7 @@
 
 #include "render/d3d_render_device.h"
 #include "render/display_mode.h"
+#include "scene/hotspot_map.h"
 
 namespace {
 
@@ -298,7 +299,13 @@ TEST_F(AppWindowTest, QuitEndsThePumpAndDestroyRunsTwice) {
     EXPECT_FALSE(window->PumpMessages());
     EXPECT_NE(g_windowHandle, nullptr);  // the window stays until shut-down
     EXPECT_TRUE(window->Reset());
+    // The editor's hotspot-map preview goes with the device (it leaked,
+    // and pointed into the old device, when a display reset failed).
+    ASSERT_TRUE(PrepareHotspotMap());
+    ASSERT_TRUE(RebuildHotspotPreview());
     EXPECT_TRUE(window->Destroy());
+    EXPECT_EQ(HotspotPreviewTexture(), nullptr);
+    FreeHotspotMap();
     EXPECT_EQ(g_windowHandle, nullptr);
     EXPECT_EQ(window->mouse, nullptr);
     EXPECT_FALSE(window->Destroy());
@@ -333,6 +340,39 @@ TEST(AppWindowDevice, ADeviceMadeForTheModeListIsCreatedWithTheWindow) {
     }
     EXPECT_EQ(g_renderDevice, nullptr);
     EXPECT_EQ(g_windowHandle, nullptr);
+    g_requestedDisplayMode = {};
+}
+
+TEST(AppWindowDevice, ADeviceSomeoneElseMadeStaysTheirs) {
+    // A device made and opened off screen by its owner (a tool, a
+    // benchmark) and set as the render device.
+    auto* mine = new D3DRenderDevice();
+    mine->width = 64;
+    mine->height = 64;
+    ASSERT_EQ(mine->Create(false), 0);
+    g_renderDevice = mine;
+    g_requestedDisplayMode = {320, 240, false, "QUILD test"};
+    {
+        AppWindow w;
+        ASSERT_TRUE(w.Create());
+        ASSERT_NE(g_renderDevice, nullptr);
+        EXPECT_NE(g_renderDevice, mine);  // the window's own, on the window
+        EXPECT_EQ(static_cast<D3DRenderDevice*>(g_renderDevice)->width, 320);
+        w.Destroy();
+        // Put back, and not deleted: it still makes textures.
+        ASSERT_EQ(g_renderDevice, mine);
+        EXPECT_EQ(g_d3dRenderDevice, mine);
+        mine->GetDevice()->MakeCurrent();
+        TextureRecord* t = mine->CreateTexture(16, 16, 9, nullptr, 0);
+        EXPECT_NE(t, nullptr);
+        mine->ReleaseTexture(t);
+        // A second window and its destruction leave it alone as well.
+        ASSERT_TRUE(w.Create());
+    }
+    EXPECT_EQ(g_renderDevice, mine);
+    EXPECT_EQ(mine->width, 64);
+    g_renderDevice = nullptr;
+    delete mine;
     g_requestedDisplayMode = {};
 }
 

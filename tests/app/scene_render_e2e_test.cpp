@@ -202,7 +202,8 @@ TEST(SceneRenderRun, VideosPlayToTheirCloseOrAreRefused) {
     quild_test::WriteFile(root + "/broken.ogg", std::string(5000, 'x'));
     EngineRun run = RunEngineIn(root, Game(320, 240, R"lua(
 video{name="intro", video="movie", buffered=true}
-video{name="streamed", video="movie"}
+-- A rectangle at the edge of the int range: its borders are drawn off screen.
+video{name="streamed", video="movie", rect="2147483647,2147483647,2147483647,2147483647"}
 video{name="bad", video="broken", buffered=true}
 -- The closing handler may start the next video at once.
 function OnGameVideoClosed(name)

@@ -515,6 +515,11 @@ TEST_F(RenderTest, GammaRoundTripAndPresentLookup) {
     dev->SetGamma(0.0, -1.0, 0.0);  // ignored
     dev->GetGammaRamp(back);
     EXPECT_EQ(std::memcmp(ramp, back, sizeof ramp), 0);
+    // Script numbers: an exponent that is 0 as a float is ignored too (it
+    // made 0/0 at the top of the ramp); a huge one gives a flat ramp.
+    dev->SetGamma(1e-310, std::nan(""), 1e308);
+    dev->GetGammaRamp(back);
+    EXPECT_EQ(std::memcmp(ramp, back, sizeof ramp), 0);
     dev->SetGamma(2.0, 2.0, 2.0);
     dev->GetGammaRamp(back);
     EXPECT_EQ(back[0], 0);

@@ -238,6 +238,27 @@ TEST_F(EffectsRenderTest, EditorIconsOfPointsBesideTheViewStayOffScreen) {
     EXPECT_EQ(std::count(px.begin(), px.end(), 0xE02020u), 0);
 }
 
+// A point at yaw 90 lies on the camera plane of the view at yaw 0: it
+// projects to a saturated screen position, which the glow and the flare's
+// elements keep far off screen.
+TEST_F(EffectsRenderTest, GlowsAndFlaresOnTheCameraPlaneStayOffScreen) {
+    Write(Path("fx/side/0.png"), SolidPng(16, 16, 0xE02020));
+    Resources().DeclareImage("fx/side/0", 0);
+    GameFx* glow = Add(s->fx, "glow");
+    glow->himage = Resources().DeclareImage("fx/side/0", 0);
+    GameFx* flare = Add(s->fx, "flare");
+    flare->format = Intern("fx/side");
+    flare->lens_format = Intern("0,1,1,0,0.5,2");
+    flare->OnChanged(kFxBitFormat);
+    for (GameFx* fx : {glow, flare}) {
+        fx->x = 90, fx->y = 0;
+        fx->power = 0;
+        fx->opacity = fx->currentOpacity = 255;
+    }
+    const std::vector<uint32_t> px = Frames(2, "effects_fx_on_camera_plane");
+    EXPECT_EQ(std::count(px.begin(), px.end(), 0xE02020u), 0);
+}
+
 TEST_F(EffectsRenderTest, UnbufferedPatchRewritesOneTextureWhileFramesKeepItsSize) {
     Write(Path("anim/lamp/0.png"), SolidPng(16, 16, 0x2020E0));
     Write(Path("anim/lamp/1.png"), SolidPng(16, 16, 0xE02020));

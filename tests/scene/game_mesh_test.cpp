@@ -128,6 +128,17 @@ TEST_F(MeshTest, ShaderFollowsMaterialAndMaps) {
     device.programs.erase("diff");
     mesh->OnChanged(kMeshBitSpecularPow);
     EXPECT_EQ(mesh->shader, nullptr);
+    // A program destroyed while the mesh holds it (declared again, shaders
+    // switched, the display reset): the mesh draws with the program of that
+    // name, or with none.
+    device.programs["diff"];
+    mesh->OnChanged(kMeshBitSpecularPow);
+    ASSERT_EQ(mesh->Program(), &device.programs["diff"]);
+    device.programs.erase("diff");
+    const FakeProgram& again = device.programs["diff"];
+    EXPECT_EQ(mesh->Program(), &again);
+    device.programs.erase("diff");
+    EXPECT_EQ(mesh->Program(), nullptr);
 }
 
 TEST_F(MeshTest, DefaultsAndTheWorldMatrix) {

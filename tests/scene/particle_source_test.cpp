@@ -230,6 +230,15 @@ TEST_F(ParticleTest, AbsurdCountsAndLifetimesAreCappedWithOneLine) {
     EXPECT_EQ(src->ParticleCount(), 20000u);
     EXPECT_TRUE(Logged("warm-up"));
 
+    // A range whose lifetimes are all 0 (inf to a finite end gives NaN):
+    // every particle is born again at each step, so one step is the whole
+    // warm-up, not the bounded millions of rebirths.
+    LogLines().clear();
+    src->lifetime[0] = std::numeric_limits<float>::infinity(), src->lifetime[1] = 4294967296.0f;
+    src->OnChanged(kPsourceBitParticleCount);
+    EXPECT_EQ(src->ParticleCount(), 20000u);
+    EXPECT_FALSE(Logged("warm-up"));
+
     src->particle_count = -5;
     src->OnChanged(kPsourceBitParticleCount);
     EXPECT_EQ(src->ParticleCount(), 0u);

@@ -71,7 +71,7 @@ public:
             d.AddProperty("dialog", kPropertyDialog, ObjectFieldOffset(&Probe::dialog));
             d.AddProperty("e", kPropertyEnum, ObjectFieldOffset(&Probe::e));
             d.AddProperty("list", kPropertyList, ObjectFieldOffset(&Probe::list));
-            d.AddObjectReference("ref", "HotSpot", ObjectFieldOffset(&Probe::ref));
+            d.AddObjectReference("ref", "probe", ObjectFieldOffset(&Probe::ref));
             d.AddConstant("class", "probe");
         }
     };
@@ -167,7 +167,7 @@ TEST_F(ObjectModelTest, PropertyTypesAndChangeBits) {
     EXPECT_EQ(types, (std::vector<std::string>{"number", "boolean", "number", "string", "vector3", "color3",
                                                "color", "string", "string", "resource1", "resource2",
                                                "resource3", "resource4", "scene", "hex", "text", "dialog",
-                                               "enum", "list", "HotSpot", "nil"}));
+                                               "enum", "list", "probe", "nil"}));
     Wide w;
     const PropertyInfo* first = Wide::descriptor_.first;
     const PropertyInfo* p32 = first;
@@ -205,6 +205,15 @@ TEST_F(ObjectModelTest, SaveTextForEveryType) {
               "object{i=5,b=true,f=3,s=\"a\\\"b\\\\c\\nd\",v=\"1.000000,0.000000,0.000000\",color=\"ff102030\","
               "f2=\"0.500000,0.000000\",\r\nrect=\"1,2,3,4\",image=\"_LOCAL/img/a.png\",scene=\"hall\",e=-2,"
               "list=\"l1\",ref=\"door\",class=\"probe\",}\r\n");
+    // A reference that holds an object of another class (a freed object's
+    // block taken since) is left out.
+    Wide stranger;
+    stranger.name = "stranger";
+    o.ref = &stranger;
+    TextStream other_class;
+    o.Save(&other_class);
+    EXPECT_EQ(other_class.text.find("ref="), std::string::npos) << other_class.text;
+    o.ref = &other;
 
     // The text reads back through Lua with every text intact.
     Lua("function object(t) saved = t end");

@@ -1,5 +1,7 @@
 // Display, view and effect switches through the Lua state, on an engine
 // without a display.
+#include <cmath>
+
 #include "app/scene_switch.h"
 #include "app/post_effects.h"
 #include "app/app_window.h"
@@ -66,6 +68,11 @@ TEST_F(DisplayFunctions, CameraFunctionsUseTheActiveCamera) {
     )");
     EXPECT_FLOAT_EQ(camera.zfar, 100.0f);
     EXPECT_FLOAT_EQ(camera.eye.x, 5.0f);
+    // Script numbers reach a screen point's direction (a particle source's
+    // position): NaN and numbers past the int range saturate.
+    float d[3];
+    engine->DirectionAt(d, std::nanf(""), 1e30f, true);
+    EXPECT_TRUE(std::isfinite(d[0]) && std::isfinite(d[1]) && std::isfinite(d[2]));
     g_walkOffset[0] = 0;
     engine->activeCamera = nullptr;
 }

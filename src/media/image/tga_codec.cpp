@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #endif
 
+#include "base/byte_stream.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/memory.h"
@@ -25,11 +26,14 @@ inline void PutLe16(uint8_t* p, uint32_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-void SwapRedBlueScalar(uint8_t* p, size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i, p += 3) {
-        uint8_t t = p[0];
-        p[0] = p[2];
-        p[2] = t;
+// Copies pixels from src to dst (the same block, or two that do not
+// overlap) with bytes 0 and 2 of every 3-byte pixel swapped.
+void SwapRedBlueScalar(uint8_t* dst, const uint8_t* src, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i, src += 3, dst += 3) {
+        uint8_t t = src[0];
+        dst[1] = src[1];
+        dst[0] = src[2];
+        dst[2] = t;
     }
 }
 
@@ -51,13 +55,16 @@ struct SwapMasks {
 };
 constexpr SwapMasks kSwapMasks;
 
-__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels) {
+// With stream set, dst must be 16-byte aligned: the stores go straight to
+// memory, without reading the destination's lines into the cache first.
+template <bool stream>
+__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
     __m128i m[3][3];
     for (int r = 0; r < 3; ++r)
         for (int t = 0; t < 3; ++t)
             m[r][t] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.m[r][t]));
     size_t i = 0;
-    for (; i + 16 <= pixels; i += 16, p += 48) {
+    for (; i + 16 <= pixels; i += 16, p += 48, dst += 48) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
@@ -65,24 +72,64 @@ __attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels
         __m128i ob = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[1][0]), _mm_shuffle_epi8(b, m[1][1])),
                                   _mm_shuffle_epi8(c, m[1][2]));
         __m128i oc = _mm_or_si128(_mm_shuffle_epi8(b, m[2][1]), _mm_shuffle_epi8(c, m[2][2]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), oa);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), ob);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), oc);
+        if constexpr (stream) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst), oa);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
+        }
     }
-    SwapRedBlueScalar(p, pixels - i);
+    if constexpr (stream) _mm_sfence();
+    SwapRedBlueScalar(dst, p, pixels - i);
+    return i;
 }
 #endif
 
-// Swaps bytes 0 and 2 of every 3-byte pixel (B G R <-> R G B).
-void SwapRedBlue(uint8_t* p, size_t pixels) {
+// Copies with bytes 0 and 2 of every 3-byte pixel swapped (B G R <-> R G
+// B); dst may be src. A block too large for the cache (stream set, dst not
+// src) is written past the cache, as a plain copy of that size is.
+void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels, bool stream = false) {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3) {
-        SwapRedBlueSsse3(p, pixels);
+        if (stream && dst != src && pixels >= 32) {
+            // 3 x 11 = 1 (mod 16): head pixels bring dst to a 16-byte boundary.
+            const size_t head = (16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16 * 11 % 16;
+            SwapRedBlueScalar(dst, src, head);
+            SwapRedBlueSsse3<true>(dst + head * 3, src + head * 3, pixels - head);
+        } else {
+            SwapRedBlueSsse3<false>(dst, src, pixels);
+        }
         return;
     }
 #endif
-    SwapRedBlueScalar(p, pixels);
+    SwapRedBlueScalar(dst, src, pixels);
+}
+
+// Reads n 24-bit pixels into dst with red and blue swapped, in one pass
+// over dst: through a scratch block small enough to stay in the cache,
+// rather than a copy of the whole row then a second pass to swap it.
+bool ReadSwappedPixels(Stream& s, uint8_t* dst, uint32_t n, bool stream) {
+    // A stream in memory is read in place.
+    if (auto* bytes = dynamic_cast<ByteStream*>(&s)) {
+        const uint32_t pos = bytes->Tell();
+        if (!bytes->Data() || BytesLeft(s) < uint64_t(n) * 3) return false;
+        SwapRedBlue(dst, bytes->Data() + pos, n, stream);
+        return bytes->SeekAbsolute(pos + n * 3);
+    }
+    constexpr uint32_t kScratchPixels = 2048;
+    uint8_t scratch[kScratchPixels * 3];
+    while (n > 0) {
+        uint32_t part = n < kScratchPixels ? n : kScratchPixels;
+        if (!ReadExact(s, scratch, part * 3)) return false;
+        SwapRedBlue(dst, scratch, part, stream);
+        dst += size_t(part) * 3;
+        n -= part;
+    }
+    return true;
 }
 
 bool Skip(Stream& s, uint64_t n) {
@@ -159,13 +206,14 @@ bool ReadTga(Stream& s, ImageData& image) {
     image.pixels = static_cast<uint8_t*>(MemAllocUncleared(total));  // every row is read below
     if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
+    // Pixels beyond what the cache holds are written past it.
+    const bool stream = total > (uint64_t(1) << 21);
     // Rows are stored bottom-up whatever the descriptor's origin bit says:
     // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
-        if (!ReadExact(s, row, uint32_t(row_bytes)))
+        if (!(depth == 24 ? ReadSwappedPixels(s, row, width, stream) : ReadExact(s, row, uint32_t(row_bytes))))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
-        if (depth == 24) SwapRedBlue(row, width);
     }
     image.width = width;
     image.height = height;
@@ -207,8 +255,10 @@ uint8_t* EncodeTga(const ImageData& image, size_t& size) {
     }
     if (mapped) p += kPaletteBytes;
     for (uint32_t y = image.height; y-- > 0; p += row_bytes) {
-        std::memcpy(p, image.pixels + y * row_bytes, row_bytes);
-        if (image.bits == kImageRgb) SwapRedBlue(p, image.width);
+        if (image.bits == kImageRgb)
+            SwapRedBlue(p, image.pixels + y * row_bytes, image.width);
+        else
+            std::memcpy(p, image.pixels + y * row_bytes, row_bytes);
     }
     size = total;
     return out;

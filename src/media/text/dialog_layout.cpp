@@ -1,6 +1,7 @@
 #include "media/text/dialog_layout.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -273,7 +274,7 @@ void DialogLayout::Draw(GameFont* font, const char* text, const Rect& rect, uint
     if (flags & kAlignCentreY)
         y = float(rect.y) + float(rect.h) / 2 - total / 2;
     else if (flags & kAlignBottom)
-        y = float(rect.y + rect.h) - total;
+        y = float(int64_t(rect.y) + rect.h) - total;
     y = std::floor(y);
     for (int l = first; l < first + count; ++l, y += line_height) {
         const Line& line = lines_[l];
@@ -282,7 +283,7 @@ void DialogLayout::Draw(GameFont* font, const char* text, const Rect& rect, uint
         if (flags & kAlignCentreX)
             x = float(rect.x) + float(rect.w) / 2 - line.width / 2;
         else if (flags & kAlignRight)
-            x = float(rect.x + rect.w) - line.width;
+            x = float(int64_t(rect.x) + rect.w) - line.width;
         x = std::floor(x);
         for (const char* p = line.text; *p;) {
             uint32_t c;

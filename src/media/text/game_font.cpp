@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -210,13 +211,13 @@ int GameFont::DrawString(const char* text, int x, int y, int w, int h, uint32_t 
     if (flags & kAlignCentreY)
         py = float(y) + float(h) / 2 - line / 2;
     else if (flags & kAlignBottom)
-        py = float(y + h) - line;
+        py = float(int64_t(y) + h) - line;
     const float width = float(GetStringWidth(text)) * pen.Scale();
     float px = float(x);
     if (flags & kAlignCentreX)
         px = float(x) + float(w) / 2 - width / 2;
     else if (flags & kAlignRight)
-        px = float(x + w) - width;
+        px = float(int64_t(x) + w) - width;
     // Whole pixels, so glyphs at the font's own size map texel to pixel.
     px = std::floor(px);
     py = std::floor(py);

@@ -36,6 +36,10 @@ namespace {
 
 constexpr size_t kStreamBytes = 4u << 20;
 
+// A viewport coordinate or edge (unsigned, and a script may ask for any) as
+// GL's signed int: far ones stop at the int range, past every screen.
+int32_t ViewportInt(uint64_t v) { return int32_t(std::min<uint64_t>(v, INT32_MAX)); }
+
 Matrix Mul(const Matrix& a, const Matrix& b) {
     Matrix r;
     for (int i = 0; i < 4; ++i)
@@ -1047,10 +1051,11 @@ void Device::ApplyRenderStates() {
         ++stats_.stateCalls;
     }
     const Viewport& v = viewport_;
-    if (!s.valid || GLint(v.x) != s.vx || GLint(v.y) != s.vy || GLsizei(v.width) != s.vw ||
-        GLsizei(v.height) != s.vh) {
-        glViewport(GLint(v.x), GLint(v.y), GLsizei(v.width), GLsizei(v.height));
-        s.vx = GLint(v.x), s.vy = GLint(v.y), s.vw = GLsizei(v.width), s.vh = GLsizei(v.height);
+    const GLint vx = ViewportInt(v.x), vy = ViewportInt(v.y);
+    const GLsizei vw = ViewportInt(v.width), vh = ViewportInt(v.height);
+    if (!s.valid || vx != s.vx || vy != s.vy || vw != s.vw || vh != s.vh) {
+        glViewport(vx, vy, vw, vh);
+        s.vx = vx, s.vy = vy, s.vw = vw, s.vh = vh;
         ++stats_.stateCalls;
     }
     if (!s.valid || v.minZ != s.zmin || v.maxZ != s.zmax) {
@@ -1725,8 +1730,9 @@ Result Device::Clear(uint32_t count, const Rect* rects, uint32_t flags, uint32_t
     ApplyFramebuffer();
     ApplyRenderStates();
     // Clears stay inside the viewport (and the scissor rectangle when on).
-    int32_t x0 = int32_t(viewport_.x), y0 = int32_t(viewport_.y);
-    int32_t x1 = x0 + int32_t(viewport_.width), y1 = y0 + int32_t(viewport_.height);
+    int32_t x0 = ViewportInt(viewport_.x), y0 = ViewportInt(viewport_.y);
+    int32_t x1 = ViewportInt(uint64_t(viewport_.x) + viewport_.width);
+    int32_t y1 = ViewportInt(uint64_t(viewport_.y) + viewport_.height);
     if (renderStates_[rs::ScissorTestEnable]) {
         x0 = std::max(x0, scissor_.left);
         y0 = std::max(y0, scissor_.top);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <string>
 
 #include "base/byte_stream.h"
@@ -53,19 +54,31 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
 }
 
 TEST(Tga, WideRowsSwapEveryPixel) {
-    TgaShape t;
-    t.width = 37;  // whole groups of sixteen pixels and a tail
-    t.height = 2;
-    std::string file, rows[2];
-    for (int i = 0; i < 37 * 2; ++i) {
-        char b = char(i), g = char(i + 100), r = char(i + 200);
-        file += {b, g, r};
-        rows[i / 37] += {r, g, b};
+    // Whole groups of sixteen pixels and a tail; a row longer than a file is
+    // read at a time; and an image larger than the cache, written past it.
+    const std::pair<uint32_t, uint32_t> sizes[] = {{37, 2}, {2100, 2}, {1100, 700}};
+    for (auto [width, height] : sizes) {
+        TgaShape t;
+        t.width = uint16_t(width);
+        t.height = uint16_t(height);
+        std::string file, expect(size_t(width) * height * 3, '\0');
+        for (uint32_t i = 0; i < width * height; ++i) {
+            char b = char(i), g = char(i + 100), r = char(i * 7 + 200);
+            file += {b, g, r};
+            const size_t at = (size_t(height - 1 - i / width) * width + i % width) * 3;  // bottom row first
+            expect[at] = r, expect[at + 1] = g, expect[at + 2] = b;
+        }
+        ImageData image;
+        ASSERT_TRUE(Read(MakeTga(t, "", file), image));
+        EXPECT_EQ(Bytes(image.pixels, expect.size()), expect) << width;
+        // Written and read back through a file.
+        ASSERT_TRUE(SaveTga(image, "wide.tga"));
+        std::string path;
+        ASSERT_TRUE(GetUserFilePath("wide.tga", path));
+        ImageData back;
+        ASSERT_TRUE(LoadTga(back, path.c_str()));
+        EXPECT_EQ(Bytes(back.pixels, expect.size()), expect) << width;
     }
-    const std::string expect = rows[1] + rows[0];
-    ImageData image;
-    ASSERT_TRUE(Read(MakeTga(t, "", file), image));
-    EXPECT_EQ(Bytes(image.pixels, expect.size()), expect);
 }
 
 TEST(Tga, ColourMappedImages) {

@@ -1,0 +1,618 @@
+#include "sequence_script.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "script/script_function.h"
+
+namespace seqfuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WriteText(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+// A cube scene with an object of every class, reusing the gallery's faces
+// and hotspot map: hotspot-map value 1 leads into the page scene below it.
+const char* kVaultData = R"lua(beginscene()
+scene{name = "vault", cursor = "data/icons/arrow"}
+cubefaces{name = "base"}
+cubefaces{name = "alt", front = "stages/hall/01", right = "stages/hall/02", back = "stages/hall/03",
+          left = "stages/hall/04", top = "stages/hall/05", bottom = "stages/hall/06"}
+hotspot{name = "v_door", cursor = "door", dest_scene = "vault/inner", action = "dissolve",
+        snd_click = "data/sounds/click"}
+hotspot{name = "v_note", rect = "300,300,400,160", font = "main", text = "welcome", color = "FFF4E4C0",
+        bgimage = "data/ui/panel", mouse_over = "data/ui/start_over"}
+hotspot{name = "v_tag", rect = "20,20,200,60", parent = "v_note", font = "main", text = "tag", color = "FFFFFFFF"}
+mesh{name = "statue", file = "data/meshes/statue", position = "0,-160,250", rotation = "30,0,0",
+     scaling = "70,70,70", diffuse = "ff806030", ambient = "ff806030", specular = "ffffffff",
+     specularpow = 0, castshadow = true}
+mesh{name = "bust", file = "data/meshes/statue", position = "0,-60,-250", scaling = "30,30,30",
+     specularpow = 40}
+lightsource{name = "lamp", x = 150, y = -35}
+particlesource{name = "sparks", image = "data/particles/spark", x = 0, y = 12, distance = 260,
+               particle_count = 40, lifetime = "20,60", source_size = "50,40,20", scaleU = "0.5,0.5",
+               scaleV = "0.5,0.5", velX = "-0.2,0.2", velY = "0.2,0.8", velZ = "-0.2,0.2",
+               accelX = "0,0", accelY = "0,0", accelZ = "0,0", alphaKeys = "0,1,1,0", scaleKeys = "1,2"}
+patch{name = "flame", format = "data/anim/flame", frame_count = 8, interval = 90, looping = true,
+      flags = 1, face = 0, x = 105, y = 322, size = 2}
+fx{name = "moon", file = "data/fx/glow", x = 20, y = -6, scale = 2, power = 0}
+fx{name = "flare", format = "data/fx/lens", lens_count = 3, lens_format = "0,1,2,1,-0.4,3,2,0.5,1.5",
+   x = 0, y = 2, power = 0}
+surffx{name = "clouds", texture = "data/fx/clouds", face = 1, width = 160, height = 84, distance = 511,
+       position = "0,8.5,0", alpha = 190, scroll_speed = 0.02, scroll_direction = 0, tiling1 = 1, shader = "diff"}
+sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600}
+view{fov = 70, znear = 1, zfar = 5000}
+endscene()
+)lua";
+
+const char* kVaultScript = R"lua(SceneClicks = {
+  v_door = function() ge_dissolve("vault/inner") end,
+  v_note = function() gtext_settext(gtext_new("welcome"), "clicked") end,
+}
+)lua";
+
+// A page scene below the vault: three pages, a parent hotspot with
+// children, a hotspot showing a game text and a global hotspot.
+const char* kInnerData = R"lua(beginscene()
+scene{name = "vault/inner", cursor = "data/icons/arrow"}
+page{name = "p1", image = "stages/title/cover"}
+page{name = "p2", image = "data/ui/panel"}
+page{name = "p3", image = "stages/title/cover"}
+hotspot{name = "frame", rect = "100,100,600,400", bgimage = "data/ui/panel", page = "p1"}
+hotspot{name = "caption", rect = "10,10,500,100", parent = "frame", font = "main", text = "welcome",
+        color = "FFF4E4C0"}
+hotspot{name = "knob", rect = "20,200,100,64", parent = "frame", bgimage = "data/ui/start",
+        mouse_over = "data/ui/start_over", cursor = "door", snd_click = "data/sounds/click"}
+hotspot{name = "up", rect = "800,600,200,100", bgimage = "data/ui/credits", dest_scene = "vault", action = "zoomin"}
+hotspot{name = "turn", rect = "800,100,200,100", bgimage = "data/ui/quit", page = "p2"}
+endscene()
+)lua";
+
+const char* kInnerScript = R"lua(SceneClicks = {
+  up = function() ge_zoomin("vault") end,
+  knob = function() ge_setnextpage() end,
+  turn = function() ge_pagein(1) end,
+}
+)lua";
+
+// Everything the scripts can name, grouped by what it is.
+const std::vector<std::string> kScenes = {"title", "hall", "corridor", "gallery", "vault", "vault/inner"};
+const std::vector<std::string> kHotspots = {"panel", "welcome", "start", "credits", "door", "arch", "onward", "back",
+                                            "v_door", "v_note", "v_tag", "frame", "caption", "knob", "up", "turn",
+                                            "g1"};
+const std::vector<std::string> kMeshes = {"statue", "bust"};
+const std::vector<std::string> kFx = {"moon", "flare", "arch_glow"};
+const std::vector<std::string> kPatches = {"flame", "flame_left", "flame_right"};
+const std::vector<std::string> kPoints = {"torch", "sparks", "lamp"};
+const std::vector<std::string> kImages = {"data/ui/panel",       "data/icons/arrow", "data/fx/glow",
+                                          "stages/title/cover", "data/particles/spark", "data/fx/clouds",
+                                          "data/ui/start_over", "data/icons/door"};
+const std::vector<std::string> kSounds = {"data/sounds/click", "data/sounds/fire", "data/music/theme",
+                                          "data/sounds/chime", "data/sounds/steps"};
+const std::vector<std::string> kFonts = {"main", "console"};
+const std::vector<std::string> kVideos = {"intro"};
+const std::vector<std::string> kTexts = {"welcome", "tag", "fz"};
+const std::vector<std::string> kShaders = {"diff", "diff_spec", "hotspot_debug"};
+const std::vector<std::string> kScripts = {"shaders", "fz_extra", "stages/vault/script"};
+const std::vector<std::string> kFiles = {"main.lua",        "data/texts/english.txt", "scripts/shaders.lua",
+                                         "data/meshes/statue.x", "stages/vault/data.lua", "fz_out.txt",
+                                         "data/sounds/click.ogg", "data/videos/intro.ogg", "out/fz.bin"};
+const std::vector<std::string> kKinds = {"hotspot", "mesh",     "patch",  "fx",   "point", "psource",
+                                         "surface", "cubeface", "page",   "font", "view",  "scene"};
+const std::vector<std::string> kClasses = {"hotspot", "view", "mesh", "fx", "patch", "point", "psource",
+                                           "surface", "page", "font", "scene", "light", "sound"};
+
+// Numbers at every edge a script can reach.
+const std::vector<std::string> kHostileNumbers = {
+    "(0/0)",      "(1/0)",       "(-1/0)",      "(-0.0)",      "1e308",      "-1e308",     "1e30",
+    "-1e30",      "2147483647",  "2147483648",  "-2147483648", "-2147483649", "4294967295", "4294967296",
+    "2^31",       "-(2^31)",     "2^53+1",      "1e-310",      "-1",         "-65536",     "65536",
+    "1e15",       "-0.5",        "0.5",         "255.9",       "-255"};
+const std::vector<std::string> kHostileStrings = {
+    "\"\"",         "\"nosuch\"",  "string.rep(\"A\", 5000)", "\"%s%s%n%d%x\"", "\"a\\0b\"",
+    "\"\\255\\254\\128\\1\"", "\"a/b/c\"", "\"nan\"", "\"inf\"", "\"-1\"", "\"1e999\"", "\",,,,,,\"",
+    "\"0,0,0,0,0,0,0,0,0,0,0,0\"", "\"FFFFFFFF\"", "\"  \"", "\"\\n\\r\\t\"", "\"<welcome>\"", "\"data/\"",
+    "\".\"", "\"-1,-1,-1,-1\"", "\"1e308,1e308\"", "\"2147483648,2147483648\"", "\"nan,nan,nan\"",
+    "string.rep(\"/\", 300)", "\"\\\\\\\\\"", "\"::::\""};
+
+class Generator {
+public:
+    Generator(const std::vector<FunctionInfo>& functions, uint64_t seed) : functions_(functions), rng_(seed) {
+        for (const FunctionInfo& f : functions_) by_name_[f.name] = &f;
+    }
+
+    // One call statement of the sequence; `depth` limits nesting through
+    // exec, eval and tasks.
+    std::string Call(int depth = 0) {
+        const int pick = Below(100);
+        if (pick < 8) return Input();
+        if (pick < 16) return Focused(depth);
+        const FunctionInfo& f = functions_[Below(functions_.size())];
+        return "FZ_KEEP(" + f.name + "(" + Args(f, depth) + "))";
+    }
+
+private:
+    const std::vector<FunctionInfo>& functions_;
+    std::map<std::string, const FunctionInfo*> by_name_;
+    std::mt19937_64 rng_;
+
+    size_t Below(size_t n) { return n ? static_cast<size_t>(rng_() % n) : 0; }
+    bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
+    template <class T>
+    const T& Pick(const std::vector<T>& v) {
+        return v[Below(v.size())];
+    }
+    static std::string Quote(const std::string& s) {
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"' || c == '\\') out += '\\';
+            out += c;
+        }
+        return out + "\"";
+    }
+
+    std::string Number() {
+        const int k = Below(10);
+        if (k < 3) return std::to_string(static_cast<int>(Below(11)));
+        if (k < 6) return std::to_string(static_cast<int>(Below(1100)) - 40);
+        if (k < 7) return std::to_string(static_cast<int>(Below(720)) - 360) + "." + std::to_string(Below(10));
+        return Pick(kHostileNumbers);
+    }
+    std::string Bool() {
+        static const std::vector<std::string> v = {"true", "false", "nil", "0", "1", "\"yes\""};
+        return Pick(v);
+    }
+    std::string Colour() {
+        static const std::vector<std::string> v = {"\"FFFFFFFF\"", "\"80FF0000\"", "\"00000000\"", "\"ff806030\"",
+                                                   "\"zz\"", "\"FFFFFFFFFFFF\"", "\"\"", "4294967295"};
+        return Chance(80) ? Pick(v) : Any(1);
+    }
+    std::string Rect() {
+        const int k = Below(6);
+        if (k < 3)
+            return "rect_const(" + Number() + ", " + Number() + ", " + Number() + ", " + Number() + ", " +
+                   (Chance(85) ? std::to_string(Below(4)) : Number()) + ")";
+        if (k == 3) return "ge_screenrect()";
+        if (k == 4) return "rect_screen2d()";
+        return Quote(Number() + "," + Number() + "," + Number() + "," + Number());
+    }
+    std::string NameOf(const std::vector<std::string>& pool) {
+        if (Chance(85)) return Quote(Pick(pool));
+        return Chance(50) ? Quote("missing_" + std::to_string(Below(3))) : Pick(kHostileStrings);
+    }
+    std::string AnyName() {
+        static const std::vector<const std::vector<std::string>*> pools = {
+            &kScenes, &kHotspots, &kMeshes, &kFx, &kPatches, &kPoints, &kImages, &kSounds,
+            &kFonts,  &kVideos,   &kTexts,  &kShaders, &kScripts, &kFiles, &kKinds};
+        return NameOf(*Pick(pools));
+    }
+    // A handle: kept from earlier calls (live, stale or of another kind),
+    // or found afresh.
+    std::string Handle() {
+        const int k = Below(10);
+        if (k < 4) return "P(" + std::to_string(Below(64)) + ")";
+        if (k < 5) return Pick(std::vector<std::string>{"nil", "0", "\"welcome\"", "{}", "true", "-1", "FZ_STALE"});
+        static const std::vector<std::string> getters = {
+            "hs_get(%H)", "mesh_get(%M)", "fx_get(%F)", "patch_get(%P)", "point_get(%O)", "pobject_get(%O)",
+            "scene_get(%S)", "scene_get(0)", "scene_get(-1)", "ge_getview()", "snd_get(%N)", "im_get(%I)",
+            "gtext_get(%T)", "gtext_new(%T)", "gtext_new()", "dlg_new()", "matrix_new()", "quaternion_new()",
+            "ge_getfont()", "ge_newobject(%C, %H)", "ge_getsceneobject(%K, %A)", "ge_newsceneobject(%K, %A)",
+            "ge_getnextresource()", "ge_getnextfx()", "ge_getnextmesh()", "ge_getnextpoint()", "ge_gethotspot()",
+            "ge_getrealhotspot()", "ge_geteditorobject()", "ge_getcursor()", "hs_nextchild(hs_get(%H))",
+            "hs_getparent(hs_get(%H))", "gtext_next()", "mesh_gettransform(mesh_get(%M))", "matrix_const()",
+            "edit_create(%R, %N, 1, \"FFFFFFFF\")", "fopenRead(%L)", "fopenWrite(\"out/w.txt\")"};
+        return Fill(Pick(getters), [&](char slot) -> std::string {
+            switch (slot) {
+                case 'H': return NameOf(kHotspots);
+                case 'M': return NameOf(kMeshes);
+                case 'F': return NameOf(kFx);
+                case 'P': return NameOf(kPatches);
+                case 'O': return NameOf(kPoints);
+                case 'S': return NameOf(kScenes);
+                case 'N': return Chance(50) ? NameOf(kSounds) : NameOf(kFonts);
+                case 'I': return NameOf(kImages);
+                case 'T': return NameOf(kTexts);
+                case 'C': return NameOf(kClasses);
+                case 'K': return NameOf(kKinds);
+                case 'A': return AnyName();
+                case 'R': return Rect();
+                case 'L': return NameOf(kFiles);
+                default: return {};
+            }
+        });
+    }
+    // A template with its %-slots filled in, left to right.
+    template <class F>
+    static std::string Fill(const std::string& g, F&& slot) {
+        std::string out;
+        for (size_t i = 0; i < g.size(); ++i) {
+            if (g[i] != '%' || i + 1 == g.size())
+                out += g[i];
+            else
+                out += slot(g[++i]);
+        }
+        return out;
+    }
+    std::string Table(const std::string& spec) {
+        // "{name, rect, ...}": a random subset of the keys, in any order.
+        std::vector<std::string> keys;
+        std::string key;
+        for (char c : spec) {
+            if (c == '{' || c == '}' || c == ' ') continue;
+            if (c == ',') {
+                if (!key.empty()) keys.push_back(key);
+                key.clear();
+            } else {
+                key += c;
+            }
+        }
+        if (!key.empty()) keys.push_back(key);
+        std::string out = "{";
+        for (const std::string& k : keys) {
+            if (k != "name" && !Chance(40)) continue;
+            out += k + " = " + ArgFor(k, 1) + ", ";
+        }
+        return out + "}";
+    }
+    // What an argument named like this usually is; often anything at all.
+    std::string ArgFor(const std::string& raw, int depth) {
+        std::string a = raw;
+        a.erase(std::remove(a.begin(), a.end(), '['), a.end());
+        a.erase(std::remove(a.begin(), a.end(), ']'), a.end());
+        while (!a.empty() && a.front() == ' ') a.erase(a.begin());
+        while (!a.empty() && a.back() == ' ') a.pop_back();
+        if (Chance(22)) return Any(depth);
+        auto has = [&](const char* w) { return a.find(w) != std::string::npos; };
+        if (!a.empty() && a.front() == '{') return Table(a);
+        if (has("statements") || has("Lua")) return Quote(Nested(depth));
+        if (has("function")) return "function(p, e) FZ_HANDLE(\"findallfiles\") end";
+        if (has("colour") || has("color") || has("tint") || has("ambient") || has("diffuse") ||
+            (has("specular") && !has("pow")))
+            return Colour();
+        if (has("rect")) return Rect();
+        if (has("scene")) return Chance(70) ? NameOf(kScenes) : Handle();
+        if (has("hotspot") || has("parent")) return Chance(75) ? Handle() : NameOf(kHotspots);
+        if (has("mesh")) return Chance(70) ? Handle() : NameOf(kMeshes);
+        if (has("sound")) return Chance(50) ? NameOf(kSounds) : Handle();
+        if (has("image") || has("bgimage") || has("cursor") || has("texture") || has("mouse_") || has("mask"))
+            return Chance(70) ? NameOf(kImages) : Handle();
+        if (has("shader")) return NameOf(kShaders);
+        if (has("font")) return NameOf(kFonts);
+        if (has("video")) return NameOf(kVideos);
+        if (has("path") || has("file") || has("folder") || has("source") || has("destination") || has("output"))
+            return NameOf(kFiles);
+        if (has("class") || has("kind")) return Chance(50) ? NameOf(kClasses) : NameOf(kKinds);
+        if (has("key") && !has("code") && !has("Keys")) return Quote(Pick(std::vector<std::string>{
+                                                           "name", "rect", "visible", "text", "position", "color",
+                                                           "x", "y", "power", "order", "lifetime", "file"}));
+        if (has("name") || has("text") || has("string") || has("caption") || has("title") ||
+            (has("mode") && has("build")))
+            return Chance(60) ? AnyName() : Pick(kHostileStrings);
+        if (has("handle") || has("dialog") || has("edit box") || has("matrix") || has("q") || has("out") ||
+            has("resource") || has("object") || has("fx") || has("point") || has("camera") || a == "m" ||
+            a == "a" || a == "b" || a == "any" || a == "value" || a == "page")
+            return Handle();
+        if (has("on") || has("loop") || has("nowait") || has("recursive") || has("fullscreen") || has("only") ||
+            has("visible") || has("looping") || has("projected") || has("castshadow"))
+            return Chance(70) ? Bool() : Number();
+        if (has("extensions")) return Quote(Pick(std::vector<std::string>{";lua;txt;", "lua", "", ";;;", ";x"}));
+        if (has("format") && !has("lens")) return Chance(50) ? Quote("%d %s %f") : Quote("data/anim/flame");
+        if (has("command")) return Quote(Pick(std::vector<std::string>{"undo", "redo", "symbol", "x"}));
+        if (has("seed")) return Chance(50) ? Quote("DEADBEEF") : Any(depth);
+        if (has("lifetime") || has("vel") || has("accel") || has("scale") || has("size") || has("position") ||
+            has("rotation") || has("Keys") || has("lens_format") || has("eye") || has("lookat") || has("tiling"))
+            return Quote(Number() + "," + Number() + (Chance(50) ? "," + Number() : ""));
+        return Number();
+    }
+    std::string Any(int depth) {
+        switch (Below(7)) {
+            case 0: return Number();
+            case 1: return Pick(kHostileStrings);
+            case 2: return AnyName();
+            case 3: return Handle();
+            case 4: return Rect();
+            case 5: return Bool();
+            default: return depth < 1 ? "{" + Number() + ", " + AnyName() + "}" : "nil";
+        }
+    }
+    std::string Args(const FunctionInfo& f, int depth) {
+        std::vector<std::string> args;
+        const int n = f.args.empty() ? static_cast<int>(Below(5)) : static_cast<int>(f.args.size());
+        for (int i = 0; i < n; ++i) args.push_back(f.args.empty() ? Any(depth) : ArgFor(f.args[i], depth));
+        // Sometimes fewer or more arguments than the function wants.
+        if (!args.empty() && Chance(8)) args.resize(Below(args.size()));
+        if (Chance(5)) args.push_back(Any(depth));
+        std::string out;
+        for (size_t i = 0; i < args.size(); ++i) out += (i ? ", " : "") + args[i];
+        return out;
+    }
+    // A statement for exec, eval or a task (one call, or a few joined).
+    std::string Nested(int depth) {
+        if (depth >= 1) return Pick(std::vector<std::string>{"1+1", "nil", "ge_stoptasks()", "x = ", "error('e')"});
+        std::string s = Call(depth + 1);
+        if (Chance(40)) s += "; " + Call(depth + 1);
+        return s;
+    }
+    // Real input: the pointer moved over something that can be clicked,
+    // buttons, keys (the editor's, the script editor's, the console's,
+    // arrows), typed text and the wheel.
+    std::string Input() {
+        static const std::vector<std::pair<int, int>> spots = {
+            {512, 384}, {500, 570}, {500, 640}, {300, 450}, {350, 380}, {150, 250}, {900, 650},
+            {900, 150}, {10, 10},   {1020, 760}, {512, 100}, {700, 450}, {60, 300}};
+        switch (Below(8)) {
+            case 0:
+            case 1: {
+                const auto& s = Pick(spots);
+                return "fuzz_input(\"move\", " + std::to_string(s.first + static_cast<int>(Below(21)) - 10) + ", " +
+                       std::to_string(s.second + static_cast<int>(Below(21)) - 10) + ")";
+            }
+            case 2:
+            case 3: return "fuzz_input(\"down\", " + std::to_string(1 + Below(3)) + ")";
+            case 4: return "fuzz_input(\"up\", " + std::to_string(1 + Below(3)) + ")";
+            case 5: {
+                static const std::vector<std::string> keys = {"F1",   "F2",        "F3",    "F4",    "F5",
+                                                              "Left", "Right",     "Up",    "Down",  "Return",
+                                                              "`",    "Backspace", "Tab",   "Space", "PageUp",
+                                                              "a",    "Delete",    "Left Ctrl", "Escape"};
+                std::string key = Pick(keys);
+                if (key == "Escape" && !Chance(10)) key = "F2";  // Escape ends the game
+                return "fuzz_input(\"key\", " + Quote(key) + ", " + (Chance(70) ? "\"tap\"" : "\"down\"") + ")";
+            }
+            case 6: return "fuzz_input(\"text\", " + Quote(Pick(std::vector<std::string>{"a", "hello", "x = 1", "("})) + ")";
+            default: return "fuzz_input(\"wheel\", " + std::to_string(static_cast<int>(Below(7)) - 3) + ")";
+        }
+    }
+    // Calls that free, replace or switch what is being drawn or used, and
+    // transitions cut by transitions: drawn more often than the rest.
+    std::string Focused(int depth) {
+        static const std::vector<std::string> v = {
+            "gtext_freeall()", "gtext_remove(gtext_get(%T))", "gtext_load(\"data/texts/english.txt\")",
+            "run(\"shaders\")", "ge_enableshaders(%B)", "ge_resetdisplay(%D, %D, 32, false, 0, \"Q\", 0)", "ge_resetdisplay(400, 300, 32, false, 0, \"Q\", 0)",
+            "im_remove(im_get(%I))", "snd_remove(%N)", "removeAllResources()", "reloadAllResources()",
+            "scene_unloadall()", "scene_reset()", "scene_reload()", "ge_deleteobject(%X)", "ge_initobject(%X)",
+            "ge_swap_object(%X, %X)", "font{name = \"main\", file = \"data/fonts/main\"}",
+            "video{name = \"intro\", video = \"data/videos/intro\"}", "ge_playvideo(\"intro\", %B)", "ge_stopvideo()",
+            "ge_switchscene(%S)", "ge_dissolve(%S)", "ge_walk(%S, %D)", "ge_zoomin(%S)", "ge_setscene(%S)",
+            "ge_pagein(%D)", "ge_setpage(%D)", "ge_setnextpage()", "hs_remove(%X)", "ge_look(%D, %D)",
+            "scene_setcenter(%D, %D, %D)", "seteditormode(%D)", "ge_seteditorobject(%X)", "ge_selectobject(%X)",
+            "ge_sendeditorinput(%D, %D)", "setpositionmode(%B)", "ge_task(%Q)", "ge_settask()", "ge_nexttask()",
+            "ge_stoptasks()", "mesh_draw(mesh_get(%M), %R, \"FFFFFFFF\")", "ge_postfx(%Z)", "ge_glowfx(%B)",
+            "ge_radialblurfx(%D)", "ge_motionblurfx(%B)", "ge_crabfx(%D)", "ge_lensviewfx(%B)",
+            "shader{name = %Z, vs = \"\", ps = \"\"}", "snd_play(%N, %B, %D)", "snd_stopall()",
+            "ge_toggleconsole()", "freezescene(%B)", "scene_setcubeface(\"alt\")",
+            "scene_setcubetransition(\"alt\", %D)", "scene_cache(%S)", "ge_setfont(%Z)", "ge_setsysfont(%Z)",
+            "edit_destroy(P(%U))", "hs_setbgimage(%X, im_get(%I))", "hs_setcursor(%X, nil)",
+            "ge_setproperty(%X, \"text\", %Z)", "ge_setproperty(%X, \"name\", %Z)", "hs_checkevents(%X)",
+            "ge_getproperty(%X, \"text\")", "ge_setproperty(%X, \"lifetime\", \"1e30,1e30\")",
+            "particlesource{name = \"sparks\", lifetime = %W}", "fx{name = %F, x = %D, y = %D}",
+            "runscript(\"stages/vault/script.lua\", \"FILE\")", "removescript(\"fz_extra\")",
+            "ge_newobject(\"hotspot\", \"g1\")", "hotspot{name = \"g2\", rect = \"0,0,100,100\", text = \"welcome\"}"};
+        return "FZ_KEEP(" + Fill(Pick(v), [&](char slot) -> std::string {
+                   switch (slot) {
+                       case 'T': return NameOf(kTexts);
+                       case 'B': return Bool();
+                       case 'I': return NameOf(kImages);
+                       case 'N': return NameOf(kSounds);
+                       case 'X': return Handle();
+                       case 'S': return NameOf(kScenes);
+                       case 'D': return Number();
+                       case 'Q': return Quote(Nested(depth));
+                       case 'M': return NameOf(kMeshes);
+                       case 'R': return Rect();
+                       case 'Z': return Chance(50) ? NameOf(kShaders) : AnyName();
+                       case 'U': return std::to_string(Below(64));
+                       case 'F': return NameOf(kFx);
+                       case 'W': return Quote(Number() + "," + Number());
+                       default: return {};
+                   }
+               }) + ")";
+    }
+};
+
+// Long brackets whose level the text cannot close.
+std::string LongString(const std::string& s) {
+    std::string eq;
+    while (s.find("]" + eq + "]") != std::string::npos) eq += "=";
+    return "[" + eq + "[" + s + "]" + eq + "]";
+}
+
+// The driver. Each frame's OnGameUpdate runs the next step (usually one
+// call, sometimes a burst); the handlers of the game, the scenes and every
+// hotspot run the next harmful call of their own list. Every call is
+// appended to fuzz_calls.log before it runs, so the log ends with the call
+// that broke the engine. The wrappers are put back whenever a script
+// replaces them (a rerun of this start-up script, a scene's script).
+const char* kDriver = R"lua(
+function FZ_LOG(tag, n, text)
+  local f = io.open("fuzz_calls.log", "a")
+  if f then f:write(tag, " ", n, ": ", text, "\n") f:close() end
+end
+function FZ_KEEP(...)
+  for i = 1, select("#", ...) do
+    local v = select(i, ...)
+    local t = type(v)
+    if t == "userdata" or t == "lightuserdata" then
+      FZ.kept = FZ.kept % 64 + 1
+      FZ.pool[FZ.kept] = v
+    end
+  end
+  return ...
+end
+function P(k)
+  local n = #FZ.pool
+  if n == 0 then return nil end
+  return FZ.pool[k % n + 1]
+end
+function FZ_RUN(tag, n, text)
+  if FZ.depth > 3 then return end
+  FZ.depth = FZ.depth + 1
+  FZ_LOG(tag, n, text)
+  local f = loadstring(text, "=fuzz")
+  if f then pcall(f) end
+  FZ.depth = FZ.depth - 1
+  FZ_INSTALL()
+end
+function FZ_HANDLE(name)
+  FZ.h = FZ.h + 1
+  local c = FZ.handler[(FZ.h - 1) % #FZ.handler + 1]
+  if c ~= "" then FZ_RUN("h " .. name, FZ.h, c) end
+end
+function FZ_STEP()
+  if FZ.done then return end
+  FZ.frame = FZ.frame + 1
+  for k = 1, FZ.burst[FZ.frame] or 1 do
+    FZ.i = FZ.i + 1
+    local c = FZ.calls[FZ.i]
+    if not c then
+      FZ.done = true
+      FZ_LOG("end", FZ.i - 1, "")
+      quit()
+      return
+    end
+    FZ_RUN("c", FZ.i, c)
+  end
+end
+local function wrap(name, handler)
+  local cur = rawget(_G, name)
+  if cur ~= nil and FZ.wrappers[cur] then return end
+  local w = function(...)
+    handler(name, ...)
+    if type(cur) == "function" then return cur(...) end
+  end
+  FZ.wrappers[w] = true
+  rawset(_G, name, w)
+end
+function FZ_INSTALL()
+  wrap("OnGameUpdate", function() FZ_STEP() end)
+  for _, name in ipairs(FZ.handlers) do
+    wrap(name, function(n) FZ_HANDLE(n) end)
+  end
+end
+if FZ_STALE == nil then
+  FZ_STALE = FZ_KEEP(edit_create(rect_const(0, 0, 10, 10, 0), "main", 0, "FFFFFFFF"))
+  edit_destroy(FZ_STALE)
+end
+FZ_INSTALL()
+)lua";
+
+}  // namespace
+
+std::vector<FunctionInfo> ScriptFunctions(const std::string& reference_path) {
+    std::map<std::string, std::vector<std::string>> described;
+    std::ifstream in(reference_path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#' || line[0] == '=') continue;
+        const size_t bar = line.find(" | ");
+        if (bar == std::string::npos) continue;
+        std::string name = line.substr(0, bar);
+        const size_t bar2 = line.find(" | ", bar + 3);
+        std::string args = line.substr(bar + 3, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 3);
+        std::vector<std::string> list;
+        if (args != "none") {
+            // Commas inside a constructor's braces do not split.
+            std::string cur;
+            int braces = 0;
+            for (char c : args) {
+                if (c == '{') ++braces;
+                if (c == '}') --braces;
+                if (c == ',' && braces == 0) {
+                    list.push_back(cur);
+                    cur.clear();
+                } else {
+                    cur += c;
+                }
+            }
+            if (!cur.empty()) list.push_back(cur);
+        }
+        described[name] = list;
+    }
+    std::set<std::string> names;
+    for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) names.insert(r->name);
+    for (ScriptFunctionAlias* a = ScriptFunctionAliasListHead(); a; a = a->next)
+        if (ScriptAliasFunction(a)) names.insert(a->name);
+    std::vector<FunctionInfo> out;
+    for (const std::string& n : names) {
+        if (n == "fuzz_input") continue;  // the fuzzer's own, drawn as input steps
+        auto it = described.find(n);
+        out.push_back({n, it == described.end() ? std::vector<std::string>{} : it->second});
+    }
+    return out;
+}
+
+bool AddFuzzScenes(const std::string& root) {
+    std::error_code ec;
+    fs::create_directories(root + "/stages/vault/inner", ec);
+    for (const auto& e : fs::directory_iterator(root + "/stages/gallery", ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("0", 0) == 0 || name == "hotspots.bin")
+            fs::copy_file(e.path(), root + "/stages/vault/" + name, fs::copy_options::overwrite_existing, ec);
+    }
+    fs::create_directories(root + "/out", ec);
+    return WriteText(root + "/stages/vault/data.lua", kVaultData) &&
+           WriteText(root + "/stages/vault/script.lua", kVaultScript) &&
+           WriteText(root + "/stages/vault/inner/data.lua", kInnerData) &&
+           WriteText(root + "/stages/vault/inner/script.lua", kInnerScript) &&
+           WriteText(root + "/scripts/fz_extra.lua", "FZ_EXTRA = (FZ_EXTRA or 0) + 1\n") &&
+           WriteText(root + "/data/texts/fuzz.txt", "<welcome>\nAgain.\n</welcome>\n<tag>\nTag\n</tag>\n");
+}
+
+std::string SequenceScript(const std::string& demo_main, const std::vector<FunctionInfo>& functions, uint64_t seed,
+                           int calls, const std::vector<std::string>& without) {
+    Generator gen(functions, seed);
+    auto call = [&] {
+        for (;;) {
+            std::string c = gen.Call();
+            bool named = false;
+            for (const std::string& w : without)
+                named = named || c.find(w + "(") != std::string::npos || c.find(w + "{") != std::string::npos;
+            // The hotspot-map shader as a post effect normalises a zero
+            // vector, and the NaN texture coordinates crash the software
+            // rasteriser's generated code (SIGILL inside the GL driver).
+            if (c.find("ge_postfx") != std::string::npos && c.find("hotspot_debug") != std::string::npos) continue;
+            if (!named) return c;
+        }
+    };
+    std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ull);
+    std::ostringstream s;
+    s << demo_main << "\n-- The call sequence of seed " << seed << ".\nif not FZ then\n"
+      << "FZ = {i = 0, h = 0, frame = 0, depth = 0, kept = 0, pool = {}, wrappers = {}, burst = {}}\n"
+      << "FZ.handlers = {\"OnGameHotspotClick\", \"OnGameMouseDown\", \"OnGameMouseUp\", \"OnGameKeyDown\",\n"
+      << "  \"OnGameKeyUp\", \"OnGameCharTyped\", \"OnGameMouseWheel\", \"OnGameSceneStart\", \"OnGameVideoClosed\",\n"
+      << "  \"OnSceneEnter\", \"OnSceneExit\", \"OnSceneInit\", \"OnSceneLeave\", \"OnSceneMouseDown\", \"OnSceneMouseUp\",\n"
+      << "  \"OnSceneKeyDown\", \"OnSceneRender\", \"OnSceneUpdate\", \"OnGameMouseEnter\", \"OnGameMouseLeave\"}\n";
+    for (const std::string& h : kHotspots)
+        for (const char* ev : {"_MouseDown", "_MouseUp", "_MouseClick", "_MouseMove", "_MouseEnter", "_MouseLeave"})
+            s << "table.insert(FZ.handlers, \"" << h << ev << "\")\n";
+    s << "FZ.calls = {\n";
+    for (int i = 0; i < calls; ++i) s << LongString(call()) << ",\n";
+    s << "}\nFZ.handler = {\n";
+    // Most handler runs do nothing more: the render and update handlers
+    // run every frame.
+    for (int i = 0; i < 400; ++i) s << (rng() % 100 < 12 ? LongString(call()) : std::string("\"\"")) << ",\n";
+    s << "}\n";
+    // Now and then a burst of calls in one frame, or a frame without any
+    // (a transition or a task runs on).
+    for (int f = 1; f <= calls; ++f) {
+        const uint64_t r = rng() % 100;
+        if (r < 6) s << "FZ.burst[" << f << "] = " << 2 + rng() % 6 << "\n";
+        else if (r < 12) s << "FZ.burst[" << f << "] = 0\n";
+    }
+    s << "end\n" << kDriver;
+    return s.str();
+}
+
+}  // namespace seqfuzz
