@@ -49,8 +49,8 @@ struct Canvas {
     static int TextWidth(const std::string& s, int scale) { return int(s.size()) * 6 * scale - scale; }
 };
 
-// Rows of a 5x7 letter (bit 4 the leftmost dot); lower case uses the
-// capitals; null for characters without a letter.
+// Rows of a 5x7 letter (bit 4 the leftmost dot) for every printable ASCII
+// character but the blank; null for characters without a letter.
 const uint8_t* Glyph(char c);
 
 // ---------------------------------------------------------------- output

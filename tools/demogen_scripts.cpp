@@ -32,7 +32,12 @@ const char* kGame = R"lua(-- The game: shaders, fonts, the movie, music, what cl
 
 run("shaders")
 font{name = "main", file = "data/fonts/main", borderw = 1}
-font{name = "console", file = "data/fonts/main", borderw = 1}
+-- The console's rows three pixels apart, so that the letters of its last
+-- history row stay clear of the edit line's frame.
+font{name = "console", file = "data/fonts/main", borderw = 1, borderh = 3}
+-- The script editor's letters stand in columns: the same image, each cell
+-- taken 18 pixels wide from its left.
+font{name = "code", file = "data/fonts/main", fontw = 18, fonth = 24}
 gtext_load("data/texts/english.txt")
 video{name = "intro", video = "data/videos/intro", sound = "data/music/theme"}
 
@@ -209,35 +214,88 @@ function DrawEditor()
   ge_fillrect(0, 700, 1024, 68, "A0000000")
   ge_drawstring("EDITOR  " .. Node .. "  SELECTED: " .. name .. (getpositionmode() and "  POSITION" or "")
                 .. ((Saved or 0) > 0 and "  SAVED" or ""), 12, 704, "FFFFE080")
-  ge_drawstring("F1 OFF  F2 NEXT  F3 POSITION  F4 SAVE  CTRL+DRAG", 12, 736, "FFF4E4C0")
+  ge_drawstring("F1 CLOSE EDITOR  F2 NEXT  F3 POSITION  F4 SAVE  CTRL+DRAG", 12, 736, "FFF4E4C0")
   if Saved then Saved = Saved - 1 end
 end
 
--- The script editor (F5): the node's script in an edit box; F5 again
--- saves it and runs it, Escape closes it unsaved.
+-- The script editor (F5): a room's script in an edit box. It edits the
+-- file it opened, also when a walk brings another room meanwhile. F5 again
+-- saves the file and, when it is the current room's script, runs it; a
+-- script that does not compile or fails keeps the editor open with the
+-- error under the text and its line marked (the file stays saved as
+-- typed). Escape closes the editor unsaved.
 function ScriptPath() return DIR_STAGES .. "/" .. Node .. "/script.lua" end
 
 function OpenScriptEditor()
-  ScriptBox = edit_create(rect_const(32, 48, 960, 696, 3), "main", 3, "FFF4E4C0")
+  ScriptBox = edit_create(rect_const(32, 48, 960, 624, 3), "code", 3, "FFF4E4C0")
   if not ScriptBox then return end
-  edit_importfile(ScriptBox, ScriptPath())
+  ScriptFile, ScriptError = ScriptPath(), nil
+  edit_importfile(ScriptBox, ScriptFile)
   edit_setfocus(ScriptBox)
   enablescene(false)
 end
 
-function CloseScriptEditor(save)
-  if save then
-    edit_savetofile(ScriptBox)
-    local f = io.open(ScriptPath(), "rb")
-    if f then exec(f:read("*a")) f:close() end
-  end
+function CloseScriptEditor()
   edit_destroy(ScriptBox)
-  ScriptBox = nil
+  ScriptBox, ScriptFile, ScriptError = nil, nil, nil
   enablescene(true)
 end
 
+-- Runs a script file as the room runs it; the error text when it does not
+-- compile or fails.
+function RunScriptFile(path)
+  local f = io.open(path, "rb")
+  if not f then return "cannot read " .. path end
+  local text = f:read("*a")
+  f:close()
+  local chunk, failure = loadstring(text, "=" .. path)
+  if chunk then
+    local ok, err = pcall(chunk)
+    if ok then return nil end
+    failure = err
+  end
+  return tostring(failure)
+end
+
+function SaveScriptEditor()
+  edit_savetofile(ScriptBox)
+  local failure = ScriptFile == ScriptPath() and RunScriptFile(ScriptFile)
+  if not failure then CloseScriptEditor() return end
+  _ALERT("[SCRIPT EDITOR] " .. failure)
+  ScriptError = WrapText(failure, 928)
+  edit_markline(ScriptBox, tonumber(string.match(failure, ":(%d+):") or "") or 0)
+end
+
+-- The rows a text takes in the current font within a width: broken after
+-- blanks, and inside a word longer than a row.
+function WrapText(text, width)
+  local rows, row = {}, ""
+  local function fits(s) return (ge_getstringwidth(s) or 0) <= width end
+  for word in string.gmatch(text, "%S+%s*") do
+    if row ~= "" and not fits(row .. word) then rows[#rows + 1], row = row, "" end
+    while #word > 1 and not fits(word) do
+      local n = 1
+      while n < #word and fits(string.sub(word, 1, n + 1)) do n = n + 1 end
+      rows[#rows + 1], word = string.sub(word, 1, n), string.sub(word, n + 1)
+    end
+    row = row .. word
+  end
+  if row ~= "" then rows[#rows + 1] = row end
+  return rows
+end
+
+function DrawScriptEditor()
+  ge_fillrect(16, 12, 992, 744, "E8080410")
+  local keys = ScriptFile == ScriptPath() and "F5 SAVE AND RUN" or "F5 SAVE"
+  ge_drawstring("SCRIPT " .. ScriptFile .. "   " .. keys .. "  ESC CLOSE", 32, 20, "FFFFE080")
+  edit_render(ScriptBox)
+  for i, row in ipairs(ScriptError or {}) do
+    if i <= 3 then ge_drawstring(row, 32, 656 + i * 24, "FFFF7060") end
+  end
+end
+
 function OnGameCharTyped(c)
-  if ScriptBox and (c >= 32 or c == 13 or c == 9) then edit_sendchar(ScriptBox, c) end
+  if ScriptBox and (c >= 32 or c == 13 or c == 9 or c == 8) then edit_sendchar(ScriptBox, c) end
 end
 function OnGameMouseDown(x, y) if ScriptBox then edit_mousedown(ScriptBox, x, y) end end
 function OnGameMouseUp(x, y) if ScriptBox then edit_mouseup(ScriptBox, x, y) end end
@@ -260,30 +318,39 @@ function OnGameRender()
       ge_fillrect(x - 8, 540, 360, 132, "A0100818")
       for i, line in ipairs(lines) do ge_drawstring(line, x, 516 + i * 30, "FFF4E4C0") end
     end
-  elseif Node ~= "" then
+  elseif Node ~= "" and not ge_consoleenabled() and not ScriptBox then
     ge_drawstring(string.upper(Node), 16, 16, "FFF4E4C0")
   end
   DrawEditor()
-  if ScriptBox then
-    ge_fillrect(16, 12, 992, 744, "E8080410")
-    ge_drawstring("SCRIPT " .. ScriptPath() .. "   F5 SAVE AND RUN  ESC CLOSE", 32, 20, "FFFFE080")
-    edit_render(ScriptBox)
-  end
+  if ScriptBox then DrawScriptEditor() end
   DrawPointer()
 end
 
--- The ` key opens the console (type Lua there); Escape ends the game.
+-- The ` key opens and closes the console (type Lua there). While it is
+-- open the keys are the console's: the engine hands this handler also the
+-- keys the console does not use (Escape, the function keys, the ` key
+-- itself), and they do nothing here; with Shift the ` key types ~ (Lua's
+-- ~=), so only the key alone closes the console. Escape ends the game;
+-- Enter on the title page goes in.
 function OnGameKeyDown(key)
+  if ge_consoleenabled() then
+    if key == 192 and not ge_getkey(16) then ge_toggleconsole() end
+    return
+  end
   if key == 116 and Node ~= "" then
-    if ScriptBox then CloseScriptEditor(true) else OpenScriptEditor() end
+    if ScriptBox then SaveScriptEditor() else OpenScriptEditor() end
     return
   end
   if ScriptBox then
-    if key == 27 then CloseScriptEditor(false) else edit_keydown(ScriptBox, key) end
+    if key == 27 then CloseScriptEditor() else edit_keydown(ScriptBox, key) end
     return
   end
   if EditorKey(key) then return end
   if key == 192 then ge_toggleconsole() end
+  if key == 13 and Node == "title" and not Movie then
+    Play("data/sounds/click")
+    ge_dissolve("hall")
+  end
   if key == 27 then quit() end
 end
 
@@ -488,7 +555,7 @@ end
 if fx then
   fx{name = "arch_glow", file = "data/fx/glow", x = 0, y = 2, scale = 3, power = 0}
   fx{name = "flare", format = "data/fx/lens", lens_count = 3, lens_format = "0,1,2,1,-0.4,3,2,0.5,1.5",
-     x = 0, y = 2, power = 0}
+     x = 0, y = 6, power = 0}
 end
 -- The torch on the left wall crackles where it hangs.
 if sound3D then sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600} end

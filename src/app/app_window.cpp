@@ -1,6 +1,7 @@
 #include "app/app_window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <string>
 
@@ -131,9 +132,11 @@ bool AppWindow::Create() {
     desc.proc = WindowProcedure;
     g_windowHandle = plat::CreateAppWindow(desc);
     if (!g_windowHandle && plat::NoDisplay()) {
-        // One plain line (the log copies it to stderr) that says what to
-        // do; no box, there is nowhere to show one.
-        LogPrintf("%s", plat::WindowError());
+        // One plain line, in the log and on stderr, that says what to do;
+        // no box, there is nowhere to show one.
+        const std::string line = plat::WindowError();
+        LogPrintf("%s", line.c_str());
+        std::fprintf(stderr, "%s\n", line.c_str());
         Destroy();
         return false;
     }

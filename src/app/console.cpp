@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
 
 #include "app/app_window.h"
 #include "app/engine.h"
@@ -18,6 +19,17 @@ Console* g_console = nullptr;
 
 namespace {
 constexpr int kNoFontLineHeight = 16;
+
+// How many characters of the text, from its start, fit in the width (at
+// least one of a text that is not empty, so that every row moves on).
+int FitCount(const GameFont& font, const char* text, int width) {
+    int n = 0;
+    for (int used = 0; text[n]; ++n) {
+        used += font.GetCharWidth(static_cast<unsigned char>(text[n]));
+        if (used > width && n > 0) break;
+    }
+    return n;
+}
 }  // namespace
 
 Console::Console() {
@@ -237,6 +249,22 @@ void Console::Complete() {
     line_[length_] = 0;
 }
 
+void Console::WrapRows(const char* text, int width, std::vector<int>& rows) const {
+    rows.clear();
+    if (!text || !font_) return;
+    while (*text) {
+        int n = FitCount(*font_, text, width);
+        if (text[n]) {
+            // Broken after the row's last blank when it has one.
+            int blank = n;
+            while (blank > 0 && text[blank - 1] != ' ') --blank;
+            if (blank > 0) n = blank;
+        }
+        rows.push_back(n);
+        text += n;
+    }
+}
+
 void Console::Draw() {
     const int L = LineHeight();
     const int x = rect_.x, y = rect_.y, w = rect_.w, h = rect_.h;
@@ -255,10 +283,33 @@ void Console::Draw() {
 
     DrawRectOutline(float(x + 9), float(y + h - L - 1), float(w - 18), float(L + 2), kFrameColour);
     if (!font_) return;
-    font_->DrawString(text, x + 10, y + h - L, w - 20, L, 0, 0xFFFFFFFFu, 0);
+    // An edit line wider than its frame shows the part that ends at the
+    // caret.
+    const int width = w - 20;
+    int first = 0;
+    int to_caret = font_->GetCharWidth('_');
+    for (int i = 0; i < cursor_; ++i) to_caret += font_->GetCharWidth(static_cast<unsigned char>(line_[i]));
+    for (; to_caret > width && first < cursor_; ++first)
+        to_caret -= font_->GetCharWidth(static_cast<unsigned char>(line_[first]));
+    text[first + FitCount(*font_, text + first, width)] = 0;
+    font_->DrawString(text + first, x + 10, y + h - L, width, L, 0, 0xFFFFFFFFu, 0);
+    // The history from the newest line up; a line wider than the panel
+    // takes as many rows as it needs, so that a whole error can be read.
     int line_y = y + h - 2 * L + 2;
-    for (int i = write_index_ - 1; i >= 0 && line_y > y; --i, line_y -= L) {
+    std::vector<int> rows;
+    std::string row;
+    for (int i = write_index_ - 1; i >= 0 && line_y > y; --i) {
         const HistoryEntry& entry = history_[i];
-        if (entry.text) font_->DrawString(entry.text, x + 10, line_y, w - 20, L, 0, entry.colour, 0);
+        WrapRows(entry.text, width, rows);
+        if (rows.empty()) {
+            line_y -= L;
+            continue;
+        }
+        size_t end = std::strlen(entry.text);
+        for (size_t r = rows.size(); r-- > 0 && line_y > y; line_y -= L) {
+            end -= static_cast<size_t>(rows[r]);
+            row.assign(entry.text + end, static_cast<size_t>(rows[r]));
+            font_->DrawString(row.c_str(), x + 10, line_y, width, L, 0, entry.colour, 0);
+        }
     }
 }

@@ -4,6 +4,7 @@
 // typed, earlier input recalled and global names completed. It receives
 // every log line while it exists.
 #include <cstdint>
+#include <vector>
 
 #include "base/string_pool.h"
 #include "base/text.h"
@@ -49,6 +50,10 @@ public:
     void Draw();
 
     int LineHeight() const;
+    // The lengths of the rows a history text is drawn in at this width:
+    // each row ends after its last blank that fits, or inside a word longer
+    // than a row. Empty without a font or text.
+    void WrapRows(const char* text, int width, std::vector<int>& rows) const;
     const Rect& GetRect() const { return rect_; }
     const char* Line() const { return line_; }
     int Cursor() const { return cursor_; }

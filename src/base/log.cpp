@@ -79,7 +79,8 @@ void LogPrintfV(const char* format, va_list args) {
     } else if (g_created) {
         ReportUnwritable();
     }
-    DebugOutput(line);
+    // Not copied to stderr: a player starting the game from a terminal sees
+    // only the lines meant for them (no display, an unwritable log).
     if (g_sink) {
         line[len] = 0;
         g_sink(line, std::strstr(format, "ERROR") ? kLogColourError : kLogColourNormal);

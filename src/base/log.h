@@ -8,9 +8,9 @@
 void CreateLogFile();
 
 // Formats one line printf-style (cut at 4095 characters), appends "\r\n",
-// appends it to "log.txt", sends it to the debugger output and, when a
-// console sink is set, adds it there: red when the format string contains
-// "ERROR", else white.
+// appends it to "log.txt" and, when a console sink is set, adds it there:
+// red when the format string contains "ERROR", else white. Log lines are
+// not copied to the debugger output (stderr here).
 void LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogPrintfV(const char* format, va_list args);
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/window.h"
+
 namespace plat {
 
 namespace {
@@ -144,7 +146,9 @@ MemoryStatus GetMemoryStatus() {
 }
 
 void DebugOutput(const char* text) {
-    if (!text) return;
+    // A game that found no display has said so in its one line and is
+    // ending: what it traces meanwhile would only bury that line.
+    if (!text || NoDisplay()) return;
     std::fputs(text, stderr);
 }
 

@@ -24,15 +24,26 @@ namespace {
 // A value the user set stays.
 [[maybe_unused]] const bool g_windowClassSet = setenv("SDL_VIDEO_X11_WMCLASS", "QUILD App", 0) == 0;
 
+// A queued message with the key change it stands for (vk 0: none).
+struct Queued {
+    Message message;
+    int vk = 0;
+    bool down = false;
+};
+
 Window* g_window = nullptr;  // the one application window
-std::deque<Message> g_queue;
+std::deque<Queued> g_queue;
 bool g_quitPosted = false;
 int g_quitCode = 0;
+// The keys as the events read so far left them (auto-repeat, Ctrl+letter),
+// and as the messages taken from the queue so far left them: a handler
+// asks for the state at its own message, as GetKeyState answers, not
+// after keys that are still queued behind it.
 uint8_t g_keys[256] = {};
+uint8_t g_messageKeys[256] = {};
 
-
-void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    g_queue.push_back(Message{g_window, message, wParam, lParam});
+void Post(uint32_t message, uintptr_t wParam, intptr_t lParam, int vk = 0, bool down = false) {
+    g_queue.push_back(Queued{Message{g_window, message, wParam, lParam}, vk, down});
 }
 
 // Keys whose code does not follow from a range: scancode, virtual key.
@@ -118,12 +129,12 @@ bool Down(int vk) {
     return g_keys[vk] & 0x80;
 }
 
-void SetKey(int vk, bool down) {
-    g_keys[vk] = down ? 0x80 : 0;
+void SetKey(uint8_t* keys, int vk, bool down) {
+    keys[vk] = down ? 0x80 : 0;
     const int generic = GenericKey(vk);
     if (generic == vk) return;
     const int left = VK_LSHIFT + 2 * (generic - VK_SHIFT);  // 160, 162, 164
-    g_keys[generic] = (Down(left) || Down(left + 1)) ? 0x80 : 0;
+    keys[generic] = ((keys[left] | keys[left + 1]) & 0x80) ? 0x80 : 0;
 }
 
 bool CtrlOnly() {
@@ -143,10 +154,10 @@ void OnKey(const SDL_KeyboardEvent& e) {
     if (vk == 0) return;
     const bool down = e.type == SDL_KEYDOWN;
     const bool wasDown = Down(vk);
-    SetKey(vk, down);
+    SetKey(g_keys, vk, down);
     const intptr_t lParam = (static_cast<intptr_t>(e.keysym.scancode & 0xFF) << 16) | 1 |
                             (down ? (wasDown || e.repeat ? 1 << 30 : 0) : (1 << 30 | 1u << 31));
-    Post(down ? WM_KEYDOWN : WM_KEYUP, static_cast<uintptr_t>(GenericKey(vk)), lParam);
+    Post(down ? WM_KEYDOWN : WM_KEYUP, static_cast<uintptr_t>(GenericKey(vk)), lParam, vk, down);
     if (!down) return;
     const int ch = ControlCharacter(vk);
     if (ch >= 0) Post(WM_CHAR, static_cast<uintptr_t>(ch), lParam);
@@ -297,7 +308,18 @@ Window* CreateAppWindow(const WindowDesc& desc) {
         SDL_SetError(g_window ? "a window exists already" : "window size %d by %d pixels", desc.width, desc.height);
         return nullptr;
     }
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
+    // Without WAYLAND_DISPLAY there is no Wayland compositor to find; SDL
+    // would probe for one all the same (and libwayland complains on stderr
+    // where XDG_RUNTIME_DIR is unset), so the drivers that need none are
+    // tried, unless SDL_VIDEODRIVER chose.
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    if ((!wayland || !*wayland) && !SDL_GetHint(SDL_HINT_VIDEODRIVER)) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,kmsdrm");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        // No driver would start: with the drivers narrowed above that is no
+        // display as well.
+        if (!SDL_getenv("SDL_VIDEODRIVER")) NoDisplayError();
+        return nullptr;
+    }
     if (!VideoDriverWanted()) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         NoDisplayError();
@@ -323,8 +345,14 @@ Window* CreateAppWindow(const WindowDesc& desc) {
 void DestroyAppWindow(Window* window) {
     if (!window) return;
     if (g_window == window) g_window = nullptr;
-    for (auto it = g_queue.begin(); it != g_queue.end();)
-        it = it->window == window ? g_queue.erase(it) : it + 1;
+    for (auto it = g_queue.begin(); it != g_queue.end();) {
+        if (it->message.window != window) {
+            ++it;
+            continue;
+        }
+        if (it->vk) SetKey(g_messageKeys, it->vk, it->down);  // no key stays down for a lost message
+        it = g_queue.erase(it);
+    }
     SDL_DestroyWindow(window->sdl);
     delete window;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -381,7 +409,9 @@ bool PeekMessage(Message* out) {
         DrainEvents();
     }
     if (!g_queue.empty()) {
-        *out = g_queue.front();
+        const Queued& next = g_queue.front();
+        if (next.vk) SetKey(g_messageKeys, next.vk, next.down);
+        *out = next.message;
         g_queue.pop_front();
         return true;
     }
@@ -401,8 +431,8 @@ intptr_t DispatchMessage(const Message& msg) {
 
 bool CloseRequestPending() {
     if (g_quitPosted) return true;
-    for (const Message& m : g_queue)
-        if (m.message == WM_CLOSE) return true;
+    for (const Queued& q : g_queue)
+        if (q.message.message == WM_CLOSE) return true;
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return false;
     SDL_PumpEvents();
     if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0) return true;
@@ -423,7 +453,7 @@ intptr_t DefWindowProc(Window*, uint32_t, uintptr_t, intptr_t) {
 }
 
 uint8_t GetKeyState(int vk) {
-    return vk >= 0 && vk < 256 ? g_keys[vk] : 0;
+    return vk >= 0 && vk < 256 ? g_messageKeys[vk] : 0;
 }
 
 namespace {

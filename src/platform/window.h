@@ -77,7 +77,9 @@ bool CloseRequestPending();
 // Default handling: nothing (a close request does not destroy the window).
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-// 0x80 while the virtual key is down, else 0.
+// 0x80 while the virtual key is down, else 0: as the messages taken from
+// the queue so far left it (a handler of a key message sees the keys as
+// they were at that key, not after the ones still queued).
 uint8_t GetKeyState(int vk);
 
 struct DisplayMode {

@@ -401,11 +401,20 @@ void HotSpot::DrawEditorOverlay() {
     }
     int32_t mx = 0, my = 0;
     e->GetMousePos(&mx, &my);
+    HotspotBrush& brush = GetHotspotBrush();
     if (ctrl && (g_mouseButtons & 2)) {
-        SetAbsoluteRect(mx, my, rect[2], rect[3]);
+        // The rectangle moves by the pointer's way since the drag began.
+        if (brush.moving != this) {
+            brush.moving = this;
+            brush.grab[0] = mx, brush.grab[1] = my, brush.grab[2] = rect[0], brush.grab[3] = rect[1];
+        }
+        const int32_t x = SaturateToInt(double(brush.grab[2]) + mx - brush.grab[0]);
+        const int32_t y = SaturateToInt(double(brush.grab[3]) + my - brush.grab[1]);
+        if (x != rect[0] || y != rect[1]) e->sceneModified = true;
+        rect[0] = x, rect[1] = y;
         return;
     }
-    HotspotBrush& brush = GetHotspotBrush();
+    brush.moving = nullptr;
     int32_t box[4];
     if (brush.dragging) {
         box[0] = brush.drag[0], box[1] = brush.drag[1];

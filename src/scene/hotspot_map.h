@@ -76,6 +76,8 @@ struct HotspotBrush {
     bool mapChanged = false; // the preview is out of date
     bool dragging = false;   // a rectangle drag of the hotspot editor runs
     int32_t drag[4] = {};    // x0, y0, x1, y1 of that drag
+    const void* moving = nullptr;  // the hotspot a move drag holds, compared only
+    int32_t grab[4] = {};          // the pointer and the hotspot's x, y at its start
 };
 HotspotBrush& GetHotspotBrush();
 

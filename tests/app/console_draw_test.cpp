@@ -53,6 +53,39 @@ TEST_F(ConsoleDraw, PanelEditLineAndHistory) {
     EXPECT_EQ(px[size_t(1) * kW + 10], panel);
 }
 
+// A line wider than the panel (140 pixels of text) wraps after its last
+// blank that fits; the edit line shows the part that ends at the caret.
+TEST_F(ConsoleDraw, LongLinesWrapAndTheEditLineFollowsTheCaret) {
+    Console console;
+    console.SetRect(Rect(0, 0, kW, kH), font);
+    console.AddText("OLD", 0xFFFFFFFF);
+    console.AddText("ONE TWO THREE FOUR FIVE SIX SEVEN EIGHT NINE", 0xFFFF0000);
+    for (int i = 0; i < 49; ++i) console.OnChar('A');
+    console.OnChar('Z');
+    console.Draw();
+    const std::vector<uint32_t> px = Finish();
+    Keep(px, "console_wrap");
+    const uint32_t panel = 0x404040;
+    // Letters advance 4 pixels, blanks 2: "EIGHT" does not fit behind SEVEN.
+    ExpectGlyph(px, 'E', 10, kH - 18, 0xFF0000, panel);
+    ExpectGlyph(px, 'N', 10 + 5 * 4 + 2, kH - 18, 0xFF0000, panel);
+    ExpectGlyph(px, 'O', 10, kH - 28, 0xFF0000, panel);
+    ExpectGlyph(px, 'N', 10 + 26 * 4 + 6 * 2, kH - 28, 0xFF0000, panel);  // SEVEN's last letter
+    ExpectGlyph(px, 'O', 10, kH - 38, 0xFFFFFF, panel);  // the line before, a row up
+    for (int y = 0; y < kH - 20; ++y)
+        for (int x = kW - 10; x < kW; ++x) ASSERT_EQ(px[size_t(y) * kW + x], panel) << x << "," << y;
+    // 50 letters and the caret need 204 pixels: the first 16 letters are
+    // off to the left, the Z and the caret inside the frame.
+    ExpectGlyph(px, 'Z', 10 + 33 * 4, kH - 10, 0xFFFFFF, panel);
+    ExpectGlyph(px, '_', 10 + 34 * 4, kH - 10, 0xFFFFFF, panel);
+    ExpectGlyph(px, 'A', 14, kH - 10, 0xFFFFFF, panel);
+    // Without a font nothing is wrapped.
+    std::vector<int> rows = {1};
+    Console bare;
+    bare.WrapRows("TEXT", 100, rows);
+    EXPECT_TRUE(rows.empty());
+}
+
 TEST_F(ConsoleDraw, WithoutAFontOnlyThePanelAndFrame) {
     Console console;
     console.SetRect(Rect(0, 0, kW, kH), nullptr);

@@ -23,6 +23,7 @@ extern "C" {
 #include <vector>
 
 #include "app/app_window.h"
+#include "app/console.h"
 #include "app/engine.h"
 #include "platform/gpu/direct3d.h"
 #include "media/resource_manager.h"
@@ -447,7 +448,8 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     EXPECT_EQ(Lua("ScriptBox"), "nil");
     EXPECT_EQ(Lua("EDITED"), "7");
     const std::string script = quild_test::ReadFile("stages/corridor/script.lua");
-    EXPECT_EQ(script.rfind("EDITED=7\r\n", 0), 0u) << script;
+    EXPECT_EQ(script.rfind("EDITED=7\n", 0), 0u) << script;
+    EXPECT_EQ(script.find('\r'), std::string::npos) << "the file's own line ends are kept";
     EXPECT_EQ(Lua("type(SceneClicks.onward)"), "function");
 
     // Escape closes the box unsaved.
@@ -461,6 +463,129 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     const std::string log = quild_test::ReadFile(documents_ + "/Quorvane/log.txt");
     EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << log;
     EXPECT_EQ(log.find("[NOT FOUND]"), std::string::npos) << log;
+}
+
+}  // namespace
+
+namespace {
+
+// What a player reads: the title goes in with Enter; the console shows a
+// long error whole, wrapped, and keeps its keys (Escape does not end the
+// game, the typed line stays); the script editor keeps a script that does
+// not compile open with its error under the text, and edits the file it
+// names also when a walk changes the room meanwhile.
+TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
+    ASSERT_TRUE(WaitFor("title"));
+    Key(SDL_SCANCODE_RETURN);
+    ASSERT_TRUE(WaitFor("hall"));
+
+    // Text input comes in pieces of at most 31 bytes, as SDL sends it.
+    auto type_long = [&](const std::string& text) {
+        for (size_t i = 0; i < text.size(); i += 24) Type(text.substr(i, 24).c_str());
+    };
+    Key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE);
+    ASSERT_EQ(Lua("ge_consoleenabled()"), "true");
+    type_long("error('this error runs on far past the right edge of the console, and its end must be read: THE END')");
+    Key(SDL_SCANCODE_RETURN);
+    Tick(2);
+    const std::vector<uint32_t> console = Screen();
+    render_test::SaveFramePng(console, kW, kH, "demo_play_console_error");
+    // The error is red: its rows are bands of red text, none of it past
+    // the text's right margin.
+    auto red = [](uint32_t c) { return (c >> 16) > 0xC0 && ((c >> 8) & 255) < 0x50 && (c & 255) < 0x50; };
+    int bands = 0, beyond = 0;
+    bool in_band = false;
+    for (int y = 0; y < kH / 5 - 24; ++y) {
+        bool any = false;
+        for (int x = 0; x < kW; ++x)
+            if (red(At(console, x, y))) any = true, beyond += x >= kW - 10;
+        bands += any && !in_band;
+        in_band = any;
+    }
+    EXPECT_GE(bands, 2) << "the error is not wrapped";
+    EXPECT_EQ(beyond, 0);
+    // Keys the console does not take reach the game, which leaves them:
+    // Escape neither ends the game nor loses the line, F5 opens nothing.
+    // The key that opens the console types ~ with Shift, and the console
+    // stays open for it.
+    Key(SDL_SCANCODE_LSHIFT, 0, true, false);
+    Key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE);
+    Type("~");
+    Key(SDL_SCANCODE_LSHIFT, 0, false, true);
+    EXPECT_EQ(Lua("ge_consoleenabled()"), "true");
+    Key(SDL_SCANCODE_BACKSPACE);
+    Type("x = 1");
+    Key(SDL_SCANCODE_ESCAPE);
+    Key(SDL_SCANCODE_F5);
+    ASSERT_TRUE(Tick());
+    EXPECT_EQ(std::string(g_console->Line()), "x = 1");
+    EXPECT_EQ(Lua("ge_consoleenabled()"), "true");
+    EXPECT_EQ(Lua("ScriptBox"), "nil");
+    Key(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE);
+    EXPECT_EQ(Lua("ge_consoleenabled()"), "false");
+
+    // F5, a line that is no Lua at the top, F5: the editor stays open with
+    // the error under the text; the file is saved as typed.
+    const std::string hall = quild_test::ReadFile("stages/hall/script.lua");
+    Key(SDL_SCANCODE_F5);
+    ASSERT_NE(Lua("ScriptBox"), "nil");
+    Type("this is not lua");
+    Key(SDL_SCANCODE_RETURN);
+    Key(SDL_SCANCODE_F5);
+    EXPECT_NE(Lua("ScriptBox"), "nil") << "the editor closed on an error";
+    EXPECT_EQ(quild_test::ReadFile("stages/hall/script.lua"), "this is not lua\n" + hall);
+    const std::vector<uint32_t> error = Screen();
+    render_test::SaveFramePng(error, kW, kH, "demo_play_script_error");
+    auto error_ink = [&](const std::vector<uint32_t>& px) {
+        int n = 0;
+        for (int y = 680; y < 752; ++y)
+            for (int x = 32; x < kW - 32; ++x) {
+                const uint32_t c = At(px, x, y);
+                n += (c >> 16) > 0xE0 && ((c >> 8) & 255) > 0x50 && ((c >> 8) & 255) < 0x90 && (c & 255) < 0x80;
+            }
+        return n;
+    };
+    EXPECT_GT(error_ink(error), 100) << "no error under the text";
+    EXPECT_NE(Lua("ScriptError[1]:find('stages/hall/script.lua:1:', 1, true)"), "nil") << Lua("ScriptError[1]");
+    // The line mended (Ctrl+Home, Shift+End selects it, Delete), a line
+    // added at the very end (Ctrl+End): F5 runs it and closes.
+    Key(SDL_SCANCODE_LCTRL, 0, true, false);
+    Key(SDL_SCANCODE_HOME);
+    Key(SDL_SCANCODE_LCTRL, 0, false, true);
+    Key(SDL_SCANCODE_LSHIFT, 0, true, false);
+    Key(SDL_SCANCODE_END);
+    Key(SDL_SCANCODE_LSHIFT, 0, false, true);
+    Key(SDL_SCANCODE_DELETE);
+    Key(SDL_SCANCODE_LCTRL, 0, true, false);
+    Key(SDL_SCANCODE_END);
+    Key(SDL_SCANCODE_LCTRL, 0, false, true);
+    Type("ENDED=12");
+    Key(SDL_SCANCODE_BACKSPACE);
+    Key(SDL_SCANCODE_F5);
+    EXPECT_EQ(Lua("ScriptBox"), "nil");
+    EXPECT_EQ(Lua("ENDED"), "1");
+    EXPECT_EQ(quild_test::ReadFile("stages/hall/script.lua"), "\n" + hall + "ENDED=1");
+    EXPECT_EQ(error_ink(Screen()), 0);
+
+    // F5 during a walk: the editor edits, names and saves one file, the
+    // one it opened, and runs it only in its own room.
+    ScriptRun("SceneClicks.door()");
+    ASSERT_TRUE(Tick(3));
+    ASSERT_EQ(Lua("ge_istranstionfx()"), "true");
+    Key(SDL_SCANCODE_F5);
+    const std::string file = Lua("ScriptFile");
+    ASSERT_NE(file, "nil");
+    const std::string before = quild_test::ReadFile(file);
+    Type("WALKED=1");
+    Key(SDL_SCANCODE_RETURN);
+    ASSERT_TRUE(WaitFor("corridor"));
+    EXPECT_EQ(Lua("ScriptFile"), file);
+    Key(SDL_SCANCODE_F5);
+    EXPECT_EQ(Lua("ScriptBox"), "nil");
+    EXPECT_EQ(quild_test::ReadFile(file), "WALKED=1\n" + before);
+    EXPECT_EQ(Lua("WALKED"), file == "stages/corridor/script.lua" ? "1" : "nil");
+    EXPECT_EQ(Lua("type(SceneClicks.onward)"), "function");  // the corridor's clicks stand
+    EXPECT_TRUE(Tick());
 }
 
 }  // namespace

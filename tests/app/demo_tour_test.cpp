@@ -125,6 +125,31 @@ TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
     for (uint32_t y = 48; y < 72; ++y)
         for (uint32_t x = 0; x < 24; ++x) space_alpha |= argb(font, x, y) >> 24;
     EXPECT_EQ(space_alpha, 0u);
+    // Every printable character has a glyph whose inked columns touch (the
+    // engine measures a glyph up to its first empty column: a gap would cut
+    // '"' down to one mark), and lower case is drawn apart from capitals.
+    auto columns = [&](int code) {
+        std::string inked;
+        for (uint32_t x = 0; x < 24; ++x) {
+            uint32_t a = 0;
+            for (uint32_t y = 0; y < 24; ++y) a |= argb(font, (code % 16) * 24 + x, (code / 16) * 24 + y) >> 24;
+            inked += a ? '#' : '.';
+        }
+        return inked;
+    };
+    auto cell = [&](int code) {
+        std::string px;
+        for (uint32_t y = 0; y < 24; ++y)
+            for (uint32_t x = 0; x < 24; ++x) px += char(argb(font, (code % 16) * 24 + x, (code / 16) * 24 + y) >> 24);
+        return px;
+    };
+    for (int code = 33; code < 127; ++code) {
+        const std::string inked = columns(code);
+        const size_t first = inked.find('#'), last = inked.rfind('#');
+        ASSERT_NE(first, std::string::npos) << char(code) << " has no glyph";
+        EXPECT_EQ(inked.find('.', first), last + 1) << char(code) << ": " << inked;
+    }
+    for (int c = 'a'; c <= 'z'; ++c) EXPECT_NE(cell(c), cell(c - 'a' + 'A')) << char(c);
 
     // The angle table of the editor's map view: atan2(a, b) as a fraction
     // of a turn in 16 bits (red high, green low), a across, b down.

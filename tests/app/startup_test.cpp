@@ -103,16 +103,19 @@ end
 
 // Without a display the game ends at once with one line that says so,
 // instead of running unseen on the off-screen driver; that driver is taken
-// only when asked for by name.
+// only when asked for by name. The line is all stderr holds: the failed
+// device and the images that could not be made go to log.txt only. The
+// unreachable display is one no X server can serve (no display number).
 TEST(Startup, WithoutADisplayTheGameEndsWithOneLine) {
-    const std::string game = Main(std::string(kOpenDisplay) + QuitAfter(2) + "trace('main ran')\n");
+    const std::string game = Main(std::string(kOpenDisplay) + QuitAfter(2) +
+                                  "font{name = 'console', file = 'data/fonts/nosuch'}\ntrace('main ran')\n");
     struct Case {
         std::vector<std::string> unset;
         std::map<std::string, std::string> env;
         const char* line;
     } cases[] = {
         {{"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}, {}, "no display: DISPLAY and WAYLAND_DISPLAY are not set"},
-        {{"WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}, {{"DISPLAY", ":77"}}, "no display: cannot reach DISPLAY=\":77\""},
+        {{"WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}, {{"DISPLAY", ":none"}}, "no display: cannot reach DISPLAY=\":none\""},
     };
     for (const Case& c : cases) {
         EngineRunOptions options;
@@ -125,6 +128,8 @@ TEST(Startup, WithoutADisplayTheGameEndsWithOneLine) {
         const size_t at = run.output.find(c.line);
         EXPECT_NE(at, std::string::npos) << run.output;
         EXPECT_EQ(run.output.find(c.line, at + 1), std::string::npos) << "said twice:\n" << run.output;
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "more than the one line:\n" << run.output;
+        EXPECT_NE(run.log.find("[FAILED]"), std::string::npos) << run.log;  // in the log only
         EXPECT_EQ(run.output.find("Engine Init Error"), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("Can't Create Window!"), std::string::npos) << run.output;
         EXPECT_EQ(run.trace, "main ran\n");  // no frame

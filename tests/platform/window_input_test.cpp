@@ -12,9 +12,11 @@ using namespace plat;
 namespace {
 
 std::vector<Message> g_seen;
+std::vector<uint8_t> g_shift_seen;  // GetKeyState(VK_SHIFT) at each message
 
 intptr_t RecordingProc(Window* w, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     g_seen.push_back(Message{w, msg, wParam, lParam});
+    g_shift_seen.push_back(GetKeyState(VK_SHIFT));
     if (msg == WM_CLOSE) PostQuitMessage(0);
     return 0;
 }
@@ -23,6 +25,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_seen.clear();
+        g_shift_seen.clear();
         WindowDesc d;
         d.title = "test";
         d.width = 320;
@@ -124,6 +127,21 @@ TEST_F(WindowTest, KeysBecomeVirtualKeyMessagesAndKeyState) {
     EXPECT_EQ(GetKeyState(VK_SHIFT), 0);
     EXPECT_EQ(GetKeyState(VK_TAB), 0);
     EXPECT_EQ(Seen(WM_KEYUP), (std::vector<uintptr_t>{16, 16, 9, 'A'}));
+
+    // Shift down, a key, Shift up, all read in one pump: the key's handler
+    // still sees Shift down (~ typed on the ` key), the state moves on with
+    // the messages taken.
+    g_seen.clear();
+    g_shift_seen.clear();
+    PushKey(SDL_SCANCODE_LSHIFT, SDLK_LSHIFT, true);
+    PushKey(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, true);
+    PushKey(SDL_SCANCODE_LSHIFT, SDLK_LSHIFT, false);
+    PushKey(SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, false);
+    Drain();
+    ASSERT_EQ(g_seen.size(), 4u);
+    EXPECT_EQ(g_seen[1].wParam, 0xC0u);
+    EXPECT_EQ(g_shift_seen, (std::vector<uint8_t>{0x80, 0x80, 0, 0}));
+    EXPECT_EQ(GetKeyState(0xC0), 0);
 }
 
 TEST_F(WindowTest, CharactersAsWindows1252) {

@@ -107,14 +107,25 @@ TEST_F(HotSpotEditorTest, CtrlDragsDrawTheRectangleAndRightButtonMoves) {
     EXPECT_EQ(RectOf(h), (std::vector<int32_t>{100, 40, 200, 160}));
     EXPECT_EQ(h->hs_type, kHotspotRect);
     EXPECT_TRUE(engine.sceneModified);
-    // Ctrl and the right button: the top-left follows the pointer.
-    Overlay(h, 7, 9, 2);
-    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{7, 9, 200, 160}));
-    // A child is placed relative to its parent.
+    // Ctrl and the right button: the rectangle moves by the drag, its
+    // corner does not jump to the pointer.
+    engine.sceneModified = false;
+    Overlay(h, 150, 100, 2);
+    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{100, 40, 200, 160}));
+    EXPECT_FALSE(engine.sceneModified);
+    Overlay(h, 157, 109, 2);
+    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{107, 49, 200, 160}));
+    Overlay(h, 140, 90, 2);
+    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{90, 30, 200, 160}));
+    EXPECT_TRUE(engine.sceneModified);
+    // Let go, a new drag starts from where the rectangle is now; a child
+    // moves within its parent by the same way.
+    Overlay(h, 140, 90, 0);
     HotSpot* parent = Make("p", 5, 5, 100, 100);
     h->parent = parent;
     Overlay(h, 50, 60, 2);
-    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{45, 55, 200, 160}));
+    Overlay(h, 45, 70, 2);
+    EXPECT_EQ(RectOf(h), (std::vector<int32_t>{85, 40, 200, 160}));
 }
 
 }  // namespace

@@ -115,12 +115,18 @@ TEST_F(UtilityFunctions, MessagesNeedTheEngineAndConsole) {
 using UtilityWithConsole = EngineScriptTest;
 
 TEST_F(UtilityWithConsole, PrintAlertAndClear) {
+    // As Lua's own print: every value through tostring, tabs between.
     Lua("print('a', 'b')");
-    EXPECT_EQ(ConsoleLine(0), "b");
+    EXPECT_EQ(ConsoleLine(0), "a\tb");
     Lua("print(12)");
     EXPECT_EQ(ConsoleLine(0), "12");
-    Lua("print({})");  // not text: nothing printed
-    EXPECT_EQ(ConsoleLine(0), "12");
+    Lua("print(nil, true, 1.5)");
+    EXPECT_EQ(ConsoleLine(0), "nil\ttrue\t1.5");
+    Lua("print({})");
+    EXPECT_EQ(ConsoleLine(0).rfind("table: ", 0), 0u);
+    // A tostring that returns no text is an error of the call, as in Lua.
+    Lua("local t = tostring; tostring = function() return {} end; PRINTED = pcall(print, 1); tostring = t");
+    Lua("assert(PRINTED == false)");
     Lua("_ALERT('100%s%n done')");
     EXPECT_TRUE(Logged("100%s%n done"));
     Lua("cls()");
