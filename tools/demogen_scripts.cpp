@@ -328,7 +328,7 @@ end
 
 -- The ` key opens and closes the console (type Lua there). While it is
 -- open the keys are the console's: the engine hands this handler also the
--- keys the console does not use (Escape, the function keys, the ` key
+-- keys the console does not keep (Escape, Shift, Ctrl, the ` key
 -- itself), and they do nothing here; with Shift the ` key types ~ (Lua's
 -- ~=), so only the key alone closes the console. Escape ends the game;
 -- Enter on the title page goes in.
