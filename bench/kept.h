@@ -31,8 +31,15 @@ T& Kept() {
     return *kept;
 }
 
+// How many times the set-ups were dropped: GL objects a raw baseline made
+// in a context that went with them are made again when this has moved.
+inline unsigned& KeptGeneration() {
+    static unsigned generation = 0;
+    return generation;
+}
 // Newest first, as they were made.
 inline void DropKept() {
+    ++KeptGeneration();
     std::vector<void (*)()> drops = std::move(KeptDrops());
     KeptDrops().clear();
     for (auto it = drops.rbegin(); it != drops.rend(); ++it) (*it)();

@@ -71,6 +71,7 @@ void BM_RawGlQuads10k(benchmark::State& state) {
     TextureRecord* t = SmallTexture();
     (void)t;
     static GLuint prog = 0, vao = 0, vbo = 0, tex = 0;
+    static unsigned made_in = 0;
     std::vector<float> v;
     for (int i = 0; i < 10000; ++i) {
         float x = float((i * 7) % 1008), y = float((i * 13) % 752);
@@ -78,7 +79,8 @@ void BM_RawGlQuads10k(benchmark::State& state) {
                          {x + 16, y, 1, 0}, {x + 16, y + 16, 1, 1}, {x, y + 16, 0, 1}};
         for (auto& c : q) v.insert(v.end(), c, c + 4);
     }
-    if (!prog) {
+    if (!prog || made_in != bench::KeptGeneration()) {
+        made_in = bench::KeptGeneration();
         prog = ScreenProgram("#version 330\nuniform sampler2D t;\nin vec2 uv;\nout vec4 o;\n"
                              "void main(){ o = texture(t, uv); }\n");
         glGenVertexArrays(1, &vao);
@@ -202,8 +204,10 @@ BENCHMARK(BM_ModeAndTextureChanges200)->Unit(benchmark::kMicrosecond);
 void BM_RawGlModeAndTextureChanges200(benchmark::State& state) {
     D3DRenderDevice* dev = Device();
     static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {}, smp = 0;
+    static unsigned made_in = 0;
     static GLint tint = -1;
-    if (!prog) {
+    if (!prog || made_in != bench::KeptGeneration()) {
+        made_in = bench::KeptGeneration();
         prog = ScreenProgram("#version 330\nuniform sampler2D t;\nuniform vec4 tint;\n"
                              "in vec2 uv;\nout vec4 o;\nvoid main(){ o = texture(t, uv) * tint; }\n");
         tint = glGetUniformLocation(prog, "tint");

@@ -169,8 +169,10 @@ void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
     Entered in;
     SceneBench& b = in.bench();
     static GLuint prog = 0, vao = 0, vbo = 0, tex[2] = {};
+    static unsigned made_in = 0;
     static GLint alpha_at = -1;
-    if (!prog) {
+    if (!prog || made_in != bench::KeptGeneration()) {
+        made_in = bench::KeptGeneration();
         prog = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nout vec2 uv;\n"
                        "void main(){ uv = p.zw; gl_Position = vec4(p.xy, 0, 1); }\n",
                        "#version 330\nuniform sampler2D t;\nuniform float a;\nin vec2 uv;\nout vec4 o;\n"

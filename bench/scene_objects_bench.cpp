@@ -177,7 +177,9 @@ void BM_RawGlParticleVertices60k(benchmark::State& state) {
         v.insert(v.end(), q, q + 6);
     }
     static GLuint prog = 0, vao = 0, vbo = 0, tex = 0;
-    if (!prog) {
+    static unsigned made_in = 0;
+    if (!prog || made_in != bench::KeptGeneration()) {
+        made_in = bench::KeptGeneration();
         prog = Program("#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec4 c;\n"
                        "layout(location=2) in vec2 t;\nout vec2 uv;\nout vec4 col;\n"
                        "void main(){ uv = t; col = c; gl_Position = vec4(p.x / 230.0, p.y / 173.0, 0.5, 1.0); }\n",
@@ -330,7 +332,9 @@ void BM_RawGlPreSkinned5k(benchmark::State& state) {
             idx.insert(idx.end(), tri, tri + 6);
         }
     static GLuint prog = 0, vao = 0, vbo = 0, ibo = 0;
-    if (!prog) {
+    static unsigned made_in = 0;
+    if (!prog || made_in != bench::KeptGeneration()) {
+        made_in = bench::KeptGeneration();
         prog = Program("#version 330\nlayout(location=0) in vec3 p;\nlayout(location=1) in vec3 n;\n"
                        "out vec3 nn;\nvoid main(){ nn = n; gl_Position = vec4(p.x / 60.0, p.y / 120.0, 0.5, 1.0); }\n",
                        "#version 330\nin vec3 nn;\nout vec4 o;\n"
