@@ -58,11 +58,13 @@ int Print(lua_State* L) {
     lua_getglobal(L, "tostring");
     luaL_buffinit(L, &line);
     for (int i = 1; i <= n; ++i) {
+        // The tab goes in before the value is pushed: the buffer may move
+        // what it holds on the stack, and expects the top as it left it.
+        if (i > 1) luaL_addchar(&line, '\t');
         lua_pushvalue(L, n + 1);  // tostring
         lua_pushvalue(L, i);
         lua_call(L, 1, 1);
         if (!lua_isstring(L, -1)) return luaL_error(L, "'tostring' must return a string to 'print'");
-        if (i > 1) luaL_addchar(&line, '\t');
         luaL_addvalue(&line);
     }
     luaL_pushresult(&line);

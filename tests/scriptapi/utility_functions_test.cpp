@@ -124,6 +124,12 @@ TEST_F(UtilityWithConsole, PrintAlertAndClear) {
     EXPECT_EQ(ConsoleLine(0), "nil\ttrue\t1.5");
     Lua("print({})");
     EXPECT_EQ(ConsoleLine(0).rfind("table: ", 0), 0u);
+    // Values that fill the line's buffer to the byte before a tab: nothing
+    // is lost or reordered.
+    for (int n : {BUFSIZ - 1, BUFSIZ, BUFSIZ + 1}) {
+        Lua(("print(string.rep('a', " + std::to_string(n) + "), 'b', 3)").c_str());
+        EXPECT_EQ(ConsoleLine(0), std::string(size_t(n), 'a') + "\tb\t3") << n;
+    }
     // A tostring that returns no text is an error of the call, as in Lua.
     Lua("local t = tostring; tostring = function() return {} end; PRINTED = pcall(print, 1); tostring = t");
     Lua("assert(PRINTED == false)");
