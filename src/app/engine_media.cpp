@@ -14,6 +14,7 @@ extern "C" {
 #include "base/log.h"
 #include "base/memory.h"
 #include "base/string_pool.h"
+#include "base/text.h"
 #include "media/image/draw2d.h"
 #include "media/image/image_data.h"
 #include "media/image/jpeg_codec.h"
@@ -313,14 +314,14 @@ void DrawVideoStep(Engine* e) {
     VideoPlayer* player = PlayerOf(v);
     if (player && player->IsPlaying()) DrawVideoFrame(Rect(v->rect[0], v->rect[1], v->rect[2], v->rect[3]));
     // The borders around the picture; a script may give any rectangle, so
-    // its edges are summed wide and held to the int range.
-    const auto i32 = [](int64_t n) { return int32_t(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX)); };
-    const int64_t x = v->rect[0], y = v->rect[1], w = v->rect[2], h = v->rect[3];
-    const int64_t sw = e->screenRect.w, sh = e->screenRect.h;
-    if (y > 0) FillRect(0, 0, i32(sw), i32(y), v->bgcolor);
-    if (y + h < sh) FillRect(0, i32(y + h), i32(sw), i32(sh - y - h), v->bgcolor);
-    if (x > 0) FillRect(0, i32(y), i32(x), i32(h), v->bgcolor);
-    if (x + w < sw) FillRect(i32(x + w), i32(y), i32(sw - x - w), i32(h), v->bgcolor);
+    // its far edges are summed wide and held to the int range.
+    const int32_t x = v->rect[0], y = v->rect[1], w = v->rect[2], h = v->rect[3];
+    const int32_t sw = e->screenRect.w, sh = e->screenRect.h;
+    const int64_t right = int64_t(x) + w, bottom = int64_t(y) + h;
+    if (y > 0) FillRect(0, 0, sw, y, v->bgcolor);
+    if (bottom < sh) FillRect(0, SaturateToInt(bottom), sw, SaturateToInt(sh - bottom), v->bgcolor);
+    if (x > 0) FillRect(0, y, x, h, v->bgcolor);
+    if (right < sw) FillRect(SaturateToInt(right), y, SaturateToInt(sw - right), h, v->bgcolor);
     if (e->videoFade == 0) return;
     e->videoFade = std::min<uint32_t>(e->videoFade + 10, 255);
     FillRect(0, 0, sw, sh, e->videoFade << 24);

@@ -110,6 +110,10 @@ int32_t SaturateToInt(double v) {
     return static_cast<int32_t>(v);
 }
 
+int32_t SaturateToInt(int64_t v) {
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
 uint32_t SaturateToUInt(double v) {
     if (std::isnan(v) || v <= 0.0) return 0;
     if (v >= 4294967295.0) return UINT32_MAX;

@@ -89,3 +89,5 @@ private:
 // clamp to the type's limits, everything else truncates toward zero.
 int32_t SaturateToInt(double v);
 uint32_t SaturateToUInt(double v);
+// The same for a wide integer (a sum of script numbers): clamped exactly.
+int32_t SaturateToInt(int64_t v);

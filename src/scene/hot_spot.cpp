@@ -204,9 +204,8 @@ void HotSpot::SetAbsoluteRect(int32_t x, int32_t y, int32_t w, int32_t h) {
         rx -= p->rect[0];
         ry -= p->rect[1];
     }
-    auto clamp32 = [](int64_t v) { return int32_t(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); };
-    rect[0] = clamp32(rx);
-    rect[1] = clamp32(ry);
+    rect[0] = SaturateToInt(rx);
+    rect[1] = SaturateToInt(ry);
     rect[2] = w;
     rect[3] = h;
 }

@@ -54,6 +54,9 @@ TEST(TextHelpers, BoundedFormattingHexAndSaturation) {
     EXPECT_EQ(SaturateToInt(std::nan("")), 0);
     EXPECT_EQ(SaturateToInt(-1e30), INT32_MIN);
     EXPECT_EQ(SaturateToInt(-2.7), -2);
+    EXPECT_EQ(SaturateToInt(int64_t(INT32_MAX) + 1), INT32_MAX);
+    EXPECT_EQ(SaturateToInt(INT64_MIN), INT32_MIN);
+    EXPECT_EQ(SaturateToInt(int64_t(-7)), -7);
     EXPECT_EQ(SaturateToUInt(-5), 0u);
     EXPECT_EQ(SaturateToUInt(std::numeric_limits<double>::infinity()), UINT32_MAX);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/log.h"
+#include "base/text.h"
 #include "media/image/draw2d.h"
 #include "media/image/image_data.h"
 #include "media/resource_manager.h"
@@ -198,7 +199,11 @@ int GameFont::GetCharWidth(unsigned char c) const {
 int GameFont::GetStringWidth(const char* text) const {
     int64_t width = 0;
     for (const char* p = text; p && *p; ++p) width += GetCharWidth(static_cast<unsigned char>(*p));
-    return int(std::clamp<int64_t>(width, INT32_MIN, INT32_MAX));
+    return SaturateToInt(width);
+}
+
+int GameFont::LineHeight() const {
+    return SaturateToInt(int64_t(BorderH()) + fontH);
 }
 
 int GameFont::DrawString(const char* text, int x, int y, int w, int h, uint32_t flags, uint32_t colour,

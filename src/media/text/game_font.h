@@ -3,6 +3,7 @@
 // all one width or each as wide as its glyph's alpha. A font may name others
 // for bold, italic and underlined text. Text is drawn one line at a time with
 // alignment, scaling and inline colour codes ("$" and eight hex digits).
+#include <algorithm>
 #include <cstdint>
 
 #include "script/object_model.h"
@@ -53,15 +54,12 @@ public:
     // The borders as drawn: a script may set any number, a pixel border
     // past a few thousand draws the same as one at the limit.
     static constexpr int32_t kBorderLimit = 4096;
-    int BorderW() const { return borderW < -kBorderLimit ? -kBorderLimit : borderW > kBorderLimit ? kBorderLimit : borderW; }
-    int BorderH() const { return borderH < -kBorderLimit ? -kBorderLimit : borderH > kBorderLimit ? kBorderLimit : borderH; }
+    int BorderW() const { return std::clamp(borderW, -kBorderLimit, kBorderLimit); }
+    int BorderH() const { return std::clamp(borderH, -kBorderLimit, kBorderLimit); }
     // Glyph width + the border.
     int GetCharWidth(unsigned char c) const;
     int GetStringWidth(const char* text) const;
-    int LineHeight() const {
-        const int64_t h = int64_t(BorderH()) + fontH;
-        return h > INT32_MAX ? INT32_MAX : h < INT32_MIN ? INT32_MIN : int(h);
-    }
+    int LineHeight() const;
     // One line in the rectangle; returns the number of characters processed.
     int DrawString(const char* text, int x, int y, int w, int h, uint32_t flags, uint32_t colour, int size);
 
