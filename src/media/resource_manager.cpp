@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -74,10 +75,13 @@ const char* KindName(uint32_t type) {
     }
 }
 
+// Resource names are matched in any case: A-Z lowered, other bytes as
+// they are.
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
 void LowerInto(const char* text, std::string& out) {
     out.assign(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
 }
 
 // The first of name + each extension that exists, or empty.
@@ -177,18 +181,16 @@ ResourceRecord* ResourceManager::FindExisting(const char* name) const {
     // Names are short: lowered on the stack, so a look-up allocates nothing.
     char buffer[256];
     std::string long_name;
-    const char* lower = buffer;
-    size_t length = std::strlen(name);
+    std::string_view lower;
+    const size_t length = std::strlen(name);
     if (length < sizeof buffer) {
-        for (size_t i = 0; i < length; ++i) {
-            char c = name[i];
-            buffer[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-        }
+        std::transform(name, name + length, buffer, LowerAscii);
+        lower = std::string_view(buffer, length);
     } else {
         LowerInto(name, long_name);
-        lower = long_name.data();
+        lower = long_name;
     }
-    auto it = index_.find(std::string_view(lower, length));
+    auto it = index_.find(lower);
     return it == index_.end() ? nullptr : it->second;
 }
 
