@@ -269,7 +269,7 @@ int HotspotConstructor(lua_State* L) {
     h->page = page;
     h->font = FindNamed(e->fonts, t.String("font", "", false));
     h->text = FindNamed(e->texts, t.String("text", "", false));
-    h->text_name = h->text && h->text->name ? CommonStrings().Intern(h->text->name) : nullptr;
+    h->OnChanged(kHotspotBitText);  // remembers the text's name
     h->anchor = t.Int("anchor", 0);
     PushHandle(L, h);
     return 1;
