@@ -120,6 +120,12 @@ protected:
         }
         Tick(2);
     }
+    // A key pressed while another (Ctrl, Shift) is held down.
+    void KeyWith(SDL_Scancode held, SDL_Scancode sc) {
+        Key(held, 0, true, false);
+        Key(sc);
+        Key(held, 0, false, true);
+    }
     void Type(const char* text) {
         SDL_Event ev{};
         ev.type = SDL_TEXTINPUT;
@@ -439,9 +445,7 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     Key(SDL_SCANCODE_F5);
     ASSERT_NE(Lua("ScriptBox"), "nil");
     Key(SDL_SCANCODE_HOME);
-    Key(SDL_SCANCODE_LCTRL, 0, true, false);
-    Key(SDL_SCANCODE_HOME);
-    Key(SDL_SCANCODE_LCTRL, 0, false, true);
+    KeyWith(SDL_SCANCODE_LCTRL, SDL_SCANCODE_HOME);
     Type("EDITED=7");
     Key(SDL_SCANCODE_RETURN);
     Key(SDL_SCANCODE_F5);
@@ -549,16 +553,10 @@ TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
     EXPECT_NE(Lua("ScriptError[1]:find('stages/hall/script.lua:1:', 1, true)"), "nil") << Lua("ScriptError[1]");
     // The line mended (Ctrl+Home, Shift+End selects it, Delete), a line
     // added at the very end (Ctrl+End): F5 runs it and closes.
-    Key(SDL_SCANCODE_LCTRL, 0, true, false);
-    Key(SDL_SCANCODE_HOME);
-    Key(SDL_SCANCODE_LCTRL, 0, false, true);
-    Key(SDL_SCANCODE_LSHIFT, 0, true, false);
-    Key(SDL_SCANCODE_END);
-    Key(SDL_SCANCODE_LSHIFT, 0, false, true);
+    KeyWith(SDL_SCANCODE_LCTRL, SDL_SCANCODE_HOME);
+    KeyWith(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_END);
     Key(SDL_SCANCODE_DELETE);
-    Key(SDL_SCANCODE_LCTRL, 0, true, false);
-    Key(SDL_SCANCODE_END);
-    Key(SDL_SCANCODE_LCTRL, 0, false, true);
+    KeyWith(SDL_SCANCODE_LCTRL, SDL_SCANCODE_END);
     Type("ENDED=12");
     Key(SDL_SCANCODE_BACKSPACE);
     Key(SDL_SCANCODE_F5);

@@ -83,3 +83,12 @@ std::string LogLinesStartingWith(const std::string& log, const std::string& pref
     }
     return out;
 }
+
+int RunSceneGen(const std::string& root, const std::string& args, bool keep) {
+    if (!keep) {
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root);
+    }
+    const std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root + "' " + args;
+    return std::system(cmd.c_str());
+}

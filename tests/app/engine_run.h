@@ -46,3 +46,7 @@ EngineRun RunEngineIn(const std::string& root, const std::string& main_lua,
 
 // Lines of the log that begin with "[EXITING] : " and the last line.
 std::string LogLinesStartingWith(const std::string& log, const std::string& prefix);
+
+// Runs the scene generator (tools/scenegen.cpp) on a data root with the
+// arguments, the root emptied first unless `keep` is set; its exit status.
+int RunSceneGen(const std::string& root, const std::string& args, bool keep = false);

@@ -40,17 +40,15 @@ size_t Count(const std::string& text, const std::string& what) {
 // glow "moon" and the flare "sun" with two lens elements straight ahead.
 std::string GameRoot(const std::string& name) {
     const std::string root = quild_test::BuildOutputPath("scene_roots/outside_" + name);
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root + "/scripts");
-    const std::string cmd =
-        std::string("'") + QUILD_SCENEGEN + "' '" + root +
-        "' palette cube cube 64 pages book 2 64 48 "
+    const std::string args =
+        "palette cube cube 64 pages book 2 64 48 "
         "data book 'hotspot{name=\"greet\",rect=\"10,10,300,100\",text=\"welcome\",font=\"f\"}' "
         "data cube 'cubefaces()' "
         "data cube 'mesh{name=\"statue\",file=\"box\",position=\"0,0,300\",specularpow=0,diffuse=\"FFC08040\"}' "
         "data cube 'fx{name=\"moon\",file=\"stages/book/page1\",x=0,y=0}' "
         "data cube 'fx{name=\"sun\",format=\"fx/lens\",lens_count=2,lens_format=\"0,1,1,1,0.5,1\",x=0,y=0}'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(RunSceneGen(root, args), 0) << args;
+    std::filesystem::create_directories(root + "/scripts");
     std::filesystem::create_directories(root + "/fx/lens");
     for (const char* n : {"0", "1"})
         std::filesystem::copy_file(root + "/stages/book/page1.png", root + "/fx/lens/" + n + ".png");

@@ -28,6 +28,7 @@
 #include "scene/point_object.h"
 #include "scene/surface_effect.h"
 #include "script/lua_host.h"
+#include "engine_run.h"
 #include "support/test_support.h"
 
 namespace {
@@ -43,16 +44,14 @@ protected:
         // Tests run as parallel processes: each gets a folder of its own.
         root_ = quild_test::BuildOutputPath(std::string("scene_roots/frames_") +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root_);
-        std::filesystem::create_directories(root_);
-        const std::string cmd =
-            std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
-            "' palette cube cube 64 pages book 2 64 48 "
-            "data cube 'cubefaces()' data cube 'hotspot{name=\"sign\",rect=\"20,20,60,40\",bgimage=\"stages/book/page2\"}' "
-            "data cube 'hotspot{name=\"other\",rect=\"140,100,50,40\"}' "
-            "data book 'hotspot{name=\"knob\",rect=\"100,100,40,40\",bgimage=\"stages/book/page2\","
-            "mouse_over=\"stages/book/page1\"}'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(RunSceneGen(root_,
+                              "palette cube cube 64 pages book 2 64 48 "
+                              "data cube 'cubefaces()' data cube "
+                              "'hotspot{name=\"sign\",rect=\"20,20,60,40\",bgimage=\"stages/book/page2\"}' "
+                              "data cube 'hotspot{name=\"other\",rect=\"140,100,50,40\"}' "
+                              "data book 'hotspot{name=\"knob\",rect=\"100,100,40,40\",bgimage=\"stages/book/page2\","
+                              "mouse_over=\"stages/book/page1\"}'"),
+                  0);
         char cwd[4096];
         old_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
         ASSERT_EQ(chdir(root_.c_str()), 0);

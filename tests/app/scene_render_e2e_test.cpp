@@ -17,11 +17,7 @@ namespace {
 // scene "book" has three 64 x 48 pages (red, green, blue).
 std::string RenderRoot(const std::string& name, const std::string& generator_args = "") {
     const std::string root = quild_test::BuildOutputPath("scene_roots/render_" + name);
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
-    const std::string cmd =
-        std::string("'") + QUILD_SCENEGEN + "' '" + root + "' palette pages book 3 64 48 " + generator_args;
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(RunSceneGen(root, "palette pages book 3 64 48 " + generator_args), 0) << generator_args;
     return root;
 }
 

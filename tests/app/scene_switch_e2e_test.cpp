@@ -14,10 +14,7 @@ namespace {
 // A fresh data root under the build folder, filled by the generator.
 std::string MakeRoot(const std::string& name, const std::string& generator_args) {
     std::string root = quild_test::BuildOutputPath("scene_roots/" + name);
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
-    std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root + "' palette " + generator_args;
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    EXPECT_EQ(RunSceneGen(root, "palette " + generator_args), 0) << generator_args;
     return root;
 }
 

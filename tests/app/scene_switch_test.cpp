@@ -2,6 +2,7 @@
 // "main", a headless device, scene folders written by the generator.
 // clang-format off
 #include "render/render_fixture.h"
+#include "engine_run.h"
 #include "support/test_support.h"
 // clang-format on
 
@@ -75,12 +76,9 @@ protected:
         // Tests run as parallel processes: each gets a folder of its own.
         root_ = quild_test::BuildOutputPath(std::string("scene_roots/in_process_") +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(root_);
-        std::filesystem::create_directories(root_);
-        std::string cmd = std::string("'") + QUILD_SCENEGEN + "' '" + root_ +
-                          "' palette cube cube 64 map cube 350 359 -10 10 1 map cube 0 9 -10 10 1 mask masked 64 "
-                          "cube masked 64 pages book 3 64 48";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(RunSceneGen(root_, "palette cube cube 64 map cube 350 359 -10 10 1 map cube 0 9 -10 10 1 "
+                                     "mask masked 64 cube masked 64 pages book 3 64 48"),
+                  0);
         char cwd[4096];
         old_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : ".";
         ASSERT_EQ(chdir(root_.c_str()), 0);
@@ -543,9 +541,7 @@ TEST_F(SceneSwitchTest, ScriptDeletionsThenFrames) {
 
     // A scene file that deletes scenes while it is loaded is refused: the
     // load goes on with the scene.
-    const std::string gen = std::string("'") + QUILD_SCENEGEN + "' '" + root_ + "' data trap " +
-                            "'page{name=\"t\"} scene_unloadall() scene_reset() scene_reload()'";
-    ASSERT_EQ(std::system(gen.c_str()), 0);
+    ASSERT_EQ(RunSceneGen(root_, "data trap 'page{name=\"t\"} scene_unloadall() scene_reset() scene_reload()'", true), 0);
     NodeSwitch("trap", false);
     ASSERT_NE(e->currentScene, nullptr);
     EXPECT_STREQ(e->currentScene->name, "trap");
@@ -582,7 +578,7 @@ TEST_F(SceneSwitchTest, ScriptSavesAndReloadsTheScene) {
 
     // The generated data file again, read twice.
     std::filesystem::remove(root_ + "/stages/book/data.lua");
-    ASSERT_EQ(std::system(("'" + std::string(QUILD_SCENEGEN) + "' '" + root_ + "' pages book 3 64 48").c_str()), 0);
+    ASSERT_EQ(RunSceneGen(root_, "pages book 3 64 48", true), 0);
     ASSERT_EQ(ScriptRun("scene_unloadall()"), 0);
     NodeSwitch("book", false);
     EXPECT_EQ(Eval("ge_getpagecount()"), "3");
