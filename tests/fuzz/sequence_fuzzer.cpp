@@ -25,7 +25,6 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -37,6 +36,7 @@
 #include "base/text.h"
 #include "script/script_function.h"
 #include "sequence_script.h"
+#include "support/test_support.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -45,6 +45,8 @@ extern "C" {
 namespace {
 
 namespace fs = std::filesystem;
+using quild_test::ReadFile;
+using quild_test::WriteFile;
 
 // ---------------------------------------------------------------- --play
 
@@ -115,19 +117,6 @@ struct Options {
     std::string work;
     bool keep = false;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return static_cast<bool>(out);
-}
 
 std::string Quoted(const std::string& s) {
     std::string out = "'";

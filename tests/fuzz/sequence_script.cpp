@@ -10,19 +10,12 @@
 #include <sstream>
 
 #include "script/script_function.h"
+#include "support/test_support.h"
 
 namespace seqfuzz {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool WriteText(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return static_cast<bool>(out);
-}
 
 // A cube scene with an object of every class, reusing the gallery's faces
 // and hotspot map: hotspot-map value 1 leads into the page scene below it.
@@ -563,12 +556,12 @@ bool AddFuzzScenes(const std::string& root) {
             fs::copy_file(e.path(), root + "/stages/vault/" + name, fs::copy_options::overwrite_existing, ec);
     }
     fs::create_directories(root + "/out", ec);
-    return WriteText(root + "/stages/vault/data.lua", kVaultData) &&
-           WriteText(root + "/stages/vault/script.lua", kVaultScript) &&
-           WriteText(root + "/stages/vault/inner/data.lua", kInnerData) &&
-           WriteText(root + "/stages/vault/inner/script.lua", kInnerScript) &&
-           WriteText(root + "/scripts/fz_extra.lua", "FZ_EXTRA = (FZ_EXTRA or 0) + 1\n") &&
-           WriteText(root + "/data/texts/fuzz.txt", "<welcome>\nAgain.\n</welcome>\n<tag>\nTag\n</tag>\n");
+    return quild_test::WriteFile(root + "/stages/vault/data.lua", kVaultData) &&
+           quild_test::WriteFile(root + "/stages/vault/script.lua", kVaultScript) &&
+           quild_test::WriteFile(root + "/stages/vault/inner/data.lua", kInnerData) &&
+           quild_test::WriteFile(root + "/stages/vault/inner/script.lua", kInnerScript) &&
+           quild_test::WriteFile(root + "/scripts/fz_extra.lua", "FZ_EXTRA = (FZ_EXTRA or 0) + 1\n") &&
+           quild_test::WriteFile(root + "/data/texts/fuzz.txt", "<welcome>\nAgain.\n</welcome>\n<tag>\nTag\n</tag>\n");
 }
 
 bool QuitsWithAStatus(const std::string& call) {

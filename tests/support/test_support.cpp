@@ -42,10 +42,12 @@ std::string BuildOutputPath(const std::string& relative) {
     return ((ec ? fs::current_path(ec) : exe.parent_path()) / relative).string();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 std::string ReadFile(const std::string& path) {

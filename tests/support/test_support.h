@@ -28,7 +28,8 @@ private:
 // data roots) never land in the source tree.
 std::string BuildOutputPath(const std::string& relative);
 
-void WriteFile(const std::string& path, const std::string& bytes);
+// Makes the folders on the way; false when the file could not be written.
+bool WriteFile(const std::string& path, const std::string& bytes);
 // "" when the path is not a regular file.
 std::string ReadFile(const std::string& path);
 
