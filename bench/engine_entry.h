@@ -10,12 +10,40 @@
 #include <string>
 
 #include "app/engine.h"
+#include "kept.h"
 #include "app/scene_switch.h"
 #include "media/resource_manager.h"
 #include "render/camera.h"
 #include "render/d3d_render_device.h"
 
 namespace bench {
+
+// A benchmark's own headless device of w x h, a render target of that size
+// and a camera, made together and gone together (a kept set-up is dropped
+// before an engine run in this process).
+struct OwnDevice {
+    D3DRenderDevice* dev = nullptr;
+    TextureRecord* target = nullptr;
+    Camera* camera = nullptr;
+
+    OwnDevice(int w, int h) {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        dev = new D3DRenderDevice();
+        dev->width = w;
+        dev->height = h;
+        if (dev->Create(false) != 0) std::abort();
+        target = dev->CreateTexture(w, h, TEXKIND_RENDER_TARGET, nullptr, 0);
+        camera = new Camera();
+    }
+    ~OwnDevice() {
+        UseDevice(dev);
+        dev->ReleaseTexture(target);
+        delete camera;
+        DeleteDevice(dev);
+    }
+    OwnDevice(const OwnDevice&) = delete;
+    OwnDevice& operator=(const OwnDevice&) = delete;
+};
 
 class EngineEntered {
 public:

@@ -37,15 +37,12 @@ constexpr int kScreenW = 1024, kScreenH = 768;
 constexpr int kDissolveTime = 100000000;  // ms: the fade never ends while timed
 
 // A data root of two scenes: "cube" with six JPEG faces and "book" with one
-// full-screen page; the headless device and its dissolve picture.
-struct SceneBench {
-    D3DRenderDevice* dev = nullptr;
+// full-screen page; the headless device, whose target is the dissolve
+// picture.
+struct SceneBench : bench::OwnDevice {
     std::string root;
-    TextureRecord* dissolve = nullptr;
-    Camera* camera = nullptr;
 
-    SceneBench() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    SceneBench() : OwnDevice(kScreenW, kScreenH) {
         static bench::TempFolder folder("quild-bench-scenes");
         root = folder.path();
         std::filesystem::create_directories(root + "/stages/cube");
@@ -55,21 +52,6 @@ struct SceneBench {
         WriteJpeg(root + "/stages/book/page.jpg", kScreenW, kScreenH, 7);
         if (!WriteFileAtomic((root + "/stages/book/data.lua").c_str(), "page{name='p', image='stages/book/page'}\n", 41))
             std::abort();
-
-        dev = new D3DRenderDevice();
-        dev->width = kScreenW;
-        dev->height = kScreenH;
-        if (dev->Create(false) != 0) std::abort();
-        dissolve = dev->CreateTexture(kScreenW, kScreenH, TEXKIND_RENDER_TARGET, nullptr, 0);
-        camera = new Camera();
-    }
-    SceneBench(const SceneBench&) = delete;
-    SceneBench& operator=(const SceneBench&) = delete;
-    ~SceneBench() {
-        bench::UseDevice(dev);
-        dev->ReleaseTexture(dissolve);
-        delete camera;
-        bench::DeleteDevice(dev);
     }
 };
 
@@ -81,7 +63,7 @@ public:
         Engine* e = entered_.engine();
         e->screenRect.Set(0, 0, kScreenW, kScreenH);
         e->virtualRect.Set(0, 0, kScreenW, kScreenH);
-        e->dissolveBuffer = b_.dissolve;
+        e->dissolveBuffer = b_.target;
         const std::string setup = "DIR_STAGES = 'stages' Display = {fov = 90, aspect = 1.3333} "
                                   "Gameplay = {dissolvefxtime = " +
                                   std::to_string(kDissolveTime) + ", pagefxtime = 500}";
@@ -92,7 +74,7 @@ public:
     ~Entered() {
         Engine* e = entered_.engine();
         e->dissolveState = 0;
-        if (e->dissolveBuffer == b_.dissolve) e->dissolveBuffer = nullptr;
+        if (e->dissolveBuffer == b_.target) e->dissolveBuffer = nullptr;
     }
     SceneBench& bench() { return b_; }
     Engine* engine() const { return entered_.engine(); }

@@ -65,15 +65,11 @@ constexpr int kW = 1024, kH = 768, kFace = 512, kHotspots = 10;
 
 // Its own device and data root; entered and left around each benchmark, so
 // the other scene benchmarks keep theirs.
-struct RenderBench {
-    D3DRenderDevice* dev = nullptr;
+struct RenderBench : bench::OwnDevice {
     Engine* e = nullptr;
     std::string root;
-    TextureRecord* target = nullptr;
-    Camera* camera = new Camera();
 
-    RenderBench() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    RenderBench() : OwnDevice(kW, kH) {
         static bench::TempFolder folder("quild-bench-render");
         root = folder.path();
         std::filesystem::create_directories(root + "/stages/pano");
@@ -84,19 +80,6 @@ struct RenderBench {
             data += "hotspot{name='h" + std::to_string(i) + "', rect='" + std::to_string(40 + i * 90) + ",300,80,80'," +
                     "bgimage='stages/pano/sign'}\n";
         if (!WriteFileAtomic((root + "/stages/pano/data.lua").c_str(), data.data(), data.size())) std::abort();
-        dev = new D3DRenderDevice();
-        dev->width = kW;
-        dev->height = kH;
-        if (dev->Create(false) != 0) std::abort();
-        target = dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0);
-    }
-    RenderBench(const RenderBench&) = delete;
-    RenderBench& operator=(const RenderBench&) = delete;
-    ~RenderBench() {
-        bench::UseDevice(dev);
-        dev->ReleaseTexture(target);
-        delete camera;
-        bench::DeleteDevice(dev);
     }
 };
 
