@@ -66,10 +66,7 @@ public:
         engine_->defaultCamera = saved_default_camera_;
         engine_->activeCamera = saved_active_camera_;
         g_renderDevice = saved_device_;
-        if (auto* d = static_cast<D3DRenderDevice*>(saved_device_)) {
-            d->GetDevice()->MakeCurrent();
-            g_d3dRenderDevice = d;
-        }
+        if (saved_device_) UseDevice(static_cast<D3DRenderDevice*>(saved_device_));
         SetCurrentEngine(saved_engine_);
         if (chdir(saved_cwd_.c_str()) != 0) std::abort();
     }
@@ -83,9 +80,7 @@ private:
     // ends with that device the render device.
     void Unload(D3DRenderDevice* device) {
         if (!device) return;
-        device->GetDevice()->MakeCurrent();
-        g_renderDevice = device;
-        g_d3dRenderDevice = device;
+        UseDevice(device);
         NodeSwitch(nullptr, false);
         Resources().UnloadByType(kResourceImage);
     }
