@@ -111,10 +111,10 @@ void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels, bool stream = 
 
 // Reads n 24-bit pixels into dst with red and blue swapped, in one pass
 // over dst: through a scratch block small enough to stay in the cache,
-// rather than a copy of the whole row then a second pass to swap it.
-bool ReadSwappedPixels(Stream& s, uint8_t* dst, uint32_t n, bool stream) {
-    // A stream in memory is read in place.
-    if (auto* bytes = dynamic_cast<ByteStream*>(&s)) {
+// rather than a copy of the whole row then a second pass to swap it. A
+// stream in memory (bytes: s itself, else null) is read in place.
+bool ReadSwappedPixels(Stream& s, ByteStream* bytes, uint8_t* dst, uint32_t n, bool stream) {
+    if (bytes) {
         const uint32_t pos = bytes->Tell();
         if (!bytes->Data() || BytesLeft(s) < uint64_t(n) * 3) return false;
         SwapRedBlue(dst, bytes->Data() + pos, n, stream);
@@ -208,11 +208,12 @@ bool ReadTga(Stream& s, ImageData& image) {
 
     // Pixels beyond what the cache holds are written past it.
     const bool stream = total > (uint64_t(1) << 21);
+    ByteStream* in_memory = depth == 24 ? dynamic_cast<ByteStream*>(&s) : nullptr;
     // Rows are stored bottom-up whatever the descriptor's origin bit says:
     // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
-        if (!(depth == 24 ? ReadSwappedPixels(s, row, width, stream) : ReadExact(s, row, uint32_t(row_bytes))))
+        if (!(depth == 24 ? ReadSwappedPixels(s, in_memory, row, width, stream) : ReadExact(s, row, uint32_t(row_bytes))))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
     }
     image.width = width;
