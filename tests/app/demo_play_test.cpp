@@ -287,6 +287,8 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     MoveTo(512, 572);
     Click();
     ASSERT_TRUE(WaitFor("hall"));
+    // In from the title the door is ahead, though the hall was left facing its arch.
+    EXPECT_LT(std::fabs(std::remainder(Yaw(), 360.0)), 1.0);
     TurnTo(0);
     Click();
     ASSERT_TRUE(WaitFor("corridor"));
@@ -438,6 +440,14 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     // and runs it; the room's clicks still work.
     Key(SDL_SCANCODE_F5);
     ASSERT_NE(Lua("ScriptBox"), "nil");
+    // The heading (the file, its keys) ends inside the editor's panel.
+    const std::vector<uint32_t> box = Screen();
+    int heading_end = 0, heading_beyond = 0;
+    for (int y = 12; y < 48; ++y)
+        for (int x = 940; x < kW; ++x)
+            if (At(box, x, y) == 0xFFE080u) ++(x < 1008 ? heading_end : heading_beyond);
+    EXPECT_GT(heading_end, 0);
+    EXPECT_EQ(heading_beyond, 0) << "the heading runs past the panel";
     Key(SDL_SCANCODE_HOME);
     Key(SDL_SCANCODE_LCTRL, 0, true, false);
     Key(SDL_SCANCODE_HOME);
