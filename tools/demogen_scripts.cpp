@@ -56,6 +56,9 @@ SceneClicks = {}
 -- Every click on a hotspot lands here; the node's script says what its
 -- hotspots do.
 function OnGameHotspotClick(h)
+  -- While a walk or a dissolve runs a click does nothing: no other walk
+  -- could start, and its sound and rush would play for nothing.
+  if ge_istranstionfx() then return end
   local name = ge_getproperty(h, "name")
   local f = name and SceneClicks[name]
   if f then f(h) end

@@ -25,6 +25,8 @@ extern "C" {
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/post_effects.h"
+#include "app/scene_switch.h"
 #include "platform/gpu/direct3d.h"
 #include "media/resource_manager.h"
 #include "render/d3d_render_device.h"
@@ -286,7 +288,17 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     ASSERT_TRUE(WaitFor("title"));
     MoveTo(512, 572);
     Click();
+    // The door clicked while the hall still fades in: nothing happens, and
+    // the view is neither left pushed forward nor blurred.
+    ASSERT_TRUE(Tick(4));
+    MoveTo(kW / 2, kH / 2);
+    ASSERT_EQ(Lua("ge_istranstionfx()"), "true");
+    Click();
     ASSERT_TRUE(WaitFor("hall"));
+    ASSERT_TRUE(Tick(90));
+    EXPECT_EQ(Lua("Node"), "hall");
+    for (float v : g_walkOffset) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(e->postFxRequested & kPostRadialBlur, 0u) << "the walk's rush stays on";
     // In from the title the door is ahead, though the hall was left facing its arch.
     EXPECT_LT(std::fabs(std::remainder(Yaw(), 360.0)), 1.0);
     TurnTo(0);
