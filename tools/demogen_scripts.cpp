@@ -542,10 +542,11 @@ SceneClicks = {
   door = function() Play("data/sounds/creak") Call("ge_radialblurfx", 0.02) ge_walk("corridor", 150) end,
   arch = function() ge_dissolve("title") end,
 }
--- From the corridor the player comes through the door, the arch ahead;
--- from the title page the door is ahead.
+-- Back from the corridor the arch is ahead,
+-- from the title page the door.
 function OnSceneEnter(old)
-  if old == "corridor" then ge_look(180, 0) else ge_look(0, 0) end
+  if old == "corridor" then ge_look(180, 0)
+  else ge_look(0, 0) end
 end
 )lua";
 
