@@ -56,6 +56,9 @@ SceneClicks = {}
 -- Every click on a hotspot lands here; the node's script says what its
 -- hotspots do.
 function OnGameHotspotClick(h)
+  -- While a walk or a dissolve runs a click does nothing: no other walk
+  -- could start, and its sound and rush would play for nothing.
+  if ge_istranstionfx() then return end
   local name = ge_getproperty(h, "name")
   local f = name and SceneClicks[name]
   if f then f(h) end
@@ -286,8 +289,14 @@ end
 
 function DrawScriptEditor()
   ge_fillrect(16, 12, 992, 744, "E8080410")
-  local keys = ScriptFile == ScriptPath() and "F5 SAVE AND RUN" or "F5 SAVE"
-  ge_drawstring("SCRIPT " .. ScriptFile .. "   " .. keys .. "  ESC CLOSE", 32, 20, "FFFFE080")
+  -- The keys at the right; the file's name before them, shortened from
+  -- its start where a long room name leaves it too little room.
+  local keys = (ScriptFile == ScriptPath() and "F5 SAVE AND RUN" or "F5 SAVE") .. "  ESC CLOSE"
+  local right = 992 - (ge_getstringwidth(keys) or 0)
+  local name = "SCRIPT " .. ScriptFile
+  while #name > 4 and (ge_getstringwidth(name) or 0) > right - 56 do name = "..." .. string.sub(name, 5) end
+  ge_drawstring(name, 32, 20, "FFFFE080")
+  ge_drawstring(keys, right, 20, "FFFFE080")
   edit_render(ScriptBox)
   for i, row in ipairs(ScriptError or {}) do
     if i <= 3 then ge_drawstring(row, 32, 656 + i * 24, "FFFF7060") end
@@ -533,8 +542,11 @@ SceneClicks = {
   door = function() Play("data/sounds/creak") Call("ge_radialblurfx", 0.02) ge_walk("corridor", 150) end,
   arch = function() ge_dissolve("title") end,
 }
+-- Back from the corridor the arch is ahead,
+-- from the title page the door.
 function OnSceneEnter(old)
-  if old == "corridor" then ge_look(180, 0) end
+  if old == "corridor" then ge_look(180, 0)
+  else ge_look(0, 0) end
 end
 )lua";
 

@@ -281,9 +281,10 @@ void Engine::RequestSceneSwitch(const char* name, bool run_leave) {
 }
 
 void Engine::StartWalk(const char* name, float distance, float duration) {
-    // A walk ends in a dissolve: one asked for while a dissolve switches
-    // could not start it.
-    if (walkState || (g_node_switch_depth > 0 && dissolveState)) {
+    // A walk ends in a dissolve: one asked for while a dissolve runs (a
+    // click as the new node fades in) could not start it, and would stop
+    // where it ended with the view pushed forward and its target lost.
+    if (walkState || dissolveState) {
         RefusedDuringSwitch(name);
         return;
     }

@@ -25,6 +25,8 @@ extern "C" {
 #include "app/app_window.h"
 #include "app/console.h"
 #include "app/engine.h"
+#include "app/post_effects.h"
+#include "app/scene_switch.h"
 #include "platform/gpu/direct3d.h"
 #include "media/resource_manager.h"
 #include "render/d3d_render_device.h"
@@ -292,7 +294,19 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     ASSERT_TRUE(WaitFor("title"));
     MoveTo(512, 572);
     Click();
+    // The door clicked while the hall still fades in: nothing happens, and
+    // the view is neither left pushed forward nor blurred.
+    ASSERT_TRUE(Tick(4));
+    MoveTo(kW / 2, kH / 2);
+    ASSERT_EQ(Lua("ge_istranstionfx()"), "true");
+    Click();
     ASSERT_TRUE(WaitFor("hall"));
+    ASSERT_TRUE(Tick(90));
+    EXPECT_EQ(Lua("Node"), "hall");
+    for (float v : g_walkOffset) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(e->postFxRequested & kPostRadialBlur, 0u) << "the walk's rush stays on";
+    // In from the title the door is ahead, though the hall was left facing its arch.
+    EXPECT_LT(std::fabs(std::remainder(Yaw(), 360.0)), 1.0);
     TurnTo(0);
     Click();
     ASSERT_TRUE(WaitFor("corridor"));
@@ -444,6 +458,14 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     // and runs it; the room's clicks still work.
     Key(SDL_SCANCODE_F5);
     ASSERT_NE(Lua("ScriptBox"), "nil");
+    // The heading (the file, its keys) ends inside the editor's panel.
+    const std::vector<uint32_t> box = Screen();
+    int heading_end = 0, heading_beyond = 0;
+    for (int y = 12; y < 48; ++y)
+        for (int x = 940; x < kW; ++x)
+            if (At(box, x, y) == 0xFFE080u) ++(x < 1008 ? heading_end : heading_beyond);
+    EXPECT_GT(heading_end, 0);
+    EXPECT_EQ(heading_beyond, 0) << "the heading runs past the panel";
     Key(SDL_SCANCODE_HOME);
     KeyWith(SDL_SCANCODE_LCTRL, SDL_SCANCODE_HOME);
     Type("EDITED=7");

@@ -213,6 +213,20 @@ TEST_F(SceneSwitchTest, WalkMovesAlongTheLookAndBobs) {
     EXPECT_NEAR(g_walkOffset[2], 100 * dt / 1000, 1e-4);
     EXPECT_NEAR(g_walkOffset[1], std::sin(dt * 3.1415925f / 500) * 5, 1e-4);
     EXPECT_NEAR(g_walkOffset[0], 0, 1e-5);
+
+    // A walk asked for while a dissolve fades the new node in is refused:
+    // the view is not left pushed forward once the fade has ended.
+    e->walkState = 0;
+    e->StartDissolve("book", 0);
+    e->dissolveState = 2;  // captured
+    e->TransitionStep();
+    ASSERT_EQ(e->dissolveState, 3);
+    e->StartWalk("cube", 100, 100);
+    for (int i = 0; i < 500 && (e->walkState || e->dissolveState); ++i) e->TransitionStep();
+    EXPECT_EQ(e->walkState, 0);
+    EXPECT_EQ(e->dissolveState, 0);
+    EXPECT_STREQ(e->currentScene->name, "book");
+    for (float v : g_walkOffset) EXPECT_EQ(v, 0.0f);
 }
 
 TEST_F(SceneSwitchTest, ConstructorsBuildThePageSceneAndItsDefaults) {

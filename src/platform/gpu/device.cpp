@@ -337,6 +337,7 @@ Device::~Device() {
     if (renderTarget_) renderTarget_->Release();
     if (depthStencil_) depthStencil_->Release();
     renderTarget_ = depthStencil_ = nullptr;
+    pendingDepth_.active = false;
     DestroyBackBuffer();
     // Whatever the caller still holds loses its GL objects now.
     std::vector<DeviceChild*> left(children_.begin(), children_.end());
@@ -608,6 +609,7 @@ Result Device::Reset(PresentParameters* params) {
     if (renderTarget_) renderTarget_->Release();
     if (depthStencil_) depthStencil_->Release();
     renderTarget_ = depthStencil_ = nullptr;
+    pendingDepth_.active = false;
     DestroyBackBuffer();
     params_ = p;
     Result r = CreateBackBuffer();
@@ -1462,6 +1464,7 @@ bool Device::PrepareDraw(uint32_t stride, GLuint buffer, uintptr_t base) {
     Gl& g = *gl_;
     glBindVertexArray(g.vao);
     ApplyFramebuffer();
+    if (pendingDepth_.active && depthStencil_ && renderStates_[rs::ZEnable]) FlushDepthClear();
     ApplyRenderStates();
     uint32_t units = SelectProgram(fvf_);
     if (units == ~0u) return false;
@@ -1686,6 +1689,7 @@ Result Device::SetRenderTarget(uint32_t index, Surface* surface) {
                     !(surface->owner_->usage_ & kUsageRenderTarget)))
         return kInvalidCall;
     if (!surface) return kInvalidCall;  // target 0 can never be empty
+    if (surface != renderTarget_) FlushDepthClear();
     surface->AddRef();
     if (renderTarget_) renderTarget_->Release();
     renderTarget_ = surface;
@@ -1708,6 +1712,7 @@ Result Device::GetRenderTarget(uint32_t index, Surface** surface) {
 
 Result Device::SetDepthStencilSurface(Surface* surface) {
     if (surface && surface->kind_ != Surface::Kind::Renderbuffer) return kInvalidCall;
+    if (surface != depthStencil_) FlushDepthClear();
     if (surface) surface->AddRef();
     if (depthStencil_) depthStencil_->Release();
     depthStencil_ = surface;
@@ -1739,6 +1744,22 @@ Result Device::Clear(uint32_t count, const Rect* rects, uint32_t flags, uint32_t
         x1 = std::min(x1, scissor_.right);
         y1 = std::min(y1, scissor_.bottom);
     }
+    const GLbitfield depthBits = ((flags & kClearZBuffer) ? GL_DEPTH_BUFFER_BIT : 0) |
+                                 ((flags & kClearStencil) ? GL_STENCIL_BUFFER_BIT : 0);
+    GLbitfield bits = ((flags & kClearTarget) ? GL_COLOR_BUFFER_BIT : 0) | depthBits;
+    if (depthBits && !(count && rects)) {
+        // The depth part waits for a draw that tests depth. A pending clear
+        // this one does not cover is made first, so the order holds.
+        PendingDepthClear& p = pendingDepth_;
+        if (p.active && !((p.bits & ~depthBits) == 0 && x0 <= p.left && y0 <= p.top && x1 >= p.right &&
+                          y1 >= p.bottom))
+            FlushDepthClear();
+        if (x1 > x0 && y1 > y0) p = {true, depthBits, z, stencil, x0, y0, x1, y1};
+        bits &= ~depthBits;
+        if (!bits) return kOk;
+    } else if (depthBits) {
+        FlushDepthClear();
+    }
     float c[4];
     ColorToFloats(color, c);
     glClearColor(c[0], c[1], c[2], c[3]);
@@ -1748,9 +1769,6 @@ Result Device::Clear(uint32_t count, const Rect* rects, uint32_t flags, uint32_t
     glDepthMask(GL_TRUE);
     glStencilMask(0xFF);
     glEnable(GL_SCISSOR_TEST);
-    GLbitfield bits = ((flags & kClearTarget) ? GL_COLOR_BUFFER_BIT : 0) |
-                      ((flags & kClearZBuffer) ? GL_DEPTH_BUFFER_BIT : 0) |
-                      ((flags & kClearStencil) ? GL_STENCIL_BUFFER_BIT : 0);
     auto clearRect = [&](int32_t l, int32_t t, int32_t r, int32_t b) {
         l = std::max(l, x0), t = std::max(t, y0), r = std::min(r, x1), b = std::min(b, y1);
         if (r <= l || b <= t) return;
@@ -1764,6 +1782,23 @@ Result Device::Clear(uint32_t count, const Rect* rects, uint32_t flags, uint32_t
     }
     gl_->shadow.valid = false;  // scissor, masks: set again at the next draw
     return kOk;
+}
+
+void Device::FlushDepthClear() {
+    PendingDepthClear& p = pendingDepth_;
+    if (!p.active) return;
+    p.active = false;
+    if (!renderTarget_ || !depthStencil_) return;
+    MakeCurrent();
+    ApplyFramebuffer();
+    glClearDepth(p.z);
+    glClearStencil(GLint(p.stencil & 0xFF));
+    glDepthMask(GL_TRUE);
+    glStencilMask(0xFF);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(p.left, p.top, p.right - p.left, p.bottom - p.top);
+    glClear(p.bits);
+    gl_->shadow.valid = false;
 }
 
 namespace {

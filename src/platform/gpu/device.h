@@ -147,6 +147,7 @@ private:
     uint32_t LinkShaderPair(VertexShader* vs, PixelShader* ps, uint32_t fvf);
     FfpProgram* FindOrLinkPair(VertexShader* vs, PixelShader* ps, uint32_t fvf, uint32_t variant);
     void UploadShaderConstants(Shader* shader, uint32_t binding);
+    void FlushDepthClear();
 
     Direct3D* d3d_;
     PresentParameters params_;
@@ -180,6 +181,18 @@ private:
     Surface* depthStencil_ = nullptr;
     Surface* backBuffer_ = nullptr;
     Surface* autoDepth_ = nullptr;
+    // A whole-viewport depth and stencil clear not made yet. It is made at
+    // the first draw that tests depth, before the target or the depth
+    // surface changes, or before another depth clear that does not cover
+    // it; a frame that never tests depth (a page, a 2-D panel) never pays
+    // for filling the depth buffer.
+    struct PendingDepthClear {
+        bool active = false;
+        uint32_t bits = 0;  // GL clear bits: depth, stencil
+        float z = 1.0f;
+        uint32_t stencil = 0;
+        int32_t left = 0, top = 0, right = 0, bottom = 0;
+    } pendingDepth_;
     GammaRamp gamma_;
     uint32_t nextShaderId_ = 1;
 };

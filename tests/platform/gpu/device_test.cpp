@@ -170,6 +170,57 @@ TEST_F(DrawTest, ForeignGlCallsAreForgottenOnRequest) {
     EXPECT_EQ(dev->LastError(), "");
 }
 
+// A depth clear waits for a draw that tests depth, yet every such draw sees
+// the clears in the order they were made: a partial clear after a whole
+// one, and clears made on either side of a change of target that shares
+// the depth surface.
+TEST_F(DrawTest, DepthTestedDrawsSeeEveryClearInOrder) {
+    auto draw = [&](float x, float y, float z, uint32_t argb) {
+        ColourVertex v[4];
+        Quad(v, x, y);
+        for (auto& c : v) c.z = z, c.c = argb;
+        Layout(fvf::XYZRHW | fvf::Diffuse, ta::Diffuse);
+        DrawQuad(v);
+    };
+    dev->SetRenderState(rs::ZFunc, cmp::Less);
+    dev->Clear(0, nullptr, kClearZBuffer, 0, 0.5f, 0);
+    draw(0, 0, 0.9f, 0xFF0000FF);  // depth test off: drawn
+    dev->SetRenderState(rs::ZEnable, 1);
+    draw(8, 0, 0.6f, 0xFF00FF00);
+    draw(16, 0, 0.4f, 0xFF00FF00);
+
+    dev->Clear(0, nullptr, kClearZBuffer, 0, 0.5f, 0);
+    Rect left{0, 8, 12, 16};
+    dev->Clear(1, &left, kClearZBuffer, 0, 0.2f, 0);
+    draw(0, 8, 0.3f, 0xFFFF0000);
+    draw(16, 8, 0.3f, 0xFFFF0000);
+
+    Texture* rt = nullptr;
+    ASSERT_EQ(dev->CreateTexture(8, 8, 1, kUsageRenderTarget, fmt::X8R8G8B8, Pool::Default, &rt), kOk);
+    Surface *back = nullptr, *small = nullptr;
+    dev->GetRenderTarget(0, &back);
+    rt->GetSurfaceLevel(0, &small);
+    dev->Clear(0, nullptr, kClearZBuffer, 0, 0.25f, 0);
+    ASSERT_EQ(dev->SetRenderTarget(0, small), kOk);
+    dev->Clear(0, nullptr, kClearZBuffer, 0, 0.9f, 0);  // the depth surface's top-left 8 x 8
+    ASSERT_EQ(dev->SetRenderTarget(0, back), kOk);
+    small->Release();
+    back->Release();
+    rt->Release();
+    draw(4, 4, 0.8f, 0xFFFFFFFF);
+    draw(0, 24, 0.3f, 0xFFFFFFFF);
+
+    auto px = Read();
+    EXPECT_EQ(At(px, 1, 1), 0x0000FFu);
+    EXPECT_EQ(At(px, 9, 1), 0x000000u);
+    EXPECT_EQ(At(px, 17, 1), 0x00FF00u);
+    EXPECT_EQ(At(px, 1, 9), 0x000000u);
+    EXPECT_EQ(At(px, 17, 9), 0xFF0000u);
+    EXPECT_EQ(At(px, 5, 5), 0xFFFFFFu);
+    EXPECT_EQ(At(px, 1, 25), 0x000000u);
+    EXPECT_EQ(dev->LastError(), "");
+}
+
 // A discarding lock replaces the GL store with just the bytes written;
 // draws beyond them are refused until a plain lock restores the whole.
 TEST_F(DrawTest, DiscardedVertexBufferHoldsOnlyWhatWasWritten) {
