@@ -337,7 +337,6 @@ Device::~Device() {
     if (renderTarget_) renderTarget_->Release();
     if (depthStencil_) depthStencil_->Release();
     renderTarget_ = depthStencil_ = nullptr;
-    pendingDepth_.active = false;
     DestroyBackBuffer();
     // Whatever the caller still holds loses its GL objects now.
     std::vector<DeviceChild*> left(children_.begin(), children_.end());

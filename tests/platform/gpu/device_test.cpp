@@ -99,10 +99,10 @@ protected:
     void DrawQuad(const V (&v)[4]) {
         ASSERT_EQ(dev->DrawPrimitiveUP(PrimitiveType::TriangleStrip, 2, v, sizeof v[0]), kOk);
     }
-    void DrawColoured(float x, float y, uint32_t argb) {
+    void DrawColoured(float x, float y, uint32_t argb, float z = 0) {
         ColourVertex v[4];
         Quad(v, x, y);
-        for (auto& c : v) c.c = argb;
+        for (auto& c : v) c.z = z, c.c = argb;
         Layout(fvf::XYZRHW | fvf::Diffuse, ta::Diffuse);
         DrawQuad(v);
     }
@@ -175,13 +175,7 @@ TEST_F(DrawTest, ForeignGlCallsAreForgottenOnRequest) {
 // one, and clears made on either side of a change of target that shares
 // the depth surface.
 TEST_F(DrawTest, DepthTestedDrawsSeeEveryClearInOrder) {
-    auto draw = [&](float x, float y, float z, uint32_t argb) {
-        ColourVertex v[4];
-        Quad(v, x, y);
-        for (auto& c : v) c.z = z, c.c = argb;
-        Layout(fvf::XYZRHW | fvf::Diffuse, ta::Diffuse);
-        DrawQuad(v);
-    };
+    auto draw = [&](float x, float y, float z, uint32_t argb) { DrawColoured(x, y, argb, z); };
     dev->SetRenderState(rs::ZFunc, cmp::Less);
     dev->Clear(0, nullptr, kClearZBuffer, 0, 0.5f, 0);
     draw(0, 0, 0.9f, 0xFF0000FF);  // depth test off: drawn
