@@ -19,7 +19,7 @@ namespace {
 
 // Change when the generated content changes, so that an old game folder is
 // written afresh.
-constexpr const char* kContentVersion = "demogen 23";
+constexpr const char* kContentVersion = "demogen 24";
 
 std::string ReadSmallFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -49,8 +49,10 @@ struct Canvas {
     static int TextWidth(const std::string& s, int scale) { return int(s.size()) * 6 * scale - scale; }
 };
 
-// Rows of a 5x7 letter (bit 4 the leftmost dot) for every printable ASCII
-// character but the blank; null for characters without a letter.
+// The eight rows of a 5-dot-wide letter (bit 4 the leftmost dot) for every
+// printable ASCII character but the blank: capitals and digits stand on
+// row 6, the tails of g, j, p, q and y reach row 7; null for characters
+// without a letter.
 const uint8_t* Glyph(char c);
 
 // ---------------------------------------------------------------- output

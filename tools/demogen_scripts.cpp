@@ -198,13 +198,14 @@ end
 function EditorKey(key)
   if key == 112 then
     setpositionmode(false)
+    Saved = nil  -- the note of a save closes with the editor
     seteditormode(geteditormode() == 0 and 2 or 0)
     return true
   end
   if geteditormode() == 0 then return false end
   if key == 113 then EditorSelectNext()
   elseif key == 114 then setpositionmode(not getpositionmode())
-  elseif key == 115 then scene_save() Saved = 90
+  elseif key == 115 then scene_save() Saved, SavedNode = 90, Node
   elseif key == 32 or (key >= 33 and key <= 40) then ge_sendeditorinput(key, 0)
   else return false end
   return true
@@ -216,7 +217,7 @@ function DrawEditor()
   local name = o and ge_getproperty(o, "name") or "-"
   ge_fillrect(0, 700, 1024, 68, "A0000000")
   ge_drawstring("EDITOR  " .. Node .. "  SELECTED: " .. name .. (getpositionmode() and "  POSITION" or "")
-                .. ((Saved or 0) > 0 and "  SAVED" or ""), 12, 704, "FFFFE080")
+                .. ((Saved or 0) > 0 and SavedNode == Node and "  SAVED" or ""), 12, 704, "FFFFE080")
   ge_drawstring("F1 CLOSE EDITOR  F2 NEXT  F3 POSITION  F4 SAVE  CTRL+DRAG", 12, 736, "FFF4E4C0")
   if Saved then Saved = Saved - 1 end
 end

@@ -150,6 +150,15 @@ TEST(DemoGenerator, ImagesReadBackThroughTheEngine) {
         EXPECT_EQ(inked.find('.', first), last + 1) << char(code) << ": " << inked;
     }
     for (int c = 'a'; c <= 'z'; ++c) EXPECT_NE(cell(c), cell(c - 'a' + 'A')) << char(c);
+    // Lower case stands on the capitals' baseline; g, j, p, q and y hang
+    // below it, still inside their cells.
+    auto lowest_row = [&](int code) { return cell(code).find_last_not_of('\0') / 24; };
+    for (int c = 'a'; c <= 'z'; ++c) {
+        if (std::strchr("gjpqy", c))
+            EXPECT_GT(lowest_row(c), lowest_row('A')) << char(c) << " has no descender";
+        else
+            EXPECT_EQ(lowest_row(c), lowest_row('A')) << char(c);
+    }
 
     // The angle table of the editor's map view: atan2(a, b) as a fraction
     // of a turn in 16 bits (red high, green low), a across, b down.
@@ -460,6 +469,39 @@ end
                                        options);
     ASSERT_EQ(run.exit_code, 0) << run.output;
     EXPECT_EQ(run.trace, "hall: door data/icons/door\ncorridor: onward data/icons/door\n") << run.output;
+}
+
+// The editor bar tells of a save in the room that was saved, while the
+// editor stays open: a save just before the editor is closed is not told
+// when the editor opens again in the next room.
+TEST(DemoTour, EditorBarTellsASaveOnlyWhereItWasMade) {
+    const std::string game = Generate("editorbar");
+    EngineRunOptions options;
+    options.prepare_root = [&](const std::string& root) {
+        fs::copy(game, root, fs::copy_options::recursive | fs::copy_options::skip_existing);
+    };
+    const EngineRun run = RunEngineWith(quild_test::ReadFile(game + "/main.lua") + R"lua(
+function trace(s) local f = io.open("trace.txt", "a"); f:write(s .. "\n"); f:close() end
+local draw = ge_drawstring
+function ge_drawstring(text, ...)
+  if string.find(text, "SAVED", 1, true) then Told = true end
+  return draw(text, ...)
+end
+Keys = {[3] = 112, [4] = 113, [5] = 115, [7] = 112, [12] = 112, [13] = 113}
+local update = OnGameUpdate
+frame = 0
+function OnGameUpdate(dt)
+  update(dt)
+  frame = frame + 1
+  if Keys[frame] then OnGameKeyDown(Keys[frame]) end
+  if frame == 7 or frame == 18 then trace(Node .. " " .. tostring(Told == true)) Told = false end
+  if frame == 9 then ge_switchscene("hall") end
+  if frame == 18 then quit() end
+end
+)lua",
+                                       options);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "title true\nhall false\n") << run.output;
 }
 
 // A hotspot that stands for the gallery's statue is picked while the
