@@ -10,6 +10,7 @@
 #include "app/app_window.h"
 #include "app/engine.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "media/image/draw2d.h"
 #include "media/text/game_font.h"
 #include "script/lua_host.h"
@@ -24,7 +25,7 @@ constexpr int kNoFontLineHeight = 16;
 // least one of a text that is not empty, so that every row moves on).
 int FitCount(const GameFont& font, const char* text, int width) {
     int n = 0;
-    for (int used = 0; text[n]; ++n) {
+    for (int64_t used = 0; text[n]; ++n) {
         used += font.GetCharWidth(static_cast<unsigned char>(text[n]));
         if (used > width && n > 0) break;
     }
@@ -150,8 +151,8 @@ bool Console::OnKey(int key) {
             return true;
         case 33:
         case 34:
-            rect_.h =
-                std::clamp(rect_.h + (key == 33 ? -LineHeight() : LineHeight()), kMinHeight, kMaxHeight);
+            rect_.h = int(std::clamp<int64_t>(int64_t(rect_.h) + (key == 33 ? -int64_t(LineHeight()) : LineHeight()),
+                                              kMinHeight, kMaxHeight));
             return true;
         case 35:
             cursor_ = length_;
@@ -266,7 +267,9 @@ void Console::WrapRows(const char* text, int width, std::vector<int>& rows) cons
 }
 
 void Console::Draw() {
-    const int L = LineHeight();
+    // A font's line height may be any int: positions derived from it are
+    // taken in 64 bits.
+    const int64_t L = LineHeight();
     const int x = rect_.x, y = rect_.y, w = rect_.w, h = rect_.h;
     FillRect(x, y, w, h, kBackgroundColour);
 
@@ -287,15 +290,15 @@ void Console::Draw() {
     // caret.
     const int width = w - 20;
     int first = 0;
-    int to_caret = font_->GetCharWidth('_');
+    int64_t to_caret = font_->GetCharWidth('_');
     for (int i = 0; i < cursor_; ++i) to_caret += font_->GetCharWidth(static_cast<unsigned char>(line_[i]));
     for (; to_caret > width && first < cursor_; ++first)
         to_caret -= font_->GetCharWidth(static_cast<unsigned char>(line_[first]));
     text[first + FitCount(*font_, text + first, width)] = 0;
-    font_->DrawString(text + first, x + 10, y + h - L, width, L, 0, 0xFFFFFFFFu, 0);
+    font_->DrawString(text + first, x + 10, SaturateToInt(y + h - L), width, int(L), 0, 0xFFFFFFFFu, 0);
     // The history from the newest line up; a line wider than the panel
     // takes as many rows as it needs, so that a whole error can be read.
-    int line_y = y + h - 2 * L + 2;
+    int64_t line_y = y + h - 2 * L + 2;
     std::vector<int> rows;
     std::string row;
     for (int i = write_index_ - 1; i >= 0 && line_y > y; --i) {
@@ -309,7 +312,7 @@ void Console::Draw() {
         for (size_t r = rows.size(); r-- > 0 && line_y > y; line_y -= L) {
             end -= static_cast<size_t>(rows[r]);
             row.assign(entry.text + end, static_cast<size_t>(rows[r]));
-            font_->DrawString(row.c_str(), x + 10, line_y, width, L, 0, entry.colour, 0);
+            font_->DrawString(row.c_str(), x + 10, SaturateToInt(line_y), width, int(L), 0, entry.colour, 0);
         }
     }
 }

@@ -125,7 +125,7 @@ int Move(lua_State* L) {
 }
 
 int KeyDown(lua_State* L) {
-    if (ScriptEditBox* box = Box(L)) box->OnKeyDown(Int(L, 2), g_keyTable[17] != 0);
+    if (ScriptEditBox* box = Box(L)) box->OnKeyDown(Int(L, 2));
     return 0;
 }
 

@@ -397,9 +397,8 @@ void ScriptEditBox::HighlightLine(int32_t n) {
 
 // ------------------------------------------------------------------- keys
 
-void ScriptEditBox::OnKeyDown(int32_t key, bool ctrl) {
+void ScriptEditBox::OnKeyDown(int32_t key) {
     if (key != 112) completing_ = false;
-    if (ctrl && (key == 35 || key == 36)) MoveVertical(key == 35 ? line_count_ : -line_count_);
     switch (key) {
         case 16:
             if (!selecting_) {
@@ -573,7 +572,6 @@ void ScriptEditBox::ImportFile(const char* path) {
     if (!path) return;
     FileStream file;
     if (!file.OpenRead(path)) {
-        line_end_ = "\r\n";
         text_.clear();
         text_.reserve(1024);
         RewindUndo();  // the records name text that is gone
@@ -594,10 +592,6 @@ void ScriptEditBox::ImportFile(const char* path) {
         text_.resize(old_size + size);
         const uint32_t got = size ? file.Read(text_.data() + old_size, size) : 0;
         text_.resize(old_size + got);
-        // Saving writes the line ends the file had (its first one tells).
-        const size_t first_end = text_.find_first_of("\r\n", old_size);
-        if (first_end != std::string::npos)
-            line_end_ = text_[first_end] == '\n' ? "\n" : At(int64_t(first_end) + 1) == '\n' ? "\r\n" : "\r";
         FilterImported(old_size);
     }
     file_name_ = path;
@@ -659,10 +653,8 @@ bool ScriptEditBox::SaveToFile(const char* path) {
     std::string out;
     out.reserve(text_.size() + size_t(line_count_));
     for (const char c : text_) {
-        if (c == '\n')
-            out += line_end_;
-        else
-            out += c;
+        if (c == '\n') out += '\r';
+        out += c;
     }
     if (!WriteFileAtomic(path, out.data(), out.size())) {
         LogPrintf("[ERROR] - EDIT : can't write %s", path);

@@ -52,10 +52,8 @@ public:
     void SetFocus(bool focused) { focused_ = focused; }
 
     // Events; mouse positions are relative to the box's rectangle, gutter
-    // included; now_ms is the frame time, for double clicks. With ctrl
-    // (the Ctrl key held), Home and End go to the start and the end of the
-    // whole text.
-    void OnKeyDown(int32_t key, bool ctrl = false);
+    // included; now_ms is the frame time, for double clicks.
+    void OnKeyDown(int32_t key);
     void OnKeyUp(int32_t key);
     void OnChar(int32_t c);
     void OnMouseDown(int32_t x, int32_t y);
@@ -74,9 +72,8 @@ public:
     // The same over bytes in memory (no file name, "modified" untouched);
     // false when the text would grow past what a box holds.
     bool AppendImported(const char* data, size_t n);
-    // Writes the text to the path, or to the imported file without one,
-    // with the line ends the imported file had (CR LF when it had none or
-    // nothing was imported); false when nothing was written (modified stays).
+    // Writes the text with CR LF line ends to the path, or to the imported
+    // file without one; false when nothing was written (modified stays).
     bool SaveToFile(const char* path);
     // Draws with the render device; frame_count blinks the caret.
     void Render(uint32_t frame_count) const;
@@ -172,7 +169,6 @@ private:
     bool selecting_ = false;
     int64_t last_mouse_up_ = 0;
     std::string file_name_;
-    const char* line_end_ = "\r\n";  // written for each "\n"
     uint32_t colour_ = 0xFFFFFFFFu;
     GameFont* font_ = nullptr;
     int32_t flags_ = 0;

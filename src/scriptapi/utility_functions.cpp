@@ -49,26 +49,12 @@ int Alert(lua_State* L) {
     return 0;
 }
 
-// print(...): as Lua's own print, every value through tostring, the values
-// separated by tabs; the line goes to the console.
+// print(text): only the last argument reaches the console, and only when it
+// is a string or a number (nothing else is converted, so no metamethod or
+// global runs and nothing can fail).
 int Print(lua_State* L) {
-    if (!HaveConsole()) return 0;
-    const int n = lua_gettop(L);
-    luaL_Buffer line;
-    lua_getglobal(L, "tostring");
-    luaL_buffinit(L, &line);
-    for (int i = 1; i <= n; ++i) {
-        // The tab goes in before the value is pushed: the buffer may move
-        // what it holds on the stack, and expects the top as it left it.
-        if (i > 1) luaL_addchar(&line, '\t');
-        lua_pushvalue(L, n + 1);  // tostring
-        lua_pushvalue(L, i);
-        lua_call(L, 1, 1);
-        if (!lua_isstring(L, -1)) return luaL_error(L, "'tostring' must return a string to 'print'");
-        luaL_addvalue(&line);
-    }
-    luaL_pushresult(&line);
-    g_console->AddText(lua_tostring(L, -1), 0xFFFFFFFFu);
+    const char* text = LastText(L);
+    if (text && HaveConsole()) g_console->AddText(text, 0xFFFFFFFFu);
     return 0;
 }
 

@@ -84,6 +84,17 @@ TEST_F(ConsoleDraw, LongLinesWrapAndTheEditLineFollowsTheCaret) {
     Console bare;
     bare.WrapRows("TEXT", 100, rows);
     EXPECT_TRUE(rows.empty());
+    // Font borders at the int limit: widths, heights and positions stay in
+    // range (one character a row; the height held between its limits).
+    font->borderW = INT32_MAX;
+    font->borderH = INT32_MAX;
+    console.WrapRows("AB CD", 100, rows);
+    EXPECT_EQ(rows, std::vector<int>(5, 1));
+    console.OnKey(33);
+    EXPECT_EQ(console.GetRect().h, Console::kMinHeight);
+    console.OnKey(34);
+    EXPECT_EQ(console.GetRect().h, Console::kMaxHeight);
+    console.Draw();
 }
 
 TEST_F(ConsoleDraw, WithoutAFontOnlyThePanelAndFrame) {

@@ -54,6 +54,13 @@ TEST_F(DrawFunctions, FontMeasures) {
     Lua(("assert(ge_getstringwidth('AB') == " + std::to_string(ab) + ")").c_str());
     Lua(("assert(ge_getstringwidth('AB', 2 * ge_getfontwidth()) == " + std::to_string(2 * ab) + ")").c_str());
     Lua("assert(ge_getfontheight() == 10 and ge_fontheight() == 8)");
+    // Borders of thousands of pixels count in full.
+    font->borderW += 5000;
+    font->borderH += 5000;
+    Lua(("assert(ge_getstringwidth('AB') == " + std::to_string(ab + 10000) + ")").c_str());
+    Lua("assert(ge_getfontheight() == 5010)");
+    font->borderW -= 5000;
+    font->borderH -= 5000;
     font->fontW = 0;  // a zero character width never divides
     Lua("assert(ge_getfontheight(16) == 10 and ge_getstringwidth('AB', 16) > 0)");
     engine.fonts.head = engine.fonts.tail = nullptr;

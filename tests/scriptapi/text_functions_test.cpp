@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/app_window.h"
 #include "media/text/game_text.h"
 #include "platform/store.h"
 #include "scriptapi/engine_script_test.h"
@@ -56,6 +57,20 @@ TEST_F(TextFunctions, GameTextNamesStringsWalkAndSave) {
 }
 
 TEST_F(TextFunctions, EditBoxesFromScripts) {
+    // Held Ctrl changes nothing: Home and End keep to the caret's line.
+    g_keyTable[17] = 1;
+    Lua(R"(
+        local e = edit_create(rect_const(0, 0, 320, 100, 0), nil, 1, 'ff00ff00')
+        edit_settext(e, 'one\ntwo\nsix')
+        edit_keydown(e, 40)
+        edit_keydown(e, 35)
+        edit_sendchar(e, 33)
+        edit_keydown(e, 36)
+        edit_sendchar(e, 35)
+        assert(edit_gettext(e) == 'one\n#two!\nsix', edit_gettext(e))
+        edit_destroy(e)
+    )");
+    g_keyTable[17] = 0;
     quild_test::WriteFile(Path("in.lua"), "x = 1\r\ny = 2\r\n");
     Lua(R"(
         assert(select('#', edit_create()) == 0 and select('#', edit_create(dlg_new())) == 0)

@@ -26,8 +26,8 @@ int HexDigit(char c) {
 }
 
 // A character width as the one byte the font keeps for it.
-uint8_t WidthByte(int w) {
-    return static_cast<uint8_t>(std::clamp(w, 0, 255));
+uint8_t WidthByte(int64_t w) {
+    return static_cast<uint8_t>(std::clamp<int64_t>(w, 0, 255));
 }
 
 void SetPointFilter(RenderDevice* device, bool point) {
@@ -156,7 +156,7 @@ void GameFont::ComputeCharWidths() {
         LogPrintf("[ERROR] - FONT : %s (the font image has no alpha to measure)", name ? name : "");
         return;
     }
-    const uint8_t empty = WidthByte(fontW / 3 - BorderW());
+    const uint8_t empty = WidthByte(int64_t(fontW / 3) - borderW);
     const uint32_t w = uint32_t(fontW), h = uint32_t(fontH);
     const uint32_t columns = uint32_t(Columns()), rows = uint32_t(Rows());
     auto alpha = [&](uint32_t x, uint32_t y) { return image.pixels[(size_t(y) * image.width + x) * 4 + 3]; };
@@ -193,7 +193,7 @@ int GameFont::CharIndex(unsigned char c) const {
 
 int GameFont::GetCharWidth(unsigned char c) const {
     const int i = CharIndex(c);
-    return (i >= 0 ? widths[i] : 0) + BorderW();
+    return SaturateToInt(int64_t(i >= 0 ? widths[i] : 0) + borderW);
 }
 
 int GameFont::GetStringWidth(const char* text) const {
@@ -203,7 +203,7 @@ int GameFont::GetStringWidth(const char* text) const {
 }
 
 int GameFont::LineHeight() const {
-    return SaturateToInt(int64_t(BorderH()) + fontH);
+    return SaturateToInt(int64_t(borderH) + fontH);
 }
 
 int GameFont::DrawString(const char* text, int x, int y, int w, int h, uint32_t flags, uint32_t colour,
@@ -283,7 +283,7 @@ float GlyphWriter::Put(unsigned char c, float x, float y) {
     const GameFont& f = *font_;
     const int index = f.CharIndex(c);
     const int width = index >= 0 ? f.widths[index] : 0;
-    const float advance = float(width + f.BorderW()) * scale_;
+    const float advance = float(int64_t(width) + f.borderW) * scale_;
     if (!image_ || c <= 32 || index < 0 || width == 0) return advance;
     const TextureRecord* rec = font_image_->device_texture;
     // Texture coordinates against the base image, which bold and italic

@@ -3,7 +3,6 @@
 // all one width or each as wide as its glyph's alpha. A font may name others
 // for bold, italic and underlined text. Text is drawn one line at a time with
 // alignment, scaling and inline colour codes ("$" and eight hex digits).
-#include <algorithm>
 #include <cstdint>
 
 #include "script/object_model.h"
@@ -51,12 +50,8 @@ public:
     // The glyph of a character: its position in the charset (missing ones
     // take the blank's), or its code; -1 when there is none.
     int CharIndex(unsigned char c) const;
-    // The borders as drawn: a script may set any number, a pixel border
-    // past a few thousand draws the same as one at the limit.
-    static constexpr int32_t kBorderLimit = 4096;
-    int BorderW() const { return std::clamp(borderW, -kBorderLimit, kBorderLimit); }
-    int BorderH() const { return std::clamp(borderH, -kBorderLimit, kBorderLimit); }
-    // Glyph width + the border.
+    // Glyph width + the border; the border may be any int a script set, so
+    // the sums are taken in 64 bits and saturate to the int range.
     int GetCharWidth(unsigned char c) const;
     int GetStringWidth(const char* text) const;
     int LineHeight() const;

@@ -92,16 +92,28 @@ TEST_F(GameFontTest, FixedWidthAndTheGridFromProperties) {
     // top half is row 4's cells: still found, same columns.
     EXPECT_EQ(font->widths['A' - 16 * 2], 4);
 
-    // Borders and heights a script set past any screen: the sums saturate
-    // instead of overflowing.
+    // Borders of thousands of pixels count in full; past the int range the
+    // sums saturate instead of overflowing.
+    font->borderW = 5000;
+    font->borderH = 5000;
+    EXPECT_EQ(font->GetCharWidth('A'), font->widths[int('A')] + 5000);
+    EXPECT_EQ(font->GetStringWidth("AA"), 2 * (font->widths[int('A')] + 5000));
+    EXPECT_EQ(font->LineHeight(), 16 + 5000);
     font->borderW = INT32_MAX;
     font->borderH = INT32_MIN;
-    font->fixedWidth = true;
     font->fontH = INT32_MIN + 1;
-    EXPECT_EQ(font->GetCharWidth('A'), font->widths[int('A')] + 4096);
+    EXPECT_EQ(font->GetCharWidth('A'), INT32_MAX);
     EXPECT_EQ(font->LineHeight(), INT32_MIN);
     EXPECT_EQ(font->GetStringWidth(std::string(600000, 'A').c_str()), INT32_MAX);
+    font->fixedWidth = true;
     font->OnChanged(1);
+    // A proportional font measured with the lowest border: blanks as wide
+    // as a width byte holds.
+    font->borderW = INT32_MIN;
+    font->fixedWidth = false;
+    font->OnChanged(1);
+    EXPECT_EQ(font->widths[int(' ')], 255);
+    EXPECT_EQ(font->GetCharWidth(' '), 255 + INT32_MIN);
 }
 
 TEST_F(GameFontTest, MissingImageKeepsDefaultsAndDrawsNothing) {
