@@ -9,7 +9,10 @@ extern "C" {
 
 #include "app/console.h"
 #include "app/engine.h"
+#include "base/log.h"
+#include "media/text/game_text.h"
 #include "scene/game_scene.h"
+#include "scene/game_video.h"
 #include "scene/hot_spot.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
@@ -168,13 +171,23 @@ void PutPlace(EObject* o, const Place& p) {
 
 // ge_swap_object(a, b): two objects of one class exchange their properties;
 // each keeps its pool header and its place (list, and a hotspot's parent and
-// children), so no exchange can make a hotspot its own ancestor.
+// children), so no exchange can make a hotspot its own ancestor. What points
+// at an object by its place keeps pointing there (its scene's references,
+// the selection, the hovered hotspot, a hotspot's font and text); what
+// stands for the contents follows them: the video playing, and the name a
+// hotspot finds its text again by. Scenes are not exchanged: their objects,
+// child nodes, the engine and the scene-file readers point back at them.
 int SwapObject(lua_State* L) {
     EObject* a = ScriptArgObject(L, 1);
     EObject* b = ScriptArgObject(L, 2);
     if (!a || !b || a == b || a->descriptor != b->descriptor || a->size != b->size || a->size == 0 ||
         a->size > kMaxSwapBytes)
         return 0;
+    if (a->descriptor == &GameScene::s_descriptor) {
+        LogPrintf("[WARNING] : scenes %s and %s not swapped: what points at them would not follow",
+                  a->name ? a->name : "", b->name ? b->name : "");
+        return 0;
+    }
     const size_t size = a->size;
     const Place place_a = TakePlace(a);
     const Place place_b = TakePlace(b);
@@ -186,6 +199,16 @@ int SwapObject(lua_State* L) {
     std::memcpy(pb, buffer, size);
     PutPlace(a, place_a);
     PutPlace(b, place_b);
+    if (a->descriptor == &GameText::s_descriptor) {
+        RememberHotspotTextName(static_cast<GameText*>(a));
+        RememberHotspotTextName(static_cast<GameText*>(b));
+    }
+    if (Engine* e = CurrentEngine()) {
+        if (e->currentVideo == a)
+            e->currentVideo = static_cast<GameVideo*>(b);
+        else if (e->currentVideo == b)
+            e->currentVideo = static_cast<GameVideo*>(a);
+    }
     return 0;
 }
 
