@@ -169,14 +169,26 @@ void PutPlace(EObject* o, const Place& p) {
     }
 }
 
+// An engine pointer that named one of two exchanged objects names the same
+// contents again: the other object (both are of one class).
+template <class T>
+void Follow(T*& pointer, EObject* a, EObject* b) {
+    if (pointer == a)
+        pointer = static_cast<T*>(b);
+    else if (pointer == b)
+        pointer = static_cast<T*>(a);
+}
+
 // ge_swap_object(a, b): two objects of one class exchange their properties;
 // each keeps its pool header and its place (list, and a hotspot's parent and
-// children), so no exchange can make a hotspot its own ancestor. What points
-// at an object by its place keeps pointing there (its scene's references,
-// the selection, the hovered hotspot, a hotspot's font and text); what
-// stands for the contents follows them: the video playing, and the name a
-// hotspot finds its text again by. Scenes are not exchanged: their objects,
-// child nodes, the engine and the scene-file readers point back at them.
+// children), so no exchange can make a hotspot its own ancestor. References
+// held as properties keep pointing at the place (a scene's current page, a
+// hotspot's font and text, a mesh's source), as scripts' handles do. What
+// the engine began with an object follows its contents: the video playing,
+// the hotspots that were told of the pointer entering and of a button going
+// down, the editor's selection, and the name a hotspot finds its text again
+// by. Scenes are not exchanged: their objects, child nodes, the engine and
+// the scene-file readers point back at them.
 int SwapObject(lua_State* L) {
     EObject* a = ScriptArgObject(L, 1);
     EObject* b = ScriptArgObject(L, 2);
@@ -204,10 +216,11 @@ int SwapObject(lua_State* L) {
         RememberHotspotTextName(static_cast<GameText*>(b));
     }
     if (Engine* e = CurrentEngine()) {
-        if (e->currentVideo == a)
-            e->currentVideo = static_cast<GameVideo*>(b);
-        else if (e->currentVideo == b)
-            e->currentVideo = static_cast<GameVideo*>(a);
+        Follow(e->currentVideo, a, b);
+        Follow(e->hoveredHotspot, a, b);
+        Follow(e->rawPickedHotspot, a, b);
+        Follow(e->pressedHotspot, a, b);
+        Follow(e->selectedObject, a, b);
     }
     return 0;
 }

@@ -497,7 +497,9 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick));
     // Two texts: the hotspot shows the one now where its text was, and
     // finds that one again by name once the texts are made anew. Two
-    // videos: the engine's playing video is the one whose player runs.
+    // videos: the engine's playing video is the one whose player runs; two
+    // hotspots: the one told of the pointer entering and the selection
+    // follow their contents.
     Check(R"(
         local one, two, h = gtext_new('one'), gtext_new('two'), hs_get('knob')
         ge_setproperty(h, 'text', one)
@@ -509,9 +511,15 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     Check("v1, v2 = ge_newsceneobject('video', 'v1'), ge_newsceneobject('video', 'v2')");
     ASSERT_NE(engine->videos.head, engine->videos.tail);
     engine->currentVideo = engine->videos.head;
-    Check("ge_swap_object(v1, v2)");
+    engine->hoveredHotspot = ListNext(door);
+    Check("ge_selectobject(hs_get('knob')) ge_swap_object(v1, v2) ge_swap_object(hs_get('knob'), hs_get('Door'))");
     EXPECT_EQ(engine->currentVideo, engine->videos.tail);
+    EXPECT_EQ(engine->hoveredHotspot, s->hotspots.tail);
+    EXPECT_EQ(engine->selectedObject, s->hotspots.tail);
+    EXPECT_STREQ(s->hotspots.tail->name, "knob");
     engine->currentVideo = nullptr;
+    engine->hoveredHotspot = nullptr;
+    Check("ge_swap_object(hs_get('knob'), hs_get('Door'))");
     // Every walk of the tree ends.
     Check(R"(
         for _, h in ipairs(ge_getsceneobjectslist()) do
