@@ -183,11 +183,11 @@ void Follow(T*& pointer, EObject* a, EObject* b) {
 // each keeps its pool header and its place (list, and a hotspot's parent and
 // children), so no exchange can make a hotspot its own ancestor. References
 // held as properties keep pointing at the place (a scene's current page, a
-// hotspot's font and text, a mesh's source), as scripts' handles do. What
-// the engine began with an object follows its contents: the video playing,
-// the hotspots that were told of the pointer entering and of a button going
-// down, the editor's selection, and the name a hotspot finds its text again
-// by. Scenes are not exchanged: their objects, child nodes, the engine and
+// hotspot's font and text, a mesh's source), as scripts' handles, the
+// editor's selection and the hovered and pressed hotspots do. What stands
+// for the contents follows them: the video playing (its player is what
+// the engine stops), and the name a hotspot finds its text again by.
+// Scenes are not exchanged: their objects, child nodes, the engine and
 // the scene-file readers point back at them.
 int SwapObject(lua_State* L) {
     EObject* a = ScriptArgObject(L, 1);
@@ -217,10 +217,6 @@ int SwapObject(lua_State* L) {
     }
     if (Engine* e = CurrentEngine()) {
         Follow(e->currentVideo, a, b);
-        Follow(e->hoveredHotspot, a, b);
-        Follow(e->rawPickedHotspot, a, b);
-        Follow(e->pressedHotspot, a, b);
-        Follow(e->selectedObject, a, b);
     }
     return 0;
 }

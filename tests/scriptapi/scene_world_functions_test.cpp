@@ -498,8 +498,7 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     // Two texts: the hotspot shows the one now where its text was, and
     // finds that one again by name once the texts are made anew. Two
     // videos: the engine's playing video is the one whose player runs; two
-    // hotspots: the one told of the pointer entering and the selection
-    // follow their contents.
+    // hotspots: the hovered one and the selection stay with the place.
     Check(R"(
         local one, two, h = gtext_new('one'), gtext_new('two'), hs_get('knob')
         ge_setproperty(h, 'text', one)
@@ -514,8 +513,8 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     engine->hoveredHotspot = ListNext(door);
     Check("ge_selectobject(hs_get('knob')) ge_swap_object(v1, v2) ge_swap_object(hs_get('knob'), hs_get('Door'))");
     EXPECT_EQ(engine->currentVideo, engine->videos.tail);
-    EXPECT_EQ(engine->hoveredHotspot, s->hotspots.tail);
-    EXPECT_EQ(engine->selectedObject, s->hotspots.tail);
+    EXPECT_EQ(engine->hoveredHotspot, ListNext(door));
+    EXPECT_EQ(engine->selectedObject, ListNext(door));
     EXPECT_STREQ(s->hotspots.tail->name, "knob");
     engine->currentVideo = nullptr;
     engine->hoveredHotspot = nullptr;
