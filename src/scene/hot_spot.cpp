@@ -363,6 +363,13 @@ void ForgetFreedHotspotTexts() {
     });
 }
 
+void RememberHotspotTextName(const GameText* text) {
+    if (!text) return;
+    ForEachKnownHotspot(nullptr, [text](HotSpot* h) {
+        if (h->text == text) h->OnChanged(kHotspotBitText);
+    });
+}
+
 HotSpot* HotSpot::HitTest(int32_t x, int32_t y) {
     if (!visible || !enabled || hs_type != kHotspotRect) return nullptr;
     int64_t px = x, py = y;

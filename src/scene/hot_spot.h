@@ -157,6 +157,9 @@ public:
 // Lets go of the texts freed since: every hotspot the engine holds whose text
 // is no longer live holds none (it finds its text again by name).
 void ForgetFreedHotspotTexts();
+// The text was renamed (or given another's contents): every hotspot the
+// engine holds that shows it remembers its present name.
+void RememberHotspotTextName(const GameText* text);
 
 // Clears every pointer of the hotspot lists into the hotspot (parent links
 // and child chains) before it is freed.

@@ -9,7 +9,10 @@ extern "C" {
 
 #include "app/console.h"
 #include "app/engine.h"
+#include "base/log.h"
+#include "media/text/game_text.h"
 #include "scene/game_scene.h"
+#include "scene/game_video.h"
 #include "scene/hot_spot.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
@@ -166,15 +169,37 @@ void PutPlace(EObject* o, const Place& p) {
     }
 }
 
+// An engine pointer that named one of two exchanged objects names the same
+// contents again: the other object (both are of one class).
+template <class T>
+void Follow(T*& pointer, EObject* a, EObject* b) {
+    if (pointer == a)
+        pointer = static_cast<T*>(b);
+    else if (pointer == b)
+        pointer = static_cast<T*>(a);
+}
+
 // ge_swap_object(a, b): two objects of one class exchange their properties;
 // each keeps its pool header and its place (list, and a hotspot's parent and
-// children), so no exchange can make a hotspot its own ancestor.
+// children), so no exchange can make a hotspot its own ancestor. References
+// held as properties keep pointing at the place (a scene's current page, a
+// hotspot's font and text, a mesh's source), as scripts' handles, the
+// editor's selection and the hovered and pressed hotspots do. What stands
+// for the contents follows them: the video playing (its player is what
+// the engine stops), and the name a hotspot finds its text again by.
+// Scenes are not exchanged: their objects, child nodes, the engine and
+// the scene-file readers point back at them.
 int SwapObject(lua_State* L) {
     EObject* a = ScriptArgObject(L, 1);
     EObject* b = ScriptArgObject(L, 2);
     if (!a || !b || a == b || a->descriptor != b->descriptor || a->size != b->size || a->size == 0 ||
         a->size > kMaxSwapBytes)
         return 0;
+    if (a->descriptor == &GameScene::s_descriptor) {
+        LogPrintf("[WARNING] : scenes %s and %s not swapped: what points at them would not follow",
+                  a->name ? a->name : "", b->name ? b->name : "");
+        return 0;
+    }
     const size_t size = a->size;
     const Place place_a = TakePlace(a);
     const Place place_b = TakePlace(b);
@@ -186,6 +211,13 @@ int SwapObject(lua_State* L) {
     std::memcpy(pb, buffer, size);
     PutPlace(a, place_a);
     PutPlace(b, place_b);
+    if (a->descriptor == &GameText::s_descriptor) {
+        RememberHotspotTextName(static_cast<GameText*>(a));
+        RememberHotspotTextName(static_cast<GameText*>(b));
+    }
+    if (Engine* e = CurrentEngine()) {
+        Follow(e->currentVideo, a, b);
+    }
     return 0;
 }
 

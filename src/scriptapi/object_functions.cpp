@@ -252,6 +252,13 @@ int GetProperty(lua_State* L) {
             PushTextOrNil(L, *static_cast<const char* const*>(field));
             return 1;
         case kPropertyDialog:
+            // A hotspot's text is the one it draws and saves: after the texts
+            // were made anew, the one of the name it held.
+            if (object->descriptor == &HotSpot::s_descriptor) {
+                ScriptPushObject(L, static_cast<HotSpot*>(object)->ShownText());
+                return 1;
+            }
+            [[fallthrough]];
         case kPropertyObject:
             ScriptPushObject(L, ReferencedObject(object, p));
             return 1;

@@ -296,13 +296,16 @@ function OnGameUpdate(dt) trace('looping') while true do end end
 // draw on: a hotspot's text freed (a game switching language), a mesh's
 // shader declared again, switched off and lost with the display.
 TEST(OutsideFaults, WhatAScriptFreesWhileItIsDrawnIsLetGoOf) {
-    EngineRun run = RunEngineIn(GameRoot("texts"), StepGame(R"lua(
+    const std::string texts = GameRoot("texts");
+    EngineRun run = RunEngineIn(texts, StepGame(R"lua(
 function() ge_setscene("book") end,
 function() H = ge_getsceneobject("hotspot", "greet") trace(gtext_text(ge_getproperty(H, "text"))) end,
 function() gtext_freeall() end,
 function() trace("freed " .. tostring(ge_getproperty(H, "text"))) end,
 function() gtext_load("fr.txt") end,
 function() trace("loaded " .. gtext_text(ge_getproperty(H, "text"))) end,
+function() hs_setvisible(H, false) gtext_freeall() gtext_load("fr.txt")
+  trace("hidden " .. tostring(gtext_text(ge_getproperty(H, "text")))) scene_save() end,
 function() gtext_remove(gtext_get("welcome")) end,
 function() trace("removed " .. tostring(ge_getproperty(H, "text"))) end,
 function() G = ge_newobject("text", "motto") gtext_settext(G, "Carpe diem") ge_setproperty(H, "text", G) end,
@@ -311,7 +314,9 @@ function() trace("replaced " .. tostring(ge_getproperty(H, "text"))) end,
 )lua"));
     EXPECT_EQ(run.exit_code, 0) << run.output;
     // Freed, the text is gone; the one loaded under its name takes its place.
-    EXPECT_EQ(run.trace, "Hello\nfreed nil\nloaded Bonjour\nremoved nil\nreplaced nil\ndone\n") << run.output;
+    EXPECT_EQ(run.trace, "Hello\nfreed nil\nloaded Bonjour\nhidden Bonjour\nremoved nil\nreplaced nil\ndone\n") << run.output;
+    // Reading, drawing and saving find the hidden hotspot's text by the same name.
+    EXPECT_NE(quild_test::ReadFile(texts + "/stages/book/data.lua").find("text=\"welcome\""), std::string::npos);
 
     run = RunEngineIn(GameRoot("shaders"), StepGame(R"lua(
 function() ge_setscene("cube") end,

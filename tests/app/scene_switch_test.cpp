@@ -548,6 +548,18 @@ TEST_F(SceneSwitchTest, ScriptDeletionsThenFrames) {
     EXPECT_EQ(e->currentScene->viewtype, kViewCube);  // loaded again from its files
     RenderCurrentScene(e);
     e->UpdateHover();
+
+    // Two loaded scenes, each with hotspots, are not exchanged: their
+    // hotspots, child nodes and the engine point back at them. Unloading
+    // them all afterwards frees each object once.
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='d'} endscene()"), 0);
+    NodeSwitch("book", false);
+    ASSERT_EQ(ScriptRun("beginscene() hotspot{name='e', rect='0,0,5,5'} endscene() "
+                        "ge_swap_object(scene_get('cube'), scene_get('book'))"),
+              0);
+    EXPECT_EQ(Eval("gtext_name(scene_get('book')) .. ge_gethotspotslist()[1]"), "booke");
+    EXPECT_EQ(LogLines().back(), "[WARNING] : scenes cube and book not swapped: what points at them would not follow");
+    RenderCurrentScene(e);
     ASSERT_EQ(ScriptRun("scene_unloadall()"), 0);
     EXPECT_EQ(e->currentScene, nullptr);
     RenderCurrentScene(e);

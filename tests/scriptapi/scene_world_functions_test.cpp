@@ -495,6 +495,30 @@ TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {
     EXPECT_EQ(door->rect[2], 10);
     EXPECT_EQ(door->event_flags & kHotspotHandlerMask, 0u);
     EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick));
+    // Two texts: the hotspot shows the one now where its text was, and
+    // finds that one again by name once the texts are made anew. Two
+    // videos: the engine's playing video is the one whose player runs; two
+    // hotspots: the hovered one and the selection stay with the place.
+    Check(R"(
+        local one, two, h = gtext_new('one'), gtext_new('two'), hs_get('knob')
+        ge_setproperty(h, 'text', one)
+        ge_swap_object(one, two)
+        assert(gtext_name(ge_getproperty(h, 'text')) == 'two')
+        gtext_freeall() gtext_settext(gtext_new('one'), 'Uno') gtext_settext(gtext_new('two'), 'Dos')
+        assert(gtext_text(ge_getproperty(h, 'text')) == 'Dos')
+    )");
+    Check("v1, v2 = ge_newsceneobject('video', 'v1'), ge_newsceneobject('video', 'v2')");
+    ASSERT_NE(engine->videos.head, engine->videos.tail);
+    engine->currentVideo = engine->videos.head;
+    engine->hoveredHotspot = ListNext(door);
+    Check("ge_selectobject(hs_get('knob')) ge_swap_object(v1, v2) ge_swap_object(hs_get('knob'), hs_get('Door'))");
+    EXPECT_EQ(engine->currentVideo, engine->videos.tail);
+    EXPECT_EQ(engine->hoveredHotspot, ListNext(door));
+    EXPECT_EQ(engine->selectedObject, ListNext(door));
+    EXPECT_STREQ(s->hotspots.tail->name, "knob");
+    engine->currentVideo = nullptr;
+    engine->hoveredHotspot = nullptr;
+    Check("ge_swap_object(hs_get('knob'), hs_get('Door'))");
     // Every walk of the tree ends.
     Check(R"(
         for _, h in ipairs(ge_getsceneobjectslist()) do
