@@ -221,7 +221,8 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
 TEST_F(LuaHostTest, ScriptMemoryHasACeiling) {
     EXPECT_EQ(ScriptMemoryCeiling(), size_t(2) << 30);
     SetScriptMemoryCeiling(size_t(32) << 20);
-    EXPECT_EQ(ScriptRun("s = 'x' for i = 1, 26 do s = s .. s end"), 1);
+    // Stops here without a ceiling: the loop below would fill the memory.
+    ASSERT_EQ(ScriptRun("s = 'x' for i = 1, 26 do s = s .. s end"), 1);
     EXPECT_TRUE(Logged("==> not enough memory"));
     EXPECT_TRUE(Logged("[ERROR] - LUA : out of memory"));
     EXPECT_LE(ScriptMemoryInUse(), size_t(32) << 20);
