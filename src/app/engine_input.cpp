@@ -19,6 +19,7 @@ extern "C" {
 #include "scene/hotspot_map.h"
 #include "scene/scene_page.h"
 #include "script/lua_host.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -42,10 +43,13 @@ bool PushHotspotHandler(lua_State* L, const HotSpot* h, const char* event) {
 // A failed handler is logged with its whole call signature, as any other
 // script call is: "door_MouseDown(%d,%d,%d)".
 void CallPushed(lua_State* L, const HotSpot* h, const char* event, const char* arguments, int args) {
-    if (lua_pcall(L, args, 0, 0) != 0) {
+    const std::string name = std::string(h->name ? h->name : "") + "_" + event;
+    ScriptCallWatch watch(name.c_str(), name.size(), "(...)");
+    if (ScriptPcall(L, args, 0) != 0) {
         const char* message = lua_tostring(L, -1);
-        LogPrintf("[LUA RT ERROR in %s_%s%s] : %s", h->name ? h->name : "", event, arguments,
-                  message ? message : "");
+        if (ScriptErrorWorthLogging())
+            LogPrintf("[LUA RT ERROR in %s_%s%s] : %s", h->name ? h->name : "", event, arguments,
+                      message ? message : "");
         lua_pop(L, 1);
     }
 }

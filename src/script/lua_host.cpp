@@ -56,7 +56,7 @@ bool GlobalOnTop(lua_State* L) {
     lua_pop(L, 1);
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_get_global_ref);
     lua_insert(L, -2);
-    if (lua_pcall(L, 1, 1, 0) != 0) {
+    if (ScriptPcall(L, 1, 1) != 0) {
         lua_pop(L, 1);
         return false;
     }
@@ -142,8 +142,50 @@ void SetSceneLookupFunctions(lua_CFunction lookup_scene_object, lua_CFunction lo
     g_lookup_scene = lookup_scene;
 }
 
+namespace {
+
+constexpr size_t kDefaultScriptMemoryCeiling = size_t(2) << 30;
+size_t g_lua_in_use = 0;  // bytes handed to Lua and not yet given back
+size_t g_lua_ceiling = kDefaultScriptMemoryCeiling;
+bool g_ceiling_reported = false;
+// While the game is closing a script gets no block this large, so a long
+// library call (string.rep, table.concat, a huge concatenation) ends at its
+// next buffer.
+constexpr size_t kClosingBlockLimit = 64 * 1024;
+
+// Whether Lua may grow by `grow` bytes to a block of `new_size`. Between
+// script calls the engine's own pushes get a headroom above the ceiling:
+// a script that filled its memory leaves the engine able to call it again.
+bool MayGrow(size_t grow, size_t new_size) {
+    const bool in_script = ScriptCallRunning();
+    if (in_script && new_size >= kClosingBlockLimit && ScriptStopPending()) return false;
+    const size_t headroom = in_script ? 0 : g_lua_ceiling / 32;
+    const size_t limit = g_lua_ceiling > SIZE_MAX - headroom ? SIZE_MAX : g_lua_ceiling + headroom;
+    if (grow <= limit && g_lua_in_use <= limit - grow) return true;
+    if (!g_ceiling_reported) {
+        g_ceiling_reported = true;
+        LogPrintf("[ERROR] - LUA : out of memory: %zu bytes asked for with %zu in use; the ceiling is %zu", new_size,
+                  g_lua_in_use, g_lua_ceiling);
+    }
+    return false;
+}
+
+void Released(size_t bytes) {
+    g_lua_in_use -= bytes;
+    // Reported again once the scripts have let go of a good part.
+    if (g_lua_in_use < g_lua_ceiling / 2) g_ceiling_reported = false;
+}
+
+}  // namespace
+
+void SetScriptMemoryCeiling(size_t bytes) { g_lua_ceiling = bytes ? bytes : kDefaultScriptMemoryCeiling; }
+size_t ScriptMemoryCeiling() { return g_lua_ceiling; }
+size_t ScriptMemoryInUse() { return g_lua_in_use; }
+
 // Every block handed to Lua follows a pool header {0, total size, header
 // address}; the size Lua reports for an old block is checked against it.
+// The bytes in use are counted against the ceiling: a request past it is
+// refused, and Lua raises "not enough memory" in the script that asked.
 void* ScriptAllocator(void*, void* block, size_t old_size, size_t new_size) {
     constexpr size_t kHeader = sizeof(PoolRecordHeader);
     PoolRecordHeader* old_header = block ? reinterpret_cast<PoolRecordHeader*>(static_cast<uint8_t*>(block) - kHeader) : nullptr;
@@ -151,19 +193,26 @@ void* ScriptAllocator(void*, void* block, size_t old_size, size_t new_size) {
         LogPrintf("Invalid Block Pointer from Lua: %p", static_cast<void*>(old_header));
         return nullptr;
     }
+    if (!old_header) old_size = 0;
     if (new_size == 0) {
-        if (old_header) ObjectPool::Free(old_header, old_header->size);
+        if (old_header) {
+            ObjectPool::Free(old_header, old_header->size);
+            Released(old_size);
+        }
         return nullptr;
     }
+    if (new_size > old_size && !MayGrow(new_size - old_size, new_size)) return nullptr;
     auto* header = static_cast<PoolRecordHeader*>(ObjectPool::Alloc(new_size + kHeader));
     if (!header) return nullptr;
     header->link = nullptr;
     header->size = new_size + kHeader;
     header->self = header;
     void* user = reinterpret_cast<uint8_t*>(header) + kHeader;
+    g_lua_in_use += new_size;
     if (old_header) {
         std::memcpy(user, block, old_size < new_size ? old_size : new_size);
         ObjectPool::Free(old_header, old_header->size);
+        Released(old_size);
     }
     return user;
 }
@@ -250,9 +299,9 @@ int ScriptRun(const char* text) {
     int status = luaL_loadstring(L, text);
     if (status == 0) {
         ScriptCallWatch watch(text, std::strlen(text));
-        status = lua_pcall(L, 0, LUA_MULTRET, 0);
+        status = ScriptPcall(L, 0, LUA_MULTRET);
     }
-    if (status != 0) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
+    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
     lua_settop(L, base);
     return status != 0 ? 1 : 0;
 }
@@ -322,8 +371,8 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
         ++pushed;
     }
     ScriptCallWatch watch(signature, site->name_length, "(...)");
-    if (lua_pcall(L, pushed, site->results, 0) != 0) {
-        LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
+    if (ScriptPcall(L, pushed, site->results) != 0) {
+        if (ScriptErrorWorthLogging()) LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
         lua_settop(L, base);
     }
     return 0;
@@ -582,7 +631,7 @@ bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
     if (!L || !fn) return false;
     int base = lua_gettop(L);
     int status = lua_cpcall(L, fn, context);
-    if (status != 0) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", MessageAt(L, -1));
+    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", MessageAt(L, -1));
     lua_settop(L, base);
     return status == 0;
 }

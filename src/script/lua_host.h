@@ -27,6 +27,14 @@ int RegisterScriptApi(lua_State* state);
 int ScriptShutdown();
 void* ScriptAllocator(void* user, void* block, size_t old_size, size_t new_size);
 
+// The ceiling on Lua's memory (the bytes its blocks hold): a request past
+// it fails, so the script that asked gets Lua's "not enough memory" error
+// and the game goes on. 2 GiB by default, what the scripts had on a 32-bit
+// engine; 0 sets the default again.
+void SetScriptMemoryCeiling(size_t bytes);
+size_t ScriptMemoryCeiling();
+size_t ScriptMemoryInUse();
+
 // __index functions of the "Scene*" and "Scenes*" metatables; the script
 // object functions set them before the state is created. Unset, lookups
 // give nothing.

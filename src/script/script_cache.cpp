@@ -51,7 +51,7 @@ int RunCached(lua_State* L, CompiledScript* r, bool run) {
     if (!run) return 0;
     int status = LoadChunk(L, r);
     if (status != 0) return status;
-    return lua_pcall(L, 0, LUA_MULTRET, 0);
+    return ScriptPcall(L, 0, LUA_MULTRET);
 }
 
 }  // namespace
@@ -153,7 +153,7 @@ int LoadScript(const char* name, bool run) {
         if (!run) return 0;
         int base = lua_gettop(L);
         int status = LoadChunk(L, record);
-        if (status == 0) return lua_pcall(L, 0, LUA_MULTRET, 0);
+        if (status == 0) return ScriptPcall(L, 0, LUA_MULTRET);
         lua_settop(L, base);  // a chunk that does not load: compile the source instead
     }
 
@@ -166,7 +166,7 @@ int LoadScript(const char* name, bool run) {
         r->checked = true;
     }
     if (!run) return 0;
-    return lua_pcall(L, 0, LUA_MULTRET, 0);
+    return ScriptPcall(L, 0, LUA_MULTRET);
 }
 
 int RunScript(const char* name) {
@@ -184,7 +184,7 @@ int RunScript(const char* name) {
     } else if (result < 0) {
         std::string line = std::string("[WARNING] : SCRIPT NOT FOUND: ") + (name ? name : "") + "\n";
         DebugOutput(line.c_str());
-    } else {
+    } else if (ScriptErrorWorthLogging()) {
         const char* message = lua_tostring(L, -1);
         LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, message ? message : "");
     }

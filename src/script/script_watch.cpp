@@ -5,6 +5,10 @@
 #include <chrono>
 #include <string>
 
+extern "C" {
+#include <lauxlib.h>
+}
+
 #include "base/log.h"
 
 namespace {
@@ -18,6 +22,7 @@ constexpr int64_t kPollEveryNs = 250'000'000;
 std::atomic<int> g_requests{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 int g_taken = 0;
+bool g_stop_logged = false;  // for the request not yet taken
 ScriptCallWatch* g_innermost = nullptr;
 int64_t g_long_call_ns = 3'000'000'000;
 ClosePoll g_close_poll = nullptr;
@@ -42,10 +47,7 @@ std::string Name(const ScriptCallWatch& w) {
 }
 
 void Hook(lua_State* L, lua_Debug*) {
-    if (g_requests.load(std::memory_order_relaxed) != g_taken) {
-        lua_pushstring(L, "script stopped: the game is closing");
-        lua_error(L);
-    }
+    if (ScriptStopPending()) ScriptRaiseStop(L);
     if (++g_hook_calls % kClockEvery != 0 || !g_innermost) return;
     ScriptCallWatch* w = g_innermost;
     const int64_t now = NowNs();
@@ -65,7 +67,100 @@ void Hook(lua_State* L, lua_Debug*) {
     }
 }
 
+// pcall(f, ...) and xpcall(f, handler): Lua's own, except that they never
+// catch the stop, and start nothing while it is pending.
+int StopAwarePcall(lua_State* L) {
+    luaL_checkany(L, 1);
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    const int status = lua_pcall(L, lua_gettop(L) - 1, LUA_MULTRET, 0);
+    if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_pushboolean(L, status == 0);
+    lua_insert(L, 1);
+    return lua_gettop(L);
+}
+
+int StopAwareXpcall(lua_State* L) {
+    luaL_checkany(L, 2);
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_settop(L, 2);
+    lua_insert(L, 1);  // the handler under the function
+    const int status = lua_pcall(L, 0, LUA_MULTRET, 1);
+    if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_pushboolean(L, status == 0);
+    lua_replace(L, 1);
+    return lua_gettop(L);
+}
+
+// Calls the library's own function (upvalue 1) with the arguments; when it
+// reports a failure (a first result of nil or false) while the stop is
+// pending, the stop goes on to the caller.
+int CallHandingOnStop(lua_State* L) {
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    if (!lua_toboolean(L, 1) && ScriptStopPending()) return ScriptRaiseStop(L);
+    return lua_gettop(L);
+}
+
+// coroutine.resume(co, ...): a coroutine that met the stop hands it on.
+int StopAwareResume(lua_State* L) {
+    luaL_argcheck(L, lua_tothread(L, 1), 1, "coroutine expected");
+    return CallHandingOnStop(L);
+}
+
+// load(reader): the reader's stop is not a load error.
+int StopAwareLoad(lua_State* L) {
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    return CallHandingOnStop(L);
+}
+
+void WrapLibraryFunction(lua_State* L, const char* table, const char* name, lua_CFunction wrapper) {
+    if (table)
+        lua_getglobal(L, table);
+    else
+        lua_pushvalue(L, LUA_GLOBALSINDEX);
+    if (lua_istable(L, -1)) {
+        lua_getfield(L, -1, name);
+        lua_pushcclosure(L, wrapper, 1);
+        lua_setfield(L, -2, name);
+    }
+    lua_pop(L, 1);
+}
+
 }  // namespace
+
+const char kScriptStopMessage[] = "script stopped: the game is closing";
+
+bool ScriptStopPending() { return g_requests.load(std::memory_order_relaxed) != g_taken; }
+
+int ScriptRaiseStop(lua_State* L) {
+    // The message is kept in the registry: pushing it allocates nothing,
+    // so the stop is raised even where memory is refused.
+    lua_pushstring(L, kScriptStopMessage);
+    return lua_error(L);
+}
+
+int ScriptPcall(lua_State* L, int nargs, int nresults, int errfunc) {
+    if (!ScriptStopPending()) {
+        const int status = lua_pcall(L, nargs, nresults, errfunc);
+        if (status == 0 || !ScriptStopPending()) return status;
+        lua_pop(L, 1);
+    } else {
+        lua_pop(L, nargs + 1);
+    }
+    lua_pushstring(L, kScriptStopMessage);
+    return LUA_ERRRUN;
+}
+
+bool ScriptErrorWorthLogging() {
+    if (!ScriptStopPending()) return true;
+    if (g_stop_logged) return false;
+    g_stop_logged = true;
+    return true;
+}
+
+bool ScriptCallRunning() { return g_innermost != nullptr; }
 
 void RequestTermination() { g_requests.fetch_add(1, std::memory_order_relaxed); }
 
@@ -75,11 +170,19 @@ bool TakeTerminationRequest() {
     const int now = g_requests.load(std::memory_order_relaxed);
     if (now == g_taken) return false;
     g_taken = now;
+    g_stop_logged = false;
     return true;
 }
 
 void InstallScriptWatch(lua_State* L) {
-    if (L) lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
+    if (!L) return;
+    lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
+    lua_pushstring(L, kScriptStopMessage);
+    luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_register(L, "pcall", StopAwarePcall);
+    lua_register(L, "xpcall", StopAwareXpcall);
+    WrapLibraryFunction(L, "coroutine", "resume", StopAwareResume);
+    WrapLibraryFunction(L, nullptr, "load", StopAwareLoad);
 }
 
 ScriptCallWatch::ScriptCallWatch(const char* text_, size_t length_, const char* suffix_)

@@ -22,8 +22,30 @@ int TerminationRequests();
 // next request.
 bool TakeTerminationRequest();
 
-// Puts the hook on the state (its coroutines inherit it).
+// Puts the hook on the state (its coroutines inherit it), and replaces
+// pcall, xpcall and coroutine.resume with versions that hand the stop on:
+// while the game is closing no script catches the stop for good.
 void InstallScriptWatch(lua_State* L);
+
+// The stop: the message of the error that ends scripts while the game is
+// closing, that is while a termination request has not been taken yet.
+extern const char kScriptStopMessage[];
+bool ScriptStopPending();
+// Raises the stop in L (a Lua error; does not return). For the script
+// functions that run Lua protected: after a failed call, when the stop is
+// pending, they raise it to their caller instead of handling the failure.
+// Call it with no C++ object alive in the calling frame.
+int ScriptRaiseStop(lua_State* L);
+// lua_pcall for the engine and the script functions: while the stop is
+// pending it runs nothing, and a call that fails while it is pending fails
+// with the stop's message; either way the status is LUA_ERRRUN.
+int ScriptPcall(lua_State* L, int nargs, int nresults, int errfunc = 0);
+// For the engine's error lines: false when the game is closing and its stop
+// has been logged once already (the first call of a request counts it as
+// logged), so one closing leaves one stop line.
+bool ScriptErrorWorthLogging();
+// True while a script call from the engine runs.
+bool ScriptCallRunning();
 
 // While a script call from the engine runs, one of these names it. Nested
 // calls stack; the innermost is the one timed and named. Entering costs two

@@ -11,6 +11,7 @@ extern "C" {
 #include "base/string_pool.h"
 #include "base/text.h"
 #include "script/lua_host.h"
+#include "script/script_watch.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ ConstructorFields::ConstructorFields(lua_State* L, int index, std::initializer_l
         lua_pushvalue(L, reader);
         lua_pushvalue(L, index);
         lua_pushlightuserdata(L, &f);
-        if (lua_pcall(L, 2, 1, 0) != 0) {
+        if (ScriptPcall(L, 2, 1) != 0) {
             f = Field{f.key};
             lua_pop(L, 1);  // the error
         }

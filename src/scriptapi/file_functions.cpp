@@ -17,6 +17,7 @@ extern "C" {
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
+#include "script/script_watch.h"
 #include "scriptapi/script_args.h"
 
 namespace {
@@ -154,7 +155,7 @@ bool CallForFile(void* context, const char* path, const char* extension) {
     lua_pushvalue(L, walk->function);
     lua_pushstring(L, path);
     lua_pushstring(L, extension);
-    if (lua_pcall(L, 2, 0, 0) != 0) {
+    if (ScriptPcall(L, 2, 0) != 0) {
         walk->failed = true;  // the error stays on the stack
         return false;
     }

@@ -16,16 +16,21 @@ extern "C" {
 #include "script/script_cache.h"
 #include "script/script_function.h"
 #include "script/script_var.h"
+#include "script/script_watch.h"
 
 namespace {
 
-// run(name): runs DIR_SCRIPTS/name (the last argument).
+// run(name): runs DIR_SCRIPTS/name (the last argument). While the game is
+// closing, the stop that ended the script goes on to run's caller, as it
+// does from runscript.
 int Run(lua_State* L) {
     const char* name = ScriptArgText(L, ScriptLastArg(L));
     if (!name) return 0;
-    std::string path = g_dir_scripts.Get() + "/" + name;
-    RunScript(path.c_str());
-    return 0;
+    {
+        const std::string path = g_dir_scripts.Get() + "/" + name;
+        if (RunScript(path.c_str()) <= 0 || !ScriptStopPending()) return 0;
+    }
+    return ScriptRaiseStop(L);
 }
 
 // runscript(name [, "FILE"]): through the cache, or a file run as it is.
@@ -34,18 +39,21 @@ int RunScriptFunction(lua_State* L) {
     const char* name = lua_tostring(L, 1);
     const char* mode = lua_isstring(L, 2) ? lua_tostring(L, 2) : nullptr;
     if (!mode || std::strcmp(mode, "FILE") != 0) {
-        RunScript(name);
+        if (RunScript(name) > 0 && ScriptStopPending()) return ScriptRaiseStop(L);
         return 0;
     }
-    ByteStream bytes;
-    if (!bytes.LoadFile(name)) return 0;
-    int base = lua_gettop(L);
-    if (LoadScriptText(L, bytes.Data(), bytes.Size(), name) == 0)
-        lua_pcall(L, 0, LUA_MULTRET, 0);
-    else
-        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, lua_tostring(L, -1) ? lua_tostring(L, -1) : "");
-    lua_settop(L, base);
-    return 0;
+    {
+        ByteStream bytes;
+        if (!bytes.LoadFile(name)) return 0;
+        int base = lua_gettop(L);
+        if (LoadScriptText(L, bytes.Data(), bytes.Size(), name) == 0)
+            ScriptPcall(L, 0, LUA_MULTRET);
+        else
+            LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, lua_tostring(L, -1) ? lua_tostring(L, -1) : "");
+        lua_settop(L, base);
+        if (!ScriptStopPending()) return 0;
+    }
+    return ScriptRaiseStop(L);
 }
 
 // dumpscript(name): compiles into the cache without running.

@@ -18,6 +18,7 @@ extern "C" {
 #include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
+#include "script/script_watch.h"
 #include "scriptapi/script_args.h"
 
 namespace {
@@ -83,7 +84,7 @@ int DumpStack(lua_State*) {
 bool RunChunk(lua_State* L, const char* text, std::string* error) {
     const int base = lua_gettop(L);
     int status = luaL_loadstring(L, text);
-    if (status == 0) status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status == 0) status = ScriptPcall(L, 0, LUA_MULTRET);
     if (status != 0 && error) {
         const char* message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
         *error = message ? message : "(error object is not a string)";
@@ -92,13 +93,20 @@ bool RunChunk(lua_State* L, const char* text, std::string* error) {
     return status == 0;
 }
 
-// exec(text): the last argument.
+// exec(text): the last argument. While the game is closing, the stop that
+// ended the text goes on to exec's caller.
 int Exec(lua_State* L) {
     const char* text = LastText(L);
     if (!text) return 0;
-    std::string error;
-    if (!RunChunk(L, text, &error)) LogPrintf("[LUA EXEC ERROR] : %s", error.c_str());
-    return 0;
+    {
+        std::string error;
+        if (RunChunk(L, text, &error)) return 0;
+        if (!ScriptStopPending()) {
+            LogPrintf("[LUA EXEC ERROR] : %s", error.c_str());
+            return 0;
+        }
+    }
+    return ScriptRaiseStop(L);
 }
 
 // eval(expression): the last argument's value, nil when it does not run.
@@ -107,8 +115,13 @@ int Exec(lua_State* L) {
 int Eval(lua_State* L) {
     constexpr size_t kStatementSize = 4096;
     const char* expression = LastText(L);
-    std::string statement = std::string("__eval_result = ") + (expression ? expression : "");
-    if (!expression || statement.size() >= kStatementSize || !RunChunk(L, statement.c_str(), nullptr)) {
+    bool ran = false;
+    if (expression) {
+        const std::string statement = std::string("__eval_result = ") + expression;
+        ran = statement.size() < kStatementSize && RunChunk(L, statement.c_str(), nullptr);
+    }
+    if (!ran) {
+        if (ScriptStopPending()) return ScriptRaiseStop(L);
         lua_pushnil(L);
         return 1;
     }

@@ -33,7 +33,10 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
         // In the background; timeout hands the signal on to the engine.
         cmd += " & pid=$!; n=0; while ! grep -qF '" + options.term_when_logged + "' '" + home.path() +
                "/Documents/Quorvane/log.txt' 2>/dev/null && [ $n -lt " +
-               std::to_string(options.timeout_seconds * 10) + " ]; do sleep 0.1; n=$((n+1)); done; kill -TERM $pid; wait $pid";
+               std::to_string(options.timeout_seconds * 10) +
+               " ]; do sleep 0.1; n=$((n+1)); done; t0=$(date +%s%N); kill -TERM $pid; wait $pid; rc=$?; echo "
+               "$((($(date +%s%N) - t0) / 1000000)) > '" +
+               home.path() + "/term_ms.txt'; exit $rc";
     }
     EngineRun run;
     auto start = std::chrono::steady_clock::now();
@@ -44,6 +47,8 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
     run.log = quild_test::ReadFile(home.path() + "/Documents/Quorvane/log.txt");
     run.output = quild_test::ReadFile(root + "/out.txt");
     run.trace = quild_test::ReadFile(root + "/trace.txt");
+    const std::string term_ms = quild_test::ReadFile(home.path() + "/term_ms.txt");
+    if (!term_ms.empty()) run.term_ms = std::atoi(term_ms.c_str());
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(root)) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());

@@ -292,6 +292,44 @@ function OnGameUpdate(dt) trace('looping') while true do end end
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
 }
 
+// Nothing a looping script runs through catches the stop for good: one
+// SIGTERM ends the game within a second, with one stop line in a small log.
+TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
+    const char* loops[] = {
+        "while true do exec('while true do end') end",
+        "while true do run('spin') end",
+        "while true do eval('(function() pcall(function() while true do end end) end)()') end",
+        "while true do exec('exec(\"while true do end\")') end",
+        "function walk(d) findallfiles('scripts', ';lua;', function() if d < 5 then exec('walk(' .. d + 1 .. ')') "
+        "else while true do end end end, true) end while true do walk(0) end",
+        "while true do local co = coroutine.wrap(function() while true do end end) pcall(co) end",
+        "while true do local s = string.rep('x', 2^27) end",
+    };
+    for (const char* loop : loops) {
+        SCOPED_TRACE(loop);
+        EngineRunOptions options;
+        options.term_when_logged = "spinning";
+        options.timeout_seconds = 20;
+        options.prepare_root = [](const std::string& root) {
+            std::filesystem::create_directories(root + "/scripts/more");
+            quild_test::WriteFile(root + "/scripts/spin.lua", "while true do end\n");
+            quild_test::WriteFile(root + "/scripts/more/x.lua", "\n");
+        };
+        EngineRun run = RunEngineWith(Main(std::string("DIR_SCRIPTS = 'scripts'\n"
+                                                       "function OnGameQuit() trace('quit handler') end\n"
+                                                       "function OnGameUpdate(dt) _ALERT('spinning') ") +
+                                           loop + " end\n"),
+                                      options);
+        EXPECT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_GE(run.term_ms, 0);
+        EXPECT_LT(run.term_ms, 1000);
+        EXPECT_EQ(run.trace, "quit handler\n");
+        EXPECT_EQ(Count(run.log, "script stopped: the game is closing"), 1u) << run.log.substr(0, 4000);
+        EXPECT_LT(run.log.size(), 16384u);
+        EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+    }
+}
+
 // Whatever a script frees or replaces while it is drawn, the next frames
 // draw on: a hotspot's text freed (a game switching language), a mesh's
 // shader declared again, switched off and lost with the display.

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <filesystem>
 #include <unistd.h>
 
 #include "base/string_pool.h"
@@ -128,9 +129,9 @@ TEST_F(LuaHostTest, ATerminationRequestStopsTheRunningScript) {
     lua_register(L, "ask_to_close", AskToClose);
     EXPECT_EQ(ScriptRun("ask_to_close() for i = 1, 2e7 do end finished = true"), 1);
     EXPECT_TRUE(Logged("script stopped: the game is closing"));
-    Lua("assert(finished == nil)");
     EXPECT_TRUE(TakeTerminationRequest());
     EXPECT_FALSE(TakeTerminationRequest());
+    Lua("assert(finished == nil)");
     EXPECT_EQ(ScriptRun("for i = 1, 1e5 do end after = true"), 0);
     Lua("assert(after == true)");
     ASSERT_EQ(ScriptRun("function OnGameUpdate() ask_to_close() pcall(function() for i = 1, 2e7 do end end) "
@@ -138,8 +139,8 @@ TEST_F(LuaHostTest, ATerminationRequestStopsTheRunningScript) {
               0);
     EXPECT_EQ(ScriptCall("OnGameUpdate(%f)", 16.0), 0);
     EXPECT_TRUE(Logged("[LUA RT ERROR in OnGameUpdate(%f)] : script stopped: the game is closing"));
-    Lua("assert(updated == nil)");
     EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(updated == nil)");
 
     // A close of the window is polled while a call runs for over a second.
     SetScriptClosePoll([] { return true; });
@@ -147,6 +148,94 @@ TEST_F(LuaHostTest, ATerminationRequestStopsTheRunningScript) {
     SetScriptClosePoll(nullptr);
     EXPECT_TRUE(TakeTerminationRequest());
     Lua("assert(finished == nil)");
+}
+
+int CallSpin(lua_State*) {
+    ScriptCall("Spin()");
+    return 0;
+}
+
+size_t StopLines() {
+    size_t n = 0;
+    for (const std::string& l : script_test::LogLines())
+        if (l.find("script stopped: the game is closing") != std::string::npos) ++n;
+    return n;
+}
+
+// Nothing catches the stop for good: whatever a closing game's script runs
+// through (exec, eval, run, pcall, xpcall, a coroutine, findallfiles, an
+// engine call made by a script function, a long library call), the stop
+// reaches the outermost call and is logged once; calls started while the
+// game is closing run nothing. Afterwards the catching functions behave as
+// Lua's own.
+TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
+    lua_register(L, "ask_to_close", AskToClose);
+    lua_register(L, "call_spin", CallSpin);
+    ASSERT_TRUE(quild_test::WriteFile(Path("spin.lua"), "while true do end"));
+    std::filesystem::create_directories(Path("tree/sub"));
+    for (const char* f : {"tree/a.lua", "tree/b.lua", "tree/sub/c.lua"}) ASSERT_TRUE(quild_test::WriteFile(Path(f), ""));
+    Lua("DIR_SCRIPTS = '.' function Spin() while true do end end "
+        "function walk(d) findallfiles('tree', ';lua;', function() "
+        "  if d < 3 then exec('walk(' .. d + 1 .. ')') else while true do end end end, true) end");
+    const char* loops[] = {
+        "for i = 1, 20 do exec('while true do end') end",
+        "for i = 1, 20 do exec('pcall(function() while true do end end) while true do end') end",
+        "for i = 1, 20 do eval('(function() while true do end end)()') end",
+        "for i = 1, 20 do run('spin') end",
+        "for i = 1, 20 do runscript('spin') end",
+        "for i = 1, 20 do pcall(function() while true do end end) end",
+        "for i = 1, 20 do xpcall(function() while true do end end, function(m) return m end) end",
+        "for i = 1, 20 do coroutine.resume(coroutine.create(function() while true do end end)) end",
+        "for i = 1, 20 do pcall(coroutine.wrap(function() while true do end end)) end",
+        "for i = 1, 20 do walk(0) end",
+        "for i = 1, 20 do load(function() while true do end end) end",
+        "for i = 1, 1e4 do call_spin() end",
+        "local s = string.rep('x', 2^25)",
+        "local s = ('x'):rep(1000) for i = 1, 14 do s = s .. s end",
+    };
+    for (const char* loop : loops) {
+        SCOPED_TRACE(loop);
+        script_test::LogLines().clear();
+        const std::string text = std::string("done = nil ask_to_close() ") + loop + " done = true";
+        EXPECT_EQ(ScriptRun(text.c_str()), 1);
+        EXPECT_EQ(ScriptCall("Spin()"), 0);
+        EXPECT_EQ(ScriptRun("done = true"), 1);
+        EXPECT_EQ(StopLines(), 1u);
+        EXPECT_FALSE(Logged("[LUA EXEC ERROR]"));
+        EXPECT_TRUE(TakeTerminationRequest());
+        Lua("assert(done == nil)");
+    }
+    Lua("local ok, m = pcall(error, 'x') assert(not ok and m == 'x') "
+        "ok, m = xpcall(function() error('y', 0) end, function(m) return m .. '!' end) assert(not ok and m == 'y!') "
+        "assert(select('#', pcall(function() return 1, 2 end)) == 3) "
+        "local co = coroutine.create(function(a) local b = coroutine.yield(a + 1) error(b, 0) end) "
+        "local r = {coroutine.resume(co, 1)} assert(r[1] and r[2] == 2) "
+        "r = {coroutine.resume(co, 'z')} assert(not r[1] and r[2] == 'z') "
+        "r = {coroutine.resume(co)} assert(not r[1] and r[2] == 'cannot resume dead coroutine') "
+        "ok, m = pcall(function() local r = coroutine.resume(1) return r end) "
+        "assert(not ok and m:find('bad argument #1 to .resume.'), m)");
+}
+
+// Lua's memory has a ceiling: past it the script gets "not enough memory"
+// and the game goes on; a state filled to it can still be called.
+TEST_F(LuaHostTest, ScriptMemoryHasACeiling) {
+    EXPECT_EQ(ScriptMemoryCeiling(), size_t(2) << 30);
+    SetScriptMemoryCeiling(size_t(32) << 20);
+    // Stops here without a ceiling: the loop below would fill the memory.
+    ASSERT_EQ(ScriptRun("s = 'x' for i = 1, 26 do s = s .. s end"), 1);
+    EXPECT_TRUE(Logged("==> not enough memory"));
+    EXPECT_TRUE(Logged("[ERROR] - LUA : out of memory"));
+    EXPECT_LE(ScriptMemoryInUse(), size_t(32) << 20);
+    Lua("s = nil collectgarbage()");
+
+    Lua("last = '' function Update(name) last = name end");
+    EXPECT_EQ(ScriptRun("t = {} while true do t[#t + 1] = {} end"), 1);
+    EXPECT_GT(ScriptMemoryInUse(), size_t(31) << 20);
+    EXPECT_EQ(ScriptCall("Update(%s)", "a name not interned yet"), 0);
+    EXPECT_EQ(Text("last"), "a name not interned yet");
+    Lua("t = nil collectgarbage() t = {} for i = 1, 1000 do t[i] = {} end");
+    SetScriptMemoryCeiling(0);
+    EXPECT_EQ(ScriptMemoryCeiling(), size_t(2) << 30);
 }
 
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
