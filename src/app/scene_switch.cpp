@@ -255,11 +255,12 @@ bool Refused(const char* name, const char* interned) { return name && *name && !
 // Node switches in progress (with the scripts and handlers they run).
 int g_node_switch_depth = 0;
 
-// A request refused because its kind of transition runs: made by a script
-// that a node switch runs, it would otherwise vanish without a word.
-void RefusedDuringSwitch(const char* name) {
-    if (g_node_switch_depth > 0)
-        LogPrintf("[WARNING] : switch to %s refused: a node switch is running", name && *name ? name : "(none)");
+// A request refused because a transition runs: made by a script that a
+// node switch runs, it would otherwise vanish without a word. Elsewhere it
+// is logged only when a reason is given (a transition of another kind).
+void RefusedDuringSwitch(const char* name, const char* other_reason = nullptr) {
+    const char* reason = g_node_switch_depth > 0 ? "a node switch is running" : other_reason;
+    if (reason) LogPrintf("[WARNING] : switch to %s refused: %s", name && *name ? name : "(none)", reason);
 }
 
 }  // namespace
@@ -285,7 +286,7 @@ void Engine::StartWalk(const char* name, float distance, float duration) {
     // click as the new node fades in) could not start it, and would stop
     // where it ended with the view pushed forward and its target lost.
     if (walkState || dissolveState) {
-        RefusedDuringSwitch(name);
+        RefusedDuringSwitch(name, walkState ? nullptr : "a dissolve is running");
         return;
     }
     const char* target = InternSceneName(name);

@@ -40,7 +40,8 @@ int32_t TransitionAlpha(int64_t elapsed, int64_t duration);
 // new scene loaded and the enter callbacks. A null or empty name switches
 // to no scene. A running page turn ends.
 // Switch, dissolve and walk requests that its scripts make while their kind
-// of transition runs are refused with a warning naming the target.
+// of transition runs are refused with a warning naming the target; so is a
+// walk asked for by any script while a dissolve runs.
 void NodeSwitch(const char* name, bool run_leave_handlers);
 // Loads the engine's current scene.
 void LoadScene();
