@@ -304,8 +304,13 @@ void Patch::Render() {
     UpdateFrameImage();
     ResourceRecord* shown = ShownImage();
     Texture* t = shown ? Resources().GetImage(shown) : nullptr;
-    if (ptc_action == kPatchForwards || ptc_action == kPatchForwardsSignal) AdvanceTime(RefreshDelta());
-    else if (ptc_action == kPatchBackwards || ptc_action == kPatchBackwardsSignal) AdvanceTime(-RefreshDelta());
+    if (SceneWarmUpDraw()) {
+        // A rehearsal: the play position stays.
+    } else if (ptc_action == kPatchForwards || ptc_action == kPatchForwardsSignal) {
+        AdvanceTime(RefreshDelta());
+    } else if (ptc_action == kPatchBackwards || ptc_action == kPatchBackwardsSignal) {
+        AdvanceTime(-RefreshDelta());
+    }
     if (!t || !t->device_texture || !device) return;
 
     uint32_t colour = ModulateColor(color, e->ambientColor);
