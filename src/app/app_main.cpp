@@ -166,6 +166,7 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
             // The init-error path (a quit from "main" ends here silently).
             const char* text = e->initErrorText;
             bool failed = e->initErrorCode != kInitOk || main_failed;
+            const int status = e->exitStatus;  // quit(status) in "main"
             e->Shutdown();
             // Without a display the window has said so in one line already.
             if (plat::NoDisplay()) text = nullptr;
@@ -174,7 +175,7 @@ int ApplicationMain(const char* /*title*/, const char* command_line, const char*
                 ShowAndLog("Engine Init Error", text);
             }
             if (store) plat::store::Shutdown();
-            return failed ? 1 : 0;
+            return failed ? 1 : status;
         }
         if (!e->displayInitialised) {
             // "main" never opened the display: there would be no window to

@@ -115,10 +115,9 @@ void DrawPage2D(Engine* e, GameScene* scene) {
             t->flags |= 0x10u;
         }
     }
-    const bool offscreen = SceneDrawnOffscreen();
-    if (!offscreen) ScriptCall("On2DSceneUpdate(%f)", double(FrameMs()));
+    if (!SceneWarmUpDraw()) ScriptCall("On2DSceneUpdate(%f)", double(FrameMs()));
     for (EObject** p = e->renderList; p && *p; ++p) (*p)->Render();
-    if (!offscreen) AdvancePageTurn(e);
+    AdvancePageTurn(e);
     scene->listenerFollowsView = false;
 }
 
@@ -126,7 +125,7 @@ void DrawCube(Engine* e, GameScene* scene) {
     e->activeCamera = e->defaultCamera;
     AimDefaultCamera(e);
     UpdatePointerDirection(e);
-    if (!SceneDrawnOffscreen()) ScriptCall("On3DSceneUpdate(%f)", double(FrameMs()));
+    if (!SceneWarmUpDraw()) ScriptCall("On3DSceneUpdate(%f)", double(FrameMs()));
     CullCubeFaces();
     if (scene->cubeFaces) {
         const bool first = e->renderList && e->renderList[0] == scene->cubeFaces;
@@ -235,14 +234,16 @@ bool RenderScene(GameScene* scene) {
         if (device) device->Clear(0xFF208020);
         return true;
     }
-    const bool offscreen = SceneDrawnOffscreen();
-    if (!offscreen) ScriptCall("OnSceneAfterRender(%s)", AmbientText(e->ambientColor).text);
+    // A warm-up draw stops here: the overlays react to the pointer (select,
+    // drag), which is a shown frame's business.
+    if (SceneWarmUpDraw()) return true;
+    ScriptCall("OnSceneAfterRender(%s)", AmbientText(e->ambientColor).text);
     // The selected object's overlay comes last, so it lies on top.
     if (e->editorMode >= 2)
         for (EObject** p = e->renderList; p && *p; ++p)
             if (*p != e->selectedObject) (*p)->DrawEditorOverlay();
     if (e->selectedObject) e->selectedObject->DrawEditorOverlay();
-    if ((scene->handlerBits & 0x80) && !offscreen) ScriptCall("OnSceneRender(%s)", AmbientText(e->ambientColor).text);
+    if (scene->handlerBits & 0x80) ScriptCall("OnSceneRender(%s)", AmbientText(e->ambientColor).text);
     return true;
 }
 
@@ -339,7 +340,7 @@ void Engine::DrawHotspotDebug() {
         hotspotViewLookupReported = true;
         return;
     }
-    if (hotspotViewRequest) {
+    if (hotspotViewRequest && !SceneWarmUpDraw()) {
         HotspotBrush& brush = GetHotspotBrush();
         brush.labelTime = 2000;
         brush.value = 1;

@@ -216,17 +216,84 @@ namespace {
 
 bool g_scene_drawn_offscreen = false;
 
+// A camera's view as the scene's drawing sets it up.
+struct CameraView {
+    Camera* camera;
+    plat::Matrix orientation, view, projection;
+    plat::Vec3 eye, lookAt;
+    float znear, zfar, fov, aspect;
+    bool dirty, ortho;
+    plat::Viewport viewport;
+    plat::Plane frustum[6];
+
+    explicit CameraView(Camera* c) : camera(c) {
+        if (!c) return;
+        orientation = c->orientation, view = c->view, projection = c->projection;
+        eye = c->eye, lookAt = c->lookAt;
+        znear = c->znear, zfar = c->zfar, fov = c->fov, aspect = c->aspect;
+        dirty = c->dirty, ortho = c->ortho;
+        viewport = c->viewport;
+        std::copy(std::begin(c->frustum), std::end(c->frustum), frustum);
+    }
+    void Restore() const {
+        Camera* c = camera;
+        if (!c) return;
+        c->orientation = orientation, c->view = view, c->projection = projection;
+        c->eye = eye, c->lookAt = lookAt;
+        c->znear = znear, c->zfar = zfar, c->fov = fov, c->aspect = aspect;
+        c->dirty = dirty, c->ortho = ortho;
+        c->viewport = viewport;
+        std::copy(std::begin(frustum), std::end(frustum), c->frustum);
+    }
+};
+
+// What drawing a scene leaves in the engine for the frame's scripts, the
+// next frame's input and the listener: the warm-up puts it back.
+struct SceneDrawState {
+    Engine* e;
+    GameScene* scene;
+    Camera* active;
+    CameraView defaultView, sceneView;
+    float pointerYaw, pointerPitch;
+    uint8_t facesVisible[kCubeFaceCount];
+    bool listenerFollowsView, depthClearRequest;
+    RenderViewport viewport{};
+
+    explicit SceneDrawState(Engine* engine)
+        : e(engine), scene(engine->currentScene), active(engine->activeCamera), defaultView(engine->defaultCamera),
+          sceneView(scene->camera), pointerYaw(g_pointerYaw), pointerPitch(g_pointerPitch),
+          listenerFollowsView(scene->listenerFollowsView), depthClearRequest(engine->depthClearRequest) {
+        std::copy(std::begin(g_cubeFaceVisible), std::end(g_cubeFaceVisible), facesVisible);
+        if (g_renderDevice) g_renderDevice->GetViewport(&viewport);
+    }
+    ~SceneDrawState() {
+        e->activeCamera = active;
+        defaultView.Restore();
+        sceneView.Restore();
+        g_pointerYaw = pointerYaw, g_pointerPitch = pointerPitch;
+        std::copy(std::begin(facesVisible), std::end(facesVisible), g_cubeFaceVisible);
+        scene->listenerFollowsView = listenerFollowsView;
+        e->depthClearRequest = depthClearRequest;
+        if (g_renderDevice) g_renderDevice->SetViewport(viewport);
+    }
+    SceneDrawState(const SceneDrawState&) = delete;
+    SceneDrawState& operator=(const SceneDrawState&) = delete;
+};
+
 // The new scene drawn once into the off-screen render target before its
 // first frame is shown: the first draw of each combination of program,
 // blend, vertex layout and texture format makes the GL driver build code
 // for it (tens of milliseconds each on a software renderer with a cold
 // shader cache), so that work is done here, behind the load, rather than
-// in the first frame the player sees. The scene's drawing callbacks are
-// not called for it. A frozen picture lives in the render target: left
-// alone then.
+// in the first frame the player sees. The draw is a rehearsal: no drawing
+// callback runs, no object moves on, and what the drawing sets in the
+// engine (cameras, pointer direction, face culling, the listener flag) is
+// put back, so the game goes on as if it had not happened. A frozen
+// picture lives in the render target: left alone then.
 void DrawNewSceneOffscreen(Engine* e) {
     RenderDevice* device = g_renderDevice;
     if (!device || !e->renderTarget || !e->currentScene || e->freezeState != 0) return;
+    SceneDrawState kept(e);
     if (device->BeginRenderTarget(e->renderTarget) != 1) return;
     g_scene_drawn_offscreen = true;
     RenderCurrentScene(e);
@@ -236,7 +303,7 @@ void DrawNewSceneOffscreen(Engine* e) {
 
 }  // namespace
 
-bool SceneDrawnOffscreen() { return g_scene_drawn_offscreen; }
+bool SceneWarmUpDraw() { return g_scene_drawn_offscreen; }
 
 void RenderCurrentScene(Engine* e) {
     if (!e || !e->currentScene) return;
@@ -255,11 +322,12 @@ bool Refused(const char* name, const char* interned) { return name && *name && !
 // Node switches in progress (with the scripts and handlers they run).
 int g_node_switch_depth = 0;
 
-// A request refused because its kind of transition runs: made by a script
-// that a node switch runs, it would otherwise vanish without a word.
-void RefusedDuringSwitch(const char* name) {
-    if (g_node_switch_depth > 0)
-        LogPrintf("[WARNING] : switch to %s refused: a node switch is running", name && *name ? name : "(none)");
+// A request refused because a transition runs: made by a script that a
+// node switch runs, it would otherwise vanish without a word. Elsewhere it
+// is logged only when a reason is given (a transition of another kind).
+void RefusedDuringSwitch(const char* name, const char* other_reason = nullptr) {
+    const char* reason = g_node_switch_depth > 0 ? "a node switch is running" : other_reason;
+    if (reason) LogPrintf("[WARNING] : switch to %s refused: %s", name && *name ? name : "(none)", reason);
 }
 
 }  // namespace
@@ -285,7 +353,7 @@ void Engine::StartWalk(const char* name, float distance, float duration) {
     // click as the new node fades in) could not start it, and would stop
     // where it ended with the view pushed forward and its target lost.
     if (walkState || dissolveState) {
-        RefusedDuringSwitch(name);
+        RefusedDuringSwitch(name, walkState ? nullptr : "a dissolve is running");
         return;
     }
     const char* target = InternSceneName(name);
@@ -329,7 +397,7 @@ void Engine::TurnToPage(int32_t index) {
 }
 
 void AdvancePageTurn(Engine* e) {
-    if (!e->pageTurn) return;
+    if (!e->pageTurn || SceneWarmUpDraw()) return;
     e->pageTurnTime = SaturateToInt(static_cast<double>(e->pageTurnTime) + SceneFrameMs());
     if (static_cast<double>(e->pageTurnTime) <= std::trunc(static_cast<double>(g_page_fx_time.value)) &&
         g_page_fx_time.value > 0)

@@ -40,7 +40,8 @@ int32_t TransitionAlpha(int64_t elapsed, int64_t duration);
 // new scene loaded and the enter callbacks. A null or empty name switches
 // to no scene. A running page turn ends.
 // Switch, dissolve and walk requests that its scripts make while their kind
-// of transition runs are refused with a warning naming the target.
+// of transition runs are refused with a warning naming the target; so is a
+// walk asked for by any script while a dissolve runs.
 void NodeSwitch(const char* name, bool run_leave_handlers);
 // Loads the engine's current scene.
 void LoadScene();
@@ -48,7 +49,8 @@ void LoadScene();
 // with them the scene scripts and handlers they call).
 bool SceneChangeRunning();
 // Moves a running page turn on by one frame (2-D scene rendering calls it);
-// the turn ends once its time exceeds Gameplay.pagefxtime.
+// the turn ends once its time exceeds Gameplay.pagefxtime. A warm-up draw
+// leaves it where it is.
 void AdvancePageTurn(Engine* e);
 
 // The scene name lower-cased on a copy and interned in the common pool;
@@ -70,9 +72,13 @@ void RebuildRenderList(Engine* e);
 using SceneRenderer = void (*)(Engine* e);
 void SetSceneRenderer(SceneRenderer fn);
 void RenderCurrentScene(Engine* e);
-// True while a node switch draws its new scene off screen (the callbacks
-// of the scene's drawing are not called then).
-bool SceneDrawnOffscreen();
+// True while a node switch draws its new scene once off screen to warm the
+// GL driver. That draw changes nothing a script or a later picture can see:
+// the scene's drawing callbacks are not called, the editor overlays are not
+// drawn, and no object moves on (patch time, particle steps and their
+// random draws, flare opacity, surface scroll and frames, mesh animation,
+// page turns); each object's drawing asks this before it advances.
+bool SceneWarmUpDraw();
 
 // Frame step: a requested dissolve capture renders the scene into the
 // dissolve buffer (through the post-effect chain when effects ran in the

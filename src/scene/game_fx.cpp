@@ -162,8 +162,11 @@ void GameFx::OnChanged(uint32_t mask) {
     if ((mask & kFxBitFormat) && lens_format) ParseLensTable(lens_format);
 }
 
-void GameFx::EaseOpacity(bool in_view) {
-    currentOpacity = in_view ? currentOpacity + (opacity - currentOpacity) * 0.25f : currentOpacity * 0.9f;
+float GameFx::EaseOpacity(bool in_view) {
+    const float eased = in_view ? currentOpacity + (opacity - currentOpacity) * 0.25f : currentOpacity * 0.9f;
+    // A warm-up draw shows the next opacity without keeping it.
+    if (!SceneWarmUpDraw()) currentOpacity = eased;
+    return eased;
 }
 
 void GameFx::Render() {
@@ -196,18 +199,18 @@ void GameFx::Render() {
     const bool in_view = sx >= r.x && sx < r.x + r.w && sy >= r.y && sy < r.y + r.h;
 
     if (lens_format && *lens_format) {
-        EaseOpacity(in_view);
-        if (std::trunc(currentOpacity) == 0) return;
+        const float current = EaseOpacity(in_view);
+        if (std::trunc(current) == 0) return;
         const double f = on_screen ? 1.0 : ViewFade(look, point, power);
-        DrawLensElements(e, *this, sx, sy, fu, fv, ClampByte(currentOpacity * f));
+        DrawLensElements(e, *this, sx, sy, fu, fv, ClampByte(current * f));
         return;
     }
 
     uint32_t a;
     if (!on_screen) {
-        EaseOpacity(in_view);
-        if (currentOpacity == 0) return;
-        const double v = std::trunc(currentOpacity * ViewFade(look, point, power));
+        const float current = EaseOpacity(in_view);
+        if (current == 0) return;
+        const double v = std::trunc(current * ViewFade(look, point, power));
         if (v < 0) return;
         a = ClampByte(v);
     } else {

@@ -49,8 +49,9 @@ public:
     void DrawEditorOverlay() override;
 
     // One rendered frame of the opacity easing: a quarter of the gap toward
-    // opacity inside the screen, 90 % of the value outside.
-    void EaseOpacity(bool in_view);
+    // opacity inside the screen, 90 % of the value outside. Returns the new
+    // value (kept, except in a warm-up draw).
+    float EaseOpacity(bool in_view);
 
     const char* lens_format = nullptr;
     const char* format = nullptr;  // interned

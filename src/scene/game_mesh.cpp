@@ -494,7 +494,7 @@ void DrawMesh(Engine* e, GameMesh* m) {
         w = m->world;
         plat::D3DXMatrixInverse(&inv, nullptr, &w);
         const int32_t n = SaturateToInt(std::trunc(data->anim_length));
-        if (m->animated && n != 0) m->position1 += 0.5f / float(n);
+        if (m->animated && n != 0 && !SceneWarmUpDraw()) m->position1 += 0.5f / float(n);
         data->SetAnimTime(m->position1);
         data->SetAnimTime2(m->position2);
         data->SetAnimWeight(m->blendWeight);

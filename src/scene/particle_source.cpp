@@ -323,8 +323,11 @@ void GameParticleSource::Render() {
         fade = std::pow(look.x * here.x + look.y * here.y + look.z * here.z, alpha_power);
     }
     const float tw = float(tex->width), th = float(tex->height);
+    // A warm-up draw shows the particles where they are, stepping none (and
+    // drawing no random number for a rebirth).
+    const bool rehearsal = SceneWarmUpDraw();
     for (Particle* p = particles.head; p; p = static_cast<Particle*>(p->link)) {
-        if (!Step(p)) continue;
+        if (rehearsal ? p->age < 0 || (p->age > p->lifetime && flags() == kParticlesOneShot) : !Step(p)) continue;
         const float t = LifeFraction(*p);
         const float s = sScaleKeys ? KeyCurveValue(scaleKeys.head, t) : 1.0f;
         float a = p->alpha * fade;

@@ -304,8 +304,11 @@ void Patch::Render() {
     UpdateFrameImage();
     ResourceRecord* shown = ShownImage();
     Texture* t = shown ? Resources().GetImage(shown) : nullptr;
-    if (ptc_action == kPatchForwards || ptc_action == kPatchForwardsSignal) AdvanceTime(RefreshDelta());
-    else if (ptc_action == kPatchBackwards || ptc_action == kPatchBackwardsSignal) AdvanceTime(-RefreshDelta());
+    // A warm-up draw leaves the play position where it is.
+    const bool play = !SceneWarmUpDraw();
+    if (play && (ptc_action == kPatchForwards || ptc_action == kPatchForwardsSignal)) AdvanceTime(RefreshDelta());
+    else if (play && (ptc_action == kPatchBackwards || ptc_action == kPatchBackwardsSignal))
+        AdvanceTime(-RefreshDelta());
     if (!t || !t->device_texture || !device) return;
 
     uint32_t colour = ModulateColor(color, e->ambientColor);

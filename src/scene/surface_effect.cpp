@@ -202,7 +202,9 @@ void SurfaceEffect::Render() {
     if (!visible || !e || !device) return;
     const FaceLayout* f = FaceLayoutOf(face);
     if (!f) return;  // no such face: not drawn
-    AdvanceScroll(static_cast<D3DRenderDevice*>(device)->refreshRate);
+    // A warm-up draw neither scrolls nor counts a frame.
+    const bool rehearsal = SceneWarmUpDraw();
+    if (!rehearsal) AdvanceScroll(static_cast<D3DRenderDevice*>(device)->refreshRate);
     float corners[4][5];
     BuildCorners(corners);
     Texture* base = Resources().GetImage(htexture);
@@ -217,7 +219,7 @@ void SurfaceEffect::Render() {
                 device->SetTexture(1, t->device_texture);
                 stage1 = true;
             }
-            frameCounter = frameCounter == INT32_MAX ? 0 : frameCounter + 1;
+            if (!rehearsal) frameCounter = frameCounter == INT32_MAX ? 0 : frameCounter + 1;
         }
     }
     const uint32_t mode = (base ? base->flags & kTextureAlphaFlag : 0) | kMode3DStrip;

@@ -16,6 +16,7 @@
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "media/resource_manager.h"
+#include "platform/gpu/device.h"
 #include "render/camera.h"
 #include "render/render_fixture.h"
 #include "scene/game_fx.h"
@@ -290,6 +291,98 @@ TEST_F(SceneFrames, SceneFileWithEveryObjectConstructorLoadsAndDraws) {
     const std::vector<uint32_t> px = Frame("render_effects_scene");
     // The patch (page 2's green) in the middle of the red front face.
     EXPECT_TRUE(Near(At(px, kW / 2, kH / 2), 0x30C030)) << std::hex << At(px, kW / 2, kH / 2);
+}
+
+// A node switch draws the new scene once off screen, so that the driver
+// builds its code behind the load. That draw is a rehearsal: after the
+// switch the game finds the scene as it would without it (the patch's play
+// position, the particles and their generator, the flare's opacity, the
+// surface's scroll and frame, the camera and listener), and its first frame
+// links no GL program.
+TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
+    const std::string dir = root_ + "/stages/lively";
+    std::filesystem::create_directories(dir + "/lens");
+    std::filesystem::copy_file(root_ + "/stages/book/page2.png", dir + "/lens/0.png");
+    const std::string data =
+        quild_test::ReadFile(root_ + "/stages/book/data.lua") + "view{eye='0,0,-10'}\n" +
+        "patch{name='p1', image='stages/book/page2', frame_count=10, interval=100, type=1}\n"
+        "particlesource{name='sparks', image='stages/book/page1', x=60, y=40, distance=100, particle_count=30,"
+        " lifetime='2,12', source_size='20,20,0', velX='-2,2', velY='-2,2', velZ='0,0', accelX='0,0',"
+        " accelY='0,0', accelZ='0,0', rotSpeed='1,5', blendmode=1, rand_seed=7}\n"
+        "fx{name='glow', format='stages/lively/lens', lens_count=1, lens_format='0,1,1', x=60, y=40, opacity=0}\n"
+        "surffx{name='clouds', texture='stages/book/page1', width=50, height=50, distance=100, scroll_speed=40,"
+        " anim_seq='stages/book/page', anim_count=2, anim_freq=1}\n";
+    ASSERT_TRUE(WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size()));
+    ASSERT_EQ(ScriptRun("function OnGameSceneStart(to)\n"
+                        "  ge_setproperty(ge_getsceneobject('patch', 'p1'), 'ptc_action', 1)\n"
+                        "  ge_setproperty(ge_getsceneobject('fx', 'glow'), 'opacity', 255)\n"
+                        "end"),
+              0);
+    struct Seen {
+        float time = -1, opacity = -1, scroll = -1;
+        int32_t frame = -1;
+        std::vector<float> particles;
+        Camera* camera = nullptr;
+        bool listener = false;
+    };
+    auto seen = [&] {
+        Seen s;
+        GameScene* scene = e->currentScene;
+        if (!scene || !scene->patches.head || !scene->fx.head || !scene->surfaces.head || !scene->points.head)
+            return s;
+        s.time = scene->patches.head->currentTime;
+        s.opacity = scene->fx.head->currentOpacity;
+        s.scroll = scene->surfaces.head->scrollOffset;
+        s.frame = scene->surfaces.head->frameCounter;
+        auto* source = static_cast<GameParticleSource*>(scene->points.head);
+        for (const Particle* p = source->particles.head; p; p = static_cast<const Particle*>(p->link))
+            s.particles.insert(s.particles.end(), {p->position.x, p->position.y, p->angle, float(p->age)});
+        s.camera = e->activeCamera;
+        s.listener = scene->listenerFollowsView;
+        return s;
+    };
+    // The same switch without and with the render target the rehearsal
+    // draws into; the particles' generators start alike.
+    auto run = [&](bool with_target) {
+        e->renderTarget = with_target ? dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0) : nullptr;
+        std::srand(11);
+        plat::gpu::Device* gl = dev->GetDevice();
+        NodeSwitch("lively", false);
+        std::vector<Seen> states{seen()};
+        gl->ResetStats();
+        dev->Clear(0);
+        RenderCurrentScene(e);
+        if (with_target) {
+            EXPECT_EQ(gl->GetStats().programLinks, 0u) << "built in the first frame shown";
+        }
+        for (int i = 0; i < 20; ++i) RenderCurrentScene(e);
+        states.push_back(seen());
+        e->currentScene = nullptr;
+        DeleteAllScenes(e);
+        dev->ReleaseTexture(e->renderTarget);
+        e->renderTarget = nullptr;
+        return states;
+    };
+    const std::vector<Seen> warm = run(true), cold = run(false);
+    ASSERT_EQ(warm.size(), 2u);
+    EXPECT_EQ(warm[0].time, 0.0f);
+    EXPECT_EQ(warm[0].opacity, 0.0f);
+    EXPECT_EQ(warm[0].frame, 0);
+    EXPECT_EQ(warm[0].camera, e->defaultCamera);
+    EXPECT_TRUE(warm[0].listener);
+    EXPECT_EQ(warm[0].particles.size(), 120u);
+    for (size_t i = 0; i < warm.size(); ++i) {
+        const char* when = i ? "after 21 frames" : "after the switch";
+        EXPECT_EQ(warm[i].time, cold[i].time) << when;
+        EXPECT_EQ(warm[i].opacity, cold[i].opacity) << when;
+        EXPECT_EQ(warm[i].scroll, cold[i].scroll) << when;
+        EXPECT_EQ(warm[i].frame, cold[i].frame) << when;
+        EXPECT_EQ(warm[i].particles, cold[i].particles) << when;
+        EXPECT_EQ(warm[i].camera, cold[i].camera) << when;
+        EXPECT_EQ(warm[i].listener, cold[i].listener) << when;
+    }
+    EXPECT_GT(warm[1].time, 300.0f);  // the frames shown do move it on
+    ASSERT_EQ(ScriptRun("OnGameSceneStart = nil"), 0);
 }
 
 }  // namespace

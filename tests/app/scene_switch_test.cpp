@@ -215,13 +215,18 @@ TEST_F(SceneSwitchTest, WalkMovesAlongTheLookAndBobs) {
     EXPECT_NEAR(g_walkOffset[0], 0, 1e-5);
 
     // A walk asked for while a dissolve fades the new node in is refused:
-    // the view is not left pushed forward once the fade has ended.
+    // the view is not left pushed forward once the fade has ended. A frame's
+    // script asks for it here (no node switch runs), and the log says so.
     e->walkState = 0;
     e->StartDissolve("book", 0);
     e->dissolveState = 2;  // captured
     e->TransitionStep();
     ASSERT_EQ(e->dissolveState, 3);
+    LogLines().clear();
+    ASSERT_EQ(ScriptRun("ge_walk('gallery', 100)"), 0);
     e->StartWalk("cube", 100, 100);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"[WARNING] : switch to gallery refused: a dissolve is running",
+                                                    "[WARNING] : switch to cube refused: a dissolve is running"}));
     for (int i = 0; i < 500 && (e->walkState || e->dissolveState); ++i) e->TransitionStep();
     EXPECT_EQ(e->walkState, 0);
     EXPECT_EQ(e->dissolveState, 0);

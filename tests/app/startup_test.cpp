@@ -68,6 +68,11 @@ TEST(Startup, QuitInMainEndsWithoutAFrameOrABox) {
     EXPECT_EQ(run.trace, "");
     EXPECT_EQ(run.output.find("Engine Init Error"), std::string::npos);
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
+    // The status given to quit is the program's, in "main" as in a frame.
+    run = RunEngine(Main(std::string(kOpenDisplay) + "quit(3)\n"));
+    EXPECT_EQ(run.exit_code, 3) << run.output;
+    run = RunEngine(Main(std::string(kOpenDisplay) + "function OnGameUpdate() quit(4) end\n"));
+    EXPECT_EQ(run.exit_code, 4) << run.output;
 }
 
 TEST(Startup, AFailingMainEndsTheProgram) {
