@@ -221,8 +221,12 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         why = "sanitizer report";
     else if (!r.hang.empty())
         why = r.hang;
-    else if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137))  // TERM, then KILL
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 124)  // ended by `timeout`'s SIGTERM
         why = "hang: still running after " + std::to_string(o.timeout) + " s";
+    else if ((WIFEXITED(status) && WEXITSTATUS(status) == 137) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL))
+        // The SIGKILL that follows: `timeout` passes on the signal that
+        // ended the game.
+        why = "hang: still running after " + std::to_string(o.timeout) + " s, and 10 s after a SIGTERM";
     else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) > 1))
         why = "crash (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
     else if (log.find("An exception thrown") != std::string::npos || log.find("Exception Occured") != std::string::npos)
