@@ -5,9 +5,11 @@
 // --play: the engine's own main plus "fuzz_input", which pushes real input
 // events). A sanitizer report, a fault the engine caught, a crash or a hang
 // fails the seed: the seed, what went wrong and the last calls made are
-// printed, and the seed's folder is kept.
+// printed, and the seed's folder is kept. Every eighth seed is a stop test:
+// its script enters an endless loop, the fuzzer sends the game one SIGTERM
+// and the game has to end within a second.
 //
-//   quild_seqfuzz [--seeds 1-100,250] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
+//   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]
 //   quild_seqfuzz --play            (in a game folder: the engine itself)
 //
@@ -159,17 +161,57 @@ std::string LinesWith(const std::string& text, const std::vector<const char*>& w
     return out;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The game's log in a seed's folder.
+std::string GameLog(const std::string& dir) { return ReadFile(dir + "/home/Documents/Quorvane/log.txt"); }
+
+// How long a game may take to end after the SIGTERM of a stop test.
+constexpr auto kStopWithin = std::chrono::milliseconds(1000);
+
 struct Running {
     pid_t pid = -1;
     uint64_t seed = 0;
     std::string dir;
-    std::chrono::steady_clock::time_point start;
+    Clock::time_point start;
+    // The stop test: the loop seen running, the signal sent, and the hang
+    // when the game did not end in time.
+    seqfuzz::Spin spin;
+    pid_t game = -1;
+    Clock::time_point spinning, signalled;
+    std::string hang;
 };
+
+// Steps a stop test on: waits for the loop to start and for the seed's
+// delay, sends the game one SIGTERM, and kills a game still running a
+// second later.
+void WatchStop(Running& r) {
+    if (!r.spin.on || !r.hang.empty()) return;
+    const Clock::time_point now = Clock::now();
+    if (r.spinning == Clock::time_point{}) {
+        if (fs::exists(r.dir + "/" + seqfuzz::kSpinMark)) r.spinning = now;
+        return;
+    }
+    if (r.signalled == Clock::time_point{}) {
+        if (now - r.spinning < std::chrono::milliseconds(r.spin.delay_ms)) return;
+        r.game = static_cast<pid_t>(std::atol(ReadFile(r.dir + "/fuzz_pid.txt").c_str()));
+        if (r.game > 1) kill(r.game, SIGTERM);
+        r.signalled = now;
+        return;
+    }
+    if (now - r.signalled > kStopWithin && r.game > 1) {
+        // The log tells a loop that held on from a slow shut-down.
+        const bool let_go = GameLog(r.dir).find("termination requested") != std::string::npos;
+        r.hang = "hang: one SIGTERM did not end the game within 1 s (the " + r.spin.shape + " loop from " +
+                 r.spin.from + (let_go ? "; the loop let go, the shut-down did not end)" : "; the loop held on)");
+        kill(r.game, SIGKILL);
+    }
+}
 
 // What the run of one seed left: empty when it passed.
 std::string Verdict(const Running& r, int status, const Options& o) {
     const std::string out = ReadFile(r.dir + "/out.txt");
-    const std::string log = ReadFile(r.dir + "/home/Documents/Quorvane/log.txt");
+    const std::string log = GameLog(r.dir);
     std::string why;
     // ("LeakSanitizer has encountered a fatal error" is the leak checker
     // failing to stop the threads at exit, not a report.)
@@ -177,8 +219,14 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         out.find("ERROR: LeakSanitizer: detected") != std::string::npos ||
         out.find("runtime error:") != std::string::npos)
         why = "sanitizer report";
-    else if (WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137))  // TERM, then KILL
+    else if (!r.hang.empty())
+        why = r.hang;
+    else if (WIFEXITED(status) && WEXITSTATUS(status) == 124)  // ended by `timeout`'s SIGTERM
         why = "hang: still running after " + std::to_string(o.timeout) + " s";
+    else if ((WIFEXITED(status) && WEXITSTATUS(status) == 137) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL))
+        // The SIGKILL that follows: `timeout` passes on the signal that
+        // ended the game.
+        why = "hang: still running after " + std::to_string(o.timeout) + " s, and 10 s after a SIGTERM";
     else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) > 1))
         why = "crash (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
     else if (log.find("An exception thrown") != std::string::npos || log.find("Exception Occured") != std::string::npos)
@@ -241,7 +289,7 @@ int Drive(const Options& o) {
 
     std::deque<uint64_t> todo(o.seeds.begin(), o.seeds.end());
     std::map<pid_t, Running> running;
-    int failed = 0, passed = 0;
+    int failed = 0, passed = 0, stop_tests = 0, stops_sent = 0;
     long long calls_made = 0;
     const auto start = std::chrono::steady_clock::now();
     while (!todo.empty() || !running.empty()) {
@@ -257,17 +305,25 @@ int Drive(const Options& o) {
                 std::fprintf(stderr, "quild_seqfuzz: cannot set up %s\n", r.dir.c_str());
                 return 2;
             }
-            r.start = std::chrono::steady_clock::now();
+            r.start = Clock::now();
+            r.spin = seqfuzz::SpinOf(r.seed);
             r.pid = Launch(self, r.dir, o);
             running[r.pid] = r;
         }
         int status = 0;
-        const pid_t pid = wait(&status);
+        const pid_t pid = waitpid(-1, &status, WNOHANG);
         if (pid < 0) break;
+        if (pid == 0) {
+            for (auto& entry : running) WatchStop(entry.second);
+            usleep(10000);
+            continue;
+        }
         auto it = running.find(pid);
         if (it == running.end()) continue;
         const Running r = it->second;
         running.erase(it);
+        stop_tests += r.spin.on;
+        stops_sent += r.signalled != Clock::time_point{};
         const std::string report = Verdict(r, status, o);
         const std::string calls = ReadFile(r.dir + "/fuzz_calls.log");
         size_t n = 0;
@@ -290,6 +346,7 @@ int Drive(const Options& o) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("quild_seqfuzz: %zu sequences: %d passed, %d failed; %lld calls in %.0f s\n", o.seeds.size(), passed,
                 failed, calls_made, seconds);
+    if (stop_tests) std::printf("quild_seqfuzz: %d stop tests, %d signalled in their loop\n", stop_tests, stops_sent);
     if (!failed && !o.keep && o.work.empty()) fs::remove_all(work, ec);
     return failed ? 1 : 0;
 }
@@ -297,20 +354,26 @@ int Drive(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && !std::strcmp(argv[1], "--play")) return ApplicationMain("QUILD", "", "final");
+    if (argc >= 2 && !std::strcmp(argv[1], "--play")) {
+        // For the stop tests: the game's own process id (the driver's child
+        // is the `timeout` around it).
+        WriteFile("fuzz_pid.txt", std::to_string(getpid()));
+        return ApplicationMain("QUILD", "", "final");
+    }
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--seeds" && v) {
-            // "1-100,250": ranges and single seeds.
+            // "1-100,250,8-200/8": ranges (with a step), single seeds.
             std::stringstream list(argv[++i]);
             std::string part;
             while (std::getline(list, part, ',')) {
-                const size_t dash = part.find('-');
+                const size_t dash = part.find('-'), slash = part.find('/');
                 const uint64_t first = std::strtoull(part.c_str(), nullptr, 10);
                 const uint64_t last = dash == std::string::npos ? first : std::strtoull(part.c_str() + dash + 1, nullptr, 10);
-                for (uint64_t s = first; s <= last && o.seeds.size() < 10000000; ++s) o.seeds.push_back(s);
+                const uint64_t step = slash == std::string::npos ? 1 : std::max<uint64_t>(1, std::strtoull(part.c_str() + slash + 1, nullptr, 10));
+                for (uint64_t s = first; s <= last && o.seeds.size() < 10000000; s += step) o.seeds.push_back(s);
             }
         } else if (a == "--without" && v) {
             std::stringstream list(argv[++i]);
@@ -328,7 +391,7 @@ int main(int argc, char** argv) {
             o.keep = true;
         } else {
             std::fprintf(stderr,
-                         "usage: quild_seqfuzz [--seeds 1-100,250] [--jobs N] [--calls N] [--timeout S] [--work DIR] "
+                         "usage: quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] "
                          "[--keep] [--without name,name]\n");
             return 2;
         }

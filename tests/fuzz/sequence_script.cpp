@@ -137,7 +137,93 @@ public:
         return "FZ_KEEP(" + f.name + "(" + Args(f, depth) + "))";
     }
 
+    // 0 to 99, for the caller's own choices.
+    int Percent() { return static_cast<int>(Below(100)); }
+
+    // An exchange of two objects that are alive, of any kinds the scripts
+    // can hold: mostly two of one kind (the pairs the engine exchanges),
+    // else of two kinds.
+    std::string Swap() {
+        const size_t a = Below(kHeldKinds.size());
+        const size_t b = Chance(60) ? a : Below(kHeldKinds.size());
+        return "FZ_KEEP(ge_swap_object(" + Held(a) + ", " + Held(b) + "))";
+    }
+
+    // Two scenes loaded one after the other and exchanged; `gap` calls
+    // later, something walks or frees them (and the quit at the sequence's
+    // end frees them all). The steps in call order, the gap's calls left to
+    // the caller.
+    struct ScenePair {
+        std::vector<std::string> before;
+        std::string after;
+        int gap;
+    };
+    ScenePair SwapScenes() {
+        const std::string a = Pick(kScenes);
+        std::string b = Pick(kScenes);
+        while (b == a) b = Pick(kScenes);
+        ScenePair p;
+        p.before = {"ge_switchscene(" + Quote(a) + ")", "ge_switchscene(" + Quote(b) + ")"};
+        const std::string ha = "scene_get(" + Quote(a) + ")", hb = Chance(70) ? "scene_get(" + Quote(b) + ")" : "scene_get(0)";
+        p.before.push_back("FZ_KEEP(ge_swap_object(" + (Chance(50) ? ha + ", " + hb : hb + ", " + ha) + "))");
+        static const std::vector<std::string> walkers = {
+            "scene_unloadall()", "ge_switchscene(%A)", "ge_switchscene(%C)", "ge_setscene(%A)", "ge_dissolve(%C)",
+            "scene_save()", "scene_save(%A)", "scene_reset()", "scene_reload()", "scene_cache(%A)",
+            "FZ_KEEP(ge_getsceneobjectslist(%A))", "FZ_KEEP(scene_get(%A), scene_get(-1))"};
+        p.after = Fill(Pick(walkers), [&](char slot) -> std::string {
+            return slot == 'A' ? Quote(Chance(50) ? a : b) : NameOf(kScenes);
+        });
+        p.gap = static_cast<int>(Below(12));
+        return p;
+    }
+
 private:
+    // Expressions giving a live object of each kind the scripts can hold
+    // (%-slots as in Handle).
+    inline static const std::vector<std::vector<std::string>> kHeldKinds = {
+        {"scene_get(%S)", "scene_get(0)", "scene_get(-1)"},
+        {"hs_get(%H)", "ge_getsceneobject(\"hotspot\", %H, %S)", "ge_newobject(\"hotspot\", \"g1\")"},
+        {"ge_getsceneobject(\"page\", %G, \"vault/inner\")", "FZ_AT(ge_getpagelist(), %U)"},
+        {"ge_getsceneobject(\"cubeface\", %E, \"vault\")", "FZ_AT(ge_getsceneobjectlist(\"cubeface\", %S), %U)"},
+        {"mesh_get(%M)", "ge_getnextmesh()", "ge_getsceneobject(\"mesh\", %M, \"vault\")"},
+        {"point_get(%O)", "ge_getnextpoint()"},
+        {"pobject_get(\"sparks\")", "ge_getsceneobject(\"psource\", \"sparks\", \"vault\")"},
+        {"patch_get(%P)", "FZ_AT(ge_getsceneobjectlist(\"patch\", %S), %U)"},
+        {"ge_getsceneobject(\"surface\", \"clouds\", \"vault\")"},
+        {"fx_get(%F)", "ge_getnextfx()"},
+        {"ge_getview()", "ge_getsceneobject(\"view\", \"v\", %S)"},
+        {"ge_getfont()", "FZ_AT(ge_getsceneobjectlist(\"font\"), %U)"},
+        {"FZ_AT(ge_getobjectslist(false), %U)", "FZ_AT(ge_getobjectslist(true), %U)"},  // globals, fonts, videos
+        {"im_get(%I)", "ge_getnextresource()", "hs_getcursor(hs_get(%H))"},
+        {"snd_get(%N)"},
+        {"gtext_get(%T)", "gtext_new(%T)"},
+        {"dlg_new()"},
+        {"edit_create(%R, \"main\", 1, \"FFFFFFFF\")"},
+        {"matrix_new()", "quaternion_new()", "mesh_gettransform(mesh_get(%M))"},
+        {"FZ_AT(ge_getsceneobjectslist(%S), %U)", "P(%U)"},
+    };
+
+    std::string Held(size_t kind) {
+        return Fill(Pick(kHeldKinds[kind]), [&](char slot) -> std::string {
+            switch (slot) {
+                case 'S': return Quote(Pick(kScenes));
+                case 'H': return Quote(Pick(kHotspots));
+                case 'G': return Quote(Pick(std::vector<std::string>{"p1", "p2", "p3"}));
+                case 'E': return Quote(Pick(std::vector<std::string>{"base", "alt"}));
+                case 'M': return Quote(Pick(kMeshes));
+                case 'O': return Quote(Pick(kPoints));
+                case 'P': return Quote(Pick(kPatches));
+                case 'F': return Quote(Pick(kFx));
+                case 'I': return Quote(Pick(kImages));
+                case 'N': return Quote(Pick(kSounds));
+                case 'T': return Quote(Pick(kTexts));
+                case 'R': return Rect();
+                case 'U': return std::to_string(Below(64));
+                default: return {};
+            }
+        });
+    }
+
     const std::vector<FunctionInfo>& functions_;
     std::map<std::string, const FunctionInfo*> by_name_;
     std::mt19937_64 rng_;
@@ -423,6 +509,43 @@ std::string LongString(const std::string& s) {
     return "[" + eq + "[" + s + "]" + eq + "]";
 }
 
+// The endless loops of the stop tests: each runs until the game is asked
+// to end, some of them through calls that catch script errors.
+struct SpinShape {
+    const char* name;
+    const char* body;
+};
+const std::vector<SpinShape> kSpinShapes = {
+    {"exec", "while true do exec(\"while FZ_SPINNING do end\") end"},
+    {"run", "while true do run(\"fz_spin\") end"},
+    {"eval", "while true do eval(\"(function() while FZ_SPINNING do end end)()\") end"},
+    {"pcall", "while true do pcall(function() while FZ_SPINNING do end end) end"},
+    {"xpcall", "while true do xpcall(function() while FZ_SPINNING do end end, function(e) return e end) end"},
+    {"findallfiles", "FZ_WALK = function() exec(\"findallfiles('scripts', ';lua;', FZ_WALK, true)\") end FZ_WALK()"},
+    {"coroutine", "while true do coroutine.resume(coroutine.create(function() while FZ_SPINNING do end end)) end"},
+    {"runscript", "while true do runscript(\"scripts/fz_spin.lua\", \"FILE\") end"},
+    {"pcall of exec of run", "while true do pcall(exec, \"while true do run('fz_spin') end\") end"},
+    {"coroutine.wrap", "while true do pcall(coroutine.wrap(function() while FZ_SPINNING do end end)) end"},
+    {"xpcall handler", "while true do xpcall(error, function() while FZ_SPINNING do end end) end"},
+    {"loop", "while FZ_SPINNING do end"},
+    {"gsub", "string.gsub(string.rep(\"a\", 64), \"a\", function() while FZ_SPINNING do end end)"},
+};
+// Where the loop starts: the start-up script, a call of the sequence, a
+// handler, a queued statement.
+const std::vector<std::string> kSpinPlaces = {"main", "call", "handler", "task"};
+
+// FZ_SPIN(): marks the loop's start for the driver (the file and the call
+// log) and enters the loop.
+std::string SpinScript(const Spin& spin) {
+    std::string what = spin.shape + " from " + spin.from;
+    std::string body;
+    for (const SpinShape& shape : kSpinShapes)
+        if (spin.shape == shape.name) body = shape.body;
+    return "function FZ_SPIN()\n  FZ_SPINNING = true\n  FZ_LOG(\"spin\", FZ.i, \"" + what +
+           "\")\n  local f = io.open(\"" + kSpinMark + "\", \"w\")\n  if f then f:write(\"" + what +
+           "\\n\") f:close() end\n  " + body + "\nend\n";
+}
+
 // The driver. Each frame's OnGameUpdate runs the next step (usually one
 // call, sometimes a burst); the handlers of the game, the scenes and every
 // hotspot run the next harmful call of their own list. Every call is
@@ -446,9 +569,11 @@ function FZ_KEEP(...)
   return ...
 end
 function P(k)
-  local n = #FZ.pool
-  if n == 0 then return nil end
-  return FZ.pool[k % n + 1]
+  return FZ_AT(FZ.pool, k)
+end
+function FZ_AT(t, k)
+  if type(t) ~= "table" or #t == 0 then return nil end
+  return t[k % #t + 1]
 end
 function FZ_RUN(tag, n, text)
   if FZ.depth > 3 then return end
@@ -561,6 +686,7 @@ bool AddFuzzScenes(const std::string& root) {
            quild_test::WriteFile(root + "/stages/vault/inner/data.lua", kInnerData) &&
            quild_test::WriteFile(root + "/stages/vault/inner/script.lua", kInnerScript) &&
            quild_test::WriteFile(root + "/scripts/fz_extra.lua", "FZ_EXTRA = (FZ_EXTRA or 0) + 1\n") &&
+           quild_test::WriteFile(root + "/scripts/fz_spin.lua", "while FZ_SPINNING do end\n") &&
            quild_test::WriteFile(root + "/data/texts/fuzz.txt", "<welcome>\nAgain.\n</welcome>\n<tag>\nTag\n</tag>\n");
 }
 
@@ -572,15 +698,30 @@ bool QuitsWithAStatus(const std::string& call) {
     return false;
 }
 
+Spin SpinOf(uint64_t seed) {
+    Spin spin;
+    if (seed == 0 || seed % 8 != 0) return spin;
+    // Seeds 8, 16, ... 8 * shapes meet every shape once, and the places in
+    // turn.
+    const uint64_t k = seed / 8 - 1;
+    spin.on = true;
+    spin.shape = kSpinShapes[k % kSpinShapes.size()].name;
+    spin.from = kSpinPlaces[(k + k / kSpinShapes.size()) % kSpinPlaces.size()];
+    spin.delay_ms = static_cast<int>(50 + (seed * 0x9E3779B97F4A7C15ull >> 40) % 400);
+    return spin;
+}
+
 std::string SequenceScript(const std::string& demo_main, const std::vector<FunctionInfo>& functions, uint64_t seed,
                            int calls, const std::vector<std::string>& without) {
+    auto refused = [&](const std::string& c) {
+        for (const std::string& w : without)
+            if (c.find(w + "(") != std::string::npos || c.find(w + "{") != std::string::npos) return true;
+        return false;
+    };
     Generator gen(functions, seed);
     auto call = [&] {
         for (;;) {
             std::string c = gen.Call();
-            bool named = false;
-            for (const std::string& w : without)
-                named = named || c.find(w + "(") != std::string::npos || c.find(w + "{") != std::string::npos;
             // The hotspot-map shader as a post effect normalises a zero
             // vector, and the NaN texture coordinates crash the software
             // rasteriser's generated code (SIGILL inside the GL driver).
@@ -588,9 +729,31 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
             // quit(status) ends the game with the status the script asks for,
             // which the verdict would read as a crash: the game quits plainly.
             if (QuitsWithAStatus(c)) continue;
-            if (!named) return c;
+            if (!refused(c)) return c;
         }
     };
+    // Exchanges and the stop test take the places of some calls; they come
+    // from a generator of their own, so the rest of the sequence is the one
+    // the seed always gave.
+    std::vector<std::string> planned(static_cast<size_t>(calls));
+    Generator side(functions, seed ^ 0x5851F42D4C957F2Dull);
+    auto plan = [&](int at, const std::string& c) {
+        if (at >= 0 && at < calls && planned[at].empty() && !refused(c)) planned[at] = c;
+    };
+    if (side.Percent() < 75) {
+        const Generator::ScenePair pair = side.SwapScenes();
+        const int at = refused(pair.before.back()) ? calls : static_cast<int>(side.Percent() * calls / 200);
+        for (size_t k = 0; k < pair.before.size(); ++k) plan(at + static_cast<int>(k), pair.before[k]);
+        plan(at + static_cast<int>(pair.before.size()) + pair.gap, pair.after);
+    }
+    for (int i = 0; i < calls; ++i)
+        if (side.Percent() < 4) plan(i, side.Swap());
+    const Spin spin = SpinOf(seed);
+    const int spin_at = std::min(1 + side.Percent() % 16, std::max(calls - 1, 0));
+    std::string spin_call = "FZ_SPIN()";
+    if (spin.on && spin.from == "call") planned[spin_at] = spin_call;
+    if (spin.on && spin.from == "task") planned[spin_at] = "ge_stoptasks() ge_task(\"FZ_SPIN()\") ge_settask()";
+
     std::mt19937_64 rng(seed ^ 0x9E3779B97F4A7C15ull);
     std::ostringstream s;
     s << demo_main << "\n-- The call sequence of seed " << seed << ".\nif not FZ then\n"
@@ -603,11 +766,18 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
         for (const char* ev : {"_MouseDown", "_MouseUp", "_MouseClick", "_MouseMove", "_MouseEnter", "_MouseLeave"})
             s << "table.insert(FZ.handlers, \"" << h << ev << "\")\n";
     s << "FZ.calls = {\n";
-    for (int i = 0; i < calls; ++i) s << LongString(call()) << ",\n";
+    for (int i = 0; i < calls; ++i) {
+        std::string c = call();
+        s << LongString(planned[i].empty() ? c : planned[i]) << ",\n";
+    }
     s << "}\nFZ.handler = {\n";
     // Most handler runs do nothing more: the render and update handlers
     // run every frame.
-    for (int i = 0; i < 400; ++i) s << (rng() % 100 < 12 ? LongString(call()) : std::string("\"\"")) << ",\n";
+    for (int i = 0; i < 400; ++i) {
+        std::string c = rng() % 100 < 12 ? LongString(call()) : std::string("\"\"");
+        if (spin.on && spin.from == "handler" && i == spin_at) c = LongString(spin_call);
+        s << c << ",\n";
+    }
     s << "}\n";
     // Now and then a burst of calls in one frame, or a frame without any
     // (a transition or a task runs on).
@@ -617,6 +787,10 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
         else if (r < 12) s << "FZ.burst[" << f << "] = 0\n";
     }
     s << "end\n" << kDriver;
+    if (spin.on) {
+        s << SpinScript(spin);
+        if (spin.from == "main") s << spin_call << "\n";
+    }
     return s.str();
 }
 

@@ -3,8 +3,9 @@
 // (a cube scene holding an object of every class, a page scene of pages
 // and nested hotspots below it) and, from a seed, the start-up script that
 // plays a random sequence of script calls, one step a frame, with hostile
-// arguments, handles kept from earlier calls and harmful calls inside the
-// input and scene handlers.
+// arguments, handles kept from earlier calls, exchanges of live objects of
+// every kind (two loaded scenes among them, freed later) and harmful calls
+// inside the input and scene handlers.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,19 @@ std::vector<FunctionInfo> ScriptFunctions(const std::string& reference_path);
 // Writes the fuzzer's own scenes into a game folder the demo generator
 // has written.
 bool AddFuzzScenes(const std::string& root);
+
+// The stop test of a seed: every eighth seed (8, 16, ...) sends its game
+// into an endless script loop of one shape, which the driver ends with one
+// SIGTERM; the game has to end within a second.
+struct Spin {
+    bool on = false;
+    std::string shape;  // the loop, by name
+    std::string from;   // where it starts: "main", "call", "handler" or "task"
+    int delay_ms = 0;   // from the loop's start to the signal
+};
+Spin SpinOf(uint64_t seed);
+// Written into the game folder when the loop starts.
+inline constexpr const char* kSpinMark = "fuzz_spin.txt";
 
 // The start-up script for one seed: the bundled game's start-up with the
 // sequence and its driver behind it. `calls` is the length of the main
