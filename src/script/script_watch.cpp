@@ -79,10 +79,22 @@ int StopAwarePcall(lua_State* L) {
     return lua_gettop(L);
 }
 
+// xpcall's error handler (upvalue 1) runs only while no stop is pending.
+// The stop raised from the hook reaches the handler with hooks off, so a
+// handler that loops would never be stopped: the message goes on as it is.
+int HandlerUnlessStopping(lua_State* L) {
+    if (ScriptStopPending()) return 1;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+}
+
 int StopAwareXpcall(lua_State* L) {
     luaL_checkany(L, 2);
     if (ScriptStopPending()) return ScriptRaiseStop(L);
     lua_settop(L, 2);
+    lua_pushcclosure(L, HandlerUnlessStopping, 1);
     lua_insert(L, 1);  // the handler under the function
     const int status = lua_pcall(L, 0, LUA_MULTRET, 1);
     if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);

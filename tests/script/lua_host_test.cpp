@@ -205,6 +205,13 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
         EXPECT_TRUE(TakeTerminationRequest());
         Lua("assert(done == nil)");
     }
+    // The stop raised in a running error handler reaches it again with
+    // Lua's hooks off: a handler that loops is not run a second time.
+    script_test::LogLines().clear();
+    EXPECT_EQ(ScriptRun("done = nil xpcall(error, function() ask_to_close() while true do end end) done = true"), 1);
+    EXPECT_EQ(StopLines(), 1u);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(done == nil)");
     Lua("local ok, m = pcall(error, 'x') assert(not ok and m == 'x') "
         "ok, m = xpcall(function() error('y', 0) end, function(m) return m .. '!' end) assert(not ok and m == 'y!') "
         "assert(select('#', pcall(function() return 1, 2 end)) == 3) "
