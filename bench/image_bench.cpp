@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "timed.h"
 #include "base/byte_stream.h"
 #include "base/memory.h"
 #include "media/image/image_data.h"
@@ -99,13 +100,13 @@ const std::vector<uint8_t>& TgaFile(uint32_t bits) {
 }
 
 void Decode(benchmark::State& state, const std::vector<uint8_t>& file, bool (*reader)(Stream&, ImageData&)) {
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         ByteStream s;
         s.Borrow(file.data(), uint32_t(file.size()));
         ImageData image;
         if (!reader(s, image)) state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(image.pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 
@@ -128,7 +129,7 @@ void PngRead(png_structp png, png_bytep out, png_size_t n) {
 
 void BM_PngDecodeLibpngBaseline(benchmark::State& state) {
     const auto& file = PngFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         PngSource src{file.data(), file.size()};
         png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
         png_infop info = png_create_info_struct(png);
@@ -141,7 +142,7 @@ void BM_PngDecodeLibpngBaseline(benchmark::State& state) {
         png_destroy_read_struct(&png, &info, nullptr);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 BENCHMARK(BM_PngDecodeLibpngBaseline)->Unit(benchmark::kMillisecond);
@@ -153,7 +154,7 @@ BENCHMARK(BM_JpegDecodeEngine)->Unit(benchmark::kMillisecond);
 
 void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
     const auto& file = JpegFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         jpeg_decompress_struct cinfo;
         jpeg_error_mgr err;
         cinfo.err = jpeg_std_error(&err);
@@ -171,7 +172,7 @@ void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
         jpeg_destroy_decompress(&cinfo);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 BENCHMARK(BM_JpegDecodeLibjpegBaseline)->Unit(benchmark::kMillisecond);
@@ -191,12 +192,12 @@ BENCHMARK(BM_TgaDecodeEngine32)->Unit(benchmark::kMillisecond);
 void MemcpyBaseline(benchmark::State& state, uint32_t bpp) {
     const auto& file = TgaFile(bpp * 8);
     size_t n = size_t(kSide) * kSide * bpp;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         auto* pixels = static_cast<uint8_t*>(std::malloc(n));
         std::memcpy(pixels, file.data() + file.size() - n, n);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * n);
 }
 void BM_TgaMemcpyBaseline24(benchmark::State& state) {
