@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "timed.h"
 #include "base/crc32.h"
 #include "base/memory.h"
 #include "base/string_pool.h"
@@ -31,38 +32,38 @@ const std::vector<uint8_t>& Data64M() {
 
 void BM_Crc32Engine(benchmark::State& state) {
     const auto& d = Data64M();
-    for (auto _ : state) benchmark::DoNotOptimize(Crc32Register(d.data(), d.size()));
+    bench::Timed(state, [&] { benchmark::DoNotOptimize(Crc32Register(d.data(), d.size())); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d.size()));
 }
 BENCHMARK(BM_Crc32Engine)->Unit(benchmark::kMillisecond);
 
 void BM_Crc32ZlibBaseline(benchmark::State& state) {
     const auto& d = Data64M();
-    for (auto _ : state) benchmark::DoNotOptimize(crc32(0, d.data(), static_cast<uInt>(d.size())));
+    bench::Timed(state, [&] { benchmark::DoNotOptimize(crc32(0, d.data(), static_cast<uInt>(d.size()))); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * d.size()));
 }
 BENCHMARK(BM_Crc32ZlibBaseline)->Unit(benchmark::kMillisecond);
 
 void BM_ObjectPool48(benchmark::State& state) {
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         for (int i = 0; i < kBatch; ++i) {
             void* p = ObjectPool::Alloc(48);
             benchmark::DoNotOptimize(p);
             ObjectPool::Free(p, 48);
         }
-    }
+    });
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_ObjectPool48);
 
 void BM_Malloc48Baseline(benchmark::State& state) {
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         for (int i = 0; i < kBatch; ++i) {
             void* p = std::malloc(48);
             benchmark::DoNotOptimize(p);
             std::free(p);
         }
-    }
+    });
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_Malloc48Baseline);
@@ -99,13 +100,13 @@ void NewDelete64(benchmark::State& state, NewDelete nd) {
     // Volatile: every call goes through the pointer.
     NewFn volatile alloc = nd.alloc;
     DeleteFn volatile release = nd.free;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         for (int i = 0; i < kBatch; ++i) {
             void* p = alloc(64);
             benchmark::DoNotOptimize(p);
             release(p);
         }
-    }
+    });
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
@@ -128,11 +129,11 @@ std::vector<std::string> Names() {
 
 void BM_StringPoolInternFind(benchmark::State& state) {
     static const auto names = Names();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         StringPool pool(64 * 1024);
         for (const auto& s : names) benchmark::DoNotOptimize(pool.Intern(s.c_str()));
         for (const auto& s : names) benchmark::DoNotOptimize(pool.Find(s.data(), s.size()));
-    }
+    });
 }
 BENCHMARK(BM_StringPoolInternFind)->Unit(benchmark::kMillisecond);
 
@@ -166,11 +167,11 @@ struct NameEqual {
 
 void BM_UnorderedSetBaseline(benchmark::State& state) {
     static const auto names = Names();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         std::unordered_set<SystemString, NameHash, NameEqual, SystemAllocator<SystemString>> set;
         for (const auto& s : names) benchmark::DoNotOptimize(set.emplace(s.data(), s.size()));
         for (const auto& s : names) benchmark::DoNotOptimize(set.find(std::string_view(s)));
-    }
+    });
 }
 BENCHMARK(BM_UnorderedSetBaseline)->Unit(benchmark::kMillisecond);
 

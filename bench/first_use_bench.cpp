@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "timed.h"
 #include "platform/gpu/device.h"
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
@@ -93,8 +94,7 @@ BENCHMARK(BM_FirstUseOfStateCombination)->Unit(benchmark::kMillisecond)->Iterati
 
 void BM_WarmStateCombinationBaseline(benchmark::State& state) {
     OwnDevice d;
-    DrawWithOps(d, top::Modulate, top::Modulate);
-    for (auto _ : state) DrawWithOps(d, top::Modulate, top::Modulate);
+    bench::Timed(state, [&] { DrawWithOps(d, top::Modulate, top::Modulate); });
 }
 BENCHMARK(BM_WarmStateCombinationBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -154,8 +154,7 @@ void BM_WarmHlslProgramBaseline(benchmark::State& state) {
         state.SkipWithError("the program did not compile");
         return;
     }
-    DrawWithProgram(d, p);
-    for (auto _ : state) DrawWithProgram(d, p);
+    bench::Timed(state, [&] { DrawWithProgram(d, p); });
 }
 BENCHMARK(BM_WarmHlslProgramBaseline)->Unit(benchmark::kMillisecond)->UseRealTime();
 

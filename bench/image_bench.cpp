@@ -10,8 +10,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <utility>
 #include <vector>
 
+#include "timed.h"
 #include "base/byte_stream.h"
 #include "base/memory.h"
 #include "media/image/image_data.h"
@@ -25,16 +29,16 @@ constexpr uint32_t kSide = 2048;
 
 // A photo-like picture: smooth gradients with some texture, so that the
 // compressors have real work and the filters differ from row to row.
-void MakePicture(ImageData& image, uint32_t bits) {
-    image.width = image.height = kSide;
+void MakePicture(ImageData& image, uint32_t bits, uint32_t side = kSide) {
+    image.width = image.height = side;
     image.bits = bits;
     uint32_t bpp = bits / 8;
-    image.pixels = static_cast<uint8_t*>(MemAlloc(size_t(kSide) * kSide * bpp));
+    image.pixels = static_cast<uint8_t*>(MemAlloc(size_t(side) * side * bpp));
     uint32_t noise = 12345;
-    for (uint32_t y = 0; y < kSide; ++y)
-        for (uint32_t x = 0; x < kSide; ++x) {
+    for (uint32_t y = 0; y < side; ++y)
+        for (uint32_t x = 0; x < side; ++x) {
             noise = noise * 1103515245u + 12345u;
-            uint8_t* p = image.pixels + (size_t(y) * kSide + x) * bpp;
+            uint8_t* p = image.pixels + (size_t(y) * side + x) * bpp;
             p[0] = uint8_t((x >> 3) + (noise >> 29));
             p[1] = uint8_t((y >> 3) + ((x * y) >> 14));
             p[2] = uint8_t(((x + y) >> 4) ^ (noise >> 30));
@@ -85,12 +89,16 @@ const std::vector<uint8_t>& JpegFile() {
     return file;
 }
 
-const std::vector<uint8_t>& TgaFile(uint32_t bits) {
-    static std::vector<uint8_t> files[2];
-    std::vector<uint8_t>& file = files[bits == 32];
+// The TGA benchmarks' sides: from a block the caches hold to one several
+// times the largest cache.
+constexpr int kTgaSides[] = {512, 1024, 2048, 4096};
+
+const std::vector<uint8_t>& TgaFile(uint32_t bits, uint32_t side) {
+    static std::map<std::pair<uint32_t, uint32_t>, std::vector<uint8_t>> files;
+    std::vector<uint8_t>& file = files[{bits, side}];
     if (file.empty()) {
         ImageData image;
-        MakePicture(image, bits);
+        MakePicture(image, bits, side);
         size_t size = 0;
         uint8_t* bytes = EncodeTga(image, size);
         file = Take(bytes, size);
@@ -99,13 +107,13 @@ const std::vector<uint8_t>& TgaFile(uint32_t bits) {
 }
 
 void Decode(benchmark::State& state, const std::vector<uint8_t>& file, bool (*reader)(Stream&, ImageData&)) {
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         ByteStream s;
         s.Borrow(file.data(), uint32_t(file.size()));
         ImageData image;
         if (!reader(s, image)) state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(image.pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 
@@ -128,7 +136,7 @@ void PngRead(png_structp png, png_bytep out, png_size_t n) {
 
 void BM_PngDecodeLibpngBaseline(benchmark::State& state) {
     const auto& file = PngFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         PngSource src{file.data(), file.size()};
         png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
         png_infop info = png_create_info_struct(png);
@@ -141,7 +149,7 @@ void BM_PngDecodeLibpngBaseline(benchmark::State& state) {
         png_destroy_read_struct(&png, &info, nullptr);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 BENCHMARK(BM_PngDecodeLibpngBaseline)->Unit(benchmark::kMillisecond);
@@ -153,7 +161,7 @@ BENCHMARK(BM_JpegDecodeEngine)->Unit(benchmark::kMillisecond);
 
 void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
     const auto& file = JpegFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         jpeg_decompress_struct cinfo;
         jpeg_error_mgr err;
         cinfo.err = jpeg_std_error(&err);
@@ -171,41 +179,46 @@ void BM_JpegDecodeLibjpegBaseline(benchmark::State& state) {
         jpeg_destroy_decompress(&cinfo);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 3);
 }
 BENCHMARK(BM_JpegDecodeLibjpegBaseline)->Unit(benchmark::kMillisecond);
 
-void BM_TgaDecodeEngine24(benchmark::State& state) {
-    Decode(state, TgaFile(24), ReadTga);
+void TgaDecode(benchmark::State& state, uint32_t bits) {
+    const uint32_t side = uint32_t(state.range(0));
+    Decode(state, TgaFile(bits, side), ReadTga);
+    state.SetBytesProcessed(int64_t(state.iterations()) * side * side * (bits / 8));
 }
-BENCHMARK(BM_TgaDecodeEngine24)->Unit(benchmark::kMillisecond);
+void BM_TgaDecodeEngine24(benchmark::State& state) {
+    TgaDecode(state, 24);
+}
+BENCHMARK(BM_TgaDecodeEngine24)->ArgsProduct({{std::begin(kTgaSides), std::end(kTgaSides)}})->Unit(benchmark::kMillisecond);
 
 void BM_TgaDecodeEngine32(benchmark::State& state) {
-    Decode(state, TgaFile(32), ReadTga);
-    state.SetBytesProcessed(int64_t(state.iterations()) * kSide * kSide * 4);
+    TgaDecode(state, 32);
 }
-BENCHMARK(BM_TgaDecodeEngine32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TgaDecodeEngine32)->ArgsProduct({{std::begin(kTgaSides), std::end(kTgaSides)}})->Unit(benchmark::kMillisecond);
 
 // The floor for any loader: a fresh block and one copy of the pixels.
 void MemcpyBaseline(benchmark::State& state, uint32_t bpp) {
-    const auto& file = TgaFile(bpp * 8);
-    size_t n = size_t(kSide) * kSide * bpp;
-    for (auto _ : state) {
+    const uint32_t side = uint32_t(state.range(0));
+    const auto& file = TgaFile(bpp * 8, side);
+    size_t n = size_t(side) * side * bpp;
+    bench::Timed(state, [&] {
         auto* pixels = static_cast<uint8_t*>(std::malloc(n));
         std::memcpy(pixels, file.data() + file.size() - n, n);
         benchmark::DoNotOptimize(pixels);
         std::free(pixels);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * n);
 }
 void BM_TgaMemcpyBaseline24(benchmark::State& state) {
     MemcpyBaseline(state, 3);
 }
-BENCHMARK(BM_TgaMemcpyBaseline24)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TgaMemcpyBaseline24)->ArgsProduct({{std::begin(kTgaSides), std::end(kTgaSides)}})->Unit(benchmark::kMillisecond);
 void BM_TgaMemcpyBaseline32(benchmark::State& state) {
     MemcpyBaseline(state, 4);
 }
-BENCHMARK(BM_TgaMemcpyBaseline32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TgaMemcpyBaseline32)->ArgsProduct({{std::begin(kTgaSides), std::end(kTgaSides)}})->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <glm/glm.hpp>
 
+#include "timed.h"
 #include "platform/gpu/d3dx/d3dx_math.h"
 
 namespace {
@@ -24,12 +25,12 @@ glm::mat4 ToGlm(const plat::Matrix& m) {
 
 void BM_MatrixMultiply(benchmark::State& state) {
     plat::Matrix a = SampleMatrix(1), b = SampleMatrix(2), out;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(&a);
         benchmark::DoNotOptimize(&b);
         plat::D3DXMatrixMultiply(&out, &a, &b);
         benchmark::DoNotOptimize(&out);
-    }
+    });
 }
 BENCHMARK(BM_MatrixMultiply);
 
@@ -37,32 +38,32 @@ void BM_MatrixMultiply_Glm(benchmark::State& state) {
     // Row vectors times matrices is column-major GLM with the operands
     // swapped: the same 64 multiply-adds.
     glm::mat4 a = ToGlm(SampleMatrix(1)), b = ToGlm(SampleMatrix(2)), out;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(&a);
         benchmark::DoNotOptimize(&b);
         out = b * a;
         benchmark::DoNotOptimize(&out);
-    }
+    });
 }
 BENCHMARK(BM_MatrixMultiply_Glm);
 
 void BM_MatrixInverse(benchmark::State& state) {
     plat::Matrix a = SampleMatrix(1), out;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(&a);
         plat::D3DXMatrixInverse(&out, nullptr, &a);
         benchmark::DoNotOptimize(&out);
-    }
+    });
 }
 BENCHMARK(BM_MatrixInverse);
 
 void BM_MatrixInverse_Glm(benchmark::State& state) {
     glm::mat4 a = ToGlm(SampleMatrix(1)), out;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(&a);
         out = glm::inverse(a);
         benchmark::DoNotOptimize(&out);
-    }
+    });
 }
 BENCHMARK(BM_MatrixInverse_Glm);
 

@@ -8,6 +8,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "timed.h"
 #include "kept.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
@@ -58,11 +59,11 @@ lua_State* BenchState() {
 // Runs the Lua function of that name with kCallsPerRun per iteration.
 void RunLoop(benchmark::State& state, const char* runner) {
     lua_State* L = BenchState();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         lua_getglobal(L, runner);
         lua_pushnumber(L, kCallsPerRun);
         lua_pcall(L, 1, 0, 0);
-    }
+    });
     state.SetItemsProcessed(state.iterations() * kCallsPerRun);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "timed.h"
 #include "base/crc32.h"
 #include "base/file_stream.h"
 #include "base/package.h"
@@ -73,11 +74,11 @@ void BM_PackageOpenRead1MiB(benchmark::State& state) {
     probe.Close();
     std::vector<uint8_t> buffer(kBigSize);
     uint32_t read = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         FileStream stream;
         stream.OpenRead(s.packed_name.c_str());
         benchmark::DoNotOptimize(read = stream.Read(buffer.data(), stream.Size()));
-    }
+    });
     if (read != kBigSize) state.SkipWithError("the packed file was not read");
     state.SetBytesProcessed(int64_t(state.iterations()) * kBigSize);
 }
@@ -86,11 +87,11 @@ BENCHMARK(BM_PackageOpenRead1MiB)->Unit(benchmark::kMicrosecond);
 void BM_LooseFopenFreadBaseline(benchmark::State& state) {
     const Setup& s = Files();
     std::vector<uint8_t> buffer(kBigSize);
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         FILE* f = std::fopen(s.loose.c_str(), "rb");
         benchmark::DoNotOptimize(std::fread(buffer.data(), 1, kBigSize, f));
         std::fclose(f);
-    }
+    });
     state.SetBytesProcessed(int64_t(state.iterations()) * kBigSize);
 }
 BENCHMARK(BM_LooseFopenFreadBaseline)->Unit(benchmark::kMicrosecond);

@@ -1,6 +1,7 @@
 // Render device hot paths beside raw OpenGL doing the same work.
 #include <benchmark/benchmark.h>
 
+#include "timed.h"
 #include "gl_program.h"
 
 #include <cstdlib>
@@ -40,7 +41,7 @@ void BM_DrawRect10k(benchmark::State& state) {
         dev->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     state.SetItemsProcessed(state.iterations() * 10000);
 }
@@ -106,7 +107,7 @@ void BM_RawGlQuads10k(benchmark::State& state) {
         glDrawArrays(GL_TRIANGLES, 0, 60000);
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     glUseProgram(0);
     // The device's shadows of the GL state no longer hold.
@@ -122,17 +123,17 @@ std::vector<uint32_t>& BigPixels() {
 
 void BM_CreateTexture1024(benchmark::State& state) {
     D3DRenderDevice* dev = Device();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         TextureRecord* t = dev->CreateTexture(1024, 1024, TEXKIND_A8R8G8B8, BigPixels().data(), 1024 * 1024 * 4);
         glFinish();
         dev->ReleaseTexture(t);
-    }
+    });
 }
 BENCHMARK(BM_CreateTexture1024)->Unit(benchmark::kMillisecond);
 
 void BM_RawGlTexImage1024(benchmark::State& state) {
     Device();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         GLuint tex = 0;
         glGenTextures(1, &tex);
         glActiveTexture(GL_TEXTURE15);
@@ -140,7 +141,7 @@ void BM_RawGlTexImage1024(benchmark::State& state) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1024, 1024, 0, GL_BGRA, GL_UNSIGNED_BYTE, BigPixels().data());
         glFinish();
         glDeleteTextures(1, &tex);
-    }
+    });
     Device()->GetDevice()->ForgetGlState();
 }
 BENCHMARK(BM_RawGlTexImage1024)->Unit(benchmark::kMillisecond);
@@ -183,14 +184,14 @@ void BM_ModeAndTextureChanges200(benchmark::State& state) {
         dev->FlushBatch();
     };
     uint64_t calls = 0, frames = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         dev->GetDevice()->ResetStats();
         frame();
         glFinish();
         const auto& s = dev->GetDevice()->GetStats();
         calls += s.stateCalls + s.textureBinds + s.programBinds;
         ++frames;
-    }
+    });
     state.counters["gl_state_calls_per_frame"] = double(calls) / double(frames ? frames : 1);
     bench::RequireDrawn(state, frame);
     dev->GetDevice()->ForgetGlState();
@@ -263,10 +264,10 @@ void BM_RawGlModeAndTextureChanges200(benchmark::State& state) {
             }
         }
     };
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         frame();
         glFinish();
-    }
+    });
     bench::RequireDrawn(state, frame);
     if (!SameFrameAsTheOther(frame)) state.SkipWithError("the device and raw GL drew different pictures");
     glDisable(GL_BLEND);
@@ -284,7 +285,7 @@ void BM_RepeatedSettings200(benchmark::State& state) {
     dev->SetTexture(0, SmallTexture());
     dev->DrawRect(0, 0, 16, 16, 0, 0, 1, 1);
     dev->FlushBatch();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         dev->GetDevice()->ResetStats();
         for (int i = 0; i < 200; ++i) {
             dev->SetRenderMode(0x19, 0xFFFFFFFF);
@@ -295,7 +296,7 @@ void BM_RepeatedSettings200(benchmark::State& state) {
         const auto& s = dev->GetDevice()->GetStats();
         calls += s.stateCalls + s.textureBinds + s.programBinds + s.drawCalls;
         ++frames;
-    }
+    });
     state.counters["gl_state_calls_per_frame"] = double(calls) / double(frames ? frames : 1);
 }
 BENCHMARK(BM_RepeatedSettings200)->Unit(benchmark::kMicrosecond);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "timed.h"
 #include "kept.h"
 #include "media/resource_manager.h"
 
@@ -87,10 +88,10 @@ void BM_ResourceDeclareExisting(benchmark::State& state) {
     Fixture& f = Shared();
     FakeImages fake;
     size_t i = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(f.manager.DeclareImage(f.names[i].c_str(), 0));
         i = (i + 7919) % f.names.size();
-    }
+    });
 }
 BENCHMARK(BM_ResourceDeclareExisting);
 
@@ -98,10 +99,10 @@ void BM_ResourceFindByName(benchmark::State& state) {
     Fixture& f = Shared();
     FakeImages fake;
     size_t i = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         benchmark::DoNotOptimize(f.manager.FindByName(f.names[i].c_str()));
         i = (i + 7919) % f.names.size();
-    }
+    });
 }
 BENCHMARK(BM_ResourceFindByName);
 
@@ -113,13 +114,13 @@ void BM_ResourceFindHashMapBaseline(benchmark::State& state) {
     for (int i = 0; i < kRecords; ++i) map[NameOf(i, false)] = i;
     size_t i = 0;
     std::string key;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         key = f.names[i];
         for (char& c : key)
             if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
         benchmark::DoNotOptimize(map.find(key));
         i = (i + 7919) % f.names.size();
-    }
+    });
 }
 BENCHMARK(BM_ResourceFindHashMapBaseline);
 
@@ -127,7 +128,7 @@ void BM_ResourceTickNothingToPurge(benchmark::State& state) {
     Fixture& f = Shared();
     FakeImages fake;
     g_resource_budget = kDefaultResourceBudget;
-    for (auto _ : state) f.manager.Tick();
+    bench::Timed(state, [&] { f.manager.Tick(); });
 }
 BENCHMARK(BM_ResourceTickNothingToPurge);
 
@@ -137,7 +138,7 @@ void BM_ResourceTickPurgingNothingEligible(benchmark::State& state) {
     Fixture& f = Shared();
     FakeImages fake;
     g_resource_budget = 1u << 20;
-    for (auto _ : state) f.manager.Tick();
+    bench::Timed(state, [&] { f.manager.Tick(); });
     g_resource_budget = kDefaultResourceBudget;
 }
 BENCHMARK(BM_ResourceTickPurgingNothingEligible);

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include "timed.h"
 #include "bench_jpeg.h"
 #include "gl_program.h"
 
@@ -88,15 +89,17 @@ private:
 void BM_NodeSwitchToCubeScene(benchmark::State& state) {
     Entered in;
     Engine* e = in.engine();
-    for (auto _ : state) {
-        state.PauseTiming();
-        NodeSwitch(nullptr, false);
-        Resources().UnloadByType(kResourceImage);
-        glFinish();
-        state.ResumeTiming();
-        NodeSwitch("cube", true);
-        glFinish();
-    }
+    bench::Timed(
+        state,
+        [] {
+            NodeSwitch(nullptr, false);
+            Resources().UnloadByType(kResourceImage);
+            glFinish();
+        },
+        [] {
+            NodeSwitch("cube", true);
+            glFinish();
+        });
     if (!e->currentScene) state.SkipWithError("no scene");
 }
 BENCHMARK(BM_NodeSwitchToCubeScene)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -104,19 +107,16 @@ BENCHMARK(BM_NodeSwitchToCubeScene)->Unit(benchmark::kMillisecond)->UseRealTime(
 // The baseline: the six faces decoded and uploaded, nothing else.
 void BM_DecodeUploadSixFaces(benchmark::State& state) {
     Entered in;
-    for (auto _ : state) {
-        for (int f = 1; f <= 6; ++f) {
+    bench::Timed(state, [&] {
+        for (int f = 1; f <= 6 && !state.error_occurred(); ++f) {
             Texture* t = Texture::New();
             std::string name = "stages/cube/0" + std::to_string(f) + ".jpg";
             const bool loaded = LoadTexture(t, name.c_str(), 16);
             Texture::Delete(t);
-            if (!loaded) {
-                state.SkipWithError("no face");
-                return;
-            }
+            if (!loaded) state.SkipWithError("no face");
         }
         glFinish();
-    }
+    });
 }
 BENCHMARK(BM_DecodeUploadSixFaces)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -140,7 +140,7 @@ void BM_DissolveFrame(benchmark::State& state) {
         in.bench().dev->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
 }
 BENCHMARK(BM_DissolveFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -188,7 +188,7 @@ void BM_RawGlTwoTexturedQuads(benchmark::State& state) {
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     // Leave GL as the device expects it: its shadows no longer hold.
     glUseProgram(0);

@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
+#include "timed.h"
 #include "bench_jpeg.h"
 #include "engine_entry.h"
 #include "kept.h"
@@ -132,7 +133,7 @@ void BM_PanoramaFrame(benchmark::State& state) {
         in.bench().dev->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     if (state.error_occurred()) return;
     if (!e->hoveredHotspot) state.SkipWithError("nothing hovered");
@@ -230,7 +231,7 @@ void BM_RawGlPanoramaQuads(benchmark::State& state) {
         for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     if (!state.error_occurred() && !SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
     glDisable(GL_BLEND);
@@ -273,10 +274,10 @@ void BM_PickAmong1000Hotspots(benchmark::State& state) {
     p->engine.currentScene = p->scene;
     p->engine.BuildRenderList();
     HotSpot* hit = nullptr;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         hit = p->engine.PickHotspot(990, 725);
         benchmark::DoNotOptimize(hit);
-    }
+    });
     if (!hit) state.SkipWithError("nothing picked");
     SetCurrentEngine(saved);
 }
@@ -286,14 +287,14 @@ BENCHMARK(BM_PickAmong1000Hotspots)->Unit(benchmark::kMicrosecond);
 void BM_RectLoop1000(benchmark::State& state) {
     std::vector<int32_t> rects;
     for (int i = 0; i < 1000; ++i) rects.insert(rects.end(), {(i % 40) * 25, (i / 40) * 30, 20, 25});
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         int found = -1;
         for (int i = 0; i < 1000; ++i) {
             const int32_t* r = &rects[size_t(i) * 4];
             if (990 >= r[0] && 990 < r[0] + r[2] && 725 >= r[1] && 725 < r[1] + r[3]) found = i;
         }
         benchmark::DoNotOptimize(found);
-    }
+    });
 }
 BENCHMARK(BM_RectLoop1000)->Unit(benchmark::kMicrosecond);
 
@@ -335,8 +336,9 @@ void BM_SaveScreenshotJpeg(benchmark::State& state) {
         b.dev->Clear(0xFF336699);
         b.dev->EndRenderTarget();
     }
-    for (auto _ : state)
+    bench::Timed(state, [&] {
         if (b.e->SaveScreenshot(b.target, "bench_shot.jpg", 90) != 0) state.SkipWithError("not written");
+    });
 }
 BENCHMARK(BM_SaveScreenshotJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -354,7 +356,7 @@ void BM_LibjpegEncode1024x768(benchmark::State& state) {
             d[0] = s[2], d[1] = s[1], d[2] = s[0];
         }
     b.dev->UnlockTexture(b.target);
-    for (auto _ : state) EncodeRgbJpeg(rgb.data());
+    bench::Timed(state, [&] { EncodeRgbJpeg(rgb.data()); });
 }
 BENCHMARK(BM_LibjpegEncode1024x768)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -402,7 +404,7 @@ void BM_EffectsFrame(benchmark::State& state) {
         in.bench().dev->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
 }
 BENCHMARK(BM_EffectsFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -499,7 +501,7 @@ void BM_RawGlEffectsQuads(benchmark::State& state) {
         }
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     glBindVertexArray(GLuint(saved_vao));
     glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
@@ -530,12 +532,12 @@ void BM_ReadBackAndLibjpegEncode(benchmark::State& state) {
     const bool write = state.range(0) != 0;
     std::string path;
     GetUserFilePath("bench_shot_raw.jpg", path);
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, kW, kH, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
         glPixelStorei(GL_PACK_ALIGNMENT, 4);
         if (!EncodeRgbJpeg(rgb.data(), write ? path.c_str() : nullptr)) state.SkipWithError("not written");
-    }
+    });
     b.dev->EndRenderTarget();
     b.dev->GetDevice()->ForgetGlState();
 }

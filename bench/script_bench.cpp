@@ -10,6 +10,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "timed.h"
 #include "base/log.h"
 #include "script/lua_host.h"
 #include "script/script_cache.h"
@@ -25,17 +26,17 @@ lua_State* StateWithHandler() {
 
 void BM_ScriptCallOnGameUpdate(benchmark::State& state) {
     StateWithHandler();
-    for (auto _ : state) ScriptCall("OnGameUpdate(%f)", 16.666);
+    bench::Timed(state, [&] { ScriptCall("OnGameUpdate(%f)", 16.666); });
 }
 BENCHMARK(BM_ScriptCallOnGameUpdate);
 
 void BM_BarePcallBaseline(benchmark::State& state) {
     lua_State* L = StateWithHandler();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         lua_getglobal(L, "OnGameUpdate");
         lua_pushnumber(L, 16.666);
         lua_pcall(L, 1, 0, 0);
-    }
+    });
 }
 BENCHMARK(BM_BarePcallBaseline);
 
@@ -70,7 +71,7 @@ void BM_RunScriptFromCache(benchmark::State& state) {
     SetLogSink(nullptr);
     const std::string& path = BigScript();
     RunScript(path.c_str());  // compiles once into the cache
-    for (auto _ : state) RunScript(path.c_str());
+    bench::Timed(state, [&] { RunScript(path.c_str()); });
 }
 BENCHMARK(BM_RunScriptFromCache)->Unit(benchmark::kMicrosecond);
 
@@ -82,10 +83,10 @@ void BM_CompileSourceBaseline(benchmark::State& state) {
     size_t n;
     while ((n = std::fread(piece, 1, sizeof piece, f)) > 0) source.append(piece, n);
     std::fclose(f);
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         luaL_loadbuffer(L, source.data(), source.size(), "big");
         lua_pcall(L, 0, 0, 0);
-    }
+    });
 }
 BENCHMARK(BM_CompileSourceBaseline)->Unit(benchmark::kMicrosecond);
 

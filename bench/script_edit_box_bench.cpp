@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "timed.h"
 #include "bench_device.h"
 #include "kept.h"
 #include "samples_drawn.h"
@@ -109,7 +110,7 @@ void BM_EditorKeystroke1MB(benchmark::State& state) {
         Device()->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     state.SetItemsProcessed(state.iterations() * 2);
 }
@@ -124,7 +125,7 @@ void BM_EditorDrawOnly1MB(benchmark::State& state) {
         Device()->FlushBatch();
         glFinish();
     };
-    for (auto _ : state) frame();
+    bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     state.SetItemsProcessed(state.iterations() * 2);
 }
@@ -132,18 +133,18 @@ BENCHMARK(BM_EditorDrawOnly1MB)->Unit(benchmark::kMillisecond);
 
 void BM_EditorOpen1MB(benchmark::State& state) {
     const std::string& path = ScriptFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         ScriptEditBox box(nullptr, ScriptEditBox::kMultiLine, 0xFFFFFFFFu, Rect(0, 0, 1024, 768));
         box.ImportFile(path.c_str());
         benchmark::DoNotOptimize(box.LineCount());
-    }
+    });
 }
 BENCHMARK(BM_EditorOpen1MB)->Unit(benchmark::kMillisecond);
 
 // Baseline: fread the whole file and split it into lines.
 void BM_FreadSplitLines1MB(benchmark::State& state) {
     const std::string& path = ScriptFile();
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         std::FILE* f = std::fopen(path.c_str(), "rb");
         std::fseek(f, 0, SEEK_END);
         const long size = std::ftell(f);
@@ -155,7 +156,7 @@ void BM_FreadSplitLines1MB(benchmark::State& state) {
         for (size_t i = 0; i < text.size(); ++i)
             if (text[i] == '\n') starts.push_back(uint32_t(i + 1));
         benchmark::DoNotOptimize(starts.data());
-    }
+    });
 }
 BENCHMARK(BM_FreadSplitLines1MB)->Unit(benchmark::kMillisecond);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "timed.h"
 #include "../tools/vorbis_tone.h"
 #include "media/sound/sound.h"
 #include "media/sound/sound_device.h"
@@ -48,7 +49,7 @@ size_t BaselineRead(void* p, size_t size, size_t n, void* src) {
 void BM_OvReadBaseline(benchmark::State& state) {
     const auto& files = StreamFiles();
     std::vector<char> pcm(kBlock * 4);
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         for (const auto& file : files) {
             MemoryFile m{&file, 0};
             OggVorbis_File vf;
@@ -64,7 +65,7 @@ void BM_OvReadBaseline(benchmark::State& state) {
             }
             ov_clear(&vf);
         }
-    }
+    });
     state.counters["x_realtime"] = benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_OvReadBaseline)->Unit(benchmark::kMillisecond);
@@ -95,7 +96,7 @@ void BM_MixStreamsAndStatics(benchmark::State& state) {
         sources[i].OpenMemory(files[i].data(), static_cast<uint32_t>(files[i].size()), true, "stream");
         rings[i]->Play(0, plat::kPlayLooping);
     }
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         for (uint32_t block = 0; block < 40; ++block) {
             for (int i = 0; i < kStreams; ++i) {
                 sources[i].Decode(scratch.data(), kBlock, 2);
@@ -104,7 +105,7 @@ void BM_MixStreamsAndStatics(benchmark::State& state) {
             g_sound_device.System()->Render(out.data(), kBlock);
         }
         benchmark::DoNotOptimize(out.data());
-    }
+    });
     state.counters["x_realtime"] = benchmark::Counter(4.0 * state.iterations(), benchmark::Counter::kIsRate);
     for (auto* r : rings) r->Release();
     statics.clear();

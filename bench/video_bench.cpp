@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "timed.h"
 #include "../tools/theora_frames.h"
 #include "media/video/video_player.h"
 #include "render/render_device.h"
@@ -53,7 +54,7 @@ const std::string& MoviePath() {
 void BM_TheoraDecodeBaseline(benchmark::State& state) {
     const auto& bytes = Movie();
     int64_t frames = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         ogg_sync_state oy;
         ogg_sync_init(&oy);
         char* buf = ogg_sync_buffer(&oy, long(bytes.size()));
@@ -93,7 +94,7 @@ void BM_TheoraDecodeBaseline(benchmark::State& state) {
         theora_comment_clear(&tc);
         theora_info_clear(&ti);
         ogg_sync_clear(&oy);
-    }
+    });
     state.counters["frames"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TheoraDecodeBaseline)->Unit(benchmark::kMillisecond);
@@ -109,11 +110,11 @@ void BM_VideoPlayerDecode(benchmark::State& state) {
         return;
     }
     int64_t frames = 0;
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         player.Start();
         while (player.Update()) ++frames;
         player.Close();
-    }
+    });
     g_renderDevice = saved;
     state.counters["frames"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }

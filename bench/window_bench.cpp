@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 
+#include "timed.h"
 #include "app/app_window.h"
 #include "render/display_mode.h"
 #include "render/render_device.h"
@@ -27,14 +28,14 @@ void BM_WindowFrame(benchmark::State& state) {
         return;
     }
     // The window object made the render device; it clears and presents.
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         app.BeginFrame();
         app.PumpMessages();
         g_renderDevice->BeginScene();
         g_renderDevice->Clear(0xFF1A334D);
         g_renderDevice->EndScene();
         app.EndFrame();
-    }
+    });
     app.Destroy();
 }
 BENCHMARK(BM_WindowFrame)->Unit(benchmark::kMicrosecond);
@@ -72,7 +73,7 @@ void BM_WindowFrame_RawSdl(benchmark::State& state) {
     framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
     framebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_TEXTURE_2D, depth, 0);
     SDL_GL_SetSwapInterval(1);  // as the device presents
-    for (auto _ : state) {
+    bench::Timed(state, [&] {
         SDL_Event e;
         while (SDL_PollEvent(&e)) benchmark::DoNotOptimize(e);
         int x, y;
@@ -86,7 +87,7 @@ void BM_WindowFrame_RawSdl(benchmark::State& state) {
         bindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
         blitFramebuffer(0, 0, 1024, 768, 0, 768, 1024, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         SDL_GL_SwapWindow(sdl);
-    }
+    });
     glDeleteTextures(1, &tex);
     glDeleteTextures(1, &depth);
     SDL_GL_DeleteContext(ctx);

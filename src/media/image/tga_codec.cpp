@@ -55,10 +55,9 @@ struct SwapMasks {
 };
 constexpr SwapMasks kSwapMasks;
 
-// With stream set, dst must be 16-byte aligned: the stores go straight to
-// memory, without reading the destination's lines into the cache first.
-template <bool stream>
-__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
+// Plain stores: a block of any size is written through the cache, as a
+// copy of it is; no size limit tuned to one machine's caches decides.
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* dst, const uint8_t* p, size_t pixels) {
     __m128i m[3][3];
     for (int r = 0; r < 3; ++r)
         for (int t = 0; t < 3; ++t)
@@ -72,39 +71,20 @@ __attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* dst, const uin
         __m128i ob = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[1][0]), _mm_shuffle_epi8(b, m[1][1])),
                                   _mm_shuffle_epi8(c, m[1][2]));
         __m128i oc = _mm_or_si128(_mm_shuffle_epi8(b, m[2][1]), _mm_shuffle_epi8(c, m[2][2]));
-        if constexpr (stream) {
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst), oa);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
-        } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), oa);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), ob);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32), oc);
     }
-    if constexpr (stream) _mm_sfence();
     SwapRedBlueScalar(dst, p, pixels - i);
-    return i;
 }
 #endif
 
 // Copies with bytes 0 and 2 of every 3-byte pixel swapped (B G R <-> R G
-// B); dst may be src. A block too large for the cache (stream set, dst not
-// src) is written past the cache, as a plain copy of that size is.
-void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels, bool stream = false) {
+// B); dst may be src.
+void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels) {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        if (stream && dst != src && pixels >= 32) {
-            // 3 x 11 = 1 (mod 16): head pixels bring dst to a 16-byte boundary.
-            const size_t head = (16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16 * 11 % 16;
-            SwapRedBlueScalar(dst, src, head);
-            SwapRedBlueSsse3<true>(dst + head * 3, src + head * 3, pixels - head);
-        } else {
-            SwapRedBlueSsse3<false>(dst, src, pixels);
-        }
-        return;
-    }
+    if (ssse3) return SwapRedBlueSsse3(dst, src, pixels);
 #endif
     SwapRedBlueScalar(dst, src, pixels);
 }
@@ -113,11 +93,11 @@ void SwapRedBlue(uint8_t* dst, const uint8_t* src, size_t pixels, bool stream = 
 // over dst: through a scratch block small enough to stay in the cache,
 // rather than a copy of the whole row then a second pass to swap it. A
 // stream in memory (bytes: s itself, else null) is read in place.
-bool ReadSwappedPixels(Stream& s, ByteStream* bytes, uint8_t* dst, uint32_t n, bool stream) {
+bool ReadSwappedPixels(Stream& s, ByteStream* bytes, uint8_t* dst, uint32_t n) {
     if (bytes) {
         const uint32_t pos = bytes->Tell();
         if (!bytes->Data() || BytesLeft(s) < uint64_t(n) * 3) return false;
-        SwapRedBlue(dst, bytes->Data() + pos, n, stream);
+        SwapRedBlue(dst, bytes->Data() + pos, n);
         return bytes->SeekAbsolute(pos + n * 3);
     }
     constexpr uint32_t kScratchPixels = 2048;
@@ -125,7 +105,7 @@ bool ReadSwappedPixels(Stream& s, ByteStream* bytes, uint8_t* dst, uint32_t n, b
     while (n > 0) {
         uint32_t part = n < kScratchPixels ? n : kScratchPixels;
         if (!ReadExact(s, scratch, part * 3)) return false;
-        SwapRedBlue(dst, scratch, part, stream);
+        SwapRedBlue(dst, scratch, part);
         dst += size_t(part) * 3;
         n -= part;
     }
@@ -206,14 +186,12 @@ bool ReadTga(Stream& s, ImageData& image) {
     image.pixels = static_cast<uint8_t*>(MemAllocUncleared(total));  // every row is read below
     if (!image.pixels) return FailImage(image, "[ERROR] - OUT OF MEMORY FOR TGA : %d", int(total >> 10));
 
-    // Pixels beyond what the cache holds are written past it.
-    const bool stream = total > (uint64_t(1) << 21);
     ByteStream* in_memory = depth == 24 ? dynamic_cast<ByteStream*>(&s) : nullptr;
     // Rows are stored bottom-up whatever the descriptor's origin bit says:
     // our files have always been read this way.
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = image.pixels + (height - 1 - y) * row_bytes;
-        if (!(depth == 24 ? ReadSwappedPixels(s, in_memory, row, width, stream) : ReadExact(s, row, uint32_t(row_bytes))))
+        if (!(depth == 24 ? ReadSwappedPixels(s, in_memory, row, width) : ReadExact(s, row, uint32_t(row_bytes))))
             return FailImage(image, "[ERROR] - TGA FILE IS SHORT : %d", int(y));
     }
     image.width = width;

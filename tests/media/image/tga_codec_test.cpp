@@ -55,7 +55,7 @@ TEST(Tga, TrueColourRowsAndChannelOrder) {
 
 TEST(Tga, WideRowsSwapEveryPixel) {
     // Whole groups of sixteen pixels and a tail; a row longer than a file is
-    // read at a time; and an image larger than the cache, written past it.
+    // read at a time; and an image of several MiB.
     const std::pair<uint32_t, uint32_t> sizes[] = {{37, 2}, {2100, 2}, {1100, 700}};
     for (auto [width, height] : sizes) {
         TgaShape t;
