@@ -99,6 +99,63 @@ TEST_F(RenderTest, PixelStageRunsOnPretransformedDraws) {
     EXPECT_EQ(At(px, 12, 12), 0u);
 }
 
+// Looks a table up in the direction the vertex stage passes on. Drawn from
+// pre-transformed vertices that direction is zero, its normalised form NaN:
+// the texture look-ups at NaN coordinates (units 1 and 2 empty, unit 2
+// point-sampled and wrapped: the driver's look-up read far outside the
+// texture there) must neither crash the draw nor spoil the picture.
+const char* kDirectionVs = R"(
+float4x4 matViewProjection;
+struct VS_OUT { float4 Position : POSITION0; float2 Uv : TEXCOORD0; float3 Dir : TEXCOORD1; };
+VS_OUT vs_main(float4 p : POSITION0, float2 uv : TEXCOORD0) {
+    VS_OUT o;
+    o.Position = mul(p, matViewProjection); o.Uv = uv; o.Dir = p.xyz;
+    return o;
+}
+)";
+
+const char* kDirectionPs = R"(
+sampler2D Face : register(s0);
+sampler2D Map : register(s1);
+sampler2D Table : register(s2);
+float Look(float2 v) {
+    float4 t = tex2D(Table, v / max(abs(v.x), abs(v.y)) * 0.498 + 0.5);
+    return t.r + t.g / 256.0;
+}
+float4 ps_main(float2 tex : TEXCOORD0, float3 dir : TEXCOORD1) : COLOR0 {
+    float3 n = normalize(dir);
+    float2 at = float2(Look(n.xz), frac(Look(float2(-n.y, length(n.xz))) + 0.5) - 0.5);
+    float4 cell = tex2D(Map, at);
+    float3 face = tex2D(Face, tex).rgb;
+    return float4(any(cell.rgb) ? cell.rgb : face + float3(0.0, 0.0, 1.0), 1.0);
+}
+)";
+
+TEST_F(RenderTest, TextureLookUpsAtNaNCoordinatesDrawSafely) {
+    Close();
+    Open(400, 300);
+    ShaderProgram* p = dev->CreateShaderProgram("direction", kDirectionVs, kDirectionPs);
+    ASSERT_NE(p, nullptr);
+    TextureRecord* face = SolidTexture(dev, 32, 32, 0xFFFF0000);
+    dev->SetTexture(0, face);
+    dev->SetTextureFilter(0, 0, 1);
+    dev->SetTextureFilter(0, 1, 1);
+    auto* d3d = dev->GetDevice();
+    d3d->SetSamplerState(1, ss::MinFilter, tf::Linear);
+    d3d->SetSamplerState(1, ss::MagFilter, tf::Linear);
+    d3d->SetSamplerState(2, ss::MinFilter, tf::Point);
+    d3d->SetSamplerState(2, ss::MagFilter, tf::Point);
+    dev->Clear(0xFF000000);
+    dev->BindShaderProgram(p);
+    dev->SetRenderMode(0x1019, 0);
+    dev->DrawRect(0, 0, int32_t(dev->width), int32_t(dev->height) / 2, 0, 0, 1, 1);
+    dev->BindShaderProgram(nullptr);
+    dev->ReleaseTexture(face);
+    auto px = Read();
+    EXPECT_EQ(At(px, 2, 2), 0xFF00FFu);  // the face, unmarked: the empty table reads black
+    EXPECT_EQ(At(px, 2, dev->height - 2), 0u);
+}
+
 TEST_F(RenderTest, SyntaxErrorLogsOneLineAndFails) {
     g_lines.clear();
     SetLogSink(Capture);

@@ -63,6 +63,84 @@ bool DemoteDeclaration(std::string& text, const std::string& name) {
     return false;
 }
 
+// llvmpipe's compiled texture look-ups can read far outside the texture at
+// non-finite coordinates (a shader's normalize() of a zero vector, a
+// division by zero), taking the whole game down. Every look-up goes through
+// a function that turns the coordinates' NaN and infinite components into
+// 0; finite coordinates are passed on unchanged.
+const char* const kLookUps[] = {"textureProjGrad", "textureProjLod", "textureProj", "textureGrad",
+                                "textureLod", "texture"};
+
+// The bias forms exist only in the pixel stage.
+std::string LookUpGuards(bool bias) {
+    std::string out =
+        "float qFinite(float v) { return abs(v) <= 3.402823466e38 ? v : 0.0; }\n"
+        "vec2 qFinite(vec2 v) { return mix(vec2(0.0), v, lessThanEqual(abs(v), vec2(3.402823466e38))); }\n"
+        "vec3 qFinite(vec3 v) { return mix(vec3(0.0), v, lessThanEqual(abs(v), vec3(3.402823466e38))); }\n"
+        "vec4 qFinite(vec4 v) { return mix(vec4(0.0), v, lessThanEqual(abs(v), vec4(3.402823466e38))); }\n";
+    struct Sampler {
+        const char* type;
+        const char* coord;         // texture, textureLod, textureGrad
+        const char* projected[2];  // textureProj, textureProjLod, textureProjGrad
+    };
+    const Sampler samplers[] = {{"sampler1D", "float", {"vec2", "vec4"}},
+                                {"sampler2D", "vec2", {"vec3", "vec4"}},
+                                {"sampler3D", "vec3", {"vec4", nullptr}},
+                                {"samplerCube", "vec3", {nullptr, nullptr}}};
+    for (const Sampler& s : samplers) {
+        const std::string t = s.type, c = s.coord;
+        out += "vec4 q_texture(" + t + " s, " + c + " c) { return texture(s, qFinite(c)); }\n";
+        if (bias)
+            out += "vec4 q_texture(" + t + " s, " + c + " c, float b) { return texture(s, qFinite(c), qFinite(b)); }\n";
+        out += "vec4 q_textureLod(" + t + " s, " + c + " c, float l) { return textureLod(s, qFinite(c), qFinite(l)); }\n";
+        out += "vec4 q_textureGrad(" + t + " s, " + c + " c, " + c + " x, " + c +
+               " y) { return textureGrad(s, qFinite(c), qFinite(x), qFinite(y)); }\n";
+        for (const char* projected : s.projected) {
+            if (!projected) continue;
+            const std::string p = projected;
+            out += "vec4 q_textureProj(" + t + " s, " + p + " c) { return textureProj(s, qFinite(c)); }\n";
+            if (bias)
+                out += "vec4 q_textureProj(" + t + " s, " + p +
+                       " c, float b) { return textureProj(s, qFinite(c), qFinite(b)); }\n";
+            out += "vec4 q_textureProjLod(" + t + " s, " + p +
+                   " c, float l) { return textureProjLod(s, qFinite(c), qFinite(l)); }\n";
+            out += "vec4 q_textureProjGrad(" + t + " s, " + p + " c, " + c + " x, " + c +
+                   " y) { return textureProjGrad(s, qFinite(c), qFinite(x), qFinite(y)); }\n";
+        }
+    }
+    return out;
+}
+
+bool IdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// Sends the translated code's texture look-ups through the guards above.
+void GuardLookUps(std::string& src, Stage stage) {
+    bool used = false;
+    for (size_t at = 0; at < src.size(); ++at) {
+        if (!std::isalpha(static_cast<unsigned char>(src[at])) || (at > 0 && IdentifierChar(src[at - 1]))) continue;
+        size_t end = at;
+        while (end < src.size() && IdentifierChar(src[end])) ++end;
+        const std::string word = src.substr(at, end - at);
+        size_t open = end;
+        while (open < src.size() && src[open] == ' ') ++open;
+        if (open < src.size() && src[open] == '(' &&
+            std::find(std::begin(kLookUps), std::end(kLookUps), word) != std::end(kLookUps)) {
+            src.insert(at, "q_");
+            end += 2;
+            used = true;
+        }
+        at = end;
+    }
+    if (!used) return;
+    // After the "#version" and "#extension" lines.
+    size_t at = 0;
+    while (at < src.size() && src[at] == '#') {
+        size_t eol = src.find('\n', at);
+        at = eol == std::string::npos ? src.size() : eol + 1;
+    }
+    src.insert(at, LookUpGuards(stage == Stage::Pixel));
+}
+
 }  // namespace
 
 Result CompileShader(const char* source, size_t length, const char* entry, const char* profile, uint32_t,
@@ -238,6 +316,7 @@ Result CompileShader(const char* source, size_t length, const char* entry, const
         opts.vertex.flip_vert_y = false;
         glsl.set_common_options(opts);
         std::string src = glsl.compile();
+        GuardLookUps(src, stage);
         // The stages' own copies become plain globals; the linked varyings
         // are vec4 named by semantic, so stages of different widths still meet.
         if (stage == Stage::Vertex) {
