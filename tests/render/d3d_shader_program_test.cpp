@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,18 @@ TEST_F(RenderTest, TextureLookUpsAtNaNCoordinatesDrawSafely) {
     ShaderProgram* p = dev->CreateShaderProgram("direction", kDirectionVs, kDirectionPs);
     ASSERT_NE(p, nullptr);
     TextureRecord* face = SolidTexture(dev, 32, 32, 0xFFFF0000);
+    // A present through a gamma ramp leaves nothing on the stages it used:
+    // the table, emptied before it, still reads black after it.
+    dev->SetTexture(1, face);
+    dev->BindShaderProgram(p);
+    dev->SetRenderMode(0x1019, 0);
+    dev->DrawRect(0, 0, 8, 8, 0, 0, 1, 1);
+    dev->BindShaderProgram(nullptr);
+    dev->SetTexture(1, nullptr);
+    uint16_t bright[256];
+    std::fill(std::begin(bright), std::end(bright), uint16_t(0xFFFF));
+    dev->SetGammaRamp(bright);
+    dev->Present();
     dev->SetTexture(0, face);
     dev->SetTextureFilter(0, 0, 1);
     dev->SetTextureFilter(0, 1, 1);

@@ -739,8 +739,13 @@ Result Device::Present(const Rect*, const Rect*, void*, const void*) {
     glBindFramebuffer(GL_FRAMEBUFFER, g.drawFbo);
     g.shadow.valid = false;
     g.program = 0;
+    // The ramp's two stages are left empty, as the cache then says they are.
     for (int u = 0; u < 2; ++u) {
+        glActiveTexture(GL_TEXTURE0 + u);
+        if (g.unitTarget[u] && g.unitTarget[u] != GL_TEXTURE_2D) glBindTexture(g.unitTarget[u], 0);
+        glBindTexture(GL_TEXTURE_2D, 0);
         g.unitTexture[u] = 0;
+        g.unitTarget[u] = GL_TEXTURE_2D;
         g.samplerDirty[u] = true;
     }
     glBindSampler(0, g.samplers[0]);
