@@ -423,7 +423,8 @@ void Patch::DrawEditorOverlay() {
             e->selectedObject = this;
         else if (shift && drag) follow();
         if (!shift) {
-            int32_t cx = SaturateToInt(std::trunc(x)) + w / 2, cy = SaturateToInt(std::trunc(y)) + h / 2;
+            int32_t cx = SaturateToInt(int64_t(SaturateToInt(std::trunc(x))) + w / 2);
+            int32_t cy = SaturateToInt(int64_t(SaturateToInt(std::trunc(y))) + h / 2);
             if (view == kViewCube) e->VirtualToScreen(&cx, &cy);
             e->DrawText(text, cx, cy, label);
         }
@@ -444,7 +445,7 @@ void Patch::DrawEditorOverlay() {
         int32_t mx = 0, my = 0;
         e->GetMousePos(&mx, &my);
         if (e->positionMode && selected) follow();
-        else if (shift && left && projects && std::abs(mx - sx) <= 32 && std::abs(my - sy) <= 32)
+        else if (shift && left && projects && std::abs(int64_t(mx) - sx) <= 32 && std::abs(int64_t(my) - sy) <= 32)
             e->selectedObject = this;
         else if (shift && drag) follow();
         if (!shift && projects) {
@@ -472,7 +473,7 @@ void Patch::DrawEditorOverlay() {
     FacePixelToDirection(&d, face, SaturateToInt(std::trunc(x)), SaturateToInt(std::trunc(y)), kFacePixels,
                          kFacePixels);
     int sx = 0, sy = 0;
-    if (e->activeCamera->Project(d, &sx, &sy)) e->DrawText(text, sx, sy - 20, label);
+    if (e->activeCamera->Project(d, &sx, &sy)) e->DrawText(text, sx, SaturateToInt(int64_t(sy) - 20), label);
 }
 
 void Patch::EditorInput(int key, int wheel) {

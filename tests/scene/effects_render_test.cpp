@@ -233,6 +233,15 @@ TEST_F(EffectsRenderTest, EditorIconsOfPointsBesideTheViewStayOffScreen) {
     engine.selectedObject = s->points.head;
     engine.positionMode = 0;
     const std::vector<uint32_t> px = Frames(1, "effects_editor_points_beside");
+    // Seen from far off (a walk offset at the int range's edge) a face
+    // patch projects to a saturated position: its label, drawn above it,
+    // keeps within the int range.
+    Patch* patch = Add(s->patches, "far");
+    patch->face = 0, patch->x = 256, patch->y = 256;
+    const float walk[3] = {g_walkOffset[0], g_walkOffset[1], g_walkOffset[2]};
+    g_walkOffset[0] = -2147483649.0f, g_walkOffset[1] = -2147483648.0f, g_walkOffset[2] = 0.5f;
+    Frames(1, "effects_editor_patch_far_off");
+    std::copy(std::begin(walk), std::end(walk), g_walkOffset);
     engine.editorMode = 0;
     engine.selectedObject = nullptr;
     EXPECT_EQ(std::count(px.begin(), px.end(), 0xE02020u), 0);
