@@ -150,8 +150,11 @@ size_t g_lua_ceiling = kDefaultScriptMemoryCeiling;
 bool g_ceiling_reported = false;
 // While the game is closing a script gets no block this large, so a long
 // library call (string.rep, table.concat, a huge concatenation) ends at its
-// next buffer.
-constexpr size_t kClosingBlockLimit = 64 * 1024;
+// next buffer. Lua's own tables grow too (the string table doubles as
+// strings are made, also inside engine functions that push results while
+// their C++ locals are alive): the limit lies far above what a game's
+// string table reaches, so those are not refused.
+constexpr size_t kClosingBlockLimit = size_t(4) << 20;
 
 // Whether Lua may grow by `grow` bytes to a block of `new_size`. Between
 // script calls the engine's own pushes get a headroom above the ceiling:

@@ -7,6 +7,7 @@
 #include <vector>
 
 extern "C" {
+#include <lauxlib.h>
 #include <lua.h>
 }
 
@@ -145,40 +146,50 @@ int ExtractFileName(lua_State* L) {
 
 struct FileWalk {
     lua_State* L;
-    int function;
-    bool failed = false;
+    int function;  // registry reference of the function called for each file
+    const char* path = nullptr;
+    const char* extension = nullptr;
+    int status = 0;
 };
+
+// Calls the walk's function for one file. Everything it pushes is pushed
+// inside the protected call: the walk's C++ frames lie below, and an error
+// raised while pushing (a collection step running a finaliser at the limit
+// of nested C calls) would otherwise jump over them.
+int CallForFileProtected(lua_State* L) {
+    const auto* walk = static_cast<const FileWalk*>(lua_touserdata(L, 1));
+    lua_rawgeti(L, LUA_REGISTRYINDEX, walk->function);
+    lua_pushstring(L, walk->path);
+    lua_pushstring(L, walk->extension);
+    lua_call(L, 2, 0);
+    return 0;
+}
 
 bool CallForFile(void* context, const char* path, const char* extension) {
     auto* walk = static_cast<FileWalk*>(context);
-    lua_State* L = walk->L;
-    lua_pushvalue(L, walk->function);
-    lua_pushstring(L, path);
-    lua_pushstring(L, extension);
-    if (ScriptPcall(L, 2, 0) != 0) {
-        walk->failed = true;  // the error stays on the stack
-        return false;
-    }
-    return true;
-}
-
-bool WalkFolder(lua_State* L, const char* folder, const char* filter, bool recursive) {
-    FileWalk walk{L, 3};
-    WalkDirectory(folder, filter, CallForFile, &walk, recursive);
-    return !walk.failed;
+    if (ScriptStopPending()) return false;  // the walk ends; the stop is raised after it
+    walk->path = path;
+    walk->extension = extension;
+    walk->status = lua_cpcall(walk->L, CallForFileProtected, walk);
+    return walk->status == 0;  // an error stays on the stack
 }
 
 // findallfiles(folder, filter, function, recursive): calls the function for
 // each file whose extension is in the filter (";lua;txt;") and each folder
 // not entered. An error in the function ends the walk; it is raised again
-// once the walk has unwound.
+// once the walk has unwound, and so is a closing game's stop.
 int FindAllFiles(lua_State* L) {
     if (lua_type(L, 3) != LUA_TFUNCTION || lua_type(L, 4) != LUA_TBOOLEAN) return 0;
     const char* folder = ScriptArgText(L, 1);
     const char* filter = ScriptArgText(L, 2);
     if (!folder || !filter) return 0;
-    lua_settop(L, 4);
-    if (!WalkFolder(L, folder, filter, lua_toboolean(L, 4) != 0)) lua_error(L);
+    const bool recursive = lua_toboolean(L, 4) != 0;
+    lua_settop(L, 3);
+    FileWalk walk{L, luaL_ref(L, LUA_REGISTRYINDEX)};
+    WalkDirectory(folder, filter, CallForFile, &walk, recursive);
+    luaL_unref(L, LUA_REGISTRYINDEX, walk.function);
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    if (walk.status != 0) return lua_error(L);
     return 0;
 }
 
