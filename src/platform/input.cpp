@@ -2,6 +2,9 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/window.h"
 
 namespace plat {
@@ -105,15 +108,25 @@ int32_t GetDeviceState(MouseDevice* mouse, MouseState* out) {
     return DI_OK;
 }
 
+namespace {
+
+// Movement between two reads adds up; a pointer warped across the whole
+// int range stops the sum at the range's end.
+void Accumulate(int32_t& sum, int64_t delta) {
+    sum = int32_t(std::clamp<int64_t>(int64_t(sum) + delta, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
 void MouseInputMotion(int dx, int dy) {
     if (!g_mouse || !g_mouse->acquired) return;
-    g_mouse->state.x += dx;
-    g_mouse->state.y += dy;
+    Accumulate(g_mouse->state.x, dx);
+    Accumulate(g_mouse->state.y, dy);
 }
 
 void MouseInputWheel(int delta) {
     if (!g_mouse || !g_mouse->acquired) return;
-    g_mouse->state.z += delta;
+    Accumulate(g_mouse->state.z, delta);
 }
 
 void MouseInputButton(int index, bool down) {

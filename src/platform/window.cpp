@@ -5,6 +5,8 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 
@@ -258,8 +260,8 @@ void Translate(const SDL_Event& e) {
             MouseInputMotion(e.motion.xrel, e.motion.yrel);
             break;
         case SDL_MOUSEWHEEL: {
-            const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
-            MouseInputWheel(notches * 120);
+            const int64_t notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -int64_t(e.wheel.y) : e.wheel.y;
+            MouseInputWheel(int(std::clamp<int64_t>(notches * 120, INT32_MIN, INT32_MAX)));
             break;
         }
         case SDL_MOUSEBUTTONDOWN:

@@ -1,6 +1,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,22 @@ TEST_F(WindowTest, MouseAccumulatesBetweenReads) {
     EXPECT_EQ(s.x, 0);
     EXPECT_EQ(s.z, 0);
     EXPECT_EQ(s.buttons[1], 0x80);
+    // A pointer warped across the int range (a script's huge position)
+    // moves far: the sums stop at the range's ends.
+    e = {};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.xrel = INT_MAX;
+    e.motion.yrel = INT_MIN;
+    SDL_PushEvent(&e);
+    SDL_PushEvent(&e);
+    e = {};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = INT_MAX / 60;
+    SDL_PushEvent(&e);
+    ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
+    EXPECT_EQ(s.x, INT_MAX);
+    EXPECT_EQ(s.y, INT_MIN);
+    EXPECT_EQ(s.z, INT_MAX);
 
     // A focus loss takes the device away once; it comes back on Acquire.
     e = {};
