@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,15 @@ inline GLuint SolidGlTexture(int w, int h, uint32_t argb) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     return t;
+}
+
+// A check frame: drawn on black, with nothing clipped, so that the two sides
+// of a pair can be compared by what they drew.
+inline void DrawOnBlack(const std::function<void()>& frame) {
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    frame();
 }
 
 // The colours of a few pixels of the frame just drawn, against those the

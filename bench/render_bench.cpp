@@ -163,10 +163,7 @@ constexpr uint32_t kCycleModes[4] = {0x19, 0x1019, 0x119, 0x1009};
 // be fair. The first to run keeps its samples; the second compares.
 bool SameFrameAsTheOther(const std::function<void()>& frame) {
     static std::vector<uint8_t> first;
-    glDisable(GL_SCISSOR_TEST);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    frame();
+    DrawOnBlack(frame);
     return SameSamplesAsFirst(first, {{20, 20}, {60, 60}, {107, 107}, {150, 150}, {206, 206}}, 2);
 }
 

@@ -305,10 +305,7 @@ constexpr float kCheckPose = 0.25f;
 // same pixels (a few along the mesh's edge may round the other way).
 bool SameSkinnedPictureAsTheOther(const std::function<void()>& frame) {
     static std::vector<uint8_t> first;
-    glDisable(GL_SCISSOR_TEST);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    frame();
+    DrawOnBlack(frame);
     std::vector<uint8_t> px(size_t(1024) * 768 * 4);
     glReadPixels(0, 0, 1024, 768, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
     if (first.empty()) {

@@ -169,16 +169,6 @@ void PutPlace(EObject* o, const Place& p) {
     }
 }
 
-// An engine pointer that named one of two exchanged objects names the same
-// contents again: the other object (both are of one class).
-template <class T>
-void Follow(T*& pointer, EObject* a, EObject* b) {
-    if (pointer == a)
-        pointer = static_cast<T*>(b);
-    else if (pointer == b)
-        pointer = static_cast<T*>(a);
-}
-
 // ge_swap_object(a, b): two objects of one class exchange their properties;
 // each keeps its pool header and its place (list, and a hotspot's parent and
 // children), so no exchange can make a hotspot its own ancestor. References
@@ -216,7 +206,10 @@ int SwapObject(lua_State* L) {
         RememberHotspotTextName(static_cast<GameText*>(b));
     }
     if (Engine* e = CurrentEngine()) {
-        Follow(e->currentVideo, a, b);
+        if (e->currentVideo == a)
+            e->currentVideo = static_cast<GameVideo*>(b);
+        else if (e->currentVideo == b)
+            e->currentVideo = static_cast<GameVideo*>(a);
     }
     return 0;
 }
