@@ -231,7 +231,7 @@ end
 function ScriptPath() return DIR_STAGES .. "/" .. Node .. "/script.lua" end
 
 function OpenScriptEditor()
-  ScriptBox = edit_create(rect_const(32, 48, 960, 624, 3), "code", 3, "FFF4E4C0")
+  ScriptBox = edit_create(rect_const(32, 48, 960, 624, 3), "code", 3, "FF202020")
   if not ScriptBox then return end
   ScriptFile, ScriptError = ScriptPath(), nil
   edit_importfile(ScriptBox, ScriptFile)
@@ -288,16 +288,29 @@ function WrapText(text, width)
   return rows
 end
 
+-- The keys at the right of the editor's top row; the file's name before
+-- them, without the word SCRIPT where it leaves the name too little room,
+-- then shortened from its start.
+function ScriptEditorKeys()
+  return (ScriptFile == ScriptPath() and "F5 SAVE AND RUN" or "F5 SAVE") .. "  ESC CLOSE"
+end
+function ScriptEditorTitle()
+  local room = 992 - (ge_getstringwidth(ScriptEditorKeys()) or 0) - 56
+  local function fits(s) return (ge_getstringwidth(s) or 0) <= room end
+  local name = "SCRIPT " .. ScriptFile
+  if not fits(name) then name = ScriptFile end
+  while #name > 4 and not fits(name) do name = "..." .. string.sub(name, 5) end
+  return name
+end
+
+-- The text on a light page, where every colour of the syntax colouring
+-- reads; the frame around it stays dark for the top row and the error.
 function DrawScriptEditor()
   ge_fillrect(16, 12, 992, 744, "E8080410")
-  -- The keys at the right; the file's name before them, shortened from
-  -- its start where a long room name leaves it too little room.
-  local keys = (ScriptFile == ScriptPath() and "F5 SAVE AND RUN" or "F5 SAVE") .. "  ESC CLOSE"
-  local right = 992 - (ge_getstringwidth(keys) or 0)
-  local name = "SCRIPT " .. ScriptFile
-  while #name > 4 and (ge_getstringwidth(name) or 0) > right - 56 do name = "..." .. string.sub(name, 5) end
-  ge_drawstring(name, 32, 20, "FFFFE080")
-  ge_drawstring(keys, right, 20, "FFFFE080")
+  ge_fillrect(32, 48, 960, 624, "FFF8F4E8")
+  local keys = ScriptEditorKeys()
+  ge_drawstring(ScriptEditorTitle(), 32, 20, "FFFFE080")
+  ge_drawstring(keys, 992 - (ge_getstringwidth(keys) or 0), 20, "FFFFE080")
   edit_render(ScriptBox)
   for i, row in ipairs(ScriptError or {}) do
     if i <= 3 then ge_drawstring(row, 32, 656 + i * 24, "FFFF7060") end

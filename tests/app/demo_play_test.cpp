@@ -583,6 +583,23 @@ TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
         return n;
     };
     EXPECT_GT(error_ink(error), 100) << "no error under the text";
+    // The text's page: every colour of the syntax colouring reads on it,
+    // at a contrast of 4.5 to 1 or more.
+    auto luminance = [](uint32_t c) {
+        double l = 0;
+        for (double k : {0.0722, 0.7152, 0.2126}) {
+            const double v = (c & 255) / 255.0;
+            l += k * (v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            c >>= 8;
+        }
+        return l + 0.05;
+    };
+    const uint32_t page = At(error, 900, 600);
+    for (uint32_t ink : {0x800000u, 0x008000u, 0x804080u, 0x4040FFu, 0x202080u}) {
+        const double a = luminance(ink), b = luminance(page);
+        EXPECT_GE(std::max(a, b) / std::min(a, b), 4.5) << std::hex << ink << " on " << page;
+    }
+    EXPECT_EQ(Lua("ScriptEditorTitle()"), "SCRIPT stages/hall/script.lua");
     EXPECT_NE(Lua("ScriptError[1]:find('stages/hall/script.lua:1:', 1, true)"), "nil") << Lua("ScriptError[1]");
     // The line mended (Up, Home, Shift+End selects it, Delete), a line
     // added at the very end (Page Down to the last line, End): F5 runs it
@@ -621,6 +638,15 @@ TEST_F(DemoPlay, ConsoleAndScriptErrorsCanBeRead) {
     EXPECT_EQ(Lua("WALKED"), file == "stages/corridor/script.lua" ? "1" : "nil");
     EXPECT_EQ(Lua("type(SceneClicks.onward)"), "function");  // the corridor's clicks stand
     EXPECT_TRUE(Tick());
+
+    // A name too long for the top row loses the word SCRIPT first.
+    ScriptRun("ge_switchscene('gallery')");
+    ASSERT_TRUE(WaitFor("gallery"));
+    Key(SDL_SCANCODE_F5);
+    ASSERT_NE(Lua("ScriptBox"), "nil");
+    EXPECT_EQ(Lua("ScriptEditorTitle()"), "stages/gallery/script.lua");
+    Key(SDL_SCANCODE_ESCAPE);
+    EXPECT_EQ(Lua("ScriptBox"), "nil");
 }
 
 }  // namespace
