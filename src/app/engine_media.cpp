@@ -288,8 +288,11 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
 void Engine::UpdateVideo() {
     if (!currentVideo || videoFade != 0) return;
     videoPlaying = 0;
-    if (Sound* sound = Resources().GetSound(currentVideo->hstream); sound && sound->IsPlaying()) videoMayAdvance = true;
-    if (!videoMayAdvance) return;
+    // The frames start with the video's sound. A stream plays from the
+    // moment it is asked to, so by the first update the sound runs, or it
+    // could not be read (or was stopped): then the frames go on without it
+    // rather than wait for ever.
+    videoMayAdvance = true;
     VideoPlayer* player = PlayerOf(currentVideo);
     if (player && player->Update()) {
         videoPlaying = 1;

@@ -200,9 +200,11 @@ TEST(SceneRenderRun, VideosPlayToTheirCloseOrAreRefused) {
     const auto voice = vorbis_tone::Tone(1, 22050, 0.5, 440.0);  // sound and no picture
     quild_test::WriteFile(root + "/voice.ogg", std::string(voice.begin(), voice.end()));
     quild_test::WriteFile(root + "/track.ogg", std::string(voice.begin(), voice.end()));
+    quild_test::WriteFile(root + "/hiss.ogg", std::string(5000, 'h'));
     EngineRun run = RunEngineIn(root, Game(320, 240, R"lua(
 video{name="intro", video="movie", buffered=true}
 video{name="voice", video="voice", sound="track"}
+video{name="mute", video="movie", sound="hiss"}
 -- A rectangle at the edge of the int range: its borders are drawn off screen.
 video{name="streamed", video="movie", rect="2147483647,2147483647,2147483647,2147483647"}
 video{name="bad", video="broken", buffered=true}
@@ -212,6 +214,7 @@ function OnGameVideoClosed(name)
   closed = (closed or 0) + 1
   if closed == 1 then ge_playvideo("streamed", true)
   elseif closed == 2 then ge_task("ge_playvideo('voice');trace('after voice at ' .. frame)")
+  elseif closed == 3 then ge_playvideo("mute")
   else last = frame end
 end
 )lua", R"lua(
@@ -227,9 +230,11 @@ end
     // video step: its first picture comes in frame 30.
     // A movie without a picture runs its course all the same: its sound
     // starts, the end is found at once, and the fade closes it; the
-    // statement after it runs in the next frame.
+    // statement after it runs in the next frame. A sound track that cannot
+    // be read holds no picture back.
     EXPECT_EQ(run.trace,
-              "closed intro at 29\nclosed streamed at 58\nclosed voice at 84\nafter voice at 85\n")
+              "closed intro at 29\nclosed streamed at 58\nclosed voice at 84\nafter voice at 85\n"
+              "closed mute at 113\n")
         << run.log;
     EXPECT_NE(run.log.find("[ERROR] Video Not Playable: voice"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("[STREAM SOUND][0] : track.ogg"), std::string::npos) << run.log;
