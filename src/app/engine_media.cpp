@@ -263,16 +263,16 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
     }
     // One video at a time: a running one ends first.
     DropVideo(this);
+    if (!video->hvideo) return;
+    // A movie that cannot play (no picture stream, a file gone) still runs
+    // its course: no picture, its sound until the stream starts, then the
+    // fade and "OnGameVideoClosed", so that a game waiting for it goes on.
     VideoPlayer* player = PlayerOf(video);
-    if (!player) return;
-    if (!player->Start()) {
-        LogPrintf("[ERROR] Video Not Playable: %s", video->name);
-        player->Close();
-        return;
-    }
+    if (!player || !player->Start()) LogPrintf("[ERROR] Video Not Playable: %s", video->name);
     currentVideo = video;
-    if (!video->fixedRect) FitVideoRect(player->GetWidth(), player->GetHeight(), screenRect.w, screenRect.h, video->rect);
-    if (window) window->SetFrameLimit(player->GetFrameRate());
+    const int32_t width = player ? player->GetWidth() : 0, height = player ? player->GetHeight() : 0;
+    if (!video->fixedRect) FitVideoRect(width, height, screenRect.w, screenRect.h, video->rect);
+    if (window) window->SetFrameLimit(player ? player->GetFrameRate() : 0.0f);
     if (Sound* sound = Resources().GetSound(video->hstream)) {
         sound->Play(false, 0);
         videoMayAdvance = false;
@@ -288,8 +288,11 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
 void Engine::UpdateVideo() {
     if (!currentVideo || videoFade != 0) return;
     videoPlaying = 0;
-    if (Sound* sound = Resources().GetSound(currentVideo->hstream); sound && sound->IsPlaying()) videoMayAdvance = true;
-    if (!videoMayAdvance) return;
+    // The frames start with the video's sound. A stream plays from the
+    // moment it is asked to, so by the first update the sound runs, or it
+    // could not be read (or was stopped): then the frames go on without it
+    // rather than wait for ever.
+    videoMayAdvance = true;
     VideoPlayer* player = PlayerOf(currentVideo);
     if (player && player->Update()) {
         videoPlaying = 1;

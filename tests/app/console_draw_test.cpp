@@ -94,7 +94,28 @@ TEST_F(ConsoleDraw, LongLinesWrapAndTheEditLineFollowsTheCaret) {
     EXPECT_EQ(console.GetRect().h, Console::kMinHeight);
     console.OnKey(34);
     EXPECT_EQ(console.GetRect().h, Console::kMaxHeight);
-    console.Draw();
+    // Drawn with them, in a panel whose bottom is on screen at y 30: the
+    // history lies far above the top, so nothing shows below the panel...
+    auto redraw = [&] {
+        console.SetRect(Rect(0, -100, kW, 130), font);
+        console.AddText("NEW", 0xFFFF0000);
+        console.OnChar('A'), console.OnChar('B');
+        EXPECT_EQ(dev->BeginRenderTarget(target), 1);
+        dev->Clear(clear_colour);
+        console.Draw();
+        return Finish();
+    };
+    std::vector<uint32_t> far = redraw();
+    for (int y = 32; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) ASSERT_EQ(far[size_t(y) * kW + x], 0x808080u) << x << "," << y;
+    // ...and with a plain line height the edit line shows the caret alone
+    // (its left column touches the frame): no character fits before it.
+    font->borderH = 2;
+    far = redraw();
+    for (int gy = 0; gy < 5; ++gy)
+        for (int gx = 0; gx < 3; ++gx)
+            EXPECT_EQ(far[size_t(21 + gy) * kW + size_t(10 + gx)], GlyphBit('_', gx, gy) ? 0xFFFFFFu : panel)
+                << gx << "," << gy;
 }
 
 TEST_F(ConsoleDraw, WithoutAFontOnlyThePanelAndFrame) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "app/app_window.h"
@@ -15,10 +16,12 @@
 #include "app/scene_switch.h"
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "media/mesh/mesh_texts.h"
 #include "media/resource_manager.h"
 #include "platform/gpu/device.h"
 #include "render/camera.h"
 #include "render/render_fixture.h"
+#include "scene/cube_faces.h"
 #include "scene/game_fx.h"
 #include "scene/game_mesh.h"
 #include "scene/game_scene.h"
@@ -72,7 +75,7 @@ protected:
         e->currentScene = nullptr;
         e->selectedObject = e->hoveredHotspot = e->pressedHotspot = e->rawPickedHotspot = nullptr;
         e->editorMode = 0;
-        g_keyTable[17] = 0;
+        g_keyTable[17] = g_keyTable[160] = 0;
         DeleteAllScenes(e);
         FreeHotspotPreview();
         Resources().Clear();
@@ -297,8 +300,10 @@ TEST_F(SceneFrames, SceneFileWithEveryObjectConstructorLoadsAndDraws) {
 // builds its code behind the load. That draw is a rehearsal: after the
 // switch the game finds the scene as it would without it (the patch's play
 // position, the particles and their generator, the flare's opacity, the
-// surface's scroll and frame, the camera and listener), and its first frame
-// links no GL program.
+// surface's scroll and frame, the camera and listener, a page turn; in a
+// cube scene the pointer's direction, the faces' culling, the viewport, a
+// mesh's animation, the editor's overlays and the map brush), and its first
+// frame links no GL program.
 TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
     const std::string dir = root_ + "/stages/lively";
     std::filesystem::create_directories(dir + "/lens");
@@ -313,9 +318,24 @@ TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
         "surffx{name='clouds', texture='stages/book/page1', width=50, height=50, distance=100, scroll_speed=40,"
         " anim_seq='stages/book/page', anim_count=2, anim_freq=1}\n";
     ASSERT_TRUE(WriteFileAtomic((dir + "/data.lua").c_str(), data.data(), data.size()));
+    // The cube scene gains a map hotspot, selected in the editor with the
+    // map view on, and an animated mesh straight ahead.
+    const std::string cube = quild_test::ReadFile(root_ + "/stages/cube/data.lua") +
+                             "hotspot{name='spot'}\n"
+                             "mesh{name='bend', file='stages/cube/bend', position='-0.5,-1,10'}\n";
+    ASSERT_TRUE(WriteFileAtomic((root_ + "/stages/cube/data.lua").c_str(), cube.data(), cube.size()));
+    quild_test::WriteFile(root_ + "/stages/cube/bend.x", media_test::kSkinnedX);
+    std::filesystem::create_directories(root_ + "/data/misc");
+    std::filesystem::copy_file(root_ + "/stages/book/page1.png", root_ + "/data/misc/eqlookup.png");
+    e->shadersOn = true;
     ASSERT_EQ(ScriptRun("function OnGameSceneStart(to)\n"
+                        "  if to == 'cube' then\n"
+                        "    seteditormode(2) ge_selectobject(ge_getsceneobject('hotspot', 'spot'))\n"
+                        "    ge_setproperty(ge_getsceneobject('mesh', 'bend'), 'animated', true) return\n"
+                        "  end\n"
                         "  ge_setproperty(ge_getsceneobject('patch', 'p1'), 'ptc_action', 1)\n"
                         "  ge_setproperty(ge_getsceneobject('fx', 'glow'), 'opacity', 255)\n"
+                        "  ge_pagein(2)\n"
                         "end"),
               0);
     struct Seen {
@@ -324,9 +344,25 @@ TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
         std::vector<float> particles;
         Camera* camera = nullptr;
         bool listener = false;
+        std::string engine;  // what the drawing leaves in the engine and the device
+    };
+    auto engine_side = [&] {
+        std::ostringstream o;
+        o << "pointer " << g_pointerYaw << "," << g_pointerPitch << " faces";
+        for (uint8_t visible : g_cubeFaceVisible) o << ' ' << int(visible);
+        RenderViewport vp;
+        dev->GetViewport(&vp);
+        o << " viewport " << vp.x << "," << vp.y << "," << vp.width << "," << vp.height;
+        o << " page turn " << e->pageTurn << " at " << e->pageTurnTime;
+        const EObject* selected = e->selectedObject;
+        o << " selected " << (selected && selected->name ? selected->name : "none");
+        o << " brush " << GetHotspotBrush().labelTime << " map view asked " << e->hotspotViewRequest;
+        if (e->currentScene && e->currentScene->meshes.head) o << " mesh at " << e->currentScene->meshes.head->position1;
+        return o.str();
     };
     auto seen = [&] {
         Seen s;
+        s.engine = engine_side();
         GameScene* scene = e->currentScene;
         if (!scene || !scene->patches.head || !scene->fx.head || !scene->surfaces.head || !scene->points.head)
             return s;
@@ -342,17 +378,29 @@ TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
         return s;
     };
     // The same switch without and with the render target the rehearsal
-    // draws into; the particles' generators start alike.
-    auto run = [&](bool with_target) {
+    // draws into, from the same state; the particles' generators start
+    // alike. The pointer lies on the mesh, left Shift and the left button
+    // held: the overlays of a shown frame select what lies under it.
+    auto run = [&](const char* scene, bool with_target) {
         e->renderTarget = with_target ? dev->CreateTexture(kW, kH, TEXKIND_RENDER_TARGET, nullptr, 0) : nullptr;
         std::srand(11);
+        g_lookYaw = g_lookPitch = 0;
+        g_pointerYaw = 77, g_pointerPitch = 33;
+        std::fill(std::begin(g_cubeFaceVisible), std::end(g_cubeFaceVisible), 1);
+        dev->SetViewport(RenderViewport{0, 0, 100, 50, 0, 1});
+        g_mouseX = kW / 2, g_mouseY = kH / 2;
+        g_keyTable[160] = 1;
+        e->buttonsDown = 1;
+        e->selectedObject = nullptr;
+        e->editorMode = 0;
+        GetHotspotBrush().labelTime = 0;
         plat::gpu::Device* gl = dev->GetDevice();
-        NodeSwitch("lively", false);
+        NodeSwitch(scene, false);
         std::vector<Seen> states{seen()};
         gl->ResetStats();
         dev->Clear(0);
         RenderCurrentScene(e);
-        if (with_target) {
+        if (with_target && e->editorMode == 0) {
             EXPECT_EQ(gl->GetStats().programLinks, 0u) << "built in the first frame shown";
         }
         for (int i = 0; i < 20; ++i) RenderCurrentScene(e);
@@ -363,7 +411,8 @@ TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
         e->renderTarget = nullptr;
         return states;
     };
-    const std::vector<Seen> warm = run(true), cold = run(false);
+    const std::vector<Seen> warm = run("lively", true), cold = run("lively", false);
+    const std::vector<Seen> warm_cube = run("cube", true), cold_cube = run("cube", false);
     ASSERT_EQ(warm.size(), 2u);
     EXPECT_EQ(warm[0].time, 0.0f);
     EXPECT_EQ(warm[0].opacity, 0.0f);
@@ -380,8 +429,14 @@ TEST_F(SceneFrames, TheSwitchsWarmUpDrawMovesNothingOn) {
         EXPECT_EQ(warm[i].particles, cold[i].particles) << when;
         EXPECT_EQ(warm[i].camera, cold[i].camera) << when;
         EXPECT_EQ(warm[i].listener, cold[i].listener) << when;
+        EXPECT_EQ(warm[i].engine, cold[i].engine) << when;
+        EXPECT_EQ(warm_cube[i].engine, cold_cube[i].engine) << when;
     }
     EXPECT_GT(warm[1].time, 300.0f);  // the frames shown do move it on
+    // The frames shown do turn the page, aim the pointer, animate the mesh,
+    // select it and use the brush.
+    EXPECT_NE(warm[0].engine, warm[1].engine);
+    EXPECT_NE(warm_cube[0].engine, warm_cube[1].engine);
     ASSERT_EQ(ScriptRun("OnGameSceneStart = nil"), 0);
 }
 

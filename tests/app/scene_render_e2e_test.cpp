@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../../tools/vorbis_tone.h"
 #include "engine_run.h"
 #include "support/test_support.h"
 
@@ -196,8 +197,14 @@ TEST(SceneRenderRun, VideosPlayToTheirCloseOrAreRefused) {
     std::filesystem::copy_file(std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_theora/flat_16.ogg",
                                root + "/movie.ogg");
     quild_test::WriteFile(root + "/broken.ogg", std::string(5000, 'x'));
+    const auto voice = vorbis_tone::Tone(1, 22050, 0.5, 440.0);  // sound and no picture
+    quild_test::WriteFile(root + "/voice.ogg", std::string(voice.begin(), voice.end()));
+    quild_test::WriteFile(root + "/track.ogg", std::string(voice.begin(), voice.end()));
+    quild_test::WriteFile(root + "/hiss.ogg", std::string(5000, 'h'));
     EngineRun run = RunEngineIn(root, Game(320, 240, R"lua(
 video{name="intro", video="movie", buffered=true}
+video{name="voice", video="voice", sound="track"}
+video{name="mute", video="movie", sound="hiss"}
 -- A rectangle at the edge of the int range: its borders are drawn off screen.
 video{name="streamed", video="movie", rect="2147483647,2147483647,2147483647,2147483647"}
 video{name="bad", video="broken", buffered=true}
@@ -205,7 +212,10 @@ video{name="bad", video="broken", buffered=true}
 function OnGameVideoClosed(name)
   trace("closed " .. name .. " at " .. frame)
   closed = (closed or 0) + 1
-  if closed == 1 then ge_playvideo("streamed", true) else last = frame end
+  if closed == 1 then ge_playvideo("streamed", true)
+  elseif closed == 2 then ge_task("ge_playvideo('voice');trace('after voice at ' .. frame)")
+  elseif closed == 3 then ge_playvideo("mute")
+  else last = frame end
 end
 )lua", R"lua(
   if frame == 1 then ge_playvideo("nothing") ge_playvideo("bad") ge_playvideo("intro", true) end
@@ -218,7 +228,16 @@ end
     // frames of fade (1 to 255 by 10): closed in the 29th frame's drawing.
     // The second (read while it plays) starts within the 29th frame's drawing, after that frame's
     // video step: its first picture comes in frame 30.
-    EXPECT_EQ(run.trace, "closed intro at 29\nclosed streamed at 58\n") << run.log;
+    // A movie without a picture runs its course all the same: its sound
+    // starts, the end is found at once, and the fade closes it; the
+    // statement after it runs in the next frame. A sound track that cannot
+    // be read holds no picture back.
+    EXPECT_EQ(run.trace,
+              "closed intro at 29\nclosed streamed at 58\nclosed voice at 84\nafter voice at 85\n"
+              "closed mute at 113\n")
+        << run.log;
+    EXPECT_NE(run.log.find("[ERROR] Video Not Playable: voice"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[STREAM SOUND][0] : track.ogg"), std::string::npos) << run.log;
 }
 
 }  // namespace

@@ -249,7 +249,8 @@ TEST_F(WindowTest, MouseAccumulatesBetweenReads) {
     SDL_PushEvent(&e);
     e = {};
     e.type = SDL_MOUSEWHEEL;
-    e.wheel.y = INT_MAX / 60;
+    e.wheel.y = INT_MAX / 60;  // each turn held to the range, and their sum
+    SDL_PushEvent(&e);
     SDL_PushEvent(&e);
     ASSERT_EQ(GetDeviceState(mouse, &s), DI_OK);
     EXPECT_EQ(s.x, INT_MAX);

@@ -241,6 +241,17 @@ TEST_F(EffectsRenderTest, EditorIconsOfPointsBesideTheViewStayOffScreen) {
     const float walk[3] = {g_walkOffset[0], g_walkOffset[1], g_walkOffset[2]};
     g_walkOffset[0] = -2147483649.0f, g_walkOffset[1] = -2147483648.0f, g_walkOffset[2] = 0.5f;
     Frames(1, "effects_editor_patch_far_off");
+    // From there a billboard patch one unit ahead projects to the corner
+    // (INT_MAX, INT_MIN); a click at the opposite corner lies the whole int
+    // range away, not one pixel.
+    Patch* beacon = Add(s->patches, "beacon");
+    beacon->ptc_type = kPatchBillboard, beacon->x = beacon->y = 0, beacon->distance = 1;
+    g_keyTable[160] = 1, engine.buttonsDown = 1;
+    g_mouseX = -2147483648.0f, g_mouseY = 2147483648.0f;
+    beacon->DrawEditorOverlay();
+    EXPECT_EQ(engine.selectedObject, s->points.head);
+    g_keyTable[160] = 0, engine.buttonsDown = 0;
+    g_mouseX = g_mouseY = 0;
     std::copy(std::begin(walk), std::end(walk), g_walkOffset);
     engine.editorMode = 0;
     engine.selectedObject = nullptr;
