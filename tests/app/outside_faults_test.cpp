@@ -357,10 +357,13 @@ TEST(OutsideFaults, AFinalizerThatLoopsIsClosedFromOutside) {
         << run.log;
 }
 
-// A finalizer's error or yield in the collection after a node switch is
-// logged as a script error; the game goes on and ends as it should.
+// A finalizer's error or yield in the collection after a node switch, and
+// a metamethod of _G that fails when the switch clears a hotspot's
+// handlers, are logged as script errors; the game goes on and ends as it
+// should.
 TEST(OutsideFaults, FinalizersThatFailInTheEnginesCollection) {
     EngineRun run = RunEngineIn(GameRoot("finalizers"), StepGame(R"lua(
+function() setmetatable(_G, {__newindex = function(t, k, v) if v == nil then error("strict " .. k, 0) end rawset(t, k, v) end}) end,
 function() getmetatable(newproxy(true)).__gc = function() error("finalizer error", 0) end ge_switchscene("book") end,
 function() end,
 function() end,
@@ -372,6 +375,7 @@ function() end,
     EXPECT_EQ(run.trace, "done\nquit handler\n") << run.log;
     EXPECT_NE(run.log.find("finalizer error"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("attempt to yield across metamethod/C-call boundary"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[LUA RT ERROR in hotspot handlers] : strict greet_"), std::string::npos) << run.log;
 }
 
 // Whatever a script frees or replaces while it is drawn, the next frames
