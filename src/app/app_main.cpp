@@ -36,6 +36,20 @@ void OnTerminationSignal(int sig) {
     }
 }
 
+// A closing game whose scripts hold the main thread beyond this (a
+// finalizer that loops, which Lua runs with hooks off) is closed from the
+// watchdog's thread: one log line, and the exit of a closing game without
+// the shut-down or the static destructors, which would tear down what the
+// main thread still uses. Files the engine writes are whole: each goes
+// through a temporary file and a rename.
+constexpr int kClosingGraceMs = 2000;
+
+void CloseHeldGame() {
+    LogFromAnyThread("[EXITING] : the scripts did not stop within %d ms; closed without the shut-down",
+                     kClosingGraceMs);
+    ::_exit(0);
+}
+
 void WatchForTermination() {
     struct sigaction sa {};
     sa.sa_handler = OnTerminationSignal;
@@ -44,6 +58,7 @@ void WatchForTermination() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     SetScriptClosePoll(plat::CloseRequestPending);
+    StartClosingWatchdog(kClosingGraceMs, CloseHeldGame);
 }
 
 void StoreWarning(int /*severity*/, const char* text) { plat::DebugOutput(text); }

@@ -30,45 +30,54 @@ MeshRayTest g_mesh_ray_test = nullptr;
 bool IsPageScene(const Engine* e) { return e->currentScene && e->currentScene->viewtype == kViewPage; }
 
 // A hotspot handler "<name>_<event>", looked up by its full name through
-// the API, so that a name holding "%" or "(" reaches the right global.
-bool PushHotspotHandler(lua_State* L, const HotSpot* h, const char* event) {
-    if (!L || !h->name) return false;
-    const std::string key = std::string(h->name) + "_" + event;
-    lua_getfield(L, LUA_GLOBALSINDEX, key.c_str());
-    if (lua_type(L, -1) == LUA_TFUNCTION) return true;
-    lua_pop(L, 1);
-    return false;
+// the API, so that a name holding "%" or "(" reaches the right global, and
+// its arguments: the numbers, or the hotspot's name.
+struct HotspotCall {
+    const char* handler;
+    const char* name;  // the one argument, or null for the three numbers
+    double x, y;
+    int32_t buttons;
+};
+
+int PushHotspotCall(lua_State* L, void* context) {
+    const HotspotCall& c = *static_cast<const HotspotCall*>(context);
+    if (!ScriptPushGlobal(L, c.handler) || lua_type(L, -1) != LUA_TFUNCTION) return 0;
+    if (c.name) {
+        lua_pushstring(L, c.name);
+        return 2;
+    }
+    lua_pushnumber(L, c.x);
+    lua_pushnumber(L, c.y);
+    lua_pushnumber(L, c.buttons);
+    return 4;
 }
 
 // A failed handler is logged with its whole call signature, as any other
-// script call is: "door_MouseDown(%d,%d,%d)".
-void CallPushed(lua_State* L, const HotSpot* h, const char* event, const char* arguments, int args) {
-    const std::string name = std::string(h->name ? h->name : "") + "_" + event;
-    ScriptCallWatch watch(name.c_str(), name.size(), "(...)");
-    if (ScriptPcall(L, args, 0) != 0) {
-        const char* message = lua_tostring(L, -1);
+// script call is: "door_MouseDown(%d,%d,%d)". The lookup and the pushes run
+// protected: they may run a collection step.
+void CallHotspot(const HotSpot* h, const char* event, const char* arguments, HotspotCall call) {
+    lua_State* L = ScriptState();
+    if (!L || !h->name) return;
+    const std::string handler = std::string(h->name) + "_" + event;
+    const std::string signature = handler + arguments;
+    call.handler = handler.c_str();
+    const int pushed = ScriptPushProtected(L, PushHotspotCall, &call, signature.c_str());
+    if (pushed <= 0) return;
+    ScriptCallWatch watch(handler.c_str(), handler.size(), "(...)");
+    if (ScriptPcall(L, pushed - 1, 0) != 0) {
         if (ScriptErrorWorthLogging())
-            LogPrintf("[LUA RT ERROR in %s_%s%s] : %s", h->name ? h->name : "", event, arguments,
-                      message ? message : "");
+            LogPrintf("[LUA RT ERROR in %s] : %s", signature.c_str(), ScriptErrorText(L, -1).c_str());
         lua_pop(L, 1);
     }
 }
 
 void CallHotspotXyb(const HotSpot* h, const char* event, const char* arguments, double x, double y,
                     int32_t buttons) {
-    lua_State* L = ScriptState();
-    if (!PushHotspotHandler(L, h, event)) return;
-    lua_pushnumber(L, x);
-    lua_pushnumber(L, y);
-    lua_pushnumber(L, buttons);
-    CallPushed(L, h, event, arguments, 3);
+    CallHotspot(h, event, arguments, HotspotCall{nullptr, nullptr, x, y, buttons});
 }
 
 void CallHotspotName(const HotSpot* h, const char* event) {
-    lua_State* L = ScriptState();
-    if (!PushHotspotHandler(L, h, event)) return;
-    lua_pushstring(L, h->name);
-    CallPushed(L, h, event, "(%s)", 1);
+    CallHotspot(h, event, "(%s)", HotspotCall{nullptr, h->name, 0, 0, 0});
 }
 
 constexpr const char* kPointArguments = "(%d,%d,%d)";

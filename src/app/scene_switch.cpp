@@ -578,7 +578,7 @@ void NodeSwitch(const char* name, bool run_leave) {
         DrawNewSceneOffscreen(e);
     }
     PrepareSoundGlide(e->currentScene, old);
-    if (lua_State* L = ScriptState()) lua_gc(L, LUA_GCCOLLECT, 0);
+    ScriptCollectGarbage();
 }
 
 // ---------------------------------------------------------------------------

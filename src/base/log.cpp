@@ -56,7 +56,9 @@ void CreateLogFile() {
     std::string().swap(g_early);
 }
 
-void LogPrintfV(const char* format, va_list args) {
+namespace {
+
+void WriteLine(const char* format, va_list args, bool to_sink) {
     if (!format) return;
     // Room for the line, "\r\n" and the terminator; an over-long line is cut.
     char line[kLineMax + 3];
@@ -81,10 +83,21 @@ void LogPrintfV(const char* format, va_list args) {
     }
     // Not copied to stderr: a player starting the game from a terminal sees
     // only the lines meant for them (no display, an unwritable log).
-    if (g_sink) {
+    if (to_sink && g_sink) {
         line[len] = 0;
         g_sink(line, std::strstr(format, "ERROR") ? kLogColourError : kLogColourNormal);
     }
+}
+
+}  // namespace
+
+void LogPrintfV(const char* format, va_list args) { WriteLine(format, args, true); }
+
+void LogFromAnyThread(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    WriteLine(format, args, false);
+    va_end(args);
 }
 
 void LogPrintf(const char* format, ...) {

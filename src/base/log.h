@@ -13,6 +13,9 @@ void CreateLogFile();
 // not copied to the debugger output (stderr here).
 void LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogPrintfV(const char* format, va_list args);
+// The same line to "log.txt" only, for a thread other than the main one
+// (the console is the main thread's).
+void LogFromAnyThread(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Sends text to the debugger output.
 void DebugOutput(const char* text);

@@ -309,16 +309,27 @@ void HotSpot::RelinkToParent() {
     if (parent) parent->AddChild(this);
 }
 
+namespace {
+constexpr size_t kEventCount = sizeof kHotspotEventNames / sizeof kHotspotEventNames[0];
+
+int ClearGlobals(lua_State* L, void* keys) {
+    for (size_t i = 0; i < kEventCount; ++i) {
+        lua_pushnil(L);
+        lua_setfield(L, LUA_GLOBALSINDEX, static_cast<const std::string*>(keys)[i].c_str());
+    }
+    return 0;
+}
+}  // namespace
+
 void HotSpot::ClearEventHandlers() {
     lua_State* L = ScriptState();
     if (name && L) {
         // Each global is set through the API: a name that is not a Lua
-        // identifier can neither fail nor run as code.
-        for (const char* event : kHotspotEventNames) {
-            const std::string key = std::string(name) + "_" + event;
-            lua_pushnil(L);
-            lua_setfield(L, LUA_GLOBALSINDEX, key.c_str());
-        }
+        // identifier can neither fail nor run as code. Protected: setting a
+        // global may run a metamethod or a collection step.
+        std::string keys[kEventCount];
+        for (size_t i = 0; i < kEventCount; ++i) keys[i] = std::string(name) + "_" + kHotspotEventNames[i];
+        ScriptPushProtected(L, ClearGlobals, keys, "hotspot handlers");
     }
     event_flags &= ~kHotspotHandlerMask;
 }

@@ -33,10 +33,13 @@ int g_get_global_ref = LUA_NOREF;  // registry slot of the protected global gett
 
 int NoResult(lua_State*) { return 0; }
 
+// An error outside every protected call. The engine makes none, but should
+// one come, the process ends here without the static destructors: the
+// engine is live and they would tear its parts down in the wrong order.
+// Every log line is on disk when LogPrintf returns.
 int Panic(lua_State* L) {
-    const char* message = lua_tostring(L, -1);
-    LogPrintf("[ERROR] - LUA PANIC : %s", message ? message : "(no message)");
-    return 0;
+    LogPrintf("[ERROR] - LUA PANIC : %s", ScriptErrorText(L, -1).c_str());
+    std::_Exit(1);
 }
 
 // (name) -> _G[name], through any metatable of _G.
@@ -116,17 +119,31 @@ const CallSite* FindCallSite(lua_State* L, const char* signature) {
     return &site;
 }
 
+int PushGlobalNamed(lua_State* L, void* name) {
+    const char* text = static_cast<const char*>(name);
+    return PushGlobal(L, text, std::strlen(text)) ? 1 : 0;
+}
+
 bool GlobalIsNil(lua_State* L, const char* name) {
-    if (!PushGlobal(L, name, std::strlen(name))) return true;
+    if (ScriptPushProtected(L, PushGlobalNamed, const_cast<char*>(name), nullptr) != 1) return true;
     bool nil = lua_isnil(L, -1);
     lua_pop(L, 1);
     return nil;
 }
 
-const char* MessageAt(lua_State* L, int index) {
-    const char* m = lua_tostring(L, index);
-    return m ? m : "(error object is not a string)";
+int g_push_ref = LUA_NOREF;  // registry slot of PushTrampoline's closure
+
+struct PushCall {
+    ScriptPushFunction push;
+    void* context;
+};
+
+int PushTrampoline(lua_State* L) {
+    const PushCall* call = static_cast<const PushCall*>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    return call->push(L, call->context);
 }
+
 
 void LowerAscii(std::string& s) {
     for (char& c : s)
@@ -136,6 +153,8 @@ void LowerAscii(std::string& s) {
 }  // namespace
 
 lua_State* ScriptState() { return g_state; }
+
+bool ScriptPushGlobal(lua_State* L, const char* name) { return PushGlobal(L, name, std::strlen(name)); }
 
 void SetSceneLookupFunctions(lua_CFunction lookup_scene_object, lua_CFunction lookup_scene) {
     g_lookup_scene_object = lookup_scene_object;
@@ -228,6 +247,8 @@ int CreateScriptState() {
         return 0;
     }
     lua_atpanic(L, Panic);
+    lua_pushcfunction(L, PushTrampoline);
+    g_push_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     luaL_openlibs(L);
     RegisterScriptApi(L);
     InstallScriptWatch(L);
@@ -287,6 +308,8 @@ int RegisterScriptApi(lua_State* L) {
 }
 
 int ScriptShutdown() {
+    UninstallScriptWatch();
+    g_push_ref = LUA_NOREF;
     if (g_state) lua_close(g_state);
     g_state = nullptr;
     g_get_global_ref = LUA_NOREF;
@@ -304,7 +327,7 @@ int ScriptRun(const char* text) {
         ScriptCallWatch watch(text, std::strlen(text));
         status = ScriptPcall(L, 0, LUA_MULTRET);
     }
-    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, MessageAt(L, -1));
+    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[LUA EVAL ERROR] : %s ==> %s", text, ScriptErrorText(L, -1).c_str());
     lua_settop(L, base);
     return status != 0 ? 1 : 0;
 }
@@ -324,24 +347,30 @@ int ScriptRunFormat(const char* format, ...) {
     return ScriptRun(text);
 }
 
-int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
-    lua_State* L = g_state;
-    if (!L || !signature) return -1;
-    const CallSite* site = FindCallSite(L, signature);
-    if (!site) return -1;
-    int base = lua_gettop(L);
-    lua_rawgeti(L, LUA_REGISTRYINDEX, site->name_ref);
-    if (!GlobalOnTop(L)) return -1;
-    if (lua_type(L, -1) != LUA_TFUNCTION) {
-        lua_settop(L, base);
-        return -1;
-    }
+namespace {
+
+struct CallArgs {
+    const char* signature;
+    const ScriptArg* args;
+    int count;
+    const CallSite* site = nullptr;
+};
+
+// Pushes the handler of the call and its arguments; nothing when there is
+// no such function.
+int PushHandlerAndArgs(lua_State* L, void* context) {
+    CallArgs& c = *static_cast<CallArgs*>(context);
+    c.site = FindCallSite(L, c.signature);
+    if (!c.site) return 0;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, c.site->name_ref);
+    if (!GlobalOnTop(L)) return 0;
+    if (lua_type(L, -1) != LUA_TFUNCTION) return 0;
     int pushed = 0, used = 0;
     static const ScriptArg kMissing;
-    for (char c : site->conversions) {
-        const ScriptArg& arg = used < count ? args[used] : kMissing;
+    for (char k : c.site->conversions) {
+        const ScriptArg& arg = used < c.count ? c.args[used] : kMissing;
         ++used;
-        switch (c) {
+        switch (k) {
             case 'd':
                 if (arg.kind == ScriptArg::kNumber)
                     lua_pushnumber(L, SaturateToInt(arg.d));
@@ -373,9 +402,23 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
         }
         ++pushed;
     }
-    ScriptCallWatch watch(signature, site->name_length, "(...)");
-    if (ScriptPcall(L, pushed, site->results) != 0) {
-        if (ScriptErrorWorthLogging()) LogPrintf("[LUA RT ERROR in %s] : %s", signature, MessageAt(L, -1));
+    return pushed + 1;
+}
+
+}  // namespace
+
+int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
+    lua_State* L = g_state;
+    if (!L || !signature) return -1;
+    int base = lua_gettop(L);
+    CallArgs c{signature, args, count};
+    const int pushed = ScriptPushProtected(L, PushHandlerAndArgs, &c, signature);
+    if (pushed < 0) return 0;
+    if (pushed == 0) return -1;
+    ScriptCallWatch watch(signature, c.site->name_length, "(...)");
+    if (ScriptPcall(L, pushed - 1, c.site->results) != 0) {
+        if (ScriptErrorWorthLogging())
+            LogPrintf("[LUA RT ERROR in %s] : %s", signature, ScriptErrorText(L, -1).c_str());
         lua_settop(L, base);
     }
     return 0;
@@ -634,10 +677,53 @@ bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
     if (!L || !fn) return false;
     int base = lua_gettop(L);
     int status = lua_cpcall(L, fn, context);
-    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", MessageAt(L, -1));
+    if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", ScriptErrorText(L, -1).c_str());
     lua_settop(L, base);
     return status == 0;
 }
+
+int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, const char* what) {
+    if (!L || !push || g_push_ref == LUA_NOREF) return -1;
+    const int base = lua_gettop(L);
+    // Neither push allocates: the function is the registry's, the context a
+    // light userdata.
+    PushCall call{push, context};
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_push_ref);
+    lua_pushlightuserdata(L, &call);
+    if (lua_pcall(L, 1, LUA_MULTRET, 0) != 0) {
+        if (what && ScriptErrorWorthLogging())
+            LogPrintf("[LUA RT ERROR in %s] : %s", what, ScriptErrorText(L, -1).c_str());
+        lua_settop(L, base);
+        return -1;
+    }
+    return lua_gettop(L) - base;
+}
+
+std::string ScriptErrorText(lua_State* L, int index) {
+    switch (lua_type(L, index)) {
+        case LUA_TSTRING: {
+            size_t length = 0;
+            const char* text = lua_tolstring(L, index, &length);  // a string: nothing is made
+            return std::string(text, length);
+        }
+        case LUA_TNUMBER: {
+            char text[64];
+            std::snprintf(text, sizeof text, LUA_NUMBER_FMT, lua_tonumber(L, index));
+            return text;
+        }
+        default:
+            return "(error object is not a string)";
+    }
+}
+
+namespace {
+int CollectProtected(lua_State* L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
+}
+}  // namespace
+
+void ScriptCollectGarbage() { ScriptProtected(CollectProtected, nullptr, "collection"); }
 
 namespace {
 

@@ -10,6 +10,7 @@
 // program.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 extern "C" {
 #include <lua.h>
@@ -159,6 +160,29 @@ void* ScriptFieldUserdata(const char* key);
 // stack is left as it was. False (and the error logged under what) when it
 // raised an error or there is no state.
 bool ScriptProtected(lua_CFunction fn, void* context, const char* what);
+
+// Pushes the global of that name, read through any metatable of _G; false
+// (nothing pushed) when reading it raised an error. Allocates: for a
+// ScriptPushFunction.
+bool ScriptPushGlobal(lua_State* L, const char* name);
+
+// Runs push(state, context) protected: the values it pushes stay on the
+// stack and their number is returned. When it raised an error (a collection
+// step's finalizer, memory at the ceiling) nothing stays, the error is
+// logged as "[LUA RT ERROR in <what>] : <message>" (what null: not logged)
+// and -1 is returned. For the engine's pushes outside a script call, which
+// may run a collection step. No object with a destructor may live in
+// push's frame.
+using ScriptPushFunction = int (*)(lua_State* L, void* context);
+int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, const char* what);
+
+// The text of the error value at index for a log line, made without Lua
+// (converting it in Lua could fail, or run a collection): a string, a
+// number as Lua writes it, or "(error object is not a string)".
+std::string ScriptErrorText(lua_State* L, int index);
+
+// A full collection, protected: a finalizer's error is logged.
+void ScriptCollectGarbage();
 
 // Walks a folder (never changing the current directory). Files whose
 // extension appears as ";ext;" in the list (exact case) are reported as

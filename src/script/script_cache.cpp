@@ -36,11 +36,22 @@ bool Writable(const CompiledScript* r) {
     return r->checksum != 0 && n > 0 && n <= kMaxNameLength;
 }
 
+int PushText(lua_State* L, void* text) {
+    lua_pushstring(L, static_cast<const char*>(text));
+    return 1;
+}
+
+// Pushes a failure's message. Protected: outside a script call the push
+// may run a collection step; should it fail, the message is nil.
+void PushFailure(lua_State* L, const std::string& text) {
+    if (ScriptPushProtected(L, PushText, const_cast<char*>(text.c_str()), "script loading") != 1) lua_pushnil(L);
+}
+
 // Loads a cached chunk; checked first, so a chunk of another build is
 // refused before Lua sees it. Status 0 leaves the function on the stack.
 int LoadChunk(lua_State* L, CompiledScript* r) {
     if (!r->checked && !CheckLuaChunk(r->chunk.data(), r->chunk.size())) {
-        lua_pushfstring(L, "cached chunk of %s does not fit this build", r->name);
+        PushFailure(L, std::string("cached chunk of ") + (r->name ? r->name : "?") + " does not fit this build");
         return LUA_ERRSYNTAX;
     }
     r->checked = true;
@@ -114,7 +125,7 @@ bool DumpStrippedFunction(lua_State* L) {
 int LoadScriptText(lua_State* L, const void* data, size_t size, const char* name) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (size > 0 && bytes[0] == LUA_SIGNATURE[0] && !CheckLuaChunk(bytes, size)) {
-        lua_pushfstring(L, "%s is a compiled chunk that does not fit this build", name ? name : "?");
+        PushFailure(L, std::string(name ? name : "?") + " is a compiled chunk that does not fit this build");
         return LUA_ERRSYNTAX;
     }
     return luaL_loadbuffer(L, static_cast<const char*>(data), size, name);
@@ -143,7 +154,7 @@ int LoadScript(const char* name, bool run) {
     std::vector<uint8_t> source(size <= kMaxWholeFileSize ? size : 0);
     if (size > kMaxWholeFileSize || (size && file.Read(source.data(), size) != size)) {
         file.Close();
-        lua_pushfstring(L, "cannot read %s", path.c_str());
+        PushFailure(L, "cannot read " + path);
         return LUA_ERRFILE;
     }
     file.Close();
@@ -185,8 +196,7 @@ int RunScript(const char* name) {
         std::string line = std::string("[WARNING] : SCRIPT NOT FOUND: ") + (name ? name : "") + "\n";
         DebugOutput(line.c_str());
     } else if (ScriptErrorWorthLogging()) {
-        const char* message = lua_tostring(L, -1);
-        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, message ? message : "");
+        LogPrintf("[ERROR] - SCRIPT %s: \r\n %s", name, ScriptErrorText(L, -1).c_str());
     }
     lua_settop(L, base);
     return result;

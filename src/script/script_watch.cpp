@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <thread>
 #include <string>
 
 extern "C" {
@@ -21,7 +23,7 @@ constexpr int64_t kPollEveryNs = 250'000'000;
 
 std::atomic<int> g_requests{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
-int g_taken = 0;
+std::atomic<int> g_taken{0};  // written by the main thread only; read by the watchdog
 bool g_stop_logged = false;  // for the request not yet taken
 ScriptCallWatch* g_innermost = nullptr;
 int64_t g_long_call_ns = 3'000'000'000;
@@ -67,8 +69,32 @@ void Hook(lua_State* L, lua_Debug*) {
     }
 }
 
-// pcall(f, ...) and xpcall(f, handler): Lua's own, except that they never
-// catch the stop, and start nothing while it is pending.
+// The thread whose Lua code runs now: the state's main thread, or the
+// coroutine resumed last. The watchdog puts the hook back on it; the lock
+// keeps a coroutine alive (it is on its resumer's stack) while the watchdog
+// touches it.
+std::mutex g_running_lock;
+lua_State* g_running = nullptr;
+
+lua_State* SetRunning(lua_State* L) {
+    std::lock_guard<std::mutex> guard(g_running_lock);
+    lua_State* outer = g_running;
+    g_running = L;
+    return outer;
+}
+
+int g_no_handler_ref = LUA_NOREF;  // registry slot of NoHandler's closure
+
+// What a closing game's xpcall runs instead of the script's handler: the
+// message goes on as it is.
+int NoHandler(lua_State*) { return 1; }
+
+// The replacements below are the library's own functions line for line,
+// each one C function as the library's is (so levels, tracebacks and the
+// depth of nested calls are Lua's own), except that they never catch the
+// stop: they start nothing while it is pending, and a failure met while it
+// is pending is raised on as the stop.
+
 int StopAwarePcall(lua_State* L) {
     luaL_checkany(L, 1);
     if (ScriptStopPending()) return ScriptRaiseStop(L);
@@ -79,22 +105,12 @@ int StopAwarePcall(lua_State* L) {
     return lua_gettop(L);
 }
 
-// xpcall's error handler (upvalue 1) runs only while no stop is pending.
-// The stop raised from the hook reaches the handler with hooks off, so a
-// handler that loops would never be stopped: the message goes on as it is.
-int HandlerUnlessStopping(lua_State* L) {
-    if (ScriptStopPending()) return 1;
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, lua_gettop(L) - 1, 1);
-    return 1;
-}
-
+// The handler stays in slot 1 of this function's frame, where Lua finds it
+// for every error of the call: ScriptRaiseStop replaces it there.
 int StopAwareXpcall(lua_State* L) {
     luaL_checkany(L, 2);
     if (ScriptStopPending()) return ScriptRaiseStop(L);
     lua_settop(L, 2);
-    lua_pushcclosure(L, HandlerUnlessStopping, 1);
     lua_insert(L, 1);  // the handler under the function
     const int status = lua_pcall(L, 0, LUA_MULTRET, 1);
     if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);
@@ -103,38 +119,136 @@ int StopAwareXpcall(lua_State* L) {
     return lua_gettop(L);
 }
 
-// Calls the library's own function (upvalue 1) with the arguments; when it
-// reports a failure (a first result of nil or false) while the stop is
-// pending, the stop goes on to the caller.
-int CallHandingOnStop(lua_State* L) {
+// Lets no xpcall handler on L's stack run for the stop about to be raised:
+// the stop raised from the hook reaches the handler with Lua's hooks off,
+// so a handler that loops could not be stopped.
+void DisarmHandlers(lua_State* L) {
+    if (g_no_handler_ref == LUA_NOREF) return;
+    lua_Debug ar;
+    for (int level = 0; lua_getstack(L, level, &ar); ++level) {
+        if (!lua_getinfo(L, "f", &ar)) continue;
+        const bool xpcall = lua_tocfunction(L, -1) == StopAwareXpcall;
+        lua_pop(L, 1);
+        if (!xpcall) continue;
+        lua_rawgeti(L, LUA_REGISTRYINDEX, g_no_handler_ref);
+        lua_setlocal(L, &ar, 1);
+    }
+}
+
+const char* const kCoroutineStates[] = {"running", "suspended", "normal", "dead"};
+enum { kRunning, kSuspended, kNormal, kDead };
+
+int CoroutineState(lua_State* L, lua_State* co) {
+    if (L == co) return kRunning;
+    switch (lua_status(co)) {
+        case LUA_YIELD:
+            return kSuspended;
+        case 0: {
+            lua_Debug ar;
+            if (lua_getstack(co, 0, &ar) > 0) return kNormal;
+            return lua_gettop(co) == 0 ? kDead : kSuspended;
+        }
+        default:
+            return kDead;
+    }
+}
+
+// Resumes co with narg values from L's top: the number of results moved
+// to L, or -1 with the error on L's top.
+int Resume(lua_State* L, lua_State* co, int narg) {
+    const int state = CoroutineState(L, co);
+    if (!lua_checkstack(co, narg)) luaL_error(L, "too many arguments to resume");
+    if (state != kSuspended) {
+        lua_pushfstring(L, "cannot resume %s coroutine", kCoroutineStates[state]);
+        return -1;
+    }
+    lua_xmove(L, co, narg);
+    lua_setlevel(L, co);
+    lua_State* outer = SetRunning(co);
+    const int status = lua_resume(co, narg);
+    SetRunning(outer);
+    if (status == 0 || status == LUA_YIELD) {
+        const int results = lua_gettop(co);
+        if (!lua_checkstack(L, results + 1)) luaL_error(L, "too many results to resume");
+        lua_xmove(co, L, results);
+        return results;
+    }
     if (ScriptStopPending()) return ScriptRaiseStop(L);
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
-    if (!lua_toboolean(L, 1) && ScriptStopPending()) return ScriptRaiseStop(L);
-    return lua_gettop(L);
+    lua_xmove(co, L, 1);
+    return -1;
 }
 
-// coroutine.resume(co, ...): a coroutine that met the stop hands it on.
 int StopAwareResume(lua_State* L) {
-    luaL_argcheck(L, lua_tothread(L, 1), 1, "coroutine expected");
-    return CallHandingOnStop(L);
+    lua_State* co = lua_tothread(L, 1);
+    luaL_argcheck(L, co, 1, "coroutine expected");
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    const int r = Resume(L, co, lua_gettop(L) - 1);
+    if (r < 0) {
+        lua_pushboolean(L, 0);
+        lua_insert(L, -2);
+        return 2;
+    }
+    lua_pushboolean(L, 1);
+    lua_insert(L, -(r + 1));
+    return r + 1;
 }
 
-// load(reader): the reader's stop is not a load error.
+int WrappedCoroutine(lua_State* L) {
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    const int r = Resume(L, lua_tothread(L, lua_upvalueindex(1)), lua_gettop(L));
+    if (r < 0) {
+        if (lua_isstring(L, -1)) {
+            luaL_where(L, 1);
+            lua_insert(L, -2);
+            lua_concat(L, 2);
+        }
+        lua_error(L);
+    }
+    return r;
+}
+
+int StopAwareWrap(lua_State* L) {
+    lua_State* co = lua_newthread(L);
+    luaL_argcheck(L, lua_isfunction(L, 1) && !lua_iscfunction(L, 1), 1, "Lua function expected");
+    lua_pushvalue(L, 1);
+    lua_xmove(L, co, 1);
+    lua_pushcclosure(L, WrappedCoroutine, 1);
+    return 1;
+}
+
+const char* ReadFromFunction(lua_State* L, void*, size_t* size) {
+    luaL_checkstack(L, 2, "too many nested functions");
+    lua_pushvalue(L, 1);
+    lua_call(L, 0, 1);
+    if (lua_isnil(L, -1)) {
+        *size = 0;
+        return nullptr;
+    }
+    if (lua_isstring(L, -1)) {
+        lua_replace(L, 3);
+        return lua_tolstring(L, 3, size);
+    }
+    luaL_error(L, "reader function must return a string");
+    return nullptr;
+}
+
 int StopAwareLoad(lua_State* L) {
+    const char* name = luaL_optstring(L, 2, "=(load)");
     luaL_checktype(L, 1, LUA_TFUNCTION);
-    return CallHandingOnStop(L);
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_settop(L, 3);
+    const int status = lua_load(L, ReadFromFunction, nullptr, name);
+    if (status == 0) return 1;
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
+    lua_pushnil(L);
+    lua_insert(L, -2);
+    return 2;
 }
 
-void WrapLibraryFunction(lua_State* L, const char* table, const char* name, lua_CFunction wrapper) {
-    if (table)
-        lua_getglobal(L, table);
-    else
-        lua_pushvalue(L, LUA_GLOBALSINDEX);
+void Replace(lua_State* L, const char* table, const char* name, lua_CFunction function) {
+    lua_getglobal(L, table);
     if (lua_istable(L, -1)) {
-        lua_getfield(L, -1, name);
-        lua_pushcclosure(L, wrapper, 1);
+        lua_pushcfunction(L, function);
         lua_setfield(L, -2, name);
     }
     lua_pop(L, 1);
@@ -144,9 +258,12 @@ void WrapLibraryFunction(lua_State* L, const char* table, const char* name, lua_
 
 const char kScriptStopMessage[] = "script stopped: the game is closing";
 
-bool ScriptStopPending() { return g_requests.load(std::memory_order_relaxed) != g_taken; }
+bool ScriptStopPending() {
+    return g_requests.load(std::memory_order_relaxed) != g_taken.load(std::memory_order_relaxed);
+}
 
 int ScriptRaiseStop(lua_State* L) {
+    DisarmHandlers(L);
     // The message is kept in the registry: pushing it allocates nothing,
     // so the stop is raised even where memory is refused.
     lua_pushstring(L, kScriptStopMessage);
@@ -180,8 +297,8 @@ int TerminationRequests() { return g_requests.load(std::memory_order_relaxed); }
 
 bool TakeTerminationRequest() {
     const int now = g_requests.load(std::memory_order_relaxed);
-    if (now == g_taken) return false;
-    g_taken = now;
+    if (now == g_taken.load(std::memory_order_relaxed)) return false;
+    g_taken.store(now, std::memory_order_relaxed);
     g_stop_logged = false;
     return true;
 }
@@ -191,10 +308,50 @@ void InstallScriptWatch(lua_State* L) {
     lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
     lua_pushstring(L, kScriptStopMessage);
     luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushcfunction(L, NoHandler);
+    g_no_handler_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_register(L, "pcall", StopAwarePcall);
     lua_register(L, "xpcall", StopAwareXpcall);
-    WrapLibraryFunction(L, "coroutine", "resume", StopAwareResume);
-    WrapLibraryFunction(L, nullptr, "load", StopAwareLoad);
+    lua_register(L, "load", StopAwareLoad);
+    Replace(L, "coroutine", "resume", StopAwareResume);
+    Replace(L, "coroutine", "wrap", StopAwareWrap);
+    SetRunning(L);
+}
+
+void UninstallScriptWatch() {
+    SetRunning(nullptr);
+    g_no_handler_ref = LUA_NOREF;
+}
+
+void StartClosingWatchdog(int grace_ms, void (*close)()) {
+    static std::once_flag started;
+    std::call_once(started, [grace_ms, close] {
+        std::thread([grace_ms, close] {
+            constexpr auto kLook = std::chrono::milliseconds(50);
+            int pending_for_ms = 0;
+            int taken = g_taken.load(std::memory_order_relaxed);
+            while (true) {
+                std::this_thread::sleep_for(kLook);
+                // Counted for one request: a request taken starts it again.
+                const int now_taken = g_taken.load(std::memory_order_relaxed);
+                if (!ScriptStopPending() || now_taken != taken) {
+                    taken = now_taken;
+                    pending_for_ms = 0;
+                    continue;
+                }
+                // A script may have taken the hook off (debug.sethook) or
+                // put its own on: the watch's hook goes back on the thread
+                // that runs. lua_sethook is Lua's one call made to be safe
+                // from outside the running code.
+                {
+                    std::lock_guard<std::mutex> guard(g_running_lock);
+                    if (g_running) lua_sethook(g_running, Hook, LUA_MASKCOUNT, kHookInstructions);
+                }
+                pending_for_ms += int(kLook.count());
+                if (pending_for_ms >= grace_ms) close();
+            }
+        }).detach();
+    });
 }
 
 ScriptCallWatch::ScriptCallWatch(const char* text_, size_t length_, const char* suffix_)

@@ -23,9 +23,19 @@ int TerminationRequests();
 bool TakeTerminationRequest();
 
 // Puts the hook on the state (its coroutines inherit it), and replaces
-// pcall, xpcall and coroutine.resume with versions that hand the stop on:
-// while the game is closing no script catches the stop for good.
+// pcall, xpcall, load, coroutine.resume and coroutine.wrap with versions
+// that hand the stop on: while the game is closing no script catches the
+// stop for good. Scripts see Lua's own functions in every other way.
 void InstallScriptWatch(lua_State* L);
+// Before the state is closed.
+void UninstallScriptWatch();
+
+// What the hook cannot reach: Lua runs finalizers with hooks off, and a
+// script can take the hook off. A watchdog thread puts the hook back on
+// the running thread while a termination request waits; when a request has
+// waited `grace_ms` without being taken, it calls `close`, which ends the
+// process from that thread. Started once; later calls do nothing.
+void StartClosingWatchdog(int grace_ms, void (*close)());
 
 // The stop: the message of the error that ends scripts while the game is
 // closing, that is while a termination request has not been taken yet.

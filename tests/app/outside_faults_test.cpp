@@ -306,6 +306,10 @@ TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
         "else while true do end end end, true) end while true do walk(0) end",
         "while true do local co = coroutine.wrap(function() while true do end end) pcall(co) end",
         "while true do local s = string.rep('x', 2^27) end",
+        "while true do xpcall(error, function() while true do end end) end",
+        "xpcall(function() while true do end end, function() while true do end end)",
+        "package.loaded.debug.sethook() while true do end",
+        "coroutine.resume(coroutine.create(function() package.loaded.debug.sethook() while true do end end))",
     };
     for (const char* loop : loops) {
         SCOPED_TRACE(loop);
@@ -330,6 +334,48 @@ TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
         EXPECT_LT(run.log.size(), 16384u);
         EXPECT_NE(run.log.find("[QUIT]"), std::string::npos);
     }
+}
+
+// What the hook cannot stop, a finalizer that loops (Lua runs finalizers
+// with hooks off), is closed from outside a moment later: one log line, the
+// exit of a closing game, the files whole.
+TEST(OutsideFaults, AFinalizerThatLoopsIsClosedFromOutside) {
+    EngineRunOptions options;
+    options.term_when_logged = "spinning";
+    options.timeout_seconds = 30;
+    EngineRun run = RunEngineWith(Main("function OnGameQuit() trace('quit handler') end\n"
+                                       "function OnGameUpdate(dt) trace('update') _ALERT('spinning') "
+                                       "getmetatable(newproxy(true)).__gc = function() while true do end end "
+                                       "collectgarbage() end\n"),
+                                  options);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_GE(run.term_ms, 0);
+    EXPECT_LT(run.term_ms, 10000);
+    EXPECT_EQ(run.trace, "update\n");
+    EXPECT_NE(run.log.find("[EXITING] : the scripts did not stop within 2000 ms; closed without the shut-down"),
+              std::string::npos)
+        << run.log;
+}
+
+// A finalizer's error or yield in the collection after a node switch, and
+// a metamethod of _G that fails when the switch clears a hotspot's
+// handlers, are logged as script errors; the game goes on and ends as it
+// should.
+TEST(OutsideFaults, FinalizersThatFailInTheEnginesCollection) {
+    EngineRun run = RunEngineIn(GameRoot("finalizers"), StepGame(R"lua(
+function() setmetatable(_G, {__newindex = function(t, k, v) if v == nil then error("strict " .. k, 0) end rawset(t, k, v) end}) end,
+function() getmetatable(newproxy(true)).__gc = function() error("finalizer error", 0) end ge_switchscene("book") end,
+function() end,
+function() end,
+function() getmetatable(newproxy(true)).__gc = function() coroutine.yield() end ge_switchscene("cube") end,
+function() end,
+function() end,
+)lua") + "function OnGameQuit() trace('quit handler') end\n");
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "done\nquit handler\n") << run.log;
+    EXPECT_NE(run.log.find("finalizer error"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("attempt to yield across metamethod/C-call boundary"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[LUA RT ERROR in hotspot handlers] : strict greet_"), std::string::npos) << run.log;
 }
 
 // Whatever a script frees or replaces while it is drawn, the next frames

@@ -174,7 +174,7 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
     ASSERT_TRUE(quild_test::WriteFile(Path("spin.lua"), "while true do end"));
     std::filesystem::create_directories(Path("tree/sub"));
     for (const char* f : {"tree/a.lua", "tree/b.lua", "tree/sub/c.lua"}) ASSERT_TRUE(quild_test::WriteFile(Path(f), ""));
-    Lua("DIR_SCRIPTS = '.' function Spin() while true do end end "
+    Lua("DIR_SCRIPTS = '.' function Spin() spun = true while true do end end "
         "function walk(d) findallfiles('tree', ';lua;', function() "
         "  if d < 3 then exec('walk(' .. d + 1 .. ')') else while true do end end end, true) end");
     const char* loops[] = {
@@ -203,15 +203,28 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
         EXPECT_EQ(StopLines(), 1u);
         EXPECT_FALSE(Logged("[LUA EXEC ERROR]"));
         EXPECT_TRUE(TakeTerminationRequest());
+        Lua("assert(done == nil and spun == nil)");
+    }
+    // The same when the request comes while the catching call runs: the
+    // failure it met is raised on as the stop.
+    const char* catchers[] = {
+        "pcall(function() ask_to_close() while true do end end)",
+        "xpcall(function() ask_to_close() while true do end end, function(m) return m end)",
+        "coroutine.resume(coroutine.create(function() ask_to_close() while true do end end))",
+        "load(function() ask_to_close() while true do end end)",
+        // Lua runs the handler of a stop raised from the hook with hooks off:
+        // a handler that loops is not run for the stop.
+        "xpcall(function() ask_to_close() while true do end end, function() while true do end end)",
+        "xpcall(function() error('x') end, function() ask_to_close() while true do end end)",
+    };
+    for (const char* catcher : catchers) {
+        SCOPED_TRACE(catcher);
+        script_test::LogLines().clear();
+        EXPECT_EQ(ScriptRun((std::string("done = nil ") + catcher + " done = true").c_str()), 1);
+        EXPECT_EQ(StopLines(), 1u);
+        EXPECT_TRUE(TakeTerminationRequest());
         Lua("assert(done == nil)");
     }
-    // The stop raised in a running error handler reaches it again with
-    // Lua's hooks off: a handler that loops is not run a second time.
-    script_test::LogLines().clear();
-    EXPECT_EQ(ScriptRun("done = nil xpcall(error, function() ask_to_close() while true do end end) done = true"), 1);
-    EXPECT_EQ(StopLines(), 1u);
-    EXPECT_TRUE(TakeTerminationRequest());
-    Lua("assert(done == nil)");
     Lua("local ok, m = pcall(error, 'x') assert(not ok and m == 'x') "
         "ok, m = xpcall(function() error('y', 0) end, function(m) return m .. '!' end) assert(not ok and m == 'y!') "
         "assert(select('#', pcall(function() return 1, 2 end)) == 3) "
@@ -221,6 +234,42 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
         "r = {coroutine.resume(co)} assert(not r[1] and r[2] == 'cannot resume dead coroutine') "
         "ok, m = pcall(function() local r = coroutine.resume(1) return r end) "
         "assert(not ok and m:find('bad argument #1 to .resume.'), m)");
+}
+
+int Out(lua_State* L) {
+    script_test::LogLines().push_back(std::string("out ") + lua_tostring(L, 1));
+    return 0;
+}
+
+// pcall, xpcall, load and the coroutine functions are replaced so that they
+// never catch the stop; scripts see Lua's own in every other way: levels,
+// tracebacks, messages, error objects, how deep calls nest. One script runs
+// through the system's lua5.1 and through the engine's state.
+TEST_F(LuaHostTest, CatchingFunctionsAreLuasOwn) {
+    const std::string script = std::string(QUILD_SOURCE_DIR) + "/tests/script/data/library_compare.lua";
+    // Each run starts the script three C calls deep: lua5.1 runs its
+    // command line in a protected C call of its own.
+    const std::string command = "/usr/bin/lua5.1 -e \"source = io.read('*a') "
+                                "local ok, m = pcall(assert(loadstring(source, '=compare'))) "
+                                "if not ok then print(m) end\" < '" + script + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string expected;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) expected.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << "the test needs /usr/bin/lua5.1 (tools/setup.sh installs it)";
+    ASSERT_NE(expected.find("deepest"), std::string::npos) << expected;
+
+    lua_register(L, "out", Out);
+    const std::string source = quild_test::ReadFile(script);
+    lua_pushlstring(L, source.data(), source.size());
+    lua_setglobal(L, "source");
+    script_test::LogLines().clear();
+    Lua("local _, ok, m = pcall(pcall, assert(loadstring(source, '=compare'))) if not ok then out(m) end");
+    std::string got;
+    for (const std::string& l : script_test::LogLines())
+        if (l.rfind("out ", 0) == 0) got += l.substr(4) + "\n";
+    EXPECT_EQ(got, expected);
 }
 
 // Lua's memory has a ceiling: past it the script gets "not enough memory"
@@ -241,8 +290,43 @@ TEST_F(LuaHostTest, ScriptMemoryHasACeiling) {
     EXPECT_EQ(ScriptCall("Update(%s)", "a name not interned yet"), 0);
     EXPECT_EQ(Text("last"), "a name not interned yet");
     Lua("t = nil collectgarbage() t = {} for i = 1, 1000 do t[i] = {} end");
+
+    // With no room at all, a script's error that is a number is still
+    // logged: its text is made without Lua.
+    Lua("function Fail() if armed then error(42, 0) end end armed = true");
+    ScriptCall("Fail()");  // the call site is made while there is room
+    Lua("fill = {} while pcall(function() fill[#fill + 1] = {} end) do end");
+    SetScriptMemoryCeiling(ScriptMemoryInUse() / 2);
+    EXPECT_EQ(ScriptCall("Fail()"), 0);
+    EXPECT_TRUE(Logged("[LUA RT ERROR in Fail()] : 42"));
+    SetScriptMemoryCeiling(0);
+    Lua("fill = nil collectgarbage()");
+
+    // While the game is closing a script gets no block of 4 MiB.
+    RequestTermination();
+    {
+        ScriptCallWatch watch("grow", 4);
+        for (size_t size : {size_t(4) << 20, (size_t(4) << 20) - 1}) {
+            void* block = ScriptAllocator(nullptr, nullptr, 0, size);
+            EXPECT_EQ(block != nullptr, size < (size_t(4) << 20)) << size;
+            if (block) ScriptAllocator(nullptr, block, size, 0);
+        }
+    }
+    EXPECT_TRUE(TakeTerminationRequest());
     SetScriptMemoryCeiling(0);
     EXPECT_EQ(ScriptMemoryCeiling(), size_t(2) << 30);
+}
+
+// A finalizer's error or yield in the engine's collection is logged as a
+// script error; the engine goes on.
+TEST_F(LuaHostTest, FinalizersCannotEndTheProgram) {
+    Lua("for _, f in ipairs({function() error('finalizer error', 0) end, function() coroutine.yield() end}) do "
+        "getmetatable(newproxy(true)).__gc = f end");
+    ScriptCollectGarbage();  // an error ends the collection: one each
+    ScriptCollectGarbage();
+    EXPECT_TRUE(Logged("[ERROR] - LUA collection : finalizer error"));
+    EXPECT_TRUE(Logged("attempt to yield across metamethod/C-call boundary"));
+    Lua("ok = true");
 }
 
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
