@@ -42,7 +42,7 @@ void OnTerminationSignal(int sig) {
 // the shut-down or the static destructors, which would tear down what the
 // main thread still uses. Files the engine writes are whole: each goes
 // through a temporary file and a rename.
-constexpr int kClosingGraceMs = 2000;
+constexpr int kClosingGraceMs = 5000;
 
 void CloseHeldGame() {
     LogFromAnyThread("[EXITING] : the scripts did not stop within %d ms; closed without the shut-down",
