@@ -122,19 +122,23 @@ const DialogLayout::Element* ElementArg(lua_State* L, const DialogLayout& layout
 
 // dlg_getelement(layout, index from 0 or name): text, start column, end
 // column, start line, end line; nil when there is no such element. The
-// numbers are taken before the text is pushed, as in PushLayoutText.
+// numbers are taken with the text, as in PushLayoutText.
 int GetElement(lua_State* L) {
-    DialogLayout* layout = ScriptArgDialogLayout(L, 1);
-    if (!layout) return 0;
-    const DialogLayout::Element* element = ElementArg(L, *layout);
-    if (!element) return script_args::PushTextOrNil(L, nullptr);
-    const double numbers[] = {double(element->start_offset), double(element->end_offset),
-                              double(element->start_line), double(element->end_line)};
-    script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
-        const DialogLayout* now = ScriptArgDialogLayout(L, 1);
-        const DialogLayout::Element* e = now ? ElementArg(L, *now) : nullptr;
-        if (e && e->text) out.emplace_back(e->text);
+    if (!ScriptArgDialogLayout(L, 1)) return 0;
+    bool found = false;
+    double numbers[4] = {};
+    script_results::PushTexts(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
+        const DialogLayout* layout = ScriptArgDialogLayout(L, 1);
+        const DialogLayout::Element* e = layout ? ElementArg(L, *layout) : nullptr;
+        if (!e) return;
+        found = true;
+        numbers[0] = e->start_offset;
+        numbers[1] = e->end_offset;
+        numbers[2] = e->start_line;
+        numbers[3] = e->end_line;
+        if (e->text) out.emplace_back(e->text);
     });
+    if (!found) return 1;
     for (double n : numbers) lua_pushnumber(L, n);
     return 5;
 }
