@@ -60,10 +60,12 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
         assert(im_getsize(im) == 4)
     )");
     // A finaliser that unloads the image while a number colour is read: it is
-    // loaded again and drawn (over 150..153 x 0..1).
+    // loaded again and drawn (over 150..153 and 160..163 x 0..1).
     Lua((std::string(scriptapi_test::kFinaliserCases) + R"(
         function rebuild() im = im_get('quad') end
-        case(1, function() im_remove(im) end, of(im_render, 'im', 150, 0, 88888888))
+        local function unload() im_remove(im) end
+        case(1, unload, of(im_render, 'im', 150, 0, 88888888))
+        case(1, unload, of(im_render_src, 'im', rect_const(160, 0, 4, 2, 1), rect_const(0, 0, 4, 2, 2), 88888888))
     )").c_str());
     const std::vector<uint32_t> px = Finish();
     KeepFrame(px, "script_images");
@@ -79,6 +81,7 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
     EXPECT_EQ(at(110, 35), 0x00FF00u);  // mirrored: green on the left
     EXPECT_EQ(at(130, 35), 0xFF0000u);
     EXPECT_NE(at(150, 0), 0u);
+    EXPECT_NE(at(160, 0), 0u);
 }
 
 TEST_F(ImageDialogFunctions, DialogLinesElementsPagesAndDrawing) {

@@ -468,6 +468,7 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
             ge_newobject('view', 'g1') ge_newobject('view', 'g2')
             if box then edit_destroy(box) end
             box = edit_create(rect_const(0, 0, 10, 10, 0)) edit_settext(box, 'boxed')
+            edit_keydown(box, 16) for _ = 1, 3 do edit_keydown(box, 39) end  -- "box" selected
             txt = gtext_new('t1') gtext_settext(txt, 'hello'))");
         return 0;
     });
@@ -487,8 +488,8 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
         local keys = list(1, of(ge_getpropertylist, 'door'))
         assert(#keys > 5 and keys[1] == 'name')
         assert(case(1, unload, of(ge_getproperty, 'door', 1)) == 0)
-        local count, rect = case(1, unload, of(ge_getproperty, 'door', 'rect'))
-        assert(count == 5 and rect == '1,1,9,9')
+        local count, rect, x = case(1, unload, of(ge_getproperty, 'door', 'rect'))
+        assert(count == 5 and rect == '1,1,9,9' and x == 1)
         assert(case(1, unload, function() return Scene[1] end) == 1)
         for n = 1, 3 do
             case(n, unload, of(ge_setproperty, 'door', 'rect', 5))
@@ -496,6 +497,9 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
             case(n, unload, of(hs_render, 'door', 7))
             case(n, unload, of(hs_checkevents, 'door'))
             case(n, unload, function() scene_setcubeface(5) end)
+            case(n, unload, function() scene_setcubetransition(5, 1) end)
+            case(n, gtext_freeall, of(gtext_setname, 'txt', 5))
+            case(n, gtext_freeall, of(gtext_settext, 'txt', 5))
         end
         local _, all = case(1, function() ge_newobject('view', 'g1') end, ge_getobjectslist)
         assert(#all == 2 and gtext_name(all[1]) == 'g2' and gtext_name(all[2]) == 'g1', 'g1 made anew')
@@ -506,6 +510,7 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
         assert(select(2, case(1, unbox, of(edit_gettext, 'box'))) == '')
         assert(select(2, case(2, unbox, of(edit_gettext, 'box'))) == 'boxed')
         assert(select(2, case(1, unbox, of(edit_getseltext, 'box'))) == '')
+        assert(select(2, case(2, unbox, of(edit_getseltext, 'box'))) == 'box')
         for _, f in ipairs({edit_settext, edit_inserttext, edit_setseltext, edit_cmd, edit_importfile, edit_savetofile}) do
             case(1, unbox, of(f, 'box', 5))
         end
