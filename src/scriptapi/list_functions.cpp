@@ -136,7 +136,7 @@ int HotspotsList(lua_State* L) {
         if (n > 0) lua_createtable(L, n, 0);
         parent = HotspotArg(L, 1);
         if (n == 0 || !parent || CountChildren(parent) == 0) {
-            lua_settop(L, 1);
+            if (n > 0) lua_pop(L, 1);
             lua_pushnil(L);
             return 1;
         }
