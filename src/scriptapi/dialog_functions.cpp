@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "app/engine.h"
@@ -20,6 +21,7 @@
 #include "scriptapi/gtext_functions.h"
 #include "scriptapi/rect_functions.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -66,13 +68,22 @@ int GetLineCount(lua_State* L) {
     return 1;
 }
 
+// A layout's lines and elements are made anew by each parse, which a
+// finaliser run by a push may start: their texts are copied before anything
+// is pushed (see script_results.h).
+int PushLayoutText(lua_State* L, const char* (*read)(const DialogLayout&, int)) {
+    if (!ScriptArgDialogLayout(L, 1)) return 0;
+    return script_results::PushTexts(L, script_results::Texts::kSingle, [L, read](std::vector<std::string>& out) {
+        const DialogLayout* layout = ScriptArgDialogLayout(L, 1);
+        if (const char* text = layout ? read(*layout, Int(L, 2)) : nullptr) out.emplace_back(text);
+    });
+}
+
 // dlg_getline(layout, line), counted from 1.
 int GetLine(lua_State* L) {
-    DialogLayout* layout = ScriptArgDialogLayout(L, 1);
-    if (!layout) return 0;
-    const int line = Int(L, 2);
-    return script_args::PushTextOrNil(L, line >= 1 && line <= layout->LineCount() ? layout->GetLine(line - 1).text
-                                                                                 : nullptr);
+    return PushLayoutText(L, [](const DialogLayout& layout, int line) -> const char* {
+        return line >= 1 && line <= layout.LineCount() ? layout.GetLine(line - 1).text : nullptr;
+    });
 }
 
 // dlg_getcharcount(layout, first, count): the bytes of those lines, the
@@ -97,31 +108,38 @@ int GetElementCount(lua_State* L) {
 
 // dlg_getelementname(layout, element), counted from 1.
 int GetElementName(lua_State* L) {
-    DialogLayout* layout = ScriptArgDialogLayout(L, 1);
-    if (!layout) return 0;
+    return PushLayoutText(L, [](const DialogLayout& layout, int i) -> const char* {
+        return i >= 1 && i <= layout.ElementCount() ? layout.GetElement(i - 1).name : nullptr;
+    });
+}
+
+// The element of argument 2: an index from 0, or a name.
+const DialogLayout::Element* ElementArg(lua_State* L, const DialogLayout& layout) {
+    if (lua_type(L, 2) != LUA_TNUMBER) return layout.FindElement(script_args::Text(L, 2));
     const int i = Int(L, 2);
-    return script_args::PushTextOrNil(L, i >= 1 && i <= layout->ElementCount() ? layout->GetElement(i - 1).name
-                                                                             : nullptr);
+    return i >= 0 && i < layout.ElementCount() ? &layout.GetElement(i) : nullptr;
 }
 
 // dlg_getelement(layout, index from 0 or name): text, start column, end
-// column, start line, end line; nil when there is no such element.
+// column, start line, end line; nil when there is no such element. The
+// numbers are taken with the text, as in PushLayoutText.
 int GetElement(lua_State* L) {
-    DialogLayout* layout = ScriptArgDialogLayout(L, 1);
-    if (!layout) return 0;
-    const DialogLayout::Element* element = nullptr;
-    if (lua_type(L, 2) == LUA_TNUMBER) {
-        const int i = Int(L, 2);
-        if (i >= 0 && i < layout->ElementCount()) element = &layout->GetElement(i);
-    } else {
-        element = layout->FindElement(script_args::Text(L, 2));
-    }
-    if (!element) return script_args::PushTextOrNil(L, nullptr);
-    script_args::PushTextOrNil(L, element->text);
-    lua_pushnumber(L, element->start_offset);
-    lua_pushnumber(L, element->end_offset);
-    lua_pushnumber(L, element->start_line);
-    lua_pushnumber(L, element->end_line);
+    if (!ScriptArgDialogLayout(L, 1)) return 0;
+    bool found = false;
+    double numbers[4] = {};
+    script_results::PushTexts(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
+        const DialogLayout* layout = ScriptArgDialogLayout(L, 1);
+        const DialogLayout::Element* e = layout ? ElementArg(L, *layout) : nullptr;
+        if (!e) return;
+        found = true;
+        numbers[0] = e->start_offset;
+        numbers[1] = e->end_offset;
+        numbers[2] = e->start_line;
+        numbers[3] = e->end_line;
+        if (e->text) out.emplace_back(e->text);
+    });
+    if (!found) return 1;
+    for (double n : numbers) lua_pushnumber(L, n);
     return 5;
 }
 

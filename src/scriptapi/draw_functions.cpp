@@ -4,6 +4,8 @@
 #include "scriptapi/draw_functions.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 extern "C" {
 #include <lua.h>
@@ -22,6 +24,7 @@ extern "C" {
 #include "scriptapi/rect_functions.h"
 #include "scriptapi/script_args.h"
 #include "scriptapi/script_globals.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -58,28 +61,20 @@ int SetSysFont(lua_State* L) {
     return 0;
 }
 
-// An array of the names of a list's objects (empty without a list).
+// An array of the names of one of the engine's lists (empty without an
+// engine), copied before anything is pushed (see script_results.h).
 template <class T>
-int PushNames(lua_State* L, const ObjectList<T>* list) {
-    lua_newtable(L);
-    int i = 0;
-    for (T* o = list ? list->head : nullptr; o; o = ListNext(o)) {
-        lua_pushstring(L, o->name ? o->name : "");
-        lua_rawseti(L, -2, ++i);
-    }
-    return 1;
+int PushNames(lua_State* L, ObjectList<T> Engine::*list) {
+    return script_results::PushTexts(L, script_results::Texts::kArray, [list](std::vector<std::string>& names) {
+        Engine* e = CurrentEngine();
+        for (T* o = e ? (e->*list).head : nullptr; o; o = ListNext(o)) names.emplace_back(o->name ? o->name : "");
+    });
 }
 
-int GetFontsList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    return PushNames(L, e ? &e->fonts : nullptr);
-}
+int GetFontsList(lua_State* L) { return PushNames(L, &Engine::fonts); }
 
 // ge_getvideoslist(): the names of the engine's videos.
-int GetVideosList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    return PushNames(L, e ? &e->videos : nullptr);
-}
+int GetVideosList(lua_State* L) { return PushNames(L, &Engine::videos); }
 
 int FontHeight(lua_State* L) {
     GameFont* font = CurrentFont();
@@ -145,11 +140,14 @@ TextBox ReadTextBox(lua_State* L) {
     return box;
 }
 
+// The box is read before the text: turning a number into text may run a
+// finaliser that frees a game text given as the text.
 int DrawString(lua_State* L) {
     GameFont* font = CurrentFont();
-    const char* text = ScriptArgGameText(L, 1);
-    if (!font || !text) return 0;
+    if (!font || !ScriptArgGameText(L, 1)) return 0;
     const TextBox box = ReadTextBox(L);
+    const char* text = ScriptArgGameText(L, 1);
+    if (!text) return 0;
     font->DrawString(text, box.rect.x, box.rect.y, box.rect.w, box.rect.h, box.flags, box.colour, box.size);
     return 0;
 }
@@ -160,8 +158,8 @@ int DrawText(lua_State* L) {
     GameFont* font = CurrentFont();
     if (!font) return 0;
     DialogLayout* layout = &DrawTextLayout();
+    const TextBox box = ReadTextBox(L);  // first, as in DrawString
     const char* text = ScriptArgGameText(L, 1);
-    const TextBox box = ReadTextBox(L);
     layout->Draw(font, text ? text : "", box.rect, box.flags, box.colour, box.size, 0, -1);
     lua_pushnumber(L, layout->LineCount());
     return 1;

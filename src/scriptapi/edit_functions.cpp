@@ -4,6 +4,7 @@
 // box is treated as missing.
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -19,6 +20,7 @@ extern "C" {
 #include "scriptapi/rect_functions.h"
 #include "scriptapi/script_args.h"
 #include "scriptapi/script_edit_box.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -68,43 +70,53 @@ int Destroy(lua_State* L) {
 // The whole text; "" for a box bound to an imported file. Without a box the
 // caller gets its own last argument back, as from edit_getseltext,
 // edit_setseltext and edit_cmd.
+// The text is copied before it is pushed: pushing may run a finaliser that
+// destroys the box (see script_results.h).
 int GetText(lua_State* L) {
-    ScriptEditBox* box = Box(L);
-    if (!box) return script_args::GiveBackLastArgument(L);
-    if (box->FileName().empty())
-        lua_pushlstring(L, box->Text().data(), box->Text().size());
-    else
-        lua_pushliteral(L, "");
-    return 1;
+    if (!Box(L)) return script_args::GiveBackLastArgument(L);
+    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
+        ScriptEditBox* box = Box(L);
+        out.emplace_back(box && box->FileName().empty() ? box->Text() : std::string());
+    });
 }
 
+// Text arguments are read before the box is looked up: turning a number
+// into text may run a finaliser that destroys the box.
 int SetText(lua_State* L) {
-    if (ScriptEditBox* box = Box(L)) box->SetText(Text(L, 2));
+    const char* text = Text(L, 2);
+    if (ScriptEditBox* box = Box(L)) box->SetText(text);
     return 0;
 }
 
 int InsertText(lua_State* L) {
+    const char* text = Text(L, 2);
     ScriptEditBox* box = Box(L);
-    if (box && Text(L, 2)) box->Paste(Text(L, 2));
+    if (box && text) box->Paste(text);
     return 0;
 }
 
 int GetSelText(lua_State* L) {
-    ScriptEditBox* box = Box(L);
-    if (!box) return script_args::GiveBackLastArgument(L);
-    const std::string_view selection = box->GetSelection();
-    lua_pushlstring(L, selection.data(), selection.size());
-    return 1;
+    if (!Box(L)) return script_args::GiveBackLastArgument(L);
+    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
+        ScriptEditBox* box = Box(L);
+        out.emplace_back(box ? box->GetSelection() : std::string_view());
+    });
 }
 
+// These give the caller its last argument back, as it was given unless a
+// box took it as text.
 int SetSelText(lua_State* L) {
+    if (!Box(L)) return script_args::GiveBackLastArgument(L);
+    const char* text = Text(L, 2);
     ScriptEditBox* box = Box(L);
-    if (box && Text(L, 2)) box->ReplaceSelection(Text(L, 2));
+    if (box && text) box->ReplaceSelection(text);
     return script_args::GiveBackLastArgument(L);
 }
 
 int Cmd(lua_State* L) {
-    if (ScriptEditBox* box = Box(L)) box->RunCommand(Text(L, 2));
+    if (!Box(L)) return script_args::GiveBackLastArgument(L);
+    const char* command = Text(L, 2);
+    if (ScriptEditBox* box = Box(L)) box->RunCommand(command);
     return script_args::GiveBackLastArgument(L);
 }
 
@@ -140,12 +152,14 @@ int SendChar(lua_State* L) {
 }
 
 int ImportFile(lua_State* L) {
-    if (ScriptEditBox* box = Box(L)) box->ImportFile(Text(L, 2));
+    const char* path = Text(L, 2);
+    if (ScriptEditBox* box = Box(L)) box->ImportFile(path);
     return 0;
 }
 
 int SaveToFile(lua_State* L) {
-    if (ScriptEditBox* box = Box(L)) box->SaveToFile(Text(L, 2));
+    const char* path = Text(L, 2);
+    if (ScriptEditBox* box = Box(L)) box->SaveToFile(path);
     return 0;
 }
 

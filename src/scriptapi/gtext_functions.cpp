@@ -3,6 +3,9 @@
 // names and strings, the walk over the list and saving it as a file.
 #include "scriptapi/gtext_functions.h"
 
+#include <string>
+#include <vector>
+
 #include "app/engine.h"
 #include "media/text/game_text.h"
 #include "scene/hot_spot.h"
@@ -10,6 +13,7 @@
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -73,29 +77,44 @@ int Load(lua_State* L) {
 
 // gtext_name(handle), also hs_getname: the name of any live scene object;
 // nil for anything else (a resource record, a stale or foreign pointer).
-int Name(lua_State* L) {
-    EObject* object = ScriptArgObject(L, 1);
-    return script_args::PushTextOrNil(L, object ? object->name : nullptr);
+// A game text's name and text live in the text pool, which goes with the
+// last text: they are copied before anything is pushed, from the object as
+// it is then (see script_results.h).
+int PushCopied(lua_State* L, const char* (*read)(lua_State*)) {
+    return script_results::PushTexts(L, script_results::Texts::kSingle, [L, read](std::vector<std::string>& out) {
+        if (const char* text = read(L)) out.emplace_back(text);
+    });
 }
 
+int Name(lua_State* L) {
+    return PushCopied(L, [](lua_State* state) -> const char* {
+        EObject* object = ScriptArgObject(state, 1);
+        return object ? object->name : nullptr;
+    });
+}
+
+// Text arguments are read before the text object: turning a number into
+// text may run a finaliser that frees it.
 int SetName(lua_State* L) {
-    GameText* text = ScriptArgGameTextObject(L, 1);
     const char* name = script_args::Text(L, 2);
+    GameText* text = ScriptArgGameTextObject(L, 1);
     if (text && name) text->name = GameTextStrings().Intern(name);
     return 0;
 }
 
 int TextOf(lua_State* L) {
-    GameText* text = ScriptArgGameTextObject(L, 1);
-    return script_args::PushTextOrNil(L, text ? text->text : nullptr);
+    return PushCopied(L, [](lua_State* state) -> const char* {
+        GameText* text = ScriptArgGameTextObject(state, 1);
+        return text ? text->text : nullptr;
+    });
 }
 
 // gtext_settext(text, string): any bytes of the string are kept.
 int SetTextOf(lua_State* L) {
-    GameText* text = ScriptArgGameTextObject(L, 1);
-    if (!text) return 0;
     size_t n = 0;
     const char* s = lua_isstring(L, 2) ? lua_tolstring(L, 2, &n) : nullptr;
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    if (!text) return 0;
     text->text = s ? GameTextStrings().InternBytes(s, n) : nullptr;
     return 0;
 }

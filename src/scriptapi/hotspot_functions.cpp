@@ -2,6 +2,9 @@
 // the parent and child tree, handler bits, drawing, rectangles and removal.
 // Every walk up or along the tree is bounded, so a cycle made by a script
 // cannot hang the game.
+#include <utility>
+#include <vector>
+
 extern "C" {
 #include <lua.h>
 }
@@ -83,9 +86,11 @@ int Move(lua_State* L) {
     return 0;
 }
 
+// Text arguments are read before the hotspot: turning a number into text may
+// run a finaliser that frees it.
 int SetName(lua_State* L) {
-    HotSpot* h = HotspotArg(L, 1);
     const char* name = script_args::Text(L, 2);
+    HotSpot* h = HotspotArg(L, 1);
     if (h && name) h->name = CommonStrings().Intern(name);
     return 0;
 }
@@ -150,22 +155,34 @@ HotSpot* NextHotspot(HotSpot* h) {
 
 // hs_checkevents([h]): rebuilds the handler bits of the hotspot and every
 // hotspot after it in its list; without one, of the global hotspots.
+// Looking a handler up pushes its name and may run a script's __index on
+// the globals, and either may free hotspots: the hotspots are taken first,
+// and each is looked up again before its bits are stored.
 int CheckEvents(lua_State* L) {
     HotSpot* first = HotspotArg(L, 1);
     if (!first && lua_isnoneornil(L, 1)) {
         Engine* e = CurrentEngine();
         first = e ? e->globalHotspots.head : nullptr;
     }
-    UpdateHotspotHandlerBits(first, NextHotspot);
+    std::vector<std::pair<void*, const char*>> hotspots;  // handle, interned name
+    for (HotSpot* h = first; h; h = NextHotspot(h)) hotspots.emplace_back(h->Handle(), h->name);
+    for (const auto& [handle, name] : hotspots) {
+        const uint32_t bits = HotspotHandlerBits(name);
+        EObject* o = ObjectFromHandle(handle);
+        if (o && o->descriptor == &HotSpot::s_descriptor && o->name == name) {
+            auto* h = static_cast<HotSpot*>(o);
+            h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
+        }
+    }
     return 0;
 }
 
 // hs_render(h, tint): the hotspot, then each hotspot of its chain (a
 // parent's children, a child's later siblings).
 int Render(lua_State* L) {
+    const uint32_t tint = ScriptArgColor(L, 2, 0xFFFFFFFFu);  // first, as in SetName
     HotSpot* h = HotspotArg(L, 1);
     if (!h) return 0;
-    const uint32_t tint = ScriptArgColor(L, 2, 0xFFFFFFFFu);
     h->Draw(tint);
     int steps = 0;
     for (HotSpot* c = ChainLink(h); c && c != h && steps < kMaxHotspotChain; c = c->next_sibling, ++steps)

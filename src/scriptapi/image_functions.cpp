@@ -60,22 +60,25 @@ int GetSize(lua_State* L) {
 // im_render(image, rect, colour, flags) or im_render(image, x, y, colour,
 // flags); both moved by the drawing offset. An image that cannot load draws
 // nothing.
+//
+// The colour is read before the texture is taken: turning a number into
+// text may run a finaliser that unloads the image.
 int Render(lua_State* L) {
     if (!ImageArg(L, 1)) return 0;
     const ScriptDrawOffset& offset = DrawOffset();
     if (lua_type(L, 2) == LUA_TLIGHTUSERDATA) {
+        const uint32_t colour = IsColourArg(L, 3) ? ScriptArgColor(L, 3, 0xFFFFFFFFu) : 0xFFFFFFFFu;
         const Rect* r = ScriptArgRect(L, 2);
         Texture* texture = r ? TextureArg(L, 1) : nullptr;
         if (!texture) return 0;
-        const uint32_t colour = IsColourArg(L, 3) ? ScriptArgColor(L, 3, 0xFFFFFFFFu) : 0xFFFFFFFFu;
         const Rect moved(SaturateToInt(double(r->x) + offset.x), SaturateToInt(double(r->y) + offset.y), r->w, r->h);
         texture->DrawInRect(moved, colour, uint32_t(Int(L, 4)));
         return 0;
     }
     if (lua_type(L, 2) != LUA_TNUMBER) return 0;
+    const uint32_t colour = IsColourArg(L, 4) ? ScriptArgColor(L, 4, 0xFFFFFFFFu) : 0xFFFFFFFFu;
     Texture* texture = TextureArg(L, 1);
     if (!texture) return 0;
-    const uint32_t colour = IsColourArg(L, 4) ? ScriptArgColor(L, 4, 0xFFFFFFFFu) : 0xFFFFFFFFu;
     const int32_t x = SaturateToInt(double(Int(L, 2)) + offset.x);
     const int32_t y = SaturateToInt(double(Int(L, 3)) + offset.y);
     if (lua_type(L, 5) == LUA_TNUMBER)
@@ -99,11 +102,11 @@ void SetCulling(RenderDevice* device, uint32_t mode) {
 int RenderSource(lua_State* L) {
     RenderDevice* device = g_renderDevice;
     if (!device || !ImageArg(L, 1)) return 0;
+    const uint32_t colour = ScriptArgColor(L, 4, 0xFFFFFFFFu);  // first, as in Render
     const Rect* dst = ScriptArgRect(L, 2);
     const Rect* src = ScriptArgRect(L, 3);
     Texture* texture = TextureArg(L, 1);
     if (!dst || !src || !texture || texture->width <= 0 || texture->height <= 0) return 0;
-    const uint32_t colour = ScriptArgColor(L, 4, 0xFFFFFFFFu);
     device->SetTexture(0, texture->device_texture);
     device->SetRenderMode(texture->flags | kModeTexturedQuad, colour);
     const bool mirrored = dst->w < 0 || dst->h < 0;

@@ -2,6 +2,9 @@
 // engine and the current scene hold: objects of each kind by name, the
 // names of scenes, meshes, patches and hotspots, a hotspot's children, the
 // parent-less global hotspots and every object of a scene.
+#include <string>
+#include <vector>
+
 extern "C" {
 #include <lua.h>
 }
@@ -14,6 +17,7 @@ extern "C" {
 #include "script/object_model.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -73,33 +77,38 @@ int HotspotGet(lua_State* L) {
     return PushObject(L, s ? ListFindByName(s->hotspots, script_args::LastText(L)) : nullptr);
 }
 
-// Pushes an array of the names of the objects from first on; nil when
-// there are none. A nameless object lists as "".
-template <class T, class Next>
-int PushNames(lua_State* L, T* first, Next next, bool nil_when_empty) {
-    int n = 0;
-    for (T* o = first; o; o = next(o)) ++n;
-    if (n == 0 && nil_when_empty) {
-        lua_pushnil(L);
-        return 1;
-    }
-    lua_createtable(L, n, 0);
-    int i = 0;
-    for (T* o = first; o; o = next(o)) {
-        lua_pushstring(L, o->name ? o->name : "");
-        lua_rawseti(L, -2, ++i);
-    }
-    return 1;
+// Pushes an array of the names of the objects that first() leads to; nil
+// when there are none. A nameless object lists as "". The names are copied
+// before anything is pushed, and first() is asked only then (see
+// script_results.h).
+template <class First>
+int PushNames(lua_State* L, First first, bool nil_when_empty) {
+    using script_results::Texts;
+    return script_results::PushTexts(L, nil_when_empty ? Texts::kArrayOrNil : Texts::kArray,
+                                     [&](std::vector<std::string>& names) {
+                                         for (EObject* o = first(); o; o = SceneListNext(o))
+                                             names.emplace_back(o->name ? o->name : "");
+                                     });
 }
 
 int ScenesList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    return PushNames(L, e ? e->scenes.head : nullptr, [](GameScene* s) { return ListNext(s); }, true);
+    return PushNames(
+        L,
+        [] {
+            Engine* e = CurrentEngine();
+            return e ? static_cast<EObject*>(e->scenes.head) : nullptr;
+        },
+        true);
 }
 
 int KindNames(lua_State* L, SceneObjectKind kind) {
-    GameScene* s = CurrentScene();
-    return PushNames(L, s ? SceneKindFirst(*s, kind) : nullptr, SceneListNext, true);
+    return PushNames(
+        L,
+        [kind] {
+            GameScene* s = CurrentScene();
+            return s ? SceneKindFirst(*s, kind) : nullptr;
+        },
+        true);
 }
 int MeshesList(lua_State* L) { return KindNames(L, kSceneKindMeshes); }
 int PatchesList(lua_State* L) { return KindNames(L, kSceneKindPatches); }
@@ -109,39 +118,55 @@ HotSpot* HotspotArg(lua_State* L, int i) {
     return o && o->descriptor == &HotSpot::s_descriptor ? static_cast<HotSpot*>(o) : nullptr;
 }
 
+// The hotspots of the hotspot's own list whose parent it is.
+int CountChildren(const HotSpot* parent) {
+    int n = 0;
+    for (HotSpot* h = parent->owner ? parent->owner->head : nullptr; h; h = ListNext(h)) n += h->parent == parent;
+    return n;
+}
+
 // ge_gethotspotslist([hotspot]): the hotspot's children in its own list
 // (nil when it has none), or the names of the current scene's hotspots.
+// Making the table may run a finaliser that frees the hotspot: it is looked
+// up again once the table is there, and nothing allocates while its list is
+// walked.
 int HotspotsList(lua_State* L) {
     if (HotSpot* parent = HotspotArg(L, 1)) {
-        ObjectList<HotSpot>* list = parent->owner;
-        int n = 0;
-        for (HotSpot* h = list ? list->head : nullptr; h; h = ListNext(h)) n += h->parent == parent;
-        if (n == 0) {
+        const int n = CountChildren(parent);
+        if (n > 0) lua_createtable(L, n, 0);
+        parent = HotspotArg(L, 1);
+        if (n == 0 || !parent || CountChildren(parent) == 0) {
+            if (n > 0) lua_pop(L, 1);
             lua_pushnil(L);
             return 1;
         }
-        lua_createtable(L, n, 0);
         int i = 0;
-        for (HotSpot* h = list->head; h; h = ListNext(h)) {
+        for (HotSpot* h = parent->owner->head; h; h = ListNext(h)) {
             if (h->parent != parent) continue;
             lua_pushlightuserdata(L, h->Handle());
             lua_rawseti(L, -2, ++i);
         }
         return 1;
     }
-    GameScene* s = CurrentScene();
-    return PushNames(L, s ? s->hotspots.head : nullptr, [](HotSpot* h) { return ListNext(h); }, false);
+    return PushNames(
+        L,
+        [] {
+            GameScene* s = CurrentScene();
+            return s ? static_cast<EObject*>(s->hotspots.head) : nullptr;
+        },
+        false);
 }
 
-// ge_getglobalhotspotslist(): the global hotspots without a parent.
+// ge_getglobalhotspotslist(): the global hotspots without a parent. The
+// list is walked only once the table is made (making it may run a
+// finaliser that removes hotspots).
 int GlobalHotspotsList(lua_State* L) {
     Engine* e = CurrentEngine();
-    HotSpot* first = e ? e->globalHotspots.head : nullptr;
     int n = 0;
-    for (HotSpot* h = first; h; h = ListNext(h)) n += h->parent == nullptr;
+    for (HotSpot* h = e ? e->globalHotspots.head : nullptr; h; h = ListNext(h)) n += h->parent == nullptr;
     lua_createtable(L, n, 0);
     int i = 0;
-    for (HotSpot* h = first; h; h = ListNext(h)) {
+    for (HotSpot* h = e ? e->globalHotspots.head : nullptr; h; h = ListNext(h)) {
         if (h->parent) continue;
         lua_pushlightuserdata(L, h->Handle());
         lua_rawseti(L, -2, ++i);
@@ -149,23 +174,31 @@ int GlobalHotspotsList(lua_State* L) {
     return 1;
 }
 
+// The scene of ge_getsceneobjectslist's argument: a scene name, or the
+// current scene without one.
+GameScene* ListedScene(lua_State* L) {
+    Engine* e = CurrentEngine();
+    if (!e) return nullptr;
+    return lua_type(L, 1) == LUA_TSTRING ? ListFindByName(e->scenes, lua_tostring(L, 1)) : e->currentScene;
+}
+
 // ge_getsceneobjectslist([scene name]): every object of the scene, in the
 // order hotspots, points, fx, patches, meshes, surfaces, cube faces, pages.
+// The scene is looked up again once the table is made (without an argument
+// the table stands in its place, and reads as no name as well).
 int SceneObjectsList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    GameScene* s = nullptr;
-    if (e) s = lua_type(L, 1) == LUA_TSTRING ? ListFindByName(e->scenes, lua_tostring(L, 1)) : e->currentScene;
-    SceneObjectChain chain;
-    CollectSceneObjects(s, chain);
     int n = 0;
-    for (SceneObjectRecord* r = chain.head; r; r = r->link) ++n;
+    if (GameScene* s = ListedScene(L))
+        for (int k = 0; k < kSceneListCount; ++k)
+            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) ++n;
     lua_createtable(L, n, 0);
     int i = 0;
-    for (SceneObjectRecord* r = chain.head; r; r = r->link) {
-        lua_pushlightuserdata(L, r->handle);
-        lua_rawseti(L, -2, ++i);
-    }
-    FreeSceneObjectChain(chain);
+    if (GameScene* s = ListedScene(L))
+        for (int k = 0; k < kSceneListCount; ++k)
+            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) {
+                lua_pushlightuserdata(L, o->Handle());
+                lua_rawseti(L, -2, ++i);
+            }
     return 1;
 }
 

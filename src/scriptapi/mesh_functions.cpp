@@ -28,13 +28,15 @@ const MeshGeometry* LoadedGeometry(const GameMesh* m) {
     return static_cast<const MeshData*>(r->object)->geometry;
 }
 
+// The tint is read before the mesh is taken: turning a number into text may
+// run a finaliser that frees the mesh.
 int MeshDraw(lua_State* L) {
+    uint32_t tint = 0xFF808080u;
+    if (const char* text = ScriptArgText(L, 3)) tint = ParseHexColor(text, 0xFFFFFFFFu);
     GameMesh* m = ArgMesh(L, 1);
     const Rect* rect = ScriptArgRect(L, 2);
     Engine* e = CurrentEngine();
     if (!m || !rect || !e) return 0;
-    uint32_t tint = 0xFF808080u;
-    if (const char* text = ScriptArgText(L, 3)) tint = ParseHexColor(text, 0xFFFFFFFFu);
     SetMeshDrawTint(tint);
     e->DrawMeshWithCamera(m, rect->x, rect->y, rect->w, rect->h);
     SetMeshDrawTint(0xFFFFFFFFu);

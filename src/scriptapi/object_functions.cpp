@@ -10,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <lauxlib.h>
@@ -33,6 +34,7 @@ extern "C" {
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -153,8 +155,10 @@ void AppendGlobalObject(Engine* e, EObject* object, const char* word) {
         ListAppend(e->objects, object);
 }
 
-void PushHandleArray(lua_State* L, std::initializer_list<EObject*> firsts) {
-    lua_newtable(L);
+// Fills the table on top of the stack with the handles of the lists' objects.
+// Nothing here allocates: the table is made first, and the lists are read
+// only then, since making it may run a finaliser that frees their objects.
+void FillHandleArray(lua_State* L, std::initializer_list<EObject*> firsts) {
     int i = 0;
     for (EObject* first : firsts)
         for (EObject* o = first; o; o = SceneListNext(o)) {
@@ -164,11 +168,12 @@ void PushHandleArray(lua_State* L, std::initializer_list<EObject*> firsts) {
 }
 
 // The object and property named by arguments 1 and 2; false when either is
-// refused.
+// refused. The key is read first: a number turned into text may run a
+// finaliser, which must not find the object already in hand.
 bool ObjectAndProperty(lua_State* L, EObject** object, PropertyInfo** property) {
+    const char* key = ScriptArgText(L, 2);
     *object = ScriptArgObject(L, 1);
     if (!*object || !(*object)->descriptor) return false;
-    const char* key = ScriptArgText(L, 2);
     *property = key ? ChainFindByName((*object)->descriptor->first, key) : nullptr;
     return *property != nullptr;
 }
@@ -179,9 +184,13 @@ int PushFieldText(lua_State* L, const void* field, int type) {
     return 1;
 }
 
-int PushFloats(lua_State* L, const void* field, int type, int count) {
+// The text, then the numbers. The numbers are read before the text is
+// pushed: pushing may run a finaliser that frees the object.
+template <class T>
+int PushTextAndNumbers(lua_State* L, const void* field, int type, int count) {
+    T v[4];
+    std::memcpy(v, field, sizeof(T) * size_t(count));
     PushFieldText(L, field, type);
-    const float* v = static_cast<const float*>(field);
     for (int i = 0; i < count; ++i) lua_pushnumber(L, v[i]);
     return count + 1;
 }
@@ -219,18 +228,14 @@ int GetProperty(lua_State* L) {
         }
         case kPropertyVector:
         case kPropertyColor3:
-            return PushFloats(L, field, p->type, 3);
+            return PushTextAndNumbers<float>(L, field, p->type, 3);
         case kPropertyFloat2:
-            return PushFloats(L, field, p->type, 2);
+            return PushTextAndNumbers<float>(L, field, p->type, 2);
         case kPropertyColor:
         case kPropertyHex:
             return PushFieldText(L, field, p->type);
-        case kPropertyRect: {
-            PushFieldText(L, field, p->type);
-            const int32_t* r = static_cast<const int32_t*>(field);
-            for (int i = 0; i < 4; ++i) lua_pushnumber(L, r[i]);
-            return 5;
-        }
+        case kPropertyRect:
+            return PushTextAndNumbers<int32_t>(L, field, p->type, 4);
         case kPropertyImage:
         case kPropertySound:
         case kPropertyMesh: {
@@ -249,8 +254,15 @@ int GetProperty(lua_State* L) {
             return 1;
         }
         case kPropertyText:
-            PushTextOrNil(L, *static_cast<const char* const*>(field));
-            return 1;
+            // Game texts live in a pool that goes when the last text does: the
+            // text is copied before anything is pushed, from the object as it
+            // is then.
+            return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
+                EObject* o;
+                PropertyInfo* q;
+                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return;
+                if (const char* text = *static_cast<const char* const*>(o->Field(q))) out.emplace_back(text);
+            });
         case kPropertyDialog:
             // A hotspot's text is the one it draws and saves: after the texts
             // were made anew, the one of the name it held.
@@ -279,15 +291,13 @@ void ScanFloats(const char* text, float* v, int n) {
     for (int i = 0; i < n; ++i) v[i] = f[i];
 }
 
-const char* ValueText(lua_State* L) { return lua_isstring(L, 3) ? lua_tostring(L, 3) : nullptr; }
-
 // A resource given by its path (path variables expanded) or by a record
 // handle of the property's kind.
-void* ResourceValue(lua_State* L, int type) {
+void* ResourceValue(lua_State* L, const char* value_text, int type) {
     static const uint32_t kKinds[] = {kResourceImage, kResourceSound, kResourceMesh};
     const uint32_t kind = kKinds[type - kPropertyImage];
-    if (lua_isstring(L, 3)) {
-        std::string path = ExpandPathVariables(lua_tostring(L, 3));
+    if (value_text) {
+        std::string path = ExpandPathVariables(value_text);
         ResourceManager& m = Resources();
         if (type == kPropertyImage) return m.DeclareImage(path.c_str(), 0);
         if (type == kPropertySound) return m.DeclareSound(path.c_str(), 0);
@@ -307,9 +317,18 @@ EObject* ReferenceValue(lua_State* L, const char* class_word) {
 
 // ge_setproperty(handle, key, value)
 int SetProperty(lua_State* L) {
+    if (lua_type(L, 3) == LUA_TNONE) return 0;
+    // The value as text, taken before the object is looked up (see
+    // ObjectAndProperty) from a copy on top of the stack, so that the value
+    // itself keeps its type.
+    const char* value_text = nullptr;
+    if (lua_isstring(L, 3)) {
+        lua_pushvalue(L, 3);
+        value_text = lua_tostring(L, -1);
+    }
     EObject* object;
     PropertyInfo* p;
-    if (!ObjectAndProperty(L, &object, &p) || lua_type(L, 3) == LUA_TNONE) return 0;
+    if (!ObjectAndProperty(L, &object, &p)) return 0;
     void* field = object->Field(p);
     switch (p->type) {
         case kPropertyInt:
@@ -332,39 +351,36 @@ int SetProperty(lua_State* L) {
         }
         case kPropertyVector:
         case kPropertyColor3:
-            if (const char* t = ValueText(L)) ScanFloats(t, static_cast<float*>(field), 3);
+            if (value_text) ScanFloats(value_text, static_cast<float*>(field), 3);
             break;
         case kPropertyFloat2:
-            if (const char* t = ValueText(L)) ScanFloats(t, static_cast<float*>(field), 2);
+            if (value_text) ScanFloats(value_text, static_cast<float*>(field), 2);
             break;
         case kPropertyColor:
         case kPropertyHex:
-            *static_cast<uint32_t*>(field) = ScriptArgColor(L, 3, 0);
+            *static_cast<uint32_t*>(field) = ParseHexColor(value_text, 0);
             break;
         case kPropertyRect:
             // Components the text does not give keep their values.
-            if (const char* t = ValueText(L)) {
+            if (value_text) {
                 auto* r = static_cast<int32_t*>(field);
                 float v[4] = {float(r[0]), float(r[1]), float(r[2]), float(r[3])};
-                ScanFloats(t, v, 4);
+                ScanFloats(value_text, v, 4);
                 for (int i = 0; i < 4; ++i) r[i] = SaturateToInt(v[i]);
             }
             break;
         case kPropertyImage:
         case kPropertySound:
         case kPropertyMesh:
-            *static_cast<void**>(field) = ResourceValue(L, p->type);
+            *static_cast<void**>(field) = ResourceValue(L, value_text, p->type);
             break;
-        case kPropertyScene: {
-            const char* name = lua_isstring(L, 3) ? lua_tostring(L, 3) : nullptr;
-            *static_cast<EObject**>(field) = name && *name ? FindOrAddScene(CommonStrings().Intern(name)) : nullptr;
+        case kPropertyScene:
+            *static_cast<EObject**>(field) =
+                value_text && *value_text ? FindOrAddScene(CommonStrings().Intern(value_text)) : nullptr;
             break;
-        }
-        case kPropertyText: {
-            const char* s = lua_isstring(L, 3) ? lua_tostring(L, 3) : nullptr;
-            *static_cast<const char**>(field) = s ? GameTextStrings().Intern(s) : nullptr;
+        case kPropertyText:
+            *static_cast<const char**>(field) = value_text ? GameTextStrings().Intern(value_text) : nullptr;
             break;
-        }
         case kPropertyDialog: {
             EObject* text = nullptr;
             if (lua_type(L, 3) == LUA_TSTRING) {
@@ -399,11 +415,14 @@ int GetPropertyType(lua_State* L) {
 int GetPropertyList(lua_State* L) {
     EObject* object = ScriptArgObject(L, 1);
     if (!object || !object->descriptor) return 0;
+    // The class's properties outlive its objects; the object may not outlive
+    // the pushes.
+    const ClassDescriptor* d = object->descriptor;
     int count = 0;
-    for (const PropertyInfo* p = object->descriptor->first; p; p = p->next) ++count;
+    for (const PropertyInfo* p = d->first; p; p = p->next) ++count;
     lua_createtable(L, count, 0);
     int i = 0;
-    for (const PropertyInfo* p = object->descriptor->first; p; p = p->next) {
+    for (const PropertyInfo* p = d->first; p; p = p->next) {
         if (p->type == kPropertyConstant) continue;
         lua_pushstring(L, p->name ? p->name : "");
         lua_rawseti(L, -2, ++i);
@@ -445,10 +464,12 @@ int GetObjectsList(lua_State* L) {
         lua_newtable(L);
         return 1;
     }
-    if (lua_toboolean(L, 1))
-        PushHandleArray(L, {e->objects.head});
+    const bool globals_only = lua_toboolean(L, 1);
+    lua_newtable(L);
+    if (globals_only)
+        FillHandleArray(L, {e->objects.head});
     else
-        PushHandleArray(L, {e->objects.head, First(e->fonts), First(e->videos)});
+        FillHandleArray(L, {e->objects.head, First(e->fonts), First(e->videos)});
     return 1;
 }
 
@@ -464,7 +485,15 @@ int GetSceneObjectList(lua_State* L) {
         lua_pushnil(L);
         return 1;
     }
-    PushHandleArray(L, {KindFirst(CurrentEngine(), scene, kind)});
+    lua_newtable(L);
+    // Again: making the table may have freed it. (Without a second argument
+    // the table stands in its place, and reads as no name as well.)
+    scene = SceneArg(L, 2);
+    if (kind != kFont && !scene) {
+        lua_pushnil(L);
+        return 1;
+    }
+    FillHandleArray(L, {KindFirst(CurrentEngine(), scene, kind)});
     return 1;
 }
 
@@ -571,8 +600,8 @@ GameScene* SceneOfUserdata(lua_State* L, int index) {
 
 // __index of "Scene*": the scene's object of that name.
 int LookUpSceneObject(lua_State* L) {
+    const char* key = ScriptArgText(L, 2);  // first: turning a number into text may free the scene
     GameScene* scene = SceneOfUserdata(L, 1);
-    const char* key = ScriptArgText(L, 2);
     if (!scene || !key) {
         lua_pushnil(L);
         return 1;

@@ -133,11 +133,14 @@ int GetPageName(lua_State* L) {
 }
 
 // ge_getpagelist(): the page handles of the current scene; no result
-// without a scene or pages.
+// without a scene or pages. The scene is taken again once the table is
+// made: making it may run a finaliser that frees scenes.
 int GetPageList(lua_State* L) {
     GameScene* s = CurrentScene();
     if (!s || !s->pages.head) return 0;
     lua_createtable(L, static_cast<int>(ListCount(s->pages)), 0);
+    s = CurrentScene();
+    if (!s || !s->pages.head) return 0;
     int i = 0;
     for (ScenePage* p = s->pages.head; p; p = ListNext(p)) {
         lua_pushlightuserdata(L, p->Handle());

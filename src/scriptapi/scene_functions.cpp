@@ -89,17 +89,21 @@ int Create(lua_State* L) {
     return 0;
 }
 
+// The name is read before the scene is taken: turning a number into text may
+// run a finaliser that frees scenes.
 int SetCubeFace(lua_State* L) {
+    const char* name = script_args::Text(L, 1);
     GameScene* s = CurrentScene();
     if (!s) return 0;
-    if (CubeFaces* set = ListFindByName(s->cubeFaceSets, script_args::Text(L, 1))) s->cubeFaces = set;
+    if (CubeFaces* set = ListFindByName(s->cubeFaceSets, name)) s->cubeFaces = set;
     return 0;
 }
 
 int SetCubeTransition(lua_State* L) {
+    const char* name = script_args::Text(L, 1);
     GameScene* s = CurrentScene();
     if (!s) return 0;
-    if (CubeFaces* set = ListFindByName(s->cubeFaceSets, script_args::Text(L, 1))) {
+    if (CubeFaces* set = ListFindByName(s->cubeFaceSets, name)) {
         s->transitionFaces = set;
         s->transitionValue = Float(L, 2);
     }

@@ -42,10 +42,14 @@ Engine* EngineWithRenderList() {
     return e;
 }
 
+// The table is made before the render list is built: making it may run a
+// finaliser that frees what the list would hold.
 int GetDrawList(lua_State* L) {
-    Engine* e = EngineWithRenderList();
-    if (!e) return 0;
+    Engine* e = CurrentEngine();
+    if (!e || !e->currentScene) return 0;
     lua_createtable(L, static_cast<int>(e->renderListCount), 0);
+    e = EngineWithRenderList();
+    if (!e) return 0;
     for (uint32_t i = 0; e->renderList && i < e->renderListCount && e->renderList[i]; ++i) {
         lua_pushlightuserdata(L, e->renderList[i]->Handle());
         lua_rawseti(L, -2, static_cast<int>(i + 1));

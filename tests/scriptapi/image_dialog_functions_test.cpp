@@ -5,6 +5,7 @@
 #include "media/image/image_builders.h"
 #include "media/resource_manager.h"
 #include "script_draw_fixture.h"
+#include "scriptapi/finaliser_cases.h"
 
 namespace {
 
@@ -58,6 +59,14 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
         -- unloaded, and loaded again on its next use
         assert(im_getsize(im) == 4)
     )");
+    // A finaliser that unloads the image while a number colour is read: it is
+    // loaded again and drawn (over 150..153 and 160..163 x 0..1).
+    Lua((std::string(scriptapi_test::kFinaliserCases) + R"(
+        function rebuild() im = im_get('quad') end
+        local function unload() im_remove(im) end
+        case(1, unload, of(im_render, 'im', 150, 0, 88888888))
+        case(1, unload, of(im_render_src, 'im', rect_const(160, 0, 4, 2, 1), rect_const(0, 0, 4, 2, 2), 88888888))
+    )").c_str());
     const std::vector<uint32_t> px = Finish();
     KeepFrame(px, "script_images");
     auto at = [&](int x, int y) { return px[size_t(y) * kW + size_t(x)]; };
@@ -71,6 +80,8 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
     EXPECT_EQ(at(72, 5), 0x00FF00u);
     EXPECT_EQ(at(110, 35), 0x00FF00u);  // mirrored: green on the left
     EXPECT_EQ(at(130, 35), 0xFF0000u);
+    EXPECT_NE(at(150, 0), 0u);
+    EXPECT_NE(at(160, 0), 0u);
 }
 
 TEST_F(ImageDialogFunctions, DialogLinesElementsPagesAndDrawing) {
@@ -120,6 +131,16 @@ TEST_F(ImageDialogFunctions, DialogLinesElementsPagesAndDrawing) {
     ExpectGlyph(px, ' ', 50, 10, 0x00FF00);  // line 2 is not drawn
     for (int y = 0; y < 20; ++y)  // nothing: those two lines lie before line 1
         for (int x = 90; x < 110; ++x) EXPECT_EQ(px[size_t(y) * kW + size_t(x)], 0u) << x << "," << y;
+    // A finaliser that lays the text out anew while a line or an element is
+    // pushed: what comes back belongs to one layout.
+    Lua((std::string(scriptapi_test::kFinaliserCases) + R"(
+        function rebuild() d = dlg_new() dlg_parse(d, 'AB CD <name>EF</name> GH', 0, 0, 0) end
+        local function reparse() dlg_parse(d, 'XY <other>Z</other>', 0, 0, 0) end
+        assert(select(2, case(1, reparse, of(dlg_getline, 'd', 1))) == 'XY Z')
+        assert(select(2, case(1, reparse, of(dlg_getelementname, 'd', 1))) == 'other')
+        local count, text, column = case(1, reparse, of(dlg_getelement, 'd', 0))
+        assert(count == 5 and text == 'Z' and column == 3, tostring(column))
+    )").c_str());
     engine.currentFont = nullptr;
     Lua(R"(
         local d = dlg_new()

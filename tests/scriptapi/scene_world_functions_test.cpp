@@ -17,6 +17,7 @@
 #include "scene/scene_page.h"
 #include "script/object_model.h"
 #include "scriptapi/engine_script_test.h"
+#include "scriptapi/finaliser_cases.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -445,6 +446,80 @@ TEST_F(SceneWorldTest, SceneQueriesWalkTheListsAndRenderList) {
     g_walkOffset[0] = g_walkOffset[1] = g_walkOffset[2] = 0;
     engine->currentScene = nullptr;
     Check("assert(select('#', ge_getordermin()) == 0 and select('#', ge_getdrawlist()) == 0)");
+}
+
+// Finalisers that free the scene world, objects, boxes or texts while a
+// script function walks, pushes or converts (finaliser_cases.h): results
+// are what was there before or what is left after, never freed memory.
+TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
+    lua_register(L, "rebuild", [](lua_State*) {
+        Engine* e = CurrentEngine();
+        e->currentScene = nullptr;
+        DeleteAllScenes(e);
+        ScriptRun("scene{name='book'} beginscene('book') page{name='p1'} page{name='p2'} page{name='p3'} "
+                  "hotspot{name='Door', rect='1,1,9,9'} hotspot{name='knob', parent='Door'} "
+                  "hotspot{name='lock', parent='Door'} endscene()");
+        e->currentScene = ListFindByName(e->scenes, "book");
+        ScriptRun(R"(
+            ge_newsceneobject('patch', 'pa') ge_newsceneobject('patch', 'pb') ge_newsceneobject('mesh', 'ma')
+            door = hs_get('Door')
+            for _, h in ipairs(ge_getglobalhotspotslist()) do hs_remove(h) end
+            menu = hotspot{name='menu', rect='0,0,5,5'}
+            ge_newobject('view', 'g1') ge_newobject('view', 'g2')
+            if box then edit_destroy(box) end
+            box = edit_create(rect_const(0, 0, 10, 10, 0)) edit_settext(box, 'boxed')
+            edit_keydown(box, 16) for _ = 1, 3 do edit_keydown(box, 39) end  -- "box" selected
+            txt = gtext_new('t1') gtext_settext(txt, 'hello'))");
+        return 0;
+    });
+    Check(std::string(scriptapi_test::kFinaliserCases) + R"(
+        local function names(t) return t and table.concat(t, ',') end
+        local unload = scene_unloadall
+        local function list(n, call) local _, t = case(n, unload, call) return t end
+        assert(list(1, ge_getsceneslist) == nil and names(list(2, ge_getsceneslist)) == 'book')
+        assert(list(1, ge_getpatcheslist) == nil and names(list(2, ge_getpatcheslist)) == 'pa,pb')
+        assert(list(1, ge_getmesheslist) == nil and names(list(2, ge_getmesheslist)) == 'ma')
+        assert(#list(1, ge_gethotspotslist) == 0 and names(list(2, ge_gethotspotslist)) == 'Door,knob,lock')
+        assert(list(1, of(ge_gethotspotslist, 'door')) == nil and #list(2, of(ge_gethotspotslist, 'door')) == 2)
+        local function kind_list(kind) return function() return ge_getsceneobjectlist(kind) end end
+        assert(list(1, kind_list('patch')) == nil and #list(2, kind_list('hotspot')) == 3)
+        assert(#list(1, ge_getsceneobjectslist) == 0 and #list(2, ge_getsceneobjectslist) == 9)
+        assert(case(1, unload, ge_getpagelist) == 0 and case(1, unload, ge_getdrawlist) == 0)
+        local keys = list(1, of(ge_getpropertylist, 'door'))
+        assert(#keys > 5 and keys[1] == 'name')
+        assert(case(1, unload, of(ge_getproperty, 'door', 1)) == 0)
+        local count, rect, x = case(1, unload, of(ge_getproperty, 'door', 'rect'))
+        assert(count == 5 and rect == '1,1,9,9' and x == 1)
+        assert(case(1, unload, function() return Scene[1] end) == 1)
+        for n = 1, 3 do
+            case(n, unload, of(ge_setproperty, 'door', 'rect', 5))
+            case(n, unload, of(hs_setname, 'door', 7))
+            case(n, unload, of(hs_render, 'door', 7))
+            case(n, unload, of(hs_checkevents, 'door'))
+            case(n, unload, function() scene_setcubeface(5) end)
+            case(n, unload, function() scene_setcubetransition(5, 1) end)
+            case(n, gtext_freeall, of(gtext_setname, 'txt', 5))
+            case(n, gtext_freeall, of(gtext_settext, 'txt', 5))
+        end
+        local _, all = case(1, function() ge_newobject('view', 'g1') end, ge_getobjectslist)
+        assert(#all == 2 and gtext_name(all[1]) == 'g2' and gtext_name(all[2]) == 'g1', 'g1 made anew')
+        local function unmenu() hs_remove(menu) end
+        assert(#select(2, case(1, unmenu, ge_getglobalhotspotslist)) == 0)
+
+        local function unbox() edit_destroy(box) end
+        assert(select(2, case(1, unbox, of(edit_gettext, 'box'))) == '')
+        assert(select(2, case(2, unbox, of(edit_gettext, 'box'))) == 'boxed')
+        assert(select(2, case(1, unbox, of(edit_getseltext, 'box'))) == '')
+        assert(select(2, case(2, unbox, of(edit_getseltext, 'box'))) == 'box')
+        for _, f in ipairs({edit_settext, edit_inserttext, edit_setseltext, edit_cmd, edit_importfile, edit_savetofile}) do
+            case(1, unbox, of(f, 'box', 5))
+        end
+        assert(select(2, case(1, gtext_freeall, of(gtext_text, 'txt'))) == nil)
+        assert(select(2, case(2, gtext_freeall, of(gtext_text, 'txt'))) == 'hello')
+        assert(select(2, case(2, gtext_freeall, of(gtext_name, 'txt'))) == 't1')
+        rebuild()
+    )");
+    EXPECT_EQ(ListCount(engine->scenes), 1u) << "the game went on after every case";
 }
 
 TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {

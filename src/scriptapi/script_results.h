@@ -1,0 +1,46 @@
+#pragma once
+// Results made of texts the engine holds (names of listed objects, a box's
+// text, a layout's line). Every Lua call that allocates can run a step of
+// the collector, and a finaliser it runs can call the engine and free the
+// objects being listed, or the texts themselves. So the texts are copied
+// first and pushed afterwards; the pushes run protected, so that an error
+// one of them raises (a finaliser's, or memory) is raised again only once
+// the copies are gone.
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <lua.h>
+}
+
+namespace script_results {
+
+struct Texts {
+    std::vector<std::string> items;
+    enum Form { kArray, kArrayOrNil, kSingle } form = kArray;
+};
+
+namespace detail {
+int PushTexts(lua_State* L);  // (Texts*) -> the array, nil or the text
+int RaiseAgain(lua_State* L);  // the error on top of the stack; no C++ object may be alive in the caller
+}  // namespace detail
+
+// Pushes what `collect` copies into the texts it is given: an array (from
+// 1) of them, nil for none with kArrayOrNil, or with kSingle the first text
+// (nil for none). `collect` must look the objects up itself: the one
+// allocation that comes before it may already have freed them. One result.
+template <class Collect>
+int PushTexts(lua_State* L, Texts::Form form, Collect collect) {
+    lua_pushcfunction(L, detail::PushTexts);  // before the copies: it may run finalisers, or raise
+    int status;
+    {
+        Texts texts;
+        texts.form = form;
+        collect(texts.items);
+        lua_pushlightuserdata(L, &texts);
+        status = lua_pcall(L, 1, 1, 0);
+    }
+    return status == 0 ? 1 : detail::RaiseAgain(L);
+}
+
+}  // namespace script_results
