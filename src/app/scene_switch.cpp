@@ -654,7 +654,7 @@ void LoadScene() {
     if (s->viewtype != 2) FreeHotspotPreview();
     else LoadCubeScene(e, s);
 
-    for (HotSpot* h = s->hotspots.head; h; h = ListNext(h)) h->ClearEventHandlers();
+    HotSpot::ClearEventHandlersOfList(s->hotspots.head, [](HotSpot* h) { return ListNext(h); });
 
     s->handlerBits = 0;
     ScriptRun(kClearSceneHandlers);
@@ -667,8 +667,8 @@ void LoadScene() {
     s->handlerBits &= ~0x3FFu;
     for (const HandlerBit& b : kSceneHandlerBits)
         if (!ScriptGlobalIsNil(b.name)) s->handlerBits |= b.bit;
-    UpdateHotspotHandlerBits(s->hotspots.head, [](HotSpot* h) { return ListNext(h); });
-    UpdateHotspotHandlerBits(e->globalHotspots.head, [](HotSpot* h) { return ListNext(h); });
+    HotSpot::RebuildHandlerBitsOfList(s->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+    HotSpot::RebuildHandlerBitsOfList(e->globalHotspots.head, [](HotSpot* h) { return ListNext(h); });
 
     SetSceneBeingLoaded(nullptr);
     e->runningScriptScene = nullptr;

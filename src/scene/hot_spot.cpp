@@ -2,6 +2,8 @@
 
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <lua.h>
@@ -329,9 +331,41 @@ void HotSpot::ClearEventHandlers() {
         // global may run a metamethod or a collection step.
         std::string keys[kEventCount];
         for (size_t i = 0; i < kEventCount; ++i) keys[i] = std::string(name) + "_" + kHotspotEventNames[i];
+        void* const handle = Handle();
+        const char* const was = name;
         ScriptPushProtected(L, ClearGlobals, keys, "hotspot handlers");
+        if (!FoundAgain(handle, was)) return;  // freed by what the globals ran
     }
     event_flags &= ~kHotspotHandlerMask;
+}
+
+namespace {
+
+std::vector<std::pair<void*, const char*>> TakeList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
+    std::vector<std::pair<void*, const char*>> hotspots;  // handle, interned name
+    for (HotSpot* h = first; h; h = next(h)) hotspots.emplace_back(h->Handle(), h->name);
+    return hotspots;
+}
+
+}  // namespace
+
+HotSpot* HotSpot::FoundAgain(void* handle, const char* name) {
+    EObject* o = ObjectFromHandle(handle);
+    if (!o || o->descriptor != &HotSpot::s_descriptor || o->name != name) return nullptr;
+    return static_cast<HotSpot*>(o);
+}
+
+void HotSpot::ClearEventHandlersOfList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
+    for (const auto& [handle, name] : TakeList(first, next))
+        if (HotSpot* h = FoundAgain(handle, name)) h->ClearEventHandlers();
+}
+
+void HotSpot::RebuildHandlerBitsOfList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
+    for (const auto& [handle, name] : TakeList(first, next)) {
+        const uint32_t bits = HotspotHandlerBits(name);
+        if (HotSpot* h = FoundAgain(handle, name))
+            h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
+    }
 }
 
 void HotSpot::Render() {

@@ -115,6 +115,16 @@ public:
     void RelinkToParent();
     // Sets every "<name>_<event>" global to nil; clears the low 10 event bits.
     void ClearEventHandlers();
+    // For the hotspot and each one after it (`next` walks the list): the
+    // handlers cleared, or the handler bits looked up again. Setting or
+    // reading a global may run a metamethod or a finalizer that frees
+    // hotspots, so the hotspots are taken first and each is found again
+    // (live, still a hotspot of that name) before it is touched.
+    static void ClearEventHandlersOfList(HotSpot* first, HotSpot* (*next)(HotSpot*));
+    static void RebuildHandlerBitsOfList(HotSpot* first, HotSpot* (*next)(HotSpot*));
+    // The hotspot behind a handle taken earlier, while it is live and still
+    // the hotspot of that (interned) name; null otherwise.
+    static HotSpot* FoundAgain(void* handle, const char* name);
     // The text the hotspot shows: the one it holds while that is a live
     // text, else the engine's text of the name it held (a game that frees
     // its texts and loads another language shows the new one); null when

@@ -107,12 +107,6 @@ enum : uint32_t {
     kHotspotHandlerMask = 0x3FF,
 };
 uint32_t HotspotHandlerBits(const char* hotspot_name);
-// For every hotspot of a list: its flags with the low 10 bits rebuilt.
-template <class HotSpotT, class NextFn>
-void UpdateHotspotHandlerBits(HotSpotT* first, NextFn next) {
-    for (HotSpotT* h = first; h; h = next(h))
-        h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | HotspotHandlerBits(h->name);
-}
 
 void ScriptPushPointer(const void* pointer);
 

@@ -164,16 +164,7 @@ int CheckEvents(lua_State* L) {
         Engine* e = CurrentEngine();
         first = e ? e->globalHotspots.head : nullptr;
     }
-    std::vector<std::pair<void*, const char*>> hotspots;  // handle, interned name
-    for (HotSpot* h = first; h; h = NextHotspot(h)) hotspots.emplace_back(h->Handle(), h->name);
-    for (const auto& [handle, name] : hotspots) {
-        const uint32_t bits = HotspotHandlerBits(name);
-        EObject* o = ObjectFromHandle(handle);
-        if (o && o->descriptor == &HotSpot::s_descriptor && o->name == name) {
-            auto* h = static_cast<HotSpot*>(o);
-            h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
-        }
-    }
+    HotSpot::RebuildHandlerBitsOfList(first, NextHotspot);
     return 0;
 }
 

@@ -61,7 +61,7 @@ protected:
         Handle("DOOR", door);
         Handle("SHELF", shelf);
         UpdateGameHandlerBits();
-        UpdateHotspotHandlerBits(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+        HotSpot::RebuildHandlerBitsOfList(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
     }
     void TearDown() override {
         // Buttons left down stay down in SDL for the next test's window.
@@ -160,7 +160,7 @@ TEST_F(EngineInputTest, HandlerErrorsNameTheCallSignature) {
         function door_MouseDown(x, y, b) error("down failed") end
         function door_MouseMove(x, y, b) error("move failed") end
     )");
-    UpdateHotspotHandlerBits(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+    HotSpot::RebuildHandlerBitsOfList(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
     MoveTo(562, 437);
     Button(SDL_BUTTON_LEFT, true);
     Button(SDL_BUTTON_LEFT, false);
@@ -337,7 +337,7 @@ TEST_F(EngineInputTest, HandlerNamesAreTakenAsTheyStand) {
     engine.BuildRenderList();
     Lua(R"(_G["a%d(b_MouseDown"] = function(x, y, b) T[#T + 1] = "odd " .. x .. "," .. y end)");
     Lua(R"(_G["a%d(b_MouseClick"] = 1)");
-    UpdateHotspotHandlerBits(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+    HotSpot::RebuildHandlerBitsOfList(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
     MoveTo(25, 25);
     Trace();
     Button(SDL_BUTTON_LEFT, true);

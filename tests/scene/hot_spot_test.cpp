@@ -2,6 +2,10 @@
 // children, rectangles through the ancestors, and clearing handlers.
 #include <string>
 
+extern "C" {
+#include <lua.h>
+}
+
 #include "media/text/game_font.h"
 #include "media/text/game_text.h"
 #include "scene/hot_spot.h"
@@ -176,6 +180,54 @@ TEST_F(HotSpotTest, ClearingHandlersNeverRunsTheNameAsCode) {
     ASSERT_EQ(ScriptRun("_G['x\"]=1 touched=true --_MouseUp'] = 5"), 0);
     odd->ClearEventHandlers();
     ASSERT_EQ(ScriptRun("assert(touched == nil and _G['x\"]=1 touched=true --_MouseUp'] == nil)"), 0);
+}
+
+// A metamethod run by a handler's lookup or clearing may free the hotspot
+// being worked on: the rest of the list is still done, the freed one is
+// never touched again.
+HotSpot* g_doomed = nullptr;
+GameScene* g_doomed_scene = nullptr;
+int FreeDoomed(lua_State*) {
+    if (g_doomed) {
+        ListRemove(g_doomed_scene->hotspots, g_doomed);
+        delete g_doomed;
+        g_doomed = nullptr;
+    }
+    return 0;
+}
+
+TEST_F(HotSpotTest, AHotspotFreedWhileItsHandlersAreLookedUpIsLeftAlone) {
+    auto next = [](HotSpot* h) { return ListNext(h); };
+    lua_register(ScriptState(), "free_doomed", FreeDoomed);
+    g_doomed_scene = scene();
+    for (const char* when : {"__index", "__newindex"}) {
+        SCOPED_TRACE(when);
+        HotSpot* a = Make("a");
+        HotSpot* b = Make("b");
+        HotSpot* c = Make("c");
+        a->event_flags = b->event_flags = c->event_flags = 0x7FF;
+        g_doomed = a;
+        ASSERT_EQ(ScriptRunFormat("b_MouseUp = 1 c_MouseDown = 1 setmetatable(_G, {%s = function(t, k, v) "
+                                  "if k == 'a_MouseMove' then free_doomed() end if v ~= nil then rawset(t, k, v) end "
+                                  "end})",
+                                  when),
+                  0);
+        if (std::string(when) == "__index") {
+            HotSpot::RebuildHandlerBitsOfList(a, next);
+            EXPECT_EQ(b->event_flags, 0x400u | kHotspotMouseUp);
+            EXPECT_EQ(c->event_flags, 0x400u | kHotspotMouseDown);
+        } else {
+            HotSpot::ClearEventHandlersOfList(a, next);
+            EXPECT_EQ(b->event_flags, 0x400u);
+            EXPECT_EQ(c->event_flags, 0x400u);
+        }
+        EXPECT_EQ(g_doomed, nullptr);
+        ASSERT_EQ(ScriptRun("setmetatable(_G, nil) b_MouseUp = nil c_MouseDown = nil"), 0);
+        while (HotSpot* h = scene()->hotspots.head) {
+            ListRemove(scene()->hotspots, h);
+            delete h;
+        }
+    }
 }
 
 }  // namespace

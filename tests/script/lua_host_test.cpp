@@ -89,20 +89,6 @@ TEST_F(LuaHostTest, StrictGlobalsCannotEndTheProgram) {
     EXPECT_EQ(lua_gettop(L), top);
 }
 
-TEST_F(LuaHostTest, HotspotBitsAreRebuilt) {
-    struct Spot {
-        const char* name;
-        uint32_t event_flags;
-        Spot* next;
-    };
-    Spot b{"window", 0xFFFF, nullptr};
-    Spot a{"door", 0x10000 | kHotspotMouseLeave, &b};
-    Lua("door_MouseDown = function() end; door_MouseClick = 1; window_MouseEnter = {}; window_MouseLeave = 2");
-    UpdateHotspotHandlerBits(&a, [](Spot* s) { return s->next; });
-    EXPECT_EQ(a.event_flags, 0x10000u | kHotspotMouseDown | kHotspotMouseClick);
-    EXPECT_EQ(b.event_flags, 0xFC00u | kHotspotMouseEnter | kHotspotMouseLeave);
-}
-
 TEST_F(LuaHostTest, RunLogsErrorsAndLeavesTheStack) {
     int top = lua_gettop(L);
     EXPECT_EQ(ScriptRun("return 1, 2, 3"), 0);
