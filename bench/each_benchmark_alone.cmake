@@ -5,7 +5,8 @@
 # the whole program in a random order, twice over, so none is harmed by
 # what another made, freed or left of the GL state. A frame that draws
 # nothing ends its benchmark with an error, which fails the test.
-# Set by bench/CMakeLists.txt: BENCH_EXE, BENCH_LABEL.
+# Set by bench/CMakeLists.txt: BENCH_EXE, BENCH_LABEL, BENCH_FIXTURE (the
+# setup that empties their home) and BENCH_ENVIRONMENT (the tests' own).
 if(NOT EXISTS "${BENCH_EXE}")
   add_test(bench_program_built "${CMAKE_COMMAND}" -E false)
   return()
@@ -26,7 +27,7 @@ foreach(_name IN LISTS _list)
   add_test("bench:${_name}" "${BENCH_EXE}" "--benchmark_filter=^${_re}$" --benchmark_min_time=0.001
     --benchmark_repetitions=1)
   set_tests_properties("bench:${_name}" PROPERTIES LABELS "${BENCH_LABEL}"
-    ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy"
+    ENVIRONMENT_MODIFICATION "${BENCH_ENVIRONMENT}" FIXTURES_REQUIRED ${BENCH_FIXTURE}
     # A benchmark whose own set-up fails says so; alone it must not. A name
     # the filter does not find would pass without running anything.
     FAIL_REGULAR_EXPRESSION "ERROR OCCURRED|Failed to match any benchmarks"
@@ -36,7 +37,7 @@ endforeach()
 add_test(bench:interleaved "${BENCH_EXE}" --benchmark_enable_random_interleaving=true --benchmark_repetitions=2
   --benchmark_min_time=0.001)
 set_tests_properties(bench:interleaved PROPERTIES LABELS "${BENCH_LABEL}"
-  ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy"
+  ENVIRONMENT_MODIFICATION "${BENCH_ENVIRONMENT}" FIXTURES_REQUIRED ${BENCH_FIXTURE}
   FAIL_REGULAR_EXPRESSION "ERROR OCCURRED"
   # The longest test: started first, beside the others.
   COST 100000

@@ -2,7 +2,17 @@
 // build's leak checker shows it still reports our leaks while the system's
 // GL and driver libraries are suppressed. Expected output: one leak of 4242
 // bytes, and no frame inside a driver library.
+//
+// The checker stops every thread of the process and scans their stacks and
+// thread-local blocks; a driver worker still running at that point made the
+// check itself crash on some machines. So the driver draws with worker
+// threads of its own (a fixed number, whatever the machine), is taken down
+// before the leak, and the program makes sure no other thread is left.
+#include <SDL.h>
+#include <dirent.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/gpu/direct3d.h"
 
@@ -43,11 +53,32 @@ bool DrawOnce() {
     return ok;
 }
 
+int ThreadCount() {
+    DIR* d = opendir("/proc/self/task");
+    if (!d) return -1;
+    int n = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+
 }  // namespace
 
 int main() {
+    setenv("LP_NUM_THREADS", "4", 1);  // the software rasteriser's workers
     if (!DrawOnce()) {
         std::fprintf(stderr, "no GL device: the check cannot run\n");
+        return 1;
+    }
+    // The video system and the GL library down: the driver ends its workers
+    // (its modules stay loaded, so the checker still names their frames).
+    SDL_GL_UnloadLibrary();
+    SDL_Quit();
+    const int threads = ThreadCount();
+    if (threads != 1) {
+        std::fprintf(stderr, "%d threads still run where the leak check starts: the check needs the driver's gone\n",
+                     threads);
         return 1;
     }
     LeakABlock();
