@@ -241,7 +241,7 @@ def report(runs, known):
         print("| benchmark in no pair | why |")
         print("|---|---|")
         for n in unpaired:
-            print("| %s | %s |" % (n, "its partner has other arguments" if n in mismatched else "no partner"))
+            print("| %s | %s |" % (n, "its partner has other arguments" if n in mismatched else "no partner in these runs"))
     stale = stale_pairs(known) if known else []
     if stale:
         print()
@@ -261,6 +261,8 @@ def main():
     ap.add_argument("--check-pairs", action="store_true",
                     help="only list the program's benchmarks in no pair, and fail on a pair naming one it lacks")
     a = ap.parse_args()
+    if not a.program and (a.check_pairs or not a.json):
+        ap.error("the benchmark program is needed")
     if a.check_pairs:
         known = listed(a.program)
         _, unpaired, mismatched = pairing(known)

@@ -35,7 +35,7 @@ class Report(unittest.TestCase):
         self.assertIn("| BM_TgaDecodeEngine24/1024/iterations:5 | BM_TgaMemcpyBaseline24/1024 | 2.00 |", text)
         self.assertIn("| BM_SkinnedMesh5kAnimateAndDraw | error | | run 1: the engine and raw GL drew", text)
         self.assertIn("| BM_SkinnedMesh5kAnimateAndDraw | BM_RawGlPreSkinned5k | error | error |", text)
-        self.assertIn("| BM_Renamed | no partner |", text)
+        self.assertIn("| BM_Renamed | no partner in these runs |", text)
         self.assertIn("does not have: BM_Crc32Engine / BM_Crc32ZlibBaseline", text)
 
     def test_a_side_whose_partner_has_other_arguments(self):
