@@ -27,7 +27,8 @@ namespace {
 constexpr int kHotspots = 1000;
 
 // A cube scene of 1,000 map hotspots made current in an engine of its own;
-// the map cell at yaw 180, pitch 0 names the last one.
+// the map cell at yaw 180, pitch 0 names the 255th (a cell holds one
+// byte, so 255 is as far down the list as a cell reaches).
 struct WorldBench {
     Engine engine;
     Engine* previous = CurrentEngine();
