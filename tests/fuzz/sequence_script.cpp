@@ -744,7 +744,8 @@ function FZ_RUN(tag, n, text)
   local f = loadstring(text, "=fuzz")
   if f then pcall(f) end
   FZ.depth = FZ.depth - 1
-  FZ_INSTALL()
+  -- (A raise to come finds the memory as the call left it.)
+  if FZ.throw == nil then FZ_INSTALL() end
 end
 function FZ_HANDLE(name)
   FZ.h = FZ.h + 1
@@ -753,8 +754,10 @@ function FZ_HANDLE(name)
 end
 function FZ_FILL(mb)
   fuzz_ceiling(collectgarbage("count") * 1024 + mb * 1048576)
-  FZ.fill = {}
-  pcall(function() while true do FZ.fill[#FZ.fill + 1] = string.rep("f", 65536) .. #FZ.fill end end)
+  local n = 0
+  for _, size in ipairs({65536, 1024, 16, 1}) do
+    pcall(function() while true do n = n + 1 FZ.fill = {FZ.fill, string.rep("f", size) .. n} end end)
+  end
 end
 function FZ_STEP()
   if FZ.done then return end
@@ -773,11 +776,11 @@ function FZ_STEP()
       return
     end
     FZ_RUN("c", FZ.i, c)
-  end
-  if FZ.throw ~= nil then
-    local e = FZ.throw
-    FZ.throw = nil
-    error(e, 0)
+    if FZ.throw ~= nil then
+      local e = FZ.throw
+      FZ.throw = nil
+      error(e, 0)
+    end
   end
 end
 local function wrap(name, handler)
