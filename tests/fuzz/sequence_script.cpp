@@ -290,7 +290,8 @@ private:
                 "scene_unloadall()", "removeAllResources()", "hs_remove(%X)", "im_remove(im_get(%I))",
                 "snd_remove(%N)", "gtext_freeall()", "gtext_remove(gtext_get(%T))", "edit_destroy(P(%U))",
                 "scene_reset()", "scene_reload()", "ge_switchscene(%S)", "ge_setscene(%S)", "ge_stoptasks()",
-                "ge_stopvideo()", "FZ.gc = {}"};
+                "ge_stopvideo()", "FZ.gc = {}", "clearHotspots()", "fclose(P(%U))", "snd_stop(snd_get(%N))",
+                "snd_stopall()", "removescript(\"fz_extra\")", "ge_deleteobject(dlg_new())"};
             return Fill(Pick(frees), [&](char slot) -> std::string {
                 switch (slot) {
                     case 'X': return Held(Below(kHeldKinds.size()));
