@@ -263,13 +263,13 @@ public:
         return s;
     }
 
-    // A raise out of OnGameUpdate itself, outside the step's protected
-    // call; sometimes with the scripts' memory filled to its ceiling first.
     // Whether the finalizers raise and yield: in half the seeds, so that
     // the other half run on past the collections that would catch them
     // (their finalizers catch what the engine's calls raise).
     void Raising(bool on) { raising_ = on; }
 
+    // A raise out of OnGameUpdate itself, outside the step's protected
+    // call; sometimes with the scripts' memory filled to its ceiling first.
     std::string Throw() {
         static const std::vector<std::string> values = {"42", "\"fz thrown\"", "{}", "(0/0)", "true"};
         std::string s = "FZ.throw = " + Pick(values);
@@ -679,8 +679,8 @@ const std::vector<SpinShape> kSpinShapes = {
     {"xpcall handler", "while true do xpcall(error, function() while FZ_SPINNING do end end) end"},
     {"loop", "while FZ_SPINNING do end"},
     {"gsub", "string.gsub(string.rep(\"a\", 64), \"a\", function() while FZ_SPINNING do end end)"},
-    // Lua runs finalizers with its hooks off; the last two loop where no
-    // hook of the engine's can reach them.
+    // Lua runs finalizers with its hooks off, and a script can remove the
+    // engine's hook: these four loop where no hook of the engine's reaches.
     {"finalizer", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end end p = nil "
                   "collectgarbage()"},
     {"finalizer at a node switch", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end "
