@@ -8,7 +8,8 @@
 // seed: the seed, what went wrong and the last calls made are
 // printed, and the seed's folder is kept. Every eighth seed is a stop test:
 // its script enters an endless loop, the fuzzer sends the game one SIGTERM
-// and the game has to end within a second.
+// and the game has to end within a second (a loop inside a finalizer,
+// which no hook reaches: within the engine's grace for a held game).
 //
 //   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]
@@ -180,8 +181,6 @@ using Clock = std::chrono::steady_clock;
 // The game's log in a seed's folder.
 std::string GameLog(const std::string& dir) { return ReadFile(dir + "/home/Documents/Quorvane/log.txt"); }
 
-// How long a game may take to end after the SIGTERM of a stop test.
-constexpr auto kStopWithin = std::chrono::milliseconds(1000);
 
 struct Running {
     pid_t pid = -1;
@@ -197,8 +196,8 @@ struct Running {
 };
 
 // Steps a stop test on: waits for the loop to start and for the seed's
-// delay, sends the game one SIGTERM, and kills a game still running a
-// second later.
+// delay, sends the game one SIGTERM, and kills a game still running when
+// its time is up.
 void WatchStop(Running& r) {
     if (!r.spin.on || !r.hang.empty()) return;
     const Clock::time_point now = Clock::now();
@@ -213,10 +212,11 @@ void WatchStop(Running& r) {
         r.signalled = now;
         return;
     }
-    if (now - r.signalled > kStopWithin && r.game > 1) {
+    if (now - r.signalled > std::chrono::milliseconds(r.spin.within_ms) && r.game > 1) {
         // The log tells a loop that held on from a slow shut-down.
         const bool let_go = GameLog(r.dir).find("termination requested") != std::string::npos;
-        r.hang = "hang: one SIGTERM did not end the game within 1 s (the " + r.spin.shape + " loop from " +
+        r.hang = "hang: one SIGTERM did not end the game within " + std::to_string(r.spin.within_ms / 1000.0).substr(0, 3) +
+                 " s (the " + r.spin.shape + " loop from " +
                  r.spin.from + (let_go ? "; the loop let go, the shut-down did not end)" : "; the loop held on)");
         kill(r.game, SIGKILL);
     }

@@ -664,6 +664,7 @@ std::string LongString(const std::string& s) {
 struct SpinShape {
     const char* name;
     const char* body;
+    bool held = false;  // no hook of the engine's reaches the loop
 };
 const std::vector<SpinShape> kSpinShapes = {
     {"exec", "while true do exec(\"while FZ_SPINNING do end\") end"},
@@ -679,16 +680,17 @@ const std::vector<SpinShape> kSpinShapes = {
     {"xpcall handler", "while true do xpcall(error, function() while FZ_SPINNING do end end) end"},
     {"loop", "while FZ_SPINNING do end"},
     {"gsub", "string.gsub(string.rep(\"a\", 64), \"a\", function() while FZ_SPINNING do end end)"},
-    // Lua runs finalizers with its hooks off, and a script can remove the
-    // engine's hook: these four loop where no hook of the engine's reaches.
+    // Lua runs finalizers with its hooks off: the engine closes a game
+    // they hold after a grace. A script can also take the engine's hook
+    // off (the engine puts it back).
     {"finalizer", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end end p = nil "
-                  "collectgarbage()"},
+                  "collectgarbage()", true},
     {"finalizer at a node switch", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end "
-                                   "end p = nil ge_switchscene(\"hall\") ge_switchscene(\"vault\")"},
+                                   "end p = nil ge_switchscene(\"hall\") ge_switchscene(\"vault\")", true},
     {"sethook", "package.loaded.debug.sethook() while FZ_SPINNING do end"},
     {"finalizer at the shut-down", "FZ_LAST = newproxy(true) getmetatable(FZ_LAST).__gc = function() "
                                    "package.loaded.debug.sethook() while FZ_SPINNING do end end "
-                                   "while FZ_SPINNING do end"},
+                                   "while FZ_SPINNING do end", true},
 };
 // The shapes before finalizers were learnt: without them (--without
 // newproxy) every seed's stop test is the one it was.
@@ -892,6 +894,8 @@ Spin SpinOf(uint64_t seed, bool finalizers) {
     const size_t shapes = finalizers ? kSpinShapes.size() : kSpinShapesBeforeFinalizers;
     spin.on = true;
     spin.shape = kSpinShapes[k % shapes].name;
+    // The engine closes a game its scripts hold after 5 s.
+    if (kSpinShapes[k % shapes].held) spin.within_ms = 5000 + 1000;
     spin.from = kSpinPlaces[(k + k / shapes) % kSpinPlaces.size()];
     spin.delay_ms = static_cast<int>(50 + (seed * 0x9E3779B97F4A7C15ull >> 40) % 400);
     return spin;

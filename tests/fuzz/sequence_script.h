@@ -30,12 +30,17 @@ bool AddFuzzScenes(const std::string& root);
 // The stop test of a seed: every eighth seed (8, 16, ...) sends its game
 // into an endless script loop of one shape (finalizers that loop with
 // Lua's hooks off, and scripts that remove the engine's hook, among them), which the driver ends with one
-// SIGTERM; the game has to end within a second.
+// SIGTERM; the game has to end within a second (a loop no hook reaches:
+// within the engine's grace for a held game).
 struct Spin {
     bool on = false;
     std::string shape;  // the loop, by name
     std::string from;   // where it starts: "main", "call", "handler" or "task"
     int delay_ms = 0;   // from the loop's start to the signal
+    // How long the game may take to end after the signal: a second, or,
+    // for a loop inside a finalizer (Lua runs finalizers with its hooks
+    // off), the engine's grace for a game its scripts hold, and a second.
+    int within_ms = 1000;
 };
 Spin SpinOf(uint64_t seed, bool finalizers);
 // Whether the sequences hold finalizers: --without newproxy leaves them
