@@ -177,7 +177,156 @@ public:
         return p;
     }
 
+    // A finalizer: a proxy whose __gc calls the engine (frees or unloads
+    // objects of every kind, switches scenes, walks lists), raises or
+    // yields. The proxy is dropped at once or held in FZ.gc until a later
+    // step lets it go, so the finalizer runs at whatever collection comes
+    // next: a step of the script's, the engine's own full collection at a
+    // node switch, an allocation inside an engine function, the shut-down.
+    std::string Finalizer() {
+        std::string body;
+        for (int n = 1 + static_cast<int>(Below(3)); n > 0; --n) body += FinalizerStep() + " ";
+        std::string s = "local p = newproxy(true) getmetatable(p).__gc = function(p) " + Guarded(body) + " end";
+        s += Chance(40) ? " FZ.gc[" + std::to_string(1 + Below(8)) + "] = p" : " p = nil";
+        if (Chance(40)) s += " " + Collect();
+        return s;
+    }
+
+    // What makes a collection run, or run more often: the collector's own
+    // steps and settings, allocation-heavy calls, walks of the engine's
+    // lists (a step may come with any string they push), node switches
+    // (a full collection after loading), and letting the held proxies go.
+    std::string Collect() {
+        static const std::vector<std::string> v = {
+            "collectgarbage()", "collectgarbage(\"step\", %K)", "collectgarbage(\"step\", %K)",
+            "collectgarbage(\"setpause\", %P)", "collectgarbage(\"setstepmul\", %M)",
+            "collectgarbage(\"setpause\", %P) collectgarbage(\"setstepmul\", %M)",
+            "FZ.gc = {}", "FZ.gc = {} collectgarbage(\"step\", %K)",
+            "local t = {} for i = 1, 20000 do t[i] = {i} end", "FZ_KEEP(string.rep(\"x\", 1000000))",
+            "FZ_KEEP(ge_getpatcheslist())", "FZ_KEEP(ge_getsceneslist())", "FZ_KEEP(ge_getmesheslist())",
+            "FZ_KEEP(ge_getsceneobjectslist(%S))", "FZ_KEEP(ge_getobjectslist(false))", "FZ_KEEP(ge_getpagelist())",
+            "ge_switchscene(%S)", "ge_switchscene(%S)", "ge_setscene(%S)"};
+        return Fill(Pick(v), [&](char slot) -> std::string {
+            switch (slot) {
+                case 'K': return Pick(std::vector<std::string>{"0", "1", "10", "100", "10000"});
+                case 'P': return Pick(std::vector<std::string>{"0", "1", "10", "50", "100", "200"});
+                case 'M': return Pick(std::vector<std::string>{"1", "10", "100", "200", "1000", "1000000"});
+                case 'S': return Quote(Pick(kScenes));
+                default: return {};
+            }
+        });
+    }
+
+    // Many finalizers that free what one of the engine's lists holds, all
+    // pending at once: the collector, stepped one small step at a time
+    // until the last proxy's finalizer has run, then runs one finalizer
+    // for about every kilobyte the walks of that list allocate, inside the
+    // walks themselves.
+    std::string Storm() {
+        struct Walk {
+            const char* walk;
+            std::vector<std::string> frees;
+            const char* scene;  // switched to first: one that has what the walk goes through
+        };
+        static const std::vector<Walk> walks = {
+            {"ge_getsceneslist()", {"scene_unloadall()", "removeAllResources()", "ge_deleteobject(scene_get(%S))",
+                                    "ge_deleteobject(scene_get(0))"}, nullptr},
+            {"ge_getpatcheslist()", {"for _, n in ipairs(ge_getpatcheslist() or {}) do ge_deleteobject(patch_get(n)) end",
+                                     "ge_deleteobject(patch_get(%P))", "scene_unloadall()"}, "vault"},
+            {"ge_getmesheslist()", {"for _, n in ipairs(ge_getmesheslist() or {}) do ge_deleteobject(mesh_get(n)) end",
+                                    "ge_deleteobject(mesh_get(%M))", "removeAllResources()"}, "vault"},
+            {"ge_getsceneobjectslist()", {"for _, o in ipairs(ge_getsceneobjectslist()) do ge_deleteobject(o) end",
+                                          "scene_unloadall()"}, "vault"},
+            {"ge_getpagelist()", {"ge_deleteobject(ge_getsceneobject(\"page\", %G, \"vault/inner\"))",
+                                  "scene_unloadall()"}, "vault/inner"},
+            {"ge_getobjectslist(false)", {"removeAllResources()", "gtext_freeall()", "ge_deleteobject(P(%U))"}, nullptr},
+        };
+        const Walk& w = Pick(walks);
+        const std::string body = Chance(80) ? Fill(Pick(w.frees), [&](char slot) -> std::string {
+            switch (slot) {
+                case 'S': return Quote(Pick(kScenes));
+                case 'P': return Quote(Pick(kPatches));
+                case 'M': return Quote(Pick(kMeshes));
+                case 'G': return Quote(Pick(std::vector<std::string>{"p1", "p2", "p3"}));
+                case 'U': return std::to_string(Below(64));
+                default: return {};
+            }
+        })
+                                            : FinalizerStep();
+        std::string s = w.scene && Chance(70) ? "ge_switchscene(" + Quote(w.scene) + ") " : "";
+        s += "collectgarbage(\"setpause\", 0) collectgarbage(\"setstepmul\", 1) for i = 1, " +
+             std::to_string(4 + Below(40)) + " do local p = newproxy(true) getmetatable(p).__gc = function(p) " +
+             Guarded(body) + " end end local s = newproxy(true) getmetatable(s).__gc = function() FZ.finalizing = "
+             "true end s = nil FZ.finalizing = false for i = 1, 400000 do collectgarbage(\"step\", 0) if "
+             "FZ.finalizing then break end end for i = 1, 60 do local l = " + std::string(w.walk) +
+             " end collectgarbage(\"setpause\", 200) collectgarbage(\"setstepmul\", 200)";
+        return s;
+    }
+
+    // Whether the finalizers raise and yield: in half the seeds, so that
+    // the other half run on past the collections that would catch them
+    // (their finalizers catch what the engine's calls raise).
+    void Raising(bool on) { raising_ = on; }
+
+    // A raise out of OnGameUpdate itself, outside the step's protected
+    // call; sometimes with the scripts' memory filled to its ceiling first.
+    std::string Throw() {
+        static const std::vector<std::string> values = {"42", "\"fz thrown\"", "{}", "(0/0)", "true"};
+        std::string s = "FZ.throw = " + Pick(values);
+        if (Chance(50)) s += " FZ_FILL(" + std::to_string(1 + Below(8)) + ")";
+        return s;
+    }
+
 private:
+    std::string Guarded(const std::string& body) const {
+        return raising_ ? body : "pcall(function() " + body + " end)";
+    }
+    // One statement of a finalizer's body.
+    std::string FinalizerStep() {
+        const int k = static_cast<int>(Below(100));
+        if (k < 40) {
+            static const std::vector<std::string> frees = {
+                "ge_deleteobject(%X)", "ge_deleteobject(%X)", "ge_deleteobject(%X)", "ge_deleteobject(P(%U))",
+                "scene_unloadall()", "removeAllResources()", "hs_remove(%X)", "im_remove(im_get(%I))",
+                "snd_remove(%N)", "gtext_freeall()", "gtext_remove(gtext_get(%T))", "edit_destroy(P(%U))",
+                "scene_reset()", "scene_reload()", "ge_switchscene(%S)", "ge_setscene(%S)", "ge_stoptasks()",
+                "ge_stopvideo()", "FZ.gc = {}", "clearHotspots()", "fclose(P(%U))", "snd_stop(snd_get(%N))",
+                "snd_stopall()", "removescript(\"fz_extra\")", "ge_deleteobject(dlg_new())"};
+            return Fill(Pick(frees), [&](char slot) -> std::string {
+                switch (slot) {
+                    case 'X': return Held(Below(kHeldKinds.size()));
+                    case 'U': return std::to_string(Below(64));
+                    case 'I': return Quote(Pick(kImages));
+                    case 'N': return Quote(Pick(kSounds));
+                    case 'T': return Quote(Pick(kTexts));
+                    case 'S': return Quote(Pick(kScenes));
+                    default: return {};
+                }
+            });
+        }
+        if (k < 55) return Pick(std::vector<std::string>{"FZ_KEEP(ge_getpatcheslist())", "FZ_KEEP(ge_getsceneslist())",
+                                                         "FZ_KEEP(ge_getmesheslist())", "FZ_KEEP(ge_getpagelist())",
+                                                         "FZ_KEEP(ge_getsceneobjectslist())"});
+        if (k < 67 || (!raising_ && k < 92)) return Chance(50) ? Focused(1) : Call(1);
+        if (k < 82) {
+            static const std::vector<std::string> raises = {
+                "error(\"fz finalizer\")", "error(42)", "error({})", "error(0/0)", "error()",
+                "error(setmetatable({}, {__tostring = function() return \"fz\" end}))",
+                "error(setmetatable({}, {__tostring = function() error(\"fz\") end}))"};
+            return Pick(raises);
+        }
+        if (k < 92) return Pick(std::vector<std::string>{"coroutine.yield()", "coroutine.yield(1, 2)"});
+        // A finalizer that leaves another behind, or steps the collector.
+        if (Chance(50)) return "collectgarbage(\"step\", 1)";
+        return "local q = newproxy(true) getmetatable(q).__gc = function() " + Guarded(FinalizerLeaf()) + " end" +
+               (Chance(50) ? " FZ.gc[" + std::to_string(1 + Below(8)) + "] = q" : "");
+    }
+    std::string FinalizerLeaf() {
+        std::vector<std::string> leaves = {"scene_unloadall()", "ge_switchscene(\"hall\")", "FZ_KEEP(ge_getpatcheslist())"};
+        if (raising_) leaves.insert(leaves.end(), {"error(7)", "coroutine.yield()"});
+        return Pick(leaves);
+    }
+
     // Expressions giving a live object of each kind the scripts can hold
     // (%-slots as in Handle).
     inline static const std::vector<std::vector<std::string>> kHeldKinds = {
@@ -226,6 +375,7 @@ private:
 
     const std::vector<FunctionInfo>& functions_;
     std::map<std::string, const FunctionInfo*> by_name_;
+    bool raising_ = true;
     std::mt19937_64 rng_;
 
     size_t Below(size_t n) { return n ? static_cast<size_t>(rng_() % n) : 0; }
@@ -514,6 +664,7 @@ std::string LongString(const std::string& s) {
 struct SpinShape {
     const char* name;
     const char* body;
+    bool held = false;  // no hook of the engine's reaches the loop
 };
 const std::vector<SpinShape> kSpinShapes = {
     {"exec", "while true do exec(\"while FZ_SPINNING do end\") end"},
@@ -529,7 +680,21 @@ const std::vector<SpinShape> kSpinShapes = {
     {"xpcall handler", "while true do xpcall(error, function() while FZ_SPINNING do end end) end"},
     {"loop", "while FZ_SPINNING do end"},
     {"gsub", "string.gsub(string.rep(\"a\", 64), \"a\", function() while FZ_SPINNING do end end)"},
+    // Lua runs finalizers with its hooks off: the engine closes a game
+    // they hold after a grace. A script can also take the engine's hook
+    // off (the engine puts it back).
+    {"finalizer", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end end p = nil "
+                  "collectgarbage()", true},
+    {"finalizer at a node switch", "local p = newproxy(true) getmetatable(p).__gc = function() while FZ_SPINNING do end "
+                                   "end p = nil ge_switchscene(\"hall\") ge_switchscene(\"vault\")", true},
+    {"sethook", "package.loaded.debug.sethook() while FZ_SPINNING do end"},
+    {"finalizer at the shut-down", "FZ_LAST = newproxy(true) getmetatable(FZ_LAST).__gc = function() "
+                                   "package.loaded.debug.sethook() while FZ_SPINNING do end end "
+                                   "while FZ_SPINNING do end", true},
 };
+// The shapes before finalizers were learnt: without them (--without
+// newproxy) every seed's stop test is the one it was.
+constexpr size_t kSpinShapesBeforeFinalizers = 13;
 // Where the loop starts: the start-up script, a call of the sequence, a
 // handler, a queued statement.
 const std::vector<std::string> kSpinPlaces = {"main", "call", "handler", "task"};
@@ -582,15 +747,27 @@ function FZ_RUN(tag, n, text)
   local f = loadstring(text, "=fuzz")
   if f then pcall(f) end
   FZ.depth = FZ.depth - 1
-  FZ_INSTALL()
+  -- (A raise to come finds the memory as the call left it.)
+  if FZ.throw == nil then FZ_INSTALL() end
 end
 function FZ_HANDLE(name)
   FZ.h = FZ.h + 1
   local c = FZ.handler[(FZ.h - 1) % #FZ.handler + 1]
   if c ~= "" then FZ_RUN("h " .. name, FZ.h, c) end
 end
+function FZ_FILL(mb)
+  fuzz_ceiling(collectgarbage("count") * 1024 + mb * 1048576)
+  local n = 0
+  for _, size in ipairs({65536, 1024, 16, 1}) do
+    pcall(function() while true do n = n + 1 FZ.fill = {FZ.fill, string.rep("f", size) .. n} end end)
+  end
+end
 function FZ_STEP()
   if FZ.done then return end
+  if FZ.fill then
+    FZ.fill = nil
+    fuzz_ceiling(0)
+  end
   FZ.frame = FZ.frame + 1
   for k = 1, FZ.burst[FZ.frame] or 1 do
     FZ.i = FZ.i + 1
@@ -602,6 +779,11 @@ function FZ_STEP()
       return
     end
     FZ_RUN("c", FZ.i, c)
+    if FZ.throw ~= nil then
+      local e = FZ.throw
+      FZ.throw = nil
+      error(e, 0)
+    end
   end
 end
 local function wrap(name, handler)
@@ -620,6 +802,7 @@ function FZ_INSTALL()
     wrap(name, function(n) FZ_HANDLE(n) end)
   end
 end
+FZ.gc = FZ.gc or {}
 if FZ_STALE == nil then
   FZ_STALE = FZ_KEEP(edit_create(rect_const(0, 0, 10, 10, 0), "main", 0, "FFFFFFFF"))
   edit_destroy(FZ_STALE)
@@ -665,7 +848,7 @@ std::vector<FunctionInfo> ScriptFunctions(const std::string& reference_path) {
         if (ScriptAliasFunction(a)) names.insert(a->name);
     std::vector<FunctionInfo> out;
     for (const std::string& n : names) {
-        if (n == "fuzz_input") continue;  // the fuzzer's own, drawn as input steps
+        if (n.rfind("fuzz_", 0) == 0) continue;  // the fuzzer's own, drawn as steps of their own
         auto it = described.find(n);
         out.push_back({n, it == described.end() ? std::vector<std::string>{} : it->second});
     }
@@ -690,6 +873,10 @@ bool AddFuzzScenes(const std::string& root) {
            quild_test::WriteFile(root + "/data/texts/fuzz.txt", "<welcome>\nAgain.\n</welcome>\n<tag>\nTag\n</tag>\n");
 }
 
+bool Finalizers(const std::vector<std::string>& without) {
+    return std::find(without.begin(), without.end(), "newproxy") == without.end();
+}
+
 bool QuitsWithAStatus(const std::string& call) {
     for (size_t at = call.find("quit("); at != std::string::npos; at = call.find("quit(", at + 5)) {
         const bool name_starts = at == 0 || !(std::isalnum(static_cast<unsigned char>(call[at - 1])) || call[at - 1] == '_');
@@ -698,15 +885,18 @@ bool QuitsWithAStatus(const std::string& call) {
     return false;
 }
 
-Spin SpinOf(uint64_t seed) {
+Spin SpinOf(uint64_t seed, bool finalizers) {
     Spin spin;
     if (seed == 0 || seed % 8 != 0) return spin;
     // Seeds 8, 16, ... 8 * shapes meet every shape once, and the places in
     // turn.
     const uint64_t k = seed / 8 - 1;
+    const size_t shapes = finalizers ? kSpinShapes.size() : kSpinShapesBeforeFinalizers;
     spin.on = true;
-    spin.shape = kSpinShapes[k % kSpinShapes.size()].name;
-    spin.from = kSpinPlaces[(k + k / kSpinShapes.size()) % kSpinPlaces.size()];
+    spin.shape = kSpinShapes[k % shapes].name;
+    // The engine closes a game its scripts hold after 5 s.
+    if (kSpinShapes[k % shapes].held) spin.within_ms = 5000 + 1000;
+    spin.from = kSpinPlaces[(k + k / shapes) % kSpinPlaces.size()];
     spin.delay_ms = static_cast<int>(50 + (seed * 0x9E3779B97F4A7C15ull >> 40) % 400);
     return spin;
 }
@@ -718,6 +908,7 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
             if (c.find(w + "(") != std::string::npos || c.find(w + "{") != std::string::npos) return true;
         return false;
     };
+    const bool finalizers = Finalizers(without);
     Generator gen(functions, seed);
     auto call = [&] {
         for (;;) {
@@ -748,7 +939,32 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
     }
     for (int i = 0; i < calls; ++i)
         if (side.Percent() < 4) plan(i, side.Swap());
-    const Spin spin = SpinOf(seed);
+    // Finalizers, collections and raises out of OnGameUpdate: from a
+    // generator of their own too, in the places of more calls.
+    Generator fin(functions, seed ^ 0xC2B2AE3D27D4EB4Full);
+    if (finalizers) {
+        // (--without error: none raise.)
+        const bool raising = fin.Percent() < 50;
+        fin.Raising(raising && !refused("error("));
+        // Now and then a storm: the collector running all the time, proxies
+        // dropped and the engine's lists walked while their finalizers run.
+        if (fin.Percent() < 40) {
+            const int at = fin.Percent() * calls / 100;
+            static const char* const kStepmul[] = {"1", "50", "200", "5000"};
+            plan(at, std::string("collectgarbage(\"setpause\", 0) collectgarbage(\"setstepmul\", ") +
+                         kStepmul[fin.Percent() % 4] + ")");
+            for (int j = 1; j <= 8; ++j) plan(at + j, j % 4 == 0 ? fin.Storm() : j % 2 ? fin.Finalizer() : fin.Collect());
+            plan(at + 9, "collectgarbage(\"setpause\", 200) collectgarbage(\"setstepmul\", 200)");
+        }
+        for (int i = 0; i < calls; ++i) {
+            const int r = fin.Percent();
+            if (r < 6) plan(i, fin.Finalizer());
+            else if (r < 10) plan(i, fin.Collect());
+            else if (r == 10 && fin.Percent() < 60) plan(i, fin.Throw());
+            else if (r == 11) plan(i, fin.Storm());
+        }
+    }
+    const Spin spin = SpinOf(seed, finalizers);
     const int spin_at = std::min(1 + side.Percent() % 16, std::max(calls - 1, 0));
     std::string spin_call = "FZ_SPIN()";
     if (spin.on && spin.from == "call") planned[spin_at] = spin_call;
@@ -775,6 +991,10 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
     // run every frame.
     for (int i = 0; i < 400; ++i) {
         std::string c = rng() % 100 < 12 ? LongString(call()) : std::string("\"\"");
+        if (finalizers && fin.Percent() < 2) {
+            const std::string f = fin.Finalizer();
+            if (!refused(f)) c = LongString(f);
+        }
         if (spin.on && spin.from == "handler" && i == spin_at) c = LongString(spin_call);
         s << c << ",\n";
     }

@@ -4,8 +4,9 @@
 // and nested hotspots below it) and, from a seed, the start-up script that
 // plays a random sequence of script calls, one step a frame, with hostile
 // arguments, handles kept from earlier calls, exchanges of live objects of
-// every kind (two loaded scenes among them, freed later) and harmful calls
-// inside the input and scene handlers.
+// every kind (two loaded scenes among them, freed later), harmful calls
+// inside the input and scene handlers, and finalizers that call the engine,
+// raise or yield, run by collections at varied points.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,15 +28,25 @@ std::vector<FunctionInfo> ScriptFunctions(const std::string& reference_path);
 bool AddFuzzScenes(const std::string& root);
 
 // The stop test of a seed: every eighth seed (8, 16, ...) sends its game
-// into an endless script loop of one shape, which the driver ends with one
-// SIGTERM; the game has to end within a second.
+// into an endless script loop of one shape (finalizers that loop with
+// Lua's hooks off, and scripts that remove the engine's hook, among them), which the driver ends with one
+// SIGTERM; the game has to end within a second (a loop no hook reaches:
+// within the engine's grace for a held game).
 struct Spin {
     bool on = false;
     std::string shape;  // the loop, by name
     std::string from;   // where it starts: "main", "call", "handler" or "task"
     int delay_ms = 0;   // from the loop's start to the signal
+    // How long the game may take to end after the signal: a second, or,
+    // for a loop inside a finalizer (Lua runs finalizers with its hooks
+    // off), the engine's grace for a game its scripts hold, and a second.
+    int within_ms = 1000;
 };
-Spin SpinOf(uint64_t seed);
+Spin SpinOf(uint64_t seed, bool finalizers);
+// Whether the sequences hold finalizers: --without newproxy leaves them
+// out, with the collections, raises and stop tests that came with them, so
+// that a seed gives the sequence it gave before they were learnt.
+bool Finalizers(const std::vector<std::string>& without);
 // Written into the game folder when the loop starts.
 inline constexpr const char* kSpinMark = "fuzz_spin.txt";
 
