@@ -285,6 +285,7 @@ void Engine::Shutdown() {
     // shut-down's scripts run unhindered.
     TakeTerminationRequest();
     ScriptCall("OnGameQuit(%d)", 0);
+    closing = true;
     LogPrintf("[EXITING] : Releasing Sound Objects");
     StopAllStreamChannels();
     LogPrintf("[EXITING] : Releasign RenderTagrets");

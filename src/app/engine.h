@@ -201,6 +201,10 @@ struct Engine {
     bool hotspotViewShaderReported = false;
     uint32_t buttonsDown = 0;
     bool quit = false;
+    // Set by the shut-down once OnGameQuit has run: what it releases from
+    // then on (render targets, sound) is not brought back by a script that
+    // still runs, a finalizer run as the state closes.
+    bool closing = false;
     bool displayInitialised = false;
     bool depthClearRequest = false;
     uint8_t gameHandlerBits = 0;

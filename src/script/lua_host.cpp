@@ -310,7 +310,11 @@ int RegisterScriptApi(lua_State* L) {
 int ScriptShutdown() {
     UninstallScriptWatch();
     g_push_ref = LUA_NOREF;
-    if (g_state) lua_close(g_state);
+    if (g_state) {
+        SetScriptStateClosing(true);
+        lua_close(g_state);
+        SetScriptStateClosing(false);
+    }
     g_state = nullptr;
     g_get_global_ref = LUA_NOREF;
     g_game_handler_bits = 0;

@@ -24,6 +24,7 @@ constexpr int64_t kPollEveryNs = 250'000'000;
 std::atomic<int> g_requests{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 std::atomic<int> g_taken{0};  // written by the main thread only; read by the watchdog
+std::atomic<bool> g_state_closing{false};
 bool g_stop_logged = false;  // for the request not yet taken
 ScriptCallWatch* g_innermost = nullptr;
 int64_t g_long_call_ns = 3'000'000'000;
@@ -318,6 +319,8 @@ void InstallScriptWatch(lua_State* L) {
     SetRunning(L);
 }
 
+void SetScriptStateClosing(bool closing) { g_state_closing.store(closing, std::memory_order_relaxed); }
+
 void UninstallScriptWatch() {
     SetRunning(nullptr);
     g_no_handler_ref = LUA_NOREF;
@@ -329,9 +332,19 @@ void StartClosingWatchdog(int grace_ms, void (*close)()) {
         std::thread([grace_ms, close] {
             constexpr auto kLook = std::chrono::milliseconds(50);
             int pending_for_ms = 0;
+            int closing_for_ms = 0;
             int taken = g_taken.load(std::memory_order_relaxed);
             while (true) {
                 std::this_thread::sleep_for(kLook);
+                // The shut-down of a game closing on a request: the state's
+                // finalizers run with hooks off, and one that loops would
+                // hold the exit for good.
+                if (g_state_closing.load(std::memory_order_relaxed) && g_taken.load(std::memory_order_relaxed) > 0) {
+                    closing_for_ms += int(kLook.count());
+                    if (closing_for_ms >= grace_ms) close();
+                } else {
+                    closing_for_ms = 0;
+                }
                 // Counted for one request: a request taken starts it again.
                 const int now_taken = g_taken.load(std::memory_order_relaxed);
                 if (!ScriptStopPending() || now_taken != taken) {

@@ -29,12 +29,16 @@ bool TakeTerminationRequest();
 void InstallScriptWatch(lua_State* L);
 // Before the state is closed.
 void UninstallScriptWatch();
+// Around the closing of the state, which runs every finalizer left.
+void SetScriptStateClosing(bool closing);
 
 // What the hook cannot reach: Lua runs finalizers with hooks off, and a
 // script can take the hook off. A watchdog thread puts the hook back on
 // the running thread while a termination request waits; when a request has
 // waited `grace_ms` without being taken, it calls `close`, which ends the
-// process from that thread. Started once; later calls do nothing.
+// process from that thread. A game closing on a request it has taken has
+// as long again to close its state: the finalizers run there, hooks off.
+// Started once; later calls do nothing.
 void StartClosingWatchdog(int grace_ms, void (*close)());
 
 // The stop: the message of the error that ends scripts while the game is

@@ -26,6 +26,13 @@ int ResetDisplay(lua_State* L) {
         lua_pushboolean(L, 1);
         return 1;
     }
+    if (e && e->closing) {
+        // A finalizer run as the shut-down closes the state: the display
+        // it would bring up again would never be released.
+        LogPrintf("[WARNING] : ge_resetdisplay while the game is closing, ignored");
+        lua_pushboolean(L, 0);
+        return 1;
+    }
     RequestedDisplayMode& mode = g_requestedDisplayMode;
     mode.width = ScriptArgInt(L, 1);
     mode.height = ScriptArgInt(L, 2);
