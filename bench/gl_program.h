@@ -45,22 +45,26 @@ inline void DrawOnBlack(const std::function<void()>& frame) {
     frame();
 }
 
-// The colours of a few pixels of the frame just drawn, against those the
-// first caller kept (the first call keeps its own and answers true): a
-// benchmark and its baseline must draw the same picture to be compared.
-inline bool SameSamplesAsFirst(std::vector<uint8_t>& first, const std::vector<std::pair<int, int>>& at,
-                               int tolerance) {
+// The colours (RGB) at a few pixels of a check frame drawn on black.
+inline std::vector<uint8_t> SamplesOnBlack(const std::function<void()>& frame,
+                                           const std::vector<std::pair<int, int>>& at) {
+    DrawOnBlack(frame);
     std::vector<uint8_t> px;
     for (const auto& [x, y] : at) {
         uint8_t p[4];
         glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
         px.insert(px.end(), p, p + 3);
     }
-    if (first.empty()) {
-        first = px;
-        return true;
-    }
-    for (size_t i = 0; i < px.size(); ++i)
-        if (std::abs(int(px[i]) - int(first[i])) > tolerance) return false;
+    return px;
+}
+
+// Whether the two sides of a pair sampled the same colours, each within the
+// tolerance: a benchmark and its baseline must draw the same picture to be
+// compared. Both sides' samples are taken by the check itself, whichever
+// side ran and whether or not the other ran before it.
+inline bool SameSamples(const std::vector<uint8_t>& one, const std::vector<uint8_t>& other, int tolerance) {
+    if (one.empty() || one.size() != other.size()) return false;
+    for (size_t i = 0; i < one.size(); ++i)
+        if (std::abs(int(one[i]) - int(other[i])) > tolerance) return false;
     return true;
 }

@@ -108,143 +108,197 @@ private:
     bench::EngineEntered entered_;
 };
 
-// A few pixels of the frame just drawn (faces, hotspots, the hovered one):
-// the engine and raw GL must give the same picture for the comparison to be
-// fair. The first to run keeps its samples; the second compares.
-bool SamePanoramaAsTheOther() {
-    static std::vector<uint8_t> first;
-    return SameSamplesAsFirst(first, {{100, 100}, {512, 200}, {900, 650}, {300, 700}, {80, 340}, {530, 340}}, 2);
+// The engine's side of the panorama pair: the panorama entered, the view
+// turned, the mouse over a hotspot. False when there is no panorama.
+bool EnterPanorama(Engine* e) {
+    NodeSwitch("pano", false);
+    if (!e->currentScene || e->currentScene->viewtype != kViewCube) return false;
+    g_lookYaw = 30, g_lookPitch = 10;
+    g_mouseX = 500, g_mouseY = 330;
+    return true;
 }
 
 // One frame of the panorama: hover picking, then the scene drawn.
+void EnginePanoramaFrame(Entered& in) {
+    in.bench().e->UpdateHover();
+    RenderCurrentScene(in.bench().e);
+    in.bench().dev->FlushBatch();
+    glFinish();
+}
+
+// The same quads in raw OpenGL: the six faces of the cube through the same
+// view and projection, then ten textured screen quads. GL is left as the
+// device expects it when it goes.
+class RawPanorama {
+public:
+    explicit RawPanorama(Entered& in) : in_(in) {
+        Engine* e = in.bench().e;
+        NodeSwitch("pano", false);
+        if (!e->currentScene || e->currentScene->viewtype != kViewCube || !e->currentScene->cubeFaces ||
+            !e->currentScene->hotspots.head) {
+            failure_ = "no panorama";
+            return;
+        }
+        g_lookYaw = 30, g_lookPitch = 10;
+        RenderCurrentScene(e);  // the camera of that view
+        in.bench().dev->FlushBatch();
+        hotspots_blended_ = glIsEnabled(GL_BLEND);  // as the engine drew them
+        plat::Matrix vp;
+        plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
+        // The same pixels as the engine's textures: the six faces, then the
+        // hotspots' image.
+        ImageData pictures[7];
+        for (int i = 0; i < 7; ++i) {
+            Texture* t = Resources().GetImage(i < 6 ? e->currentScene->cubeFaces->faces[i]
+                                                    : e->currentScene->hotspots.head->bgimage);
+            if (!t || !t->ReadPixels(pictures[i])) {
+                failure_ = "no face pixels";
+                return;
+            }
+        }
+        NodeSwitch(nullptr, false);
+        Resources().UnloadByType(kResourceImage);
+
+        // The device keeps its own bindings in shadows: they are put back
+        // after.
+        glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &saved_vao_);
+        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &saved_buffer_);
+        glGetIntegerv(GL_CURRENT_PROGRAM, &saved_program_);
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &saved_texture_);
+        saved_blend_ = glIsEnabled(GL_BLEND);
+        prog_ = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nlayout(location=1) in vec2 t;\n"
+                              "out vec2 uv;\nvoid main(){ uv = t; gl_Position = p; }\n",
+                              "#version 330\nuniform sampler2D s;\nin vec2 uv;\nout vec4 o;\n"
+                              "void main(){ o = texture(s, uv); }\n");
+        glGenVertexArrays(1, &vao_);
+        glGenBuffers(1, &vbo_);
+        glBindVertexArray(vao_);
+        glBindBuffer(GL_ARRAY_BUFFER, vbo_);
+        // Clip-space corners (x, y, z, w, u, v): the cube through the same
+        // view and projection, then the ten hotspot quads. The device's
+        // frame is stored top row first, so y is mirrored as it does.
+        std::vector<float> v;
+        for (const CubeVertex& c : g_cubeVertices) {
+            const float in4[4] = {c.x, c.y, c.z, 1};
+            float out4[4] = {};
+            for (int j = 0; j < 4; ++j)
+                for (int i = 0; i < 4; ++i) out4[j] += in4[i] * vp.m[i][j];
+            // The device's rule for clip positions: y mirrored, and the D3D
+            // pixel centres (half a pixel, in clip units).
+            v.insert(v.end(), {out4[0] + out4[3] / kW, -out4[1] + out4[3] / kH, out4[2], out4[3], c.u, c.v});
+        }
+        for (int i = 0; i < kHotspots; ++i) {
+            const float x0 = (40.0f + i * 90) / kW * 2 - 1, x1 = x0 + 160.0f / kW, y0 = 300.0f / kH * 2 - 1,
+                        y1 = 380.0f / kH * 2 - 1;
+            v.insert(v.end(), {x0, y0, 0, 1, 0, 0, x1, y0, 0, 1, 1, 0, x0, y1, 0, 1, 0, 1, x1, y1, 0, 1, 1, 1});
+        }
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
+        for (int i = 0; i < 7; ++i) {
+            glGenTextures(1, &tex_[i]);
+            glBindTexture(GL_TEXTURE_2D, tex_[i]);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(pictures[i].width), GLsizei(pictures[i].height), 0,
+                         GL_BGRA, GL_UNSIGNED_BYTE, pictures[i].pixels);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        }
+    }
+    ~RawPanorama() {
+        if (!prog_) return;
+        glDisable(GL_BLEND);
+        glBindVertexArray(GLuint(saved_vao_));
+        glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer_));
+        glUseProgram(GLuint(saved_program_));
+        glBindTexture(GL_TEXTURE_2D, GLuint(saved_texture_));
+        if (saved_blend_) glEnable(GL_BLEND);
+        glDeleteTextures(7, tex_);
+        glDeleteBuffers(1, &vbo_);
+        glDeleteVertexArrays(1, &vao_);
+        glDeleteProgram(prog_);
+        in_.bench().dev->GetDevice()->ForgetGlState();
+    }
+    RawPanorama(const RawPanorama&) = delete;
+    RawPanorama& operator=(const RawPanorama&) = delete;
+
+    // Why the set-up failed, or null.
+    const char* Failure() const { return failure_; }
+
+    void Frame() const {
+        glClear(GL_COLOR_BUFFER_BIT);
+        BindRawQuadStream(prog_, vao_, vbo_);
+        glDisable(GL_BLEND);
+        for (int f = 0; f < 6; ++f) {
+            glBindTexture(GL_TEXTURE_2D, tex_[f]);
+            glDrawArrays(GL_TRIANGLE_STRIP, f * 4, 4);
+        }
+        if (hotspots_blended_) {
+            glEnable(GL_BLEND);
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        }
+        glBindTexture(GL_TEXTURE_2D, tex_[6]);
+        for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
+        glFinish();
+    }
+
+private:
+    Entered& in_;
+    const char* failure_ = nullptr;
+    bool hotspots_blended_ = false;
+    GLint saved_vao_ = 0, saved_buffer_ = 0, saved_program_ = 0, saved_texture_ = 0;
+    GLboolean saved_blend_ = GL_FALSE;
+    GLuint prog_ = 0, vao_ = 0, vbo_ = 0, tex_[7] = {};
+};
+
+// The check of the panorama pair, whichever side ran and whether or not the
+// other ran before it: both sides' frames drawn on black here, sampled at a
+// few pixels (faces, hotspots, the hovered one). The engine and raw GL must
+// give the same picture for the comparison to be fair. The engine is left
+// in the panorama.
+bool PanoramaSidesDrawAlike(Entered& in) {
+    const std::vector<std::pair<int, int>> at = {{100, 100}, {512, 200}, {900, 650},
+                                                 {300, 700}, {80, 340},  {530, 340}};
+    std::vector<uint8_t> raw;
+    {
+        RawPanorama side(in);
+        if (side.Failure()) return false;
+        raw = SamplesOnBlack([&side] { side.Frame(); }, at);
+    }
+    if (!EnterPanorama(in.bench().e)) return false;
+    const std::vector<uint8_t> engine = SamplesOnBlack([&in] { EnginePanoramaFrame(in); }, at);
+    // Scissor and clear colour were set behind the device's back.
+    in.bench().dev->GetDevice()->ForgetGlState();
+    return SameSamples(engine, raw, 2);
+}
+
 void BM_PanoramaFrame(benchmark::State& state) {
     Entered in;
     Engine* e = in.bench().e;
-    NodeSwitch("pano", false);
-    if (!e->currentScene || e->currentScene->viewtype != kViewCube) {
+    if (!EnterPanorama(e)) {
         state.SkipWithError("no panorama");
         return;
     }
-    g_lookYaw = 30, g_lookPitch = 10;
-    g_mouseX = 500, g_mouseY = 330;
-    auto frame = [&] {
-        e->UpdateHover();
-        RenderCurrentScene(e);
-        in.bench().dev->FlushBatch();
-        glFinish();
-    };
+    auto frame = [&in] { EnginePanoramaFrame(in); };
     bench::Timed(state, [&] { frame(); });
     bench::RequireDrawn(state, frame);
     if (state.error_occurred()) return;
     if (!e->hoveredHotspot) state.SkipWithError("nothing hovered");
-    else if (!SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
+    else if (!PanoramaSidesDrawAlike(in)) state.SkipWithError("the engine and raw GL drew different pictures");
 }
 BENCHMARK(BM_PanoramaFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// The same quads in raw OpenGL: the six faces of the cube through the same
-// view and projection, then ten textured screen quads.
 void BM_RawGlPanoramaQuads(benchmark::State& state) {
     Entered in;
-    Engine* e = in.bench().e;
-    NodeSwitch("pano", false);
-    if (!e->currentScene || e->currentScene->viewtype != kViewCube || !e->currentScene->cubeFaces ||
-        !e->currentScene->hotspots.head) {
-        state.SkipWithError("no panorama");
-        return;
-    }
-    g_lookYaw = 30, g_lookPitch = 10;
-    RenderCurrentScene(e);  // the camera of that view
-    in.bench().dev->FlushBatch();
-    const bool hotspots_blended = glIsEnabled(GL_BLEND);  // as the engine drew them
-    plat::Matrix vp;
-    plat::D3DXMatrixMultiply(&vp, &e->defaultCamera->view, &e->defaultCamera->projection);
-    // The same pixels as the engine's textures: the six faces, then the
-    // hotspots' image.
-    ImageData pictures[7];
-    for (int i = 0; i < 7; ++i) {
-        Texture* t = Resources().GetImage(i < 6 ? e->currentScene->cubeFaces->faces[i]
-                                                : e->currentScene->hotspots.head->bgimage);
-        if (!t || !t->ReadPixels(pictures[i])) {
-            state.SkipWithError("no face pixels");
+    {
+        RawPanorama side(in);
+        if (side.Failure()) {
+            state.SkipWithError(side.Failure());
             return;
         }
+        auto frame = [&side] { side.Frame(); };
+        bench::Timed(state, [&] { frame(); });
+        bench::RequireDrawn(state, frame);
     }
-    NodeSwitch(nullptr, false);
-    Resources().UnloadByType(kResourceImage);
-
-    // The device keeps its own bindings in shadows: they are put back after.
-    GLint saved_vao = 0, saved_buffer = 0, saved_program = 0, saved_texture = 0;
-    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &saved_vao);
-    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &saved_buffer);
-    glGetIntegerv(GL_CURRENT_PROGRAM, &saved_program);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &saved_texture);
-    const GLboolean saved_blend = glIsEnabled(GL_BLEND);
-    GLuint prog = LinkGlProgram("#version 330\nlayout(location=0) in vec4 p;\nlayout(location=1) in vec2 t;\n"
-                          "out vec2 uv;\nvoid main(){ uv = t; gl_Position = p; }\n",
-                          "#version 330\nuniform sampler2D s;\nin vec2 uv;\nout vec4 o;\n"
-                          "void main(){ o = texture(s, uv); }\n");
-    GLuint vao = 0, vbo = 0, tex[7] = {};
-    glGenVertexArrays(1, &vao);
-    glGenBuffers(1, &vbo);
-    glBindVertexArray(vao);
-    glBindBuffer(GL_ARRAY_BUFFER, vbo);
-    // Clip-space corners (x, y, z, w, u, v): the cube through the same view
-    // and projection, then the ten hotspot quads. The device's frame is
-    // stored top row first, so y is mirrored as it does.
-    std::vector<float> v;
-    for (const CubeVertex& c : g_cubeVertices) {
-        const float in4[4] = {c.x, c.y, c.z, 1};
-        float out4[4] = {};
-        for (int j = 0; j < 4; ++j)
-            for (int i = 0; i < 4; ++i) out4[j] += in4[i] * vp.m[i][j];
-        // The device's rule for clip positions: y mirrored, and the D3D
-        // pixel centres (half a pixel, in clip units).
-        v.insert(v.end(), {out4[0] + out4[3] / kW, -out4[1] + out4[3] / kH, out4[2], out4[3], c.u, c.v});
-    }
-    for (int i = 0; i < kHotspots; ++i) {
-        const float x0 = (40.0f + i * 90) / kW * 2 - 1, x1 = x0 + 160.0f / kW, y0 = 300.0f / kH * 2 - 1,
-                    y1 = 380.0f / kH * 2 - 1;
-        v.insert(v.end(), {x0, y0, 0, 1, 0, 0, x1, y0, 0, 1, 1, 0, x0, y1, 0, 1, 0, 1, x1, y1, 0, 1, 1, 1});
-    }
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(v.size() * sizeof(float)), v.data(), GL_STATIC_DRAW);
-    for (int i = 0; i < 7; ++i) {
-        glGenTextures(1, &tex[i]);
-        glBindTexture(GL_TEXTURE_2D, tex[i]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(pictures[i].width), GLsizei(pictures[i].height), 0, GL_BGRA,
-                     GL_UNSIGNED_BYTE, pictures[i].pixels);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    }
-    auto frame = [&] {
-        glClear(GL_COLOR_BUFFER_BIT);
-        BindRawQuadStream(prog, vao, vbo);
-        glDisable(GL_BLEND);
-        for (int f = 0; f < 6; ++f) {
-            glBindTexture(GL_TEXTURE_2D, tex[f]);
-            glDrawArrays(GL_TRIANGLE_STRIP, f * 4, 4);
-        }
-        if (hotspots_blended) {
-            glEnable(GL_BLEND);
-            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        }
-        glBindTexture(GL_TEXTURE_2D, tex[6]);
-        for (int i = 0; i < kHotspots; ++i) glDrawArrays(GL_TRIANGLE_STRIP, 24 + i * 4, 4);
-        glFinish();
-    };
-    bench::Timed(state, [&] { frame(); });
-    bench::RequireDrawn(state, frame);
-    if (!state.error_occurred() && !SamePanoramaAsTheOther()) state.SkipWithError("the engine and raw GL drew different pictures");
-    glDisable(GL_BLEND);
-    glBindVertexArray(GLuint(saved_vao));
-    glBindBuffer(GL_ARRAY_BUFFER, GLuint(saved_buffer));
-    glUseProgram(GLuint(saved_program));
-    glBindTexture(GL_TEXTURE_2D, GLuint(saved_texture));
-    if (saved_blend) glEnable(GL_BLEND);
-    glDeleteTextures(7, tex);
-    glDeleteBuffers(1, &vbo);
-    glDeleteVertexArrays(1, &vao);
-    glDeleteProgram(prog);
-    in.bench().dev->GetDevice()->ForgetGlState();
+    if (!state.error_occurred() && !PanoramaSidesDrawAlike(in))
+        state.SkipWithError("the engine and raw GL drew different pictures");
 }
 BENCHMARK(BM_RawGlPanoramaQuads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
