@@ -8,8 +8,10 @@
 // seed: the seed, what went wrong and the last calls made are
 // printed, and the seed's folder is kept. Every eighth seed is a stop test:
 // its script enters an endless loop, the fuzzer sends the game one SIGTERM
-// and the game has to end within a second (a loop inside a finalizer,
-// which no hook reaches: within the engine's grace for a held game).
+// and the game has to end within three seconds (it takes a few hundred
+// milliseconds; the rest is room for the sanitizers' exit on a loaded
+// machine; a loop inside a finalizer, which no hook reaches: within the
+// engine's grace for a held game and as much again).
 //
 //   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]

@@ -37,10 +37,12 @@ struct Spin {
     std::string shape;  // the loop, by name
     std::string from;   // where it starts: "main", "call", "handler" or "task"
     int delay_ms = 0;   // from the loop's start to the signal
-    // How long the game may take to end after the signal: a second, or,
-    // for a loop inside a finalizer (Lua runs finalizers with its hooks
-    // off), the engine's grace for a game its scripts hold, and a second.
-    int within_ms = 1000;
+    // How long the game may take to end after the signal: three seconds
+    // (it takes a few hundred milliseconds; the rest leaves room for the
+    // sanitizers' exit on a loaded machine), or, for a loop inside a
+    // finalizer (Lua runs finalizers with its hooks off), the engine's
+    // grace for a game its scripts hold, and three seconds.
+    int within_ms = 3000;
 };
 Spin SpinOf(uint64_t seed, bool finalizers);
 // Whether the sequences hold finalizers: --without newproxy leaves them
