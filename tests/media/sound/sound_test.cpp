@@ -107,6 +107,21 @@ TEST_F(StaticSound, PlayingListHoldsEachSoundOnceAndNeverAFreedOne) {
     EXPECT_EQ(g_playing_sounds, nullptr);
 }
 
+TEST_F(StaticSound, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
+    // Two seconds of 440 Hz stereo at 44.1 kHz, then two of mono at 22.05 kHz.
+    const auto chain = sound_test::Chain(vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 1),
+                                         vorbis_tone::Tone(1, 22050, 2.0, 440.0, 0.4f, 2));
+    Sound s;
+    ASSERT_TRUE(s.Load(sound_test::WriteOgg(dir_, "chain.ogg", chain).c_str(), false));
+    EXPECT_EQ(s.size, 4u * 44100 * 4);
+    ASSERT_TRUE(s.Play(false, 0));
+    const auto out = Render(5 * 44100);
+    for (int link : {0, 1})
+        EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 1, link * 88200 + 11025, 66150), 1320, 8) << link;
+    EXPECT_GT(Rms(out, 0, 3 * 44100, 44100), 8000);
+    EXPECT_LT(Rms(out, 0, 4 * 44100 + 100), 1.0);
+}
+
 TEST_F(StaticSound, NoDeviceMeansNoBuffer) {
     g_sound_device.Release();
     Sound s;

@@ -161,6 +161,32 @@ TEST_F(StreamChannels, PlayingTheCurrentSoundAgainDoesNotRestartIt) {
     ASSERT_TRUE(PumpUntil([] { return TakeFinishedStreamChannels() == 16u; }));
 }
 
+TEST_F(StreamChannels, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
+    // Two seconds of 440 Hz mono at 22.05 kHz, then two of stereo at 44.1 kHz.
+    const std::string path =
+        sound_test::WriteOgg(*dir_, "chain.ogg",
+                             sound_test::Chain(vorbis_tone::Tone(1, 22050, 2.0, 440.0, 0.4f, 1),
+                                               vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 2)));
+    g_stream_channels[6].no_fade = true;
+    std::unique_ptr<Sound> s(Streamed(path, 6));
+    s->Play(false, 0);
+    std::vector<int16_t> out;
+    for (int t = 0; t < 8000 && !(g_finished_channel_mask.load() & 64); t += 10) {
+        auto block = Pump(10);
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    size_t first = 0, last = 0;
+    for (size_t i = 0; i < out.size() / 2; ++i) {
+        if (std::abs(out[2 * i]) > 300) {
+            if (!first) first = i;
+            last = i;
+        }
+    }
+    EXPECT_NEAR(static_cast<double>(last - first), 4 * 44100, 441);
+    for (int link : {0, 1})
+        EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 0, first + link * 88200 + 11025, 66150), 1320, 8) << link;
+}
+
 TEST_F(StreamChannels, MonoStreamsArePositioned) {
     std::unique_ptr<Sound> s(Streamed(mono_, 5));
     s->SetPosition(3, 0, 0);
