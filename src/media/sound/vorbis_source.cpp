@@ -416,6 +416,11 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
+        if (resampling_) {
+            // No more of a resampled link than the frames asked for need.
+            const uint64_t need = uint64_t{max_frames - done} * links_[static_cast<size_t>(link_)].rate / rate_;
+            want = static_cast<uint32_t>(std::clamp<uint64_t>(need + 1, 1, want));
+        }
         if (want == 0) break;
         int section = 0;
         // A looping file whose pages hold no sound ends the read here.
