@@ -33,8 +33,8 @@ constexpr uint32_t kStreamPosition = 16;  // apply the 3-D position
 
 // What a channel plays, or is to play next.
 struct StreamSource {
-    StreamSource() = default;
-    explicit StreamSource(bool looping) : loop(looping) {}
+    constexpr StreamSource() = default;
+    constexpr explicit StreamSource(bool looping) : loop(looping) {}
 
     std::string path;
     uint32_t start = 0;     // milliseconds
@@ -75,7 +75,11 @@ struct StreamChannel {
     void CreateEventsLocked();
 };
 
-extern StreamChannel g_stream_channels[kStreamChannelCount];
+// The records are never destroyed: a sound that a static destructor
+// releases finds them whatever order exit() runs destructors in. Every
+// worker is ended at exit before the statics built ahead of the first
+// stream go.
+extern StreamChannel (&g_stream_channels)[kStreamChannelCount];
 
 // Settings read by buffers created afterwards (and by workers).
 extern std::atomic<float> g_stream_channel_volumes[kStreamChannelCount];

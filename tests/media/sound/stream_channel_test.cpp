@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "base/log.h"
+#include "media/resource_manager.h"
 #include "media/sound/sound.h"
 #include "sound_fixture.h"
 
@@ -264,6 +267,36 @@ TEST_F(StreamChannels, PlayAndStopRacingTheWorkerNeverLoseTheLastWord) {
     EXPECT_FALSE(a->IsPlaying());
     done = true;
     mixer.join();
+}
+
+TEST_F(StreamChannels, ExitWithoutShutDownWhileStreamsPlayEndsCleanly) {
+    // A game that ends by exit() (a script panic) with streams playing: the
+    // resource manager's static releases its sounds whenever exit() gets
+    // to it, and a static built before the first stream finds every
+    // worker ended by then.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            static Sound* held = Streamed(quiet_, 1);
+            std::atexit([] {
+                for (const StreamChannel& ch : g_stream_channels) {
+                    if (ch.running.load() || ch.thread) {
+                        std::fputs("a stream worker still runs at exit\n", stderr);
+                        std::_Exit(3);
+                    }
+                }
+                delete held;
+                delete dir_;
+            });
+            const std::string name = loud_.substr(0, loud_.size() - 4);  // without ".ogg"
+            Sound* managed = Resources().GetSound(Resources().DeclareSound(name.c_str(), kSoundStreamed));
+            if (!managed) std::_Exit(4);
+            managed->Play(true, 0);
+            held->Play(true, 0);
+            if (!PumpUntil([] { return StreamChannelIsPlaying(0) && StreamChannelIsPlaying(1); })) std::_Exit(5);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
