@@ -138,7 +138,8 @@ inline int16_t Clamp16(int v) {
     return static_cast<int16_t>(std::clamp(v, -32768, 32767));
 }
 
-// mono_mean: to mono by the mean of left and right instead of their sum.
+// mono_mean: stereo to mono by the mean of left and right instead of their
+// sum. More channels always go to mono by the mean of their stereo fold.
 void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, int out_channels,
              bool mono_mean) {
     if (in_channels > 2) {
@@ -154,7 +155,7 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
                 out[0] = Clamp16(left);
                 out[1] = Clamp16(right);
             } else {
-                out[0] = Clamp16(mono_mean ? (left + right) / 2 : left + right);
+                out[0] = Clamp16((left + right) / 2);  // within full scale too
             }
         }
         return;

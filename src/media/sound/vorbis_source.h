@@ -46,8 +46,9 @@ public:
 
     // Decodes up to max_frames frames of out_channels (1 or 2) channels.
     // More channels are folded down to stereo frame by frame with weights
-    // that keep full scale within full scale; stereo to mono is the clamped
-    // sum of left and right (the mean in a file whose first link is mono).
+    // that keep full scale within full scale, and to mono by the mean of that
+    // fold; stereo to mono is the clamped sum of left and right (the mean in
+    // a file whose first link is mono).
     // Returns the frames written; fewer than asked only at the end of the
     // stream.
     uint32_t Decode(int16_t* out, uint32_t max_frames, int out_channels);

@@ -69,6 +69,10 @@ TEST(VorbisSource, FoldsEveryLayoutToStereoWithinFullScale) {
         EXPECT_LT(*std::max_element(stereo.begin(), stereo.end()), 0.65 * full);
         EXPECT_GT(*std::min_element(stereo.begin(), stereo.end()), -0.65 * full);
         for (int side : {0, 1}) EXPECT_NEAR(Amplitude(stereo, 2, side, 500, 32000), 0.6 * full, 0.03 * full);
+        std::vector<int16_t> mono(16000);
+        ASSERT_TRUE(src.SeekFrame(0));
+        ASSERT_EQ(src.Decode(mono.data(), 16000, 1), 16000u);
+        EXPECT_NEAR(Amplitude(mono, 1, 0, 500, 32000), 0.6 * full, 0.03 * full);
         // Each channel on its own frequency.
         ogg = vorbis_tone::Encode(
             channels, 32000, 16000,
@@ -96,11 +100,10 @@ TEST(VorbisSource, FoldsEveryLayoutToStereoWithinFullScale) {
                     EXPECT_LT(left + right, 0.01) << c;
             }
         }
-        // Mono is the sum of the two sides.
+        // Mono is the mean of the two sides.
         ASSERT_TRUE(src.SeekFrame(0));
-        std::vector<int16_t> mono(16000);
         ASSERT_EQ(src.Decode(mono.data(), 16000, 1), 16000u);
-        for (size_t i = 0; i < mono.size(); i += 97) EXPECT_NEAR(mono[i], stereo[2 * i] + stereo[2 * i + 1], 2);
+        for (size_t i = 0; i < mono.size(); i += 97) EXPECT_NEAR(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) / 2, 1);
     }
 }
 
