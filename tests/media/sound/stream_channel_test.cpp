@@ -171,6 +171,7 @@ TEST_F(StreamChannels, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
                              sound_test::Chain(vorbis_tone::Tone(1, 22050, 2.0, 440.0, 0.4f, 1),
                                                vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 2)));
     g_stream_channels[6].no_fade = true;
+    g_stream_buffer_seconds = 0.5f;  // a second ahead: pitch and length are measured
     std::unique_ptr<Sound> s(Streamed(path, 6));
     s->Play(false, 0);
     std::vector<int16_t> out;
