@@ -179,6 +179,9 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
     }
 }
 
+// Longer than any link that holds sound (some 200 years at 44.1 kHz).
+constexpr int64_t kMaxLinkFrames = int64_t{1} << 48;
+
 // What one open or seek may read: the file a few times over, which every
 // well-formed file needs far less than.
 uint64_t ScanBudget(uint32_t size) {
@@ -266,8 +269,10 @@ bool VorbisSource::ReadLinks(const char* name) {
         }
         Link link;
         link.rate = static_cast<uint32_t>(info->rate);
-        link.start = links_.empty() ? 0 : links_.back().start + links_.back().frames;
-        link.frames = std::max<int64_t>(ov_pcm_total(&vf_, static_cast<int>(i)), 0);
+        // Lengths past any real sound (damaged granule positions) are cut
+        // short, so that the sums below cannot overflow.
+        link.start = links_.empty() ? 0 : std::min(links_.back().start + links_.back().frames, INT64_MAX / 2);
+        link.frames = std::clamp<int64_t>(ov_pcm_total(&vf_, static_cast<int>(i)), 0, kMaxLinkFrames);
         links_.push_back(link);
     }
     if (links_.empty()) {
@@ -282,9 +287,9 @@ bool VorbisSource::ReadLinks(const char* name) {
     for (Link& link : links_) {
         mixed_rates_ = mixed_rates_ || link.rate != rate_;
         link.out_start = out_start;
-        link.out_frames = static_cast<int64_t>(
-            Resampler::OutputFrames(static_cast<uint64_t>(link.frames), link.rate, rate_));
-        out_start += link.out_frames;
+        link.out_frames = static_cast<int64_t>(std::min<uint64_t>(
+            Resampler::OutputFrames(static_cast<uint64_t>(link.frames), link.rate, rate_), kMaxLinkFrames));
+        out_start = std::min(out_start + link.out_frames, INT64_MAX / 2);
     }
     return true;
 }
