@@ -12,13 +12,14 @@
 
 namespace {
 
+// Built like any static, never destroyed (see the header).
 union ChannelRecords {
-    constexpr ChannelRecords() : channels{} {}
+    ChannelRecords() : channels{} {}
     ~ChannelRecords() {}
     StreamChannel channels[kStreamChannelCount];
 };
 
-constinit ChannelRecords g_channel_records;
+ChannelRecords g_channel_records;
 
 }  // namespace
 

@@ -33,8 +33,8 @@ constexpr uint32_t kStreamPosition = 16;  // apply the 3-D position
 
 // What a channel plays, or is to play next.
 struct StreamSource {
-    constexpr StreamSource() = default;
-    constexpr explicit StreamSource(bool looping) : loop(looping) {}
+    StreamSource() = default;
+    explicit StreamSource(bool looping) : loop(looping) {}
 
     std::string path;
     uint32_t start = 0;     // milliseconds
