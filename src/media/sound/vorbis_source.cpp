@@ -418,6 +418,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     int16_t scratch[4096];
     uint32_t done = TakePending(out, max_frames, out_channels);
     int failures = 0;
+    bool restarted = false;
     while (done < max_frames) {
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
@@ -437,9 +438,16 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             // The end: what a resampled last link still owes.
             EndLinkRun();
             link_ = -1;
-            const uint32_t tail = TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done,
-                                              out_channels);
-            done += tail;
+            done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
+            // A looping file reads round by itself, except after a seek:
+            // then vorbisfile stops at its end, and it starts over here
+            // (once without sound in between, or a file with none would
+            // go round for ever).
+            if (memory_.loop && !restarted && done < max_frames &&
+                SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0) {
+                restarted = true;
+                continue;
+            }
             break;
         }
         if (got == OV_EREAD) break;
@@ -452,6 +460,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         info = ov_info(&vf_, section);
         int section_channels = info && info->channels > 0 ? info->channels : channels;
         uint32_t frames = static_cast<uint32_t>(got) / (section_channels * 2);
+        if (frames > 0) restarted = false;
         done += Deliver(scratch, frames, section_channels, section, out + static_cast<size_t>(done) * out_channels,
                         max_frames - done, out_channels);
     }

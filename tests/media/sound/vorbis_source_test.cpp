@@ -174,6 +174,17 @@ TEST(VorbisSource, LoopingReadsOnFromTheStart) {
     // itself is a few milliseconds of the decoder starting over).
     for (uint32_t at = 0; at + 441 < frames; at += 441)
         EXPECT_GT(sound_test::Rms(pcm, 0, at, 441), 3000.0) << at;
+    // So it does after a seek (a stream started part-way), round the end
+    // of a chain too.
+    auto chain = sound_test::Chain(vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 1),
+                                   vorbis_tone::Tone(1, 22050, 1.0, 440.0, 0.4f, 2));
+    for (const std::vector<uint8_t>* file : {&ogg, &chain}) {
+        ASSERT_TRUE(src.OpenMemory(file->data(), static_cast<uint32_t>(file->size()), true, "loop"));
+        ASSERT_TRUE(src.SeekFrame(src.TotalFrames() - 2000));
+        EXPECT_EQ(src.Decode(pcm.data(), frames, 2), frames);
+        for (uint32_t at = 2205; at + 441 < frames; at += 441)
+            EXPECT_GT(sound_test::Rms(pcm, 0, at, 441), 3000.0) << at;
+    }
 }
 
 TEST(VorbisSource, RefusesWhatIsNotVorbis) {
