@@ -419,6 +419,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     uint32_t done = TakePending(out, max_frames, out_channels);
     int failures = 0;
     bool restarted = false;
+    int restarts = 0;
     while (done < max_frames) {
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
@@ -441,11 +442,12 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
             // A looping file reads round by itself, except after a seek:
             // then vorbisfile stops at its end, and it starts over here
-            // (once without sound in between, or a file with none would
-            // go round for ever).
-            if (memory_.loop && !restarted && done < max_frames &&
+            // (not twice without sound in between, or a file with none
+            // would go round for ever, and a bounded number of times).
+            if (memory_.loop && !restarted && restarts < 256 && done < max_frames &&
                 SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0) {
                 restarted = true;
+                ++restarts;
                 continue;
             }
             break;
