@@ -27,5 +27,14 @@ int main(int argc, char** argv) {
     auto second = vorbis_tone::Click(2, 22050, 0.03);
     chained.insert(chained.end(), second.begin(), second.end());
     SaveBytes(dir + "/chained.ogg", chained);
+    // The same with serial numbers of their own, so the decoder sees two
+    // links (the second is resampled to the first one's rate), and a third
+    // of five channels at yet another rate.
+    auto mixed = vorbis_tone::Tone(1, 11025, 0.05, 220.0, 0.5f, 1);
+    auto mixed_second = vorbis_tone::Tone(2, 22050, 0.03, 330.0, 0.5f, 2);
+    auto mixed_third = vorbis_tone::Tone(5, 8000, 0.04, 440.0, 0.5f, 3);
+    mixed.insert(mixed.end(), mixed_second.begin(), mixed_second.end());
+    mixed.insert(mixed.end(), mixed_third.begin(), mixed_third.end());
+    SaveBytes(dir + "/chained_rates.ogg", mixed);
     return 0;
 }

@@ -12,9 +12,11 @@
 
 namespace vorbis_tone {
 
-// gen(frame, channel) gives a sample in -1..1.
+// gen(frame, channel) gives a sample in -1..1. Links of a chained file need
+// serial numbers of their own.
 inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
-                                   const std::function<float(long, int)>& gen, float quality = 0.2f) {
+                                   const std::function<float(long, int)>& gen, float quality = 0.2f,
+                                   int serial = 0x51554C44) {
     std::vector<uint8_t> out;
     vorbis_info vi;
     vorbis_info_init(&vi);
@@ -29,7 +31,7 @@ inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
     vorbis_analysis_init(&vd, &vi);
     vorbis_block_init(&vd, &vb);
     ogg_stream_state os;
-    ogg_stream_init(&os, 0x51554C44);
+    ogg_stream_init(&os, serial);
     auto put = [&out](const ogg_page& og) {
         out.insert(out.end(), og.header, og.header + og.header_len);
         out.insert(out.end(), og.body, og.body + og.body_len);
@@ -81,11 +83,13 @@ inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
 }
 
 // A sine of the given frequency on every channel.
-inline std::vector<uint8_t> Tone(int channels, long rate, double seconds, double hz, float amplitude = 0.5f) {
+inline std::vector<uint8_t> Tone(int channels, long rate, double seconds, double hz, float amplitude = 0.5f,
+                                 int serial = 0x51554C44) {
     long frames = static_cast<long>(rate * seconds);
-    return Encode(channels, rate, frames, [=](long i, int) {
-        return amplitude * static_cast<float>(std::sin(2.0 * 3.14159265358979 * hz * i / rate));
-    });
+    return Encode(
+        channels, rate, frames,
+        [=](long i, int) { return amplitude * static_cast<float>(std::sin(2.0 * 3.14159265358979 * hz * i / rate)); },
+        0.2f, serial);
 }
 
 // A short burst of noise that decays.

@@ -33,7 +33,8 @@ void Unlink(Sound* s) {
 bool LoadStatic(Sound& sound, VorbisSource& source, bool is3d, const char* name) {
     const int channels = source.Channels();
     const int64_t total = source.TotalFrames();
-    const int64_t bytes = total * channels * 2;
+    // Saturated: damaged granule positions announce any length.
+    const int64_t bytes = total > INT64_MAX / (channels * 2) ? INT64_MAX : total * channels * 2;
     if (total < 0 || bytes > kMaxStaticSoundBytes) {
         LogPrintf("[ERROR] - SOUND : %s decodes to %lld bytes (at most %lld)", name,
                   static_cast<long long>(bytes), static_cast<long long>(kMaxStaticSoundBytes));

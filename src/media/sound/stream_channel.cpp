@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "base/log.h"
@@ -9,7 +10,20 @@
 #include "media/sound/sound_device.h"
 #include "media/sound/vorbis_source.h"
 
-StreamChannel g_stream_channels[kStreamChannelCount];
+namespace {
+
+// Built like any static, never destroyed (see the header).
+union ChannelRecords {
+    ChannelRecords() : channels{} {}
+    ~ChannelRecords() {}
+    StreamChannel channels[kStreamChannelCount];
+};
+
+ChannelRecords g_channel_records;
+
+}  // namespace
+
+StreamChannel (&g_stream_channels)[kStreamChannelCount] = g_channel_records.channels;
 std::atomic<float> g_stream_channel_volumes[kStreamChannelCount] = {1.0f, 1.0f, 1.0f, 1.0f,
                                                                     1.0f, 1.0f, 1.0f, 1.0f};
 std::atomic<float> g_stream_buffer_seconds{1.0f};
@@ -419,6 +433,14 @@ bool StreamChannelIsPlaying(unsigned channel) {
 
 namespace {
 
+// However the program ends, exit() ends every worker before it destroys
+// the statics built before the first one started, which the workers and
+// the sounds those statics release rely on.
+void StopWorkersAtExit() {
+    static const bool registered = std::atexit([] { StopAllStreamChannels(); }) == 0;
+    (void)registered;
+}
+
 StreamSource SourceOf(const Sound* sound, bool loop, uint32_t start) {
     StreamSource s;
     s.path = sound->source_path;
@@ -435,6 +457,7 @@ bool StreamPlay(StreamChannel& ch, Sound* sound, bool loop, int32_t start_ms) {
     const uint32_t start = static_cast<uint32_t>(std::max(start_ms, 0));
     std::lock_guard<std::mutex> guard(ch.lock);
     if (!ch.running) {
+        StopWorkersAtExit();
         if (ch.thread) {
             // The last worker has made its exit and is only returning.
             plat::WaitThread(ch.thread, -1);

@@ -75,7 +75,11 @@ struct StreamChannel {
     void CreateEventsLocked();
 };
 
-extern StreamChannel g_stream_channels[kStreamChannelCount];
+// The records are never destroyed: a sound that a static destructor
+// releases finds them whatever order exit() runs destructors in. Every
+// worker is ended at exit before the statics built ahead of the first
+// stream go.
+extern StreamChannel (&g_stream_channels)[kStreamChannelCount];
 
 // Settings read by buffers created afterwards (and by workers).
 extern std::atomic<float> g_stream_channel_volumes[kStreamChannelCount];

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -64,61 +65,122 @@ long MemoryTell(void* source) {
 }
 
 // Where each channel of a file with more than two goes (Vorbis channel
-// order): L left, R right, C both at half, N nowhere (low frequency).
+// order): L left, R right, C both, l and r the surrounds of each side, B
+// the back centre on both, N nowhere (low frequency).
 const char* FoldRoles(int channels) {
     switch (channels) {
         case 3:
             return "LCR";
         case 4:
-            return "LRLR";
+            return "LRlr";
         case 5:
-            return "LCRLR";
+            return "LCRlr";
         case 6:
-            return "LCRLRN";
+            return "LCRlrN";
         case 7:
-            return "LCRLRCN";
+            return "LCRlrBN";
         case 8:
-            return "LCRLRLRN";
+            return "LCRlrlrN";
         default:
             return nullptr;  // beyond eight: alternately left and right
     }
 }
 
+// Stereo weights of each channel: fronts in full, centre and surrounds at
+// -3 dB, the back centre at -6 dB, and each side's weights divided by their
+// sum, so that full scale on every channel stays within full scale.
+struct FoldWeights {
+    float left[256];
+    float right[256];
+
+    explicit FoldWeights(int channels) {
+        const char* roles = FoldRoles(channels);
+        constexpr float kHalfPower = 0.70710678f;
+        float left_sum = 0, right_sum = 0;
+        for (int c = 0; c < channels && c < 256; ++c) {
+            const char role = roles ? roles[c] : (c % 2 ? 'R' : 'L');
+            float l = 0, r = 0;
+            switch (role) {
+                case 'L':
+                    l = 1;
+                    break;
+                case 'R':
+                    r = 1;
+                    break;
+                case 'C':
+                    l = r = kHalfPower;
+                    break;
+                case 'l':
+                    l = kHalfPower;
+                    break;
+                case 'r':
+                    r = kHalfPower;
+                    break;
+                case 'B':
+                    l = r = 0.5f;
+                    break;
+                default:
+                    break;
+            }
+            left[c] = l;
+            right[c] = r;
+            left_sum += l;
+            right_sum += r;
+        }
+        for (int c = 0; c < channels && c < 256; ++c) {
+            if (left_sum > 0) left[c] /= left_sum;
+            if (right_sum > 0) right[c] /= right_sum;
+        }
+    }
+};
+
 inline int16_t Clamp16(int v) {
     return static_cast<int16_t>(std::clamp(v, -32768, 32767));
 }
 
-void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, int out_channels) {
-    const char* roles = FoldRoles(in_channels);
+// mono_mean: stereo to mono by the mean of left and right instead of their
+// sum. More channels always go to mono by the mean of their stereo fold.
+void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, int out_channels,
+             bool mono_mean) {
+    if (in_channels > 2) {
+        const FoldWeights fold(in_channels);
+        for (uint32_t f = 0; f < frames; ++f, in += in_channels, out += out_channels) {
+            float l = 0, r = 0;
+            for (int c = 0; c < in_channels; ++c) {
+                l += fold.left[c] * in[c];
+                r += fold.right[c] * in[c];
+            }
+            const int left = static_cast<int>(std::lrint(l)), right = static_cast<int>(std::lrint(r));
+            if (out_channels == 2) {
+                out[0] = Clamp16(left);
+                out[1] = Clamp16(right);
+            } else {
+                out[0] = Clamp16((left + right) / 2);  // within full scale too
+            }
+        }
+        return;
+    }
     for (uint32_t f = 0; f < frames; ++f, in += in_channels, out += out_channels) {
         int left, right;
         if (in_channels == 1) {
             left = right = in[0];
-        } else if (in_channels == 2) {
+        } else {
             left = in[0];
             right = in[1];
-        } else {
-            left = right = 0;
-            for (int c = 0; c < in_channels; ++c) {
-                char role = roles ? roles[c] : (c % 2 ? 'R' : 'L');
-                if (role == 'L')
-                    left += in[c];
-                else if (role == 'R')
-                    right += in[c];
-                else if (role == 'C') {
-                    left += in[c] / 2;
-                    right += in[c] / 2;
-                }
-            }
         }
         if (out_channels == 2) {
             out[0] = Clamp16(left);
             out[1] = Clamp16(right);
+        } else if (in_channels == 1) {
+            out[0] = in[0];
         } else {
-            out[0] = in_channels == 1 ? in[0] : Clamp16(left + right);
+            out[0] = Clamp16(mono_mean ? (left + right) / 2 : left + right);
         }
     }
 }
+
+// Longer than any link that holds sound (some 200 years at 44.1 kHz).
+constexpr int64_t kMaxLinkFrames = int64_t{1} << 48;
 
 // What one open or seek may read: the file a few times over, which every
 // well-formed file needs far less than.
@@ -174,14 +236,61 @@ bool VorbisSource::OpenBlock(const char* name) {
         }
         vorbis_dsp_clear(&dsp);
     }
-    vorbis_info* info = ov_info(&vf_, -1);
-    if (!info || info->channels < 1 || info->rate < 100 || info->rate > 200000) {
+    if (ov_streams(&vf_) > 1) {
+        // vorbisfile opens a chained file past its first link when all of
+        // that link's sound is in one page; from the start it plays it.
+        SeekOnce([this] { return ov_raw_seek(&vf_, 0); });
+    }
+    return ReadLinks(name);
+}
+
+template <typename Seek>
+int VorbisSource::SeekOnce(Seek seek) {
+    // A seek reads on from a page to its frame; in a looping file whose
+    // pages promise more frames than they hold it would read round and
+    // round for ever. Seeks read the file once.
+    const bool loop = memory_.loop;
+    memory_.loop = false;
+    memory_.budget = ScanBudget(memory_.size);
+    const int result = seek();
+    memory_.loop = loop;
+    return result;
+}
+
+bool VorbisSource::ReadLinks(const char* name) {
+    const long count = ov_streams(&vf_);
+    links_.clear();
+    for (long i = 0; i < count; ++i) {
+        vorbis_info* info = ov_info(&vf_, static_cast<int>(i));
+        if (!info || info->channels < 1 || info->rate < 100 || info->rate > 200000) {
+            LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
+            Close();
+            return false;
+        }
+        Link link;
+        link.rate = static_cast<uint32_t>(info->rate);
+        // Lengths past any real sound (damaged granule positions) are cut
+        // short, so that the sums below cannot overflow.
+        link.start = links_.empty() ? 0 : std::min(links_.back().start + links_.back().frames, INT64_MAX / 2);
+        link.frames = std::clamp<int64_t>(ov_pcm_total(&vf_, static_cast<int>(i)), 0, kMaxLinkFrames);
+        links_.push_back(link);
+    }
+    if (links_.empty()) {
         LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
         Close();
         return false;
     }
-    channels_ = info->channels;
-    rate_ = static_cast<uint32_t>(info->rate);
+    vorbis_info* first = ov_info(&vf_, 0);
+    channels_ = first->channels;
+    rate_ = links_[0].rate;
+    int64_t out_start = 0;
+    for (Link& link : links_) {
+        mixed_rates_ = mixed_rates_ || link.rate != rate_;
+        link.out_start = out_start;
+        link.out_frames = static_cast<int64_t>(std::min<uint64_t>(
+            Resampler::OutputFrames(static_cast<uint64_t>(link.frames), link.rate, rate_), kMaxLinkFrames));
+        out_start = std::min(out_start + link.out_frames, INT64_MAX / 2);
+    }
     return true;
 }
 
@@ -192,41 +301,158 @@ void VorbisSource::Close() {
     rate_ = 0;
     memory_ = {};
     file_.Close();
+    links_.clear();
+    mixed_rates_ = false;
+    link_ = -1;
+    resampling_ = false;
+    pending_.clear();
+    pending_at_ = 0;
 }
 
 int64_t VorbisSource::TotalFrames() {
-    return open_ ? ov_pcm_total(&vf_, -1) : -1;
+    if (!open_) return -1;
+    if (!mixed_rates_) return ov_pcm_total(&vf_, -1);
+    return links_.back().out_start + links_.back().out_frames;
 }
 
 bool VorbisSource::SeekFrame(int64_t frame) {
     if (!open_) return false;
-    // A seek reads on from a page to its frame; in a looping file whose
-    // pages promise more frames than they hold it would read round and
-    // round for ever. Seeks read the file once.
-    const bool loop = memory_.loop;
-    memory_.loop = false;
-    memory_.budget = ScanBudget(memory_.size);
-    const bool ok = ov_pcm_seek(&vf_, frame) == 0;
-    memory_.loop = loop;
+    // Where the frame lies in the file's own frames; a link of another
+    // rate is entered far enough ahead for the resampler's window.
+    int64_t target = frame;
+    int link = -1;
+    uint64_t output = 0, input = 0;
+    if (mixed_rates_) {
+        for (size_t i = 0; i < links_.size() && link < 0; ++i)
+            if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames)
+                link = static_cast<int>(i);
+        if (link < 0) return false;
+        const Link& l = links_[static_cast<size_t>(link)];
+        output = static_cast<uint64_t>(frame - l.out_start);
+        if (l.rate != rate_) {
+            resampler_.Start(l.rate, rate_, output, 0);
+            input = resampler_.FirstInputFor(output);
+            resampler_.Start(l.rate, rate_, output, input);
+        } else {
+            input = output;
+        }
+        target = l.start + static_cast<int64_t>(input);
+    }
+    const bool ok = SeekOnce([this, target] { return ov_pcm_seek(&vf_, target); }) == 0;
+    pending_.clear();
+    pending_at_ = 0;
+    link_ = ok ? link : -1;
+    resampling_ = ok && link >= 0 && links_[static_cast<size_t>(link)].rate != rate_;
     return ok;
+}
+
+void VorbisSource::EndLinkRun() {
+    if (resampling_) {
+        if (pending_at_ == pending_.size()) {
+            pending_.clear();
+            pending_at_ = 0;
+        }
+        resampler_.Finish(pending_);
+    }
+    resampling_ = false;
+}
+
+uint32_t VorbisSource::TakePending(int16_t* out, uint32_t max_frames, int out_channels) {
+    if (pending_at_ >= pending_.size() || pending_channels_ == 0) return 0;
+    const size_t held = (pending_.size() - pending_at_) / pending_channels_;
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(held, max_frames));
+    Convert(pending_.data() + pending_at_, n, pending_channels_, out, out_channels, channels_ == 1);
+    pending_at_ += static_cast<size_t>(n) * pending_channels_;
+    if (pending_at_ >= pending_.size()) {
+        pending_.clear();
+        pending_at_ = 0;
+    }
+    return n;
+}
+
+uint32_t VorbisSource::Deliver(const int16_t* pcm, uint32_t frames, int channels, int link, int16_t* out,
+                               uint32_t room, int out_channels) {
+    const bool mono_mean = channels_ == 1;
+    if (link != link_) {
+        EndLinkRun();
+        link_ = link;
+        const uint32_t rate = link >= 0 && link < static_cast<int>(links_.size()) ? links_[link].rate : rate_;
+        if (rate != rate_) {
+            resampler_.Start(rate, rate_);
+            resampling_ = true;
+        }
+    }
+    // Frames held are of the channel count asked for when they were made.
+    if (pending_at_ < pending_.size() && pending_channels_ != out_channels) {
+        const uint32_t held = static_cast<uint32_t>((pending_.size() - pending_at_) / pending_channels_);
+        converted_.resize(static_cast<size_t>(held) * out_channels);
+        Convert(pending_.data() + pending_at_, held, pending_channels_, converted_.data(), out_channels,
+                mono_mean);
+        pending_.assign(converted_.begin(), converted_.end());
+        pending_at_ = 0;
+    }
+    if (pending_at_ >= pending_.size()) {
+        pending_.clear();
+        pending_at_ = 0;
+    }
+    pending_channels_ = out_channels;
+    uint32_t direct = 0;
+    if (!resampling_ && pending_.empty()) {
+        direct = std::min(frames, room);
+        Convert(pcm, direct, channels, out, out_channels, mono_mean);
+        pcm += static_cast<size_t>(direct) * channels;
+        frames -= direct;
+        if (frames == 0) return direct;
+    }
+    converted_.resize(static_cast<size_t>(frames) * out_channels);
+    Convert(pcm, frames, channels, converted_.data(), out_channels, mono_mean);
+    if (resampling_)
+        resampler_.Push(converted_.data(), frames, out_channels, pending_);
+    else
+        pending_.insert(pending_.end(), converted_.begin(), converted_.end());
+    return direct + TakePending(out + static_cast<size_t>(direct) * out_channels, room - direct, out_channels);
 }
 
 uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channels) {
     if (!open_ || !out || (out_channels != 1 && out_channels != 2)) return 0;
     int16_t scratch[4096];
-    uint32_t done = 0;
+    uint32_t done = TakePending(out, max_frames, out_channels);
     int failures = 0;
+    bool restarted = false;
+    int restarts = 0;
     while (done < max_frames) {
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
+        if (resampling_) {
+            // No more of a resampled link than the frames asked for need.
+            const uint64_t need = uint64_t{max_frames - done} * links_[static_cast<size_t>(link_)].rate / rate_;
+            want = static_cast<uint32_t>(std::clamp<uint64_t>(need + 1, 1, want));
+        }
         if (want == 0) break;
         int section = 0;
         // A looping file whose pages hold no sound ends the read here.
         memory_.budget = ReadBudget(memory_.size);
         long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
-        if (got == 0 || got == OV_EREAD) break;
+        if (got == 0) {
+            // The end: what a resampled last link still owes.
+            EndLinkRun();
+            link_ = -1;
+            done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
+            // A looping file reads round by itself, except after a seek:
+            // then vorbisfile stops at its end, and it starts over here
+            // (not twice without sound in between, or a file with none
+            // would go round for ever, and a bounded number of times).
+            if (memory_.loop && !restarted && restarts < 256 && done < max_frames &&
+                SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0) {
+                restarted = true;
+                ++restarts;
+                continue;
+            }
+            break;
+        }
+        if (got == OV_EREAD) break;
         if (got < 0) {
             // Holes and bad pages are skipped; a stream that only fails ends.
             if (++failures > 64) break;
@@ -235,11 +461,10 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         failures = 0;
         info = ov_info(&vf_, section);
         int section_channels = info && info->channels > 0 ? info->channels : channels;
-        uint32_t frames =
-            std::min<uint32_t>(static_cast<uint32_t>(got) / (section_channels * 2), max_frames - done);
-        Convert(scratch, frames, section_channels, out + static_cast<size_t>(done) * out_channels,
-                out_channels);
-        done += frames;
+        uint32_t frames = static_cast<uint32_t>(got) / (section_channels * 2);
+        if (frames > 0) restarted = false;
+        done += Deliver(scratch, frames, section_channels, section, out + static_cast<size_t>(done) * out_channels,
+                        max_frames - done, out_channels);
     }
     return done;
 }

@@ -1,12 +1,16 @@
 #pragma once
 // An Ogg Vorbis file held whole in memory and decoded through vorbisfile,
 // optionally looping (reads wrap to the start of the file), converted to
-// 16-bit PCM of one or two channels whatever the file carries.
+// 16-bit PCM of one or two channels whatever the file carries. The links
+// of a chained file play at the first link's rate: links of other rates
+// are resampled, so every link keeps its length and pitch.
 #include <vorbis/vorbisfile.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "base/byte_stream.h"
+#include "media/sound/resampler.h"
 
 // The memory block the vorbisfile callbacks read from.
 struct VorbisMemoryFile {
@@ -36,18 +40,43 @@ public:
     bool IsOpen() const { return open_; }
 
     int Channels() const { return channels_; }  // of the first section
-    uint32_t Rate() const { return rate_; }
-    int64_t TotalFrames();  // negative when unknown
+    uint32_t Rate() const { return rate_; }     // of the first section: every frame's
+    int64_t TotalFrames();  // at Rate(); negative when unknown
     bool SeekFrame(int64_t frame);
 
     // Decodes up to max_frames frames of out_channels (1 or 2) channels.
-    // More channels are folded down to stereo frame by frame; stereo to mono
-    // is the clamped sum of left and right. Returns the frames written; fewer
-    // than asked only at the end of the stream.
+    // More channels are folded down to stereo frame by frame with weights
+    // that keep full scale within full scale, and to mono by the mean of that
+    // fold; stereo to mono is the clamped sum of left and right (the mean in
+    // a file whose first link is mono).
+    // Returns the frames written; fewer than asked only at the end of the
+    // stream.
     uint32_t Decode(int16_t* out, uint32_t max_frames, int out_channels);
 
 private:
+    // One link of a chained file: where it starts and how long it is in
+    // its own frames, and its length at Rate().
+    struct Link {
+        int64_t start = 0;
+        int64_t frames = 0;
+        int64_t out_start = 0;
+        int64_t out_frames = 0;
+        uint32_t rate = 0;
+    };
+
     bool OpenBlock(const char* name);
+    // Runs a vorbisfile seek reading the file once, not round a loop.
+    template <typename Seek>
+    int SeekOnce(Seek seek);
+    bool ReadLinks(const char* name);
+    // Moves held frames to out; converts them first when asked for another
+    // channel count than they were made for.
+    uint32_t TakePending(int16_t* out, uint32_t max_frames, int out_channels);
+    // Hands frames of one link on: straight to out when at Rate() and
+    // nothing is held, else through the held frames (and the resampler).
+    uint32_t Deliver(const int16_t* pcm, uint32_t frames, int channels, int link, int16_t* out,
+                     uint32_t room, int out_channels);
+    void EndLinkRun();
 
     ByteStream file_;
     VorbisMemoryFile memory_;
@@ -55,4 +84,13 @@ private:
     bool open_ = false;
     int channels_ = 0;
     uint32_t rate_ = 0;
+    std::vector<Link> links_;
+    bool mixed_rates_ = false;  // some link has another rate than the first
+    int link_ = -1;             // the link read last, -1 before any
+    bool resampling_ = false;   // resampler_ holds a run of link_
+    Resampler resampler_;
+    std::vector<int16_t> pending_;  // frames decoded but not yet handed out
+    size_t pending_at_ = 0;         // in samples
+    int pending_channels_ = 0;
+    std::vector<int16_t> converted_;
 };

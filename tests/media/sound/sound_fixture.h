@@ -24,13 +24,36 @@ inline std::vector<int16_t> Render(uint32_t frames) {
     return out;
 }
 
-// Root mean square of one channel (0 left, 1 right) of interleaved stereo.
-inline double Rms(const std::vector<int16_t>& s, int channel, size_t first = 0, size_t frames = SIZE_MAX) {
-    size_t end = std::min(s.size() / 2, frames == SIZE_MAX ? SIZE_MAX : first + frames);
+// Root mean square of one channel (0 left, 1 right) of interleaved stereo
+// (or of as many channels as given).
+inline double Rms(const std::vector<int16_t>& s, int channel, size_t first = 0, size_t frames = SIZE_MAX,
+                  int channels = 2) {
+    size_t end = std::min(s.size() / channels, frames == SIZE_MAX ? SIZE_MAX : first + frames);
     double sum = 0;
     size_t n = 0;
-    for (size_t i = first; i < end; ++i, ++n) sum += double(s[2 * i + channel]) * s[2 * i + channel];
+    for (size_t i = first; i < end; ++i, ++n) {
+        const double v = s[channels * i + channel];
+        sum += v * v;
+    }
     return n ? std::sqrt(sum / n) : 0.0;
+}
+
+// Sign changes of one channel of interleaved samples in frames
+// [first, first + frames).
+inline int ZeroCrossings(const std::vector<int16_t>& s, int channels, int channel, size_t first = 0,
+                         size_t frames = SIZE_MAX) {
+    const size_t end = std::min(s.size() / channels, frames == SIZE_MAX ? SIZE_MAX : first + frames);
+    int n = 0;
+    for (size_t i = first + 1; i < end; ++i)
+        if ((s[(i - 1) * channels + channel] < 0) != (s[i * channels + channel] < 0)) ++n;
+    return n;
+}
+
+// One file after the other: a chained Ogg file (the links need serial
+// numbers of their own).
+inline std::vector<uint8_t> Chain(std::vector<uint8_t> first, const std::vector<uint8_t>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
 }
 
 inline std::string WriteOgg(const quild_test::TempDir& dir, const std::string& name,

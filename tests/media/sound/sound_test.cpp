@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sound_fixture.h"
 
 namespace {
@@ -35,6 +37,19 @@ TEST_F(StaticSound, LoadsWholeAndMixesDownThreeDSoundsToMono) {
     EXPECT_NE(positioned.buffer3d, nullptr);
     ASSERT_TRUE(mono3d.Load(tone_mono_.c_str(), true));
     EXPECT_EQ(mono3d.size, 44100u * 2);
+    // A last page whose granule position announces 2^62 frames is refused.
+    auto ogg = vorbis_tone::Tone(2, 44100, 2.0, 440.0);
+    size_t last = 0;
+    for (size_t i = 0; i + 27 < ogg.size(); ++i)
+        if (std::memcmp(&ogg[i], "OggS", 4) == 0) last = i;
+    const int64_t granule = int64_t{1} << 62;
+    std::memcpy(&ogg[last + 6], &granule, 8);
+    ogg_page page{&ogg[last], 27 + ogg[last + 26], nullptr, 0};
+    page.body = page.header + page.header_len;
+    for (int i = 0; i < ogg[last + 26]; ++i) page.body_len += ogg[last + 27 + i];
+    ogg_page_checksum_set(&page);
+    Sound endless;
+    EXPECT_FALSE(endless.LoadFromMemory(ogg.data(), static_cast<uint32_t>(ogg.size()), false, "endless"));
     Sound missing;
     EXPECT_FALSE(missing.Load(dir_.file("none.ogg").c_str(), false));
     EXPECT_FALSE(missing.Play(false, 0));
@@ -105,6 +120,21 @@ TEST_F(StaticSound, PlayingListHoldsEachSoundOnceAndNeverAFreedOne) {
     EXPECT_FALSE(b.IsPlaying());
     SetSfxVolume(0.5f);
     EXPECT_EQ(g_playing_sounds, nullptr);
+}
+
+TEST_F(StaticSound, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
+    // Two seconds of 440 Hz stereo at 44.1 kHz, then two of mono at 22.05 kHz.
+    const auto chain = sound_test::Chain(vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 1),
+                                         vorbis_tone::Tone(1, 22050, 2.0, 440.0, 0.4f, 2));
+    Sound s;
+    ASSERT_TRUE(s.Load(sound_test::WriteOgg(dir_, "chain.ogg", chain).c_str(), false));
+    EXPECT_EQ(s.size, 4u * 44100 * 4);
+    ASSERT_TRUE(s.Play(false, 0));
+    const auto out = Render(5 * 44100);
+    for (int link : {0, 1})
+        EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 1, link * 88200 + 11025, 66150), 1320, 8) << link;
+    EXPECT_GT(Rms(out, 0, 3 * 44100, 44100), 8000);
+    EXPECT_LT(Rms(out, 0, 4 * 44100 + 100), 1.0);
 }
 
 TEST_F(StaticSound, NoDeviceMeansNoBuffer) {

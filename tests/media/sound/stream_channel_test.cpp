@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "base/log.h"
+#include "media/resource_manager.h"
 #include "media/sound/sound.h"
 #include "sound_fixture.h"
 
@@ -161,6 +164,33 @@ TEST_F(StreamChannels, PlayingTheCurrentSoundAgainDoesNotRestartIt) {
     ASSERT_TRUE(PumpUntil([] { return TakeFinishedStreamChannels() == 16u; }));
 }
 
+TEST_F(StreamChannels, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
+    // Two seconds of 440 Hz mono at 22.05 kHz, then two of stereo at 44.1 kHz.
+    const std::string path =
+        sound_test::WriteOgg(*dir_, "chain.ogg",
+                             sound_test::Chain(vorbis_tone::Tone(1, 22050, 2.0, 440.0, 0.4f, 1),
+                                               vorbis_tone::Tone(2, 44100, 2.0, 440.0, 0.4f, 2)));
+    g_stream_channels[6].no_fade = true;
+    g_stream_buffer_seconds = 0.5f;  // a second ahead: pitch and length are measured
+    std::unique_ptr<Sound> s(Streamed(path, 6));
+    s->Play(false, 0);
+    std::vector<int16_t> out;
+    for (int t = 0; t < 8000 && !(g_finished_channel_mask.load() & 64); t += 10) {
+        auto block = Pump(10);
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    size_t first = 0, last = 0;
+    for (size_t i = 0; i < out.size() / 2; ++i) {
+        if (std::abs(out[2 * i]) > 300) {
+            if (!first) first = i;
+            last = i;
+        }
+    }
+    EXPECT_NEAR(static_cast<double>(last - first), 4 * 44100, 441);
+    for (int link : {0, 1})
+        EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 0, first + link * 88200 + 11025, 66150), 1320, 8) << link;
+}
+
 TEST_F(StreamChannels, MonoStreamsArePositioned) {
     std::unique_ptr<Sound> s(Streamed(mono_, 5));
     s->SetPosition(3, 0, 0);
@@ -238,6 +268,36 @@ TEST_F(StreamChannels, PlayAndStopRacingTheWorkerNeverLoseTheLastWord) {
     EXPECT_FALSE(a->IsPlaying());
     done = true;
     mixer.join();
+}
+
+TEST_F(StreamChannels, ExitWithoutShutDownWhileStreamsPlayEndsCleanly) {
+    // A game that ends by exit() (a script panic) with streams playing: the
+    // resource manager's static releases its sounds whenever exit() gets
+    // to it, and a static built before the first stream finds every
+    // worker ended by then.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            static Sound* held = Streamed(quiet_, 1);
+            std::atexit([] {
+                for (const StreamChannel& ch : g_stream_channels) {
+                    if (ch.running.load() || ch.thread) {
+                        std::fputs("a stream worker still runs at exit\n", stderr);
+                        std::_Exit(3);
+                    }
+                }
+                delete held;
+                delete dir_;
+            });
+            const std::string name = loud_.substr(0, loud_.size() - 4);  // without ".ogg"
+            Sound* managed = Resources().GetSound(Resources().DeclareSound(name.c_str(), kSoundStreamed));
+            if (!managed) std::_Exit(4);
+            managed->Play(true, 0);
+            held->Play(true, 0);
+            if (!PumpUntil([] { return StreamChannelIsPlaying(0) && StreamChannelIsPlaying(1); })) std::_Exit(5);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

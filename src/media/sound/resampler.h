@@ -1,0 +1,40 @@
+#pragma once
+// Converts 16-bit interleaved frames from one rate to another with a
+// Kaiser-windowed sinc filter cut off below the lower of the two Nyquist
+// frequencies. A run treats what lies before its first frame and after its
+// last one as silence, so a run of n frames gives exactly OutputFrames(n)
+// frames, output frame k standing at input frame k * in / out.
+#include <cstdint>
+#include <vector>
+
+class Resampler {
+public:
+    // ceil(frames * out / in).
+    static uint64_t OutputFrames(uint64_t frames, uint32_t in_rate, uint32_t out_rate);
+
+    // Starts a run. A run that begins part-way (after a seek) names the
+    // output frame it is to give next and the input frame that its first
+    // pushed frame is; the input before that counts as silence.
+    void Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output = 0, uint64_t first_input = 0);
+    // The first input frame that output frame k reads.
+    uint64_t FirstInputFor(uint64_t output_frame) const;
+
+    // Takes frames of 1 or 2 channels and appends the output frames they
+    // complete. A change of channel count drops the frames held so far.
+    void Push(const int16_t* in, uint32_t frames, int channels, std::vector<int16_t>& out);
+    // Ends the run: appends the output frames still owed.
+    void Finish(std::vector<int16_t>& out);
+
+private:
+    void Emit(bool finishing, std::vector<int16_t>& out);
+
+    uint32_t in_rate_ = 0;
+    uint32_t out_rate_ = 0;
+    float scale_ = 1.0f;      // out / in, at most 1: the kernel's width and gain
+    int64_t half_width_ = 0;  // taps on each side of an output frame, in input frames
+    int channels_ = 0;
+    uint64_t next_ = 0;        // the next output frame
+    uint64_t held_first_ = 0;  // input frame of held_[0]
+    std::vector<int16_t> held_;
+    std::vector<float> weights_;
+};
