@@ -10,7 +10,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 extern "C" {
 #include <lauxlib.h>
@@ -257,11 +256,11 @@ int GetProperty(lua_State* L) {
             // Game texts live in a pool that goes when the last text does: the
             // text is copied before anything is pushed, from the object as it
             // is then.
-            return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
+            return script_results::PushText(L, [L]() -> const char* {
                 EObject* o;
                 PropertyInfo* q;
-                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return;
-                if (const char* text = *static_cast<const char* const*>(o->Field(q))) out.emplace_back(text);
+                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return nullptr;
+                return *static_cast<const char* const*>(o->Field(q));
             });
         case kPropertyDialog:
             // A hotspot's text is the one it draws and saves: after the texts
