@@ -458,13 +458,10 @@ int NewObject(lua_State* L) {
 // ge_getobjectslist(globals only): the engine's global objects, then (unless
 // the flag is true) its fonts and videos.
 int GetObjectsList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    if (!e) {
-        lua_newtable(L);
-        return 1;
-    }
-    const bool globals_only = lua_toboolean(L, 1);
+    const bool globals_only = lua_toboolean(L, 1);  // before the table takes the place of a missing flag
     lua_newtable(L);
+    Engine* e = CurrentEngine();
+    if (!e) return 1;
     if (globals_only)
         FillHandleArray(L, {e->objects.head});
     else
