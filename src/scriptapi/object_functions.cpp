@@ -314,20 +314,25 @@ EObject* ReferenceValue(lua_State* L, const char* class_word) {
     return object && IsClass(object, class_word) ? object : nullptr;
 }
 
+// The property types ge_setproperty reads from the value as a number.
+bool TakesNumber(int type) {
+    return type == kPropertyInt || type == kPropertyEnum || type == kPropertyBool || type == kPropertyFloat;
+}
+
 // ge_setproperty(handle, key, value)
 int SetProperty(lua_State* L) {
-    if (lua_type(L, 3) == LUA_TNONE) return 0;
-    // The value as text, taken before the object is looked up (see
-    // ObjectAndProperty) from a copy on top of the stack, so that the value
-    // itself keeps its type.
-    const char* value_text = nullptr;
-    if (lua_isstring(L, 3)) {
-        lua_pushvalue(L, 3);
-        value_text = lua_tostring(L, -1);
-    }
     EObject* object;
     PropertyInfo* p;
-    if (!ObjectAndProperty(L, &object, &p)) return 0;
+    if (lua_type(L, 3) == LUA_TNONE || !ObjectAndProperty(L, &object, &p)) return 0;
+    // The value as text. A number is turned into text on a copy (the value
+    // keeps its type), and only for a property read as text: that may run a
+    // finaliser that frees the object, which is looked up again.
+    const char* value_text = lua_type(L, 3) == LUA_TSTRING ? lua_tostring(L, 3) : nullptr;
+    if (lua_type(L, 3) == LUA_TNUMBER && !TakesNumber(p->type)) {
+        lua_pushvalue(L, 3);
+        value_text = lua_tostring(L, -1);
+        if (!ObjectAndProperty(L, &object, &p)) return 0;
+    }
     void* field = object->Field(p);
     switch (p->type) {
         case kPropertyInt:
