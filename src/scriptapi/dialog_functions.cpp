@@ -73,9 +73,9 @@ int GetLineCount(lua_State* L) {
 // is pushed (see script_results.h).
 int PushLayoutText(lua_State* L, const char* (*read)(const DialogLayout&, int)) {
     if (!ScriptArgDialogLayout(L, 1)) return 0;
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L, read](std::vector<std::string>& out) {
+    return script_results::PushText(L, [L, read] {
         const DialogLayout* layout = ScriptArgDialogLayout(L, 1);
-        if (const char* text = layout ? read(*layout, Int(L, 2)) : nullptr) out.emplace_back(text);
+        return layout ? read(*layout, Int(L, 2)) : nullptr;
     });
 }
 

@@ -4,8 +4,6 @@
 #include "scriptapi/draw_functions.h"
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 extern "C" {
 #include <lua.h>
@@ -65,9 +63,9 @@ int SetSysFont(lua_State* L) {
 // engine), copied before anything is pushed (see script_results.h).
 template <class T>
 int PushNames(lua_State* L, ObjectList<T> Engine::*list) {
-    return script_results::PushTexts(L, script_results::Texts::kArray, [list](std::vector<std::string>& names) {
+    return script_results::PushNames(L, script_results::Texts::kArray, [list] {
         Engine* e = CurrentEngine();
-        for (T* o = e ? (e->*list).head : nullptr; o; o = ListNext(o)) names.emplace_back(o->name ? o->name : "");
+        return e ? (e->*list).head : nullptr;
     });
 }
 

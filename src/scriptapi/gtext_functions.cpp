@@ -3,9 +3,6 @@
 // names and strings, the walk over the list and saving it as a file.
 #include "scriptapi/gtext_functions.h"
 
-#include <string>
-#include <vector>
-
 #include "app/engine.h"
 #include "media/text/game_text.h"
 #include "scene/hot_spot.h"
@@ -80,15 +77,9 @@ int Load(lua_State* L) {
 // A game text's name and text live in the text pool, which goes with the
 // last text: they are copied before anything is pushed, from the object as
 // it is then (see script_results.h).
-int PushCopied(lua_State* L, const char* (*read)(lua_State*)) {
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L, read](std::vector<std::string>& out) {
-        if (const char* text = read(L)) out.emplace_back(text);
-    });
-}
-
 int Name(lua_State* L) {
-    return PushCopied(L, [](lua_State* state) -> const char* {
-        EObject* object = ScriptArgObject(state, 1);
+    return script_results::PushText(L, [L] {
+        EObject* object = ScriptArgObject(L, 1);
         return object ? object->name : nullptr;
     });
 }
@@ -103,8 +94,8 @@ int SetName(lua_State* L) {
 }
 
 int TextOf(lua_State* L) {
-    return PushCopied(L, [](lua_State* state) -> const char* {
-        GameText* text = ScriptArgGameTextObject(state, 1);
+    return script_results::PushText(L, [L] {
+        GameText* text = ScriptArgGameTextObject(L, 1);
         return text ? text->text : nullptr;
     });
 }

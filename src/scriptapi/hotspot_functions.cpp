@@ -2,9 +2,6 @@
 // the parent and child tree, handler bits, drawing, rectangles and removal.
 // Every walk up or along the tree is bounded, so a cycle made by a script
 // cannot hang the game.
-#include <utility>
-#include <vector>
-
 extern "C" {
 #include <lua.h>
 }

@@ -2,15 +2,11 @@
 // engine and the current scene hold: objects of each kind by name, the
 // names of scenes, meshes, patches and hotspots, a hotspot's children, the
 // parent-less global hotspots and every object of a scene.
-#include <string>
-#include <vector>
-
 extern "C" {
 #include <lua.h>
 }
 
 #include "app/engine.h"
-#include "app/scene_switch.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "script/lua_host.h"
@@ -22,6 +18,8 @@ extern "C" {
 namespace {
 
 using script_args::PushHandleOrNil;
+using script_results::PushNames;
+using script_results::Texts;
 
 GameScene* CurrentScene() {
     Engine* e = CurrentEngine();
@@ -77,38 +75,21 @@ int HotspotGet(lua_State* L) {
     return PushObject(L, s ? ListFindByName(s->hotspots, script_args::LastText(L)) : nullptr);
 }
 
-// Pushes an array of the names of the objects that first() leads to; nil
-// when there are none. A nameless object lists as "". The names are copied
-// before anything is pushed, and first() is asked only then (see
+// ge_getsceneslist, ge_getmesheslist, ge_getpatcheslist: the names (nil
+// when there are none), copied before anything is pushed (see
 // script_results.h).
-template <class First>
-int PushNames(lua_State* L, First first, bool nil_when_empty) {
-    using script_results::Texts;
-    return script_results::PushTexts(L, nil_when_empty ? Texts::kArrayOrNil : Texts::kArray,
-                                     [&](std::vector<std::string>& names) {
-                                         for (EObject* o = first(); o; o = SceneListNext(o))
-                                             names.emplace_back(o->name ? o->name : "");
-                                     });
-}
-
 int ScenesList(lua_State* L) {
-    return PushNames(
-        L,
-        [] {
-            Engine* e = CurrentEngine();
-            return e ? static_cast<EObject*>(e->scenes.head) : nullptr;
-        },
-        true);
+    return PushNames(L, Texts::kArrayOrNil, [] {
+        Engine* e = CurrentEngine();
+        return e ? e->scenes.head : nullptr;
+    });
 }
 
 int KindNames(lua_State* L, SceneObjectKind kind) {
-    return PushNames(
-        L,
-        [kind] {
-            GameScene* s = CurrentScene();
-            return s ? SceneKindFirst(*s, kind) : nullptr;
-        },
-        true);
+    return PushNames(L, Texts::kArrayOrNil, [kind] {
+        GameScene* s = CurrentScene();
+        return s ? SceneKindFirst(*s, kind) : nullptr;
+    });
 }
 int MeshesList(lua_State* L) { return KindNames(L, kSceneKindMeshes); }
 int PatchesList(lua_State* L) { return KindNames(L, kSceneKindPatches); }
@@ -148,13 +129,10 @@ int HotspotsList(lua_State* L) {
         }
         return 1;
     }
-    return PushNames(
-        L,
-        [] {
-            GameScene* s = CurrentScene();
-            return s ? static_cast<EObject*>(s->hotspots.head) : nullptr;
-        },
-        false);
+    return PushNames(L, Texts::kArray, [] {
+        GameScene* s = CurrentScene();
+        return s ? s->hotspots.head : nullptr;
+    });
 }
 
 // ge_getglobalhotspotslist(): the global hotspots without a parent. The
@@ -182,23 +160,27 @@ GameScene* ListedScene(lua_State* L) {
     return lua_type(L, 1) == LUA_TSTRING ? ListFindByName(e->scenes, lua_tostring(L, 1)) : e->currentScene;
 }
 
+// Calls f with every object of the scene, in the order of its lists.
+template <class F>
+void ForEachSceneObject(const GameScene* s, F f) {
+    if (!s) return;
+    for (int k = 0; k < kSceneListCount; ++k)
+        for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) f(o);
+}
+
 // ge_getsceneobjectslist([scene name]): every object of the scene, in the
 // order hotspots, points, fx, patches, meshes, surfaces, cube faces, pages.
 // The scene is looked up again once the table is made (without an argument
 // the table stands in its place, and reads as no name as well).
 int SceneObjectsList(lua_State* L) {
     int n = 0;
-    if (GameScene* s = ListedScene(L))
-        for (int k = 0; k < kSceneListCount; ++k)
-            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) ++n;
+    ForEachSceneObject(ListedScene(L), [&n](EObject*) { ++n; });
     lua_createtable(L, n, 0);
     int i = 0;
-    if (GameScene* s = ListedScene(L))
-        for (int k = 0; k < kSceneListCount; ++k)
-            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) {
-                lua_pushlightuserdata(L, o->Handle());
-                lua_rawseti(L, -2, ++i);
-            }
+    ForEachSceneObject(ListedScene(L), [L, &i](EObject* o) {
+        lua_pushlightuserdata(L, o->Handle());
+        lua_rawseti(L, -2, ++i);
+    });
     return 1;
 }
 

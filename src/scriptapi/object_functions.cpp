@@ -10,7 +10,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 extern "C" {
 #include <lauxlib.h>
@@ -257,11 +256,11 @@ int GetProperty(lua_State* L) {
             // Game texts live in a pool that goes when the last text does: the
             // text is copied before anything is pushed, from the object as it
             // is then.
-            return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
+            return script_results::PushText(L, [L]() -> const char* {
                 EObject* o;
                 PropertyInfo* q;
-                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return;
-                if (const char* text = *static_cast<const char* const*>(o->Field(q))) out.emplace_back(text);
+                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return nullptr;
+                return *static_cast<const char* const*>(o->Field(q));
             });
         case kPropertyDialog:
             // A hotspot's text is the one it draws and saves: after the texts
@@ -315,20 +314,25 @@ EObject* ReferenceValue(lua_State* L, const char* class_word) {
     return object && IsClass(object, class_word) ? object : nullptr;
 }
 
+// The property types ge_setproperty reads from the value as a number.
+bool TakesNumber(int type) {
+    return type == kPropertyInt || type == kPropertyEnum || type == kPropertyBool || type == kPropertyFloat;
+}
+
 // ge_setproperty(handle, key, value)
 int SetProperty(lua_State* L) {
-    if (lua_type(L, 3) == LUA_TNONE) return 0;
-    // The value as text, taken before the object is looked up (see
-    // ObjectAndProperty) from a copy on top of the stack, so that the value
-    // itself keeps its type.
-    const char* value_text = nullptr;
-    if (lua_isstring(L, 3)) {
-        lua_pushvalue(L, 3);
-        value_text = lua_tostring(L, -1);
-    }
     EObject* object;
     PropertyInfo* p;
-    if (!ObjectAndProperty(L, &object, &p)) return 0;
+    if (lua_type(L, 3) == LUA_TNONE || !ObjectAndProperty(L, &object, &p)) return 0;
+    // The value as text. A number is turned into text on a copy (the value
+    // keeps its type), and only for a property read as text: that may run a
+    // finaliser that frees the object, which is looked up again.
+    const char* value_text = lua_type(L, 3) == LUA_TSTRING ? lua_tostring(L, 3) : nullptr;
+    if (lua_type(L, 3) == LUA_TNUMBER && !TakesNumber(p->type)) {
+        lua_pushvalue(L, 3);
+        value_text = lua_tostring(L, -1);
+        if (!ObjectAndProperty(L, &object, &p)) return 0;
+    }
     void* field = object->Field(p);
     switch (p->type) {
         case kPropertyInt:
@@ -459,13 +463,10 @@ int NewObject(lua_State* L) {
 // ge_getobjectslist(globals only): the engine's global objects, then (unless
 // the flag is true) its fonts and videos.
 int GetObjectsList(lua_State* L) {
-    Engine* e = CurrentEngine();
-    if (!e) {
-        lua_newtable(L);
-        return 1;
-    }
-    const bool globals_only = lua_toboolean(L, 1);
+    const bool globals_only = lua_toboolean(L, 1);  // before the table takes the place of a missing flag
     lua_newtable(L);
+    Engine* e = CurrentEngine();
+    if (!e) return 1;
     if (globals_only)
         FillHandleArray(L, {e->objects.head});
     else

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/object_list.h"
+
 extern "C" {
 #include <lua.h>
 }
@@ -41,6 +43,25 @@ int PushTexts(lua_State* L, Texts::Form form, Collect collect) {
         status = lua_pcall(L, 1, 1, 0);
     }
     return status == 0 ? 1 : detail::RaiseAgain(L);
+}
+
+// One text, or nil: what read() gives (null for none). read() looks its
+// object up itself, as `collect` does.
+template <class Read>
+int PushText(lua_State* L, Read read) {
+    return PushTexts(L, Texts::kSingle, [&read](std::vector<std::string>& out) {
+        if (const char* text = read()) out.emplace_back(text);
+    });
+}
+
+// The names of the objects that first() leads to along their list ("" for
+// a nameless one), as PushTexts pushes them in that form. first() is asked
+// when the names are copied.
+template <class First>
+int PushNames(lua_State* L, Texts::Form form, First first) {
+    return PushTexts(L, form, [&first](std::vector<std::string>& names) {
+        for (auto* o = first(); o; o = ListNext(o)) names.emplace_back(o->name ? o->name : "");
+    });
 }
 
 }  // namespace script_results
