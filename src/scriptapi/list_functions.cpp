@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "app/engine.h"
+#include "app/scene_switch.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
 #include "script/lua_host.h"
@@ -160,27 +161,27 @@ GameScene* ListedScene(lua_State* L) {
     return lua_type(L, 1) == LUA_TSTRING ? ListFindByName(e->scenes, lua_tostring(L, 1)) : e->currentScene;
 }
 
-// Calls f with every object of the scene, in the order of its lists.
-template <class F>
-void ForEachSceneObject(const GameScene* s, F f) {
-    if (!s) return;
-    for (int k = 0; k < kSceneListCount; ++k)
-        for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) f(o);
-}
-
 // ge_getsceneobjectslist([scene name]): every object of the scene, in the
 // order hotspots, points, fx, patches, meshes, surfaces, cube faces, pages.
-// The scene is looked up again once the table is made (without an argument
-// the table stands in its place, and reads as no name as well).
+// The table is made first, as big as the scene's objects were then; making
+// it may run a finalizer that frees objects or the scene, so the scene is
+// looked up again (without an argument the table stands in its place, and
+// reads as no name as well) and its handles collected with no Lua call
+// between. Storing them into the table allocates nothing.
 int SceneObjectsList(lua_State* L) {
     int n = 0;
-    ForEachSceneObject(ListedScene(L), [&n](EObject*) { ++n; });
+    if (const GameScene* s = ListedScene(L))
+        for (int k = 0; k < kSceneListCount; ++k)
+            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) ++n;
     lua_createtable(L, n, 0);
+    SceneObjectChain chain;
+    CollectSceneObjects(ListedScene(L), chain);
     int i = 0;
-    ForEachSceneObject(ListedScene(L), [L, &i](EObject* o) {
-        lua_pushlightuserdata(L, o->Handle());
+    for (SceneObjectRecord* r = chain.head; r && i < n; r = r->link) {
+        lua_pushlightuserdata(L, r->handle);
         lua_rawseti(L, -2, ++i);
-    });
+    }
+    FreeSceneObjectChain(chain);
     return 1;
 }
 
