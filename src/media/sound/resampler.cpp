@@ -51,17 +51,18 @@ uint64_t Resampler::OutputFrames(uint64_t frames, uint32_t in_rate, uint32_t out
     return static_cast<uint64_t>(scaled / in_rate);
 }
 
-void Resampler::Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output, uint64_t first_input) {
+uint64_t Resampler::Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output) {
     in_rate_ = std::max<uint32_t>(in_rate, 1);
     out_rate_ = std::max<uint32_t>(out_rate, 1);
     scale_ = std::min(1.0f, static_cast<float>(out_rate_) / static_cast<float>(in_rate_));
     half_width_ = static_cast<int64_t>(std::ceil(kZeroCrossings / static_cast<double>(scale_)));
     channels_ = 0;
     next_ = next_output;
-    held_first_ = first_input;
+    held_first_ = FirstInputFor(next_output);
     held_.clear();
     weights_.assign(static_cast<size_t>(2 * half_width_), 0.0f);
     Kernel();
+    return held_first_;
 }
 
 uint64_t Resampler::FirstInputFor(uint64_t output_frame) const {

@@ -13,11 +13,10 @@ public:
     static uint64_t OutputFrames(uint64_t frames, uint32_t in_rate, uint32_t out_rate);
 
     // Starts a run. A run that begins part-way (after a seek) names the
-    // output frame it is to give next and the input frame that its first
-    // pushed frame is; the input before that counts as silence.
-    void Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output = 0, uint64_t first_input = 0);
-    // The first input frame that output frame k reads.
-    uint64_t FirstInputFor(uint64_t output_frame) const;
+    // output frame it is to give next; it returns the input frame that the
+    // first pushed frame is to be (the first one that output frame reads),
+    // the input before that counting as silence.
+    uint64_t Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output = 0);
 
     // Takes frames of 1 or 2 channels and appends the output frames they
     // complete. A change of channel count drops the frames held so far.
@@ -26,6 +25,8 @@ public:
     void Finish(std::vector<int16_t>& out);
 
 private:
+    // The first input frame that output frame k reads.
+    uint64_t FirstInputFor(uint64_t output_frame) const;
     void Emit(bool finishing, std::vector<int16_t>& out);
 
     uint32_t in_rate_ = 0;
