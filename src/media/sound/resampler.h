@@ -27,6 +27,9 @@ public:
 private:
     // The first input frame that output frame k reads.
     uint64_t FirstInputFor(uint64_t output_frame) const;
+    // The taps of an output frame standing offset / out_rate_ past an
+    // input frame.
+    void FillWeights(uint32_t offset, float* weights) const;
     void Emit(bool finishing, std::vector<int16_t>& out);
 
     uint32_t in_rate_ = 0;
@@ -37,5 +40,9 @@ private:
     uint64_t next_ = 0;        // the next output frame
     uint64_t held_first_ = 0;  // input frame of held_[0]
     std::vector<int16_t> held_;
+    // gcd(in, out) when weights_ holds the taps of every place an output
+    // frame can stand (place offset / phase_step_ at that times the taps),
+    // else 0 and weights_ the taps of one frame.
+    uint32_t phase_step_ = 0;
     std::vector<float> weights_;
 };
