@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -14,6 +15,8 @@ constexpr int kSteps = 256;
 constexpr double kCutoff = 0.92;
 constexpr double kBeta = 7.5;
 constexpr int kTableSize = kZeroCrossings * kSteps + 2;
+// The most taps a run works out ahead for all its output frames.
+constexpr size_t kMaxPhaseTaps = size_t{1} << 16;
 
 double BesselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -51,17 +54,39 @@ uint64_t Resampler::OutputFrames(uint64_t frames, uint32_t in_rate, uint32_t out
     return static_cast<uint64_t>(scaled / in_rate);
 }
 
-void Resampler::Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output, uint64_t first_input) {
+uint64_t Resampler::Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output) {
     in_rate_ = std::max<uint32_t>(in_rate, 1);
     out_rate_ = std::max<uint32_t>(out_rate, 1);
     scale_ = std::min(1.0f, static_cast<float>(out_rate_) / static_cast<float>(in_rate_));
     half_width_ = static_cast<int64_t>(std::ceil(kZeroCrossings / static_cast<double>(scale_)));
     channels_ = 0;
     next_ = next_output;
-    held_first_ = first_input;
+    held_first_ = FirstInputFor(next_output);
     held_.clear();
-    weights_.assign(static_cast<size_t>(2 * half_width_), 0.0f);
-    Kernel();
+    // Output frames stand at out / gcd(in, out) places between input
+    // frames; when that table is small enough their taps are worked out
+    // here once, else for each frame.
+    const size_t taps = static_cast<size_t>(2 * half_width_);
+    const uint32_t step = std::gcd(in_rate_, out_rate_);
+    const size_t phases = out_rate_ / step;
+    phase_step_ = phases * taps <= kMaxPhaseTaps ? step : 0;
+    weights_.assign(phase_step_ ? phases * taps : taps, 0.0f);
+    for (size_t p = 0; phase_step_ && p < phases; ++p)
+        FillWeights(static_cast<uint32_t>(p) * phase_step_, weights_.data() + p * taps);
+    return held_first_;
+}
+
+void Resampler::FillWeights(uint32_t offset, float* weights) const {
+    const auto& kernel = Kernel();
+    const float frac = static_cast<float>(offset) / static_cast<float>(out_rate_);
+    const float unit = scale_ * kSteps;
+    for (int64_t i = 0; i < 2 * half_width_; ++i) {
+        const float u = std::fabs(static_cast<float>(i - half_width_ + 1) - frac) * unit;
+        const int at = static_cast<int>(u);
+        const float w =
+            at >= kZeroCrossings * kSteps ? 0.0f : kernel[at] + (u - at) * (kernel[at + 1] - kernel[at]);
+        weights[i] = w * scale_;
+    }
 }
 
 uint64_t Resampler::FirstInputFor(uint64_t output_frame) const {
@@ -87,29 +112,25 @@ void Resampler::Finish(std::vector<int16_t>& out) {
 }
 
 void Resampler::Emit(bool finishing, std::vector<int16_t>& out) {
-    const auto& kernel = Kernel();
     const int64_t held_frames = static_cast<int64_t>(held_.size() / channels_);
     const int64_t first = static_cast<int64_t>(held_first_);
     const int64_t end = first + held_frames;
-    const float unit = scale_ * kSteps;
     for (;;) {
-        // Output frame next_ stands at input frame centre + frac.
+        // Output frame next_ stands offset / out_rate_ past input frame centre.
         const uint64_t num = next_ * in_rate_;
         const int64_t centre = static_cast<int64_t>(num / out_rate_);
-        const float frac = static_cast<float>(num % out_rate_) / static_cast<float>(out_rate_);
+        const uint32_t offset = static_cast<uint32_t>(num % out_rate_);
         if (finishing ? centre >= end : centre + half_width_ >= end) break;
         const int64_t lo = centre - half_width_ + 1;
-        for (int64_t i = 0; i < 2 * half_width_; ++i) {
-            const float u = std::fabs(static_cast<float>(i - half_width_ + 1) - frac) * unit;
-            const int at = static_cast<int>(u);
-            const float w =
-                at >= kZeroCrossings * kSteps ? 0.0f : kernel[at] + (u - at) * (kernel[at + 1] - kernel[at]);
-            weights_[static_cast<size_t>(i)] = w * scale_;
-        }
+        const float* weights = weights_.data();
+        if (phase_step_)
+            weights += offset / phase_step_ * static_cast<size_t>(2 * half_width_);
+        else
+            FillWeights(offset, weights_.data());
         float acc[2] = {0.0f, 0.0f};
         const int64_t from = std::max(lo, first), to = std::min(lo + 2 * half_width_, end);
         for (int64_t j = from; j < to; ++j) {
-            const float w = weights_[static_cast<size_t>(j - lo)];
+            const float w = weights[j - lo];
             const int16_t* s = held_.data() + (j - first) * channels_;
             for (int c = 0; c < channels_; ++c) acc[c] += w * s[c];
         }

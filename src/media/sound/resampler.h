@@ -13,11 +13,10 @@ public:
     static uint64_t OutputFrames(uint64_t frames, uint32_t in_rate, uint32_t out_rate);
 
     // Starts a run. A run that begins part-way (after a seek) names the
-    // output frame it is to give next and the input frame that its first
-    // pushed frame is; the input before that counts as silence.
-    void Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output = 0, uint64_t first_input = 0);
-    // The first input frame that output frame k reads.
-    uint64_t FirstInputFor(uint64_t output_frame) const;
+    // output frame it is to give next; it returns the input frame that the
+    // first pushed frame is to be (the first one that output frame reads),
+    // the input before that counting as silence.
+    uint64_t Start(uint32_t in_rate, uint32_t out_rate, uint64_t next_output = 0);
 
     // Takes frames of 1 or 2 channels and appends the output frames they
     // complete. A change of channel count drops the frames held so far.
@@ -26,6 +25,11 @@ public:
     void Finish(std::vector<int16_t>& out);
 
 private:
+    // The first input frame that output frame k reads.
+    uint64_t FirstInputFor(uint64_t output_frame) const;
+    // The taps of an output frame standing offset / out_rate_ past an
+    // input frame.
+    void FillWeights(uint32_t offset, float* weights) const;
     void Emit(bool finishing, std::vector<int16_t>& out);
 
     uint32_t in_rate_ = 0;
@@ -36,5 +40,9 @@ private:
     uint64_t next_ = 0;        // the next output frame
     uint64_t held_first_ = 0;  // input frame of held_[0]
     std::vector<int16_t> held_;
+    // gcd(in, out) when weights_ holds the taps of every place an output
+    // frame can stand (place offset / phase_step_ at that times the taps),
+    // else 0 and weights_ the taps of one frame.
+    uint32_t phase_step_ = 0;
     std::vector<float> weights_;
 };

@@ -304,7 +304,6 @@ void VorbisSource::Close() {
     links_.clear();
     mixed_rates_ = false;
     link_ = -1;
-    resampling_ = false;
     pending_.clear();
     pending_at_ = 0;
 }
@@ -321,40 +320,30 @@ bool VorbisSource::SeekFrame(int64_t frame) {
     // rate is entered far enough ahead for the resampler's window.
     int64_t target = frame;
     int link = -1;
-    uint64_t output = 0, input = 0;
     if (mixed_rates_) {
         for (size_t i = 0; i < links_.size() && link < 0; ++i)
             if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames)
                 link = static_cast<int>(i);
         if (link < 0) return false;
         const Link& l = links_[static_cast<size_t>(link)];
-        output = static_cast<uint64_t>(frame - l.out_start);
-        if (l.rate != rate_) {
-            resampler_.Start(l.rate, rate_, output, 0);
-            input = resampler_.FirstInputFor(output);
-            resampler_.Start(l.rate, rate_, output, input);
-        } else {
-            input = output;
-        }
+        const uint64_t output = static_cast<uint64_t>(frame - l.out_start);
+        const uint64_t input = l.rate != rate_ ? resampler_.Start(l.rate, rate_, output) : output;
         target = l.start + static_cast<int64_t>(input);
     }
     const bool ok = SeekOnce([this, target] { return ov_pcm_seek(&vf_, target); }) == 0;
     pending_.clear();
     pending_at_ = 0;
     link_ = ok ? link : -1;
-    resampling_ = ok && link >= 0 && links_[static_cast<size_t>(link)].rate != rate_;
     return ok;
 }
 
+bool VorbisSource::Resampling() const {
+    return link_ >= 0 && static_cast<size_t>(link_) < links_.size() && links_[static_cast<size_t>(link_)].rate != rate_;
+}
+
 void VorbisSource::EndLinkRun() {
-    if (resampling_) {
-        if (pending_at_ == pending_.size()) {
-            pending_.clear();
-            pending_at_ = 0;
-        }
-        resampler_.Finish(pending_);
-    }
-    resampling_ = false;
+    if (Resampling()) resampler_.Finish(pending_);
+    link_ = -1;
 }
 
 uint32_t VorbisSource::TakePending(int16_t* out, uint32_t max_frames, int out_channels) {
@@ -376,12 +365,9 @@ uint32_t VorbisSource::Deliver(const int16_t* pcm, uint32_t frames, int channels
     if (link != link_) {
         EndLinkRun();
         link_ = link;
-        const uint32_t rate = link >= 0 && link < static_cast<int>(links_.size()) ? links_[link].rate : rate_;
-        if (rate != rate_) {
-            resampler_.Start(rate, rate_);
-            resampling_ = true;
-        }
+        if (Resampling()) resampler_.Start(links_[static_cast<size_t>(link)].rate, rate_);
     }
+    const bool resampling = Resampling();
     // Frames held are of the channel count asked for when they were made.
     if (pending_at_ < pending_.size() && pending_channels_ != out_channels) {
         const uint32_t held = static_cast<uint32_t>((pending_.size() - pending_at_) / pending_channels_);
@@ -391,13 +377,9 @@ uint32_t VorbisSource::Deliver(const int16_t* pcm, uint32_t frames, int channels
         pending_.assign(converted_.begin(), converted_.end());
         pending_at_ = 0;
     }
-    if (pending_at_ >= pending_.size()) {
-        pending_.clear();
-        pending_at_ = 0;
-    }
     pending_channels_ = out_channels;
     uint32_t direct = 0;
-    if (!resampling_ && pending_.empty()) {
+    if (!resampling && pending_.empty()) {
         direct = std::min(frames, room);
         Convert(pcm, direct, channels, out, out_channels, mono_mean);
         pcm += static_cast<size_t>(direct) * channels;
@@ -406,7 +388,7 @@ uint32_t VorbisSource::Deliver(const int16_t* pcm, uint32_t frames, int channels
     }
     converted_.resize(static_cast<size_t>(frames) * out_channels);
     Convert(pcm, frames, channels, converted_.data(), out_channels, mono_mean);
-    if (resampling_)
+    if (resampling)
         resampler_.Push(converted_.data(), frames, out_channels, pending_);
     else
         pending_.insert(pending_.end(), converted_.begin(), converted_.end());
@@ -424,7 +406,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
-        if (resampling_) {
+        if (Resampling()) {
             // No more of a resampled link than the frames asked for need.
             const uint64_t need = uint64_t{max_frames - done} * links_[static_cast<size_t>(link_)].rate / rate_;
             want = static_cast<uint32_t>(std::clamp<uint64_t>(need + 1, 1, want));
@@ -438,7 +420,6 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         if (got == 0) {
             // The end: what a resampled last link still owes.
             EndLinkRun();
-            link_ = -1;
             done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
             // A looping file reads round by itself, except after a seek:
             // then vorbisfile stops at its end, and it starts over here

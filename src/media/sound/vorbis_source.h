@@ -76,6 +76,9 @@ private:
     // nothing is held, else through the held frames (and the resampler).
     uint32_t Deliver(const int16_t* pcm, uint32_t frames, int channels, int link, int16_t* out,
                      uint32_t room, int out_channels);
+    // Whether link_ is read through the resampler.
+    bool Resampling() const;
+    // Ends the run of link_: the resampler hands on what it still owes.
     void EndLinkRun();
 
     ByteStream file_;
@@ -87,7 +90,6 @@ private:
     std::vector<Link> links_;
     bool mixed_rates_ = false;  // some link has another rate than the first
     int link_ = -1;             // the link read last, -1 before any
-    bool resampling_ = false;   // resampler_ holds a run of link_
     Resampler resampler_;
     std::vector<int16_t> pending_;  // frames decoded but not yet handed out
     size_t pending_at_ = 0;         // in samples
