@@ -306,6 +306,22 @@ TEST_F(LuaHostTest, FinalizersCannotEndTheProgram) {
     EXPECT_TRUE(Logged("[ERROR] - LUA collection : finalizer error"));
     EXPECT_TRUE(Logged("attempt to yield across metamethod/C-call boundary"));
     Lua("ok = true");
+    // Nor one that fails in a collection step while a closing game's call
+    // gives the stop back: with no pause, every allocation check runs a
+    // whole cycle, and each cycle's finalizer leaves one more behind.
+    const char* quiet = "Quiet()";
+    Lua("function Quiet() end");
+    ASSERT_EQ(ScriptCall(quiet), 0);
+    Lua("local function f() getmetatable(newproxy(true)).__gc = f if armed then error('armed', 0) end end f() "
+        "collectgarbage('setstepmul', 1e6) collectgarbage('setpause', 0) collectgarbage()");
+    lua_pushboolean(L, 1);
+    lua_setglobal(L, "armed");
+    RequestTermination();
+    EXPECT_EQ(ScriptCall(quiet), 0);
+    lua_pushnil(L);
+    lua_setglobal(L, "armed");
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("collectgarbage('setpause', 200) collectgarbage('setstepmul', 200) ok = true");
 }
 
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
