@@ -143,7 +143,6 @@ struct Engine {
     GameVideo* currentVideo = nullptr;
     uint32_t videoPlaying = 0;
     ResourceRecord* streamChannelSounds[8] = {};
-    bool videoMayAdvance = false;
     uint32_t soundStreamThreshold = 358400;
     uint32_t videoFade = 0;
     float videoClock = 0;

@@ -245,7 +245,6 @@ void DropVideo(Engine* e) {
     e->currentVideo = nullptr;
     e->videoPlaying = 0;
     e->videoFade = 0;
-    e->videoMayAdvance = false;
 }
 
 }  // namespace
@@ -273,12 +272,7 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
     const int32_t width = player ? player->GetWidth() : 0, height = player ? player->GetHeight() : 0;
     if (!video->fixedRect) FitVideoRect(width, height, screenRect.w, screenRect.h, video->rect);
     if (window) window->SetFrameLimit(player ? player->GetFrameRate() : 0.0f);
-    if (Sound* sound = Resources().GetSound(video->hstream)) {
-        sound->Play(false, 0);
-        videoMayAdvance = false;
-    } else {
-        videoMayAdvance = true;
-    }
+    if (Sound* sound = Resources().GetSound(video->hstream)) sound->Play(false, 0);
     videoFade = 0;
     videoPlaying = 0;
     videoClock = 0;
@@ -288,18 +282,15 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
 void Engine::UpdateVideo() {
     if (!currentVideo || videoFade != 0) return;
     videoPlaying = 0;
-    // The frames start with the video's sound. A stream plays from the
+    // The frames do not wait for the video's sound: a stream plays from the
     // moment it is asked to, so by the first update the sound runs, or it
-    // could not be read (or was stopped): then the frames go on without it
-    // rather than wait for ever.
-    videoMayAdvance = true;
+    // could not be read (or was stopped), and then the frames go on without
+    // it rather than wait for ever.
     VideoPlayer* player = PlayerOf(currentVideo);
-    if (player && player->Update()) {
+    if (player && player->Update())
         videoPlaying = 1;
-    } else {
+    else
         StopVideo();
-        videoMayAdvance = false;
-    }
 }
 
 void Engine::StopVideo() {

@@ -321,6 +321,13 @@ int ClearGlobals(lua_State* L, void* keys) {
     }
     return 0;
 }
+
+// The hotspot behind a handle taken earlier, while it is live and still the
+// hotspot of that (interned) name; null otherwise.
+HotSpot* FoundAgain(void* handle, const char* name) {
+    EObject* o = ObjectFromHandle(handle);
+    return IsHotspot(o) && o->name == name ? static_cast<HotSpot*>(o) : nullptr;
+}
 }  // namespace
 
 void HotSpot::ClearEventHandlers() {
@@ -348,12 +355,6 @@ std::vector<std::pair<void*, const char*>> TakeList(HotSpot* first, HotSpot* (*n
 }
 
 }  // namespace
-
-HotSpot* HotSpot::FoundAgain(void* handle, const char* name) {
-    EObject* o = ObjectFromHandle(handle);
-    if (!o || o->descriptor != &HotSpot::s_descriptor || o->name != name) return nullptr;
-    return static_cast<HotSpot*>(o);
-}
 
 void HotSpot::ClearEventHandlersOfList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
     for (const auto& [handle, name] : TakeList(first, next))

@@ -122,9 +122,6 @@ public:
     // (live, still a hotspot of that name) before it is touched.
     static void ClearEventHandlersOfList(HotSpot* first, HotSpot* (*next)(HotSpot*));
     static void RebuildHandlerBitsOfList(HotSpot* first, HotSpot* (*next)(HotSpot*));
-    // The hotspot behind a handle taken earlier, while it is live and still
-    // the hotspot of that (interned) name; null otherwise.
-    static HotSpot* FoundAgain(void* handle, const char* name);
     // The text the hotspot shows: the one it holds while that is a live
     // text, else the engine's text of the name it held (a game that frees
     // its texts and loads another language shows the new one); null when

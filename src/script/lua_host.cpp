@@ -80,6 +80,7 @@ struct CallSite {
     int name_ref = LUA_NOREF;
     size_t name_length = 0;   // the function's name: the text before "("
     std::string conversions;  // one letter per argument taken: d f p s, or '-' (taken, not pushed)
+    bool texts = false;       // an 's' among them
     int results = 0;
 };
 CallSite g_sites[64];
@@ -88,9 +89,17 @@ void ResetCallSites() {
     for (CallSite& c : g_sites) c = CallSite();
 }
 
+CallSite& SiteSlot(const char* signature) { return g_sites[(reinterpret_cast<uintptr_t>(signature) >> 3) & 63]; }
+
+// The call site of a signature parsed before; null when it has not been.
+const CallSite* CachedCallSite(const char* signature) {
+    const CallSite& site = SiteSlot(signature);
+    return site.key == signature && site.text == signature ? &site : nullptr;
+}
+
 const CallSite* FindCallSite(lua_State* L, const char* signature) {
-    CallSite& site = g_sites[(reinterpret_cast<uintptr_t>(signature) >> 3) & 63];
-    if (site.key == signature && site.text == signature) return &site;
+    if (const CallSite* cached = CachedCallSite(signature)) return cached;
+    CallSite& site = SiteSlot(signature);
     const char* paren = std::strchr(signature, '(');
     if (!paren) return nullptr;
     if (site.name_ref != LUA_NOREF) luaL_unref(L, LUA_REGISTRYINDEX, site.name_ref);
@@ -111,6 +120,7 @@ const CallSite* FindCallSite(lua_State* L, const char* signature) {
             }
         }
     }
+    site.texts = site.conversions.find('s') != std::string::npos;
     site.name_length = size_t(paren - signature);
     lua_pushlstring(L, signature, site.name_length);
     site.name_ref = luaL_ref(L, LUA_REGISTRYINDEX);
@@ -364,7 +374,7 @@ struct CallArgs {
 // no such function.
 int PushHandlerAndArgs(lua_State* L, void* context) {
     CallArgs& c = *static_cast<CallArgs*>(context);
-    c.site = FindCallSite(L, c.signature);
+    if (!c.site) c.site = FindCallSite(L, c.signature);
     if (!c.site) return 0;
     lua_rawgeti(L, LUA_REGISTRYINDEX, c.site->name_ref);
     if (!GlobalOnTop(L)) return 0;
@@ -415,10 +425,19 @@ int ScriptCallArgs(const char* signature, const ScriptArg* args, int count) {
     lua_State* L = g_state;
     if (!L || !signature) return -1;
     int base = lua_gettop(L);
-    CallArgs c{signature, args, count};
-    const int pushed = ScriptPushProtected(L, PushHandlerAndArgs, &c, signature);
+    // Reading the handler raw and pushing numbers allocates nothing, so it
+    // can neither fail nor run a collection step: a signature seen before,
+    // without texts, on a _G without a metatable, needs no protected push.
+    const CallSite* cached = CachedCallSite(signature);
+    const bool plain = cached && !cached->texts && !lua_getmetatable(L, LUA_GLOBALSINDEX);
+    if (!plain) lua_settop(L, base);  // the metatable, if one was pushed
+    CallArgs c{signature, args, count, cached};
+    const int pushed = plain ? PushHandlerAndArgs(L, &c) : ScriptPushProtected(L, PushHandlerAndArgs, &c, signature);
     if (pushed < 0) return 0;
-    if (pushed == 0) return -1;
+    if (pushed == 0) {
+        lua_settop(L, base);
+        return -1;
+    }
     ScriptCallWatch watch(signature, c.site->name_length, "(...)");
     if (ScriptPcall(L, pushed - 1, c.site->results) != 0) {
         if (ScriptErrorWorthLogging())

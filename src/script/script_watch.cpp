@@ -85,6 +85,16 @@ lua_State* SetRunning(lua_State* L) {
 }
 
 int g_no_handler_ref = LUA_NOREF;  // registry slot of NoHandler's closure
+int g_stop_ref = LUA_NOREF;        // registry slot of the stop's message
+
+// The stop's message from the registry: unlike lua_pushstring, this runs no
+// collection step, whose finalizers could fail outside every protected call.
+void PushStopMessage(lua_State* L) {
+    if (g_stop_ref != LUA_NOREF)
+        lua_rawgeti(L, LUA_REGISTRYINDEX, g_stop_ref);
+    else
+        lua_pushstring(L, kScriptStopMessage);
+}
 
 // What a closing game's xpcall runs instead of the script's handler: the
 // message goes on as it is.
@@ -267,7 +277,7 @@ int ScriptRaiseStop(lua_State* L) {
     DisarmHandlers(L);
     // The message is kept in the registry: pushing it allocates nothing,
     // so the stop is raised even where memory is refused.
-    lua_pushstring(L, kScriptStopMessage);
+    PushStopMessage(L);
     return lua_error(L);
 }
 
@@ -279,7 +289,7 @@ int ScriptPcall(lua_State* L, int nargs, int nresults, int errfunc) {
     } else {
         lua_pop(L, nargs + 1);
     }
-    lua_pushstring(L, kScriptStopMessage);
+    PushStopMessage(L);
     return LUA_ERRRUN;
 }
 
@@ -308,7 +318,7 @@ void InstallScriptWatch(lua_State* L) {
     if (!L) return;
     lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
     lua_pushstring(L, kScriptStopMessage);
-    luaL_ref(L, LUA_REGISTRYINDEX);
+    g_stop_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushcfunction(L, NoHandler);
     g_no_handler_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_register(L, "pcall", StopAwarePcall);
@@ -323,7 +333,7 @@ void SetScriptStateClosing(bool closing) { g_state_closing.store(closing, std::m
 
 void UninstallScriptWatch() {
     SetRunning(nullptr);
-    g_no_handler_ref = LUA_NOREF;
+    g_no_handler_ref = g_stop_ref = LUA_NOREF;
 }
 
 void StartClosingWatchdog(int grace_ms, void (*close)()) {
