@@ -9,7 +9,7 @@
 struct EngineRun {
     int exit_code = -1;  // -1 when the program did not exit (killed, timed out)
     double seconds = 0;  // wall time of the run
-    int term_ms = -1;    // from the SIGTERM to the end of the program; -1 when none was sent
+    int term_ms = -1;    // from the SIGTERM to the game's last log line or the end of the program; -1 when none was sent
     std::string log;     // log.txt
     std::string output;  // stdout and stderr
     std::string trace;   // trace.txt written by the test scripts, if any

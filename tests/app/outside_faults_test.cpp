@@ -293,8 +293,8 @@ function OnGameUpdate(dt) trace('looping') while true do end end
 }
 
 // Nothing a looping script runs through catches the stop for good: one
-// SIGTERM ends the game (within a second; the bound below leaves room for
-// the sanitizers' exit on a loaded machine, a swallowed stop never ends),
+// SIGTERM ends the game (within a second, to its last log line; the bound
+// below leaves room for a loaded machine, a swallowed stop never ends),
 // with one stop line in a small log.
 TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
     const char* loops[] = {

@@ -194,8 +194,20 @@ struct Running {
     seqfuzz::Spin spin;
     pid_t game = -1;
     Clock::time_point spinning, signalled;
+    bool shut_down = false;  // the game's last log line seen in time
     std::string hang;
 };
+
+// How long the process may take to end after the game's own end: the
+// sanitizers' leak check at exit scans the whole heap, which takes seconds
+// on a busy machine.
+constexpr auto kExitAfterShutDown = std::chrono::seconds(30);
+
+// The game's end in its log: the shut-down done, or a held game closed
+// from outside.
+bool ShutDownLogged(const std::string& log) {
+    return log.find("[QUIT]") != std::string::npos || log.find("closed without the shut-down") != std::string::npos;
+}
 
 // Steps a stop test on: waits for the loop to start and for the seed's
 // delay, sends the game one SIGTERM, and kills a game still running when
@@ -214,12 +226,26 @@ void WatchStop(Running& r) {
         r.signalled = now;
         return;
     }
-    if (now - r.signalled > std::chrono::milliseconds(r.spin.within_ms) && r.game > 1) {
-        // The log tells a loop that held on from a slow shut-down.
-        const bool let_go = GameLog(r.dir).find("termination requested") != std::string::npos;
-        r.hang = "hang: one SIGTERM did not end the game within " + std::to_string(r.spin.within_ms / 1000.0).substr(0, 3) +
-                 " s (the " + r.spin.shape + " loop from " +
-                 r.spin.from + (let_go ? "; the loop let go, the shut-down did not end)" : "; the loop held on)");
+    if (r.game <= 1 || now - r.signalled <= std::chrono::milliseconds(r.spin.within_ms)) return;
+    // The game's time is up when its log says it ended: what follows is
+    // the process's exit, timed apart.
+    if (!r.shut_down) {
+        const std::string log = GameLog(r.dir);
+        r.shut_down = ShutDownLogged(log);
+        if (!r.shut_down) {
+            // The log tells a loop that held on from a slow shut-down.
+            const bool let_go = log.find("termination requested") != std::string::npos;
+            r.hang = "hang: one SIGTERM did not end the game within " +
+                     std::to_string(r.spin.within_ms / 1000.0).substr(0, 3) + " s (the " + r.spin.shape +
+                     " loop from " + r.spin.from +
+                     (let_go ? "; the loop let go, the shut-down did not end)" : "; the loop held on)");
+            kill(r.game, SIGKILL);
+            return;
+        }
+    }
+    if (now - r.signalled > std::chrono::milliseconds(r.spin.within_ms) + kExitAfterShutDown) {
+        r.hang = "hang: the game ended its shut-down but the process did not exit within " +
+                 std::to_string(kExitAfterShutDown.count()) + " s";
         kill(r.game, SIGKILL);
     }
 }
