@@ -502,28 +502,37 @@ struct Completion {
 
 int CompleteNamesProtected(lua_State* L) {
     const Completion* c = static_cast<const Completion*>(lua_touserdata(L, 1));
+    // Plain buffers while Lua runs: a metamethod's error (or memory) jumps
+    // out of this frame, past any destructor.
     constexpr size_t kMax = 255;
-    std::string text(c->text, strnlen(c->text, kMax));
-    std::string prefix;
+    const char* text = c->text;
+    const size_t length = strnlen(text, kMax);
+    char prefix[kMax + 1];
+    size_t prefix_length = 0;
     lua_pushvalue(L, LUA_GLOBALSINDEX);
     size_t start = 0;
-    for (size_t dot; (dot = text.find('.', start)) != std::string::npos; start = dot + 1) {
-        std::string component = text.substr(start, dot - start);
-        lua_pushlstring(L, component.data(), component.size());
+    for (const char* dot; (dot = static_cast<const char*>(std::memchr(text + start, '.', length - start)));
+         start = size_t(dot - text) + 1) {
+        const size_t component = size_t(dot - text) - start;
+        lua_pushlstring(L, text + start, component);
         lua_gettable(L, -2);
         if (lua_istable(L, -1)) {
-            if (prefix.size() + component.size() + 1 <= kMax) prefix += component + ".";
+            if (prefix_length + component + 1 <= kMax) {
+                std::memcpy(prefix + prefix_length, text + start, component);
+                prefix_length += component;
+                prefix[prefix_length++] = '.';
+            }
         } else {
             lua_pop(L, 1);
         }
     }
-    std::string name;
+    std::string name;  // nothing below raises
     lua_pushnil(L);
     while (lua_next(L, -2)) {
         if (lua_type(L, -2) == LUA_TSTRING) {
             size_t len = 0;
             const char* key = lua_tolstring(L, -2, &len);
-            name.assign(prefix).append(key, len);
+            name.assign(prefix, prefix_length).append(key, len);
             c->pool->InternSorted(name.c_str());
         }
         lua_pop(L, 1);
@@ -714,8 +723,8 @@ int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, co
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_push_ref);
     lua_pushlightuserdata(L, &call);
     if (lua_pcall(L, 1, LUA_MULTRET, 0) != 0) {
-        if (what && ScriptErrorWorthLogging())
-            LogPrintf("[LUA RT ERROR in %s] : %s", what, ScriptErrorText(L, -1).c_str());
+        if (!what) return -1;  // the error stays on top
+        if (ScriptErrorWorthLogging()) LogPrintf("[LUA RT ERROR in %s] : %s", what, ScriptErrorText(L, -1).c_str());
         lua_settop(L, base);
         return -1;
     }

@@ -160,13 +160,14 @@ bool ScriptProtected(lua_CFunction fn, void* context, const char* what);
 // ScriptPushFunction.
 bool ScriptPushGlobal(lua_State* L, const char* name);
 
-// Runs push(state, context) protected: the values it pushes stay on the
-// stack and their number is returned. When it raised an error (a collection
-// step's finalizer, memory at the ceiling) nothing stays, the error is
-// logged as "[LUA RT ERROR in <what>] : <message>" (what null: not logged)
-// and -1 is returned. For the engine's pushes outside a script call, which
-// may run a collection step. No object with a destructor may live in
-// push's frame.
+// Runs push(state, context) protected, allocating nothing before it: the
+// values it pushes stay on the stack and their number is returned. When it
+// raised an error (a collection step's finalizer, memory at the ceiling)
+// -1 is returned and the error is logged as "[LUA RT ERROR in <what>] :
+// <message>", nothing staying on the stack; with what null it is not
+// logged but left on top, for a script function to raise again once its
+// own objects are gone. For pushes that may run a collection step. No
+// object with a destructor may live in push's frame.
 using ScriptPushFunction = int (*)(lua_State* L, void* context);
 int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, const char* what);
 

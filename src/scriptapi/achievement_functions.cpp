@@ -12,6 +12,7 @@ extern "C" {
 #include "platform/store.h"
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_results.h"
 #include "scriptapi/store_achievements.h"
 
 namespace {
@@ -50,9 +51,10 @@ int Get(lua_State* L) {
         lua_pushnil(L);
         return 2;
     }
-    lua_pushlstring(L, r->display_name.data(), r->display_name.size());
-    lua_pushlstring(L, r->description.data(), r->description.size());
-    return 2;
+    // Copied first: a finaliser run by the first push may read the set anew.
+    return script_results::PushTextsAsFound(L, script_results::Texts::kEach, [r](std::vector<std::string>& out) {
+        out = {r->display_name, r->description};
+    });
 }
 
 int Clear(lua_State* L) {
@@ -67,11 +69,15 @@ int ResetAll(lua_State*) {
 
 // ge_getgamelang(): the store's language, lower-cased and interned.
 int GetGameLanguage(lua_State* L) {
-    const char* language = plat::store::GetCurrentGameLanguage();
-    std::string lower = language ? language : "";
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    lua_pushstring(L, CommonStrings().InternBytes(lower.data(), lower.size()));
+    const char* interned;
+    {
+        const char* language = plat::store::GetCurrentGameLanguage();
+        std::string lower = language ? language : "";
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        interned = CommonStrings().InternBytes(lower.data(), lower.size());
+    }
+    lua_pushstring(L, interned);  // (the copy is gone should the push raise)
     return 1;
 }
 

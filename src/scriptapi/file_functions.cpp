@@ -20,6 +20,7 @@ extern "C" {
 #include "script/script_handles.h"
 #include "script/script_watch.h"
 #include "scriptapi/script_args.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -118,12 +119,11 @@ int MakeFolder(lua_State* L) {
 // ge_genospath(name): the name's path in the per-user folder, or the name.
 int UserPath(lua_State* L) {
     const char* name = ScriptArgText(L, 1);
-    std::string path;
-    if (name && GetUserFilePath(name, path))
-        lua_pushstring(L, path.c_str());
-    else
-        script_args::PushTextOrNil(L, name);
-    return 1;
+    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [name](std::vector<std::string>& out) {
+        if (!name) return;
+        std::string path;
+        out.push_back(GetUserFilePath(name, path) ? std::move(path) : std::string(name));
+    });
 }
 
 // extractfilename(path): the last argument's file name without any
@@ -136,12 +136,12 @@ int ExtractFileName(lua_State* L) {
     }
     size_t length = 0;
     text = lua_tolstring(L, lua_gettop(L), &length);
-    std::string path(text, length);
-    size_t start = path.find_last_of("/\\");
-    std::string name = start == std::string::npos ? path : path.substr(start + 1);
-    name = name.substr(0, name.find('.'));
-    lua_pushlstring(L, name.data(), name.size());
-    return 1;
+    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
+        std::string path(text, length);
+        size_t start = path.find_last_of("/\\");
+        std::string name = start == std::string::npos ? path : path.substr(start + 1);
+        out.push_back(name.substr(0, name.find('.')));
+    });
 }
 
 struct FileWalk {

@@ -177,10 +177,17 @@ bool ObjectAndProperty(lua_State* L, EObject** object, PropertyInfo** property) 
     return *property != nullptr;
 }
 
+// The value of a property as text (a resource by its declared name; nil
+// for none), copied before anything is allocated and pushed as
+// script_results pushes texts: the copy is gone before an error of the push
+// (memory, a finaliser's) is raised.
 int PushFieldText(lua_State* L, const void* field, int type) {
-    std::string text = PropertyFieldText(field, type);
-    lua_pushlstring(L, text.data(), text.size());
-    return 1;
+    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
+        if (type != kPropertyImage && type != kPropertySound && type != kPropertyMesh)
+            out.push_back(PropertyFieldText(field, type));
+        else if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field)))
+            out.push_back(ContractPathVariables(name));
+    });
 }
 
 // The text, then the numbers. The numbers are read before the text is
@@ -230,23 +237,14 @@ int GetProperty(lua_State* L) {
             return PushTextAndNumbers<float>(L, field, p->type, 3);
         case kPropertyFloat2:
             return PushTextAndNumbers<float>(L, field, p->type, 2);
-        case kPropertyColor:
-        case kPropertyHex:
-            return PushFieldText(L, field, p->type);
         case kPropertyRect:
             return PushTextAndNumbers<int32_t>(L, field, p->type, 4);
+        case kPropertyColor:
+        case kPropertyHex:
         case kPropertyImage:
         case kPropertySound:
-        case kPropertyMesh: {
-            const char* name = ResourceRecordName(*static_cast<const void* const*>(field));
-            if (!name) {
-                lua_pushnil(L);
-                return 1;
-            }
-            std::string text = ContractPathVariables(name);
-            lua_pushlstring(L, text.data(), text.size());
-            return 1;
-        }
+        case kPropertyMesh:
+            return PushFieldText(L, field, p->type);
         case kPropertyScene: {
             const EObject* scene = ReferencedObject(object, p);
             PushTextOrNil(L, scene ? scene->name : nullptr);

@@ -4,9 +4,15 @@
 
 namespace script_results::detail {
 
-int PushTexts(lua_State* L) {
-    const auto* texts = static_cast<const Texts*>(lua_touserdata(L, 1));
+int PushTexts(lua_State* L) { return PushTextsIn(L, lua_touserdata(L, 1)); }
+
+int PushTextsIn(lua_State* L, void* context) {
+    const auto* texts = static_cast<const Texts*>(context);
     const std::vector<std::string>& items = texts->items;
+    if (texts->form == Texts::kEach) {
+        for (const std::string& text : items) lua_pushlstring(L, text.data(), text.size());
+        return static_cast<int>(items.size());
+    }
     if (items.empty() && texts->form != Texts::kArray) {
         lua_pushnil(L);
     } else if (texts->form == Texts::kSingle) {

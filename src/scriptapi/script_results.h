@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/object_list.h"
+#include "script/lua_host.h"
 
 extern "C" {
 #include <lua.h>
@@ -19,11 +20,13 @@ namespace script_results {
 
 struct Texts {
     std::vector<std::string> items;
-    enum Form { kArray, kArrayOrNil, kSingle } form = kArray;
+    // kEach: every text a result of its own (PushTextsAsFound only).
+    enum Form { kArray, kArrayOrNil, kSingle, kEach } form = kArray;
 };
 
 namespace detail {
 int PushTexts(lua_State* L);  // (Texts*) -> the array, nil or the text
+int PushTextsIn(lua_State* L, void* texts);  // the same, as a ScriptPushFunction
 int RaiseAgain(lua_State* L);  // the error on top of the stack; no C++ object may be alive in the caller
 }  // namespace detail
 
@@ -43,6 +46,21 @@ int PushTexts(lua_State* L, Texts::Form form, Collect collect) {
         status = lua_pcall(L, 1, 1, 0);
     }
     return status == 0 ? 1 : detail::RaiseAgain(L);
+}
+
+// As PushTexts, but nothing is allocated before `collect` runs: the texts
+// are the ones the call found, as its other results are when it read them
+// on entry.
+template <class Collect>
+int PushTextsAsFound(lua_State* L, Texts::Form form, Collect collect) {
+    int pushed;
+    {
+        Texts texts;
+        texts.form = form;
+        collect(texts.items);
+        pushed = ScriptPushProtected(L, detail::PushTextsIn, &texts, nullptr);
+    }
+    return pushed >= 0 ? pushed : detail::RaiseAgain(L);
 }
 
 // One text, or nil: what read() gives (null for none). read() looks its

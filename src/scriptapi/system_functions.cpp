@@ -31,6 +31,7 @@ extern "C" {
 #include "script/script_function.h"
 #include "scriptapi/script_args.h"
 #include "scriptapi/script_globals.h"
+#include "scriptapi/script_results.h"
 
 namespace {
 
@@ -116,12 +117,10 @@ int GetTime(lua_State* L) {
 // ----------------------------------------------------------- clipboard
 
 int GetClipboard(lua_State* L) {
-    const std::string text = plat::GetClipboardText();
-    if (text.empty())
-        lua_pushnil(L);
-    else
-        lua_pushlstring(L, text.data(), text.size());
-    return 1;
+    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [](std::vector<std::string>& out) {
+        std::string text = plat::GetClipboardText();
+        if (!text.empty()) out.push_back(std::move(text));
+    });
 }
 
 int SetClipboard(lua_State* L) {

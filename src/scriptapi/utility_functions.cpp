@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 extern "C" {
 #include <lauxlib.h>
@@ -146,11 +147,14 @@ int Scan(lua_State* L) {
     const char* input = lua_isstring(L, 1) ? lua_tolstring(L, 1, &input_length) : nullptr;
     const char* format = lua_isstring(L, 2) ? lua_tolstring(L, 2, &format_length) : nullptr;
     if (!input || !format) return 0;
-    // Copies: pushing values may not move the texts, but keep them anyway.
-    const std::string in(input, input_length), fmt(format, format_length);
+    // The texts stay where they are while the arguments hold them; nothing
+    // here has a destructor, since a push may raise (memory) past this frame.
+    const std::string_view in(input, input_length), fmt(format, format_length);
     size_t i = 0, f = 0;
     int pushed = 0;
-    std::string piece;
+    // A number's characters; leading zeros are dropped, and a float has
+    // nothing left to take from characters beyond these.
+    char piece[512];
     while (f < fmt.size()) {
         const char c = fmt[f];
         if (c != '%') {
@@ -169,10 +173,16 @@ int Scan(lua_State* L) {
                 break;
             case 'd':
             case 'f': {
-                piece.clear();
-                if (i < in.size() && in[i] == '-') piece += in[i++];
-                while (i < in.size() && ((in[i] >= '0' && in[i] <= '9') || in[i] == '.')) piece += in[i++];
-                lua_pushnumber(L, static_cast<float>(std::atof(piece.c_str())));
+                size_t n = 0;
+                if (i < in.size() && in[i] == '-') piece[n++] = in[i++];
+                const auto is_digit_or_dot = [&in](size_t k) {
+                    return k < in.size() && ((in[k] >= '0' && in[k] <= '9') || in[k] == '.');
+                };
+                while (in.size() > i + 1 && in[i] == '0' && is_digit_or_dot(i + 1) && in[i + 1] != '.') ++i;
+                for (; is_digit_or_dot(i); ++i)
+                    if (n < sizeof piece - 1) piece[n++] = in[i];
+                piece[n] = 0;
+                lua_pushnumber(L, static_cast<float>(std::atof(piece)));
                 ++pushed;
                 break;
             }

@@ -449,8 +449,14 @@ TEST_F(LuaHostTest, NameCompletion) {
     std::vector<std::string> names;
     for (StringPool::Entry* e = pool.First(); e; e = e->next) names.push_back(e->text);
     EXPECT_EQ(names, (std::vector<std::string>{"Display.Aspect", "Display.fov"}));
-    // A lookup that raises an error is caught: no names, the stack kept.
-    EXPECT_EQ(ScriptCompleteNames(&pool, "Strict.x.y"), top);
+    // Nested tables make the prefix.
+    Lua("A_table_with_a_long_name = {inner = {leaf = 1, [2] = 2}}");
+    EXPECT_EQ(ScriptCompleteNames(&pool, "A_table_with_a_long_name.inner.l"), top);
+    ASSERT_EQ(pool.Count(), 1u);
+    EXPECT_STREQ(pool.First()->text, "A_table_with_a_long_name.inner.leaf");
+    // A lookup that raises an error is caught: no names, the stack kept,
+    // nothing of the walk left behind (the leak checker at exit).
+    EXPECT_EQ(ScriptCompleteNames(&pool, "Strict.a_key_longer_than_a_short_string.y"), top);
     EXPECT_EQ(pool.Count(), 0u);
     ScriptCompleteNames(&pool, "ge_addpack");
     EXPECT_GT(pool.Count(), 10u);

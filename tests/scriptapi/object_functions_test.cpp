@@ -10,6 +10,7 @@
 #include "scene/game_scene.h"
 #include "scene/game_video.h"
 #include "scene/hot_spot.h"
+#include "script/lua_host.h"
 #include "script/object_model.h"
 #include "script/script_handles.h"
 #include "script/script_test_support.h"
@@ -192,6 +193,23 @@ TEST_F(ObjectFunctionsTest, EveryTypeStoresAndReadsBack) {
     EXPECT_EQ(std::vector<uint32_t>(p->changes, p->changes + p->change_count),
               (std::vector<uint32_t>{1u << 1, 1u << 9, 1u << 18}));
     EXPECT_EQ(std::string(p->s ? p->s : "(null)"), "(null)");
+
+    // With Lua's memory full the text of a value fails to push: the script
+    // gets Lua's error, and the engine's copy of the text is not left behind
+    // (the leak checker sees it at exit).
+    lua_register(L, "fill", [](lua_State* L) {
+        SetScriptMemoryCeiling(lua_toboolean(L, 1) ? ScriptMemoryInUse() / 2 : 0);
+        return 0;
+    });
+    Lua(R"(
+        ge_setproperty(p, 'v', '123.5,-4096.25,7e6')
+        collectgarbage() collectgarbage('stop')
+        fill(true) local ok, e = pcall(ge_getproperty, p, 'v') fill(false)
+        collectgarbage('restart')
+        assert(not ok and e == 'not enough memory', e)
+        local text, x = ge_getproperty(p, 'v')  -- (a constant of the same text would be in memory already)
+        assert(text:sub(1, 10) == '123.500000' and #text == 38 and x == 123.5, text)
+    )");
 }
 
 TEST_F(ObjectFunctionsTest, ResourcesAreKeptByTheirDeclaredName) {

@@ -1,6 +1,7 @@
 // The utility functions through the Lua state: the scanner, running text,
 // colours and the console and log messages.
 #include "scriptapi/engine_script_test.h"
+#include "script/lua_host.h"
 
 using script_test::Logged;
 using script_test::ScriptTest;
@@ -51,6 +52,39 @@ TEST_F(UtilityFunctions, ScannerBoundsOnLongAndHostileTexts) {
         -- more values than a Lua stack holds end the scan instead of overflowing it
         local n = select('#', sscanf(string.rep('1,', 20000), string.rep('%d,', 20000)))
         assert(n > 0 and n < 20000)
+        -- numbers of any length read as their digits say
+        local zeros = string.rep('0', 1000)
+        assert(sscanf(zeros .. '12.5', '%f') == 12.5 and sscanf('-' .. zeros .. '3', '%d') == -3)
+        assert(sscanf('00', '%d') == 0 and sscanf('00.5', '%f') == 0.5 and sscanf('0', '%d') == 0)
+        n = {sscanf('007x', '%d%c')} assert(n[1] == 7 and n[2] == string.byte('x'))
+        assert(sscanf('1.' .. string.rep('5', 3000) .. ',2', '%f,%d') == sscanf('1.55555555555', '%f'))
+        assert(select(2, sscanf('1.' .. string.rep('5', 3000) .. ',2', '%f,%d')) == 2)
+        assert(sscanf('0.' .. zeros .. '1', '%f') == 0 and sscanf('1' .. zeros, '%d') == math.huge)
+    )");
+}
+
+// With Lua's memory full, a result the engine made fails to push: the
+// script gets Lua's error, and nothing the function made is left behind
+// (the leak checker sees it at exit). The texts are long enough to live on
+// the heap.
+TEST_F(UtilityFunctions, ResultsThatFailToPushLeaveNothingBehind) {
+    lua_register(L, "fill", [](lua_State* L) {
+        SetScriptMemoryCeiling(lua_toboolean(L, 1) ? ScriptMemoryInUse() / 2 : 0);
+        return 0;
+    });
+    Lua(R"(
+        local function at_ceiling(f, ...)
+            collectgarbage() collectgarbage('stop')
+            fill(true) local ok, e = pcall(f, ...) fill(false)
+            collectgarbage('restart')
+            assert(not ok and e == 'not enough memory', e)
+        end
+        local dir = 'some/folder/' .. string.rep('n', 40)
+        at_ceiling(extractfilename, dir .. '.ext')
+        at_ceiling(sscanf, 'value=' .. string.rep('v', 40), 'value=%s')
+        at_ceiling(sscanf, string.rep('9', 40) .. ',' .. string.rep('5', 40), '%d,%s')
+        at_ceiling(ge_genospath, string.rep('p', 40) .. '.sav')
+        assert(#extractfilename(dir .. '.ext') == 40)
     )");
 }
 
