@@ -33,6 +33,7 @@ extern "C" {
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
+#include "scriptapi/script_args.h"
 #include "scriptapi/script_results.h"
 
 namespace {
@@ -201,13 +202,6 @@ int PushTextAndNumbers(lua_State* L, const void* field, int type, int count) {
     return count + 1;
 }
 
-void PushTextOrNil(lua_State* L, const char* text) {
-    if (text)
-        lua_pushstring(L, text);
-    else
-        lua_pushnil(L);
-}
-
 // ge_getproperty(handle, key)
 int GetProperty(lua_State* L) {
     EObject* object;
@@ -247,7 +241,7 @@ int GetProperty(lua_State* L) {
             return PushFieldText(L, field, p->type);
         case kPropertyScene: {
             const EObject* scene = ReferencedObject(object, p);
-            PushTextOrNil(L, scene ? scene->name : nullptr);
+            script_args::PushTextOrNil(L, scene ? scene->name : nullptr);
             return 1;
         }
         case kPropertyText:
@@ -272,7 +266,7 @@ int GetProperty(lua_State* L) {
             ScriptPushObject(L, ReferencedObject(object, p));
             return 1;
         case kPropertyConstant:
-            PushTextOrNil(L, p->constant);
+            script_args::PushTextOrNil(L, p->constant);
             return 1;
         default:
             return 0;
@@ -409,7 +403,7 @@ int GetPropertyType(lua_State* L) {
     EObject* object;
     PropertyInfo* p;
     if (!ObjectAndProperty(L, &object, &p)) return 0;
-    PushTextOrNil(L, PropertyTypeName(p));
+    script_args::PushTextOrNil(L, PropertyTypeName(p));
     return 1;
 }
 

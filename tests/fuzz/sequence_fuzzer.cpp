@@ -264,6 +264,8 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         why = panic ? "Lua panic, then a sanitizer report" : "sanitizer report";
     else if (!r.hang.empty())
         why = r.hang;
+    else if (r.spin.on && !r.spin.held && log.find("closed without the shut-down") != std::string::npos)
+        why = "the " + r.spin.shape + " loop from " + r.spin.from + " held on: the game was closed from outside";
     else if (WIFEXITED(status) && WEXITSTATUS(status) == 124)  // ended by `timeout`'s SIGTERM
         why = "hang: still running after " + std::to_string(o.timeout) + " s";
     else if ((WIFEXITED(status) && WEXITSTATUS(status) == 137) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL))

@@ -37,12 +37,14 @@ struct Spin {
     std::string shape;  // the loop, by name
     std::string from;   // where it starts: "main", "call", "handler" or "task"
     int delay_ms = 0;   // from the loop's start to the signal
-    // How long the game may take to end after the signal: three seconds
-    // (it takes a few hundred milliseconds; the rest leaves room for the
-    // sanitizers' exit on a loaded machine), or, for a loop inside a
-    // finalizer (Lua runs finalizers with its hooks off), the engine's
-    // grace for a game its scripts hold, and three seconds.
+    // How long the game may take to log its end after the signal: three
+    // seconds (it takes a few hundred milliseconds; the rest leaves room
+    // for a loaded machine), or, for a loop inside a finalizer (Lua runs
+    // finalizers with its hooks off), the engine's grace for a game its
+    // scripts hold, and three seconds. Only such a loop may end with the
+    // game closed from outside.
     int within_ms = 3000;
+    bool held = false;
 };
 Spin SpinOf(uint64_t seed, bool finalizers);
 // Whether the sequences hold finalizers: --without newproxy leaves them
