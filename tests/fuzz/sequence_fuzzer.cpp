@@ -125,6 +125,25 @@ int FuzzCeiling(lua_State* L) {
 
 ScriptFunctionRecord r_fuzz_ceiling("fuzz_ceiling", FuzzCeiling);
 
+// fuzz_hooked(): whether a hook reaches the running script now. Lua runs a
+// finalizer, and whatever it calls (a node switch and its handlers), with
+// its hooks off. The engine's hook is put back as it was.
+bool g_hook_seen = false;
+void SeeHook(lua_State*, lua_Debug*) { g_hook_seen = true; }
+int FuzzHooked(lua_State* L) {
+    const lua_Hook hook = lua_gethook(L);
+    const int mask = lua_gethookmask(L), count = lua_gethookcount(L);
+    g_hook_seen = false;
+    lua_sethook(L, SeeHook, LUA_MASKCOUNT, 1);
+    if (luaL_loadstring(L, "local a = 1 a = a + 1") == 0) lua_pcall(L, 0, 0, 0);
+    lua_settop(L, 0);
+    lua_sethook(L, hook, mask, count);
+    lua_pushboolean(L, g_hook_seen);
+    return 1;
+}
+
+ScriptFunctionRecord r_fuzz_hooked("fuzz_hooked", FuzzHooked);
+
 // ---------------------------------------------------------------- driver
 
 struct Options {
@@ -216,7 +235,14 @@ void WatchStop(Running& r) {
     if (!r.spin.on || !r.hang.empty()) return;
     const Clock::time_point now = Clock::now();
     if (r.spinning == Clock::time_point{}) {
-        if (fs::exists(r.dir + "/" + seqfuzz::kSpinMark)) r.spinning = now;
+        if (!fs::exists(r.dir + "/" + seqfuzz::kSpinMark)) return;
+        r.spinning = now;
+        // A loop reached from inside a finalizer is held whatever its shape.
+        if (!r.spin.held && ReadFile(r.dir + "/" + seqfuzz::kSpinMark).find(seqfuzz::kHooksOff) != std::string::npos) {
+            r.spin.held = true;
+            r.spin.within_ms = seqfuzz::kHeldWithinMs;
+            r.spin.from += " inside a finalizer";
+        }
         return;
     }
     if (r.signalled == Clock::time_point{}) {

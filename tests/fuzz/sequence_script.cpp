@@ -706,9 +706,12 @@ std::string SpinScript(const Spin& spin) {
     std::string body;
     for (const SpinShape& shape : kSpinShapes)
         if (spin.shape == shape.name) body = shape.body;
+    // The mark appears whole (written aside, then renamed).
     return "function FZ_SPIN()\n  FZ_SPINNING = true\n  FZ_LOG(\"spin\", FZ.i, \"" + what +
-           "\")\n  local f = io.open(\"" + kSpinMark + "\", \"w\")\n  if f then f:write(\"" + what +
-           "\\n\") f:close() end\n  " + body + "\nend\n";
+           "\")\n  local held = fuzz_hooked() and \"\" or \"" + kHooksOff +
+           "\\n\"\n  local f = io.open(\"fuzz_spin.tmp\", \"w\")\n  if f then f:write(\"" + what +
+           "\\n\", held) f:close() os.rename(\"fuzz_spin.tmp\", \"" + kSpinMark + "\") end\n  " + body +
+           "\nend\n";
 }
 
 // The driver. Each frame's OnGameUpdate runs the next step (usually one
@@ -896,7 +899,7 @@ Spin SpinOf(uint64_t seed, bool finalizers) {
     spin.shape = kSpinShapes[k % shapes].name;
     // The engine closes a game its scripts hold after 5 s.
     spin.held = kSpinShapes[k % shapes].held;
-    if (spin.held) spin.within_ms = 5000 + 3000;
+    if (spin.held) spin.within_ms = kHeldWithinMs;
     spin.from = kSpinPlaces[(k + k / shapes) % kSpinPlaces.size()];
     spin.delay_ms = static_cast<int>(50 + (seed * 0x9E3779B97F4A7C15ull >> 40) % 400);
     return spin;

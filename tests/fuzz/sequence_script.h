@@ -51,8 +51,12 @@ Spin SpinOf(uint64_t seed, bool finalizers);
 // out, with the collections, raises and stop tests that came with them, so
 // that a seed gives the sequence it gave before they were learnt.
 bool Finalizers(const std::vector<std::string>& without);
-// Written into the game folder when the loop starts.
+// Written into the game folder when the loop starts: the loop, and this
+// line when no hook reaches it there (it runs inside a finalizer).
 inline constexpr const char* kSpinMark = "fuzz_spin.txt";
+inline constexpr const char* kHooksOff = "hooks off";
+// The time a held loop's game has: the engine's grace, and three seconds.
+inline constexpr int kHeldWithinMs = 5000 + 3000;
 
 // The start-up script for one seed: the bundled game's start-up with the
 // sequence and its driver behind it. `calls` is the length of the main
