@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -137,10 +138,9 @@ int ExtractFileName(lua_State* L) {
     size_t length = 0;
     text = lua_tolstring(L, lua_gettop(L), &length);
     return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
-        std::string path(text, length);
-        size_t start = path.find_last_of("/\\");
-        std::string name = start == std::string::npos ? path : path.substr(start + 1);
-        out.push_back(name.substr(0, name.find('.')));
+        std::string_view name(text, length);
+        if (const size_t slash = name.find_last_of("/\\"); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+        out.emplace_back(name.substr(0, name.find('.')));
     });
 }
 

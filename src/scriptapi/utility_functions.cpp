@@ -175,11 +175,9 @@ int Scan(lua_State* L) {
             case 'f': {
                 size_t n = 0;
                 if (i < in.size() && in[i] == '-') piece[n++] = in[i++];
-                const auto is_digit_or_dot = [&in](size_t k) {
-                    return k < in.size() && ((in[k] >= '0' && in[k] <= '9') || in[k] == '.');
-                };
-                while (in.size() > i + 1 && in[i] == '0' && is_digit_or_dot(i + 1) && in[i + 1] != '.') ++i;
-                for (; is_digit_or_dot(i); ++i)
+                const auto digit = [&in](size_t k) { return k < in.size() && in[k] >= '0' && in[k] <= '9'; };
+                while (i < in.size() && in[i] == '0' && digit(i + 1)) ++i;
+                for (; digit(i) || (i < in.size() && in[i] == '.'); ++i)
                     if (n < sizeof piece - 1) piece[n++] = in[i];
                 piece[n] = 0;
                 lua_pushnumber(L, static_cast<float>(std::atof(piece)));

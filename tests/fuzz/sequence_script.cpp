@@ -897,9 +897,7 @@ Spin SpinOf(uint64_t seed, bool finalizers) {
     const size_t shapes = finalizers ? kSpinShapes.size() : kSpinShapesBeforeFinalizers;
     spin.on = true;
     spin.shape = kSpinShapes[k % shapes].name;
-    // The engine closes a game its scripts hold after 5 s.
     spin.held = kSpinShapes[k % shapes].held;
-    if (spin.held) spin.within_ms = kHeldWithinMs;
     spin.from = kSpinPlaces[(k + k / shapes) % kSpinPlaces.size()];
     spin.delay_ms = static_cast<int>(50 + (seed * 0x9E3779B97F4A7C15ull >> 40) % 400);
     return spin;

@@ -29,22 +29,23 @@ bool AddFuzzScenes(const std::string& root);
 
 // The stop test of a seed: every eighth seed (8, 16, ...) sends its game
 // into an endless script loop of one shape (finalizers that loop with
-// Lua's hooks off, and scripts that remove the engine's hook, among them), which the driver ends with one
-// SIGTERM; the game has to end within a second (a loop no hook reaches:
-// within the engine's grace for a held game).
+// Lua's hooks off, and scripts that remove the engine's hook, among them),
+// which the driver ends with one SIGTERM; the game has to log its end in
+// time (WithinMs).
 struct Spin {
     bool on = false;
     std::string shape;  // the loop, by name
     std::string from;   // where it starts: "main", "call", "handler" or "task"
     int delay_ms = 0;   // from the loop's start to the signal
+    // No hook of the engine's reaches the loop (it runs inside a finalizer,
+    // which Lua runs with its hooks off): only such a loop may end with the
+    // game closed from outside.
+    bool held = false;
     // How long the game may take to log its end after the signal: three
     // seconds (it takes a few hundred milliseconds; the rest leaves room
-    // for a loaded machine), or, for a loop inside a finalizer (Lua runs
-    // finalizers with its hooks off), the engine's grace for a game its
-    // scripts hold, and three seconds. Only such a loop may end with the
-    // game closed from outside.
-    int within_ms = 3000;
-    bool held = false;
+    // for a loaded machine), or for a held loop the engine's grace for a
+    // game its scripts hold, and three seconds.
+    int WithinMs() const { return held ? 5000 + 3000 : 3000; }
 };
 Spin SpinOf(uint64_t seed, bool finalizers);
 // Whether the sequences hold finalizers: --without newproxy leaves them
@@ -55,8 +56,6 @@ bool Finalizers(const std::vector<std::string>& without);
 // line when no hook reaches it there (it runs inside a finalizer).
 inline constexpr const char* kSpinMark = "fuzz_spin.txt";
 inline constexpr const char* kHooksOff = "hooks off";
-// The time a held loop's game has: the engine's grace, and three seconds.
-inline constexpr int kHeldWithinMs = 5000 + 3000;
 
 // The start-up script for one seed: the bundled game's start-up with the
 // sequence and its driver behind it. `calls` is the length of the main
