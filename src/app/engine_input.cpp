@@ -18,6 +18,7 @@ extern "C" {
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
 #include "scene/scene_page.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_watch.h"
 
@@ -58,6 +59,7 @@ int PushHotspotCall(lua_State* L, void* context) {
 void CallHotspot(const HotSpot* h, const char* event, const char* arguments, HotspotCall call) {
     lua_State* L = ScriptState();
     if (!L || !h->name) return;
+    EngineWork work;
     const std::string handler = std::string(h->name) + "_" + event;
     const std::string signature = handler + arguments;
     call.handler = handler.c_str();

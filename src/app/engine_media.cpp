@@ -25,6 +25,7 @@ extern "C" {
 #include "render/render_device.h"
 #include "scene/game_scene.h"
 #include "scene/game_video.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 
 bool ResolveScreenshotSize(int32_t width, int32_t height, int32_t screen_width, int32_t screen_height,
@@ -305,6 +306,7 @@ void Engine::StopVideo() {
 void DrawVideoStep(Engine* e) {
     GameVideo* v = e->currentVideo;
     if (!v) return;
+    EngineWork work;
     VideoPlayer* player = PlayerOf(v);
     if (player && player->IsPlaying()) DrawVideoFrame(Rect(v->rect[0], v->rect[1], v->rect[2], v->rect[3]));
     // The borders around the picture; a script may give any rectangle, so

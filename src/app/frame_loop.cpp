@@ -21,6 +21,7 @@
 #include "platform/guard.h"
 #include "platform/system.h"
 #include "render/d3d_render_device.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_watch.h"
 
@@ -100,6 +101,9 @@ bool FrameTick() {
     Engine* e = CurrentEngine();
     if (!e) return false;
     e->inFrame = true;
+    // Nothing runs between frames: whatever Lua freed inside engine work is
+    // released by now.
+    RunWaitingReleases();
     // A signal or a close seen by the script watch ends the game here, with
     // the ordinary shut-down.
     if (TakeTerminationRequest()) {

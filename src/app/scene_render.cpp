@@ -22,6 +22,7 @@
 #include "scene/hot_spot.h"
 #include "scene/hotspot_map.h"
 #include "scene/scene_page.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_var.h"
 
@@ -221,6 +222,7 @@ bool RayToPointerAngles(const plat::Vec3& near_point, const plat::Vec3& far_poin
 bool RenderScene(GameScene* scene) {
     Engine* e = CurrentEngine();
     if (!scene || !e) return false;
+    EngineWork work;  // the handlers below run while the scene is drawn
     RenderDevice* device = g_renderDevice;
     e->depthClearRequest = true;
     e->BuildRenderList();

@@ -34,6 +34,7 @@ extern "C" {
 #include "scene/hotspot_map.h"
 #include "scene/scene_page.h"
 #include "scene/sound_glide.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_cache.h"
 #include "script/script_var.h"
@@ -201,7 +202,10 @@ namespace {
 // scene pointers across the script callbacks they run.
 int g_scene_change_depth = 0;
 
+// A scene change holds its scenes while it calls handlers: what they free
+// is released when it ends.
 struct SceneChangeGuard {
+    EngineWork work;
     SceneChangeGuard() { ++g_scene_change_depth; }
     ~SceneChangeGuard() { --g_scene_change_depth; }
     SceneChangeGuard(const SceneChangeGuard&) = delete;
@@ -411,6 +415,7 @@ void AdvancePageTurn(Engine* e) {
 }
 
 void Engine::TransitionStep() {
+    EngineWork work;
     const float dt = SceneFrameMs();
     if (walkState == 1) {
         if (!(walkDuration > 0)) {
@@ -680,6 +685,7 @@ void LoadScene() {
 
 bool Engine::SaveScene(GameScene* scene) {
     if (!scene) return false;
+    EngineWork work;
     if (g_current_directory[0] && chdir(g_current_directory) != 0)
         LogPrintf("[WARNING] : can't return to %s", g_current_directory);
     char path[1024];
@@ -768,8 +774,8 @@ void FreeSceneObject(EObject* object) {
         if (h->owner) ForgetHotspotLinks(*h->owner, h);
     }
     const bool text = object->descriptor == &GameText::s_descriptor;
-    // The destructor takes the script handle out of the live registry.
-    delete object;
+    // The handle leaves the live registry at once, whenever the memory goes.
+    DeleteObjectWhenFree(object);
     if (text) ForgetFreedHotspotTexts();
 }
 

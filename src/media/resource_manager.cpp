@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "media/sound/sound.h"
 #include "media/image/texture.h"
+#include "script/engine_work.h"
 #include "script/object_model.h"
 #include "script/script_handles.h"
 
@@ -371,7 +372,7 @@ void ResourceManager::Unload(ResourceRecord* r) {
     if (r->object && !shared_video) {
         const ResourceKindOps* ops = OpsFor(r->type);
         if (ops && ops->destroy)
-            ops->destroy(r->object);
+            ReleaseWhenFree(ops->destroy, r->object);  // engine work may hold it
         else
             LogPrintf("[ERROR] - %s : %s cannot be released (%s is not linked in)", KindName(r->type),
                       r->name, ops && ops->what ? ops->what : "its loader");
@@ -442,7 +443,7 @@ void ResourceManager::UnloadByType(uint32_t type_mask) {
 
 void ResourceManager::FreeRecord(ResourceRecord* r) {
     UnregisterScriptHandle(r);
-    ObjectPool::Free(r, sizeof(ResourceRecord));
+    ReleaseWhenFree([](void* record) { ObjectPool::Free(record, sizeof(ResourceRecord)); }, r);
 }
 
 void ResourceManager::Clear() {

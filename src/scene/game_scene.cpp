@@ -59,7 +59,7 @@ void DeleteMembers(ObjectList<T>& list, void (*forget)(EObject*)) {
         EObject* next = SceneListNext(o);
         o->list_next = nullptr;
         if (forget) forget(o);
-        delete o;
+        DeleteObjectWhenFree(o);
         o = next;
     }
 }
@@ -308,7 +308,7 @@ void GameScene::FreeObjects(void (*forget)(EObject*)) {
     DeleteMembers(pages, forget);
     if (camera) {
         if (forget) forget(camera);
-        delete camera;
+        DeleteObjectWhenFree(camera);
         camera = nullptr;
     }
 }

@@ -19,8 +19,10 @@ extern "C" {
 #include "base/string_pool.h"
 #include "base/text.h"
 #include "platform/files.h"
+#include "script/engine_work.h"
 #include "script/object_model.h"
 #include "script/script_function.h"
+#include "script/script_var.h"
 #include "script/script_watch.h"
 
 namespace {
@@ -135,9 +137,10 @@ int PushGlobalNamed(lua_State* L, void* name) {
 }
 
 bool GlobalIsNil(lua_State* L, const char* name) {
-    if (ScriptPushProtected(L, PushGlobalNamed, const_cast<char*>(name), nullptr) != 1) return true;
-    bool nil = lua_isnil(L, -1);
-    lua_pop(L, 1);
+    const int base = lua_gettop(L);
+    // A failed read leaves its error on top: the stack goes back either way.
+    const bool nil = ScriptPushProtected(L, PushGlobalNamed, const_cast<char*>(name), nullptr) != 1 || lua_isnil(L, -1);
+    lua_settop(L, base);
     return nil;
 }
 
@@ -271,11 +274,13 @@ int RegisterScriptApi(lua_State* L) {
     ResetCallSites();
     lua_pushcfunction(L, GetGlobalProtected);
     g_get_global_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    PrepareScriptVarKeys(L);
 
     // One closure per record, so every name is a Lua value of its own; an
     // alias is the very closure of its target, so the two compare equal.
+    // Each is called through the dispatcher that counts engine work.
     for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
-        lua_pushcclosure(L, r->function, 0);
+        PushScriptFunction(L, r->function);
         lua_setfield(L, LUA_GLOBALSINDEX, r->name);
     }
     for (ScriptFunctionAlias* a = ScriptFunctionAliasListHead(); a; a = a->next) {
@@ -287,9 +292,9 @@ int RegisterScriptApi(lua_State* L) {
     lua_CFunction get_property = FindScriptFunction("ge_getproperty");
     lua_CFunction set_property = FindScriptFunction("ge_setproperty");
     luaL_newmetatable(L, "Object*");
-    lua_pushcfunction(L, get_property ? get_property : NoResult);
+    PushScriptFunction(L, get_property ? get_property : NoResult);
     lua_setfield(L, -2, "__index");
-    lua_pushcfunction(L, set_property ? set_property : NoResult);
+    PushScriptFunction(L, set_property ? set_property : NoResult);
     lua_setfield(L, -2, "__newindex");
     lua_pop(L, 1);
 
@@ -300,7 +305,7 @@ int RegisterScriptApi(lua_State* L) {
     lua_pushvalue(L, -1);
     lua_setfield(L, LUA_GLOBALSINDEX, "Scene");
     luaL_newmetatable(L, "Scene*");
-    lua_pushcfunction(L, g_lookup_scene_object ? g_lookup_scene_object : NoResult);
+    PushScriptFunction(L, g_lookup_scene_object ? g_lookup_scene_object : NoResult);
     lua_setfield(L, -2, "__index");
     lua_setmetatable(L, -2);
     lua_pop(L, 1);
@@ -310,7 +315,7 @@ int RegisterScriptApi(lua_State* L) {
     lua_pushvalue(L, -1);
     lua_setfield(L, LUA_GLOBALSINDEX, "Scenes");
     luaL_newmetatable(L, "Scenes*");
-    lua_pushcfunction(L, g_lookup_scene ? g_lookup_scene : NoResult);
+    PushScriptFunction(L, g_lookup_scene ? g_lookup_scene : NoResult);
     lua_setfield(L, -2, "__index");
     lua_setmetatable(L, -2);
     lua_pop(L, 1);
@@ -322,10 +327,13 @@ int ScriptShutdown() {
     g_push_ref = LUA_NOREF;
     if (g_state) {
         SetScriptStateClosing(true);
+        const int depth = EngineWorkDepth();
         lua_close(g_state);
+        RestoreEngineWorkDepth(depth);
         SetScriptStateClosing(false);
     }
     g_state = nullptr;
+    PrepareScriptVarKeys(nullptr);
     g_get_global_ref = LUA_NOREF;
     g_game_handler_bits = 0;
     ResetCallSites();
@@ -336,7 +344,9 @@ int ScriptRun(const char* text) {
     lua_State* L = g_state;
     if (!L || !text) return 1;
     int base = lua_gettop(L);
-    int status = luaL_loadstring(L, text);
+    const int depth = EngineWorkDepth();
+    int status = luaL_loadstring(L, text);  // its collection step may fail
+    RestoreEngineWorkDepth(depth);
     if (status == 0) {
         ScriptCallWatch watch(text, std::strlen(text));
         status = ScriptPcall(L, 0, LUA_MULTRET);
@@ -708,7 +718,9 @@ bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
     lua_State* L = g_state;
     if (!L || !fn) return false;
     int base = lua_gettop(L);
+    const int depth = EngineWorkDepth();
     int status = lua_cpcall(L, fn, context);
+    RestoreEngineWorkDepth(depth);
     if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", ScriptErrorText(L, -1).c_str());
     lua_settop(L, base);
     return status == 0;
@@ -722,7 +734,10 @@ int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, co
     PushCall call{push, context};
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_push_ref);
     lua_pushlightuserdata(L, &call);
-    if (lua_pcall(L, 1, LUA_MULTRET, 0) != 0) {
+    const int depth = EngineWorkDepth();
+    const int status = lua_pcall(L, 1, LUA_MULTRET, 0);
+    RestoreEngineWorkDepth(depth);
+    if (status != 0) {
         if (!what) return -1;  // the error stays on top
         if (ScriptErrorWorthLogging()) LogPrintf("[LUA RT ERROR in %s] : %s", what, ScriptErrorText(L, -1).c_str());
         lua_settop(L, base);

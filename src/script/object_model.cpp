@@ -9,6 +9,7 @@
 #include "base/object_list.h"
 #include "base/stream.h"
 #include "base/text.h"
+#include "script/engine_work.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
 
@@ -100,6 +101,16 @@ EObject::EObject(ClassDescriptor* d) : descriptor(d) { RegisterScriptHandle(Hand
 EObject::~EObject() { UnregisterScriptHandle(Handle()); }
 
 void EObject::Save(Stream* stream) { WriteObjectProperties(this, stream); }
+
+void DeleteObjectWhenFree(EObject* object) {
+    if (!object) return;
+    if (!ReleaseMustWait()) {
+        delete object;
+        return;
+    }
+    UnregisterScriptHandle(object->Handle());
+    ReleaseWhenFree([](void* o) { delete static_cast<EObject*>(o); }, object);
+}
 
 ClassDescriptor* ClassDescriptorListHead() { return g_descriptors; }
 

@@ -137,6 +137,11 @@ size_t ObjectFieldOffset(F C::*member) {
 
 ClassDescriptor* ClassDescriptorListHead();
 
+// Deletes the object, at once or, when Lua runs inside engine work that may
+// hold it, once that work has ended (engine_work.h); its handle is stale at
+// once either way. The caller has taken it out of every list first.
+void DeleteObjectWhenFree(EObject* object);
+
 // The object of a script handle, when it is a live object; else null.
 EObject* ObjectFromHandle(const void* handle);
 // Whether a pointer held in a field still names a live object (the pointer

@@ -8,6 +8,7 @@ extern "C" {
 
 #include "base/byte_stream.h"
 #include "base/crc32.h"
+#include "script/engine_work.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/object_list.h"
@@ -55,7 +56,10 @@ int LoadChunk(lua_State* L, CompiledScript* r) {
         return LUA_ERRSYNTAX;
     }
     r->checked = true;
-    return luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name);
+    const int depth = EngineWorkDepth();
+    const int status = luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name);
+    RestoreEngineWorkDepth(depth);
+    return status;
 }
 
 int RunCached(lua_State* L, CompiledScript* r, bool run) {
@@ -128,7 +132,10 @@ int LoadScriptText(lua_State* L, const void* data, size_t size, const char* name
         PushFailure(L, std::string(name ? name : "?") + " is a compiled chunk that does not fit this build");
         return LUA_ERRSYNTAX;
     }
-    return luaL_loadbuffer(L, static_cast<const char*>(data), size, name);
+    const int depth = EngineWorkDepth();
+    const int status = luaL_loadbuffer(L, static_cast<const char*>(data), size, name);  // its collection step may fail
+    RestoreEngineWorkDepth(depth);
+    return status;
 }
 
 int LoadScript(const char* name, bool run) {

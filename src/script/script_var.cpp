@@ -1,8 +1,10 @@
 #include "script/script_var.h"
 
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
+#include <lauxlib.h>
 #include <lua.h>
 }
 
@@ -12,33 +14,41 @@ namespace {
 
 constinit ScriptVarBase* g_var_head = nullptr;
 
-struct FieldOp {
+lua_State* g_keys_state = nullptr;  // the state the variables' keys were made in
+
+// Pushes table.key read raw, or nothing (false) when the table is not a
+// table. Runs no Lua and allocates nothing: the keys are strings kept in
+// the registry, and raw reads neither call metamethods nor step the
+// collector, so a read in the middle of engine work cannot free anything.
+bool PushRawField(lua_State* L, const ScriptVarBase* var) {
+    if (L != g_keys_state || var->table_ref == LUA_NOREF) return false;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, var->table_ref);
+    lua_rawget(L, LUA_GLOBALSINDEX);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return false;
+    }
+    lua_rawgeti(L, LUA_REGISTRYINDEX, var->key_ref);
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    return true;
+}
+
+struct FieldWrite {
     ScriptVarBase* var;
-    void (*fn)(ScriptVarBase* var, void* state);
+    void (*push)(ScriptVarBase* var, void* state);
 };
 
-bool Indexable(lua_State* L, int index) {
-    int t = lua_type(L, index);
-    return t == LUA_TTABLE || t == LUA_TUSERDATA;
-}
-
-int ReadFieldProtected(lua_State* L) {
-    FieldOp* op = static_cast<FieldOp*>(lua_touserdata(L, 1));
-    lua_getfield(L, LUA_GLOBALSINDEX, op->var->table);
-    if (Indexable(L, -1))
-        lua_getfield(L, -1, op->var->key);
-    else
-        lua_pushnil(L);
-    op->fn(op->var, L);
-    return 0;
-}
-
+// Raw as the read is; protected, because a table that grows may find no
+// memory.
 int WriteFieldProtected(lua_State* L) {
-    FieldOp* op = static_cast<FieldOp*>(lua_touserdata(L, 1));
-    lua_getfield(L, LUA_GLOBALSINDEX, op->var->table);
-    if (!Indexable(L, -1)) return 0;
-    op->fn(op->var, L);
-    lua_setfield(L, -2, op->var->key);
+    FieldWrite* op = static_cast<FieldWrite*>(lua_touserdata(L, 1));
+    lua_rawgeti(L, LUA_REGISTRYINDEX, op->var->table_ref);
+    lua_rawget(L, LUA_GLOBALSINDEX);
+    if (!lua_istable(L, -1)) return 0;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, op->var->key_ref);
+    op->push(op->var, L);
+    lua_rawset(L, -3);
     return 0;
 }
 
@@ -71,12 +81,17 @@ ScriptVarBase::ScriptVarBase(const char* t, const char* k, int ty) : table(t), k
 }
 
 void ScriptVarBase::ReadField(void (*read)(ScriptVarBase*, void*)) {
-    FieldOp op{this, read};
-    ScriptProtected(ReadFieldProtected, &op, key);
+    lua_State* L = ScriptState();
+    if (!L) return;
+    const int base = lua_gettop(L);
+    if (!PushRawField(L, this)) lua_pushnil(L);
+    read(this, L);
+    lua_settop(L, base);
 }
 
 void ScriptVarBase::WriteField(void (*push)(ScriptVarBase*, void*)) {
-    FieldOp op{this, push};
+    if (ScriptState() != g_keys_state || table_ref == LUA_NOREF) return;
+    FieldWrite op{this, push};
     ScriptProtected(WriteFieldProtected, &op, key);
 }
 
@@ -107,10 +122,19 @@ void ScriptVarString::Load() {
     value.clear();
     ReadField([](ScriptVarBase* v, void* s) {
         lua_State* L = static_cast<lua_State*>(s);
-        if (lua_type(L, -1) != LUA_TSTRING && lua_type(L, -1) != LUA_TNUMBER) return;
+        std::string& value = static_cast<ScriptVarString*>(v)->value;
+        if (lua_type(L, -1) == LUA_TNUMBER) {
+            // As Lua writes it, without converting the value in place
+            // (which would allocate).
+            char text[64];
+            const int n = std::snprintf(text, sizeof text, LUA_NUMBER_FMT, lua_tonumber(L, -1));
+            if (n > 0) value.assign(text, size_t(n) < sizeof text ? size_t(n) : sizeof text - 1);
+            return;
+        }
+        if (lua_type(L, -1) != LUA_TSTRING) return;
         size_t len = 0;
         const char* text = lua_tolstring(L, -1, &len);
-        if (text) static_cast<ScriptVarString*>(v)->value.assign(text, len);
+        if (text) value.assign(text, len);
     });
 }
 
@@ -145,6 +169,18 @@ bool ScriptVarBool::Get() {
 }
 
 ScriptVarBase* ScriptVarListHead() { return g_var_head; }
+
+void PrepareScriptVarKeys(lua_State* L) {
+    g_keys_state = L;
+    for (ScriptVarBase* v = g_var_head; v; v = v->next) {
+        v->table_ref = v->key_ref = LUA_NOREF;
+        if (!L) continue;
+        lua_pushstring(L, v->table);
+        v->table_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+        lua_pushstring(L, v->key);
+        v->key_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    }
+}
 
 void ReloadAllScriptVars() {
     for (ScriptVarBase* v = g_var_head; v; v = v->next) v->Load();

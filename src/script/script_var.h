@@ -4,6 +4,11 @@
 // no defaults; the scripts set the values. A missing table or field reads as
 // 0, the empty text or false.
 //
+// Reads and writes are raw: no metamethod runs and nothing is allocated, so
+// no Lua runs in the middle of the engine work that reads a variable. The
+// values are plain fields a game sets in main.lua; a table that is not a
+// plain table (a userdata) reads as missing.
+//
 // _LOCAL is also a path variable: stored resource paths carry the key
 // "_LOCAL" in place of its value.
 #include <string>
@@ -22,10 +27,14 @@ public:
     const char* key;
     int type;  // the Lua type: 4 text, 3 number, 1 boolean
     ScriptVarBase* next;
+    // Registry slots of the table name and key as Lua strings, made with
+    // the state (PrepareScriptVarKeys).
+    int table_ref = -2;
+    int key_ref = -2;
 
 protected:
     // Runs read(state) with the field table.key on top of the stack (nil
-    // when missing); protected, and the stack is restored.
+    // when missing); the stack is restored. read must not allocate in Lua.
     void ReadField(void (*read)(ScriptVarBase* var, void* state));
     // Runs push(state) to push the value, then sets table.key.
     void WriteField(void (*push)(ScriptVarBase* var, void* state));
@@ -61,6 +70,9 @@ public:
 };
 
 ScriptVarBase* ScriptVarListHead();
+struct lua_State;
+// Makes the variables' keys in a new state (null: forgets them).
+void PrepareScriptVarKeys(lua_State* L);
 void ReloadAllScriptVars();
 
 extern ScriptVarString g_dir_root;       // _G.DIR_ROOT

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "base/log.h"
+#include "script/engine_work.h"
 
 namespace {
 
@@ -109,7 +110,9 @@ int NoHandler(lua_State*) { return 1; }
 int StopAwarePcall(lua_State* L) {
     luaL_checkany(L, 1);
     if (ScriptStopPending()) return ScriptRaiseStop(L);
+    const int depth = EngineWorkDepth();
     const int status = lua_pcall(L, lua_gettop(L) - 1, LUA_MULTRET, 0);
+    RestoreEngineWorkDepth(depth);
     if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);
     lua_pushboolean(L, status == 0);
     lua_insert(L, 1);
@@ -123,7 +126,9 @@ int StopAwareXpcall(lua_State* L) {
     if (ScriptStopPending()) return ScriptRaiseStop(L);
     lua_settop(L, 2);
     lua_insert(L, 1);  // the handler under the function
+    const int depth = EngineWorkDepth();
     const int status = lua_pcall(L, 0, LUA_MULTRET, 1);
+    RestoreEngineWorkDepth(depth);
     if (status != 0 && ScriptStopPending()) return ScriptRaiseStop(L);
     lua_pushboolean(L, status == 0);
     lua_replace(L, 1);
@@ -176,7 +181,9 @@ int Resume(lua_State* L, lua_State* co, int narg) {
     lua_xmove(L, co, narg);
     lua_setlevel(L, co);
     lua_State* outer = SetRunning(co);
+    const int depth = EngineWorkDepth();
     const int status = lua_resume(co, narg);
+    RestoreEngineWorkDepth(depth);
     SetRunning(outer);
     if (status == 0 || status == LUA_YIELD) {
         const int results = lua_gettop(co);
@@ -248,7 +255,9 @@ int StopAwareLoad(lua_State* L) {
     luaL_checktype(L, 1, LUA_TFUNCTION);
     if (ScriptStopPending()) return ScriptRaiseStop(L);
     lua_settop(L, 3);
+    const int depth = EngineWorkDepth();
     const int status = lua_load(L, ReadFromFunction, nullptr, name);
+    RestoreEngineWorkDepth(depth);
     if (status == 0) return 1;
     if (ScriptStopPending()) return ScriptRaiseStop(L);
     lua_pushnil(L);
@@ -283,7 +292,9 @@ int ScriptRaiseStop(lua_State* L) {
 
 int ScriptPcall(lua_State* L, int nargs, int nresults, int errfunc) {
     if (!ScriptStopPending()) {
+        const int depth = EngineWorkDepth();
         const int status = lua_pcall(L, nargs, nresults, errfunc);
+        RestoreEngineWorkDepth(depth);
         if (status == 0 || !ScriptStopPending()) return status;
         lua_pop(L, 1);
     } else {

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "base/file_stream.h"
 #include "base/log.h"
+#include "script/engine_work.h"
 #include "platform/files.h"
 #include "script/lua_host.h"
 #include "script/object_model.h"
@@ -68,8 +69,15 @@ int Close(lua_State* L) {
         return 0;
     }
     UnregisterScriptHandle(stream);
-    stream->Close();
-    delete stream;
+    // A stream that engine work below this call writes to stays open until
+    // that work ends.
+    ReleaseWhenFree(
+        [](void* s) {
+            auto* open = static_cast<FileStream*>(s);
+            open->Close();
+            delete open;
+        },
+        stream);
     return 0;
 }
 
@@ -170,7 +178,9 @@ bool CallForFile(void* context, const char* path, const char* extension) {
     if (ScriptStopPending()) return false;  // the walk ends; the stop is raised after it
     walk->path = path;
     walk->extension = extension;
+    const int depth = EngineWorkDepth();
     walk->status = lua_cpcall(walk->L, CallForFileProtected, walk);
+    RestoreEngineWorkDepth(depth);
     return walk->status == 0;  // an error stays on the stack
 }
 

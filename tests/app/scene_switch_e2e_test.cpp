@@ -43,7 +43,7 @@ frame = 0
 function OnGameUpdate(dt)
   frame = frame + 1
 )lua" + update + R"lua(
-  if frame > 400 then trace("timeout") quit() end
+  if frame > 1000 then trace("timeout") quit() end
 end
 )lua";
 }
@@ -256,3 +256,78 @@ TEST(SceneSwitchRun, BadHotspotMapIsLoggedAndTheSceneStillLoads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Frame by frame: the scene is made current, then one call runs with a
+// finalizer that takes a destructive action at its n-th collection step
+// inside the call (n = 1, 2, ... until the call ends before that step).
+// The case's text defines call(h) and action(h); h is the hotspot "door".
+std::string ActionAtEveryStep(const std::string& cases) {
+    return R"lua(
+if frame == 1 then
+  local meta = newproxy(true)
+  local steps, n, action, h
+  getmetatable(meta).__gc = function()
+    if not RENEW then return end
+    steps = steps + 1
+    if steps == n then action(h) end
+    newproxy(meta)
+  end
+  function armed(case, step)
+    steps, n, action, h = 0, 0, case.action, hs_get("door")
+    RENEW = true newproxy(meta)
+    collectgarbage("setpause", 1) collectgarbage("setstepmul", 100000000) collectgarbage("collect")
+    steps, n = 0, step
+    pcall(case.call, h)
+    RENEW = false
+    collectgarbage("setpause", 200) collectgarbage("setstepmul", 200)
+    return steps
+  end
+  CASES = {)lua" + cases + R"lua(}
+  case, step, fired = 1, 1, {}
+end
+if case > #CASES then
+  trace("fired " .. table.concat(fired, ",") .. ",") quit()
+elseif not hs_get("door") then
+  scene_unloadall() ge_setscene("hall")
+else
+  local steps = armed(CASES[case], step)
+  if steps < step or step >= 40 then
+    case, step = case + 1, 1
+  else
+    step, fired[case] = step + 1, (fired[case] or 0) + 1
+  end
+end
+)lua";
+}
+
+}  // namespace
+
+// Lua that runs inside engine work (a finalizer at any collection step of a
+// call) frees the scene, the object or every resource the call holds: the
+// call goes on with what it holds, and the game with the scene gone.
+TEST(SceneSwitchRun, WhatLuaFreesInsideACallIsReleasedWhenTheCallEnds) {
+    const char* data = "data hall 'hotspot{name=\"door\",rect=\"10,20,30,40\",bgimage=\"_LOCAL/missing\"}'";
+    std::string root = MakeRoot("freed_inside", std::string("cube hall 16 ") + data);
+    EngineRun run = RunEngineIn(root, Main("_LOCAL = 'data'\n", ActionAtEveryStep(R"lua(
+    {call = function() scene_save() end, action = function() scene_unloadall() end},
+    {call = function(h) local f = fopenWrite("object.txt") fobjectPrint(f, h) fclose(f) end,
+     action = function(h) hs_remove(h) end},
+    {call = function(h) local f = fopenWrite("object.txt") fobjectPrint(f, h) fclose(f) end,
+     action = function() scene_unloadall() end},
+    {call = function(h) ge_setproperty(h, "bgimage", "_LOCAL/other") end, action = function(h) hs_remove(h) end},
+    {call = function(h) ge_setproperty(h, "bgimage", "_LOCAL/other") end,
+     action = function() removeAllResources() end},
+    {call = function(h) return ge_getproperty(h, "rect"), hs_getname(h) end,
+     action = function(h) ge_deleteobject(h) end},
+)lua")));
+    ASSERT_EQ(run.exit_code, 0) << run.output << run.log;
+    EXPECT_EQ(run.output.find("Sanitizer"), std::string::npos) << run.output;
+    // Each case's action fired inside its call, at one step or more.
+    ASSERT_EQ(run.trace.rfind("fired ", 0), 0u) << run.trace << run.log;
+    int cases = 0;
+    for (size_t at = 6, comma; (comma = run.trace.find(',', at)) != std::string::npos; at = comma + 1, ++cases)
+        EXPECT_GE(std::stoi(run.trace.substr(at, comma - at)), 1) << run.trace;
+    EXPECT_EQ(cases, 6) << run.trace;
+}

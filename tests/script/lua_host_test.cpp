@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "base/string_pool.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
@@ -424,7 +425,7 @@ TEST_F(LuaHostTest, StateHasFunctionsMetatablesAndSceneUserdata) {
     lua_pop(L, 1);
     for (ScriptFunctionRecord* r = ScriptFunctionListHead(); r; r = r->next) {
         lua_getglobal(L, r->name);
-        EXPECT_EQ(lua_tocfunction(L, -1), r->function) << r->name;
+        EXPECT_EQ(WrappedScriptFunction(L, -1), r->function) << r->name;
         lua_pop(L, 1);
     }
 }

@@ -34,17 +34,44 @@ TEST_F(ScriptVarTest, ValuesFollowTheScripts) {
     EXPECT_EQ(g_display_fov.value, 42.0f);
 }
 
-TEST_F(ScriptVarTest, FailingTablesDoNotEndTheProgram) {
-    Lua("Display = setmetatable({}, {__index = function() error('no field') end, "
-        "__newindex = function() error('read only') end})");
+// The engine reads its variables in the middle of its own work: a read
+// runs no Lua (no metamethod, no collection step), so it cannot free what
+// that work holds, and a failing metamethod cannot end the program.
+TEST_F(ScriptVarTest, ReadsAndWritesAreRawAndRunNoLua) {
+    Lua("calls = 0; Display = setmetatable({}, {__index = function() calls = calls + 1 error('no field') end, "
+        "__newindex = function() calls = calls + 1 error('read only') end})");
+    Lua("DIR_STAGES = nil; setmetatable(_G, {__index = function(t, k) calls = calls + 1 "
+        "if k == 'DIR_STAGES' then return 'meta' end end})");
     int top = lua_gettop(L);
     EXPECT_EQ(g_display_fov.Get(), 0.0f);
+    EXPECT_EQ(g_dir_stages.Get(), "");
     g_display_fov.Set(3);
+    EXPECT_EQ(g_display_fov.Get(), 3.0f);
+    Lua("assert(rawget(Display, 'fov') == 3 and calls == 0, calls)");
     Lua("Gameplay = 7");  // not a table
     EXPECT_EQ(g_walk_fx_time.Get(), 0.0f);
     g_walk_fx_time.Set(1);
+    Lua("Gameplay = newproxy(true); getmetatable(Gameplay).__index = function() return 9 end");
+    EXPECT_EQ(g_walk_fx_time.Get(), 0.0f);  // a userdata is no plain table
     EXPECT_EQ(lua_gettop(L), top);
-    EXPECT_TRUE(script_test::Logged("no field"));
+    EXPECT_TRUE(script_test::LogLines().empty());
+
+    // A number where a text is wanted reads as Lua writes it; the field is
+    // left a number (Lua would have turned it into a string in place).
+    Lua("setmetatable(_G, nil); DIR_ROOT = 12.5; _LOCAL = 1e100");
+    EXPECT_EQ(g_dir_root.Get(), "12.5");
+    EXPECT_EQ(g_local_path.Get(), "1e+100");
+    Lua("assert(type(DIR_ROOT) == 'number')");
+
+    // Nothing is allocated in Lua, so no collection step can run.
+    Lua("DIR_STAGES = 'stages'; Display = {fov = 60}");
+    const size_t in_use = ScriptMemoryInUse();
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(g_dir_stages.Get(), "stages");
+        EXPECT_EQ(g_display_fov.Get(), 60.0f);
+        EXPECT_EQ(ExpandPathVariables("_LOCAL/a"), "1e+100/a");
+    }
+    EXPECT_EQ(ScriptMemoryInUse(), in_use);
 }
 
 TEST_F(ScriptVarTest, PathVariables) {

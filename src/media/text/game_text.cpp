@@ -6,6 +6,8 @@
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/string_pool.h"
+#include "script/engine_work.h"
+#include "script/script_handles.h"
 
 ClassDescriptor GameText::s_descriptor;
 
@@ -43,8 +45,15 @@ StringPool& GameTextStrings() {
 void RemoveGameText(ObjectList<GameText>& texts, GameText* text) {
     if (!text) return;
     ListRemove(texts, text);
-    delete text;  // its script handle goes with it
-    if (g_live_texts > 0 && --g_live_texts == 0) GameTextStrings().Clear();
+    // Its script handle goes at once; the text and the shared strings it
+    // reads stay while engine work that may hold it is in progress.
+    UnregisterScriptHandle(text->Handle());
+    ReleaseWhenFree(
+        [](void* t) {
+            delete static_cast<GameText*>(t);
+            if (g_live_texts > 0 && --g_live_texts == 0) GameTextStrings().Clear();
+        },
+        text);
 }
 
 void FreeAllGameTexts(ObjectList<GameText>& texts) {
