@@ -322,6 +322,21 @@ TEST_F(LuaHostTest, FinalizersCannotEndTheProgram) {
     lua_pushnil(L);
     lua_setglobal(L, "armed");
     EXPECT_TRUE(TakeTerminationRequest());
+
+    // Reads of handler globals whose collection step fails read as nil and
+    // leave the stack as it was (many in a row would write past it).
+    Lua("function OnGameKeyDown() end door_MouseDown = print");
+    lua_pushboolean(L, 1);
+    lua_setglobal(L, "armed");
+    const int top = lua_gettop(L);
+    for (int i = 0; i < 40; ++i) {
+        UpdateGameHandlerBits();
+        HotspotHandlerBits("door");
+        ScriptGlobalIsNil("OnGameKeyDown");
+    }
+    EXPECT_EQ(lua_gettop(L), top);
+    lua_pushnil(L);
+    lua_setglobal(L, "armed");
     Lua("collectgarbage('setpause', 200) collectgarbage('setstepmul', 200) ok = true");
 }
 
