@@ -72,7 +72,7 @@ int DispatchScriptFunction(lua_State* L) {
     auto fn = reinterpret_cast<lua_CFunction>(lua_touserdata(L, lua_upvalueindex(1)));
     ++g_depth;
     const int results = fn(L);
-    if (--g_depth == 0 && g_any_waiting) RunWaiting();
+    if (--g_depth <= 0 && g_any_waiting) RunWaiting();
     return results;
 }
 

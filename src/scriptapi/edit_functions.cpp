@@ -14,6 +14,7 @@ extern "C" {
 #include "app/app_window.h"
 #include "app/engine.h"
 #include "media/text/game_font.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "script/script_handles.h"
@@ -60,6 +61,8 @@ int Destroy(lua_State* L) {
     auto& boxes = Boxes();
     for (size_t i = 0; i < boxes.size(); ++i) {
         if (boxes[i].get() != box) continue;
+        // A box that engine work below this call reads stays until it ends.
+        ReleaseWhenFree([](void* b) { delete static_cast<ScriptEditBox*>(b); }, boxes[i].release());
         boxes[i] = std::move(boxes.back());
         boxes.pop_back();
         break;
