@@ -583,8 +583,9 @@ if fx then
   fx{name = "flare", format = "data/fx/lens", lens_count = 3, lens_format = "0,1,2,1,-0.4,3,2,0.5,1.5",
      x = 0, y = 6, power = 0}
 end
--- The torch on the left wall crackles where it hangs.
-if sound3D then sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600} end
+-- The torch on the left wall crackles where it hangs: flags = 1 plays it
+-- looping while the corridor is shown (0, the default, keeps it silent).
+if sound3D then sound3D{name = "torch", sound = "data/sounds/fire", x = 270, y = 0, distance = 600, flags = 1} end
 endscene()
 )lua";
 

@@ -2,12 +2,14 @@
 // runs the generated game frame by frame while the test moves the mouse,
 // clicks and types through SDL events as a player would, and reads what the
 // window shows. The pointer is drawn where it is, the view turns at the
-// screen's edges, every room is entered and left through its exits, the
-// editors open from their keys, the movie plays to its end and the QUIT
-// button ends the game.
+// screen's edges, every room is entered and left through its exits (the
+// corridor's torch crackling while it is shown), the editors open from
+// their keys, the movie plays to its end and the QUIT button ends the
+// game.
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 extern "C" {
 #include <lauxlib.h>
@@ -41,6 +43,24 @@ using namespace plat::gpu;
 namespace {
 
 constexpr int kW = 1024, kH = 768;
+
+// The cells in which two saved hotspot maps (zlib, 360 x 180) differ; -1
+// when either does not unpack.
+int ChangedCells(const std::string& a, const std::string& b) {
+    std::vector<uint8_t> cells[2];
+    const std::string* files[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+        cells[i].resize(360 * 180);
+        uLongf len = uLongf(cells[i].size());
+        if (uncompress(cells[i].data(), &len, reinterpret_cast<const Bytef*>(files[i]->data()), uLong(files[i]->size())) !=
+                Z_OK ||
+            len != cells[i].size())
+            return -1;
+    }
+    int changed = 0;
+    for (size_t i = 0; i < cells[0].size(); ++i) changed += cells[0][i] != cells[1][i];
+    return changed;
+}
 
 // The text as the script editor saves it: every line end CR LF.
 std::string CrLf(const std::string& text) {
@@ -320,12 +340,17 @@ TEST_F(DemoPlay, PlayedThroughWithMouseAndKeys) {
     // In from the title the door is ahead, though the hall was left facing its arch.
     EXPECT_LT(std::fabs(std::remainder(Yaw(), 360.0)), 1.0);
     TurnTo(0);
+    // The hall has no torch; in the corridor its torch crackles on the left
+    // wall, and it falls silent as the walk on to the gallery fades out.
+    EXPECT_EQ(Lua("snd_isplaying('data/sounds/fire')"), "false");
     Click();
     ASSERT_TRUE(WaitFor("corridor"));
+    EXPECT_EQ(Lua("snd_isplaying('data/sounds/fire')"), "true");
     TurnTo(0);
     EXPECT_EQ(Lua("hs_getname(ge_gethotspot())"), "onward");
     Click();
     ASSERT_TRUE(WaitFor("gallery"));
+    EXPECT_EQ(Lua("snd_isplaying('data/sounds/fire')"), "false");
     TurnTo(180);
     EXPECT_EQ(Lua("hs_getname(ge_gethotspot())"), "back");
     Click();
@@ -438,7 +463,19 @@ TEST_F(DemoPlay, EditorsFromTheirKeys) {
     Key(SDL_SCANCODE_LCTRL, 0, false, true);
     EXPECT_EQ(Lua("hs_getname(ge_gethotspotat(ge_getae()))"), "onward");
     Key(SDL_SCANCODE_F4);
-    EXPECT_NE(quild_test::ReadFile("stages/corridor/hotspots.bin"), map_before);
+    const std::string map_small = quild_test::ReadFile("stages/corridor/hotspots.bin");
+    // The brush starts at its smallest, the one cell under the pointer;
+    // Up three times makes it 7 x 7 cells.
+    EXPECT_EQ(ChangedCells(map_before, map_small), 1);
+    for (int i = 0; i < 3; ++i) Key(SDL_SCANCODE_UP);
+    MoveTo(kW / 2 + 200, kH / 2 + 120);  // lower on the same wall
+    Key(SDL_SCANCODE_LCTRL, 0, true, false);
+    Button(SDL_BUTTON_LEFT, true);
+    Tick(3);
+    Button(SDL_BUTTON_LEFT, false);
+    Key(SDL_SCANCODE_LCTRL, 0, false, true);
+    Key(SDL_SCANCODE_F4);
+    EXPECT_EQ(ChangedCells(map_small, quild_test::ReadFile("stages/corridor/hotspots.bin")), 49);
 
     // F3: the selected flare follows the pointer until a click.
     for (int i = 0; i < 12 && Lua("ge_getproperty(ge_geteditorobject(), 'name')") != "arch_glow"; ++i)
