@@ -163,6 +163,75 @@ TEST(VorbisSource, ChainedLinksOfOtherFormatsKeepTheirLengthAndPitch) {
     EXPECT_EQ(got, expected);
 }
 
+TEST(VorbisSource, ChainsOfManyShortLinksOpenAndPlayWhole) {
+    // Opening costs the decoder far more reading than the file's size for
+    // each link.
+    for (int links : {6, 12, 30}) {
+        SCOPED_TRACE(links);
+        for (bool mixed : {false, true}) {
+            const auto chain = sound_test::ShortLinks(links, 0.5, mixed);
+            VorbisSource src;
+            ASSERT_TRUE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "links"));
+            const int64_t total = int64_t{22050} * links;
+            EXPECT_EQ(src.TotalFrames(), total);
+            std::vector<int16_t> pcm(static_cast<size_t>(total + 1000) * 2);
+            ASSERT_EQ(src.Decode(pcm.data(), static_cast<uint32_t>(total + 1000), 2), static_cast<uint32_t>(total));
+            // Every link sounds at its own pitch.
+            for (int link = 0; link < links; ++link)
+                EXPECT_NEAR(ZeroCrossings(pcm, 2, 0, link * 22050 + 2205, 17640), 2 * 0.4 * (300 + 20 * link), 4)
+                    << link;
+            ASSERT_TRUE(src.SeekFrame(total - 1000));
+            EXPECT_EQ(src.Decode(pcm.data(), 2000, 2), 1000u);
+        }
+    }
+}
+
+// Seconds of 0.4 full scale sweeping up from 200 Hz by 600 Hz a second.
+std::vector<uint8_t> Chirp(long rate, double seconds, float quality, int serial) {
+    return vorbis_tone::Encode(
+        1, rate, static_cast<long>(rate * seconds),
+        [rate](long i, int) {
+            const double t = static_cast<double>(i) / rate;
+            return 0.4f * static_cast<float>(std::sin(2 * M_PI * (200 * t + 300 * t * t)));
+        },
+        quality, serial);
+}
+
+TEST(VorbisSource, ASeekLandsOnItsFrameInLinksOfLongerBlocks) {
+    // vorbisfile lands a seek into a link whose blocks are longer than the
+    // first link's some frames past its target: from wherever a sound
+    // starts, it plays what it holds there, and to its end. A link at
+    // eight kHz, then a faster one read through the resampler; and two
+    // links at one rate whose second one has the longer blocks.
+    const auto resampled = sound_test::Chain(vorbis_tone::Tone(1, 8000, 1.0, 440.0, 0.4f, 1), Chirp(96000, 1.0, 0.2f, 2));
+    const auto direct = sound_test::Chain(Chirp(44100, 0.5, 0.2f, 1), Chirp(44100, 1.0, -0.1f, 2));
+    for (const auto* file : {&resampled, &direct}) {
+        VorbisSource src;
+        ASSERT_TRUE(src.OpenMemory(file->data(), static_cast<uint32_t>(file->size()), false, "chirp"));
+        const int64_t total = src.TotalFrames();
+        const int64_t second = file == &resampled ? 8000 : 22050;
+        ASSERT_EQ(total, file == &resampled ? 16000 : 66150);
+        std::vector<int16_t> whole(static_cast<size_t>(total));
+        ASSERT_EQ(src.Decode(whole.data(), static_cast<uint32_t>(total), 1), static_cast<uint32_t>(total));
+        int off = 0, probes = 0;
+        int64_t first_off = -1;
+        std::vector<int16_t> pcm(static_cast<size_t>(total));
+        for (int64_t at = second - 150; at < total - 256; at += (total - second) / 97 + 1, ++probes) {
+            ASSERT_TRUE(src.SeekFrame(at));
+            const uint32_t got = src.Decode(pcm.data(), 256, 1);
+            EXPECT_EQ(got, 256u) << at;
+            int worst = 0;
+            for (uint32_t i = 0; i < got; ++i) worst = std::max(worst, std::abs(pcm[i] - whole[at + i]));
+            if (worst > 2 && off++ == 0) first_off = at;
+            if (probes % 8 == 0) {
+                const uint32_t rest = static_cast<uint32_t>(total - at - 256);
+                EXPECT_EQ(src.Decode(pcm.data(), rest + 100, 1), rest) << at;
+            }
+        }
+        EXPECT_EQ(off, 0) << "of " << probes << " seeks, the first to " << first_off;
+    }
+}
+
 TEST(VorbisSource, LoopingReadsOnFromTheStart) {
     auto ogg = vorbis_tone::Tone(2, 22050, 0.25, 300.0);
     VorbisSource src;
