@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "../../fuzz/fuzz_support.h"
 #include "sound_fixture.h"
 
 namespace {
@@ -283,6 +284,29 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
         EXPECT_FALSE(src.SeekFrame(100));
         EXPECT_EQ(src.Decode(pcm.data(), 4096, 2), 0u);
     }
+}
+
+TEST(VorbisSource, ALinkThatAnnouncesEndlessFramesIsCutShort) {
+    // Three seconds of noise (many pages) whose last page claims nearly
+    // 2^63 frames, then a link of another rate: the chain's length stays a
+    // length, and the first link plays what it holds.
+    auto noise = vorbis_tone::Encode(
+        2, 44100, 3 * 44100,
+        [](long i, int c) { return static_cast<float>((i * 2654435761u + c) >> 20 & 1023) / 2048.0f - 0.25f; }, 0.5f, 1);
+    size_t last = 0;
+    for (size_t i = 0; i + 27 < noise.size(); ++i)
+        if (std::memcmp(&noise[i], "OggS", 4) == 0) last = i;
+    const int64_t granule = INT64_MAX - 5;
+    std::memcpy(&noise[last + 6], &granule, 8);
+    noise = fuzz::WithOggChecksums(noise.data(), noise.size());
+    const auto chain = sound_test::Chain(noise, vorbis_tone::Tone(1, 22050, 1.0, 440.0, 0.4f, 2));
+    VorbisSource src;
+    ASSERT_TRUE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "endless"));
+    EXPECT_GT(src.TotalFrames(), 3 * 44100);
+    EXPECT_LT(src.TotalFrames(), int64_t{1} << 50);
+    std::vector<int16_t> pcm(44100 * 2);
+    EXPECT_EQ(src.Decode(pcm.data(), 44100, 2), 44100u);
+    EXPECT_GT(sound_test::Rms(pcm, 0), 2000);
 }
 
 TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
