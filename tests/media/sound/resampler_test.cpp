@@ -59,8 +59,9 @@ TEST(Resampler, EveryOutputFrameIsTheSignalAtItsOwnTime) {
             uint64_t worst_at = 0;
             for (uint64_t k = edge; k + edge < made; ++k) {
                 const double t = static_cast<double>(k) / r.out;
-                const double error = std::max(std::fabs(out[2 * k] - 16000 * std::sin(2 * M_PI * hz * t)),
-                                              std::fabs(out[2 * k + 1] - 12000 * std::cos(2 * M_PI * hz * t)));
+                const double error =
+                    std::max(std::fabs(out[2 * k] - 16000 * std::sin(2 * M_PI * hz * t)),
+                             std::fabs(out[2 * k + 1] - 12000 * std::cos(2 * M_PI * hz * t)));
                 if (error > worst) {
                     worst = error;
                     worst_at = k;
@@ -85,7 +86,8 @@ TEST(Resampler, ARunStartedPartWayGivesWhatTheWholeRunGivesThere) {
             ASSERT_LE(first, next * r.in / r.out);
             const std::vector<int16_t> rest = Resample(part, in, static_cast<uint32_t>(first));
             ASSERT_EQ(rest.size(), all.size() - next * 2) << next;
-            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + static_cast<ptrdiff_t>(next * 2))) << next;
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + static_cast<ptrdiff_t>(next * 2)))
+                << next;
         }
     }
 }
