@@ -55,6 +55,8 @@ PAIRS = [
     ("BM_RunScriptFromCache", "BM_CompileSourceBaseline"),
     ("BM_VideoPlayerDecode", "BM_TheoraDecodeBaseline"),
     ("BM_MixStreamsAndStatics", "BM_OvReadBaseline"),
+    ("BM_OpenShortLinks", "BM_OpenShortLinksOvBaseline"),
+    ("BM_StartInsideALinkOfLongerBlocks", "BM_StartInsideALinkOfLongerBlocksOvBaseline"),
     ("BM_WindowFrame", "BM_WindowFrame_RawSdl"),
     ("BM_PanoramaFrame", "BM_RawGlPanoramaQuads"),
     ("BM_PickAmong1000Hotspots", "BM_RectLoop1000"),

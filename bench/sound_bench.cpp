@@ -1,10 +1,15 @@
 // The sound mixer: eight streamed Vorbis channels and 32 static 3-D sounds
 // mixed on one core with their decoding, against decoding alone (ov_read);
-// and the time from Play to the first sound the audio device receives.
+// opening a chain of short links and starting inside a link of longer
+// blocks than the first, against vorbisfile alone; and the time from Play to the first sound the audio
+// device receives.
 #include <benchmark/benchmark.h>
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -113,6 +118,115 @@ void BM_MixStreamsAndStatics(benchmark::State& state) {
     g_sound_device.Release();
 }
 BENCHMARK(BM_MixStreamsAndStatics)->Unit(benchmark::kMillisecond);
+
+int BaselineSeek(void* src, ogg_int64_t offset, int whence) {
+    auto* m = static_cast<MemoryFile*>(src);
+    const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(m->pos)
+                                                                     : static_cast<int64_t>(m->bytes->size());
+    m->pos = static_cast<size_t>(std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(m->bytes->size())));
+    return 0;
+}
+
+long BaselineTell(void* src) {
+    return static_cast<long>(static_cast<MemoryFile*>(src)->pos);
+}
+
+// Twelve links of half a second, alternately 44.1 kHz stereo and
+// 22.05 kHz mono.
+const std::vector<uint8_t>& ShortLinks() {
+    static const std::vector<uint8_t> chain = [] {
+        std::vector<uint8_t> c;
+        for (int i = 0; i < 12; ++i) {
+            const auto link = vorbis_tone::Tone(i % 2 ? 1 : 2, i % 2 ? 22050 : 44100, 0.5, 300.0 + 20 * i, 0.4f,
+                                                100 + i);
+            c.insert(c.end(), link.begin(), link.end());
+        }
+        return c;
+    }();
+    return chain;
+}
+
+// Opening the chain: the engine's open (the links counted for its read
+// bound, each link's decoder built once) beside vorbisfile's own.
+void BM_OpenShortLinks(benchmark::State& state) {
+    const auto& chain = ShortLinks();
+    bench::Timed(state, [&] {
+        VorbisSource src;
+        benchmark::DoNotOptimize(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "links"));
+    });
+}
+BENCHMARK(BM_OpenShortLinks)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenShortLinksOvBaseline(benchmark::State& state) {
+    const auto& chain = ShortLinks();
+    bench::Timed(state, [&] {
+        MemoryFile m{&chain, 0};
+        OggVorbis_File vf;
+        ov_callbacks cb{BaselineRead, BaselineSeek, nullptr, BaselineTell};
+        if (ov_open_callbacks(&m, &vf, nullptr, 0, cb) == 0) ov_clear(&vf);
+    });
+}
+BENCHMARK(BM_OpenShortLinksOvBaseline)->Unit(benchmark::kMicrosecond);
+
+// Half a second at 44.1 kHz, then a second at the same rate in longer
+// blocks: 40 starts inside the second link and their first 256 frames. The
+// engine lands on each frame exactly (vorbisfile's seek lands up to half a
+// block past it there, and the engine seeks again from further back and
+// drops the frames before it); the baseline takes where vorbisfile lands.
+const std::vector<uint8_t>& LongerBlocksSecond() {
+    static const std::vector<uint8_t> chain = [] {
+        const auto sine = [](long i, int) { return 0.4f * static_cast<float>(std::sin(i * 0.0627)); };
+        auto c = vorbis_tone::Encode(1, 44100, 22050, sine, 0.2f, 1);
+        const auto longer = vorbis_tone::Encode(1, 44100, 44100, sine, -0.1f, 2);
+        c.insert(c.end(), longer.begin(), longer.end());
+        return c;
+    }();
+    return chain;
+}
+
+int64_t StartFrame(int i) {
+    return 22050 + 1000 * i + 7;
+}
+
+void BM_StartInsideALinkOfLongerBlocks(benchmark::State& state) {
+    const auto& chain = LongerBlocksSecond();
+    VorbisSource src;
+    src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "chain");
+    std::vector<int16_t> pcm(256);
+    bench::Timed(state, [&] {
+        for (int i = 0; i < 40; ++i) {
+            src.SeekFrame(StartFrame(i));
+            benchmark::DoNotOptimize(src.Decode(pcm.data(), 256, 1));
+        }
+    });
+}
+BENCHMARK(BM_StartInsideALinkOfLongerBlocks)->Unit(benchmark::kMicrosecond);
+
+void BM_StartInsideALinkOfLongerBlocksOvBaseline(benchmark::State& state) {
+    const auto& chain = LongerBlocksSecond();
+    MemoryFile m{&chain, 0};
+    OggVorbis_File vf;
+    ov_callbacks cb{BaselineRead, BaselineSeek, nullptr, BaselineTell};
+    if (ov_open_callbacks(&m, &vf, nullptr, 0, cb) != 0) {
+        state.SkipWithError("not opened");
+        return;
+    }
+    std::vector<char> pcm(256 * 2);
+    bench::Timed(state, [&] {
+        for (int i = 0; i < 40; ++i) {
+            ov_pcm_seek(&vf, StartFrame(i));
+            int section;
+            for (long left = static_cast<long>(pcm.size()); left > 0;) {
+                const long got = ov_read(&vf, pcm.data(), static_cast<int>(left), 0, 2, 1, &section);
+                if (got <= 0) break;
+                left -= got;
+            }
+            benchmark::DoNotOptimize(pcm.data());
+        }
+    });
+    ov_clear(&vf);
+}
+BENCHMARK(BM_StartInsideALinkOfLongerBlocksOvBaseline)->Unit(benchmark::kMicrosecond);
 
 struct LatencyProbe {
     std::atomic<int64_t> first_sound{0};

@@ -36,5 +36,12 @@ int main(int argc, char** argv) {
     mixed.insert(mixed.end(), mixed_second.begin(), mixed_second.end());
     mixed.insert(mixed.end(), mixed_third.begin(), mixed_third.end());
     SaveBytes(dir + "/chained_rates.ogg", mixed);
+    // Eight short links: opening reads far more than the file for each.
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 8; ++i) {
+        auto link = vorbis_tone::Tone(i % 2 ? 1 : 2, i % 2 ? 11025 : 22050, 0.02, 220.0 + 40 * i, 0.5f, 10 + i);
+        many.insert(many.end(), link.begin(), link.end());
+    }
+    SaveBytes(dir + "/chained_many.ogg", many);
     return 0;
 }

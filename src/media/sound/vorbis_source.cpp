@@ -182,11 +182,44 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
 // Longer than any link that holds sound (some 200 years at 44.1 kHz).
 constexpr int64_t kMaxLinkFrames = int64_t{1} << 48;
 
-// What one open or seek may read: the file a few times over, which every
+// What one seek may read: the file a few times over, which every
 // well-formed file needs far less than.
 uint64_t ScanBudget(uint32_t size) {
     return uint64_t{4} * size + (uint64_t{8} << 10);
 }
+
+// The pages that begin a Vorbis stream: one per link of a chained file.
+uint32_t CountLinks(const uint8_t* data, uint32_t size) {
+    constexpr size_t kHeader = 27;
+    uint32_t links = 0;
+    for (size_t at = 0; at + kHeader <= size;) {
+        const void* found = memmem(data + at, size - at, "OggS", 4);
+        if (!found) break;
+        at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
+        if (at + kHeader > size) break;
+        const uint8_t* page = data + at;
+        const size_t body = at + kHeader + page[26];
+        if (page[4] == 0 && (page[5] & 2) && body + 7 <= size && std::memcmp(data + body, "\x01vorbis", 7) == 0)
+            ++links;
+        at += 4;
+    }
+    return links;
+}
+
+// What opening may read. The decoder scans each link of a chain for its
+// end, reading back from there in steps of 64 KiB, so a chain of short
+// links costs it up to some 64 KiB a link (17 times the file for 64 links
+// of 4 KiB): each link beyond the first adds 128 KiB, up to 64 times the
+// file, which a link of 1 KiB on average would need (a Vorbis setup
+// header alone is larger). Pages that only pretend to begin links buy a
+// hostile file no more than that.
+uint64_t OpenBudget(uint32_t size, uint32_t links) {
+    const uint64_t extra = uint64_t{links > 1 ? links - 1 : 0} * (uint64_t{128} << 10);
+    return ScanBudget(size) + std::min(extra, uint64_t{64} * size);
+}
+
+// The most frames a seek reads and drops to land on its frame.
+constexpr int64_t kMaxSeekSkip = int64_t{1} << 16;
 
 // What one read of decoded sound may read: from anywhere to the next sound
 // packet, round the end of a looping file once.
@@ -214,7 +247,7 @@ bool VorbisSource::OpenMemory(const uint8_t* data, uint32_t size, bool loop, con
 
 bool VorbisSource::OpenBlock(const char* name) {
     ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
-    memory_.budget = ScanBudget(memory_.size);
+    memory_.budget = OpenBudget(memory_.size, CountLinks(memory_.data, memory_.size));
     if (memory_.size == 0 || ov_open_callbacks(&memory_, &vf_, nullptr, 0, callbacks) != 0) {
         LogPrintf("[ERROR] - SOUND : %s is not an Ogg Vorbis file", name);
         file_.Close();
@@ -304,6 +337,7 @@ void VorbisSource::Close() {
     links_.clear();
     mixed_rates_ = false;
     link_ = -1;
+    skip_ = 0;
     pending_.clear();
     pending_at_ = 0;
 }
@@ -316,25 +350,46 @@ int64_t VorbisSource::TotalFrames() {
 
 bool VorbisSource::SeekFrame(int64_t frame) {
     if (!open_) return false;
+    // The link the frame lies in; at Rate() throughout when no link has
+    // another rate.
+    int link = -1;
+    for (size_t i = 0; i < links_.size() && link < 0; ++i)
+        if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames)
+            link = static_cast<int>(i);
     // Where the frame lies in the file's own frames; a link of another
     // rate is entered far enough ahead for the resampler's window.
     int64_t target = frame;
-    int link = -1;
     if (mixed_rates_) {
-        for (size_t i = 0; i < links_.size() && link < 0; ++i)
-            if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames)
-                link = static_cast<int>(i);
         if (link < 0) return false;
         const Link& l = links_[static_cast<size_t>(link)];
         const uint64_t output = static_cast<uint64_t>(frame - l.out_start);
         const uint64_t input = l.rate != rate_ ? resampler_.Start(l.rate, rate_, output) : output;
         target = l.start + static_cast<int64_t>(input);
     }
-    const bool ok = SeekOnce([this, target] { return ov_pcm_seek(&vf_, target); }) == 0;
     pending_.clear();
     pending_at_ = 0;
-    link_ = ok ? link : -1;
+    const bool ok = SeekExactly(target, link >= 0 ? links_[static_cast<size_t>(link)].start : target);
+    link_ = ok && mixed_rates_ ? link : -1;
     return ok;
+}
+
+bool VorbisSource::SeekExactly(int64_t target, int64_t floor) {
+    skip_ = 0;
+    int64_t aim = target;
+    for (int tries = 0; tries < 3; ++tries) {
+        if (SeekOnce([this, aim] { return ov_pcm_seek(&vf_, aim); }) != 0) return false;
+        const int64_t landed = ov_pcm_tell(&vf_);
+        if (landed <= target) {
+            if (landed >= 0 && target - landed <= kMaxSeekSkip) skip_ = target - landed;
+            return true;
+        }
+        // vorbisfile judges the frames a seek must decode ahead by the
+        // first link's longest block: in a link whose blocks are longer it
+        // lands up to half a block past its target (and says where).
+        if (aim <= floor) break;
+        aim = std::max(floor, aim - 2 * std::min(landed - target, kMaxSeekSkip) - 1024);
+    }
+    return true;  // as near as the file lets it come
 }
 
 bool VorbisSource::Resampling() const {
@@ -406,7 +461,9 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         vorbis_info* info = ov_info(&vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
-        if (Resampling()) {
+        if (skip_ > 0) {
+            want = static_cast<uint32_t>(std::min<int64_t>(skip_, 4096 / channels));
+        } else if (Resampling()) {
             // No more of a resampled link than the frames asked for need.
             const uint64_t need = uint64_t{max_frames - done} * links_[static_cast<size_t>(link_)].rate / rate_;
             want = static_cast<uint32_t>(std::clamp<uint64_t>(need + 1, 1, want));
@@ -427,6 +484,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             // would go round for ever, and a bounded number of times).
             if (memory_.loop && !restarted && restarts < 256 && done < max_frames &&
                 SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0) {
+                skip_ = 0;
                 restarted = true;
                 ++restarts;
                 continue;
@@ -444,7 +502,16 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         int section_channels = info && info->channels > 0 ? info->channels : channels;
         uint32_t frames = static_cast<uint32_t>(got) / (section_channels * 2);
         if (frames > 0) restarted = false;
-        done += Deliver(scratch, frames, section_channels, section, out + static_cast<size_t>(done) * out_channels,
+        const int16_t* pcm = scratch;
+        if (skip_ > 0) {
+            // What a seek landed ahead of its frame is dropped.
+            const uint32_t drop = static_cast<uint32_t>(std::min<int64_t>(skip_, frames));
+            skip_ -= drop;
+            frames -= drop;
+            pcm += static_cast<size_t>(drop) * section_channels;
+            if (frames == 0) continue;
+        }
+        done += Deliver(pcm, frames, section_channels, section, out + static_cast<size_t>(done) * out_channels,
                         max_frames - done, out_channels);
     }
     return done;

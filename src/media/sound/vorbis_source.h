@@ -68,6 +68,10 @@ private:
     // Runs a vorbisfile seek reading the file once, not round a loop.
     template <typename Seek>
     int SeekOnce(Seek seek);
+    // Seeks to a frame of the file (counted in each link's own frames),
+    // from no earlier than floor, so that the next frame decoded is that
+    // one: frames before it that the seek lands on are dropped (skip_).
+    bool SeekExactly(int64_t target, int64_t floor);
     bool ReadLinks(const char* name);
     // Moves held frames to out; converts them first when asked for another
     // channel count than they were made for.
@@ -90,6 +94,7 @@ private:
     std::vector<Link> links_;
     bool mixed_rates_ = false;  // some link has another rate than the first
     int link_ = -1;             // the link read last, -1 before any
+    int64_t skip_ = 0;          // frames still to drop after a seek
     Resampler resampler_;
     std::vector<int16_t> pending_;  // frames decoded but not yet handed out
     size_t pending_at_ = 0;         // in samples

@@ -56,6 +56,19 @@ inline std::vector<uint8_t> Chain(std::vector<uint8_t> first, const std::vector<
     return first;
 }
 
+// n links of the given seconds of sine each, alternately stereo at
+// 44.1 kHz and mono at 22.05 kHz (or all stereo at 44.1 kHz), each of
+// another pitch.
+inline std::vector<uint8_t> ShortLinks(int n, double seconds, bool mixed = true) {
+    std::vector<uint8_t> chain;
+    for (int i = 0; i < n; ++i) {
+        const bool mono = mixed && i % 2 == 1;
+        chain = Chain(std::move(chain),
+                      vorbis_tone::Tone(mono ? 1 : 2, mono ? 22050 : 44100, seconds, 300.0 + 20 * i, 0.4f, 100 + i));
+    }
+    return chain;
+}
+
 inline std::string WriteOgg(const quild_test::TempDir& dir, const std::string& name,
                             const std::vector<uint8_t>& ogg) {
     std::string path = dir.file(name);

@@ -133,6 +133,10 @@ TEST_F(StaticSound, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
         EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 1, link * 88200 + 11025, 66150), 1320, 8) << link;
     EXPECT_GT(Rms(out, 0, 3 * 44100, 44100), 8000);
     EXPECT_LT(Rms(out, 0, 4 * 44100 + 100), 1.0);
+    // Chains of many short links, whose opening reads far more than the file.
+    Sound links;
+    ASSERT_TRUE(links.Load(sound_test::WriteOgg(dir_, "links.ogg", sound_test::ShortLinks(12, 0.5)).c_str(), false));
+    EXPECT_EQ(links.size, 12u * 22050 * 4);
 }
 
 TEST_F(StaticSound, NoDeviceMeansNoBuffer) {

@@ -189,6 +189,13 @@ TEST_F(StreamChannels, ChainedLinksOfAnotherRatePlayAtTheirOwnPitch) {
     EXPECT_NEAR(static_cast<double>(last - first), 4 * 44100, 441);
     for (int link : {0, 1})
         EXPECT_NEAR(sound_test::ZeroCrossings(out, 2, 0, first + link * 88200 + 11025, 66150), 1320, 8) << link;
+    // A chain of six short links, whose opening reads far more than the file.
+    const std::string links_path = sound_test::WriteOgg(*dir_, "links.ogg", sound_test::ShortLinks(6, 0.5, false));
+    std::unique_ptr<Sound> links(Streamed(links_path, 7));
+    links->Play(false, 1250);
+    ASSERT_TRUE(PumpUntil([] { return StreamChannelIsPlaying(7); }, 2000));
+    Pump(900);  // faded in
+    EXPECT_GT(Rms(Pump(200), 0), 5000);
 }
 
 TEST_F(StreamChannels, MonoStreamsArePositioned) {

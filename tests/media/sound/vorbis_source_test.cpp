@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "../../fuzz/fuzz_support.h"
 #include "sound_fixture.h"
 
 namespace {
@@ -163,6 +164,76 @@ TEST(VorbisSource, ChainedLinksOfOtherFormatsKeepTheirLengthAndPitch) {
     EXPECT_EQ(got, expected);
 }
 
+TEST(VorbisSource, ChainsOfManyShortLinksOpenAndPlayWhole) {
+    // Opening costs the decoder far more reading than the file's size for
+    // each link.
+    for (int links : {6, 12, 30}) {
+        SCOPED_TRACE(links);
+        for (bool mixed : {false, true}) {
+            const auto chain = sound_test::ShortLinks(links, 0.5, mixed);
+            VorbisSource src;
+            ASSERT_TRUE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "links"));
+            const int64_t total = int64_t{22050} * links;
+            EXPECT_EQ(src.TotalFrames(), total);
+            std::vector<int16_t> pcm(static_cast<size_t>(total + 1000) * 2);
+            ASSERT_EQ(src.Decode(pcm.data(), static_cast<uint32_t>(total + 1000), 2), static_cast<uint32_t>(total));
+            // Every link sounds at its own pitch.
+            for (int link = 0; link < links; ++link)
+                EXPECT_NEAR(ZeroCrossings(pcm, 2, 0, link * 22050 + 2205, 17640), 2 * 0.4 * (300 + 20 * link), 4)
+                    << link;
+            ASSERT_TRUE(src.SeekFrame(total - 1000));
+            EXPECT_EQ(src.Decode(pcm.data(), 2000, 2), 1000u);
+        }
+    }
+}
+
+// Seconds of 0.4 full scale sweeping up from 200 Hz by 600 Hz a second.
+std::vector<uint8_t> Chirp(long rate, double seconds, float quality, int serial) {
+    return vorbis_tone::Encode(
+        1, rate, static_cast<long>(rate * seconds),
+        [rate](long i, int) {
+            const double t = static_cast<double>(i) / rate;
+            return 0.4f * static_cast<float>(std::sin(2 * M_PI * (200 * t + 300 * t * t)));
+        },
+        quality, serial);
+}
+
+TEST(VorbisSource, ASeekLandsOnItsFrameInLinksOfLongerBlocks) {
+    // vorbisfile lands a seek into a link whose blocks are longer than the
+    // first link's some frames past its target: from wherever a sound
+    // starts, it plays what it holds there, and to its end. A link at
+    // eight kHz, then a faster one read through the resampler; and two
+    // links at one rate whose second one has the longer blocks.
+    const auto resampled =
+        sound_test::Chain(vorbis_tone::Tone(1, 8000, 1.0, 440.0, 0.4f, 1), Chirp(96000, 1.0, 0.2f, 2));
+    const auto direct = sound_test::Chain(Chirp(44100, 0.5, 0.2f, 1), Chirp(44100, 1.0, -0.1f, 2));
+    for (const auto* file : {&resampled, &direct}) {
+        VorbisSource src;
+        ASSERT_TRUE(src.OpenMemory(file->data(), static_cast<uint32_t>(file->size()), false, "chirp"));
+        const int64_t total = src.TotalFrames();
+        const int64_t second = file == &resampled ? 8000 : 22050;
+        ASSERT_EQ(total, file == &resampled ? 16000 : 66150);
+        std::vector<int16_t> whole(static_cast<size_t>(total));
+        ASSERT_EQ(src.Decode(whole.data(), static_cast<uint32_t>(total), 1), static_cast<uint32_t>(total));
+        int off = 0, probes = 0;
+        int64_t first_off = -1;
+        std::vector<int16_t> pcm(static_cast<size_t>(total));
+        for (int64_t at = second - 150; at < total - 256; at += (total - second) / 97 + 1, ++probes) {
+            ASSERT_TRUE(src.SeekFrame(at));
+            const uint32_t got = src.Decode(pcm.data(), 256, 1);
+            EXPECT_EQ(got, 256u) << at;
+            int worst = 0;
+            for (uint32_t i = 0; i < got; ++i) worst = std::max(worst, std::abs(pcm[i] - whole[at + i]));
+            if (worst > 2 && off++ == 0) first_off = at;
+            if (probes % 8 == 0) {
+                const uint32_t rest = static_cast<uint32_t>(total - at - 256);
+                EXPECT_EQ(src.Decode(pcm.data(), rest + 100, 1), rest) << at;
+            }
+        }
+        EXPECT_EQ(off, 0) << "of " << probes << " seeks, the first to " << first_off;
+    }
+}
+
 TEST(VorbisSource, LoopingReadsOnFromTheStart) {
     auto ogg = vorbis_tone::Tone(2, 22050, 0.25, 300.0);
     VorbisSource src;
@@ -216,11 +287,35 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
     }
 }
 
+TEST(VorbisSource, ALinkThatAnnouncesEndlessFramesIsCutShort) {
+    // Three seconds of noise (many pages) whose last page claims nearly
+    // 2^63 frames, then a link of another rate: the chain's length stays a
+    // length, and the first link plays what it holds.
+    auto noise = vorbis_tone::Encode(
+        2, 44100, 3 * 44100,
+        [](long i, int c) { return static_cast<float>((i * 2654435761u + c) >> 20 & 1023) / 2048.0f - 0.25f; },
+        0.5f, 1);
+    size_t last = 0;
+    for (size_t i = 0; i + 27 < noise.size(); ++i)
+        if (std::memcmp(&noise[i], "OggS", 4) == 0) last = i;
+    const int64_t granule = INT64_MAX - 5;
+    std::memcpy(&noise[last + 6], &granule, 8);
+    noise = fuzz::WithOggChecksums(noise.data(), noise.size());
+    const auto chain = sound_test::Chain(noise, vorbis_tone::Tone(1, 22050, 1.0, 440.0, 0.4f, 2));
+    VorbisSource src;
+    ASSERT_TRUE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "endless"));
+    EXPECT_GT(src.TotalFrames(), 3 * 44100);
+    EXPECT_LT(src.TotalFrames(), int64_t{1} << 50);
+    std::vector<int16_t> pcm(44100 * 2);
+    EXPECT_EQ(src.Decode(pcm.data(), 44100, 2), 44100u);
+    EXPECT_GT(sound_test::Rms(pcm, 0), 2000);
+}
+
 TEST(VorbisSource, EveryWellFormedSeedOpensAndPlaysWithinTheReadBounds) {
     // The fuzz seeds: chained, many-channel and many-page files.
     const std::string dir = std::string(QUILD_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_ogg_sound/";
-    for (const char* name : {"chained.ogg", "chained_rates.ogg", "click_stereo.ogg", "clicks_pages.ogg", "tone_3ch.ogg",
-                             "tone_6ch.ogg", "tone_mono.ogg"}) {
+    for (const char* name : {"chained.ogg", "chained_many.ogg", "chained_rates.ogg", "click_stereo.ogg",
+                             "clicks_pages.ogg", "tone_3ch.ogg", "tone_6ch.ogg", "tone_mono.ogg"}) {
         const std::string bytes = quild_test::ReadFile(dir + name);
         for (bool loop : {false, true}) {
             VorbisSource src;
