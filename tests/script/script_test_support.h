@@ -78,6 +78,24 @@ protected:
         return v;
     }
     std::string Path(const std::string& name) const { return dir_.file(name); }
+    // Finalizers that raise at the engine's next allocation check: with no
+    // pause each check runs a whole collection, and every finalizer leaves
+    // another behind. An engine push outside a protected call would take the
+    // error to Lua's panic, which ends the program; a protected one logs
+    // "armed". The global "raised" counts the errors.
+    void ArmRaisingFinalizers() {
+        DisarmFinalizers();
+        Lua("raised = 0 if not storm then storm = true local function f() getmetatable(newproxy(true)).__gc = f "
+            "if armed then raised = raised + 1 error('armed', 0) end end f() end "
+            "collectgarbage('setstepmul', 1e6) collectgarbage('setpause', 0) collectgarbage()");
+        lua_pushboolean(L, 1);
+        lua_setglobal(L, "armed");
+    }
+    void DisarmFinalizers() {
+        lua_pushnil(L);
+        lua_setglobal(L, "armed");
+        Lua("collectgarbage('setpause', 200) collectgarbage('setstepmul', 200)");
+    }
 
     quild_test::TempDir dir_;
     std::string old_cwd_;
