@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "base/log.h"
+#include "base/memory.h"
 #include "base/object_list.h"
 #include "script/lua_host.h"
 #include "support/test_support.h"
@@ -62,8 +63,10 @@ protected:
         SetLogSink(nullptr);
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
     }
-    // Runs Lua text that must succeed.
-    void Lua(const char* text) { ASSERT_EQ(ScriptRun(text), 0) << text; }
+    // Runs Lua text that must succeed; a failure shows the error logged.
+    void Lua(const char* text) {
+        ASSERT_EQ(ScriptRun(text), 0) << text << "\n" << (LogLines().empty() ? "" : LogLines().back());
+    }
     double Number(const char* global) {
         lua_getglobal(L, global);
         double v = lua_tonumber(L, -1);
@@ -90,6 +93,22 @@ protected:
             "collectgarbage('setstepmul', 1e6) collectgarbage('setpause', 0) collectgarbage()");
         lua_pushboolean(L, 1);
         lua_setglobal(L, "armed");
+    }
+    // fill(true) sets Lua's memory ceiling to half of what it holds (and
+    // meets it once, so the log line is written now), fill() takes it away;
+    // heap() is the engine's live heap in bytes, which a failing call must
+    // leave as it was (a copy left behind by a push that raised is a leak in
+    // any build).
+    void RegisterCeilingFunctions() {
+        lua_register(L, "fill", [](lua_State* L) {
+            SetScriptMemoryCeiling(lua_toboolean(L, 1) ? ScriptMemoryInUse() / 2 : 0);
+            if (lua_toboolean(L, 1)) EXPECT_EQ(ScriptAllocator(nullptr, nullptr, 0, ScriptMemoryCeiling()), nullptr);
+            return 0;
+        });
+        lua_register(L, "heap", [](lua_State* L) {
+            lua_pushnumber(L, lua_Number(MemTotalAllocated()));
+            return 1;
+        });
     }
     void DisarmFinalizers() {
         lua_pushnil(L);
