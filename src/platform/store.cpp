@@ -166,8 +166,15 @@ const char* GetAchievementDisplayAttribute(const char* name, const char* key) {
     return text.c_str();
 }
 
+bool AchievementNameFits(const char* name, size_t size) {
+    if (!name || size == 0 || size >= 128) return false;
+    for (size_t i = 0; i < size; ++i)
+        if (name[i] == '\n' || name[i] == '\r' || name[i] == 0) return false;
+    return true;
+}
+
 bool SetAchievement(const char* name) {
-    if (!S().running || !name || !*name || std::strlen(name) >= 128) return false;
+    if (!S().running || !name || !AchievementNameFits(name, strnlen(name, 128))) return false;
     S().pending.insert(name);
     return true;
 }

@@ -2,6 +2,7 @@
 // The store client, kept in local files: the user is always logged on,
 // statistics and achievements persist in the per-user folder, and answers
 // arrive as callbacks delivered from RunCallbacks on the main thread.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -75,6 +76,10 @@ bool GetAchievement(const char* name, bool* achieved);
 const char* GetAchievementDisplayAttribute(const char* name, const char* key);
 // The file the achievements are kept in; empty without a per-user folder.
 std::string AchievementsFile();
+// Whether the file can keep a name of size bytes: 1 to 127 of them, none a
+// line break or NUL (the file holds one name a line). SetAchievement refuses
+// any other.
+bool AchievementNameFits(const char* name, size_t size);
 bool SetAchievement(const char* name);
 bool ClearAchievement(const char* name);
 bool StoreStats();

@@ -23,12 +23,28 @@ int Init(lua_State* L) {
     return 0;
 }
 
+// The name argument when the store's file can keep it; otherwise null, and
+// one log line says why (the name shown without its control characters).
+const char* FittingName(lua_State* L, const char* refused) {
+    const char* name = script_args::Text(L, 1);
+    if (!name) return nullptr;
+    const size_t size = lua_objlen(L, 1);
+    if (plat::store::AchievementNameFits(name, size)) return name;
+    std::string shown(name, size < 128 ? size : 128);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    LogPrintf("[WARNING] - ACHIEVEMENT %s is not %s: a name is 1 to 127 characters on one line, without NUL "
+              "(this one has %zu)",
+              shown.c_str(), refused, size);
+    return nullptr;
+}
+
 // achieve_set(name): unlocks and stores it once the statistics are there.
 // Before that (in the frame of achieve_init) the call is dropped, and the
 // log says so.
 int Set(lua_State* L) {
     StoreAchievements* set = CurrentAchievements();
-    const char* name = script_args::Text(L, 1);
+    const char* name = FittingName(L, "set");
     if (!name) return 0;
     if (!set)
         LogPrintf("[WARNING] - ACHIEVEMENT %.128s is not set: there is no achieve_init before it", name);
@@ -58,7 +74,7 @@ int Get(lua_State* L) {
 }
 
 int Clear(lua_State* L) {
-    if (const char* name = script_args::Text(L, 1)) LogFailedStoreWrite(plat::store::ClearAchievement(name));
+    if (const char* name = FittingName(L, "cleared")) LogFailedStoreWrite(plat::store::ClearAchievement(name));
     return 0;
 }
 

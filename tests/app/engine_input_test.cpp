@@ -174,6 +174,24 @@ TEST_F(EngineInputTest, HandlerErrorsNameTheCallSignature) {
     EXPECT_NE(line("[LUA RT ERROR in door_MouseMove(%d,%d,%d)] : ").find("move failed"), std::string::npos);
 }
 
+// The lookup of a hotspot's handler and the pushes of its arguments run
+// protected: a finalizer raising at their collection step is logged, and
+// the game goes on.
+TEST_F(EngineInputTest, AFinalizerRaisingAtAHandlerLookupIsLogged) {
+    MoveTo(562, 437);
+    MoveTo(100, 100);  // the game's own calls are known now, and push nothing that allocates
+    EXPECT_EQ(Trace(), "door enter|game leave|door leave");
+    ArmRaisingFinalizers();
+    MoveTo(562, 437);
+    DisarmFinalizers();
+    EXPECT_EQ(engine.hoveredHotspot, door);
+    EXPECT_GE(Number("raised"), 1);
+    EXPECT_TRUE(script_test::Logged("[LUA RT ERROR in door_MouseEnter(%s)] : armed"));
+    EXPECT_EQ(Trace(), "");
+    MoveTo(812, 437);
+    EXPECT_EQ(Trace(), "game leave|door leave|shelf enter");
+}
+
 // The key whose handler opens the console does not type its character
 // into the edit line; the keys after it do, and a key that makes no
 // character holds nothing back.

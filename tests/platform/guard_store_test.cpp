@@ -71,13 +71,23 @@ TEST(Store, CallbacksArriveFromRunCallbacksAndAchievementsPersist) {
     EXPECT_EQ(received.last_result, 1);
 
     EXPECT_TRUE(plat::store::SetAchievement("ACH_03"));
+    // One name a line: a name the file would read back as others is refused.
+    EXPECT_FALSE(plat::store::SetAchievement("ACH_04\nACH_05"));
+    EXPECT_FALSE(plat::store::SetAchievement("ACH_04\r"));
+    EXPECT_FALSE(plat::store::SetAchievement(std::string(128, 'L').c_str()));
+    EXPECT_TRUE(plat::store::SetAchievement(std::string(127, 'L').c_str()));
+    EXPECT_FALSE(plat::store::AchievementNameFits("ACH_04\0X", 8));
     EXPECT_TRUE(plat::store::StoreStats());
     plat::store::RunCallbacks();
-    EXPECT_EQ(stored.runs, 1);
+    EXPECT_EQ(stored.runs, 2);
     plat::store::Shutdown();
 
     ASSERT_TRUE(plat::store::Init());  // a new session reads them back
-    bool got = false;
+    bool got = true;
+    EXPECT_TRUE(plat::store::GetAchievement("ACH_05", &got));
+    EXPECT_FALSE(got);
+    EXPECT_TRUE(plat::store::GetAchievement(std::string(127, 'L').c_str(), &got));
+    EXPECT_TRUE(got);
     EXPECT_TRUE(plat::store::GetAchievement("ACH_03", &got));
     EXPECT_TRUE(got);
     EXPECT_STREQ(plat::store::GetAchievementDisplayAttribute("ACH_03", "name"), "ACH_03");

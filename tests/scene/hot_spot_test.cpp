@@ -222,6 +222,7 @@ TEST_F(HotSpotTest, AHotspotFreedWhileItsHandlersAreLookedUpIsLeftAlone) {
             EXPECT_EQ(c->event_flags, 0x400u);
         }
         EXPECT_EQ(g_doomed, nullptr);
+        EXPECT_TRUE(script_test::FreedBlockUntouched(a, sizeof(HotSpot)));
         ASSERT_EQ(ScriptRun("setmetatable(_G, nil) b_MouseUp = nil c_MouseDown = nil"), 0);
         while (HotSpot* h = scene()->hotspots.head) {
             ListRemove(scene()->hotspots, h);

@@ -1,3 +1,7 @@
+#include <gmock/gmock.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
@@ -340,6 +344,31 @@ TEST_F(LuaHostTest, FinalizersCannotEndTheProgram) {
     Lua("collectgarbage('setpause', 200) collectgarbage('setstepmul', 200) ok = true");
 }
 
+// The engine's reads of globals and its pushes of a known call's texts run
+// protected: a finalizer raising at the collection step such a push runs is
+// logged, and never reaches Lua's panic.
+TEST_F(LuaHostTest, EngineReadsAndPushesSurviveARaisingFinalizer) {
+    Lua("function Texts(s) last = s end last = 'none' function door_MouseDown() end");
+    ASSERT_EQ(ScriptCall("Texts(%s)", "first"), 0);  // the call site is known now
+    ArmRaisingFinalizers();
+    EXPECT_EQ(ScriptCall("Texts(%s)", "second"), 0);
+    DisarmFinalizers();
+    EXPECT_EQ(Number("raised"), 1);
+    EXPECT_TRUE(Logged("[LUA RT ERROR in Texts(%s)] : armed"));
+    EXPECT_EQ(Text("last"), "first");
+
+    ArmRaisingFinalizers();
+    EXPECT_TRUE(ScriptGlobalIsNil("Texts"));  // not read: taken as none
+    DisarmFinalizers();
+    EXPECT_EQ(Number("raised"), 1);
+    EXPECT_FALSE(ScriptGlobalIsNil("Texts"));
+    ArmRaisingFinalizers();
+    EXPECT_EQ(HotspotHandlerBits("door") & ~kHotspotMouseDown, 0u);  // a lookup that failed finds none
+    DisarmFinalizers();
+    EXPECT_GE(Number("raised"), 1);  // each lookup: its own collection
+    EXPECT_EQ(HotspotHandlerBits("door"), kHotspotMouseDown);
+}
+
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
     SetLongScriptCallMs(1);
     ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < 0.05 do end end"), 0);
@@ -506,6 +535,24 @@ TEST_F(LuaHostTest, WalkDirectoryBuildsPathsWithoutChangingFolder) {
     char after[4096];
     ASSERT_TRUE(getcwd(after, sizeof after));
     EXPECT_STREQ(before, after);
+}
+
+// An error outside every protected call ends the process at once, with
+// status 1 and a log line: the static destructors, which would tear the
+// live engine down in the wrong order, do not run.
+TEST(LuaPanicDeathTest, EndsTheProcessWithStatusOneAndALogLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SetLogSink([](const char* line, unsigned) { std::fprintf(stderr, "%s\n", line); });
+            std::atexit([] { std::fputs("static teardown ran\n", stderr); });
+            CreateScriptState();
+            lua_pushstring(ScriptState(), "outside every protected call");
+            lua_error(ScriptState());
+        },
+        testing::ExitedWithCode(1),
+        testing::AllOf(testing::HasSubstr("[ERROR] - LUA PANIC : outside every protected call"),
+                       testing::Not(testing::HasSubstr("static teardown ran"))));
 }
 
 }  // namespace

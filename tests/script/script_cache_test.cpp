@@ -206,6 +206,14 @@ TEST_F(ScriptCacheTest, ASourceFileHoldingACompiledChunkRunsOnlyWhenItChecks) {
         EXPECT_NE(RunScript("bad"), 0);
         EXPECT_TRUE(Logged("bad is a compiled chunk that does not fit this build"));
     }
+    // The refusal's message is pushed protected: a finalizer raising at its
+    // collection step is logged, and the message is none.
+    ArmRaisingFinalizers();
+    EXPECT_NE(RunScript("bad"), 0);
+    DisarmFinalizers();
+    EXPECT_EQ(Number("raised"), 1);
+    EXPECT_TRUE(Logged("[LUA RT ERROR in script loading] : armed"));
+    EXPECT_TRUE(Logged("[ERROR] - SCRIPT bad: \r\n (error object is not a string)"));
     // Text that merely mentions the signature later on is a source.
     quild_test::WriteFile(Path("text.lua"), "t = '\27Lua'");
     EXPECT_EQ(RunScript("text"), 0);

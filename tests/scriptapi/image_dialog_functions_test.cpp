@@ -4,6 +4,7 @@
 
 #include "media/image/image_builders.h"
 #include "media/resource_manager.h"
+#include "script/script_handles.h"
 #include "script_draw_fixture.h"
 #include "scriptapi/finaliser_cases.h"
 
@@ -60,12 +61,21 @@ TEST_F(ImageDialogFunctions, ImagesDrawnStretchedAtAPointAndMirrored) {
         assert(im_getsize(im) == 4)
     )");
     // A finaliser that unloads the image while a number colour is read: it is
-    // loaded again and drawn (over 150..153 and 160..163 x 0..1).
+    // loaded again and drawn (over 150..153 and 160..163 x 0..1), so it is
+    // loaded after the call; a texture taken before the colour would have
+    // been drawn after it was unloaded.
+    lua_register(ScriptState(), "im_loaded", [](lua_State* L) {
+        auto* record = static_cast<ResourceRecord*>(ScriptArgHandle(L, 1, ScriptHandleKind::kResource));
+        lua_pushboolean(L, record && record->object);
+        return 1;
+    });
     Lua((std::string(scriptapi_test::kFinaliserCases) + R"(
         function rebuild() im = im_get('quad') end
         local function unload() im_remove(im) end
         case(1, unload, of(im_render, 'im', 150, 0, 88888888))
+        assert(im_loaded(im), 'im_render drew the image it had unloaded')
         case(1, unload, of(im_render_src, 'im', rect_const(160, 0, 4, 2, 1), rect_const(0, 0, 4, 2, 2), 88888888))
+        assert(im_loaded(im), 'im_render_src drew the image it had unloaded')
     )").c_str());
     const std::vector<uint32_t> px = Finish();
     KeepFrame(px, "script_images");

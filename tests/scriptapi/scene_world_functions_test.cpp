@@ -9,6 +9,7 @@
 #include "app/scene_switch.h"
 #include "base/string_pool.h"
 #include "media/image/image_data.h"
+#include "media/text/game_text.h"
 #include "scene/cube_faces.h"
 #include "scene/game_mesh.h"
 #include "scene/game_scene.h"
@@ -18,6 +19,7 @@
 #include "script/object_model.h"
 #include "scriptapi/engine_script_test.h"
 #include "scriptapi/finaliser_cases.h"
+#include "scriptapi/gtext_functions.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -451,8 +453,10 @@ TEST_F(SceneWorldTest, SceneQueriesWalkTheListsAndRenderList) {
 // Finalisers that free the scene world, objects, boxes or texts while a
 // script function walks, pushes or converts (finaliser_cases.h): results
 // are what was there before or what is left after, never freed memory.
+GameText* g_txt = nullptr;
+
 TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
-    lua_register(L, "rebuild", [](lua_State*) {
+    lua_register(L, "rebuild", [](lua_State* L) {
         Engine* e = CurrentEngine();
         e->currentScene = nullptr;
         DeleteAllScenes(e);
@@ -470,7 +474,16 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
             box = edit_create(rect_const(0, 0, 10, 10, 0)) edit_settext(box, 'boxed')
             edit_keydown(box, 16) for _ = 1, 3 do edit_keydown(box, 39) end  -- "box" selected
             txt = gtext_new('t1') gtext_settext(txt, 'hello'))");
+        lua_getglobal(L, "txt");
+        g_txt = ScriptArgGameTextObject(L, -1);
+        lua_pop(L, 1);
         return 0;
+    });
+    // Whether the text of the last rebuild() was freed and nothing wrote
+    // into it since: a write into a freed text shows in any build.
+    lua_register(L, "txt_freed_untouched", [](lua_State* L) {
+        lua_pushboolean(L, script_test::FreedBlockUntouched(g_txt, sizeof(GameText)));
+        return 1;
     });
     Check(std::string(scriptapi_test::kFinaliserCases) + R"(
         local function names(t) return t and table.concat(t, ',') end
@@ -499,6 +512,7 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
             case(n, unload, function() scene_setcubeface(5) end)
             case(n, unload, function() scene_setcubetransition(5, 1) end)
             case(n, gtext_freeall, of(gtext_setname, 'txt', 5))
+            assert(n > 1 or txt_freed_untouched(), 'gtext_setname wrote into the text it freed')
             case(n, gtext_freeall, of(gtext_settext, 'txt', 5))
         end
         local _, all = case(1, function() ge_newobject('view', 'g1') end, ge_getobjectslist)

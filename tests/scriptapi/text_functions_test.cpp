@@ -2,6 +2,8 @@
 // Lua state.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "app/app_window.h"
@@ -250,6 +252,40 @@ TEST_F(Achievements, TracesForTheDebugger) {
     traced = testing::internal::GetCapturedStderr();
     EXPECT_NE(traced.find("NULL User(0) or UserStats(0)\n"), std::string::npos) << traced;
     ASSERT_TRUE(plat::store::Init());
+}
+
+// The store keeps one name a line: a name with a line break, a NUL inside
+// or more than 127 characters is refused with one log line, and never read
+// back as another achievement.
+TEST_F(Achievements, NamesTheFileCannotHoldAreRefused) {
+    Lua("achieve_init('ACH_', 12)");
+    plat::store::RunCallbacks();
+    script_test::LogLines().clear();
+    Lua(R"(
+        achieve_set('ACH_00\nACH_FAKE')
+        achieve_set('ACH_01\r\nACH_FAKE')
+        achieve_set('ACH_02\0ACH_FAKE')  -- not ACH_02
+        achieve_set('ACH_03\r')
+        achieve_set('')
+        achieve_set(string.rep('L', 128))
+        achieve_set('ACH_10')
+        achieve_set(string.rep('K', 127))
+        achieve_set(' ACH 11\t(kept) ')
+        achieve_clear('ACH_10\0')  -- not ACH_10
+    )");
+    const auto& lines = script_test::LogLines();
+    ASSERT_EQ(lines.size(), 7u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].find_first_of(std::string("\r\n\0", 3)), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find(i < 6 ? "is not set" : "is not cleared"), std::string::npos) << lines[i];
+    }
+    EXPECT_NE(lines[0].find("ACHIEVEMENT ACH_00?ACH_FAKE is not set"), std::string::npos) << lines[0];
+    Restart();
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(Achieved(i)) << i;
+    EXPECT_TRUE(Achieved(10));
+    std::ifstream in(plat::store::AchievementsFile(), std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(file, " ACH 11\t(kept) \nACH_10\n" + std::string(127, 'K') + "\n");
 }
 
 TEST_F(Achievements, HostileCountsNamesAndLanguages) {
