@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -33,8 +34,46 @@ std::vector<std::unique_ptr<ScriptEditBox>>& Boxes() {
     return *boxes;
 }
 
-ScriptEditBox* Box(lua_State* L) {
+// A text longer than a copy in the frame takes is pushed from the box
+// itself, in one protected push. A collection step that push runs may call
+// edit_ functions from a finaliser: while a push is on, every box they
+// reach parks its text first (goes on with a copy) and a destroyed box is
+// parked whole, so the text being pushed stays; all go once the outermost
+// push is over, whether it failed or not.
+int g_pushes = 0;
+
+std::vector<std::string>& ParkedTexts() {
+    static auto* texts = new std::vector<std::string>;
+    return *texts;
+}
+
+std::vector<std::unique_ptr<ScriptEditBox>>& ParkedBoxes() {
+    static auto* boxes = new std::vector<std::unique_ptr<ScriptEditBox>>;
+    return *boxes;
+}
+
+ScriptEditBox* BoxToRead(lua_State* L) {
     return static_cast<ScriptEditBox*>(ScriptArgHandle(L, 1, ScriptHandleKind::kEditBox));
+}
+
+// The box of a function that may change it.
+ScriptEditBox* Box(lua_State* L) {
+    ScriptEditBox* box = BoxToRead(L);
+    if (box && g_pushes > 0) box->ParkText(ParkedTexts());
+    return box;
+}
+
+// Text the box holds (or "") as one result.
+int PushBoxText(lua_State* L, std::string_view text) {
+    if (text.size() <= script_results::TextCopies::kInline)
+        return script_results::PushTextCopy(L, text.data(), text.size());
+    ++g_pushes;
+    const int pushed = script_results::PushBytesProtected(L, text.data(), text.size());
+    if (--g_pushes == 0) {
+        ParkedTexts().clear();
+        ParkedBoxes().clear();
+    }
+    return pushed >= 0 ? pushed : script_results::detail::RaiseAgain(L);
 }
 
 // edit_create(rect, [font name], flags, colour): no result without a
@@ -54,12 +93,13 @@ int Create(lua_State* L) {
 }
 
 int Destroy(lua_State* L) {
-    ScriptEditBox* box = Box(L);
+    ScriptEditBox* box = BoxToRead(L);
     if (!box) return 0;  // a box destroyed before is no box
     UnregisterScriptHandle(box);
     auto& boxes = Boxes();
     for (size_t i = 0; i < boxes.size(); ++i) {
         if (boxes[i].get() != box) continue;
+        if (g_pushes > 0) ParkedBoxes().push_back(std::move(boxes[i]));
         boxes[i] = std::move(boxes.back());
         boxes.pop_back();
         break;
@@ -70,14 +110,10 @@ int Destroy(lua_State* L) {
 // The whole text; "" for a box bound to an imported file. Without a box the
 // caller gets its own last argument back, as from edit_getseltext,
 // edit_setseltext and edit_cmd.
-// The text is copied before it is pushed: pushing may run a finaliser that
-// destroys the box (see script_results.h).
 int GetText(lua_State* L) {
-    if (!Box(L)) return script_args::GiveBackLastArgument(L);
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
-        ScriptEditBox* box = Box(L);
-        out.emplace_back(box && box->FileName().empty() ? box->Text() : std::string());
-    });
+    ScriptEditBox* box = BoxToRead(L);
+    if (!box) return script_args::GiveBackLastArgument(L);
+    return PushBoxText(L, box->FileName().empty() ? std::string_view(box->Text()) : std::string_view());
 }
 
 // Text arguments are read before the box is looked up: turning a number
@@ -96,11 +132,9 @@ int InsertText(lua_State* L) {
 }
 
 int GetSelText(lua_State* L) {
-    if (!Box(L)) return script_args::GiveBackLastArgument(L);
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
-        ScriptEditBox* box = Box(L);
-        out.emplace_back(box ? box->GetSelection() : std::string_view());
-    });
+    ScriptEditBox* box = BoxToRead(L);
+    if (!box) return script_args::GiveBackLastArgument(L);
+    return PushBoxText(L, box->GetSelection());
 }
 
 // These give the caller its last argument back, as it was given unless a
@@ -189,7 +223,7 @@ int Render(lua_State* L) {
 }
 
 int IsModified(lua_State* L) {
-    ScriptEditBox* box = Box(L);
+    ScriptEditBox* box = BoxToRead(L);
     lua_pushboolean(L, box && box->Modified());
     return 1;
 }

@@ -178,17 +178,24 @@ bool ObjectAndProperty(lua_State* L, EObject** object, PropertyInfo** property) 
     return *property != nullptr;
 }
 
-// The value of a property as text (a resource by its declared name; nil
-// for none), copied before anything is allocated and pushed as
-// script_results pushes texts: the copy is gone before an error of the push
-// (memory, a finaliser's) is raised.
+// Copies the value of a property as text (a resource by its declared name;
+// nothing for none). Its own frame: the texts it makes end with it.
+void CopyFieldText(const void* field, int type, script_results::TextCopies& copies) {
+    if (type != kPropertyImage && type != kPropertySound && type != kPropertyMesh) {
+        const std::string text = PropertyFieldText(field, type);
+        copies.Add(text.data(), text.size());
+    } else if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field))) {
+        const std::string text = ContractPathVariables(name);
+        copies.Add(text.data(), text.size());
+    }
+}
+
+// The value of a property as text, nil for none, copied before anything
+// is pushed (see script_results.h).
 int PushFieldText(lua_State* L, const void* field, int type) {
-    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
-        if (type != kPropertyImage && type != kPropertySound && type != kPropertyMesh)
-            out.push_back(PropertyFieldText(field, type));
-        else if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field)))
-            out.push_back(ContractPathVariables(name));
-    });
+    script_results::TextCopies copies;
+    CopyFieldText(field, type, copies);
+    return copies.Push(L, script_results::Texts::kSingle);
 }
 
 // The text, then the numbers. The numbers are read before the text is
@@ -246,14 +253,8 @@ int GetProperty(lua_State* L) {
         }
         case kPropertyText:
             // Game texts live in a pool that goes when the last text does: the
-            // text is copied before anything is pushed, from the object as it
-            // is then.
-            return script_results::PushText(L, [L]() -> const char* {
-                EObject* o;
-                PropertyInfo* q;
-                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return nullptr;
-                return *static_cast<const char* const*>(o->Field(q));
-            });
+            // text is copied before anything is pushed.
+            return script_results::PushText(L, [field] { return *static_cast<const char* const*>(field); });
         case kPropertyDialog:
             // A hotspot's text is the one it draws and saves: after the texts
             // were made anew, the one of the name it held.
