@@ -234,6 +234,13 @@ const struct {
     {"ge_getproperty rect", "ge_getproperty', bench_hotspot, 'rect'"},
 };
 
+// One run of the chunk; a function of its own, so that a profiler can count
+// the instructions of the runs alone (valgrind --toggle-collect=*RunChunk*).
+[[gnu::noinline]] bool RunChunk(lua_State* L, int ref) {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
+    return lua_pcall(L, 0, 0, 0) == 0;
+}
+
 // kCallsPerRun calls of the case's function, or of its old copy.
 void RunCase(benchmark::State& state, bool old) {
     bench::Kept<TextWorld>();
@@ -245,8 +252,7 @@ void RunCase(benchmark::State& state, bool old) {
     if (luaL_loadstring(L, chunk.c_str()) != 0) std::abort();
     const int ref = luaL_ref(L, LUA_REGISTRYINDEX);
     bench::Timed(state, [&] {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
-        if (lua_pcall(L, 0, 0, 0) != 0) {
+        if (!RunChunk(L, ref)) {
             state.SkipWithError(lua_tostring(L, -1));
             lua_pop(L, 1);
         }
