@@ -6,6 +6,7 @@
 //
 // Every handle is checked against the registry of live objects before it
 // is used; a refused handle or an unknown key gives no result.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -178,24 +179,34 @@ bool ObjectAndProperty(lua_State* L, EObject** object, PropertyInfo** property) 
     return *property != nullptr;
 }
 
-// Copies the value of a property as text (a resource by its declared name;
-// nothing for none). Its own frame: the texts it makes end with it.
-void CopyFieldText(const void* field, int type, script_results::TextCopies& copies) {
-    if (type != kPropertyImage && type != kPropertySound && type != kPropertyMesh) {
-        const std::string text = PropertyFieldText(field, type);
-        copies.Add(text.data(), text.size());
-    } else if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field))) {
+// A resource property's value as text: the declared name, nil for none.
+// Copied in a frame of its own (the name it makes ends with it) and pushed
+// from the copy (see script_results.h).
+void CopyResourceName(const void* field, script_results::TextCopies& copies) {
+    if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field))) {
         const std::string text = ContractPathVariables(name);
         copies.Add(text.data(), text.size());
     }
 }
 
-// The value of a property as text, nil for none, copied before anything
-// is pushed (see script_results.h).
+// The value of a property as text. The numbers' forms (vectors, rectangles,
+// colours) are far shorter than the buffer: the text is made in a block of
+// its own and pushed from the buffer once it is gone.
 int PushFieldText(lua_State* L, const void* field, int type) {
-    script_results::TextCopies copies;
-    CopyFieldText(field, type, copies);
-    return copies.Push(L, script_results::Texts::kSingle);
+    if (type == kPropertyImage || type == kPropertySound || type == kPropertyMesh) {
+        script_results::TextCopies copies;
+        CopyResourceName(field, copies);
+        return copies.Push(L, script_results::Texts::kSingle);
+    }
+    char text[256];
+    size_t length;
+    {
+        const std::string made = PropertyFieldText(field, type);
+        length = std::min(made.size(), sizeof text);
+        std::memcpy(text, made.data(), length);
+    }
+    lua_pushlstring(L, text, length);
+    return 1;
 }
 
 // The text, then the numbers. The numbers are read before the text is
