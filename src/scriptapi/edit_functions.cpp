@@ -2,6 +2,8 @@
 // and the edit_ functions that forward one event or request to a box.
 // Boxes are script handles of their own kind; a stale, foreign or destroyed
 // box is treated as missing.
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -36,11 +38,15 @@ std::vector<std::unique_ptr<ScriptEditBox>>& Boxes() {
 
 // A text longer than a copy in the frame takes is pushed from the box
 // itself, in one protected push. A collection step that push runs may call
-// edit_ functions from a finaliser: while a push is on, every box they
-// reach parks its text first (goes on with a copy) and a destroyed box is
-// parked whole, so the text being pushed stays; all go once the outermost
-// push is over, whether it failed or not.
-int g_pushes = 0;
+// edit_ functions from a finaliser: a box whose text a push in progress is
+// reading parks that text first (and goes on with a copy), a destroyed one
+// is parked whole, so the text being pushed stays. A parked text goes when
+// no push in progress reads it any more; there are never more of them than
+// pushes in progress.
+std::vector<const char*>& Pushing() {  // where each push in progress reads, innermost last
+    static auto* reads = new std::vector<const char*>;
+    return *reads;
+}
 
 std::vector<std::string>& ParkedTexts() {
     static auto* texts = new std::vector<std::string>;
@@ -52,6 +58,14 @@ std::vector<std::unique_ptr<ScriptEditBox>>& ParkedBoxes() {
     return *boxes;
 }
 
+// Whether a push in progress reads the text.
+bool BeingPushed(const std::string& text) {
+    const auto first = reinterpret_cast<uintptr_t>(text.data());
+    for (const char* at : Pushing())
+        if (const auto a = reinterpret_cast<uintptr_t>(at); a >= first && a - first <= text.size()) return true;
+    return false;
+}
+
 ScriptEditBox* BoxToRead(lua_State* L) {
     return static_cast<ScriptEditBox*>(ScriptArgHandle(L, 1, ScriptHandleKind::kEditBox));
 }
@@ -59,20 +73,28 @@ ScriptEditBox* BoxToRead(lua_State* L) {
 // The box of a function that may change it.
 ScriptEditBox* Box(lua_State* L) {
     ScriptEditBox* box = BoxToRead(L);
-    if (box && g_pushes > 0) box->ParkText(ParkedTexts());
+    if (box && !Pushing().empty() && BeingPushed(box->Text())) box->ParkText(ParkedTexts());
     return box;
+}
+
+// Frees what was parked for pushes that are over.
+void FreeParked() {
+    auto& texts = ParkedTexts();
+    for (size_t i = texts.size(); i-- > 0;)
+        if (!BeingPushed(texts[i])) texts.erase(texts.begin() + std::ptrdiff_t(i));
+    auto& boxes = ParkedBoxes();
+    for (size_t i = boxes.size(); i-- > 0;)
+        if (!BeingPushed(boxes[i]->Text())) boxes.erase(boxes.begin() + std::ptrdiff_t(i));
 }
 
 // Text the box holds (or "") as one result.
 int PushBoxText(lua_State* L, std::string_view text) {
     if (text.size() <= script_results::TextCopies::kInline)
         return script_results::PushTextCopy(L, text.data(), text.size());
-    ++g_pushes;
+    Pushing().push_back(text.data());
     const int pushed = script_results::PushBytesProtected(L, text.data(), text.size());
-    if (--g_pushes == 0) {
-        ParkedTexts().clear();
-        ParkedBoxes().clear();
-    }
+    Pushing().pop_back();
+    FreeParked();
     return pushed >= 0 ? pushed : script_results::detail::RaiseAgain(L);
 }
 
@@ -99,7 +121,7 @@ int Destroy(lua_State* L) {
     auto& boxes = Boxes();
     for (size_t i = 0; i < boxes.size(); ++i) {
         if (boxes[i].get() != box) continue;
-        if (g_pushes > 0) ParkedBoxes().push_back(std::move(boxes[i]));
+        if (BeingPushed(box->Text())) ParkedBoxes().push_back(std::move(boxes[i]));
         boxes[i] = std::move(boxes.back());
         boxes.pop_back();
         break;

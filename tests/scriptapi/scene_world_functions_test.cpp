@@ -553,8 +553,10 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
         assert(edit_getseltext(lbox) == long)
         local function change() edit_settext(lbox, 'x') edit_sendchar(lbox, 65) edit_cmd(lbox, 'undo') end
         local function destroy() edit_settext(lbox, 'y') edit_destroy(lbox) end
+        -- A push of the same text inside the push, then changes.
+        local function nested() assert(edit_gettext(lbox) == long) change() assert(#edit_gettext(lbox) == 1) end
         for n = 1, 3 do
-            for _, action in ipairs({change, destroy}) do
+            for _, action in ipairs({change, destroy, nested}) do
                 assert(select(2, case(n, action, of(edit_gettext, 'lbox'))) == long)
                 assert(select(2, case(n, action, of(edit_getseltext, 'lbox'))) == long)
             end
