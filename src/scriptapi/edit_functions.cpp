@@ -39,9 +39,9 @@ std::vector<std::unique_ptr<ScriptEditBox>>& Boxes() {
 // A text longer than a copy in the frame takes is pushed from the box
 // itself, in one protected push. A collection step that push runs may call
 // edit_ functions from a finaliser: a box whose text a push in progress is
-// reading parks that text first (and goes on with a copy), a destroyed one
-// is parked whole, so the text being pushed stays. A parked text goes when
-// no push in progress reads it any more; there are never more of them than
+// reading parks that text before it is changed or destroyed (and goes on
+// with a copy), so the text being pushed stays. A parked text goes when no
+// push in progress reads it any more; there are never more of them than
 // pushes in progress.
 std::vector<const char*>& Pushing() {  // where each push in progress reads, innermost last
     static auto* reads = new std::vector<const char*>;
@@ -51,11 +51,6 @@ std::vector<const char*>& Pushing() {  // where each push in progress reads, inn
 std::vector<std::string>& ParkedTexts() {
     static auto* texts = new std::vector<std::string>;
     return *texts;
-}
-
-std::vector<std::unique_ptr<ScriptEditBox>>& ParkedBoxes() {
-    static auto* boxes = new std::vector<std::unique_ptr<ScriptEditBox>>;
-    return *boxes;
 }
 
 // Whether a push in progress reads the text.
@@ -70,7 +65,7 @@ ScriptEditBox* BoxToRead(lua_State* L) {
     return static_cast<ScriptEditBox*>(ScriptArgHandle(L, 1, ScriptHandleKind::kEditBox));
 }
 
-// The box of a function that may change it.
+// The box of a function that may change or destroy it.
 ScriptEditBox* Box(lua_State* L) {
     ScriptEditBox* box = BoxToRead(L);
     if (box && !Pushing().empty() && BeingPushed(box->Text())) box->ParkText(ParkedTexts());
@@ -82,9 +77,6 @@ void FreeParked() {
     auto& texts = ParkedTexts();
     for (size_t i = texts.size(); i-- > 0;)
         if (!BeingPushed(texts[i])) texts.erase(texts.begin() + std::ptrdiff_t(i));
-    auto& boxes = ParkedBoxes();
-    for (size_t i = boxes.size(); i-- > 0;)
-        if (!BeingPushed(boxes[i]->Text())) boxes.erase(boxes.begin() + std::ptrdiff_t(i));
 }
 
 // Text the box holds (or "") as one result.
@@ -115,13 +107,12 @@ int Create(lua_State* L) {
 }
 
 int Destroy(lua_State* L) {
-    ScriptEditBox* box = BoxToRead(L);
+    ScriptEditBox* box = Box(L);
     if (!box) return 0;  // a box destroyed before is no box
     UnregisterScriptHandle(box);
     auto& boxes = Boxes();
     for (size_t i = 0; i < boxes.size(); ++i) {
         if (boxes[i].get() != box) continue;
-        if (BeingPushed(box->Text())) ParkedBoxes().push_back(std::move(boxes[i]));
         boxes[i] = std::move(boxes.back());
         boxes.pop_back();
         break;
