@@ -60,6 +60,7 @@ PAIRS = [
     ("BM_WindowFrame", "BM_WindowFrame_RawSdl"),
     ("BM_PanoramaFrame", "BM_RawGlPanoramaQuads"),
     ("BM_PickAmong1000Hotspots", "BM_RectLoop1000"),
+    ("BM_TextResult", "BM_TextResultUnsafeBaseline"),
     ("BM_SaveScreenshotJpeg", "BM_LibjpegEncode1024x768"),
     ("BM_SaveScreenshotJpeg", "BM_ReadBackAndLibjpegEncode"),
     ("BM_EngineIdleFrame", "BM_WindowFrame"),

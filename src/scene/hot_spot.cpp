@@ -23,6 +23,7 @@ extern "C" {
 #include "media/image/texture.h"
 #include "render/color.h"
 #include "scene/game_scene.h"
+#include "scene/hotspot_handler_keys.h"
 #include "scene/hotspot_map.h"
 #include "script/lua_host.h"
 
@@ -361,9 +362,28 @@ void HotSpot::ClearEventHandlersOfList(HotSpot* first, HotSpot* (*next)(HotSpot*
         if (HotSpot* h = FoundAgain(handle, name)) h->ClearEventHandlers();
 }
 
+namespace {
+
+// The handler bits of the list read with no Lua call, so nothing can free
+// the hotspots while it is walked; false at the first name that cannot be
+// read so (the hotspots before it have their bits already).
+bool RebuildHandlerBitsRaw(lua_State* L, HotSpot* first, HotSpot* (*next)(HotSpot*)) {
+    for (HotSpot* h = first; h; h = next(h)) {
+        uint32_t bits;
+        if (!ReadHandlerBitsRaw(L, h->name, &bits)) return false;
+        h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
+    }
+    return true;
+}
+
+}  // namespace
+
 void HotSpot::RebuildHandlerBitsOfList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
+    lua_State* L = ScriptState();
+    if (L && RebuildHandlerBitsRaw(L, first, next)) return;
     for (const auto& [handle, name] : TakeList(first, next)) {
         const uint32_t bits = HotspotHandlerBits(name);
+        KeepHandlerKeys(L, name);  // read raw the next time
         if (HotSpot* h = FoundAgain(handle, name))
             h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
     }

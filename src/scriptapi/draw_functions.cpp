@@ -63,10 +63,8 @@ int SetSysFont(lua_State* L) {
 // engine), copied before anything is pushed (see script_results.h).
 template <class T>
 int PushNames(lua_State* L, ObjectList<T> Engine::*list) {
-    return script_results::PushNames(L, script_results::Texts::kArray, [list] {
-        Engine* e = CurrentEngine();
-        return e ? (e->*list).head : nullptr;
-    });
+    Engine* e = CurrentEngine();
+    return script_results::PushNames(L, script_results::Texts::kArray, e ? (e->*list).head : nullptr);
 }
 
 int GetFontsList(lua_State* L) { return PushNames(L, &Engine::fonts); }

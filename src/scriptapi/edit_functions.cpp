@@ -2,9 +2,12 @@
 // and the edit_ functions that forward one event or request to a box.
 // Boxes are script handles of their own kind; a stale, foreign or destroyed
 // box is treated as missing.
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -34,8 +37,58 @@ std::vector<std::unique_ptr<ScriptEditBox>>& Boxes() {
     return *boxes;
 }
 
-ScriptEditBox* Box(lua_State* L) {
+// A text longer than a copy in the frame takes is pushed from the box
+// itself, in one protected push. A collection step that push runs may call
+// edit_ functions from a finaliser: a box whose text a push in progress is
+// reading parks that text before it is changed or destroyed (and goes on
+// with a copy), so the text being pushed stays. A parked text goes when no
+// push in progress reads it any more; there are never more of them than
+// pushes in progress.
+std::vector<const char*>& Pushing() {  // where each push in progress reads, innermost last
+    static auto* reads = new std::vector<const char*>;
+    return *reads;
+}
+
+std::vector<std::string>& ParkedTexts() {
+    static auto* texts = new std::vector<std::string>;
+    return *texts;
+}
+
+// Whether a push in progress reads the text.
+bool BeingPushed(const std::string& text) {
+    const auto first = reinterpret_cast<uintptr_t>(text.data());
+    for (const char* at : Pushing())
+        if (const auto a = reinterpret_cast<uintptr_t>(at); a >= first && a - first <= text.size()) return true;
+    return false;
+}
+
+ScriptEditBox* BoxToRead(lua_State* L) {
     return static_cast<ScriptEditBox*>(ScriptArgHandle(L, 1, ScriptHandleKind::kEditBox));
+}
+
+// The box of a function that may change or destroy it.
+ScriptEditBox* Box(lua_State* L) {
+    ScriptEditBox* box = BoxToRead(L);
+    if (box && !Pushing().empty() && BeingPushed(box->Text())) box->ParkText(ParkedTexts());
+    return box;
+}
+
+// Frees what was parked for pushes that are over.
+void FreeParked() {
+    auto& texts = ParkedTexts();
+    for (size_t i = texts.size(); i-- > 0;)
+        if (!BeingPushed(texts[i])) texts.erase(texts.begin() + std::ptrdiff_t(i));
+}
+
+// Text the box holds (or "") as one result.
+int PushBoxText(lua_State* L, std::string_view text) {
+    if (text.size() <= script_results::TextCopies::kInline)
+        return script_results::PushTextCopy(L, text.data(), text.size());
+    Pushing().push_back(text.data());
+    const int pushed = script_results::PushBytesProtected(L, text.data(), text.size());
+    Pushing().pop_back();
+    FreeParked();
+    return pushed >= 0 ? pushed : script_results::detail::RaiseAgain(L);
 }
 
 // edit_create(rect, [font name], flags, colour): no result without a
@@ -73,14 +126,10 @@ int Destroy(lua_State* L) {
 // The whole text; "" for a box bound to an imported file. Without a box the
 // caller gets its own last argument back, as from edit_getseltext,
 // edit_setseltext and edit_cmd.
-// The text is copied before it is pushed: pushing may run a finaliser that
-// destroys the box (see script_results.h).
 int GetText(lua_State* L) {
-    if (!Box(L)) return script_args::GiveBackLastArgument(L);
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
-        ScriptEditBox* box = Box(L);
-        out.emplace_back(box && box->FileName().empty() ? box->Text() : std::string());
-    });
+    ScriptEditBox* box = BoxToRead(L);
+    if (!box) return script_args::GiveBackLastArgument(L);
+    return PushBoxText(L, box->FileName().empty() ? std::string_view(box->Text()) : std::string_view());
 }
 
 // Text arguments are read before the box is looked up: turning a number
@@ -99,11 +148,9 @@ int InsertText(lua_State* L) {
 }
 
 int GetSelText(lua_State* L) {
-    if (!Box(L)) return script_args::GiveBackLastArgument(L);
-    return script_results::PushTexts(L, script_results::Texts::kSingle, [L](std::vector<std::string>& out) {
-        ScriptEditBox* box = Box(L);
-        out.emplace_back(box ? box->GetSelection() : std::string_view());
-    });
+    ScriptEditBox* box = BoxToRead(L);
+    if (!box) return script_args::GiveBackLastArgument(L);
+    return PushBoxText(L, box->GetSelection());
 }
 
 // These give the caller its last argument back, as it was given unless a
@@ -192,7 +239,7 @@ int Render(lua_State* L) {
 }
 
 int IsModified(lua_State* L) {
-    ScriptEditBox* box = Box(L);
+    ScriptEditBox* box = BoxToRead(L);
     lua_pushboolean(L, box && box->Modified());
     return 1;
 }

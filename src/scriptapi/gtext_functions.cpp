@@ -75,13 +75,11 @@ int Load(lua_State* L) {
 // gtext_name(handle), also hs_getname: the name of any live scene object;
 // nil for anything else (a resource record, a stale or foreign pointer).
 // A game text's name and text live in the text pool, which goes with the
-// last text: they are copied before anything is pushed, from the object as
-// it is then (see script_results.h).
+// last text: they are copied before anything is pushed (see
+// script_results.h).
 int Name(lua_State* L) {
-    return script_results::PushText(L, [L] {
-        EObject* object = ScriptArgObject(L, 1);
-        return object ? object->name : nullptr;
-    });
+    EObject* object = ScriptArgObject(L, 1);
+    return script_results::PushText(L, [object] { return object ? object->name : nullptr; });
 }
 
 // Text arguments are read before the text object: turning a number into
@@ -94,10 +92,8 @@ int SetName(lua_State* L) {
 }
 
 int TextOf(lua_State* L) {
-    return script_results::PushText(L, [L] {
-        GameText* text = ScriptArgGameTextObject(L, 1);
-        return text ? text->text : nullptr;
-    });
+    GameText* text = ScriptArgGameTextObject(L, 1);
+    return script_results::PushText(L, [text] { return text ? text->text : nullptr; });
 }
 
 // gtext_settext(text, string): any bytes of the string are kept.

@@ -80,17 +80,13 @@ int HotspotGet(lua_State* L) {
 // when there are none), copied before anything is pushed (see
 // script_results.h).
 int ScenesList(lua_State* L) {
-    return PushNames(L, Texts::kArrayOrNil, [] {
-        Engine* e = CurrentEngine();
-        return e ? e->scenes.head : nullptr;
-    });
+    Engine* e = CurrentEngine();
+    return PushNames(L, Texts::kArrayOrNil, e ? e->scenes.head : nullptr);
 }
 
 int KindNames(lua_State* L, SceneObjectKind kind) {
-    return PushNames(L, Texts::kArrayOrNil, [kind] {
-        GameScene* s = CurrentScene();
-        return s ? SceneKindFirst(*s, kind) : nullptr;
-    });
+    GameScene* s = CurrentScene();
+    return PushNames(L, Texts::kArrayOrNil, s ? SceneKindFirst(*s, kind) : nullptr);
 }
 int MeshesList(lua_State* L) { return KindNames(L, kSceneKindMeshes); }
 int PatchesList(lua_State* L) { return KindNames(L, kSceneKindPatches); }
@@ -130,10 +126,8 @@ int HotspotsList(lua_State* L) {
         }
         return 1;
     }
-    return PushNames(L, Texts::kArray, [] {
-        GameScene* s = CurrentScene();
-        return s ? s->hotspots.head : nullptr;
-    });
+    GameScene* s = CurrentScene();
+    return PushNames(L, Texts::kArray, s ? s->hotspots.head : nullptr);
 }
 
 // ge_getglobalhotspotslist(): the global hotspots without a parent. The

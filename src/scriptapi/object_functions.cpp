@@ -6,6 +6,7 @@
 //
 // Every handle is checked against the registry of live objects before it
 // is used; a refused handle or an unknown key gives no result.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -178,17 +179,34 @@ bool ObjectAndProperty(lua_State* L, EObject** object, PropertyInfo** property) 
     return *property != nullptr;
 }
 
-// The value of a property as text (a resource by its declared name; nil
-// for none), copied before anything is allocated and pushed as
-// script_results pushes texts: the copy is gone before an error of the push
-// (memory, a finaliser's) is raised.
+// A resource property's value as text: the declared name, nil for none.
+// Copied in a frame of its own (the name it makes ends with it) and pushed
+// from the copy (see script_results.h).
+void CopyResourceName(const void* field, script_results::TextCopies& copies) {
+    if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field))) {
+        const std::string text = ContractPathVariables(name);
+        copies.Add(text.data(), text.size());
+    }
+}
+
+// The value of a property as text. The numbers' forms (vectors, rectangles,
+// colours) are far shorter than the buffer: the text is made in a block of
+// its own and pushed from the buffer once it is gone.
 int PushFieldText(lua_State* L, const void* field, int type) {
-    return script_results::PushTextsAsFound(L, script_results::Texts::kSingle, [&](std::vector<std::string>& out) {
-        if (type != kPropertyImage && type != kPropertySound && type != kPropertyMesh)
-            out.push_back(PropertyFieldText(field, type));
-        else if (const char* name = ResourceRecordName(*static_cast<const void* const*>(field)))
-            out.push_back(ContractPathVariables(name));
-    });
+    if (type == kPropertyImage || type == kPropertySound || type == kPropertyMesh) {
+        script_results::TextCopies copies;
+        CopyResourceName(field, copies);
+        return copies.Push(L, script_results::Texts::kSingle);
+    }
+    char text[256];
+    size_t length;
+    {
+        const std::string made = PropertyFieldText(field, type);
+        length = std::min(made.size(), sizeof text);
+        std::memcpy(text, made.data(), length);
+    }
+    lua_pushlstring(L, text, length);
+    return 1;
 }
 
 // The text, then the numbers. The numbers are read before the text is
@@ -246,14 +264,8 @@ int GetProperty(lua_State* L) {
         }
         case kPropertyText:
             // Game texts live in a pool that goes when the last text does: the
-            // text is copied before anything is pushed, from the object as it
-            // is then.
-            return script_results::PushText(L, [L]() -> const char* {
-                EObject* o;
-                PropertyInfo* q;
-                if (!ObjectAndProperty(L, &o, &q) || q->type != kPropertyText) return nullptr;
-                return *static_cast<const char* const*>(o->Field(q));
-            });
+            // text is copied before anything is pushed.
+            return script_results::PushText(L, [field] { return *static_cast<const char* const*>(field); });
         case kPropertyDialog:
             // A hotspot's text is the one it draws and saves: after the texts
             // were made anew, the one of the name it held.

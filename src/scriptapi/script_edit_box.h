@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/memory.h"
@@ -42,6 +43,13 @@ public:
     // Text: null counts as empty; forgets the undo records.
     void SetText(const char* text);
     const std::string& Text() const { return text_; }
+    // Moves the text's storage to the end of `parked` and goes on with a
+    // copy: a pointer into a text longer than a string keeps in itself,
+    // taken before, stays good while `parked` holds it.
+    void ParkText(std::vector<std::string>& parked) {
+        parked.push_back(std::move(text_));
+        text_ = parked.back();
+    }
     // The text before the first zero byte is what counts.
     void Paste(const char* text);
     std::string_view GetSelection() const;

@@ -238,6 +238,19 @@ TEST_F(SceneWorldTest, HandlerBitsFollowTheGlobalsOfAnyNameLength) {
     HotSpot* door = s->hotspots.head;
     EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick | kHotspotMouseLeave));
     EXPECT_EQ(s->hotspots.tail->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseEnter));
+    // Read again (the handler names kept from the first time; a name as
+    // long as that one is never kept): the globals as they are now, through
+    // a metatable of _G while it has one, under a new name once renamed.
+    Check("hs_setname(hs_get('" + long_name + "'), 'lock') hs_checkevents(hs_get('Door')) "
+          "Door_MouseClick = nil Door_MouseDown = function() end hs_checkevents(hs_get('Door'))");
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseDown | kHotspotMouseLeave));
+    Check("setmetatable(_G, {__index = function(t, k) if k == 'Door_MouseUp' then return print end end}) "
+          "hs_checkevents(hs_get('Door'))");
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseDown | kHotspotMouseLeave | kHotspotMouseUp));
+    Check("setmetatable(_G, nil) hs_checkevents(hs_get('Door'))");
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseDown | kHotspotMouseLeave));
+    Check("hs_setname(hs_get('Door'), 'Gate') Gate_MouseMove = function() end hs_checkevents(hs_get('Gate'))");
+    EXPECT_EQ(door->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseMove));
     // A nameless hotspot gets no bits, even with a global named "_MouseUp".
     Check("_MouseUp = function() end hotspot{rect='0,0,1,1'} hs_checkevents()");
     ASSERT_NE(engine->globalHotspots.head, nullptr);
@@ -489,10 +502,11 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
         local function names(t) return t and table.concat(t, ',') end
         local unload = scene_unloadall
         local function list(n, call) local _, t = case(n, unload, call) return t end
-        assert(list(1, ge_getsceneslist) == nil and names(list(2, ge_getsceneslist)) == 'book')
-        assert(list(1, ge_getpatcheslist) == nil and names(list(2, ge_getpatcheslist)) == 'pa,pb')
-        assert(list(1, ge_getmesheslist) == nil and names(list(2, ge_getmesheslist)) == 'ma')
-        assert(#list(1, ge_gethotspotslist) == 0 and names(list(2, ge_gethotspotslist)) == 'Door,knob,lock')
+        -- Names and texts are the ones the call found: copied before anything is pushed.
+        assert(names(list(1, ge_getsceneslist)) == 'book' and names(list(2, ge_getsceneslist)) == 'book')
+        assert(names(list(1, ge_getpatcheslist)) == 'pa,pb' and names(list(2, ge_getpatcheslist)) == 'pa,pb')
+        assert(names(list(1, ge_getmesheslist)) == 'ma' and names(list(2, ge_getmesheslist)) == 'ma')
+        assert(names(list(1, ge_gethotspotslist)) == 'Door,knob,lock' and names(list(2, ge_gethotspotslist)) == 'Door,knob,lock')
         assert(list(1, of(ge_gethotspotslist, 'door')) == nil and #list(2, of(ge_gethotspotslist, 'door')) == 2)
         local function kind_list(kind) return function() return ge_getsceneobjectlist(kind) end end
         assert(list(1, kind_list('patch')) == nil and #list(2, kind_list('hotspot')) == 3)
@@ -521,19 +535,52 @@ TEST_F(SceneWorldTest, FinalisersInsideAFunctionFreeNothingItStillUses) {
         assert(#select(2, case(1, unmenu, ge_getglobalhotspotslist)) == 0)
 
         local function unbox() edit_destroy(box) end
-        assert(select(2, case(1, unbox, of(edit_gettext, 'box'))) == '')
+        assert(select(2, case(1, unbox, of(edit_gettext, 'box'))) == 'boxed')
         assert(select(2, case(2, unbox, of(edit_gettext, 'box'))) == 'boxed')
-        assert(select(2, case(1, unbox, of(edit_getseltext, 'box'))) == '')
+        assert(select(2, case(1, unbox, of(edit_getseltext, 'box'))) == 'box')
         assert(select(2, case(2, unbox, of(edit_getseltext, 'box'))) == 'box')
         for _, f in ipairs({edit_settext, edit_inserttext, edit_setseltext, edit_cmd, edit_importfile, edit_savetofile}) do
             case(1, unbox, of(f, 'box', 5))
         end
-        assert(select(2, case(1, gtext_freeall, of(gtext_text, 'txt'))) == nil)
+        assert(select(2, case(1, gtext_freeall, of(gtext_text, 'txt'))) == 'hello')
         assert(select(2, case(2, gtext_freeall, of(gtext_text, 'txt'))) == 'hello')
         assert(select(2, case(2, gtext_freeall, of(gtext_name, 'txt'))) == 't1')
         rebuild()
     )");
     EXPECT_EQ(ListCount(engine->scenes), 1u) << "the game went on after every case";
+    // Texts too long to be copied in the function's frame: a game text and a
+    // name list are copied elsewhere, a box's text is pushed from the box,
+    // which keeps its text while a finaliser changes or destroys it.
+    Check(std::string(scriptapi_test::kFinaliserCases) + R"(
+        local world = rebuild
+        local long = string.rep('0123456789', 300)
+        local pa, pb = string.rep('p', 1500) .. 'a', string.rep('p', 1500) .. 'b'
+        function rebuild()
+            world()
+            ge_newsceneobject('patch', pa) ge_newsceneobject('patch', pb)
+            if lbox then edit_destroy(lbox) end
+            lbox = edit_create(rect_const(0, 0, 10, 10, 0)) edit_settext(lbox, long)
+            edit_keydown(lbox, 36) edit_keydown(lbox, 16) edit_keydown(lbox, 35) edit_keyup(lbox, 16)
+            ltxt = gtext_new('t2') gtext_settext(ltxt, long)
+        end
+        rebuild()
+        assert(edit_getseltext(lbox) == long)
+        local function change() edit_settext(lbox, 'x') edit_sendchar(lbox, 65) edit_cmd(lbox, 'undo') end
+        local function destroy() edit_settext(lbox, 'y') edit_destroy(lbox) end
+        -- A push of the same text inside the push, then changes.
+        local function nested() assert(edit_gettext(lbox) == long) change() assert(#edit_gettext(lbox) == 1) end
+        for n = 1, 3 do
+            for _, action in ipairs({change, destroy, nested}) do
+                assert(select(2, case(n, action, of(edit_gettext, 'lbox'))) == long)
+                assert(select(2, case(n, action, of(edit_getseltext, 'lbox'))) == long)
+            end
+            assert(select(2, case(n, gtext_freeall, of(gtext_text, 'ltxt'))) == long)
+            local _, names = case(n, scene_unloadall, ge_getpatcheslist)
+            assert(table.concat(names, ',') == 'pa,pb,' .. pa .. ',' .. pb)
+        end
+        rebuild()
+        edit_destroy(lbox)
+    )");
 }
 
 TEST_F(SceneWorldTest, EditorSelectsDeletesSwapsAndSendsKeys) {

@@ -129,6 +129,37 @@ TEST_F(TextFunctions, EditBoxesFromScripts) {
     EXPECT_EQ(quild_test::ReadFile(Path("out.lua")), "#x = 1\r\ny = 2\r\n");
 }
 
+// Texts come back byte for byte whatever their length (short ones are
+// copied in the function's frame, long ones elsewhere): empty, long, cut at
+// a zero as a game text always was, nil or the caller's argument for none.
+TEST_F(TextFunctions, TextResultsOfEveryLength) {
+    Lua(R"(
+        local long = string.rep('0123456789', 500) .. 'end'
+        local t = gtext_new('t')
+        for _, s in ipairs({'', 'a', long, string.rep('x', 2048), string.rep('y', 2049)}) do
+            gtext_settext(t, s)
+            assert(gtext_text(t) == s, #s)
+        end
+        gtext_settext(t, 'a\0b')
+        assert(gtext_text(t) == 'a', 'a game text ends at its first zero')
+        gtext_setname(t, long)
+        assert(gtext_name(t) == long and gtext_get(long) == t)
+        assert(gtext_text(nil) == nil and gtext_name(false) == nil and select('#', gtext_text({})) == 1)
+        gtext_remove(t)
+        assert(gtext_text(t) == nil and gtext_name(t) == nil)
+
+        local e = edit_create(rect_const(0, 0, 320, 100, 0))
+        assert(edit_gettext(e) == '' and edit_getseltext(e) == '')
+        for _, s in ipairs({'b', string.rep('z', 2048), long}) do
+            edit_settext(e, s)
+            edit_keydown(e, 36) edit_keydown(e, 16) edit_keydown(e, 35) edit_keyup(e, 16)
+            assert(edit_gettext(e) == s and edit_getseltext(e) == s, #s)
+        end
+        edit_destroy(e)
+        assert(edit_gettext(e, 'mine') == 'mine' and edit_getseltext(e, 7) == 7)
+    )");
+}
+
 TEST_F(TextFunctions, EveryEditFunctionTakesHostileArgumentsOnALiveBox) {
     Lua(R"(
         local names = {'edit_settext', 'edit_inserttext', 'edit_getseltext', 'edit_setseltext', 'edit_cmd',
