@@ -63,7 +63,7 @@ protected:
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
     }
     // Runs Lua text that must succeed.
-    void Lua(const char* text) { ASSERT_EQ(ScriptRun(text), 0) << text; }
+    void Lua(const char* text) { ASSERT_EQ(ScriptRun(text), 0) << text << (LogLines().empty() ? "" : LogLines().back()); }
     double Number(const char* global) {
         lua_getglobal(L, global);
         double v = lua_tonumber(L, -1);
