@@ -372,15 +372,15 @@ TEST(OutsideFaults, ARequestDuringEngineWorkWaitsForIt) {
     options.env["QUILD_CLOSING_GRACE_MS"] = "200";
     options.prepare_root = [](const std::string& root) {
         std::string texts;
-        for (int i = 0; i < 60000; ++i) texts += "<t" + std::to_string(i) + ">\nline " + std::to_string(i) + "\n</>\n";
+        for (int i = 0; i < 20000; ++i) texts += "<t" + std::to_string(i) + ">\nline " + std::to_string(i) + "\n</>\n";
         quild_test::WriteFile(root + "/many.txt", texts);
     };
     EngineRun run = RunEngineWith(Main("function OnGameQuit() trace('quit handler, ' .. "
-                                       "tostring(gtext_text(gtext_get('t59999')))) end\n"
+                                       "tostring(gtext_text(gtext_get('t19999')))) end\n"
                                        "function OnGameUpdate(dt) _ALERT('loading') gtext_load('many.txt') end\n"),
                                   options);
     EXPECT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_EQ(run.trace, "quit handler, line 59999\n") << run.log;
+    EXPECT_EQ(run.trace, "quit handler, line 19999\n") << run.log;
     EXPECT_NE(run.log.find("[EXITING] : termination requested"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("closed without the shut-down"), std::string::npos) << run.log;
