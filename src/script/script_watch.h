@@ -13,9 +13,11 @@ extern "C" {
 #include <lua.h>
 }
 
-// Asks the program to end. Safe in a signal handler: it only counts the
-// request. A script running now, or started before the request is taken,
-// is stopped with a Lua error at its next hook.
+// Asks the program to end. Safe in a signal handler: it counts the request
+// and, on the Lua thread, puts the hook on the running Lua (Lua's
+// lua_sethook, a few stores); elsewhere the watchdog does at its next tick.
+// A script running now, or started before the request is taken, is stopped
+// with a Lua error at its next hook.
 void RequestTermination();
 // The number of termination requests so far.
 int TerminationRequests();
