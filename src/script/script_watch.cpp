@@ -484,7 +484,8 @@ std::atomic<HeldGameClose> g_close{nullptr};
 void Watch() {
     int64_t last = NowNs();
     int64_t lua_ns = 0;      // Lua seen running while the request waits
-    int64_t closing_ns = 0;  // the closing of a state, after a request taken
+    bool waiting = false;    // the request has been seen at a tick before
+    int64_t closing_ns = -1;  // the closing of a state, after a request taken; -1 not seen
     int taken = g_taken.load(std::memory_order_relaxed);
     while (true) {
         std::this_thread::sleep_for(kTick);
@@ -510,17 +511,18 @@ void Watch() {
         // finalizers run with hooks off, and one that loops would hold the
         // exit for good.
         if (g_state_closing.load(std::memory_order_relaxed) && g_taken.load(std::memory_order_relaxed) > 0) {
-            closing_ns += tick;
+            closing_ns = closing_ns < 0 ? 0 : closing_ns + tick;
             if (close && closing_ns >= grace_ns)
                 close("the finalizers run as the script state closes", int(grace_ns / 1'000'000));
         } else {
-            closing_ns = 0;
+            closing_ns = -1;
         }
         // Counted for one request: a request taken starts it again.
         const int now_taken = g_taken.load(std::memory_order_relaxed);
         if (!ScriptStopPending() || now_taken != taken) {
             taken = now_taken;
             lua_ns = 0;
+            waiting = false;
             continue;
         }
         // A script may have taken the hook off, or put its own on: the
@@ -528,7 +530,10 @@ void Watch() {
         // one call made to be safe from outside the running code.
         ArmRunningFromOutside();
         if (!close) continue;
-        if (LuaThreadRunsLua()) lua_ns += tick;
+        // Counted from the first tick that saw the request: the time before
+        // it may be older than the request.
+        if (waiting && LuaThreadRunsLua()) lua_ns += tick;
+        waiting = true;
         if (lua_ns >= grace_ns) close("Lua out of the hook's reach (a finalizer or a hook)", int(grace_ns / 1'000'000));
     }
 }
