@@ -8,8 +8,10 @@
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
+#include <lualib.h>
 }
 
+#include "lua_chunk_loop.h"
 #include "timed.h"
 #include "base/log.h"
 #include "script/lua_host.h"
@@ -89,5 +91,53 @@ void BM_CompileSourceBaseline(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_CompileSourceBaseline)->Unit(benchmark::kMicrosecond);
+
+// Plain Lua in the engine's state (watched: pcall, coroutine.resume and
+// coroutine.wrap are the watch's own) beside the same Lua in a bare state of
+// the same shared library: `code` is the Lua run, `calls` what it counts.
+struct LuaWorkload {
+    const char* code;
+    int calls;
+};
+const LuaWorkload kTightLoop = {"local s = 0 for i = 1, 100000 do s = s + i end", 100000};
+const LuaWorkload kRecursion = {
+    "local function f(n) if n < 2 then return n end return f(n - 1) + f(n - 2) end f(18)", 8361};
+const LuaWorkload kResume = {
+    "local co = coroutine.create(function() while true do coroutine.yield() end end) "
+    "local resume = coroutine.resume for i = 1, 10000 do resume(co) end",
+    10000};
+const LuaWorkload kWrap = {
+    "local f = coroutine.wrap(function() while true do coroutine.yield() end end) for i = 1, 10000 do f() end", 10000};
+
+lua_State* BareState() {
+    static lua_State* L = [] {
+        lua_State* s = luaL_newstate();
+        luaL_openlibs(s);
+        return s;
+    }();
+    return L;
+}
+
+void RunInEngine(benchmark::State& state, const LuaWorkload& w) {
+    RunLuaChunkLoop(state, StateWithHandler(), w.code, w.calls);
+}
+void RunBare(benchmark::State& state, const LuaWorkload& w) { RunLuaChunkLoop(state, BareState(), w.code, w.calls); }
+
+void BM_LuaLoopEngine(benchmark::State& state) { RunInEngine(state, kTightLoop); }
+void BM_LuaLoopBareBaseline(benchmark::State& state) { RunBare(state, kTightLoop); }
+void BM_LuaRecursionEngine(benchmark::State& state) { RunInEngine(state, kRecursion); }
+void BM_LuaRecursionBareBaseline(benchmark::State& state) { RunBare(state, kRecursion); }
+void BM_LuaResumeEngine(benchmark::State& state) { RunInEngine(state, kResume); }
+void BM_LuaResumeBareBaseline(benchmark::State& state) { RunBare(state, kResume); }
+void BM_LuaWrapEngine(benchmark::State& state) { RunInEngine(state, kWrap); }
+void BM_LuaWrapBareBaseline(benchmark::State& state) { RunBare(state, kWrap); }
+BENCHMARK(BM_LuaLoopEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaLoopBareBaseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaRecursionEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaRecursionBareBaseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaResumeEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaResumeBareBaseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaWrapEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaWrapBareBaseline)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -36,17 +36,24 @@ void OnTerminationSignal(int sig) {
     }
 }
 
-// A closing game whose scripts hold the main thread beyond this (a
-// finalizer that loops, which Lua runs with hooks off) is closed from the
+// A closing game held by Lua that no hook reaches (a finalizer that loops,
+// which Lua runs with hooks off) for this long is closed from the
 // watchdog's thread: one log line, and the exit of a closing game without
 // the shut-down or the static destructors, which would tear down what the
 // main thread still uses. Files the engine writes are whole: each goes
-// through a temporary file and a rename.
+// through a temporary file and a rename. Engine work does not count: it
+// runs to its end. Tests shorten it with QUILD_CLOSING_GRACE_MS.
 constexpr int kClosingGraceMs = 5000;
 
-void CloseHeldGame() {
-    LogFromAnyThread("[EXITING] : the scripts did not stop within %d ms; closed without the shut-down",
-                     kClosingGraceMs);
+int ClosingGraceMs() {
+    const char* text = std::getenv("QUILD_CLOSING_GRACE_MS");
+    const long ms = text ? std::strtol(text, nullptr, 10) : 0;
+    return ms >= 100 && ms <= 600000 ? static_cast<int>(ms) : kClosingGraceMs;
+}
+
+void CloseHeldGame(const char* what, int grace_ms) {
+    LogFromAnyThread("[EXITING] : %s held the game for %d ms after the request to close; closed without the shut-down",
+                     what, grace_ms);
     ::_exit(0);
 }
 
@@ -58,7 +65,7 @@ void WatchForTermination() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     SetScriptClosePoll(plat::CloseRequestPending);
-    StartClosingWatchdog(kClosingGraceMs, CloseHeldGame);
+    StartClosingWatchdog(ClosingGraceMs(), CloseHeldGame);
 }
 
 void StoreWarning(int /*severity*/, const char* text) { plat::DebugOutput(text); }

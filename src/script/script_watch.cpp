@@ -1,11 +1,18 @@
 #include "script/script_watch.h"
 
+#include <link.h>
+#include <pthread.h>
+#include <signal.h>
+#include <ucontext.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <lauxlib.h>
@@ -21,6 +28,7 @@ constexpr int kHookInstructions = 1000;
 constexpr unsigned kClockEvery = 16;
 constexpr int64_t kPollAfterNs = 1'000'000'000;
 constexpr int64_t kPollEveryNs = 250'000'000;
+constexpr auto kTick = std::chrono::milliseconds(50);
 
 std::atomic<int> g_requests{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
@@ -28,14 +36,76 @@ std::atomic<int> g_taken{0};  // written by the main thread only; read by the wa
 std::atomic<bool> g_state_closing{false};
 bool g_stop_logged = false;  // for the request not yet taken
 ScriptCallWatch* g_innermost = nullptr;
-int64_t g_long_call_ns = 3'000'000'000;
+std::atomic<int64_t> g_long_call_ns{3'000'000'000};
 ClosePoll g_close_poll = nullptr;
 int64_t g_last_poll_ns = 0;
 unsigned g_hook_calls = 0;
 
+// What the watchdog sees of the calls from the engine, written by the Lua
+// thread: the serial is odd while an outermost call runs (each call's start
+// and end add one), and the start is the watchdog's clock at its last tick.
+std::atomic<uint64_t> g_call_serial{0};
+std::atomic<int64_t> g_call_started_ns{0};
+std::atomic<int64_t> g_tick_ns{0};  // the watchdog's clock, read instead of the system's
+// The outermost call the watchdog has put the hook on for: the hook stays
+// on while that call runs.
+std::atomic<uint64_t> g_watched_serial{0};
+
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// Whether the watch needs its hook on the running Lua now.
+bool HookWanted() {
+    if (ScriptStopPending()) return true;
+    const uint64_t serial = g_call_serial.load(std::memory_order_relaxed);
+    return (serial & 1) && g_watched_serial.load(std::memory_order_relaxed) == serial;
+}
+
+void Hook(lua_State* L, lua_Debug*);
+
+void Arm(lua_State* L) { lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions); }
+
+// The script's own hook for each thread, kept apart from the watch's hook
+// (registry slot of a table with weak keys: thread -> count * 16 + mask).
+// The function itself stays where the debug library keeps it; what it sets
+// is the library's one C hook, learnt when a script first sets a hook.
+int g_script_hooks_ref = LUA_NOREF;
+lua_Hook g_library_hook = nullptr;
+
+struct HookSetting {
+    int mask = 0;
+    int count = 0;
+};
+
+// The setting recorded for the thread at `index` of L's stack, or for L
+// itself when `index` is 0. Allocates nothing: the hook calls it too.
+HookSetting RecordedHook(lua_State* L, int index) {
+    HookSetting h;
+    if (g_script_hooks_ref == LUA_NOREF) return h;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_script_hooks_ref);
+    if (index)
+        lua_pushvalue(L, index);
+    else
+        lua_pushthread(L);
+    lua_rawget(L, -2);
+    if (lua_isnumber(L, -1)) {
+        const double v = lua_tonumber(L, -1);
+        h.mask = static_cast<int>(std::fmod(v, 16));
+        h.count = static_cast<int>(v / 16);
+    }
+    lua_pop(L, 2);
+    return h;
+}
+
+// Puts the script's own hook back on the thread (`index` as above).
+void RestoreScriptHook(lua_State* L, lua_State* L1, int index) {
+    const HookSetting h = RecordedHook(L, index);
+    if (h.mask && g_library_hook)
+        lua_sethook(L1, g_library_hook, h.mask, h.count);
+    else
+        lua_sethook(L1, nullptr, 0, 0);
 }
 
 // The call's name for the log: a long text is cut, line breaks become
@@ -50,17 +120,19 @@ std::string Name(const ScriptCallWatch& w) {
     return name;
 }
 
+// The watch's hook. Put on by whoever finds it needed; once it is not, the
+// first call puts the script's own hook back on the thread.
 void Hook(lua_State* L, lua_Debug*) {
     if (ScriptStopPending()) ScriptRaiseStop(L);
+    if (!HookWanted()) {
+        RestoreScriptHook(L, L, 0);
+        return;
+    }
     if (++g_hook_calls % kClockEvery != 0 || !g_innermost) return;
     ScriptCallWatch* w = g_innermost;
     const int64_t now = NowNs();
-    if (w->seen_ns == 0) {
-        w->seen_ns = now;
-        return;
-    }
-    const int64_t ran = now - w->seen_ns;
-    if (!w->warned && ran > g_long_call_ns) {
+    const int64_t ran = now - w->started_ns;
+    if (!w->warned && ran > g_long_call_ns.load(std::memory_order_relaxed)) {
         w->warned = true;
         LogPrintf("[WARNING] : script %s has been running for %lld ms", Name(*w).c_str(),
                   static_cast<long long>(ran / 1'000'000));
@@ -72,17 +144,33 @@ void Hook(lua_State* L, lua_Debug*) {
 }
 
 // The thread whose Lua code runs now: the state's main thread, or the
-// coroutine resumed last. The watchdog puts the hook back on it; the lock
-// keeps a coroutine alive (it is on its resumer's stack) while the watchdog
-// touches it.
-std::mutex g_running_lock;
-lua_State* g_running = nullptr;
+// coroutine resumed last; written by the Lua thread alone. The watchdog
+// puts the hook on it from its own thread: it names the thread it touches
+// first and checks that it still runs, and the Lua thread, leaving a
+// coroutine (which may be collected once the resume returns), waits while
+// the watchdog names it. Entering a thread needs no wait: its resumer is
+// alive below it.
+std::atomic<lua_State*> g_running{nullptr};
+std::atomic<lua_State*> g_touching{nullptr};
+pthread_t g_lua_thread;
+std::atomic<bool> g_lua_thread_known{false};
 
-lua_State* SetRunning(lua_State* L) {
-    std::lock_guard<std::mutex> guard(g_running_lock);
-    lua_State* outer = g_running;
-    g_running = L;
-    return outer;
+void LeaveThread(lua_State* left, lua_State* back_to) {
+    g_running.store(back_to, std::memory_order_seq_cst);
+    while (g_touching.load(std::memory_order_seq_cst) == left) std::this_thread::yield();
+}
+
+// From the watchdog's thread.
+void ArmRunningFromOutside() {
+    lua_State* running = g_running.load(std::memory_order_seq_cst);
+    if (!running) return;
+    g_touching.store(running, std::memory_order_seq_cst);
+    if (g_running.load(std::memory_order_seq_cst) == running) Arm(running);
+    g_touching.store(nullptr, std::memory_order_seq_cst);
+}
+
+bool OnLuaThread() {
+    return g_lua_thread_known.load(std::memory_order_relaxed) && pthread_equal(pthread_self(), g_lua_thread);
 }
 
 int g_no_handler_ref = LUA_NOREF;  // registry slot of NoHandler's closure
@@ -180,11 +268,13 @@ int Resume(lua_State* L, lua_State* co, int narg) {
     }
     lua_xmove(L, co, narg);
     lua_setlevel(L, co);
-    lua_State* outer = SetRunning(co);
+    lua_State* outer = g_running.load(std::memory_order_relaxed);
+    g_running.store(co, std::memory_order_relaxed);
+    if (HookWanted() && lua_gethook(co) != Hook) Arm(co);
     const int depth = EngineWorkDepth();
     const int status = lua_resume(co, narg);
     RestoreEngineWorkDepth(depth);
-    SetRunning(outer);
+    LeaveThread(co, outer);
     if (status == 0 || status == LUA_YIELD) {
         const int results = lua_gettop(co);
         if (!lua_checkstack(L, results + 1)) luaL_error(L, "too many results to resume");
@@ -265,6 +355,68 @@ int StopAwareLoad(lua_State* L) {
     return 2;
 }
 
+// debug.sethook and debug.gethook of the library, wrapped: the script's own
+// hook is recorded apart, so that the watch can put it back when it takes
+// its hook off, and is what the script reads while the watch's hook is on.
+// While the watch needs its hook, it takes precedence.
+lua_CFunction g_library_sethook = nullptr;
+lua_CFunction g_library_gethook = nullptr;
+
+int HookMask(const char* mask, int count) {
+    int m = 0;
+    if (std::strchr(mask, 'c')) m |= LUA_MASKCALL;
+    if (std::strchr(mask, 'r')) m |= LUA_MASKRET;
+    if (std::strchr(mask, 'l')) m |= LUA_MASKLINE;
+    if (count > 0) m |= LUA_MASKCOUNT;
+    return m;
+}
+
+int WatchedSethook(lua_State* L) {
+    const int arg = lua_isthread(L, 1) ? 1 : 0;
+    lua_State* L1 = arg ? lua_tothread(L, 1) : L;
+    int mask = 0, count = 0;
+    if (!lua_isnoneornil(L, arg + 1)) {
+        luaL_checktype(L, arg + 1, LUA_TFUNCTION);
+        const char* text = luaL_checkstring(L, arg + 2);
+        count = luaL_optint(L, arg + 3, 0);
+        mask = HookMask(text, count);
+    }
+    if (g_script_hooks_ref == LUA_NOREF) {  // made for the first script that sets a hook
+        lua_newtable(L);
+        lua_newtable(L);
+        lua_pushliteral(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        g_script_hooks_ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    }
+    lua_rawgeti(L, LUA_REGISTRYINDEX, g_script_hooks_ref);
+    if (arg)
+        lua_pushvalue(L, 1);
+    else
+        lua_pushthread(L);
+    if (mask)
+        lua_pushnumber(L, count * 16.0 + mask);
+    else
+        lua_pushnil(L);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+    const bool watched = lua_gethook(L1) == Hook;
+    const int results = g_library_sethook(L);
+    if (lua_Hook set = lua_gethook(L1); mask && set && set != Hook) g_library_hook = set;
+    if (watched && HookWanted()) Arm(L1);
+    return results;
+}
+
+int WatchedGethook(lua_State* L) {
+    const int arg = lua_isthread(L, 1) ? 1 : 0;
+    lua_State* L1 = arg ? lua_tothread(L, 1) : L;
+    if (lua_gethook(L1) != Hook) return g_library_gethook(L);
+    RestoreScriptHook(L, L1, arg);
+    const int results = g_library_gethook(L);
+    Arm(L1);
+    return results;
+}
+
 void Replace(lua_State* L, const char* table, const char* name, lua_CFunction function) {
     lua_getglobal(L, table);
     if (lua_istable(L, -1)) {
@@ -272,6 +424,136 @@ void Replace(lua_State* L, const char* table, const char* name, lua_CFunction fu
         lua_setfield(L, -2, name);
     }
     lua_pop(L, 1);
+}
+
+// Whether the Lua thread runs Lua: a signal takes the address it was at,
+// compared with the library's code. The library's Lua runs there (its
+// virtual machine, its collector and its own functions); the engine's work
+// (a scene load, a file read) runs elsewhere, calling into the library now
+// and then. Without the library as a shared object apart, every sample says
+// Lua, and the grace counts whatever the thread does.
+constexpr int kSampleSignal = SIGURG;
+struct CodeRange {
+    uintptr_t begin, end;
+};
+CodeRange g_lua_code[4];
+int g_lua_code_ranges = 0;
+std::atomic<int> g_sample{0};  // -1 asked, 0 elsewhere, 1 in Lua
+static_assert(std::atomic<int>::is_always_lock_free, "the sample is written in a signal handler");
+
+int FindLuaCode(dl_phdr_info* info, size_t, void*) {
+    if (!info->dlpi_name || !std::strstr(info->dlpi_name, "liblua")) return 0;
+    for (int i = 0; i < info->dlpi_phnum && g_lua_code_ranges < 4; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_X)) continue;
+        const uintptr_t begin = info->dlpi_addr + ph.p_vaddr;
+        g_lua_code[g_lua_code_ranges++] = {begin, begin + ph.p_memsz};
+    }
+    return 1;
+}
+
+void TakeSample(int, siginfo_t*, void* context) {
+    uintptr_t at = 0;
+#if defined(__x86_64__)
+    at = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    at = static_cast<uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.pc);
+#else
+    (void)context;
+#endif
+    bool lua = at == 0;
+    for (int i = 0; i < g_lua_code_ranges; ++i)
+        if (at >= g_lua_code[i].begin && at < g_lua_code[i].end) lua = true;
+    g_sample.store(lua ? 1 : 0, std::memory_order_relaxed);
+}
+
+void PrepareSampling() {
+    dl_iterate_phdr(FindLuaCode, nullptr);
+    struct sigaction sa {};
+    sa.sa_sigaction = TakeSample;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_SIGINFO;
+    sigaction(kSampleSignal, &sa, nullptr);
+}
+
+bool LuaThreadRunsLua() {
+    if (g_lua_code_ranges == 0 || !g_lua_thread_known.load(std::memory_order_acquire)) return true;
+    g_sample.store(-1, std::memory_order_relaxed);
+    if (pthread_kill(g_lua_thread, kSampleSignal) != 0) return true;
+    // A thread in the kernel answers when it comes back: it runs no Lua.
+    for (int i = 0; i < 20 && g_sample.load(std::memory_order_relaxed) < 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return g_sample.load(std::memory_order_relaxed) == 1;
+}
+
+std::atomic<int> g_grace_ms{0};
+std::atomic<HeldGameClose> g_close{nullptr};
+
+// The watchdog: a tick every 50 ms.
+void Watch() {
+    int64_t last = NowNs();
+    int64_t lua_ns = 0;      // Lua seen running while the request waits
+    bool waiting = false;    // the request has been seen at a tick before
+    int64_t closing_ns = -1;  // the closing of a state, after a request taken; -1 not seen
+    int taken = g_taken.load(std::memory_order_relaxed);
+    while (true) {
+        std::this_thread::sleep_for(kTick);
+        const int64_t now = NowNs();
+        // A tick that came late counts for a few at most.
+        const int64_t tick = std::min<int64_t>(now - last, 250'000'000);
+        last = now;
+        g_tick_ns.store(now, std::memory_order_relaxed);
+
+        // A call from the engine that has run long enough to be named, or
+        // to poll for the window's close, gets the hook.
+        const uint64_t serial = g_call_serial.load(std::memory_order_relaxed);
+        const int64_t watch_after = std::min(kPollAfterNs, g_long_call_ns.load(std::memory_order_relaxed));
+        if ((serial & 1) && g_watched_serial.load(std::memory_order_relaxed) != serial &&
+            now - g_call_started_ns.load(std::memory_order_relaxed) >= watch_after) {
+            g_watched_serial.store(serial, std::memory_order_seq_cst);
+            ArmRunningFromOutside();
+        }
+
+        const HeldGameClose close = g_close.load(std::memory_order_acquire);
+        const int64_t grace_ns = int64_t(g_grace_ms.load(std::memory_order_relaxed)) * 1'000'000;
+        // The shut-down of a game closing on a request: the state's
+        // finalizers run with hooks off, and one that loops would hold the
+        // exit for good.
+        if (g_state_closing.load(std::memory_order_relaxed) && g_taken.load(std::memory_order_relaxed) > 0) {
+            closing_ns = closing_ns < 0 ? 0 : closing_ns + tick;
+            if (close && closing_ns >= grace_ns)
+                close("the finalizers run as the script state closes", int(grace_ns / 1'000'000));
+        } else {
+            closing_ns = -1;
+        }
+        // Counted for one request: a request taken starts it again.
+        const int now_taken = g_taken.load(std::memory_order_relaxed);
+        if (!ScriptStopPending() || now_taken != taken) {
+            taken = now_taken;
+            lua_ns = 0;
+            waiting = false;
+            continue;
+        }
+        // A script may have taken the hook off, or put its own on: the
+        // watch's goes back on the thread that runs. lua_sethook is Lua's
+        // one call made to be safe from outside the running code.
+        ArmRunningFromOutside();
+        if (!close) continue;
+        // Counted from the first tick that saw the request: the time before
+        // it may be older than the request.
+        if (waiting && LuaThreadRunsLua()) lua_ns += tick;
+        waiting = true;
+        if (lua_ns >= grace_ns) close("Lua out of the hook's reach (a finalizer or a hook)", int(grace_ns / 1'000'000));
+    }
+}
+
+void StartWatchdog() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        g_tick_ns.store(NowNs(), std::memory_order_relaxed);
+        PrepareSampling();
+        std::thread(Watch).detach();
+    });
 }
 
 }  // namespace
@@ -313,7 +595,14 @@ bool ScriptErrorWorthLogging() {
 
 bool ScriptCallRunning() { return g_innermost != nullptr; }
 
-void RequestTermination() { g_requests.fetch_add(1, std::memory_order_relaxed); }
+void RequestTermination() {
+    g_requests.fetch_add(1, std::memory_order_relaxed);
+    // On the Lua thread (also in a signal handler there) the running thread
+    // is alive and the hook goes on at once; from elsewhere the watchdog
+    // puts it on at its next tick.
+    if (OnLuaThread())
+        if (lua_State* running = g_running.load(std::memory_order_relaxed)) Arm(running);
+}
 
 int TerminationRequests() { return g_requests.load(std::memory_order_relaxed); }
 
@@ -327,7 +616,6 @@ bool TakeTerminationRequest() {
 
 void InstallScriptWatch(lua_State* L) {
     if (!L) return;
-    lua_sethook(L, Hook, LUA_MASKCOUNT, kHookInstructions);
     lua_pushstring(L, kScriptStopMessage);
     g_stop_ref = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushcfunction(L, NoHandler);
@@ -337,64 +625,66 @@ void InstallScriptWatch(lua_State* L) {
     lua_register(L, "load", StopAwareLoad);
     Replace(L, "coroutine", "resume", StopAwareResume);
     Replace(L, "coroutine", "wrap", StopAwareWrap);
-    SetRunning(L);
+    // The library as loaded: the global "debug" is the engine's own function.
+    lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
+    lua_getfield(L, -1, "debug");
+    lua_remove(L, -2);
+    if (lua_istable(L, -1)) {
+        lua_getfield(L, -1, "sethook");
+        g_library_sethook = lua_tocfunction(L, -1);
+        lua_getfield(L, -2, "gethook");
+        g_library_gethook = lua_tocfunction(L, -1);
+        lua_pop(L, 2);
+    }
+    if (g_library_sethook && g_library_gethook) {
+        lua_pushcfunction(L, WatchedSethook);
+        lua_setfield(L, -2, "sethook");
+        lua_pushcfunction(L, WatchedGethook);
+        lua_setfield(L, -2, "gethook");
+    }
+    lua_pop(L, 1);
+    if (!g_lua_thread_known.load(std::memory_order_relaxed)) {
+        g_lua_thread = pthread_self();
+        g_lua_thread_known.store(true, std::memory_order_release);
+    }
+    g_running.store(L, std::memory_order_seq_cst);
+    StartWatchdog();
 }
 
 void SetScriptStateClosing(bool closing) { g_state_closing.store(closing, std::memory_order_relaxed); }
 
 void UninstallScriptWatch() {
-    SetRunning(nullptr);
-    g_no_handler_ref = g_stop_ref = LUA_NOREF;
+    if (lua_State* L = g_running.load(std::memory_order_relaxed)) LeaveThread(L, nullptr);
+    g_no_handler_ref = g_stop_ref = g_script_hooks_ref = LUA_NOREF;
 }
 
-void StartClosingWatchdog(int grace_ms, void (*close)()) {
-    static std::once_flag started;
-    std::call_once(started, [grace_ms, close] {
-        std::thread([grace_ms, close] {
-            constexpr auto kLook = std::chrono::milliseconds(50);
-            int pending_for_ms = 0;
-            int closing_for_ms = 0;
-            int taken = g_taken.load(std::memory_order_relaxed);
-            while (true) {
-                std::this_thread::sleep_for(kLook);
-                // The shut-down of a game closing on a request: the state's
-                // finalizers run with hooks off, and one that loops would
-                // hold the exit for good.
-                if (g_state_closing.load(std::memory_order_relaxed) && g_taken.load(std::memory_order_relaxed) > 0) {
-                    closing_for_ms += int(kLook.count());
-                    if (closing_for_ms >= grace_ms) close();
-                } else {
-                    closing_for_ms = 0;
-                }
-                // Counted for one request: a request taken starts it again.
-                const int now_taken = g_taken.load(std::memory_order_relaxed);
-                if (!ScriptStopPending() || now_taken != taken) {
-                    taken = now_taken;
-                    pending_for_ms = 0;
-                    continue;
-                }
-                // A script may have taken the hook off (debug.sethook) or
-                // put its own on: the watch's hook goes back on the thread
-                // that runs. lua_sethook is Lua's one call made to be safe
-                // from outside the running code.
-                {
-                    std::lock_guard<std::mutex> guard(g_running_lock);
-                    if (g_running) lua_sethook(g_running, Hook, LUA_MASKCOUNT, kHookInstructions);
-                }
-                pending_for_ms += int(kLook.count());
-                if (pending_for_ms >= grace_ms) close();
-            }
-        }).detach();
-    });
+void StartClosingWatchdog(int grace_ms, HeldGameClose close) {
+    if (g_close.load(std::memory_order_acquire)) return;
+    g_grace_ms.store(grace_ms, std::memory_order_relaxed);
+    g_close.store(close, std::memory_order_release);
+    StartWatchdog();
 }
 
 ScriptCallWatch::ScriptCallWatch(const char* text_, size_t length_, const char* suffix_)
-    : text(text_), length(length_), suffix(suffix_), outer(g_innermost) {
+    : text(text_),
+      length(length_),
+      suffix(suffix_),
+      started_ns(g_tick_ns.load(std::memory_order_relaxed)),
+      outer(g_innermost) {
     g_innermost = this;
+    if (outer) return;
+    // Only the Lua thread writes these: no read-modify-write needed.
+    g_call_started_ns.store(started_ns, std::memory_order_relaxed);
+    g_call_serial.store(g_call_serial.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
-ScriptCallWatch::~ScriptCallWatch() { g_innermost = outer; }
+ScriptCallWatch::~ScriptCallWatch() {
+    g_innermost = outer;
+    if (!outer) g_call_serial.store(g_call_serial.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
-void SetLongScriptCallMs(int milliseconds) { g_long_call_ns = static_cast<int64_t>(milliseconds) * 1'000'000; }
+void SetLongScriptCallMs(int milliseconds) {
+    g_long_call_ns.store(static_cast<int64_t>(milliseconds) * 1'000'000, std::memory_order_relaxed);
+}
 
 void SetScriptClosePoll(ClosePoll poll) { g_close_poll = poll; }

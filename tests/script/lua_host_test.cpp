@@ -146,6 +146,13 @@ int CallSpin(lua_State*) {
     return 0;
 }
 
+// Takes every hook off the running thread, as C code may: only the
+// watchdog's thread can then put the watch's back.
+int Unhook(lua_State* L) {
+    lua_sethook(L, nullptr, 0, 0);
+    return 0;
+}
+
 size_t StopLines() {
     size_t n = 0;
     for (const std::string& l : script_test::LogLines())
@@ -162,6 +169,7 @@ size_t StopLines() {
 TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
     lua_register(L, "ask_to_close", AskToClose);
     lua_register(L, "call_spin", CallSpin);
+    lua_register(L, "unhook", Unhook);
     ASSERT_TRUE(quild_test::WriteFile(Path("spin.lua"), "while true do end"));
     std::filesystem::create_directories(Path("tree/sub"));
     for (const char* f : {"tree/a.lua", "tree/b.lua", "tree/sub/c.lua"}) ASSERT_TRUE(quild_test::WriteFile(Path(f), ""));
@@ -207,8 +215,32 @@ TEST_F(LuaHostTest, NothingCatchesTheStopForGood) {
         // a handler that loops is not run for the stop.
         "xpcall(function() ask_to_close() while true do end end, function() while true do end end)",
         "xpcall(function() error('x') end, function() ask_to_close() while true do end end)",
+        // No hook at all on the running thread, the main one or a coroutine.
+        "ask_to_close() unhook() while true do end",
+        "coroutine.resume(coroutine.create(function() ask_to_close() unhook() while true do end end))",
+        "pcall(coroutine.wrap(function() ask_to_close() unhook() while true do end end))",
     };
     for (const char* catcher : catchers) stopped_once(catcher);
+    // Started while the stop is pending, a catching call runs nothing, not
+    // even what comes before the hook's next call; nor does any handler of
+    // the xpcalls on the stack.
+    const char* starters[] = {
+        "pcall(function() started = 1 end)",
+        "xpcall(function() started = 1 end, print)",
+        "coroutine.resume(coroutine.create(function() started = 1 end))",
+        "coroutine.wrap(function() started = 1 end)()",
+        "load(function() started = 1 end)",
+        "xpcall(function() xpcall(function() ask_to_close() while true do end end, function(m) started = 1 return m end) "
+        "end, function(m) started = 2 return m end)",
+    };
+    for (const char* starter : starters) {
+        SCOPED_TRACE(starter);
+        const std::string run = std::string("started, after = nil, nil ") +
+                                (std::strstr(starter, "ask_to_close") ? "" : "ask_to_close() ") + starter + " after = true";
+        EXPECT_EQ(ScriptRun(run.c_str()), 1);
+        EXPECT_TRUE(TakeTerminationRequest());
+        Lua("assert(started == nil and after == nil, tostring(started))");
+    }
     Lua("local ok, m = pcall(error, 'x') assert(not ok and m == 'x') "
         "ok, m = xpcall(function() error('y', 0) end, function(m) return m .. '!' end) assert(not ok and m == 'y!') "
         "assert(select('#', pcall(function() return 1, 2 end)) == 3) "
@@ -369,18 +401,44 @@ TEST_F(LuaHostTest, EngineReadsAndPushesSurviveARaisingFinalizer) {
     EXPECT_EQ(HotspotHandlerBits("door"), kHotspotMouseDown);
 }
 
+// The watch's hook is on only while it is needed: a long call has it (the
+// watchdog, ticking every 50 ms, puts it on), and the next Lua takes it off.
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
     SetLongScriptCallMs(1);
-    ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < 0.05 do end end"), 0);
-    ScriptCall("Slow(%d)", 1);
+    ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < n do end end"), 0);
+    ScriptCall("Slow(%f)", 0.4);
     SetLongScriptCallMs(3000);
     int lines = 0;
     for (const std::string& l : script_test::LogLines())
         if (l.find("[WARNING] : script Slow(...) has been running for") != std::string::npos) ++lines;
     EXPECT_EQ(lines, 1);
+    EXPECT_NE(lua_gethook(L), nullptr);
+    Lua("for i = 1, 1e4 do end");
+    EXPECT_EQ(lua_gethook(L), nullptr);
     script_test::LogLines().clear();
-    ScriptCall("Slow(%d)", 1);
+    ScriptCall("Slow(%f)", 0.05);
     EXPECT_FALSE(Logged("has been running"));
+}
+
+// Plain Lua runs without the watch's hook, and a script sees and keeps its
+// own. While the watch needs its hook, its hook comes first and setting the
+// script's own does not take it off; the script's comes back after.
+TEST_F(LuaHostTest, AScriptsOwnHookIsItsOwn) {
+    lua_register(L, "ask_to_close", AskToClose);
+    Lua("dbg = package.loaded.debug local h, m, c = dbg.gethook() assert(h == nil and m == '' and c == 0) "
+        "n = 0 function count() n = n + 1 end dbg.sethook(count, 'l', 100) "
+        "h, m, c = dbg.gethook() assert(h == count and m == 'l' and c == 100) "
+        "dbg.sethook() dbg.sethook(h, m, c) for i = 1, 10 do end assert(n > 0) "
+        "local co = coroutine.create(function() end) dbg.sethook(co, count, 'r') "
+        "assert(dbg.gethook(co) == count and select(2, dbg.gethook(co)) == 'r') dbg.sethook(co)");
+    EXPECT_NE(lua_gethook(L), nullptr);
+    EXPECT_EQ(ScriptRun("ask_to_close() local h, m, c = dbg.gethook() seen = {h == count, m, c} "
+                        "dbg.sethook(h, m, c) for i = 1, 1e5 do end finished = true"),
+              1);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(finished == nil and seen[1] and seen[2] == 'l' and seen[3] == 100) "
+        "n = 0 for i = 1, 1e4 do end assert(n > 0) dbg.sethook()");
+    EXPECT_EQ(lua_gethook(L), nullptr);
 }
 
 TEST_F(LuaHostTest, FieldReaders) {

@@ -121,3 +121,15 @@ local function deepest(f)
   for n = 50, 260 do if f(n) ~= "bottom" then return n - 1 end end
 end
 show("deepest", deepest(chain), deepest(nest), deepest(xnest), deepest(wnest))
+-- hooks: a script sees its own, and a saved one can be set again
+show(dbg.gethook())
+local function h() end
+dbg.sethook(h, "cr", 7)
+local hf, hm, hc = dbg.gethook()
+show(hf == h, hm, hc)
+dbg.sethook()
+dbg.sethook(hf, hm, hc)
+show(select(2, dbg.gethook()))
+dbg.sethook()
+show(dbg.gethook())
+show(pcall(dbg.sethook, "x", "l"))
