@@ -519,10 +519,9 @@ std::string Digest(const std::string& out, const std::string& log) {
         }
         const size_t hash = line.find("    #");
         if (stack > 0 && hash != std::string::npos && frames < 6) {
-            // (The allocator's own frame is no help.)
-            if (line.find("operator delete") != std::string::npos || line.find(" in free ") != std::string::npos ||
-                line.find("__interceptor_free") != std::string::npos)
-                continue;
+            // The engine's own frames: the allocator's, Lua's and the C
+            // library's tell nothing apart.
+            if (line.find(QUILD_SOURCE_DIR) == std::string::npos) continue;
             digest += "      " + Frame(line) + "\n";
             ++frames;
         }

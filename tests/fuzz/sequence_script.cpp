@@ -410,7 +410,13 @@ private:
         if (a == "q" || a == "q1" || a == "q2") return "quaternion_new()";
         if (a == "m" || a == "matrix" || a == "out" || ((a == "a" || a == "b") && in("matrix_")))
             return "matrix_new()";
-        if (has("scene")) return Quote(pick({"vault", "vault", "hall", "vault/inner"}));
+        // (The scenes but the cube scene are unloaded: a switch to one loads
+        // it; the rest act on the cube scene.)
+        if (has("scene"))
+            return Quote(in("ge_switchscene") || in("ge_setscene") || in("ge_dissolve") || in("ge_zoomin") ||
+                                 in("ge_walk") || in("scene_cache")
+                             ? pick({"hall", "vault/inner"})
+                             : "vault");
         if (has("hotspot") || has("parent")) return "hs_get(" + Quote(pick({"v_note", "v_tag", "v_door"})) + ")";
         if (has("mesh")) return "mesh_get(" + Quote(Pick(kMeshes)) + ")";
         if (a == "point" || (a == "fx" && !in("ge_"))) return a == "fx" ? "fx_get(\"moon\")" : "point_get(\"torch\")";
@@ -447,7 +453,8 @@ private:
             if (in("fx_")) return Quote("moon");
             if (in("point_") || in("pobject_")) return Quote(pick({"torch", "lamp", "sparks"}));
             if (in("snd_")) return Quote(Pick(kSounds));
-            if (in("scene_") || in("ge_")) return Quote(pick({"vault", "hall"}));
+            if (in("scene_cache") || in("scene_create")) return Quote(pick({"hall", "vault/inner"}));
+            if (in("scene_") || in("ge_")) return Quote("vault");
             if (in("run") || in("dumpscript")) return Quote("fz_extra");
             return Quote(Pick(kTexts));
         }

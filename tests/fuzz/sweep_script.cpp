@@ -242,7 +242,7 @@ for fi, fe in ipairs(SW.fns) do
   end
 end
 local qi, step = 1, SW.only.step or 1
-local noobject = {}
+local noobject, never = {}, {}
 local phase, waited, through = "restore", 0, false
 
 local function next_step(s)
@@ -257,6 +257,8 @@ local function finish()
   local fired = disarm()
   through = false
   note(fired and "fired" or "quiet")
+  local q = Q[qi]
+  if not fired and step == 1 and not SW.only.action then never[(q[1] * 100 + q[2]) * 100 + q[4]] = true end
   if fired and not SW.only.step and step < SW.cap then
     step = next_step(step)
     if step > SW.cap then step = SW.cap end
@@ -288,8 +290,10 @@ function SW_STEP()
     return
   end
   local q = Q[qi]
-  -- (A list without objects skips the actions on objects.)
-  while q and NEEDS_OBJECT[SW.actions[q[3]]] and noobject[q[1] * 100 + q[2]] do
+  -- (A list without objects skips the actions on objects; a trigger that
+  -- never came inside the call, with one action, the other actions.)
+  while q and ((NEEDS_OBJECT[SW.actions[q[3]]] and noobject[q[1] * 100 + q[2]]) or
+               never[(q[1] * 100 + q[2]) * 100 + q[4]]) do
     qi, step = qi + 1, SW.only.step or 1
     q = Q[qi]
   end
@@ -390,7 +394,10 @@ SweepPlace SweepPlaceAfter(const SweepPlace& failed) {
 std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice, const SweepPlace& from,
                         const SweepLimits& limits) {
     std::ostringstream s;
-    s << demo_main << "\n-- The sweep of " << slice.size() << " functions.\nif not SW then\nSW = {from = {"
+    // Short transitions: the cube scene is put back after each.
+    s << demo_main << "\n-- The sweep of " << slice.size() << " functions.\nif not SW then\n"
+      << "Gameplay.fadefxtime, Gameplay.pagefxtime, Gameplay.walkfxtime, Gameplay.dissolvefxtime = 40, 40, 40, 40\n"
+      << "SW = {from = {"
       << from.function + 1 << ", " << from.list + 1 << ", " << from.action + 1 << ", " << from.trigger + 1
       << "}, dense = " << limits.dense << ", cap = " << limits.cap << ", only = {";
     if (limits.list >= 0) s << "list = " << limits.list + 1 << ", ";
