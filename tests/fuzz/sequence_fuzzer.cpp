@@ -171,7 +171,7 @@ struct Options {
     // limits and the file of known failures.
     bool sweep = false;
     std::vector<std::string> functions;
-    int lists = 2;
+    int lists = 3;
     int slices = 0;  // 0: four for each job
     seqfuzz::SweepLimits limits;
     std::string known;
@@ -698,8 +698,9 @@ int Sweep(const Options& o) {
             f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
                        " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
             findings.push_back(f);
-            std::printf("FAIL %s(%s) list %d, %s at %s %d: %s, %s\n%s  replay: %s\n  folder kept: %s\n",
-                        f.function.c_str(), f.arguments.substr(0, 200).c_str(), f.list, f.action.c_str(),
+            std::printf("FAIL %s(%s) list %d (%s), %s at %s %d: %s, %s\n%s  replay: %s\n  folder kept: %s\n",
+                        f.function.c_str(), f.arguments.substr(0, 200).c_str(), f.list,
+                        f.list % 2 ? "hostile" : "plausible", f.action.c_str(),
                         f.trigger == "gc" ? "collection step" : ("_G." + std::string(f.trigger == "index" ? "__index" : "__newindex") + " call").c_str(),
                         f.step, f.why.c_str(), f.when.c_str(), f.digest.c_str(), f.replay.c_str(), r.dir.c_str());
             // Go on behind it, in the next game.

@@ -147,7 +147,8 @@ public:
     // the arguments name, found in the cube scene (which the sweep keeps
     // current), names that exist, small numbers, and files written only
     // under out/.
-    std::string PlausibleArguments(const FunctionInfo& f) {
+    std::string PlausibleArguments(const FunctionInfo& f, int variant) {
+        variant_ = variant;
         // (The display the fuzzer's game has: another mode may fail, and
         // the game ends when its display cannot be reset.)
         if (f.name == "ge_resetdisplay") return "400, 300, 32, false, 0, \"QUILD\", 0";
@@ -378,6 +379,9 @@ private:
         auto has = [&](const char* w) { return a.find(w) != std::string::npos; };
         auto in = [&](const char* prefix) { return fn.rfind(prefix, 0) == 0; };
         auto pick = [&](std::vector<std::string> v) { return Pick(v); };
+        // The scenes a load may take, one for each plausible list: a cube
+        // scene, the page scene.
+        const std::string other_scene = variant_ % 2 ? "vault/inner" : "hall";
         const bool writes = has("destination") || has("output") || fn.find("save") != std::string::npos ||
                             fn.find("Write") != std::string::npos || in("package_open") || in("mkdir") ||
                             in("removescript") || in("ge_copyfile");
@@ -415,7 +419,7 @@ private:
         if (has("scene"))
             return Quote(in("ge_switchscene") || in("ge_setscene") || in("ge_dissolve") || in("ge_zoomin") ||
                                  in("ge_walk") || in("scene_cache")
-                             ? pick({"hall", "vault/inner"})
+                             ? other_scene
                              : "vault");
         if (has("hotspot") || has("parent")) return "hs_get(" + Quote(pick({"v_note", "v_tag", "v_door"})) + ")";
         if (has("mesh")) return "mesh_get(" + Quote(Pick(kMeshes)) + ")";
@@ -453,7 +457,7 @@ private:
             if (in("fx_")) return Quote("moon");
             if (in("point_") || in("pobject_")) return Quote(pick({"torch", "lamp", "sparks"}));
             if (in("snd_")) return Quote(Pick(kSounds));
-            if (in("scene_cache") || in("scene_create")) return Quote(pick({"hall", "vault/inner"}));
+            if (in("scene_cache") || in("scene_create")) return Quote(other_scene);
             if (in("scene_") || in("ge_")) return Quote("vault");
             if (in("run") || in("dumpscript")) return Quote("fz_extra");
             return Quote(Pick(kTexts));
@@ -499,6 +503,7 @@ private:
     const std::vector<FunctionInfo>& functions_;
     std::map<std::string, const FunctionInfo*> by_name_;
     bool raising_ = true;
+    int variant_ = 0;  // of the plausible lists
     std::mt19937_64 rng_;
 
     size_t Below(size_t n) { return n ? static_cast<size_t>(rng_() % n) : 0; }
@@ -1155,7 +1160,8 @@ std::vector<std::string> SweepArguments(const std::vector<FunctionInfo>& functio
     for (int k = 0; k < lists; ++k) {
         Generator gen(functions, seed + static_cast<uint64_t>(k));
         for (int tries = 0; tries < 100; ++tries) {
-            const std::string args = k == 0 ? gen.PlausibleArguments(f) : gen.ArgumentsOf(f);
+            // Even lists plausible, odd ones hostile.
+            const std::string args = k % 2 == 0 ? gen.PlausibleArguments(f, k / 2) : gen.ArgumentsOf(f);
             if (!refused(args)) {
                 out.push_back(args);
                 break;
