@@ -16,7 +16,14 @@
 //
 //   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]
+//   quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--known FILE]
+//                 [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex] [--step N]
 //   quild_seqfuzz --play            (in a game folder: the engine itself)
+//
+// The sweep (sweep_script.h) calls every script function, with destructive
+// Lua run inside the call at each collection step and globals metamethod
+// call; a failure prints the combination and the command that replays it
+// alone (--function, --list, --action, --trigger, --step).
 //
 // A sequence depends on its seed, the call count and --without alone, so
 // `--seeds N` replays one. --without leaves out every call that names one
@@ -498,8 +505,11 @@ std::string Digest(const std::string& out, const std::string& log) {
             seen = true;
             stack = 1;
             frames = 0;
+            // ("==pid==ERROR: AddressSanitizer: what" from "AddressSanitizer"; a
+            // runtime error's line names the source.)
             const size_t sep = line.find(": ");
-            digest += "    " + (line.find("runtime error:") != std::string::npos ? Frame(line) : line.substr(sep == std::string::npos ? 0 : sep + 2, 160)) + "\n";
+            const bool runtime = line.find("runtime error:") != std::string::npos;
+            digest += "    " + (runtime ? Frame(line) : line.substr(sep == std::string::npos ? 0 : sep + 2, 160)) + "\n";
             continue;
         }
         if (!seen) continue;
@@ -526,7 +536,7 @@ std::string Digest(const std::string& out, const std::string& log) {
             ++frames;
         }
     }
-    if (!seen) digest = LinesWith(log, {"exception", "Exception", "PANIC"}, 4);
+    if (!seen) digest = LinesWith(log, {"exception", "Exception", "PANIC", "[ERROR]"}, 4);
     return digest;
 }
 
@@ -537,7 +547,6 @@ struct Slice {
     std::vector<seqfuzz::SweepEntry> entries;
     seqfuzz::SweepPlace from;
     int games = 0;
-    bool done = false;
 };
 
 struct Finding {
@@ -548,7 +557,7 @@ struct Finding {
 // The last call a slice's game began, from its log: the place, the step,
 // and whether the call returned (the log says what it did).
 struct LastRun {
-    bool any = false, returned = false, ended = false, through = false;
+    bool any = false, returned = false, ended = false, through = false, stuck = false;
     seqfuzz::SweepPlace place;
     int step = 0, runs = 0;
 };
@@ -573,6 +582,8 @@ LastRun ReadSweepLog(const std::string& text) {
             last.returned = true;
         } else if (tag == "end") {
             last.ended = true;
+        } else if (tag == "stuck") {
+            last.stuck = true;
         }
     }
     return last;
@@ -668,15 +679,17 @@ int Sweep(const Options& o) {
         const LastRun last = ReadSweepLog(ReadFile(r.dir + "/" + seqfuzz::kSweepLog));
         runs += last.runs;
         std::string why = Why(r, status, o, out, log);
+        if (why.empty() && last.stuck) why = "the cube scene did not come back after the call";
         if (why.empty() && !last.ended) why = "the game ended before its sweep did";
         if (why.empty()) {
-            slice.done = true;
             if (!o.keep) fs::remove_all(r.dir, ec);
-        } else if (!last.any) {
-            // Nothing to go on from: the slice fails whole.
+        } else if (!last.any || last.ended) {
+            // Nothing to go on from, or a report at the exit (a leak): the
+            // slice fails whole.
             Finding f;
-            f.function = "(slice " + std::to_string(slice.index) + " from " + slice.entries[slice.from.function].function + ")";
-            f.why = why + ", before its first call";
+            f.function = "(slice " + std::to_string(slice.index) + " from " +
+                         slice.entries[static_cast<size_t>(slice.from.function)].function + ")";
+            f.why = why + (last.any ? ", after its sweep ended" : ", before its first call");
             f.digest = Digest(out, log);
             f.when = "folder kept: " + r.dir;
             findings.push_back(f);
@@ -698,11 +711,11 @@ int Sweep(const Options& o) {
             f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
                        " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
             findings.push_back(f);
+            const std::string at = f.trigger == "gc" ? "collection step" : "_G.__" + f.trigger + " call";
             std::printf("FAIL %s(%s) list %d (%s), %s at %s %d: %s, %s\n%s  replay: %s\n  folder kept: %s\n",
                         f.function.c_str(), f.arguments.substr(0, 200).c_str(), f.list,
-                        f.list % 2 ? "hostile" : "plausible", f.action.c_str(),
-                        f.trigger == "gc" ? "collection step" : ("_G." + std::string(f.trigger == "index" ? "__index" : "__newindex") + " call").c_str(),
-                        f.step, f.why.c_str(), f.when.c_str(), f.digest.c_str(), f.replay.c_str(), r.dir.c_str());
+                        f.list % 2 ? "hostile" : "plausible", f.action.c_str(), at.c_str(), f.step, f.why.c_str(),
+                        f.when.c_str(), f.digest.c_str(), f.replay.c_str(), r.dir.c_str());
             // Go on behind it, in the next game.
             slice.from = seqfuzz::SweepPlaceAfter(last.place);
             if (slice.from.list >= static_cast<int>(e.lists.size())) {
@@ -714,9 +727,10 @@ int Sweep(const Options& o) {
         std::fflush(stdout);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("quild_seqfuzz: sweep of %zu functions (%zu skipped: ", entries.size(), seqfuzz::SweepSkipped().size());
-    for (size_t i = 0; i < seqfuzz::SweepSkipped().size(); ++i)
-        std::printf("%s%s %s", i ? "; " : "", seqfuzz::SweepSkipped()[i].first.c_str(), seqfuzz::SweepSkipped()[i].second.c_str());
+    const auto& skipped = seqfuzz::SweepSkipped();
+    std::printf("quild_seqfuzz: sweep of %zu functions (%zu skipped: ", entries.size(), skipped.size());
+    for (size_t i = 0; i < skipped.size(); ++i)
+        std::printf("%s%s %s", i ? "; " : "", skipped[i].first.c_str(), skipped[i].second.c_str());
     std::printf("): %lld calls in %d games, %.0f s\n", runs, games, seconds);
     if (!limits.known.empty())
         std::printf("quild_seqfuzz: %zu known failures not run (%s)\n", limits.known.size(), o.known.c_str());

@@ -152,8 +152,20 @@ public:
         // (The display the fuzzer's game has: another mode may fail, and
         // the game ends when its display cannot be reset.)
         if (f.name == "ge_resetdisplay") return "400, 300, 32, false, 0, \"QUILD\", 0";
+        // The second list leaves out the optional arguments at the end.
+        // (An argument inside brackets is optional: "[x, y]" comes as "[x"
+        // and "y]".)
+        std::vector<bool> optional;
+        int depth = 0;
+        for (const std::string& a : f.args) {
+            optional.push_back(depth > 0 || a.find('[') != std::string::npos);
+            depth += static_cast<int>(std::count(a.begin(), a.end(), '['));
+            depth -= static_cast<int>(std::count(a.begin(), a.end(), ']'));
+        }
+        size_t n = f.args.size();
+        while (variant % 2 && n > 0 && optional[n - 1]) --n;
         std::string out;
-        for (size_t i = 0; i < f.args.size(); ++i) out += (i ? ", " : "") + Plausible(f.name, f.args[i]);
+        for (size_t i = 0; i < n; ++i) out += (i ? ", " : "") + Plausible(f.name, f.args[i]);
         return out;
     }
 
@@ -382,9 +394,9 @@ private:
         // The scenes a load may take, one for each plausible list: a cube
         // scene, the page scene.
         const std::string other_scene = variant_ % 2 ? "vault/inner" : "hall";
-        const bool writes = has("destination") || has("output") || fn.find("save") != std::string::npos ||
-                            fn.find("Write") != std::string::npos || in("package_open") || in("mkdir") ||
-                            in("removescript") || in("ge_copyfile");
+        const bool saves = fn.find("save") != std::string::npos && !in("scene_");
+        const bool writes = has("destination") || has("output") || saves || fn.find("Write") != std::string::npos ||
+                            in("package_open") || in("mkdir") || in("removescript") || in("ge_copyfile");
         if (!a.empty() && a.front() == '{') {
             // A constructor: every key, plausible.
             std::string out = "{";

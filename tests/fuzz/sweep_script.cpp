@@ -375,9 +375,10 @@ const std::vector<std::pair<std::string, std::string>>& SweepPlausibleOnly() {
 
 const std::vector<std::string>& SweepThrough() {
     static const std::vector<std::string> v = {
-        "ge_switchscene", "ge_setscene",   "ge_dissolve",     "ge_zoomin",       "ge_walk",     "ge_pagein",
-        "ge_setpage",     "ge_setnextpage", "ge_setprevpage", "ge_setlastpage",  "ge_task",     "ge_settask",
-        "ge_nexttask",    "ge_playvideo",   "ge_saveshot",    "freezescene",     "ge_resetdisplay"};
+        "ge_switchscene", "ge_setscene",    "ge_dissolve",    "ge_zoomin",      "ge_walk",
+        "ge_pagein",      "ge_setpage",     "ge_setnextpage", "ge_setprevpage", "ge_setlastpage",
+        "ge_task",        "ge_settask",     "ge_nexttask",    "ge_playvideo",   "ge_saveshot",
+        "freezescene",    "ge_resetdisplay"};
     return v;
 }
 
@@ -391,15 +392,15 @@ SweepPlace SweepPlaceAfter(const SweepPlace& failed) {
     return p;
 }
 
-std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice, const SweepPlace& from,
-                        const SweepLimits& limits) {
+std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice,
+                        const SweepPlace& from, const SweepLimits& limits) {
     std::ostringstream s;
     // Short transitions: the cube scene is put back after each.
     s << demo_main << "\n-- The sweep of " << slice.size() << " functions.\nif not SW then\n"
-      << "Gameplay.fadefxtime, Gameplay.pagefxtime, Gameplay.walkfxtime, Gameplay.dissolvefxtime = 40, 40, 40, 40\n"
-      << "SW = {from = {"
-      << from.function + 1 << ", " << from.list + 1 << ", " << from.action + 1 << ", " << from.trigger + 1
-      << "}, dense = " << limits.dense << ", cap = " << limits.cap << ", only = {";
+      << "Gameplay.fadefxtime, Gameplay.pagefxtime, Gameplay.walkfxtime, Gameplay.dissolvefxtime = 40, 40, "
+         "40, 40\n"
+      << "SW = {from = {" << from.function + 1 << ", " << from.list + 1 << ", " << from.action + 1 << ", "
+      << from.trigger + 1 << "}, dense = " << limits.dense << ", cap = " << limits.cap << ", only = {";
     if (limits.list >= 0) s << "list = " << limits.list + 1 << ", ";
     if (!limits.action.empty()) s << "action = " << Long(limits.action) << ", ";
     if (!limits.trigger.empty()) s << "trigger = " << Long(limits.trigger) << ", ";
@@ -407,7 +408,7 @@ std::string SweepScript(const std::string& demo_main, const std::vector<SweepEnt
     s << "}, through = {";
     for (const std::string& f : SweepThrough()) s << "[\"" << f << "\"] = true, ";
     s << "}, known = {";
-    for (const std::string& k : limits.known) s << "[" << Long(k) << "] = true, ";
+    for (const std::string& k : limits.known) s << "[ " << Long(k) << " ] = true, ";
     s << "}}\nSW.actions = {";
     for (const std::string& a : SweepActions()) s << "\"" << a << "\", ";
     s << "}\nSW.triggers = {";

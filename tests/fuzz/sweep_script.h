@@ -44,8 +44,8 @@ struct SweepPlace {
 };
 
 struct SweepLimits {
-    int dense = 10;   // steps 1 to `dense` each; then each step half as far again as the last
-    int cap = 150;    // the last step tried
+    int dense = 10;  // steps 1 to `dense` each; then each step half as far again as the last
+    int cap = 150;   // the last step tried
     // A replay: one argument list, action, trigger or step alone (-1 or
     // empty: all).
     int list = -1;
@@ -57,13 +57,12 @@ struct SweepLimits {
 };
 
 // The log the game writes: "run F L A T STEP function action trigger",
-// with "through" for a function of SweepThrough, before each call (0-based indices into the slice), then "fired" or
-// "quiet" after it, "capped" when the last step still fired, and "end"
-// when the slice is done.
+// with "through" for a function of SweepThrough, before each call (0-based indices into the slice), then
+// "fired" or "quiet" after it, "capped" when the last step still fired, and "end" when the slice is done.
 inline constexpr const char* kSweepLog = "sweep_runs.log";
 
-std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice, const SweepPlace& from,
-                        const SweepLimits& limits);
+std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice,
+                        const SweepPlace& from, const SweepLimits& limits);
 
 // The next trigger after a combination: where a slice goes on after one
 // of its calls broke the game.
