@@ -16,9 +16,11 @@ std::string Long(const std::string& text) {
 }
 
 // The sweep's driver, behind the game's start-up script and the slice's
-// tables (SW). Each frame's OnGameUpdate puts the cube scene back (afresh),
-// evaluates the next argument list, arms the trigger and makes the call;
-// the game's own update and the frame follow. Everything the sweep needs
+// tables (SW). A call takes two frames: OnGameUpdate puts the cube scene
+// back afresh; at the next frame, once the engine has made the switch, it
+// evaluates the next argument list, arms the trigger and makes the call,
+// and the game's own update follows; the frame after draws what the call
+// left before the next restore. Everything the sweep needs
 // inside an armed call is a local taken beforehand, so that the sweep's
 // own code neither reaches the globals' metamethods nor allocates.
 const char* kSweepDriver = R"lua(
