@@ -16,7 +16,14 @@
 //
 //   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]
+//   quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--known FILE]
+//                 [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex] [--step N]
 //   quild_seqfuzz --play            (in a game folder: the engine itself)
+//
+// The sweep (sweep_script.h) calls every script function, with destructive
+// Lua run inside the call at each collection step and globals metamethod
+// call; a failure prints the combination and the command that replays it
+// alone (--function, --list, --action, --trigger, --step).
 //
 // A sequence depends on its seed, the call count and --without alone, so
 // `--seeds N` replays one. --without leaves out every call that names one
@@ -28,6 +35,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +54,7 @@
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "sequence_script.h"
+#include "sweep_script.h"
 #include "support/test_support.h"
 
 extern "C" {
@@ -145,6 +154,16 @@ int FuzzHooked(lua_State* L) {
 
 ScriptFunctionRecord r_fuzz_hooked("fuzz_hooked", FuzzHooked);
 
+// fuzz_unpaced(): frames as fast as they come. Without vertical sync the
+// engine holds frames to the display's rate, which the sweep, a call a
+// frame, need not wait for.
+int FuzzUnpaced(lua_State*) {
+    if (Engine* engine = CurrentEngine(); engine && engine->window) engine->window->SetFrameLimit(0);
+    return 0;
+}
+
+ScriptFunctionRecord r_fuzz_unpaced("fuzz_unpaced", FuzzUnpaced);
+
 // ---------------------------------------------------------------- driver
 
 struct Options {
@@ -152,9 +171,17 @@ struct Options {
     std::vector<std::string> without;
     int jobs = 2;
     int calls = 160;
-    int timeout = 120;
+    int timeout = 0;  // 0: the mode's own
     std::string work;
     bool keep = false;
+    // The sweep (--sweep): its functions (all when empty), argument lists,
+    // limits and the file of known failures.
+    bool sweep = false;
+    std::vector<std::string> functions;
+    int lists = 3;
+    int slices = 0;  // 0: four for each job
+    seqfuzz::SweepLimits limits;
+    std::string known;
 };
 
 std::string Quoted(const std::string& s) {
@@ -276,10 +303,8 @@ void WatchStop(Running& r) {
     }
 }
 
-// What the run of one seed left: empty when it passed.
-std::string Verdict(const Running& r, int status, const Options& o) {
-    const std::string out = ReadFile(r.dir + "/out.txt");
-    const std::string log = GameLog(r.dir);
+// What went wrong in a game that has ended: empty when nothing did.
+std::string Why(const Running& r, int status, const Options& o, const std::string& out, const std::string& log) {
     std::string why;
     const bool panic = log.find("LUA PANIC") != std::string::npos || out.find("PANIC") != std::string::npos;
     // ("LeakSanitizer has encountered a fatal error" is the leak checker
@@ -309,6 +334,14 @@ std::string Verdict(const Running& r, int status, const Options& o) {
         why = "exit status 1 without the shut-down";
     else if (log.find("An exception thrown") != std::string::npos || log.find("Exception Occured") != std::string::npos)
         why = "fault caught by the engine";
+    return why;
+}
+
+// What the run of one seed left: empty when it passed.
+std::string Verdict(const Running& r, int status, const Options& o) {
+    const std::string out = ReadFile(r.dir + "/out.txt");
+    const std::string log = GameLog(r.dir);
+    const std::string why = Why(r, status, o, out, log);
     if (why.empty()) return {};
     std::string report = "seed " + std::to_string(r.seed) + ": " + why + "\n";
     report += LinesWith(out, {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "SUMMARY:",
@@ -335,18 +368,21 @@ pid_t Launch(const std::string& self, const std::string& dir, const Options& o) 
     return pid;
 }
 
-int Drive(const Options& o) {
-    const std::string self = SelfPath();
+std::string WorkFolder(const Options& o) {
+    return o.work.empty() ? (fs::temp_directory_path() / ("quild_seqfuzz." + std::to_string(getpid()))).string() : o.work;
+}
+
+// Writes the game every run copies into work/game and gives its start-up
+// script; empty when it cannot. Sets the environment every run shares.
+std::string PrepareGame(const std::string& work) {
     std::error_code ec;
-    const std::string work = o.work.empty() ? (fs::temp_directory_path() / ("quild_seqfuzz." + std::to_string(getpid()))).string()
-                                            : o.work;
     const std::string base = work + "/game";
     fs::create_directories(work, ec);
     // Small faces: the sequences load scenes very often.
     const std::string gen = std::string(QUILD_DEMOGEN) + " " + Quoted(base) + " --faces 64 > /dev/null";
     if (std::system(gen.c_str()) != 0 || !seqfuzz::AddFuzzScenes(base)) {
         std::fprintf(stderr, "quild_seqfuzz: cannot write the game into %s\n", base.c_str());
-        return 2;
+        return {};
     }
     // A smaller display than the game's own: the frames are drawn in
     // software, under the sanitizers.
@@ -354,7 +390,6 @@ int Drive(const Options& o) {
     const std::string mode = "ge_resetdisplay(1024, 768,";
     if (const size_t at = demo_main.find(mode); at != std::string::npos)
         demo_main.replace(at, mode.size(), "ge_resetdisplay(400, 300,");
-    const auto functions = seqfuzz::ScriptFunctions(std::string(QUILD_SOURCE_DIR) + "/tools/script_functions.txt");
 
     // The options every run shares; the test preset's own leak suppressions.
     setenv("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:allocator_may_return_null=1", 0);
@@ -364,6 +399,17 @@ int Drive(const Options& o) {
     // threads (one per core, in every run at once) made each run several
     // times slower on a busy machine.
     setenv("LP_NUM_THREADS", "0", 0);
+    return demo_main;
+}
+
+int Drive(const Options& o) {
+    const std::string self = SelfPath();
+    std::error_code ec;
+    const std::string work = WorkFolder(o);
+    const std::string base = work + "/game";
+    const std::string demo_main = PrepareGame(work);
+    if (demo_main.empty()) return 2;
+    const auto functions = seqfuzz::ScriptFunctions(std::string(QUILD_SOURCE_DIR) + "/tools/script_functions.txt");
 
     std::deque<uint64_t> todo(o.seeds.begin(), o.seeds.end());
     std::map<pid_t, Running> running;
@@ -429,6 +475,270 @@ int Drive(const Options& o) {
     return failed ? 1 : 0;
 }
 
+// ---------------------------------------------------------------- sweep
+
+// The frames of a sanitizer's stack, shortened: "#N function file:line"
+// without the address and the source folder.
+std::string Frame(const std::string& line) {
+    std::string f = line;
+    const size_t hash = f.find('#');
+    if (hash != std::string::npos) f = f.substr(hash);
+    const size_t in = f.find(" in ");
+    if (in != std::string::npos) f = f.substr(0, f.find(' ')) + " " + f.substr(in + 4);
+    const std::string src = std::string(QUILD_SOURCE_DIR) + "/";
+    for (size_t at; (at = f.find(src)) != std::string::npos;) f.erase(at, src.size());
+    return f.size() > 220 ? f.substr(0, 220) : f;
+}
+
+// What a sanitizer said, cut to what tells one fault from another: its
+// first line, the first frames of the access and of the free (or of a
+// runtime error's stack), and the summary.
+std::string Digest(const std::string& out, const std::string& log) {
+    std::istringstream in(out);
+    std::string line, digest;
+    int stack = 0, frames = 0;  // which stack (1 the access, 2 the free), frames of it taken
+    bool seen = false;
+    while (std::getline(in, line)) {
+        if (!seen && (line.find("ERROR: AddressSanitizer") != std::string::npos ||
+                      line.find("runtime error:") != std::string::npos ||
+                      line.find("ERROR: LeakSanitizer") != std::string::npos)) {
+            seen = true;
+            stack = 1;
+            frames = 0;
+            // ("==pid==ERROR: AddressSanitizer: what" from "AddressSanitizer"; a
+            // runtime error's line names the source.)
+            const size_t sep = line.find(": ");
+            const bool runtime = line.find("runtime error:") != std::string::npos;
+            digest += "    " + (runtime ? Frame(line) : line.substr(sep == std::string::npos ? 0 : sep + 2, 160)) + "\n";
+            continue;
+        }
+        if (!seen) continue;
+        if (line.find("freed by thread") != std::string::npos) {
+            stack = 2;
+            frames = 0;
+            digest += "    freed by:\n";
+            continue;
+        }
+        if (line.find("previously allocated by") != std::string::npos) {
+            stack = 0;
+            continue;
+        }
+        if (line.find("SUMMARY:") != std::string::npos) {
+            digest += "    " + line.substr(0, 200) + "\n";
+            break;
+        }
+        const size_t hash = line.find("    #");
+        if (stack > 0 && hash != std::string::npos && frames < 6) {
+            // The engine's own frames: the allocator's, Lua's and the C
+            // library's tell nothing apart.
+            if (line.find(QUILD_SOURCE_DIR) == std::string::npos) continue;
+            digest += "      " + Frame(line) + "\n";
+            ++frames;
+        }
+    }
+    if (!seen) digest = LinesWith(log, {"exception", "Exception", "PANIC", "[ERROR]"}, 4);
+    return digest;
+}
+
+// A slice of the functions, played by one game at a time from `from`;
+// after a failure the next game goes on with the next trigger.
+struct Slice {
+    int index = 0;
+    std::vector<seqfuzz::SweepEntry> entries;
+    seqfuzz::SweepPlace from;
+    int games = 0;
+};
+
+struct Finding {
+    std::string function, action, trigger, arguments, why, digest, when, replay;
+    int list = 0, step = 0;
+};
+
+// The last call a slice's game began, from its log: the place, the step,
+// and whether the call returned (the log says what it did).
+struct LastRun {
+    bool any = false, returned = false, ended = false, through = false, stuck = false;
+    seqfuzz::SweepPlace place;
+    int step = 0, runs = 0;
+};
+
+LastRun ReadSweepLog(const std::string& text) {
+    LastRun last;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string tag;
+        words >> tag;
+        if (tag == "run") {
+            last.any = true;
+            last.returned = false;
+            ++last.runs;
+            std::string fn, action, trigger, through;
+            words >> last.place.function >> last.place.list >> last.place.action >> last.place.trigger >> last.step >>
+                fn >> action >> trigger >> through;
+            last.through = through == "through";
+        } else if (tag == "fired" || tag == "quiet") {
+            last.returned = true;
+        } else if (tag == "end") {
+            last.ended = true;
+        } else if (tag == "stuck") {
+            last.stuck = true;
+        }
+    }
+    return last;
+}
+
+std::vector<std::string> ReadKnown(const std::string& path) {
+    std::vector<std::string> known;
+    std::istringstream in(ReadFile(path));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos) line.resize(hash);
+        std::istringstream words(line);
+        std::string w, key;
+        for (int n = 0; n < 3 && words >> w; ++n) key += (key.empty() ? "" : " ") + w;
+        if (!key.empty()) known.push_back(key);
+    }
+    return known;
+}
+
+int Sweep(const Options& o) {
+    const std::string self = SelfPath();
+    std::error_code ec;
+    const std::string work = WorkFolder(o);
+    const std::string base = work + "/game";
+    const std::string demo_main = PrepareGame(work);
+    if (demo_main.empty()) return 2;
+    const auto all = seqfuzz::ScriptFunctions(std::string(QUILD_SOURCE_DIR) + "/tools/script_functions.txt");
+    seqfuzz::SweepLimits limits = o.limits;
+    if (!o.known.empty()) limits.known = ReadKnown(o.known);
+
+    std::vector<std::string> skipped_names;
+    for (const auto& s : seqfuzz::SweepSkipped()) skipped_names.push_back(s.first);
+    std::vector<seqfuzz::SweepEntry> entries;
+    for (const seqfuzz::FunctionInfo& f : all) {
+        if (std::find(skipped_names.begin(), skipped_names.end(), f.name) != skipped_names.end()) continue;
+        if (!o.functions.empty() && std::find(o.functions.begin(), o.functions.end(), f.name) == o.functions.end())
+            continue;
+        bool plausible_only = false;
+        for (const auto& p : seqfuzz::SweepPlausibleOnly()) plausible_only |= p.first == f.name;
+        entries.push_back({f.name, seqfuzz::SweepArguments(all, f, plausible_only ? 1 : o.lists, skipped_names)});
+    }
+    if (entries.empty()) {
+        std::fprintf(stderr, "quild_seqfuzz: no function to sweep\n");
+        return 2;
+    }
+    // Slices of every n-th function: the heavy ones (scene loads) spread.
+    const int n = std::clamp(o.slices > 0 ? o.slices : 4 * o.jobs, 1, static_cast<int>(entries.size()));
+    std::vector<Slice> slices(static_cast<size_t>(n));
+    for (size_t i = 0; i < entries.size(); ++i) slices[i % n].entries.push_back(entries[i]);
+    for (int i = 0; i < n; ++i) slices[i].index = i;
+
+    std::deque<int> todo;
+    for (int i = 0; i < n; ++i) todo.push_back(i);
+    std::map<pid_t, std::pair<int, Running>> running;
+    std::vector<Finding> findings;
+    long long runs = 0;
+    int games = 0;
+    const auto start = Clock::now();
+    auto launch = [&](Slice& slice) {
+        Running r;
+        r.dir = work + "/slice-" + std::to_string(slice.index) + "." + std::to_string(slice.games++);
+        fs::remove_all(r.dir, ec);
+        fs::copy(base, r.dir, fs::copy_options::recursive, ec);
+        fs::create_directories(r.dir + "/home", ec);
+        if (ec || !WriteFile(r.dir + "/main.lua", seqfuzz::SweepScript(demo_main, slice.entries, slice.from, limits)))
+            return false;
+        r.start = Clock::now();
+        r.pid = Launch(self, r.dir, o);
+        running[r.pid] = {slice.index, r};
+        ++games;
+        return true;
+    };
+    while (!todo.empty() || !running.empty()) {
+        while (!todo.empty() && static_cast<int>(running.size()) < o.jobs) {
+            Slice& slice = slices[static_cast<size_t>(todo.front())];
+            todo.pop_front();
+            if (!launch(slice)) {
+                std::fprintf(stderr, "quild_seqfuzz: cannot set up a game in %s\n", work.c_str());
+                return 2;
+            }
+        }
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0) break;
+        auto it = running.find(pid);
+        if (it == running.end()) continue;
+        Slice& slice = slices[static_cast<size_t>(it->second.first)];
+        const Running r = it->second.second;
+        running.erase(it);
+        const std::string out = ReadFile(r.dir + "/out.txt");
+        const std::string log = GameLog(r.dir);
+        const LastRun last = ReadSweepLog(ReadFile(r.dir + "/" + seqfuzz::kSweepLog));
+        runs += last.runs;
+        std::string why = Why(r, status, o, out, log);
+        if (why.empty() && last.stuck) why = "the cube scene did not come back after the call";
+        if (why.empty() && !last.ended) why = "the game ended before its sweep did";
+        if (why.empty()) {
+            if (!o.keep) fs::remove_all(r.dir, ec);
+        } else if (!last.any || last.ended) {
+            // Nothing to go on from, or a report at the exit (a leak): the
+            // slice fails whole.
+            Finding f;
+            f.function = "(slice " + std::to_string(slice.index) + " from " +
+                         slice.entries[static_cast<size_t>(slice.from.function)].function + ")";
+            f.why = why + (last.any ? ", after its sweep ended" : ", before its first call");
+            f.digest = Digest(out, log);
+            f.when = "folder kept: " + r.dir;
+            findings.push_back(f);
+            std::printf("FAIL %s: %s\n%s  %s\n", f.function.c_str(), f.why.c_str(), f.digest.c_str(), f.when.c_str());
+        } else {
+            const seqfuzz::SweepEntry& e = slice.entries[static_cast<size_t>(last.place.function)];
+            Finding f;
+            f.function = e.function;
+            f.list = last.place.list;
+            f.action = seqfuzz::SweepActions()[static_cast<size_t>(last.place.action)];
+            f.trigger = seqfuzz::SweepTriggers()[static_cast<size_t>(last.place.trigger)];
+            f.step = last.step;
+            f.arguments = e.lists[static_cast<size_t>(last.place.list)];
+            f.why = why;
+            f.digest = Digest(out, log);
+            f.when = last.returned      ? "after the call (the frame after it or the cube scene put back)"
+                     : last.through ? "inside the call or the next frame's work it asked for"
+                                    : "inside the call";
+            f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
+                       " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
+            findings.push_back(f);
+            const std::string at = f.trigger == "gc" ? "collection step" : "_G.__" + f.trigger + " call";
+            std::printf("FAIL %s(%s) list %d (%s), %s at %s %d: %s, %s\n%s  replay: %s\n  folder kept: %s\n",
+                        f.function.c_str(), f.arguments.substr(0, 200).c_str(), f.list,
+                        f.list % 2 ? "hostile" : "plausible", f.action.c_str(), at.c_str(), f.step, f.why.c_str(),
+                        f.when.c_str(), f.digest.c_str(), f.replay.c_str(), r.dir.c_str());
+            // Go on behind it, in the next game.
+            slice.from = seqfuzz::SweepPlaceAfter(last.place);
+            if (slice.from.list >= static_cast<int>(e.lists.size())) {
+                slice.from = seqfuzz::SweepPlace{};
+                slice.from.function = last.place.function + 1;
+            }
+            if (slice.from.function < static_cast<int>(slice.entries.size())) todo.push_front(slice.index);
+        }
+        std::fflush(stdout);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto& skipped = seqfuzz::SweepSkipped();
+    std::printf("quild_seqfuzz: sweep of %zu functions (%zu skipped: ", entries.size(), skipped.size());
+    for (size_t i = 0; i < skipped.size(); ++i)
+        std::printf("%s%s %s", i ? "; " : "", skipped[i].first.c_str(), skipped[i].second.c_str());
+    std::printf("): %lld calls in %d games, %.0f s\n", runs, games, seconds);
+    if (!limits.known.empty())
+        std::printf("quild_seqfuzz: %zu known failures not run (%s)\n", limits.known.size(), o.known.c_str());
+    std::printf("quild_seqfuzz: %lld calls, %zu failed\n", runs, findings.size());
+    if (findings.empty() && !o.keep && o.work.empty()) fs::remove_all(work, ec);
+    return findings.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -467,15 +777,45 @@ int main(int argc, char** argv) {
             o.work = argv[++i];
         } else if (a == "--keep") {
             o.keep = true;
+        } else if (a == "--sweep") {
+            o.sweep = true;
+        } else if (a == "--function" && v) {
+            std::stringstream list(argv[++i]);
+            std::string name;
+            while (std::getline(list, name, ',')) if (!name.empty()) o.functions.push_back(name);
+        } else if (a == "--lists" && v) {
+            o.lists = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--slices" && v) {
+            o.slices = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--list" && v) {
+            o.limits.list = std::max(0, std::atoi(argv[++i]));
+        } else if (a == "--action" && v) {
+            o.limits.action = argv[++i];
+        } else if (a == "--trigger" && v) {
+            o.limits.trigger = argv[++i];
+        } else if (a == "--step" && v) {
+            o.limits.step = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--steps" && v) {
+            // "dense,cap"
+            const char* text = argv[++i];
+            o.limits.dense = std::max(1, std::atoi(text));
+            if (const char* comma = std::strchr(text, ',')) o.limits.cap = std::max(1, std::atoi(comma + 1));
+        } else if (a == "--known" && v) {
+            o.known = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] "
-                         "[--keep] [--without name,name]\n");
+                         "[--keep] [--without name,name]\n"
+                         "       quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--known FILE]\n"
+                         "                     [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex]\n"
+                         "                     [--step N] [--timeout S] [--work DIR] [--keep]\n");
             return 2;
         }
     }
+    if (o.timeout == 0) o.timeout = o.sweep ? 1200 : 120;
+    signal(SIGPIPE, SIG_IGN);
+    if (o.sweep) return Sweep(o);
     if (o.seeds.empty())
         for (uint64_t s = 1; s <= 8; ++s) o.seeds.push_back(s);
-    signal(SIGPIPE, SIG_IGN);
     return Drive(o);
 }

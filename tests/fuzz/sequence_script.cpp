@@ -140,6 +140,35 @@ public:
     // 0 to 99, for the caller's own choices.
     int Percent() { return static_cast<int>(Below(100)); }
 
+    // The argument list of one call of `f`, as the sequences draw it.
+    std::string ArgumentsOf(const FunctionInfo& f) { return Args(f, 0); }
+
+    // An argument list of plausible values only: live objects of the kinds
+    // the arguments name, found in the cube scene (which the sweep keeps
+    // current), names that exist, small numbers, and files written only
+    // under out/.
+    std::string PlausibleArguments(const FunctionInfo& f, int variant) {
+        variant_ = variant;
+        // (The display the fuzzer's game has: another mode may fail, and
+        // the game ends when its display cannot be reset.)
+        if (f.name == "ge_resetdisplay") return "400, 300, 32, false, 0, \"QUILD\", 0";
+        // The second list leaves out the optional arguments at the end.
+        // (An argument inside brackets is optional: "[x, y]" comes as "[x"
+        // and "y]".)
+        std::vector<bool> optional;
+        int depth = 0;
+        for (const std::string& a : f.args) {
+            optional.push_back(depth > 0 || a.find('[') != std::string::npos);
+            depth += static_cast<int>(std::count(a.begin(), a.end(), '['));
+            depth -= static_cast<int>(std::count(a.begin(), a.end(), ']'));
+        }
+        size_t n = f.args.size();
+        while (variant % 2 && n > 0 && optional[n - 1]) --n;
+        std::string out;
+        for (size_t i = 0; i < n; ++i) out += (i ? ", " : "") + Plausible(f.name, f.args[i]);
+        return out;
+    }
+
     // An exchange of two objects that are alive, of any kinds the scripts
     // can hold: mostly two of one kind (the pairs the engine exchanges),
     // else of two kinds.
@@ -352,6 +381,116 @@ private:
         {"FZ_AT(ge_getsceneobjectslist(%S), %U)", "P(%U)"},
     };
 
+    // One plausible value for argument `raw` of function `fn`.
+    std::string Plausible(const std::string& fn, const std::string& raw) {
+        std::string a = raw;
+        a.erase(std::remove(a.begin(), a.end(), '['), a.end());
+        a.erase(std::remove(a.begin(), a.end(), ']'), a.end());
+        while (!a.empty() && a.front() == ' ') a.erase(a.begin());
+        while (!a.empty() && a.back() == ' ') a.pop_back();
+        auto has = [&](const char* w) { return a.find(w) != std::string::npos; };
+        auto in = [&](const char* prefix) { return fn.rfind(prefix, 0) == 0; };
+        auto pick = [&](std::vector<std::string> v) { return Pick(v); };
+        // The scenes a load may take, one for each plausible list: a cube
+        // scene, the page scene.
+        const std::string other_scene = variant_ % 2 ? "vault/inner" : "hall";
+        const bool saves = fn.find("save") != std::string::npos && !in("scene_");
+        const bool writes = has("destination") || has("output") || saves || fn.find("Write") != std::string::npos ||
+                            in("package_open") || in("mkdir") || in("removescript") || in("ge_copyfile");
+        if (!a.empty() && a.front() == '{') {
+            // A constructor: every key, plausible.
+            std::string out = "{";
+            std::string key;
+            for (char c : a + ",") {
+                if (c == '{' || c == '}' || c == ' ') continue;
+                if (c != ',') {
+                    key += c;
+                    continue;
+                }
+                if (!key.empty() && (key == "name" || Chance(50))) out += key + " = " + Plausible(fn, key) + ", ";
+                key.clear();
+            }
+            return out + "}";
+        }
+        if (has("statements") || has("Lua text")) return Quote("FZ_EXTRA = (FZ_EXTRA or 0) + 1");
+        if (has("expression")) return Quote("(FZ_EXTRA or 0) + 1");
+        if (has("function")) return "function(p, e) FZ_EXTRA = p end";
+        if (has("colour") || has("color") || has("tint") || has("ambient") || has("diffuse") ||
+            (has("specular") && !has("pow")))
+            return Quote(pick({"FFFFFFFF", "80FF0000", "ff806030"}));
+        if (has("file handle")) return "fopenRead(\"main.lua\")";
+        if (has("edit box")) return "edit_create(rect_const(10, 10, 300, 120, 1), \"main\", 1, \"FFFFFFFF\")";
+        if (has("dialog")) return "dlg_new()";
+        if (has("rect")) return "rect_const(" + std::to_string(Below(100)) + ", " + std::to_string(Below(100)) +
+                                ", 200, 100, " + std::to_string(Below(4)) + ")";
+        if (a == "q" || a == "q1" || a == "q2") return "quaternion_new()";
+        if (a == "m" || a == "matrix" || a == "out" || ((a == "a" || a == "b") && in("matrix_")))
+            return "matrix_new()";
+        // (The scenes but the cube scene are unloaded: a switch to one loads
+        // it; the rest act on the cube scene.)
+        if (has("scene"))
+            return Quote(in("ge_switchscene") || in("ge_setscene") || in("ge_dissolve") || in("ge_zoomin") ||
+                                 in("ge_walk") || in("scene_cache")
+                             ? other_scene
+                             : "vault");
+        if (has("hotspot") || has("parent")) return "hs_get(" + Quote(pick({"v_note", "v_tag", "v_door"})) + ")";
+        if (has("mesh")) return "mesh_get(" + Quote(Pick(kMeshes)) + ")";
+        if (a == "point" || (a == "fx" && !in("ge_"))) return a == "fx" ? "fx_get(\"moon\")" : "point_get(\"torch\")";
+        if (has("sound")) return Quote(Pick(kSounds));
+        if (has("image name") || has("texture") || has("cursor") || has("mask") || has("bgimage") ||
+            has("mouse_") || (has("image") && a != "image"))
+            return Quote(Pick(kImages));
+        if (a == "image") return "im_get(" + Quote(Pick(kImages)) + ")";
+        if (has("shader")) return Quote(pick({"diff", "diff_spec"}));
+        if (has("font")) return Quote(Pick(kFonts));
+        if (has("video")) return Quote("intro");
+        if (has("page")) return pick({"1", "2", "\"p1\""});
+        if (has("extensions")) return Quote(";lua;txt;");
+        if (has("folder")) return Quote(pick({"scripts", "data/texts"}));
+        if (writes && (has("path") || has("file") || has("destination") || has("output") || has("name")))
+            return Quote("out/fz_" + std::to_string(Below(4)) + ".txt");
+        if (has("path") || has("file") || has("source"))
+            return Quote(pick({"main.lua", "data/texts/english.txt", "scripts/fz_extra.lua", "stages/vault/data.lua"}));
+        if (has("class") || has("kind")) return Quote(pick({"hotspot", "mesh", "patch", "fx", "point"}));
+        if (has("key code") || has("character")) return std::to_string(65 + Below(26));
+        if (has("key") && !has("Keys"))
+            return Quote(pick({"name", "rect", "visible", "text", "position", "color", "x", "y", "order"}));
+        if (a == "text" && in("gtext_")) return "gtext_get(\"welcome\")";
+        if (has("handle") || has("object") || has("resource") || a == "any" || a == "value" || a == "a" || a == "b")
+            return pick({"hs_get(\"v_note\")", "mesh_get(\"statue\")", "fx_get(\"moon\")", "patch_get(\"flame\")",
+                         "point_get(\"torch\")", "pobject_get(\"sparks\")", "scene_get(0)", "ge_getview()",
+                         "ge_getsceneobject(\"surface\", \"clouds\", \"vault\")", "im_get(\"data/ui/panel\")",
+                         "ge_getsceneobject(\"cubeface\", \"base\", \"vault\")", "ge_getfont()",
+                         "gtext_get(\"welcome\")", "snd_get(\"data/sounds/click\")"});
+        if (has("name")) {
+            if (in("hs_")) return Quote(pick({"v_note", "v_tag", "v_door"}));
+            if (in("mesh_")) return Quote(Pick(kMeshes));
+            if (in("patch_")) return Quote("flame");
+            if (in("fx_")) return Quote("moon");
+            if (in("point_") || in("pobject_")) return Quote(pick({"torch", "lamp", "sparks"}));
+            if (in("snd_")) return Quote(Pick(kSounds));
+            if (in("scene_cache") || in("scene_create")) return Quote(other_scene);
+            if (in("scene_") || in("ge_")) return Quote("vault");
+            if (in("run") || in("dumpscript")) return Quote("fz_extra");
+            return Quote(Pick(kTexts));
+        }
+        if (has("text") || has("string") || has("caption") || has("title")) return Quote(pick({"welcome", "a b c", "x"}));
+        if (has("mode") && has("build")) return Quote("final");
+        if (has("on") || has("loop") || has("nowait") || has("recursive") || has("fullscreen") || has("only") ||
+            has("visible") || has("projected") || has("castshadow"))
+            return pick({"true", "false"});
+        if (has("format") && !has("lens")) return Quote("data/anim/flame");
+        if (has("command")) return Quote(pick({"undo", "redo", "symbol"}));
+        if (has("seed")) return Quote("DEADBEEF");
+        if (has("lifetime") || has("vel") || has("accel") || has("scale") || has("size") || has("position") ||
+            has("rotation") || has("Keys") || has("eye") || has("lookat") || has("tiling"))
+            return Quote(std::to_string(Below(10)) + "," + std::to_string(Below(10)));
+        if (has("width")) return "400";
+        if (has("height")) return "300";
+        if (has("bits")) return "32";
+        return std::to_string(Below(11));
+    }
+
     std::string Held(size_t kind) {
         return Fill(Pick(kHeldKinds[kind]), [&](char slot) -> std::string {
             switch (slot) {
@@ -376,6 +515,7 @@ private:
     const std::vector<FunctionInfo>& functions_;
     std::map<std::string, const FunctionInfo*> by_name_;
     bool raising_ = true;
+    int variant_ = 0;  // of the plausible lists
     std::mt19937_64 rng_;
 
     size_t Below(size_t n) { return n ? static_cast<size_t>(rng_() % n) : 0; }
@@ -1014,6 +1154,33 @@ std::string SequenceScript(const std::string& demo_main, const std::vector<Funct
         if (spin.from == "main") s << spin_call << "\n";
     }
     return s.str();
+}
+
+std::vector<std::string> SweepArguments(const std::vector<FunctionInfo>& functions, const FunctionInfo& f, int lists,
+                                        const std::vector<std::string>& without) {
+    std::vector<std::string> out;
+    uint64_t seed = 0xCBF29CE484222325ull;  // from the name alone: a list stays what it was
+    for (char c : f.name) seed = (seed ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+    auto refused = [&](const std::string& c) {
+        for (const std::string& w : without)
+            if (c.find(w + "(") != std::string::npos || c.find(w + "{") != std::string::npos) return true;
+        // Escape ends the game; the hotspot-map shader as a post effect
+        // crashes the software rasteriser (see SequenceScript).
+        return c.find("Escape") != std::string::npos || QuitsWithAStatus(c) ||
+               (c.find("ge_postfx") != std::string::npos && c.find("hotspot_debug") != std::string::npos);
+    };
+    for (int k = 0; k < lists; ++k) {
+        Generator gen(functions, seed + static_cast<uint64_t>(k));
+        for (int tries = 0; tries < 100; ++tries) {
+            // Even lists plausible, odd ones hostile.
+            const std::string args = k % 2 == 0 ? gen.PlausibleArguments(f, k / 2) : gen.ArgumentsOf(f);
+            if (!refused(args)) {
+                out.push_back(args);
+                break;
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace seqfuzz

@@ -63,4 +63,14 @@ inline constexpr const char* kHooksOff = "hooks off";
 std::string SequenceScript(const std::string& demo_main, const std::vector<FunctionInfo>& functions, uint64_t seed,
                            int calls, const std::vector<std::string>& without);
 
+// Argument lists for the sweep of one function (sweep_script.h): the
+// even ones plausible (live objects of the kinds the arguments name, in
+// the cube scene; names that exist; a scene to load is the other cube
+// scene in list 0, the page scene in list 2, which leaves out the optional
+// arguments at the end), the odd ones drawn as the
+// sequences draw them, hostile values among them. They depend on the function's name and
+// `lists` alone; none names a function of `without`.
+std::vector<std::string> SweepArguments(const std::vector<FunctionInfo>& functions, const FunctionInfo& f, int lists,
+                                        const std::vector<std::string>& without);
+
 }  // namespace seqfuzz
