@@ -323,6 +323,9 @@ std::string Why(const Running& r, int status, const Options& o, const std::strin
         // The SIGKILL that follows: `timeout` passes on the signal that
         // ended the game.
         why = "hang: still running after " + std::to_string(o.timeout) + " s, and 10 s after a SIGTERM";
+    else if (WIFEXITED(status) && WEXITSTATUS(status) > 1 && log.find("[QUIT]") != std::string::npos &&
+             seqfuzz::QuitsWithAStatus(ReadFile(r.dir + "/fuzz_calls.log")))
+        ;  // a finalizer's quit(n): the game shut down and exited with the status asked for
     else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) > 1))
         why = "crash (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
     else if (panic)

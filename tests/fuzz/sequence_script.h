@@ -60,6 +60,9 @@ inline constexpr const char* kHooksOff = "hooks off";
 // The start-up script for one seed: the bundled game's start-up with the
 // sequence and its driver behind it. `calls` is the length of the main
 // sequence; a call naming any of `without` is drawn again.
+// Whether a call text quits with a status (quit(n), not quit()).
+bool QuitsWithAStatus(const std::string& call);
+
 std::string SequenceScript(const std::string& demo_main, const std::vector<FunctionInfo>& functions, uint64_t seed,
                            int calls, const std::vector<std::string>& without);
 
