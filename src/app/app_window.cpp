@@ -291,7 +291,8 @@ bool AppWindow::PumpMessages() {
 }
 
 void AppWindow::SetFrameLimit(float fps) {
-    frameLimitTicks = fps > 0 ? plat::SaturateToInt64(static_cast<double>(counterFrequency) / fps) : 0;
+    const double longest = static_cast<double>(counterFrequency) * kLongestFrameMs / 1000.0;
+    frameLimitTicks = fps > 0 ? plat::SaturateToInt64(std::min(static_cast<double>(counterFrequency) / fps, longest)) : 0;
 }
 
 int AppWindow::BeginFrame() {

@@ -24,6 +24,10 @@ struct InputCallbacks {
 class AppWindow {
 public:
     static constexpr int kTimerCount = 32;
+    // The longest a frame limit holds a frame, whatever rate is asked for
+    // (a movie's header may claim a frame a minute): the loop goes on
+    // answering the window and close requests.
+    static constexpr int kLongestFrameMs = 250;
     using Counter = int64_t (*)();
 
     // Stores itself in g_appWindow. No window exists until Create.
@@ -46,7 +50,8 @@ public:
     // Dispatches every queued message; false once the quit message came.
     bool PumpMessages();
 
-    // 0 or less turns the limiter off.
+    // 0 or less turns the limiter off; a rate below 1000 / kLongestFrameMs
+    // holds frames kLongestFrameMs.
     void SetFrameLimit(float fps);
     int BeginFrame();
     // Present, count, time and wait for the limiter; the present result.

@@ -263,7 +263,13 @@ void Engine::PlayVideo(const char* name, bool not_skippable) {
     }
     // One video at a time: a running one ends first.
     DropVideo(this);
-    if (!video->hvideo) return;
+    // A video whose file was never found (declared without it) plays
+    // nothing and no closing call follows; the log names it, as a game
+    // waiting for it would otherwise wait without a word.
+    if (!video->hvideo) {
+        LogPrintf("[ERROR] Video File Not Found: %s", video->name ? video->name : "");
+        return;
+    }
     // A movie that cannot play (no picture stream, a file gone) still runs
     // its course: no picture, its sound until the stream starts, then the
     // fade and "OnGameVideoClosed", so that a game waiting for it goes on.
@@ -288,6 +294,17 @@ void Engine::UpdateVideo() {
     // could not be read (or was stopped), and then the frames go on without
     // it rather than wait for ever.
     VideoPlayer* player = PlayerOf(currentVideo);
+    // A movie slower than the longest frame the window holds: the frames go
+    // on at that period and the picture advances only once its own time has
+    // come on the video clock (frame n at n / rate seconds).
+    if (player && player->IsPlaying() && player->FramesDecoded() > 0) {
+        const float rate = player->GetFrameRate();
+        if (rate > 0 && 1000.0f / rate > float(AppWindow::kLongestFrameMs) &&
+            double(videoClock) < double(player->FramesDecoded()) * 1000.0 / double(rate)) {
+            videoPlaying = 1;
+            return;
+        }
+    }
     if (player && player->Update())
         videoPlaying = 1;
     else

@@ -68,12 +68,17 @@ TEST(AppWindowTiming, LimiterAt25FramesPerSecond) {
     EXPECT_EQ(w.frameLimitTicks, 0);
     w.SetFrameLimit(-5);
     EXPECT_EQ(w.frameLimitTicks, 0);
-    // A limit below one frame a second keeps a finite frame time.
-    w.SetFrameLimit(0.5f);
-    w.frameStart = FakeCounter();
-    w.EndFrame();
-    EXPECT_EQ(w.framesPerSecond, 0u);
-    EXPECT_NEAR(w.frameTime, 2000, 1);
+    // However slow a rate is asked for (a movie's header claiming a frame a
+    // minute, or one in 1,000 s), no frame is held past the longest period.
+    const int64_t longest = 3579545LL * AppWindow::kLongestFrameMs / 1000;
+    for (float fps : {0.5f, 1.0f / 60.0f, 1.0f / 1000.0f, 1e-30f}) {
+        w.SetFrameLimit(fps);
+        EXPECT_EQ(w.frameLimitTicks, longest) << fps;
+        w.frameStart = FakeCounter();
+        w.EndFrame();
+        EXPECT_LT(w.frameEnd - w.frameStart, longest + 997) << fps;
+        EXPECT_NEAR(w.frameTime, AppWindow::kLongestFrameMs, 1) << fps;
+    }
 }
 
 TEST(AppWindowTiming, FramesPerSecondRefreshAfterOneSecond) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../../tools/theora_frames.h"
 #include "../../tools/vorbis_tone.h"
 #include "engine_run.h"
 #include "support/test_support.h"
@@ -208,6 +209,7 @@ video{name="mute", video="movie", sound="hiss"}
 -- A rectangle at the edge of the int range: its borders are drawn off screen.
 video{name="streamed", video="movie", rect="2147483647,2147483647,2147483647,2147483647"}
 video{name="bad", video="broken", buffered=true}
+video{name="gone", video="nofile"}
 -- The closing handler may start the next video at once.
 function OnGameVideoClosed(name)
   trace("closed " .. name .. " at " .. frame)
@@ -218,12 +220,16 @@ function OnGameVideoClosed(name)
   else last = frame end
 end
 )lua", R"lua(
-  if frame == 1 then ge_playvideo("nothing") ge_playvideo("bad") ge_playvideo("intro", true) end
+  if frame == 1 then ge_playvideo("nothing") ge_playvideo("gone") ge_playvideo("bad") ge_playvideo("intro", true) end
   if last and frame == last + 2 then quit() end
 )lua"));
     ASSERT_EQ(run.exit_code, 0) << run.log;
     EXPECT_NE(run.log.find("[ERROR] Video Not Found: nothing"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("[ERROR] Video Not Playable: bad"), std::string::npos) << run.log;
+    // A video whose file was never found says so when asked for, and no
+    // closing call follows (the trace below has none for it).
+    EXPECT_NE(run.log.find("[NOT FOUND] - VIDEO : nofile"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("[ERROR] Video File Not Found: gone"), std::string::npos) << run.log;
     // Three movie frames from frame 2, the end found in frame 5, then 26
     // frames of fade (1 to 255 by 10): closed in the 29th frame's drawing.
     // The second (read while it plays) starts within the 29th frame's drawing, after that frame's
@@ -238,6 +244,60 @@ end
         << run.log;
     EXPECT_NE(run.log.find("[ERROR] Video Not Playable: voice"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("[STREAM SOUND][0] : track.ogg"), std::string::npos) << run.log;
+}
+
+// Movies whose headers claim very low frame rates: the frames go on at
+// the window's longest period and each picture comes at its own time.
+TEST(SceneRenderRun, ASlowMovieHoldsNoFrameAndTakesACloseRequest) {
+    std::string root = RenderRoot("slow_video");
+    theora_frames::MovieShape minute;
+    minute.frames = 3;
+    minute.fpsNumerator = 1;
+    minute.fpsDenominator = 60;  // a frame a minute
+    const auto slow = theora_frames::Flat(minute, {{81, 90, 240}});
+    quild_test::WriteFile(root + "/slow.ogg", std::string(slow.begin(), slow.end()));
+    theora_frames::MovieShape two = minute;
+    two.frames = 2;
+    two.fpsDenominator = 2;  // a frame every 2 s
+    const auto pair = theora_frames::Flat(two, {{81, 90, 240}});
+    quild_test::WriteFile(root + "/pair.ogg", std::string(pair.begin(), pair.end()));
+    const std::string setup = R"lua(
+video{name="slow", video="slow", buffered=true}
+video{name="pair", video="pair", buffered=true}
+function OnGameVideoClosed(name) trace("closed " .. name .. " after " .. (frame - started) .. " frames") end
+function OnGameQuit() trace("quit") end
+)lua";
+    // A frame a minute: a dozen frames later the first picture still shows,
+    // the video clock has counted at least the longest period a frame, and
+    // a SIGTERM ends the game with its shut-down (a frame held for the
+    // movie's minute would outlast the run's limit).
+    EngineRunOptions options;
+    options.root = root;
+    options.timeout_seconds = 50;
+    options.term_when_logged = "twelve frames";
+    EngineRun run = RunEngineWith(Game(320, 240, setup, R"lua(
+  if frame == 1 then started = 1 ge_playvideo("slow") end
+  if frame == 13 then
+    trace(vid_gettime() >= 12 * 250 and "clock runs" or ("clock " .. vid_gettime()))
+    _ALERT("twelve frames")
+  end
+)lua"),
+                                  options);
+    EXPECT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_EQ(run.trace, "clock runs\nquit\n") << run.log;
+    EXPECT_NE(run.log.find("[EXITING] : termination requested"), std::string::npos) << run.log;
+    // A frame every 2 s: the second picture comes once 2 s have passed on
+    // the video clock and the end once 4 s have, so the movie takes 16
+    // frames of the longest period (fewer only where frames took over
+    // 250 ms), then the 26 of the fade; each frame advancing it would
+    // close it after 29.
+    run = RunEngineIn(root, Game(320, 240, setup, R"lua(
+  if frame == 1 then started = 1 ge_playvideo("pair") end
+  if frame > 100 then quit() end
+)lua"));
+    ASSERT_EQ(run.exit_code, 0) << run.log;
+    ASSERT_EQ(run.trace.rfind("closed pair after ", 0), 0u) << run.trace;
+    EXPECT_GE(std::atoi(run.trace.c_str() + 18), 26 + 8) << run.trace;
 }
 
 }  // namespace
