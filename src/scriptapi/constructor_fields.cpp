@@ -59,8 +59,11 @@ ConstructorFields::ConstructorFields(lua_State* L, int index, std::initializer_l
         if (ScriptPcall(L, 2, 1) != 0) {
             f = Field{f.key};
             lua_pop(L, 1);  // the error
+            if (ScriptStopPending()) break;  // nothing more is read
         }
     }
+    // A metamethod may have asked for the close while the keys were read.
+    cut_ = ScriptStopPending();
 }
 
 const ConstructorFields::Field* ConstructorFields::Find(const char* key) const {
