@@ -62,8 +62,6 @@ ConstructorFields::ConstructorFields(lua_State* L, int index, std::initializer_l
             if (ScriptStopPending()) break;  // nothing more is read
         }
     }
-    // A metamethod may have asked for the close while the keys were read.
-    cut_ = ScriptStopPending();
 }
 
 const ConstructorFields::Field* ConstructorFields::Find(const char* key) const {

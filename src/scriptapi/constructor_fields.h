@@ -50,9 +50,10 @@ public:
     uint32_t Color(const char* key, uint32_t fallback) const;
     void* Userdata(const char* key) const;
 
-    // Whether the game is closing: keys from then on could not be read (the
-    // request may have come from a metamethod while they were).
-    bool Cut() const { return cut_; }
+    // Whether the game is closing, so that keys could not be read (the
+    // request may have come before the call or from a metamethod while the
+    // keys were read).
+    bool Cut() const { return ScriptStopPending(); }
     // What a constructor returns when its fields were cut.
     static constexpr int kCut = -1;
 
@@ -76,7 +77,6 @@ private:
     // set up unwinds through here without anything to free.
     std::array<Field, kMaxFields> fields_;
     size_t count_ = 0;
-    bool cut_ = false;
 };
 
 // The registered form of a constructor: its results, or the stop raised

@@ -2,9 +2,12 @@
 // and particlesource: their defaults, what running one again over an
 // existing object keeps and clears, tables read through metamethods that
 // fail, and calls made from a coroutine.
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/scene_switch.h"
+#include "media/resource_manager.h"
 #include "media/text/game_font.h"
 #include "render/camera.h"
 #include "scene/cube_faces.h"
@@ -336,6 +339,9 @@ TEST_F(ConstructorTest, ACloseRequestEndsTheSceneFileAtTheNextConstructor) {
         EXPECT_TRUE(TakeTerminationRequest());
         Lua("endscene() assert(reached == nil)");
     }
+    EXPECT_EQ(ScriptRun("reached = nil beginscene('hall') ask_to_close() cubefaces() reached = true"), 1);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("endscene() assert(reached == nil)");
     EXPECT_EQ(ListFindByName(s->hotspots, "cut"), nullptr);
     EXPECT_EQ(s->meshes.head, nullptr);
     EXPECT_EQ(s->patches.head, nullptr);
@@ -360,7 +366,12 @@ TEST_F(ConstructorTest, ACloseRequestEndsTheSceneFileAtTheNextConstructor) {
     EXPECT_TRUE(ListFindByName(s->hotspots, "a"));
     EXPECT_EQ(ListFindByName(s->hotspots, "c"), nullptr);
     EXPECT_EQ(ListFindByName(s->hotspots, ""), nullptr);
+    // Saved from the game's folder, as the shut-down's scene_save does.
+    char saved_start[sizeof g_current_directory];
+    std::memcpy(saved_start, g_current_directory, sizeof saved_start);
+    std::snprintf(g_current_directory, sizeof g_current_directory, "%s", Path(".").c_str());
     EXPECT_FALSE(engine.SaveScene(s));
+    std::memcpy(g_current_directory, saved_start, sizeof saved_start);
     EXPECT_EQ(quild_test::ReadFile(Path("stages/hall/data.lua")), data);
     EXPECT_TRUE(scene_test::Logged("[ERROR] - scene hall not saved: its data.lua stopped at a script error"));
 }
