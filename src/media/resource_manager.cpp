@@ -371,6 +371,12 @@ void ResourceManager::Unload(ResourceRecord* r) {
     bool shared_video = r->type == kResourceVideo && r->object && r->object == g_shared_video_player;
     if (r->object && !shared_video) {
         const ResourceKindOps* ops = OpsFor(r->type);
+        // What the resource plays ends with its unloading, whenever its
+        // memory goes: a sound falls silent now (its buffers and its stream
+        // go with it, and engine work below that holds it finds it empty).
+        // Images, videos and meshes are shown only through their records,
+        // which let go of them below.
+        if (r->type == kResourceSound && ops == &kSoundOps) static_cast<Sound*>(r->object)->Release();
         if (ops && ops->destroy)
             ReleaseWhenFree(ops->destroy, r->object);  // engine work may hold it
         else

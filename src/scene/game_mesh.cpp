@@ -249,6 +249,8 @@ GameMesh::GameMesh() : EObject(&s_descriptor) { SetDefaults(); }
 
 GameMesh::~GameMesh() { UnregisterScriptHandle(&world); }
 
+void GameMesh::Withdraw() { UnregisterScriptHandle(&world); }
+
 void GameMesh::SetDefaults() {
     if (ambient == 0) ambient = 0xFF000000u;
     if (diffuse == 0) diffuse = 0xFFFFFFFFu;

@@ -54,8 +54,10 @@ public:
     static ClassDescriptor s_descriptor;
 
     GameMesh();
-    // The world matrix stops being a script handle with the mesh.
+    // The world matrix stops being a script handle with the mesh: when it
+    // is deleted (Withdraw), whenever its memory goes.
     ~GameMesh() override;
+    void Withdraw() override;
 
     // Ambient opaque black, diffuse and specular white when 0; visible;
     // scaling (1, 1, 1) when all three are 0.

@@ -104,6 +104,7 @@ void EObject::Save(Stream* stream) { WriteObjectProperties(this, stream); }
 
 void DeleteObjectWhenFree(EObject* object) {
     if (!object) return;
+    object->Withdraw();
     if (!ReleaseMustWait()) {
         delete object;
         return;

@@ -1,6 +1,6 @@
 #pragma once
 // The object model of scene objects: MObject (a pooled object with a pool
-// header), EObject (class descriptor, name, six virtual operations), the
+// header), EObject (class descriptor, name, seven virtual operations), the
 // per-class Initializers and ClassDescriptors, and PropertyInfo records that
 // describe each class's scriptable and saved fields.
 //
@@ -100,6 +100,10 @@ public:
         (void)key;
         (void)wheel;
     }
+    // Called as the object is deleted, before a deletion that waits for
+    // engine work keeps only its memory: ends at once what scripts reach of
+    // it besides its own handle (the handles of its parts).
+    virtual void Withdraw() {}
 
     // The field of a property in this object.
     void* Field(const PropertyInfo* property) { return reinterpret_cast<uint8_t*>(this) + property->offset; }
@@ -138,8 +142,9 @@ size_t ObjectFieldOffset(F C::*member) {
 ClassDescriptor* ClassDescriptorListHead();
 
 // Deletes the object, at once or, when Lua runs inside engine work that may
-// hold it, once that work has ended (engine_work.h); its handle is stale at
-// once either way. The caller has taken it out of every list first.
+// hold it, once that work has ended (engine_work.h); its handle and those of
+// its parts (Withdraw) are stale at once either way. The caller has taken it
+// out of every list first.
 void DeleteObjectWhenFree(EObject* object);
 
 // The object of a script handle, when it is a live object; else null.

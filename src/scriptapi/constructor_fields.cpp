@@ -59,6 +59,7 @@ ConstructorFields::ConstructorFields(lua_State* L, int index, std::initializer_l
         if (ScriptPcall(L, 2, 1) != 0) {
             f = Field{f.key};
             lua_pop(L, 1);  // the error
+            if (ScriptStopPending()) break;  // nothing more is read
         }
     }
 }

@@ -11,12 +11,23 @@
 // The readers answer as the engine's table-field readers do: numbers for
 // numeric values (numeric strings too), text for strings and numbers, a
 // boolean only for true and false, a pointer only for light userdata.
+//
+// While the game is closing, protected calls run nothing: the keys read
+// from then on are not missing, they were never read. A constructor that
+// finds the game closing once its keys are read (Cut) builds nothing and
+// returns kCut; registered through RaiseStopWhenCut, it then raises the
+// stop, so the scene file that called it ends there and counts as
+// incomplete.
 #include <cstdint>
 #include <array>
 #include <cstddef>
 #include <initializer_list>
 
-struct lua_State;
+extern "C" {
+#include <lua.h>
+}
+
+#include "script/script_watch.h"
 
 class ConstructorFields {
 public:
@@ -39,6 +50,13 @@ public:
     uint32_t Color(const char* key, uint32_t fallback) const;
     void* Userdata(const char* key) const;
 
+    // Whether the game is closing, so that keys could not be read (the
+    // request may have come before the call or from a metamethod while the
+    // keys were read).
+    bool Cut() const { return ScriptStopPending(); }
+    // What a constructor returns when its fields were cut.
+    static constexpr int kCut = -1;
+
     // What one key read; filled inside the protected lookup.
     struct Field {
         const char* key = nullptr;
@@ -60,3 +78,12 @@ private:
     std::array<Field, kMaxFields> fields_;
     size_t count_ = 0;
 };
+
+// The registered form of a constructor: its results, or the stop raised
+// when it returned ConstructorFields::kCut (from this frame, which holds no
+// C++ object).
+template <lua_CFunction constructor>
+int RaiseStopWhenCut(lua_State* L) {
+    const int results = constructor(L);
+    return results != ConstructorFields::kCut ? results : ScriptRaiseStop(L);
+}

@@ -69,15 +69,12 @@ int Close(lua_State* L) {
         return 0;
     }
     UnregisterScriptHandle(stream);
-    // A stream that engine work below this call writes to stays open until
-    // that work ends.
-    ReleaseWhenFree(
-        [](void* s) {
-            auto* open = static_cast<FileStream*>(s);
-            open->Close();
-            delete open;
-        },
-        stream);
+    // The file is flushed and closed now, so that the script can read it back
+    // or copy it at once; engine work below this call that holds the stream
+    // finds it closed (its reads and writes do nothing), and only the memory
+    // waits for that work to end.
+    stream->Close();
+    ReleaseWhenFree([](void* s) { delete static_cast<FileStream*>(s); }, stream);
     return 0;
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-void DeleteText(GameText* text) { delete text; }
-
 // gtext_new([name]): the text of that name, created when absent; without a
 // name always a new unnamed text.
 int New(lua_State* L) {
@@ -41,8 +39,7 @@ int Remove(lua_State* L) {
     Engine* e = CurrentEngine();
     GameText* text = ScriptArgGameTextObject(L, 1);
     if (!e || !text || ListIndexOf(e->texts, text) < 0) return 0;
-    ListRemove(e->texts, text);
-    DeleteText(text);
+    RemoveGameText(e->texts, text);
     ForgetFreedHotspotTexts();  // each finds its text again by name
     return 0;
 }
@@ -55,12 +52,7 @@ int Sort(lua_State*) {
 int FreeAll(lua_State*) {
     Engine* e = CurrentEngine();
     if (!e) return 0;
-    for (GameText* t = e->texts.head; t;) {
-        GameText* next = ListNext(t);
-        DeleteText(t);
-        t = next;
-    }
-    e->texts = {};
+    FreeAllGameTexts(e->texts);
     ForgetFreedHotspotTexts();  // each finds its text again by name
     return 0;
 }

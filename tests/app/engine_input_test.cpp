@@ -151,6 +151,14 @@ TEST_F(EngineInputTest, AClickOnOneHotspotRunsItsHandlersAndTheGameClick) {
               "game down 649,349,1|shelf down 49,49,1|game down 649,349,2|shelf down 49,49,2|shelf up 49,49,2|"
               "shelf up 49,49,1|click shelf");
     EXPECT_EQ(engine.pressedHotspot, nullptr);
+
+    // A handler that saves a file reads it back whole: the close does not
+    // wait for the handler's call to end.
+    Lua("function shelf_MouseUp(x, y, b) local f = fopenWrite('saved.lua') fobjectPrint(f, SHELF) fclose(f) "
+        "local g = io.open('saved.lua', 'rb') saved = g:read('*a') g:close() end");
+    Button(SDL_BUTTON_LEFT, true);
+    Button(SDL_BUTTON_LEFT, false);
+    EXPECT_NE(Text("saved").find("shelf"), std::string::npos) << Text("saved");
 }
 
 // A failing hotspot handler is logged with its whole call signature.

@@ -225,6 +225,28 @@ TEST(SceneSwitchRun, SavedSceneLoadsBackAndSavesTheSame) {
         << third.log;
 }
 
+// A close request that comes while a node's data.lua runs (a SIGTERM the
+// file sends itself) ends the file there: the hotspots after it are not
+// made, and the shut-down's scene_save leaves the whole file as it is.
+TEST(SceneSwitchRun, ANodeCutByACloseRequestIsNotSavedOverItsFile) {
+    std::string root = MakeRoot("cut", "pages book 2 64 48");
+    const std::string path = root + "/stages/book/data.lua";
+    std::string data = quild_test::ReadFile(path) +
+                       "hotspot{name='first',rect='1,1,2,2'}\n"
+                       "os.execute('kill -TERM ' .. io.open('/proc/self/stat'):read('*n'))\n";
+    for (int i = 0; i < 20; ++i) data += "hotspot{name='after" + std::to_string(i) + "',rect='1,1,2,2'}\n";
+    quild_test::WriteFile(path, data);
+    EngineRun run = RunEngineIn(root, Main("function OnGameQuit() trace('hotspots ' .. #ge_gethotspotslist()) "
+                                           "scene_save() end\n",
+                                           "  if frame == 1 then ge_switchscene('book') end\n"));
+    EXPECT_EQ(run.exit_code, 0) << run.log;
+    EXPECT_EQ(run.trace, "hotspots 1\n");
+    EXPECT_EQ(quild_test::ReadFile(path), data);
+    EXPECT_NE(run.log.find("[ERROR] - scene book not saved: its data.lua stopped at a script error"),
+              std::string::npos)
+        << run.log;
+}
+
 TEST(SceneSwitchRun, SavingAnotherCubeSceneLeavesItsHotspotMapAlone) {
     std::string root = MakeRoot("savemap", "cube here 16 map here 10 20 -5 5 1 cube there 16 map there 100 110 0 3 2");
     const std::string there_map = quild_test::ReadFile(root + "/stages/there/hotspots.bin");

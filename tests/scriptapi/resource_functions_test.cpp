@@ -5,6 +5,8 @@
 
 #include "app/console.h"
 #include "app/scene_switch.h"
+#include "base/memory.h"
+#include "media/text/game_text.h"
 #include "media/mesh/mesh_device.h"
 #include "media/mesh/mesh_texts.h"
 #include "scene/scene_fixture.h"
@@ -88,6 +90,48 @@ TEST_F(ResourceFunctions, RemoveAllResourcesIsRefusedWhileASceneLoads) {
     ASSERT_EQ(engine.currentScene, ListFindByName(engine.scenes, "trap"));
     EXPECT_EQ(ListCount(engine.currentScene->pages), 1u);
     EXPECT_TRUE(scene_test::Logged("[WARNING] : removeAllResources refused while a scene is switched, loaded or drawn"));
+}
+
+const EObject* g_kept = nullptr;
+
+// What a node's data frees while the node loads (inside the engine's work)
+// is gone at once for scripts and files: a closed file is whole on the disk,
+// a removed text, box or hotspot and a deleted mesh's matrix are stale.
+// Only the memory waits for the load to end.
+TEST_F(ResourceFunctions, WhatANodeLoadFreesIsGoneAtOnceOnlyItsMemoryWaits) {
+    lua_register(L, "keep", [](lua_State* L) {
+        g_kept = ObjectFromHandle(lua_touserdata(L, 1));
+        return 0;
+    });
+    lua_register(L, "kept_freed", [](lua_State* L) {
+        lua_pushboolean(L, ObjectPool::IsFreed(g_kept, sizeof(GameText)));
+        return 1;
+    });
+    Write("stages/room/data.lua", R"(
+        local f = fopenWrite('saved.lua')
+        fobjectPrint(f, gtext_new('greeting'))
+        fclose(f)
+        local g = io.open('saved.lua', 'rb') readback = g:read('*a') g:close()
+        ge_copyfile('saved.lua', 'copy.lua')
+        local t = gtext_new('gone') keep(t) gtext_remove(t)
+        text_gone = gtext_get('gone') == nil and gtext_name(t) == nil and gtext_next(gtext_next()) == nil
+        text_waits = not kept_freed()
+        keep(gtext_next()) gtext_freeall()
+        all_gone = gtext_next() == nil and not kept_freed()
+        local b = edit_create(rect_const(0, 0, 10, 10, 0)) edit_settext(b, 'x') edit_destroy(b)
+        box_gone = edit_gettext(b) == b
+        local h = hotspot{name = 'h', rect = '0,0,1,1'} hs_remove(h)
+        hotspot_gone = hs_getname(h) == nil and hs_get('h') == nil
+        local m = ge_newsceneobject('mesh', 'm') local w = mesh_gettransform(m) ge_deleteobject(m)
+        matrix_gone = select('#', matrix_getrow(w, 0)) == 0
+    )");
+    engine.currentScene = Scene("room");
+    LoadScene();
+    EXPECT_NE(Text("readback").find("greeting"), std::string::npos) << Text("readback");
+    EXPECT_EQ(quild_test::ReadFile(Path("copy.lua")), Text("readback"));
+    Lua("assert(text_gone, 'text') assert(text_waits, 'text memory') assert(all_gone, 'all texts') "
+        "assert(box_gone, 'box') assert(hotspot_gone, 'hotspot') assert(matrix_gone, 'matrix')");
+    g_kept = nullptr;
 }
 
 TEST_F(ResourceFunctions, RemoveScriptDropsTheFileAndItsCompiledChunk) {

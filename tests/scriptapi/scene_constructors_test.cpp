@@ -2,8 +2,12 @@
 // and particlesource: their defaults, what running one again over an
 // existing object keeps and clears, tables read through metamethods that
 // fail, and calls made from a coroutine.
+#include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "app/scene_switch.h"
+#include "media/resource_manager.h"
 #include "media/text/game_font.h"
 #include "render/camera.h"
 #include "scene/cube_faces.h"
@@ -14,6 +18,7 @@
 #include "scene/patch.h"
 #include "scene/scene_page.h"
 #include "scene/surface_effect.h"
+#include "script/script_watch.h"
 #include "scriptapi/constructor_fixture.h"
 
 using namespace scene_test;
@@ -313,6 +318,62 @@ TEST_F(ConstructorTest, FailingFieldReadsCountAsMissing) {
     HotSpot* unnamed = ListFindByName(s->hotspots, "");
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(unnamed->order, 0);
+}
+
+// A close request ends a scene file at the next constructor, even one whose
+// table asks for it while its keys are read: nothing is made from keys that
+// were never read (they would all read as missing), and the node counts as
+// incomplete, so the shut-down's save leaves its file as it is.
+TEST_F(ConstructorTest, ACloseRequestEndsTheSceneFileAtTheNextConstructor) {
+    lua_register(L, "ask_to_close", [](lua_State*) {
+        RequestTermination();
+        return 0;
+    });
+    Lua("function closing(fields) return setmetatable(fields, {__index = function() ask_to_close() end}) end");
+    for (const char* constructor : {"hotspot", "mesh", "patch", "fx", "surffx", "particlesource", "lightsource",
+                                    "sound3D", "page", "video", "font", "scene", "view", "cubefaces"}) {
+        SCOPED_TRACE(constructor);
+        const std::string text =
+            std::string("reached = nil beginscene('hall') ") + constructor + "(closing({name = 'cut'})) reached = true";
+        EXPECT_EQ(ScriptRun(text.c_str()), 1);
+        EXPECT_TRUE(TakeTerminationRequest());
+        Lua("endscene() assert(reached == nil)");
+    }
+    EXPECT_EQ(ScriptRun("reached = nil beginscene('hall') ask_to_close() cubefaces() reached = true"), 1);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("endscene() assert(reached == nil)");
+    EXPECT_EQ(ListFindByName(s->hotspots, "cut"), nullptr);
+    EXPECT_EQ(s->meshes.head, nullptr);
+    EXPECT_EQ(s->patches.head, nullptr);
+    EXPECT_EQ(s->points.head, nullptr);
+    EXPECT_EQ(s->pages.head, nullptr);
+    EXPECT_EQ(s->camera, nullptr);
+    EXPECT_EQ(s->cubeFaceSets.head, nullptr);
+    EXPECT_EQ(engine.fonts.head, nullptr);
+    EXPECT_EQ(ListFindByName(engine.scenes, "cut"), nullptr);
+
+    // A node whose data.lua the request cuts: the hotspots before it stay,
+    // none is made after it, and a save keeps the whole file.
+    const std::string data =
+        "hotspot{name='a', rect='1,1,2,2'}\n"
+        "hotspot{name='b', rect='3,3,2,2', order=closing({})[1]}\n"
+        "hotspot{name='c', rect='5,5,2,2'}\nhotspot{name='d', rect='7,7,2,2'}\n";
+    Write("stages/hall/data.lua", data);
+    LoadScene();
+    EXPECT_TRUE(TakeTerminationRequest());
+    EXPECT_TRUE(s->dataLoaded);
+    EXPECT_TRUE(s->dataIncomplete);
+    EXPECT_TRUE(ListFindByName(s->hotspots, "a"));
+    EXPECT_EQ(ListFindByName(s->hotspots, "c"), nullptr);
+    EXPECT_EQ(ListFindByName(s->hotspots, ""), nullptr);
+    // Saved from the game's folder, as the shut-down's scene_save does.
+    char saved_start[sizeof g_current_directory];
+    std::memcpy(saved_start, g_current_directory, sizeof saved_start);
+    std::snprintf(g_current_directory, sizeof g_current_directory, "%s", Path(".").c_str());
+    EXPECT_FALSE(engine.SaveScene(s));
+    std::memcpy(g_current_directory, saved_start, sizeof saved_start);
+    EXPECT_EQ(quild_test::ReadFile(Path("stages/hall/data.lua")), data);
+    EXPECT_TRUE(scene_test::Logged("[ERROR] - scene hall not saved: its data.lua stopped at a script error"));
 }
 
 // Constructors called from a coroutine read the table they were given, not

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "app/scene_switch.h"
 #include "media/sound/sound.h"
 #include "media/sound/sound_fixture.h"
 #include "media/sound/stream_channel.h"
@@ -96,6 +97,17 @@ TEST_F(SoundFunctions, StaticSoundsPlayStopAndFollowTheMasterVolume) {
         snd_stopall(); assert(not snd_isplaying('tone'))
         assert(snd_isplaying(0) == false and snd_isplaying(9) == false and snd_isplaying('none') == false)
     )");
+    // A sound removed while a node loads (inside the engine's work) falls
+    // silent at once, not when the load ends.
+    lua_register(L, "loud", [](lua_State* L) {
+        lua_pushboolean(L, sound_test::Rms(sound_test::Render(4410), 0) > 1000.0);
+        return 1;
+    });
+    Write("stages/room/data.lua", "loud_before = loud() snd_remove(snd_get('tone')) loud_after = loud()");
+    Lua("snd_play('tone', true) snd_setvolume('tone', 1)");
+    engine.currentScene = Scene("room");
+    LoadScene();
+    Lua("assert(loud_before and not loud_after)");
 }
 
 TEST_F(SoundFunctions, StreamedSoundsByChannel) {

@@ -29,9 +29,12 @@ public:
 // it is emptied once the last of them has been freed.
 StringPool& GameTextStrings();
 
-// Unlinks one text from its list and frees it.
+// Unlinks one text from its list and frees it: the one way a text leaves a
+// list. It is gone from the list and its handle is stale at once; while
+// engine work that may hold it is in progress its memory (and the pool's,
+// with the last text) waits for that work to end.
 void RemoveGameText(ObjectList<GameText>& texts, GameText* text);
-// Frees every text of the list.
+// Frees every text of the list, each through RemoveGameText.
 void FreeAllGameTexts(ObjectList<GameText>& texts);
 
 // The largest game-text file read.
