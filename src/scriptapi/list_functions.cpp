@@ -105,24 +105,28 @@ int CountChildren(const HotSpot* parent) {
 
 // ge_gethotspotslist([hotspot]): the hotspot's children in its own list
 // (nil when it has none), or the names of the current scene's hotspots.
-// Making the table may run a finaliser that frees the hotspot: it is looked
-// up again once the table is there, and nothing allocates while its list is
-// walked.
+// Making the table may run a finaliser that frees the hotspot or its
+// children: it is looked up again once the table is there, and nothing
+// allocates while its list is walked (at most as many children as were
+// counted are stored).
 int HotspotsList(lua_State* L) {
     if (HotSpot* parent = HotspotArg(L, 1)) {
         const int n = CountChildren(parent);
-        if (n > 0) lua_createtable(L, n, 0);
-        parent = HotspotArg(L, 1);
-        if (n == 0 || !parent || CountChildren(parent) == 0) {
-            if (n > 0) lua_pop(L, 1);
+        if (n == 0) {
             lua_pushnil(L);
             return 1;
         }
+        lua_createtable(L, n, 0);
         int i = 0;
-        for (HotSpot* h = parent->owner->head; h; h = ListNext(h)) {
-            if (h->parent != parent) continue;
-            lua_pushlightuserdata(L, h->Handle());
-            lua_rawseti(L, -2, ++i);
+        if ((parent = HotspotArg(L, 1)))
+            for (HotSpot* h = parent->owner ? parent->owner->head : nullptr; h && i < n; h = ListNext(h)) {
+                if (h->parent != parent) continue;
+                lua_pushlightuserdata(L, h->Handle());
+                lua_rawseti(L, -2, ++i);
+            }
+        if (i == 0) {
+            lua_pop(L, 1);
+            lua_pushnil(L);
         }
         return 1;
     }
