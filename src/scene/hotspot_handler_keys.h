@@ -16,7 +16,7 @@ extern "C" {
 #include <lua.h>
 }
 
-constexpr size_t kKeptListNames = 12;
+constexpr size_t kKeptListNames = 8;
 constexpr size_t kMaxKeptHandlerNames = 2 * kKeptListNames;  // a scene's list and the global one
 constexpr size_t kMaxKeptHandlerName = 256;
 

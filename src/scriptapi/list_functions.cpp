@@ -164,22 +164,22 @@ GameScene* ListedScene(lua_State* L) {
 // The table is made first, as big as the scene's objects were then; making
 // it may run a finalizer that frees objects or the scene, so the scene is
 // looked up again (without an argument the table stands in its place, and
-// reads as no name as well) and its handles collected with no Lua call
-// between. Storing them into the table allocates nothing.
+// reads as no name as well) and its objects walked with no Lua call
+// between. At most as many handles as the table was made for are stored,
+// so storing them allocates nothing.
 int SceneObjectsList(lua_State* L) {
     int n = 0;
     if (const GameScene* s = ListedScene(L))
         for (int k = 0; k < kSceneListCount; ++k)
             for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) ++n;
     lua_createtable(L, n, 0);
-    SceneObjectChain chain;
-    CollectSceneObjects(ListedScene(L), chain);
     int i = 0;
-    for (SceneObjectRecord* r = chain.head; r && i < n; r = r->link) {
-        lua_pushlightuserdata(L, r->handle);
-        lua_rawseti(L, -2, ++i);
-    }
-    FreeSceneObjectChain(chain);
+    if (const GameScene* s = ListedScene(L))
+        for (int k = 0; k < kSceneListCount; ++k)
+            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o && i < n; o = SceneListNext(o)) {
+                lua_pushlightuserdata(L, o->Handle());
+                lua_rawseti(L, -2, ++i);
+            }
     return 1;
 }
 
