@@ -285,6 +285,8 @@ def main():
             with open(path) as f:
                 runs.append(values(json.load(f)))
     else:
+        if a.keep:
+            os.makedirs(a.keep, exist_ok=True)
         runs = [values(run_once(a.program, a.cpus, a.filter, a.repetitions, a.keep, i)) for i in range(a.runs)]
     # Pairs the program lacks, when it is at hand (saved runs may have been
     # filtered).

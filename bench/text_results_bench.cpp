@@ -4,14 +4,22 @@
 // function as it was before its results were made safe against finalizers
 // (pushed straight from the engine's memory, handler globals read by pushing
 // their names): that is the cost the safety may add. At 1,000 objects of
-// each kind.
+// each kind. The copies run in a Lua state of their own, holding what a
+// bare host holds (the standard libraries, the copies, the same handler
+// globals and handles) and a ballast that makes its heap as large as the
+// engine's state's before any case runs, so the collector paces both alike
+// and nothing the engine keeps in its state while the cases run (kept
+// keys, parked texts) or its dispatcher weighs on the copies: those are
+// the engine's side's own cost.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
+#include <lualib.h>
 }
 
 #include "app/engine.h"
@@ -162,10 +170,13 @@ T* Named(ObjectList<T>& list, const std::string& name) {
 // texts, and two edit boxes; the calls are global Lua functions.
 struct TextWorld {
     Engine engine;
+    lua_State* bare = luaL_newstate();  // the copies' own state
 
     TextWorld() {
         SetCurrentEngine(&engine);
         if (!ScriptState()) CreateScriptState();
+        if (!bare) std::abort();
+        luaL_openlibs(bare);
         RegisterAllClassProperties();
         GameScene* scene = nullptr;
         for (int i = 0; i < kObjects; ++i) {
@@ -197,15 +208,38 @@ struct TextWorld {
                     {"old_ge_getmesheslist", OldMeshesList},  {"old_ge_getpatcheslist", OldPatchesList},
                     {"old_ge_getsceneslist", OldScenesList},  {"old_ge_getfontslist", OldFontsList},
                     {"old_ge_getproperty", OldGetPropertyRect}};
-        for (const auto& f : kOld) lua_register(L, f.name, f.f);
+        for (const auto& f : kOld) lua_register(bare, f.name, f.f);
+        const char* kHandlers = "for i = 0, 999, 10 do _G['hotspot_' .. i .. '_MouseDown'] = function() end end";
+        if (luaL_dostring(bare, kHandlers) != 0) std::abort();
+        ScriptRun(kHandlers);
         ScriptRun(R"(
-            for i = 0, 999, 10 do _G['hotspot_' .. i .. '_MouseDown'] = function() end end
             bench_box = edit_create(rect_const(0, 0, 400, 300, 0))
             edit_settext(bench_box, string.rep('local x = 1 -- a line of a script in an edit box ', 4))
             edit_keydown(bench_box, 36) edit_keydown(bench_box, 16) edit_keydown(bench_box, 35)
             bench_long_box = edit_create(rect_const(0, 0, 400, 300, 0))
             edit_settext(bench_long_box, string.rep('local x = 1 -- a line of a script in an edit box ', 1300))
         )");
+        for (const char* name : {"bench_gtext", "bench_hotspot", "bench_box", "bench_long_box"}) {
+            lua_getglobal(L, name);
+            lua_pushlightuserdata(bare, lua_touserdata(L, -1));
+            lua_setglobal(bare, name);
+            lua_pop(L, 1);
+        }
+        // The same heap to walk as the engine's state holds now (before any
+        // case has run): the collector paces its cycles by the heap, so a
+        // smaller one would collect more often for the same garbage.
+        lua_gc(L, LUA_GCCOLLECT, 0);
+        lua_pushinteger(bare, lua_gc(L, LUA_GCCOUNT, 0));
+        lua_setglobal(bare, "bench_heap_kib");
+        const char* kBallast = R"(
+            collectgarbage('collect')
+            bench_ballast = {}
+            while collectgarbage('count') < bench_heap_kib do
+              bench_ballast[#bench_ballast + 1] = string.rep('b', 40) .. #bench_ballast
+            end
+            collectgarbage('collect')
+        )";
+        if (luaL_dostring(bare, kBallast) != 0) std::abort();
     }
     TextWorld(const TextWorld&) = delete;
     TextWorld& operator=(const TextWorld&) = delete;
@@ -213,6 +247,7 @@ struct TextWorld {
         ScriptRun("edit_destroy(bench_box) edit_destroy(bench_long_box) bench_box, bench_long_box = nil, nil");
         FreeAllGameTexts(engine.texts);
         if (CurrentEngine() == &engine) SetCurrentEngine(nullptr);
+        lua_close(bare);
     }
 };
 
@@ -243,8 +278,8 @@ const struct {
 
 // kCallsPerRun calls of the case's function, or of its old copy.
 void RunCase(benchmark::State& state, bool old) {
-    bench::Kept<TextWorld>();
-    lua_State* L = ScriptState();
+    TextWorld& world = bench::Kept<TextWorld>();
+    lua_State* L = old ? world.bare : ScriptState();
     const auto& c = kCases[state.range(0)];
     const std::string chunk = "local f, a, b = (function(name, ...) return _G[name], ... end)('" +
                               std::string(old ? "old_" : "") + c.call + ") for i = 1, " +

@@ -381,12 +381,14 @@ bool RebuildHandlerBitsRaw(lua_State* L, HotSpot* first, HotSpot* (*next)(HotSpo
 void HotSpot::RebuildHandlerBitsOfList(HotSpot* first, HotSpot* (*next)(HotSpot*)) {
     lua_State* L = ScriptState();
     if (L && RebuildHandlerBitsRaw(L, first, next)) return;
-    for (const auto& [handle, name] : TakeList(first, next)) {
-        const uint32_t bits = HotspotHandlerBits(name);
-        KeepHandlerKeys(L, name);  // read raw the next time
-        if (HotSpot* h = FoundAgain(handle, name))
-            h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits;
-    }
+    const auto hotspots = TakeList(first, next);
+    std::vector<const char*> names(hotspots.size());
+    for (size_t i = 0; i < hotspots.size(); ++i) names[i] = hotspots[i].second;
+    std::vector<uint32_t> bits(hotspots.size());
+    ReadHandlerBitsOfNames(L, names.data(), names.size(), bits.data());
+    for (size_t i = 0; i < hotspots.size(); ++i)
+        if (HotSpot* h = FoundAgain(hotspots[i].first, hotspots[i].second))
+            h->event_flags = (h->event_flags & ~kHotspotHandlerMask) | bits[i];
 }
 
 void HotSpot::Render() {

@@ -164,9 +164,14 @@ int SetSelText(lua_State* L) {
 }
 
 int Cmd(lua_State* L) {
-    if (!Box(L)) return script_args::GiveBackLastArgument(L);
+    ScriptEditBox* box = Box(L);
+    if (!box) return script_args::GiveBackLastArgument(L);
+    // A command given as a number is made a string, which may run a
+    // finaliser that destroys the box: it is found again then.
+    const bool made = lua_type(L, 2) != LUA_TSTRING;
     const char* command = Text(L, 2);
-    if (ScriptEditBox* box = Box(L)) box->RunCommand(command);
+    if (made) box = Box(L);
+    if (box) box->RunCommand(command);
     return script_args::GiveBackLastArgument(L);
 }
 

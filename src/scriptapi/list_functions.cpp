@@ -105,24 +105,28 @@ int CountChildren(const HotSpot* parent) {
 
 // ge_gethotspotslist([hotspot]): the hotspot's children in its own list
 // (nil when it has none), or the names of the current scene's hotspots.
-// Making the table may run a finaliser that frees the hotspot: it is looked
-// up again once the table is there, and nothing allocates while its list is
-// walked.
+// Making the table may run a finaliser that frees the hotspot or its
+// children: it is looked up again once the table is there, and nothing
+// allocates while its list is walked (at most as many children as were
+// counted are stored).
 int HotspotsList(lua_State* L) {
     if (HotSpot* parent = HotspotArg(L, 1)) {
         const int n = CountChildren(parent);
-        if (n > 0) lua_createtable(L, n, 0);
-        parent = HotspotArg(L, 1);
-        if (n == 0 || !parent || CountChildren(parent) == 0) {
-            if (n > 0) lua_pop(L, 1);
+        if (n == 0) {
             lua_pushnil(L);
             return 1;
         }
+        lua_createtable(L, n, 0);
         int i = 0;
-        for (HotSpot* h = parent->owner->head; h; h = ListNext(h)) {
-            if (h->parent != parent) continue;
-            lua_pushlightuserdata(L, h->Handle());
-            lua_rawseti(L, -2, ++i);
+        if ((parent = HotspotArg(L, 1)))
+            for (HotSpot* h = parent->owner ? parent->owner->head : nullptr; h && i < n; h = ListNext(h)) {
+                if (h->parent != parent) continue;
+                lua_pushlightuserdata(L, h->Handle());
+                lua_rawseti(L, -2, ++i);
+            }
+        if (i == 0) {
+            lua_pop(L, 1);
+            lua_pushnil(L);
         }
         return 1;
     }
@@ -160,22 +164,22 @@ GameScene* ListedScene(lua_State* L) {
 // The table is made first, as big as the scene's objects were then; making
 // it may run a finalizer that frees objects or the scene, so the scene is
 // looked up again (without an argument the table stands in its place, and
-// reads as no name as well) and its handles collected with no Lua call
-// between. Storing them into the table allocates nothing.
+// reads as no name as well) and its objects walked with no Lua call
+// between. At most as many handles as the table was made for are stored,
+// so storing them allocates nothing.
 int SceneObjectsList(lua_State* L) {
     int n = 0;
     if (const GameScene* s = ListedScene(L))
         for (int k = 0; k < kSceneListCount; ++k)
             for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o; o = SceneListNext(o)) ++n;
     lua_createtable(L, n, 0);
-    SceneObjectChain chain;
-    CollectSceneObjects(ListedScene(L), chain);
     int i = 0;
-    for (SceneObjectRecord* r = chain.head; r && i < n; r = r->link) {
-        lua_pushlightuserdata(L, r->handle);
-        lua_rawseti(L, -2, ++i);
-    }
-    FreeSceneObjectChain(chain);
+    if (const GameScene* s = ListedScene(L))
+        for (int k = 0; k < kSceneListCount; ++k)
+            for (EObject* o = SceneListFirst(*s, static_cast<SceneList>(k)); o && i < n; o = SceneListNext(o)) {
+                lua_pushlightuserdata(L, o->Handle());
+                lua_rawseti(L, -2, ++i);
+            }
     return 1;
 }
 

@@ -14,6 +14,7 @@
 #include "scene/game_mesh.h"
 #include "scene/game_scene.h"
 #include "scene/hot_spot.h"
+#include "scene/hotspot_handler_keys.h"
 #include "scene/hotspot_map.h"
 #include "scene/scene_page.h"
 #include "script/object_model.h"
@@ -255,6 +256,33 @@ TEST_F(SceneWorldTest, HandlerBitsFollowTheGlobalsOfAnyNameLength) {
     Check("_MouseUp = function() end hotspot{rect='0,0,1,1'} hs_checkevents()");
     ASSERT_NE(engine->globalHotspots.head, nullptr);
     EXPECT_EQ(engine->globalHotspots.head->event_flags & kHotspotHandlerMask, 0u);
+}
+
+TEST_F(SceneWorldTest, HandlerBitsOfLongListsKeepNothingInTheLuaHeap) {
+    GameScene* s = MakeBook();
+    Check("Door_MouseUp = function() end hs_checkevents(hs_get('Door'))");
+    uint32_t bits = 0;
+    ASSERT_TRUE(ReadHandlerBitsRaw(L, s->hotspots.head->name, &bits));  // a short list's keys are kept
+    EXPECT_EQ(bits, uint32_t(kHotspotMouseUp));
+    Check(R"(
+        beginscene('book') for i = 1, 8000 do hotspot{name = 'h' .. i, rect = '0,0,1,1'} end endscene()
+        h5000_MouseClick = function() end h7999_MouseEnter = function() end
+        collectgarbage('collect') collectgarbage('collect')
+        before = collectgarbage('count')
+        hs_checkevents(hs_get('h1')) hs_checkevents(hs_get('h1'))
+        collectgarbage('collect') collectgarbage('collect')
+        grown = collectgarbage('count') - before
+    )");
+    EXPECT_EQ(ListFindByName(s->hotspots, "h5000")->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseClick));
+    EXPECT_EQ(ListFindByName(s->hotspots, "h7999")->event_flags & kHotspotHandlerMask, uint32_t(kHotspotMouseEnter));
+    EXPECT_EQ(ListFindByName(s->hotspots, "h4097")->event_flags & kHotspotHandlerMask, 0u);
+    // Nothing is kept for them in the Lua heap (8,000 kept names took 4 MB),
+    // and the short list's keys still serve it.
+    lua_getglobal(L, "grown");
+    EXPECT_LT(lua_tonumber(L, -1), 64.0) << "KiB";
+    lua_pop(L, 1);
+    EXPECT_LE(KeptHandlerNames(L), kMaxKeptHandlerNames);
+    EXPECT_TRUE(ReadHandlerBitsRaw(L, s->hotspots.head->name, &bits));
 }
 
 TEST_F(SceneWorldTest, RemovingAMapHotspotRenumbersTheMap) {

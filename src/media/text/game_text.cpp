@@ -1,7 +1,10 @@
 #include "media/text/game_text.h"
 
+#include <cstring>
 #include <new>
 #include <string>
+#include <strings.h>
+#include <unordered_map>
 
 #include "base/file_stream.h"
 #include "base/log.h"
@@ -69,10 +72,58 @@ bool IsTagLine(const std::string& line) {
     return line.find_first_of("<>", 1) == line.size() - 1;
 }
 
+size_t g_names_compared = 0;
+
+// Case-insensitive (as ListFindByName compares) hashing and equality of
+// names; the equality counts its comparisons.
+struct NoCaseHash {
+    size_t operator()(const char* name) const {
+        size_t h = 14695981039346656037ull;
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
+            const unsigned char c = (*p >= 'A' && *p <= 'Z') ? static_cast<unsigned char>(*p - 'A' + 'a') : *p;
+            h = (h ^ c) * 1099511628211ull;
+        }
+        return h;
+    }
+};
+struct NoCaseEqual {
+    bool operator()(const char* a, const char* b) const {
+        ++g_names_compared;
+        return strcasecmp(a, b) == 0;
+    }
+};
+
+// The texts of a list by name, each name to the first text of the list
+// that has it, as ListFindByName finds it. Built once a load: nothing but
+// the load changes the list while it runs.
+class TextsByName {
+public:
+    explicit TextsByName(ObjectList<GameText>& texts) : texts_(texts) {
+        for (GameText* t = texts.head; t; t = ListNext(t))
+            if (t->name) index_.emplace(t->name, t);  // a later text of a name is not found
+    }
+    // The text of the name, or a new one appended and given the name.
+    GameText* FindOrAdd(const char* name) {
+        if (!name) return nullptr;
+        if (auto found = index_.find(name); found != index_.end()) return found->second;
+        GameText* t = ListAppendNew(texts_);
+        t->name = name;
+        index_.emplace(name, t);
+        return t;
+    }
+
+private:
+    ObjectList<GameText>& texts_;
+    std::unordered_map<const char*, GameText*, NoCaseHash, NoCaseEqual> index_;
+};
+
 }  // namespace
+
+size_t GameTextNamesCompared() { return g_names_compared; }
 
 void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts) {
     StringPool& pool = GameTextStrings();
+    TextsByName by_name(texts);
     GameText* current = nullptr;
     std::string collected;
     std::string line;
@@ -87,7 +138,7 @@ void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts) 
             current = nullptr;
             if (line[1] != '/') {
                 const char* name = pool.InternBytes(line.data() + 1, line.size() - 2);
-                current = ListFindOrAdd(texts, name);
+                current = by_name.FindOrAdd(name);
             }
         } else if (current) {
             if (!collected.empty()) collected += '\n';

@@ -45,7 +45,10 @@ constexpr size_t kMaxGameTextFileBytes = 64u << 20;
 // missing, unreadable or too large (the list is then untouched; the log
 // names the file).
 bool LoadGameTextFile(const char* path, ObjectList<GameText>& texts);
-// The same over bytes in memory.
+// The same over bytes in memory. Names are found through an index, so a
+// load takes time in proportion to the file and the list.
 void ParseGameTexts(const char* data, size_t size, ObjectList<GameText>& texts);
+// Names compared by loads so far (a load compares about one a header).
+size_t GameTextNamesCompared();
 // Writes every text of the list, in order, replacing the file safely.
 bool SaveGameTextFile(const char* path, const ObjectList<GameText>& texts);

@@ -81,6 +81,36 @@ TEST_F(GameTextTest, ReadingRules) {
     EXPECT_STREQ(TextOf(texts, "other"), "z");
 }
 
+TEST_F(GameTextTest, RepeatedNamesAndLongFiles) {
+    // Two texts of one name (a rename can make them): the first of the list
+    // is the one a file fills, in any case; the list keeps its order.
+    Add(texts, "Twin", "first");
+    Add(texts, nullptr, "nameless");
+    Add(texts, "twin", "second");
+    std::string bytes = "<TWIN>\nnew\n<fresh>\na\n<Fresh>\nb\n";
+    constexpr int kTexts = 20000;
+    for (int i = 0; i < kTexts; ++i) bytes += "<text" + std::to_string(i) + ">\nline " + std::to_string(i) + "\n";
+    bytes += "<text0>\nagain\n";
+    const size_t compared = GameTextNamesCompared();
+    Parse(bytes);
+    // Names are found through an index: about one comparison a header, not
+    // one per text of the list.
+    EXPECT_LT(GameTextNamesCompared() - compared, size_t(3 * kTexts));
+    ASSERT_EQ(ListCount(texts), size_t(3 + 1 + kTexts));
+    const GameText* t = texts.head;
+    EXPECT_STREQ(t->text, "new");
+    t = ListNext(ListNext(t));
+    EXPECT_STREQ(t->text, "second");
+    t = ListNext(t);
+    EXPECT_STREQ(t->name, "fresh");
+    EXPECT_STREQ(t->text, "b");
+    t = ListNext(t);
+    EXPECT_STREQ(t->name, "text0");
+    EXPECT_STREQ(t->text, "again");
+    EXPECT_STREQ(texts.tail->name, "text19999");
+    EXPECT_STREQ(texts.tail->text, "line 19999");
+}
+
 TEST_F(GameTextTest, HostileFilesAreReadSafely) {
     // Zero bytes, lone brackets and very long lines.
     std::string bytes = "<zzz>\n";
