@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <ucontext.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -543,6 +545,9 @@ struct CodeRange {
 CodeRange g_lua_code[4];
 int g_lua_code_ranges = 0;
 std::atomic<int> g_sample{0};  // -1 asked, 0 elsewhere, 1 in Lua
+// A busy machine, for tests: every answer comes this late
+// (QUILD_SAMPLE_ANSWER_LATE_MS, below a second).
+timespec g_answer_late{};
 static_assert(std::atomic<int>::is_always_lock_free, "the sample is written in a signal handler");
 
 int FindLuaCode(dl_phdr_info* info, size_t, void*) {
@@ -565,6 +570,7 @@ void TakeSample(int, siginfo_t*, void* context) {
 #else
     (void)context;
 #endif
+    if (g_answer_late.tv_nsec) nanosleep(&g_answer_late, nullptr);
     bool lua = at == 0;
     for (int i = 0; i < g_lua_code_ranges; ++i)
         if (at >= g_lua_code[i].begin && at < g_lua_code[i].end) lua = true;
@@ -573,6 +579,8 @@ void TakeSample(int, siginfo_t*, void* context) {
 
 void PrepareSampling() {
     dl_iterate_phdr(FindLuaCode, nullptr);
+    if (const char* late = std::getenv("QUILD_SAMPLE_ANSWER_LATE_MS"))
+        g_answer_late.tv_nsec = std::clamp(std::atol(late), 0L, 999L) * 1'000'000;
     struct sigaction sa {};
     sa.sa_sigaction = TakeSample;
     sigemptyset(&sa.sa_mask);

@@ -508,13 +508,16 @@ TEST_F(LuaHostTest, AScriptsOwnHookIsItsOwn) {
     SetLongScriptCallMs(1);
     ASSERT_EQ(ScriptRun("function Guarded() local t0 = os.clock() "
                         "dbg.sethook(function() if os.clock() - t0 > 0.3 then error('too long', 0) end end, '', 1000) "
-                        "guard = select(2, pcall(function() while os.clock() - t0 < 5 do end end)) dbg.sethook() "
+                        "guard = select(2, pcall(function() while os.clock() - t0 < 5 do end end)) "
+                        "dbg.sethook(function() end, '', 100) local co = coroutine.create(function() return dbg.gethook() end) "
+                        "inherited = select(4, coroutine.resume(co)) dbg.sethook() "
                         "local late = 0 dbg.sethook(function() if os.clock() - t0 > 0.5 then late = late + 1 end end, '', 1000) "
                         "while os.clock() - t0 < 0.6 do end dbg.sethook() counted_late = late end"),
               0);
     EXPECT_EQ(ScriptCall("Guarded()"), 0);
     SetLongScriptCallMs(3000);
     EXPECT_EQ(Text("guard"), "too long");
+    EXPECT_EQ(Number("inherited"), 100);
     EXPECT_GT(Number("counted_late"), 10);
 }
 
