@@ -346,7 +346,7 @@ TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
 // grace: one log line naming what held the game and the grace, the exit of
 // a closing game, the files whole. The grace is shortened to 3 s: the game
 // cannot close before it, and a grace counted twice would take 6 s. A
-// machine too busy to answer the watchdog soon (every answer 80 ms late)
+// machine too busy to answer the watchdog soon (every answer 150 ms late)
 // closes within the grace and a second.
 TEST(OutsideFaults, LuaOutOfTheHooksReachIsClosedFromOutside) {
     struct Case {
@@ -356,7 +356,7 @@ TEST(OutsideFaults, LuaOutOfTheHooksReachIsClosedFromOutside) {
         const char* loop;
     } cases[] = {
         {"a finalizer", "3000", "0", "getmetatable(newproxy(true)).__gc = function() while true do end end collectgarbage()"},
-        {"a finalizer", "1000", "80", "getmetatable(newproxy(true)).__gc = function() while true do end end collectgarbage()"},
+        {"a finalizer", "1000", "150", "getmetatable(newproxy(true)).__gc = function() while true do end end collectgarbage()"},
         {"a hook of the script", "1000", "0", "package.loaded.debug.sethook(function() while true do end end, '', 1) local x = 1"},
     };
     for (const Case& c : cases) {
