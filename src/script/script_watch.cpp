@@ -4,11 +4,15 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
@@ -486,6 +490,42 @@ int WatchedGethook(lua_State* L) {
     return 3;
 }
 
+// os.execute as the library's (the C library's system(), its status as
+// system() gives it), except that the engine does not ignore SIGINT while
+// the command runs, as system() would: an interrupt that comes while a
+// script runs commands in a loop asks the game to end as any other.
+int WatchedExecute(lua_State* L) {
+    const char* command = luaL_optstring(L, 1, nullptr);
+    if (!command) {
+        lua_pushinteger(L, std::system(nullptr));
+        return 1;
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char sh[] = "sh", c[] = "-c";
+    char* argv[] = {sh, c, const_cast<char*>(command), nullptr};
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ) == 0) {
+        while (waitpid(pid, &status, 0) < 0)
+            if (errno != EINTR) {
+                status = -1;
+                break;
+            }
+    }
+    posix_spawnattr_destroy(&attr);
+    lua_pushinteger(L, status);
+    return 1;
+}
+
 void Replace(lua_State* L, const char* table, const char* name, lua_CFunction function) {
     lua_getglobal(L, table);
     if (lua_istable(L, -1)) {
@@ -810,6 +850,7 @@ void InstallScriptWatch(lua_State* L) {
     lua_register(L, "load", StopAwareLoad);
     Replace(L, "coroutine", "resume", StopAwareResume);
     Replace(L, "coroutine", "wrap", StopAwareWrap);
+    Replace(L, "os", "execute", WatchedExecute);
     // The library as loaded: the global "debug" is the engine's own function.
     lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
     lua_getfield(L, -1, "debug");

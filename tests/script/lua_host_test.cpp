@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <signal.h>
 #include <unistd.h>
 
 #include "base/file_stream.h"
@@ -189,6 +190,17 @@ TEST_F(LuaHostTest, TheStopReachesEveryLoop) {
     EXPECT_EQ(ScriptRun("ask_from_elsewhere() touch()"), 1);
     EXPECT_TRUE(TakeTerminationRequest());
     Lua("assert(touched == nil)");
+
+    // An interrupt that comes while os.execute runs a command is not
+    // ignored, as the C library's system() would; the command's status is
+    // the library's.
+    struct sigaction asks {}, before {};
+    asks.sa_handler = [](int) { RequestTermination(); };
+    sigaction(SIGINT, &asks, &before);
+    EXPECT_EQ(ScriptRun("for i = 1, 5 do os.execute('kill -INT $PPID; sleep 0.05') end finished = true"), 1);
+    sigaction(SIGINT, &before, nullptr);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(finished == nil) assert(os.execute('exit 3') == 768 and os.execute() ~= 0)");
 }
 
 int CallSpin(lua_State*) {
