@@ -1,10 +1,12 @@
 #include "script/script_watch.h"
 
 #include <link.h>
+#include <linux/membarrier.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
@@ -61,33 +63,80 @@ int64_t NowNs() {
         .count();
 }
 
+// Pointers the Lua thread publishes and the watchdog reads through (the
+// thread whose Lua runs, the innermost call): the watchdog marks the one it
+// reads and reads it only while it is still published; the Lua thread,
+// taking one back (it may be freed then), waits only while it is marked.
+// Dekker's handshake, made asymmetric: the Lua thread, which does this on
+// every resume and every call, orders its store and load with a compiler
+// barrier only, and the watchdog, a few times a second, has the kernel run
+// a full barrier on every thread of the process (membarrier). Without it
+// both sides take a full fence.
+bool g_membarrier = false;  // set before the watchdog starts
+
+void LightFence() {
+    if (g_membarrier)
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    else
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void HeavyFence() {
+    if (g_membarrier)
+        syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+    else
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void PrepareFences() {
+    g_membarrier = syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
+
+// On the Lua thread: `slot` no longer publishes `old`.
+template <typename T>
+void Unpublish(std::atomic<T*>& slot, T* next, std::atomic<T*>& mark, T* old) {
+    slot.store(next, std::memory_order_release);
+    LightFence();
+    while (mark.load(std::memory_order_acquire) == old) std::this_thread::yield();
+}
+
+// On the watchdog's thread: what `slot` publishes, marked, or null; Unmark
+// after reading it.
+template <typename T>
+T* MarkPublished(std::atomic<T*>& slot, std::atomic<T*>& mark) {
+    T* p = slot.load(std::memory_order_acquire);
+    if (!p) return nullptr;
+    mark.store(p, std::memory_order_relaxed);
+    HeavyFence();
+    if (slot.load(std::memory_order_acquire) == p) return p;
+    mark.store(nullptr, std::memory_order_release);
+    return nullptr;
+}
+
+template <typename T>
+void Unmark(std::atomic<T*>& mark) {
+    mark.store(nullptr, std::memory_order_release);
+}
+
 // The thread whose Lua code runs now: the state's main thread, or the
-// coroutine resumed last; written by the Lua thread alone. The watchdog
-// touches it from its own thread: it names the thread it touches first and
-// checks that it still runs, and the Lua thread, leaving a coroutine (which
-// may be collected once the resume returns), waits while the watchdog
-// names it. Entering a thread needs no wait: its resumer is alive below it.
+// coroutine resumed last; written by the Lua thread alone. Entering a
+// thread needs no wait: its resumer is alive below it.
 std::atomic<lua_State*> g_running{nullptr};
 std::atomic<lua_State*> g_touching{nullptr};
 pthread_t g_lua_thread;
 std::atomic<bool> g_lua_thread_known{false};
 
-void LeaveThread(lua_State* left, lua_State* back_to) {
-    g_running.store(back_to, std::memory_order_seq_cst);
-    while (g_touching.load(std::memory_order_seq_cst) == left) std::this_thread::yield();
-}
+void LeaveThread(lua_State* left, lua_State* back_to) { Unpublish(g_running, back_to, g_touching, left); }
 
 // Runs f(running thread) from the watchdog's thread while that thread is
 // sure to be alive; false when no Lua runs.
 template <typename F>
 bool TouchRunning(F f) {
-    lua_State* running = g_running.load(std::memory_order_seq_cst);
+    lua_State* running = MarkPublished(g_running, g_touching);
     if (!running) return false;
-    g_touching.store(running, std::memory_order_seq_cst);
-    const bool alive = g_running.load(std::memory_order_seq_cst) == running;
-    if (alive) f(running);
-    g_touching.store(nullptr, std::memory_order_seq_cst);
-    return alive;
+    f(running);
+    Unmark(g_touching);
+    return true;
 }
 
 bool OnLuaThread() {
@@ -644,20 +693,15 @@ std::atomic<HeldGameClose> g_close{nullptr};
 // to look for the window's close while it runs on.
 void WatchLongCall(int64_t now) {
     static int64_t last_poll_ns = 0;
-    ScriptCallWatch* w = g_innermost.load(std::memory_order_seq_cst);
+    ScriptCallWatch* w = MarkPublished(g_innermost, g_naming);
     if (!w) return;
-    g_naming.store(w, std::memory_order_seq_cst);
-    if (g_innermost.load(std::memory_order_seq_cst) != w) {
-        g_naming.store(nullptr, std::memory_order_seq_cst);
-        return;
-    }
     const int64_t ran = now - w->started_ns;
     std::string name;
     if (!w->warned && ran > g_long_call_ns.load(std::memory_order_relaxed)) {
         w->warned = true;
         name = Name(*w);
     }
-    g_naming.store(nullptr, std::memory_order_seq_cst);
+    Unmark(g_naming);
     if (!name.empty())
         LogFromAnyThread("[WARNING] : script %s has been running for %lld ms", name.c_str(),
                          static_cast<long long>(ran / 1'000'000));
@@ -676,11 +720,10 @@ void WatchLongCall(int64_t now) {
 
 // The innermost call's name, for a log line from the watchdog's thread.
 std::string InnermostName() {
-    ScriptCallWatch* w = g_innermost.load(std::memory_order_seq_cst);
+    ScriptCallWatch* w = MarkPublished(g_innermost, g_naming);
     if (!w) return "a script";
-    g_naming.store(w, std::memory_order_seq_cst);
-    std::string name = g_innermost.load(std::memory_order_seq_cst) == w ? Name(*w) : "a script";
-    g_naming.store(nullptr, std::memory_order_seq_cst);
+    std::string name = Name(*w);
+    Unmark(g_naming);
     return name;
 }
 
@@ -767,6 +810,7 @@ void StartWatchdog() {
     static std::once_flag started;
     std::call_once(started, [] {
         g_tick_ns.store(NowNs(), std::memory_order_relaxed);
+        PrepareFences();
         PrepareSampling();
         std::thread(Watch).detach();
     });
@@ -874,7 +918,7 @@ void InstallScriptWatch(lua_State* L) {
         g_lua_thread = pthread_self();
         g_lua_thread_known.store(true, std::memory_order_release);
     }
-    g_running.store(L, std::memory_order_seq_cst);
+    g_running.store(L, std::memory_order_release);
     StartWatchdog();
 }
 
@@ -903,8 +947,7 @@ ScriptCallWatch::ScriptCallWatch(const char* text_, size_t length_, const char* 
 }
 
 ScriptCallWatch::~ScriptCallWatch() {
-    g_innermost.store(outer, std::memory_order_seq_cst);
-    while (g_naming.load(std::memory_order_seq_cst) == this) std::this_thread::yield();
+    Unpublish(g_innermost, outer, g_naming, this);
 }
 
 void SetLongScriptCallMs(int milliseconds) {
