@@ -284,7 +284,7 @@ void Engine::Shutdown() {
     // A termination request met here is the one being answered: the
     // shut-down's scripts run unhindered, a further request stops them only
     // when they still run after the grace.
-    SetScriptShutDown(true);
+    BeginScriptShutDown();
     ScriptCall("OnGameQuit(%d)", 0);
     closing = true;
     LogPrintf("[EXITING] : Releasing Sound Objects");

@@ -877,10 +877,9 @@ bool TakeTerminationRequest() {
     return true;
 }
 
-void SetScriptShutDown(bool shutting_down) {
-    if (shutting_down) TakeTerminationRequest();
-    g_overdue.store(false, std::memory_order_relaxed);
-    g_shutting_down.store(shutting_down, std::memory_order_relaxed);
+void BeginScriptShutDown() {
+    TakeTerminationRequest();
+    g_shutting_down.store(true, std::memory_order_relaxed);
 }
 
 void InstallScriptWatch(lua_State* L) {

@@ -15,26 +15,28 @@ extern "C" {
 
 // Asks the program to end. Safe in a signal handler: it counts the request
 // and, on the Lua thread, puts the hook on the running Lua (Lua's
-// lua_sethook, a few stores); elsewhere the watchdog does at its next tick.
-// A script running now, or started before the request is taken, is stopped
-// with a Lua error at its next hook.
+// lua_sethook, a few stores); elsewhere the watchdog does at its next tick,
+// and the next script function entered raises the stop. A script running
+// now, or started before the request is taken, is stopped with a Lua error
+// at its next instruction or call.
 void RequestTermination();
 // The number of termination requests so far.
 int TerminationRequests();
 // True once for every new request: the caller ends the game; scripts
 // started from then on run unhindered until the next request.
 bool TakeTerminationRequest();
-// The shut-down's handlers begin (true; the request waiting is taken): a
-// further request does not stop them until the watchdog has seen Lua run
-// for the grace after it, when the handler still running is stopped as a
-// stuck script is (one log line names it). False ends the phase (tests).
-void SetScriptShutDown(bool shutting_down);
+// The shut-down's handlers begin (the request waiting is taken): a further
+// request does not stop them until the watchdog has seen Lua run for the
+// grace after it, when the handler still running is stopped as a stuck
+// script is (one log line names it). For the rest of the program.
+void BeginScriptShutDown();
 
 // Watches the state, whose Lua runs on the calling thread: replaces pcall,
 // xpcall, load, coroutine.resume and coroutine.wrap with versions that hand
 // the stop on (while the game is closing no script catches the stop for
-// good), and debug.sethook and debug.gethook with versions that keep the
-// script's own hook apart from the watch's. Scripts see Lua's own
+// good), debug.sethook and debug.gethook with versions that keep the
+// script's own hook apart from the watch's, and os.execute with one that
+// does not ignore SIGINT while the command runs. Scripts see Lua's own
 // functions in every other way. Starts the watchdog thread (once).
 void InstallScriptWatch(lua_State* L);
 // Before the state is closed.
