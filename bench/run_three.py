@@ -57,6 +57,8 @@ PAIRS = [
     ("BM_LuaRecursionEngine", "BM_LuaRecursionBareBaseline"),
     ("BM_LuaResumeEngine", "BM_LuaResumeBareBaseline"),
     ("BM_LuaWrapEngine", "BM_LuaWrapBareBaseline"),
+    ("BM_LuaPcallEngine", "BM_LuaPcallBareBaseline"),
+    ("BM_LuaStringsEngine", "BM_LuaStringsBareBaseline"),
     ("BM_VideoPlayerDecode", "BM_TheoraDecodeBaseline"),
     ("BM_MixStreamsAndStatics", "BM_OvReadBaseline"),
     ("BM_OpenShortLinks", "BM_OpenShortLinksOvBaseline"),

@@ -108,6 +108,12 @@ const LuaWorkload kResume = {
     10000};
 const LuaWorkload kWrap = {
     "local f = coroutine.wrap(function() while true do coroutine.yield() end end) for i = 1, 10000 do f() end", 10000};
+const LuaWorkload kPcall = {
+    "local pcall, f = pcall, function(a) return a end for i = 1, 10000 do pcall(f, i) end", 10000};
+const LuaWorkload kStrings = {
+    "local s = '' for i = 1, 2000 do s = s .. i .. ',' end local t = {} "
+    "for i = 1, 2000 do t[i] = 'item ' .. i end s = table.concat(t, ' ')",
+    4000};
 
 lua_State* BareState() {
     static lua_State* L = [] {
@@ -131,6 +137,10 @@ void BM_LuaResumeEngine(benchmark::State& state) { RunInEngine(state, kResume); 
 void BM_LuaResumeBareBaseline(benchmark::State& state) { RunBare(state, kResume); }
 void BM_LuaWrapEngine(benchmark::State& state) { RunInEngine(state, kWrap); }
 void BM_LuaWrapBareBaseline(benchmark::State& state) { RunBare(state, kWrap); }
+void BM_LuaPcallEngine(benchmark::State& state) { RunInEngine(state, kPcall); }
+void BM_LuaPcallBareBaseline(benchmark::State& state) { RunBare(state, kPcall); }
+void BM_LuaStringsEngine(benchmark::State& state) { RunInEngine(state, kStrings); }
+void BM_LuaStringsBareBaseline(benchmark::State& state) { RunBare(state, kStrings); }
 BENCHMARK(BM_LuaLoopEngine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LuaLoopBareBaseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LuaRecursionEngine)->Unit(benchmark::kMicrosecond);
@@ -139,5 +149,9 @@ BENCHMARK(BM_LuaResumeEngine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LuaResumeBareBaseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LuaWrapEngine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LuaWrapBareBaseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaPcallEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaPcallBareBaseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaStringsEngine)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LuaStringsBareBaseline)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

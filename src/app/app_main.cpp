@@ -64,7 +64,7 @@ void WatchForTermination() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
-    SetScriptClosePoll(plat::CloseRequestPending);
+    SetScriptClosePoll(plat::CloseRequestPending, plat::WindowEventsWaiting);
     StartClosingWatchdog(ClosingGraceMs(), CloseHeldGame);
 }
 

@@ -282,8 +282,9 @@ bool DisplayInit(bool reset) {
 void Engine::Shutdown() {
     inFrame = false;
     // A termination request met here is the one being answered: the
-    // shut-down's scripts run unhindered.
-    TakeTerminationRequest();
+    // shut-down's scripts run unhindered, a further request stops them only
+    // when they still run after the grace.
+    BeginScriptShutDown();
     ScriptCall("OnGameQuit(%d)", 0);
     closing = true;
     LogPrintf("[EXITING] : Releasing Sound Objects");

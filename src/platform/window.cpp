@@ -4,10 +4,14 @@
 #include "platform/gpu/driver_modules.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 
 #include "platform/input.h"
@@ -36,6 +40,26 @@ struct Queued {
 Window* g_window = nullptr;  // the one application window
 std::deque<Queued> g_queue;
 bool g_quitPosted = false;
+
+// The window system's connection, for a thread that asks whether events
+// wait without taking them: X11's socket; kEventsUnseen where they cannot
+// be seen (they may wait), kNoEvents with no window or one off-screen.
+constexpr int kNoEvents = -1, kEventsUnseen = -2;
+std::atomic<int> g_eventsFd{kNoEvents};
+
+void WatchWindowEvents(SDL_Window* sdl) {
+    int fd = kEventsUnseen;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy"))) fd = kNoEvents;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    if (SDL_GetWindowWMInfo(sdl, &info) && info.subsystem == SDL_SYSWM_X11) fd = ConnectionNumber(info.info.x11.display);
+#else
+    (void)sdl;
+#endif
+    g_eventsFd.store(fd, std::memory_order_relaxed);
+}
 int g_quitCode = 0;
 // The keys as the events read so far left them (auto-repeat, Ctrl+letter),
 // and as the messages taken from the queue so far left them: a handler
@@ -339,6 +363,7 @@ Window* CreateAppWindow(const WindowDesc& desc) {
     gpu::KeepGLDriverModulesLoaded();
     auto* w = new Window{sdl, desc.proc};
     g_window = w;
+    WatchWindowEvents(sdl);
     SDL_RaiseWindow(sdl);
     SDL_StartTextInput();
     return w;
@@ -355,6 +380,7 @@ void DestroyAppWindow(Window* window) {
         if (it->vk) SetKey(g_messageKeys, it->vk, it->down);  // no key stays down for a lost message
         it = g_queue.erase(it);
     }
+    g_eventsFd.store(kNoEvents, std::memory_order_relaxed);
     SDL_DestroyWindow(window->sdl);
     delete window;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -429,6 +455,13 @@ bool PeekMessage(Message* out) {
 intptr_t DispatchMessage(const Message& msg) {
     if (!msg.window || !msg.window->proc) return 0;
     return msg.window->proc(msg.window, msg.message, msg.wParam, msg.lParam);
+}
+
+bool WindowEventsWaiting() {
+    const int fd = g_eventsFd.load(std::memory_order_relaxed);
+    if (fd < 0) return fd == kEventsUnseen;
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 bool CloseRequestPending() {

@@ -74,6 +74,9 @@ void PostQuitMessage(int exitCode);
 // nothing is taken from the queues (for code that holds the main thread
 // and cannot pump messages).
 bool CloseRequestPending();
+// True when the window system may have events for the game (safe from any
+// thread; nothing is read): with X11, its socket has data.
+bool WindowEventsWaiting();
 // Default handling: nothing (a close request does not destroy the window).
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 

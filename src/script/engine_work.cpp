@@ -1,5 +1,7 @@
 #include "script/engine_work.h"
 
+#include "script/script_watch.h"
+
 #include <vector>
 
 namespace {
@@ -69,6 +71,7 @@ void RunWaitingReleases() {
 size_t WaitingReleases() { return Waiting().size(); }
 
 int DispatchScriptFunction(lua_State* L) {
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
     auto fn = reinterpret_cast<lua_CFunction>(lua_touserdata(L, lua_upvalueindex(1)));
     ++g_depth;
     const int results = fn(L);

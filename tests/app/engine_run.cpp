@@ -34,7 +34,11 @@ EngineRun RunIn(const std::string& root, const std::string& main_lua, const Engi
         cmd += " & pid=$!; n=0; while ! grep -qF '" + options.term_when_logged + "' '" + home.path() +
                "/Documents/Quorvane/log.txt' 2>/dev/null && [ $n -lt " +
                std::to_string(options.timeout_seconds * 10) +
-               " ]; do sleep 0.1; n=$((n+1)); done; t0=$(date +%s%N); kill -TERM $pid; "
+               " ]; do sleep 0.1; n=$((n+1)); done; t0=$(date +%s%N); kill -TERM $pid; " +
+               (options.term_again_when_logged.empty()
+                    ? std::string()
+                    : "while kill -0 $pid 2>/dev/null && ! grep -qF '" + options.term_again_when_logged + "' '" +
+                          home.path() + "/Documents/Quorvane/log.txt' 2>/dev/null; do sleep 0.02; done; kill -TERM $pid; ") +
                // Timed to the game's last log line (or the end of the
                // program, without one): the sanitizers' leak check at exit
                // takes seconds on a busy machine, and is not the game's.

@@ -32,6 +32,8 @@ struct EngineRunOptions {
     int timeout_seconds = 120;
     // When set, the engine gets SIGTERM once its log.txt holds this text.
     std::string term_when_logged;
+    // When set too, a second SIGTERM follows once the log holds this text.
+    std::string term_again_when_logged;
 };
 
 // Copies `main_lua` into a fresh data root as main.lua and runs the engine

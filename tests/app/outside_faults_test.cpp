@@ -310,6 +310,11 @@ TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
         "xpcall(function() while true do end end, function() while true do end end)",
         "package.loaded.debug.sethook() while true do end",
         "coroutine.resume(coroutine.create(function() package.loaded.debug.sethook() while true do end end))",
+        // Few instructions between long calls, or calls to the hook functions.
+        "while true do os.execute('sleep 0.05') end",
+        "while true do package.loaded.debug.gethook() end",
+        "while true do package.loaded.debug.sethook(print, '', 1e9) end",
+        "while true do collectgarbage() end",
     };
     for (const char* loop : loops) {
         SCOPED_TRACE(loop);
@@ -336,29 +341,83 @@ TEST(OutsideFaults, OneTerminationSignalEndsScriptsThatCatchTheStop) {
     }
 }
 
-// What the hook cannot stop, a finalizer that loops (Lua runs finalizers
-// with hooks off), is closed from outside after the grace: one log line
-// naming what held the game and the grace, the exit of a closing game, the
-// files whole. The grace is shortened to 3 s: the game cannot close before
-// it, and a grace counted twice would take 6 s.
-TEST(OutsideFaults, AFinalizerThatLoopsIsClosedFromOutside) {
+// What the hook cannot stop, a finalizer or a hook of the script that
+// loops (Lua runs both with hooks off), is closed from outside after the
+// grace: one log line naming what held the game and the grace, the exit of
+// a closing game, the files whole. The grace is shortened to 3 s: the game
+// cannot close before it, and a grace counted twice would take 6 s. A
+// machine too busy to answer the watchdog soon (every answer 150 ms late)
+// closes within the grace and a second.
+TEST(OutsideFaults, LuaOutOfTheHooksReachIsClosedFromOutside) {
+    struct Case {
+        const char* held;
+        const char* grace;
+        const char* late;
+        const char* loop;
+    } cases[] = {
+        {"a finalizer", "3000", "0", "getmetatable(newproxy(true)).__gc = function() while true do end end collectgarbage()"},
+        {"a finalizer", "1000", "150", "getmetatable(newproxy(true)).__gc = function() while true do end end collectgarbage()"},
+        {"a hook of the script", "1000", "0", "package.loaded.debug.sethook(function() while true do end end, '', 1) local x = 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.loop) + ", answers late " + c.late);
+        EngineRunOptions options;
+        options.term_when_logged = "spinning";
+        options.timeout_seconds = 30;
+        options.env["QUILD_CLOSING_GRACE_MS"] = c.grace;
+        options.env["QUILD_SAMPLE_ANSWER_LATE_MS"] = c.late;
+        EngineRun run = RunEngineWith(Main(std::string("function OnGameQuit() trace('quit handler') end\n"
+                                                       "function OnGameUpdate(dt) trace('update') _ALERT('spinning') ") +
+                                           c.loop + " end\n"),
+                                      options);
+        const int grace = std::atoi(c.grace);
+        EXPECT_EQ(run.exit_code, 0) << run.output;
+        EXPECT_GE(run.term_ms, grace);
+        EXPECT_LT(run.term_ms, grace + 1000 + (grace > 1000 ? 2000 : 0));
+        EXPECT_EQ(run.trace, "update\n");
+        EXPECT_NE(run.log.find(std::string("[EXITING] : ") + c.held + " held the game for " + c.grace +
+                               " ms after the request to close; closed without the shut-down"),
+                  std::string::npos)
+            << run.log;
+    }
+}
+
+// Once the shut-down's handlers run, a further request does not cut them:
+// OnGameQuit writes its 4 MiB whole after a second signal, or after the
+// one signal of a game that quit by itself; a handler still running after
+// the grace is stopped as a stuck script is, and the shut-down goes on.
+TEST(OutsideFaults, AFurtherRequestDoesNotCutTheShutDown) {
+    const std::string writer =
+        "function OnGameQuit() _ALERT('writing') local f = io.open('big.txt', 'wb') "
+        "for i = 1, 64 do f:write(string.rep('x', 65536)) local t = os.clock() while os.clock() - t < 0.015 do end end "
+        "f:close() trace('written ' .. #io.open('big.txt', 'rb'):read('*a')) end\n";
     EngineRunOptions options;
-    options.term_when_logged = "spinning";
     options.timeout_seconds = 30;
-    options.env["QUILD_CLOSING_GRACE_MS"] = "3000";
-    EngineRun run = RunEngineWith(Main("function OnGameQuit() trace('quit handler') end\n"
-                                       "function OnGameUpdate(dt) trace('update') _ALERT('spinning') "
-                                       "getmetatable(newproxy(true)).__gc = function() while true do end end "
-                                       "collectgarbage() end\n"),
+    options.term_when_logged = "spinning";
+    options.term_again_when_logged = "writing";
+    EngineRun run = RunEngineWith(Main(writer + "function OnGameUpdate(dt) _ALERT('spinning') while true do end end\n"),
                                   options);
     EXPECT_EQ(run.exit_code, 0) << run.output;
-    EXPECT_GE(run.term_ms, 3000);
-    EXPECT_LT(run.term_ms, 6000);
-    EXPECT_EQ(run.trace, "update\n");
-    EXPECT_NE(run.log.find("[EXITING] : Lua out of the hook's reach (a finalizer or a hook) held the game for 3000 ms "
-                           "after the request to close; closed without the shut-down"),
+    EXPECT_EQ(run.trace, "written 4194304\n") << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
+
+    options.term_when_logged = "writing";
+    options.term_again_when_logged.clear();
+    run = RunEngineWith(Main(writer + "function OnGameUpdate(dt) quit(5) end\n"), options);
+    EXPECT_EQ(run.exit_code, 5) << run.output;
+    EXPECT_EQ(run.trace, "written 4194304\n") << run.log;
+
+    options.term_when_logged = "stuck";
+    options.env["QUILD_CLOSING_GRACE_MS"] = "500";
+    run = RunEngineWith(Main("function OnGameQuit() _ALERT('stuck') while true do end end\n"
+                             "function OnGameUpdate(dt) quit() end\n"),
+                        options);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_NE(run.log.find("[EXITING] : OnGameQuit(...) still ran 500 ms after a further request to close; "
+                           "stopped as a stuck script"),
               std::string::npos)
         << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
 }
 
 // Engine work is not held against the game: a request that comes while a
@@ -384,6 +443,16 @@ TEST(OutsideFaults, ARequestDuringEngineWorkWaitsForIt) {
     EXPECT_NE(run.log.find("[EXITING] : termination requested"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("closed without the shut-down"), std::string::npos) << run.log;
+
+    // The same for a finalizer's work as the state closes.
+    options.term_when_logged = "spinning";
+    run = RunEngineWith(Main("keep = newproxy(true) getmetatable(keep).__gc = function() os.execute('sleep 0.6') "
+                             "trace('finalized') end\n"
+                             "function OnGameUpdate(dt) _ALERT('spinning') while true do end end\n"),
+                        options);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(run.trace, "finalized\n") << run.log;
+    EXPECT_NE(run.log.find("[QUIT]"), std::string::npos) << run.log;
 }
 
 // A finalizer's error or yield in the collection after a node switch, and

@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
+#include <signal.h>
 #include <unistd.h>
 
+#include "base/file_stream.h"
 #include "base/string_pool.h"
 #include "script/engine_work.h"
 #include "script/lua_host.h"
@@ -133,12 +136,71 @@ TEST_F(LuaHostTest, ATerminationRequestStopsTheRunningScript) {
     EXPECT_TRUE(TakeTerminationRequest());
     Lua("assert(updated == nil)");
 
-    // A close of the window is polled while a call runs for over a second.
-    SetScriptClosePoll([] { return true; });
-    EXPECT_EQ(ScriptRun("local t = os.clock() while os.clock() - t < 30 do end finished = true"), 1);
-    SetScriptClosePoll(nullptr);
+    // A close of the window is polled while a call runs for over a second,
+    // when the window system has events for the game; with none, no hook.
+    SetScriptClosePoll([] { return true; }, [] { return false; });
+    EXPECT_EQ(ScriptRun("local t = os.clock() while os.clock() - t < 1.4 do end finished = true"), 0);
+    EXPECT_EQ(lua_gethook(L), nullptr);
+    SetScriptClosePoll([] { return true; }, [] { return true; });
+    EXPECT_EQ(ScriptRun("local t = os.clock() while os.clock() - t < 30 do end finished = false"), 1);
+    SetScriptClosePoll(nullptr, nullptr);
     EXPECT_TRUE(TakeTerminationRequest());
-    Lua("assert(finished == nil)");
+    Lua("assert(finished == true)");
+}
+
+int Nap(lua_State*) {
+    usleep(20000);
+    return 0;
+}
+int Touched(lua_State*) {
+    lua_pushboolean(ScriptState(), 1);
+    lua_setglobal(ScriptState(), "touched");
+    return 0;
+}
+// A request from another thread, as a signal may come.
+int AskFromElsewhere(lua_State*) {
+    std::thread([] { RequestTermination(); }).join();
+    return 0;
+}
+int AskLater(lua_State*) {
+    std::thread([] {
+        usleep(60000);
+        RequestTermination();
+    }).detach();
+    return 0;
+}
+
+// The stop reaches a loop whatever its body calls: one of few instructions
+// between long calls, or one of the hook functions; a script function
+// entered while the stop is pending raises it before it runs.
+TEST_F(LuaHostTest, TheStopReachesEveryLoop) {
+    lua_register(L, "nap", Nap);
+    lua_register(L, "ask_later", AskLater);
+    lua_register(L, "ask_from_elsewhere", AskFromElsewhere);
+    PushScriptFunction(L, Touched);
+    lua_setglobal(L, "touch");
+    for (const char* loop : {"for i = 1, 50 do nap() end", "for i = 1, 3e6 do package.loaded.debug.gethook() end",
+                             "for i = 1, 3e6 do package.loaded.debug.sethook() end"}) {
+        SCOPED_TRACE(loop);
+        EXPECT_EQ(ScriptRun((std::string("finished = nil ask_later() ") + loop + " finished = true").c_str()), 1);
+        usleep(100000);
+        EXPECT_TRUE(TakeTerminationRequest());
+        Lua("assert(finished == nil)");
+    }
+    EXPECT_EQ(ScriptRun("ask_from_elsewhere() touch()"), 1);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(touched == nil)");
+
+    // An interrupt that comes while os.execute runs a command is not
+    // ignored, as the C library's system() would; the command's status is
+    // the library's.
+    struct sigaction asks {}, before {};
+    asks.sa_handler = [](int) { RequestTermination(); };
+    sigaction(SIGINT, &asks, &before);
+    EXPECT_EQ(ScriptRun("for i = 1, 5 do os.execute('kill -INT $PPID; sleep 0.05') end finished = true"), 1);
+    sigaction(SIGINT, &before, nullptr);
+    EXPECT_TRUE(TakeTerminationRequest());
+    Lua("assert(finished == nil) assert(os.execute('exit 3') == 768 and os.execute() ~= 0)");
 }
 
 int CallSpin(lua_State*) {
@@ -401,28 +463,39 @@ TEST_F(LuaHostTest, EngineReadsAndPushesSurviveARaisingFinalizer) {
     EXPECT_EQ(HotspotHandlerBits("door"), kHotspotMouseDown);
 }
 
-// The watch's hook is on only while it is needed: a long call has it (the
-// watchdog, ticking every 50 ms, puts it on), and the next Lua takes it off.
+// A long call is named once in the log, by the watchdog's thread: no hook
+// goes on for it.
 TEST_F(LuaHostTest, ALongCallIsNamedOnceInTheLog) {
     SetLongScriptCallMs(1);
-    ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < n do end end"), 0);
+    ASSERT_EQ(ScriptRun("function Slow(n) local t = os.clock() while os.clock() - t < n do end "
+                        "hooked = package.loaded.debug.gethook() ~= nil or hooked end"),
+              0);
+    std::string log;
+    ASSERT_TRUE(GetUserFilePath("log.txt", log));
+    auto new_lines = [&, seen = quild_test::ReadFile(log).size()]() mutable {
+        const std::string text = quild_test::ReadFile(log);
+        const std::string added = text.substr(std::min(seen, text.size()));
+        seen = text.size();
+        size_t n = 0;
+        for (size_t at = added.find("[WARNING] : script Slow(...) has been running for"); at != std::string::npos;
+             at = added.find("[WARNING] : script Slow(...)", at + 1))
+            ++n;
+        return n;
+    };
     ScriptCall("Slow(%f)", 0.4);
-    SetLongScriptCallMs(3000);
-    int lines = 0;
-    for (const std::string& l : script_test::LogLines())
-        if (l.find("[WARNING] : script Slow(...) has been running for") != std::string::npos) ++lines;
-    EXPECT_EQ(lines, 1);
-    EXPECT_NE(lua_gethook(L), nullptr);
-    Lua("for i = 1, 1e4 do end");
+    EXPECT_EQ(new_lines(), 1u);
     EXPECT_EQ(lua_gethook(L), nullptr);
-    script_test::LogLines().clear();
-    ScriptCall("Slow(%f)", 0.05);
-    EXPECT_FALSE(Logged("has been running"));
+    Lua("assert(not hooked)");
+    ScriptCall("Slow(%f)", 0.001);
+    SetLongScriptCallMs(3000);
+    ScriptCall("Slow(%f)", 0.2);
+    EXPECT_EQ(new_lines(), 0u);
 }
 
-// Plain Lua runs without the watch's hook, and a script sees and keeps its
-// own. While the watch needs its hook, its hook comes first and setting the
-// script's own does not take it off; the script's comes back after.
+// A script sees and keeps its own hook, which runs as in Lua in calls of
+// any length; a coroutine made under it takes its mask and count. While
+// the stop is pending, the stop comes first; the script's hook comes back
+// after.
 TEST_F(LuaHostTest, AScriptsOwnHookIsItsOwn) {
     lua_register(L, "ask_to_close", AskToClose);
     Lua("dbg = package.loaded.debug local h, m, c = dbg.gethook() assert(h == nil and m == '' and c == 0) "
@@ -430,15 +503,34 @@ TEST_F(LuaHostTest, AScriptsOwnHookIsItsOwn) {
         "h, m, c = dbg.gethook() assert(h == count and m == 'l' and c == 100) "
         "dbg.sethook() dbg.sethook(h, m, c) for i = 1, 10 do end assert(n > 0) "
         "local co = coroutine.create(function() end) dbg.sethook(co, count, 'r') "
-        "assert(dbg.gethook(co) == count and select(2, dbg.gethook(co)) == 'r') dbg.sethook(co)");
+        "assert(dbg.gethook(co) == count and select(2, dbg.gethook(co)) == 'r') dbg.sethook(co) "
+        "dbg.sethook(count, '', 100) co = coroutine.create(function() return dbg.gethook() end) "
+        "local r = {coroutine.resume(co)} assert(r[1] and r[2] == nil and r[3] == '' and r[4] == 100, tostring(r[4])) "
+        "dbg.sethook(count, 'l', 100)");
     EXPECT_NE(lua_gethook(L), nullptr);
     EXPECT_EQ(ScriptRun("ask_to_close() local h, m, c = dbg.gethook() seen = {h == count, m, c} "
                         "dbg.sethook(h, m, c) for i = 1, 1e5 do end finished = true"),
               1);
     EXPECT_TRUE(TakeTerminationRequest());
-    Lua("assert(finished == nil and seen[1] and seen[2] == 'l' and seen[3] == 100) "
-        "n = 0 for i = 1, 1e4 do end assert(n > 0) dbg.sethook()");
+    Lua("assert(finished == nil) n = 0 for i = 1, 1e4 do end assert(n > 0) dbg.sethook()");
     EXPECT_EQ(lua_gethook(L), nullptr);
+
+    // In a call the watchdog names, a time guard fires and a counting hook
+    // counts to the end.
+    SetLongScriptCallMs(1);
+    ASSERT_EQ(ScriptRun("function Guarded() local t0 = os.clock() "
+                        "dbg.sethook(function() if os.clock() - t0 > 0.3 then error('too long', 0) end end, '', 1000) "
+                        "guard = select(2, pcall(function() while os.clock() - t0 < 5 do end end)) "
+                        "dbg.sethook(function() end, '', 100) local co = coroutine.create(function() return dbg.gethook() end) "
+                        "inherited = select(4, coroutine.resume(co)) dbg.sethook() "
+                        "local late = 0 dbg.sethook(function() if os.clock() - t0 > 0.5 then late = late + 1 end end, '', 1000) "
+                        "while os.clock() - t0 < 0.6 do end dbg.sethook() counted_late = late end"),
+              0);
+    EXPECT_EQ(ScriptCall("Guarded()"), 0);
+    SetLongScriptCallMs(3000);
+    EXPECT_EQ(Text("guard"), "too long");
+    EXPECT_EQ(Number("inherited"), 100);
+    EXPECT_GT(Number("counted_late"), 10);
 }
 
 TEST_F(LuaHostTest, FieldReaders) {
