@@ -118,10 +118,23 @@ TEST_F(ScriptCacheTest, AFinalizerAtTheLoadsCollectionStepLeavesTheChunkItReads)
         quild_test::WriteFile("foo.lua", "runs = -100");
         return 0;
     });
-    for (const char* action : {"removescript('foo')", "rewrite() dumpscript('foo')"}) {
+    // scribble(n): takes blocks of n bytes and less (a freed chunk's, or
+    // its pieces) and writes over them, as the allocations after a free may.
+    static std::vector<void*> taken;
+    lua_register(L, "scribble", [](lua_State* L) -> int {
+        for (size_t n = size_t(lua_tointeger(L, 1)); n >= 32; n = n * 3 / 4)
+            for (int i = 0; i < 2; ++i) {
+                taken.push_back(::operator new(n));
+                std::memset(taken.back(), 0xAB, n);
+            }
+        return 0;
+    });
+    for (const char* action : {"removescript('foo') scribble(CHUNK)", "rewrite() dumpscript('foo') scribble(CHUNK)"}) {
         Lua("runs = 0");
         quild_test::WriteFile(Path("foo.lua"), source);
         ASSERT_EQ(RunScript("foo"), 0);  // compiled into the cache
+        lua_pushinteger(L, lua_Integer(g_compiled_scripts.Find("foo")->chunk->size()));
+        lua_setglobal(L, "CHUNK");
         // Renewed at every collection, it acts once armed; with no pause
         // and a huge step the load's own check runs a whole collection.
         Lua((std::string("armed = false local function f() getmetatable(newproxy(true)).__gc = function() f() "
@@ -133,12 +146,15 @@ TEST_F(ScriptCacheTest, AFinalizerAtTheLoadsCollectionStepLeavesTheChunkItReads)
         EXPECT_EQ(RunScript("foo"), 0) << action;  // the cached chunk: nothing else allocates before the load
         DisarmFinalizers();
         EXPECT_EQ(Number("runs"), 2) << action;
+        // The cached chunk ran: a record compiled afresh would mean it failed.
         Lua("assert(#t == 400 and t[400] == 'text 399')");
         if (std::string(action).find("remove") != std::string::npos)
             EXPECT_EQ(g_compiled_scripts.Find("foo"), nullptr);
         else
             EXPECT_NE(*g_compiled_scripts.Find("foo")->chunk, Bytes(StrippedDump(source.c_str())));
     }
+    for (void* block : taken) ::operator delete(block);
+    taken.clear();
 }
 
 TEST_F(ScriptCacheTest, CachedChunkRunsAfterItsSourceIsGone) {
