@@ -374,15 +374,21 @@ TEST_F(EngineInputTest, TheHoverFindsItsHotspotsByHandleNotByAddress) {
     Lua(R"(
         function zed_MouseLeave(s) T[#T + 1] = "zed leave" end
         function zed_MouseEnter(s) T[#T + 1] = "zed enter" end
-        function shelf_MouseMove() if DOOR then hs_remove(DOOR) DOOR = nil ZED = make("zed") end end
+        function shelf_MouseMove()
+          if not DOOR then return end
+          hs_remove(DOOR)
+          if hs_getsize(DOOR) ~= 0 then T[#T + 1] = "door still found" end
+          DOOR = nil
+          ZED = make("zed")
+        end
         function OnGameMouseLeave(h) T[#T + 1] = h == ZED and "game leave zed" or "game leave" end
     )");
     HotSpot::RebuildHandlerBitsOfList(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
     MoveTo(562, 437);
     EXPECT_EQ(Trace(), "door enter");
-    // The shelf's move handler removes the door and makes a hotspot: the
-    // door's leave names the door, not the new one, and its own leave
-    // handler is not called.
+    // The shelf's move handler removes the door (its handle is stale at
+    // once) and makes a hotspot: the door's leave names the door, not the
+    // new one, and its own leave handler is not called.
     MoveTo(812, 437);
     EXPECT_EQ(Trace(), "game leave|shelf enter");
     // The game's leave handler removes the shelf and makes another: its
