@@ -68,8 +68,8 @@ size_t ScriptFunctionsInProgress() {
     lua_Debug ar;
     if (main && lua_getstack(main, 0, &ar)) main_top = ar.i_ci;
     // From the latest entry down: one in progress was in progress when
-    // every later one was entered, so those lie below its frame and, on
-    // its thread, above its call.
+    // every later one was entered, so those (the kept ones are compared)
+    // lie below its frame and, on its thread, above its call.
     size_t kept = g_entry_count;
     for (size_t i = g_entry_count; i-- > 0;) {
         const Entry e = g_entries[i];
