@@ -88,7 +88,7 @@ size_t ScriptFunctionsInProgress() {
     return count;
 }
 
-size_t Depth() { return size_t(g_works) + ScriptFunctionsInProgress(); }
+size_t Depth() { return size_t(g_works) + (g_entry_count > 0 ? ScriptFunctionsInProgress() : 0); }
 
 void RunWaiting() {
     if (g_running_releases) return;
