@@ -55,11 +55,12 @@ int PushHotspotCall(lua_State* L, void* context) {
 
 // A failed handler is logged with its whole call signature, as any other
 // script call is: "door_MouseDown(%d,%d,%d)". The lookup and the pushes run
-// protected: they may run a collection step.
+// protected: they may run a collection step. The hotspot is not read once
+// Lua has run (its name is interned for good): a caller that holds it
+// across the call holds it as engine work.
 void CallHotspot(const HotSpot* h, const char* event, const char* arguments, HotspotCall call) {
     lua_State* L = ScriptState();
     if (!L || !h->name) return;
-    EngineWork work;
     const std::string handler = std::string(h->name) + "_" + event;
     const std::string signature = handler + arguments;
     call.handler = handler.c_str();
@@ -235,9 +236,13 @@ void Engine::OnMouseUp(int x, int y, int button) {
 
 void Engine::UpdateHover() {
     if (sequenceRunning || !currentScene) return;
+    // The hotspots below are held across the handlers: what those free is
+    // released when this ends, and a hotspot is found again by its handle.
+    EngineWork work;
     int32_t x = 0, y = 0;
     GetMousePos(&x, &y);
-    HotSpot* previous = hoveredHotspot;
+    HotSpot* const previous = hoveredHotspot;
+    const HeldObject held_previous(previous);
     hoveredHotspot = PickHotspot(SaturateToInt(g_mouseX), SaturateToInt(g_mouseY));
     if (HotSpot* h = hoveredHotspot; h && (h->event_flags & kHotspotMouseMove)) {
         if (h->hs_type == kHotspotRect) {
@@ -249,17 +254,19 @@ void Engine::UpdateHover() {
         }
     }
     if (hoveredHotspot != previous) {
-        HotSpot* now = hoveredHotspot;
+        HotSpot* const now = hoveredHotspot;
+        const HeldObject held_now(now);
         if (previous) {
             ScriptCall("OnGameMouseLeave(%p)", previous->Handle());
-            // The leave handler may have deleted it.
-            if (IsLiveHotspot(previous) && (previous->event_flags & kHotspotMouseLeave))
+            // The handlers may have deleted it, and made others.
+            if (held_previous.Get() && IsListedHotspot(previous) && (previous->event_flags & kHotspotMouseLeave))
                 CallHotspotName(previous, "MouseLeave");
         }
-        if (now && now == hoveredHotspot) {
+        if (now && held_now.Get() && now == hoveredHotspot) {
             if (now->snd_enter) PlaySound(now->snd_enter, false, 0);
             ScriptCall("OnGameMouseEnter(%p)", now->Handle());
-            if (now == hoveredHotspot && (now->event_flags & kHotspotMouseEnter)) CallHotspotName(now, "MouseEnter");
+            if (held_now.Get() && now == hoveredHotspot && (now->event_flags & kHotspotMouseEnter))
+                CallHotspotName(now, "MouseEnter");
         }
     }
     if (currentScene && (currentScene->handlerBits & 0x04) && sceneInputEnabled)
@@ -308,7 +315,7 @@ HotSpot* Engine::PickHotspot(int32_t x, int32_t y) {
     return hotspotEventsEnabled ? rawPickedHotspot : nullptr;
 }
 
-bool IsLiveHotspot(const HotSpot* hotspot) {
+bool IsListedHotspot(const HotSpot* hotspot) {
     Engine* e = CurrentEngine();
     if (!e || !hotspot) return false;
     for (HotSpot* h = e->globalHotspots.head; h; h = ListNext(h))

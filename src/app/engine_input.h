@@ -17,9 +17,9 @@ void EngineOnMouseWheel(int delta);
 void EngineOnMouseDown(int x, int y, int button);
 void EngineOnMouseUp(int x, int y, int button);
 
-// True while the hotspot is a member of the global list or of the current
-// scene's list (an event handler may have deleted it).
-bool IsLiveHotspot(const HotSpot* hotspot);
+// True while a live hotspot (found by its handle first: its address alone
+// says nothing) is a member of the global list or of the current scene's.
+bool IsListedHotspot(const HotSpot* hotspot);
 
 // Picking of hotspots that stand for a mesh: true when the pointer ray
 // (origin and direction in world space) meets the mesh object's bounds.

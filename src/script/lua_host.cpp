@@ -326,13 +326,14 @@ int ScriptShutdown() {
     UninstallScriptWatch();
     g_push_ref = LUA_NOREF;
     if (g_state) {
+        // What the finalizers free goes once they have all run, with the
+        // state gone.
+        EngineWork closing;
         SetScriptStateClosing(true);
-        const int depth = EngineWorkDepth();
         lua_close(g_state);
-        RestoreEngineWorkDepth(depth);
+        g_state = nullptr;
         SetScriptStateClosing(false);
     }
-    g_state = nullptr;
     PrepareScriptVarKeys(nullptr);
     g_get_global_ref = LUA_NOREF;
     g_game_handler_bits = 0;
@@ -344,9 +345,7 @@ int ScriptRun(const char* text) {
     lua_State* L = g_state;
     if (!L || !text) return 1;
     int base = lua_gettop(L);
-    const int depth = EngineWorkDepth();
     int status = luaL_loadstring(L, text);  // its collection step may fail
-    RestoreEngineWorkDepth(depth);
     if (status == 0) {
         ScriptCallWatch watch(text, std::strlen(text));
         status = ScriptPcall(L, 0, LUA_MULTRET);
@@ -718,9 +717,7 @@ bool ScriptProtected(lua_CFunction fn, void* context, const char* what) {
     lua_State* L = g_state;
     if (!L || !fn) return false;
     int base = lua_gettop(L);
-    const int depth = EngineWorkDepth();
     int status = lua_cpcall(L, fn, context);
-    RestoreEngineWorkDepth(depth);
     if (status != 0 && ScriptErrorWorthLogging()) LogPrintf("[ERROR] - LUA %s : %s", what ? what : "", ScriptErrorText(L, -1).c_str());
     lua_settop(L, base);
     return status == 0;
@@ -734,9 +731,7 @@ int ScriptPushProtected(lua_State* L, ScriptPushFunction push, void* context, co
     PushCall call{push, context};
     lua_rawgeti(L, LUA_REGISTRYINDEX, g_push_ref);
     lua_pushlightuserdata(L, &call);
-    const int depth = EngineWorkDepth();
     const int status = lua_pcall(L, 1, LUA_MULTRET, 0);
-    RestoreEngineWorkDepth(depth);
     if (status != 0) {
         if (!what) return -1;  // the error stays on top
         if (ScriptErrorWorthLogging()) LogPrintf("[LUA RT ERROR in %s] : %s", what, ScriptErrorText(L, -1).c_str());

@@ -96,7 +96,15 @@ EObject::EObject_Initializer::EObject_Initializer(ClassDescriptor* d) : descript
     g_descriptors = d;
 }
 
-EObject::EObject(ClassDescriptor* d) : descriptor(d) { RegisterScriptHandle(Handle(), ScriptHandleKind::kObject); }
+namespace {
+uint64_t g_last_serial = 0;
+}  // namespace
+
+EObject::EObject(ClassDescriptor* d) : descriptor(d), serial(++g_last_serial) {
+    RegisterScriptHandle(Handle(), ScriptHandleKind::kObject);
+}
+
+EObject* HeldObject::Get() const { return IsLiveObject(object_) && object_->serial == serial_ ? object_ : nullptr; }
 
 EObject::~EObject() { UnregisterScriptHandle(Handle()); }
 

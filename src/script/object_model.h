@@ -112,6 +112,22 @@ public:
     const char* name = nullptr;  // interned
     // Drawing order in the render list (0: the default of the object's list).
     int32_t order = 0;
+    // Never the same for two objects of a run, whatever address they had.
+    const uint64_t serial;
+};
+
+// An object the engine holds across Lua, found again only while that very
+// object is alive: one released meanwhile is gone (its handle is stale at
+// once), and another made since at its address is not it.
+class HeldObject {
+public:
+    HeldObject() = default;
+    explicit HeldObject(EObject* object) : object_(object), serial_(object ? object->serial : 0) {}
+    EObject* Get() const;
+
+private:
+    EObject* object_ = nullptr;
+    uint64_t serial_ = 0;
 };
 
 class ClassDescriptor {

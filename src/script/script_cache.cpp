@@ -8,7 +8,6 @@ extern "C" {
 
 #include "base/byte_stream.h"
 #include "base/crc32.h"
-#include "script/engine_work.h"
 #include "base/file_stream.h"
 #include "base/log.h"
 #include "base/object_list.h"
@@ -50,16 +49,16 @@ void PushFailure(lua_State* L, const std::string& text) {
 
 // Loads a cached chunk; checked first, so a chunk of another build is
 // refused before Lua sees it. Status 0 leaves the function on the stack.
+// The record may be gone when the load returns: the load holds its bytes,
+// and its name is interned for good.
 int LoadChunk(lua_State* L, CompiledScript* r) {
-    if (!r->checked && !CheckLuaChunk(r->chunk.data(), r->chunk.size())) {
+    const ChunkBytes chunk = r->chunk;
+    if (!r->checked && !CheckLuaChunk(chunk->data(), chunk->size())) {
         PushFailure(L, std::string("cached chunk of ") + (r->name ? r->name : "?") + " does not fit this build");
         return LUA_ERRSYNTAX;
     }
     r->checked = true;
-    const int depth = EngineWorkDepth();
-    const int status = luaL_loadbuffer(L, reinterpret_cast<const char*>(r->chunk.data()), r->chunk.size(), r->name);
-    RestoreEngineWorkDepth(depth);
-    return status;
+    return luaL_loadbuffer(L, reinterpret_cast<const char*>(chunk->data()), chunk->size(), r->name);
 }
 
 int RunCached(lua_State* L, CompiledScript* r, bool run) {
@@ -70,6 +69,10 @@ int RunCached(lua_State* L, CompiledScript* r, bool run) {
 }
 
 }  // namespace
+
+ChunkBytes MakeChunkBytes(std::vector<uint8_t> bytes) {
+    return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+}
 
 CompiledScript* CompiledScriptList::Find(const char* name) const {
     return ChainFindByName(head, name);
@@ -132,9 +135,7 @@ int LoadScriptText(lua_State* L, const void* data, size_t size, const char* name
         PushFailure(L, std::string(name ? name : "?") + " is a compiled chunk that does not fit this build");
         return LUA_ERRSYNTAX;
     }
-    const int depth = EngineWorkDepth();
     const int status = luaL_loadbuffer(L, static_cast<const char*>(data), size, name);  // its collection step may fail
-    RestoreEngineWorkDepth(depth);
     return status;
 }
 
@@ -179,7 +180,7 @@ int LoadScript(const char* name, bool run) {
     if (status != 0) return status;
     if (DumpStrippedFunction(L)) {
         CompiledScript* r = g_compiled_scripts.FindOrAdd(record_name.c_str());
-        r->chunk = g_dump_buffer;
+        r->chunk = MakeChunkBytes(g_dump_buffer);
         r->checksum = checksum;
         r->checked = true;
     }
@@ -271,7 +272,7 @@ void LoadScriptCache() {
     for (ScriptCacheRecord& r : records) {
         CompiledScript* c = g_compiled_scripts.FindOrAdd(r.name.c_str());
         c->checksum = r.checksum;
-        c->chunk = std::move(r.chunk);
+        c->chunk = MakeChunkBytes(std::move(r.chunk));
         c->checked = true;  // checked while parsing
     }
 }
@@ -283,7 +284,7 @@ void BuildScriptCache(const CompiledScript* first, std::vector<uint8_t>& out) {
         if (!Writable(r)) continue;
         size_t n = std::strlen(r->name);
         PutU32(out, r->checksum);
-        PutU32(out, static_cast<uint32_t>(r->chunk.size()));
+        PutU32(out, static_cast<uint32_t>(r->chunk->size()));
         out.push_back(static_cast<uint8_t>(n));
         out.insert(out.end(), r->name, r->name + n);
     }
@@ -291,8 +292,8 @@ void BuildScriptCache(const CompiledScript* first, std::vector<uint8_t>& out) {
     uint32_t check = 0;
     for (const CompiledScript* r = first; r; r = r->next) {
         if (!Writable(r)) continue;
-        out.insert(out.end(), r->chunk.begin(), r->chunk.end());
-        check = ~Crc32Register(r->chunk.data(), r->chunk.size());
+        out.insert(out.end(), r->chunk->begin(), r->chunk->end());
+        check = ~Crc32Register(r->chunk->data(), r->chunk->size());
     }
     out[0] = uint8_t(check);
     out[1] = uint8_t(check >> 8);

@@ -12,6 +12,7 @@
 // record {source checksum (never 0), chunk size, u8 name length, name}; a 0
 // word; then the chunks in record order.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,17 @@ extern "C" {
 
 class Stream;
 
+// A chunk's bytes, never changed in place: a new chunk replaces the
+// pointer. Lua's parser may run a collection step, and a finalizer there
+// may remove or replace the record being loaded, so a load holds the bytes
+// it reads.
+using ChunkBytes = std::shared_ptr<const std::vector<uint8_t>>;
+ChunkBytes MakeChunkBytes(std::vector<uint8_t> bytes);
+
 struct CompiledScript {
     CompiledScript* next = nullptr;
     const char* name = nullptr;  // interned in the common pool, without ".lua"
-    std::vector<uint8_t> chunk;
+    ChunkBytes chunk = MakeChunkBytes({});
     uint32_t checksum = 0;  // register CRC-32 of the source
     bool checked = false;   // the chunk is known to fit this build
 };

@@ -28,7 +28,6 @@ extern "C" {
 }
 
 #include "base/log.h"
-#include "script/engine_work.h"
 
 namespace {
 
@@ -279,14 +278,10 @@ void PushStopMessage(lua_State* L) {
 int NoHandler(lua_State*) { return 1; }
 
 // What a catcher saw before its call, put back when the call failed: the
-// hooks running (an error may leave a hook) and the engine's work.
+// hooks running (an error may leave a hook).
 struct CatcherState {
     int hooks = g_script_hooks_running.load(std::memory_order_relaxed);
-    int depth = EngineWorkDepth();
-    void Restore() const {
-        RestoreEngineWorkDepth(depth);
-        g_script_hooks_running.store(hooks, std::memory_order_relaxed);
-    }
+    void Restore() const { g_script_hooks_running.store(hooks, std::memory_order_relaxed); }
 };
 
 // The replacements below are the library's own functions line for line,

@@ -175,9 +175,7 @@ bool CallForFile(void* context, const char* path, const char* extension) {
     if (ScriptStopPending()) return false;  // the walk ends; the stop is raised after it
     walk->path = path;
     walk->extension = extension;
-    const int depth = EngineWorkDepth();
     walk->status = lua_cpcall(walk->L, CallForFileProtected, walk);
-    RestoreEngineWorkDepth(depth);
     return walk->status == 0;  // an error stays on the stack
 }
 

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "base/object_list.h"
-#include "script/engine_work.h"
 #include "script/lua_host.h"
 
 extern "C" {
@@ -95,9 +94,7 @@ int PushTexts(lua_State* L, Texts::Form form, Collect collect) {
         texts.form = form;
         collect(texts.items);
         lua_pushlightuserdata(L, &texts);
-        const int depth = EngineWorkDepth();
         status = lua_pcall(L, 1, 1, 0);
-        RestoreEngineWorkDepth(depth);
     }
     return status == 0 ? 1 : detail::RaiseAgain(L);
 }

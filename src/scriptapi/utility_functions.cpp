@@ -14,7 +14,6 @@ extern "C" {
 #include "app/console.h"
 #include "app/engine.h"
 #include "base/log.h"
-#include "script/engine_work.h"
 #include "platform/system.h"
 #include "render/color.h"
 #include "scene/hotspot_map.h"
@@ -85,9 +84,7 @@ int DumpStack(lua_State*) {
 // (or a fixed text for an error object that is no string) when it fails.
 bool RunChunk(lua_State* L, const char* text, std::string* error) {
     const int base = lua_gettop(L);
-    const int depth = EngineWorkDepth();
     int status = luaL_loadstring(L, text);  // its collection step may fail
-    RestoreEngineWorkDepth(depth);
     if (status == 0) status = ScriptPcall(L, 0, LUA_MULTRET);
     if (status != 0 && error) {
         const char* message = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;

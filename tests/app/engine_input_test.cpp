@@ -15,11 +15,15 @@ extern "C" {
 #include "scene/game_video.h"
 #include "scene/scene_fixture.h"
 #include "scene/scene_page.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 
 using namespace scene_test;
 
 namespace {
+
+class EngineInputTest;
+EngineInputTest* g_input_test = nullptr;
 
 class EngineInputTest : public SceneTest {
 protected:
@@ -75,6 +79,7 @@ protected:
         SceneTest::TearDown();
     }
 
+public:
     HotSpot* Hotspot(const char* name, int x, int y, int w, int h) {
         HotSpot* hs = Add(scene->hotspots, name);
         hs->SetDefaults();
@@ -82,6 +87,7 @@ protected:
         hs->rect[0] = x, hs->rect[1] = y, hs->rect[2] = w, hs->rect[3] = h;
         return hs;
     }
+protected:
     void Handle(const char* global, HotSpot* h) {
         lua_pushlightuserdata(ScriptState(), h->Handle());
         lua_setglobal(ScriptState(), global);
@@ -356,6 +362,49 @@ TEST_F(EngineInputTest, HandlersThatDeleteHotspotsLeaveNoStalePointers) {
     EXPECT_EQ(Trace(), "game down 649,349,1|shelf down");
     EXPECT_EQ(scene->hotspots.head, nullptr);
     g_doomed = nullptr;
+}
+
+// Handlers that remove the hotspot the hover holds and make another, which
+// the pool may place where the removed one was: the engine finds a held
+// hotspot by its handle, never by its address, and what the handlers free
+// waits until the hover is done.
+TEST_F(EngineInputTest, TheHoverFindsItsHotspotsByHandleNotByAddress) {
+    // make(name): a hotspot far from the pointer, listening to every event.
+    PushScriptFunction(ScriptState(), [](lua_State* L) -> int {
+        EngineInputTest* t = g_input_test;
+        HotSpot* h = t->Hotspot(lua_tostring(L, 1), 1000, 700, 10, 10);
+        h->event_flags |= kHotspotHandlerMask;
+        lua_pushlightuserdata(L, h->Handle());
+        return 1;
+    });
+    lua_setglobal(ScriptState(), "make");
+    g_input_test = this;
+    Lua(R"(
+        function zed_MouseLeave(s) T[#T + 1] = "zed leave" end
+        function zed_MouseEnter(s) T[#T + 1] = "zed enter" end
+        function shelf_MouseMove()
+          if not DOOR then return end
+          hs_remove(DOOR)
+          if hs_getsize(DOOR) ~= 0 then T[#T + 1] = "door still found" end
+          DOOR = nil
+          ZED = make("zed")
+        end
+        function OnGameMouseLeave(h) T[#T + 1] = h == ZED and "game leave zed" or "game leave" end
+    )");
+    HotSpot::RebuildHandlerBitsOfList(scene->hotspots.head, [](HotSpot* h) { return ListNext(h); });
+    MoveTo(562, 437);
+    EXPECT_EQ(Trace(), "door enter");
+    // The shelf's move handler removes the door (its handle is stale at
+    // once) and makes a hotspot: the door's leave names the door, not the
+    // new one, and its own leave handler is not called.
+    MoveTo(812, 437);
+    EXPECT_EQ(Trace(), "game leave|shelf enter");
+    // The game's leave handler removes the shelf and makes another: its
+    // leave handler is not called in the shelf's place.
+    Lua("function OnGameMouseLeave(h) T[#T + 1] = 'game leave' hs_remove(h) make('zed') end");
+    MoveTo(100, 100);
+    EXPECT_EQ(Trace(), "game leave");
+    g_input_test = nullptr;
 }
 
 TEST_F(EngineInputTest, HandlerNamesAreTakenAsTheyStand) {

@@ -16,6 +16,7 @@
 #include "script/script_handles.h"
 #include "script/script_watch.h"
 #include "script_test_support.h"
+#include "scriptapi/script_results.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -441,6 +442,50 @@ TEST_F(LuaHostTest, FinalizersCannotEndTheProgram) {
 // The engine's reads of globals and its pushes of a known call's texts run
 // protected: a finalizer raising at the collection step such a push runs is
 // logged, and never reaches Lua's panic.
+// Texts copied for a result fill the buffer in the frame to its last byte
+// (each is its length and its bytes); one byte more takes them all to the
+// heap. Nothing is written past the buffer.
+TEST_F(LuaHostTest, TextCopiesFillTheirFrameBufferAndNoMore) {
+    using script_results::TextCopies;
+    constexpr size_t kHeader = sizeof(size_t);
+    const std::vector<std::vector<size_t>> cases = {
+        {TextCopies::kInline - kHeader},      // to the last byte
+        {TextCopies::kInline - kHeader + 1},  // one past: the heap
+        {TextCopies::kInline - 1},            // the buffer's size, less its length
+        {TextCopies::kInline},
+        {TextCopies::kInline + 1},
+        {1000, TextCopies::kInline - 1000 - kHeader - 1},
+        {1000, TextCopies::kInline - 1000 - 2 * kHeader},
+        {1000, TextCopies::kInline - 1000 - 2 * kHeader + 1},
+        {1000, TextCopies::kInline - 1000 - kHeader},
+        std::vector<size_t>(TextCopies::kInline / kHeader, 0),
+        std::vector<size_t>(TextCopies::kInline / kHeader + 1, 0),
+    };
+    for (const std::vector<size_t>& lengths : cases) {
+        struct Guarded {
+            TextCopies copies;
+            unsigned char guard[16];
+        } g;
+        std::memset(g.guard, 0x5A, sizeof g.guard);
+        std::vector<std::string> texts;
+        for (size_t n : lengths) {
+            texts.push_back(std::string(n, char('a' + texts.size() % 26)));
+            g.copies.Add(texts.back().data(), n);
+        }
+        for (unsigned char c : g.guard) ASSERT_EQ(c, 0x5A) << lengths.size() << " texts, the first " << lengths[0];
+        ASSERT_EQ(g.copies.Push(L, script_results::Texts::kArray), 1);
+        ASSERT_EQ(lua_objlen(L, -1), texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+            lua_rawgeti(L, -1, int(i + 1));
+            size_t n = 0;
+            const char* got = lua_tolstring(L, -1, &n);
+            EXPECT_EQ(std::string(got, n), texts[i]);
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+    }
+}
+
 TEST_F(LuaHostTest, EngineReadsAndPushesSurviveARaisingFinalizer) {
     Lua("function Texts(s) last = s end last = 'none' function door_MouseDown() end");
     ASSERT_EQ(ScriptCall("Texts(%s)", "first"), 0);  // the call site is known now

@@ -143,6 +143,20 @@ TEST_F(ObjectModelTest, CreationByClassWordAndClassTests) {
     delete o;
     EXPECT_EQ(ObjectFromHandle(handle), nullptr);  // stale handles are refused
     delete w;
+
+    // A held object is found again while it lives; one made since at a
+    // freed one's address (the pool hands the block out again) is not it.
+    EObject* first = CreateObjectByClass("probe");
+    const HeldObject held(first);
+    EXPECT_EQ(held.Get(), first);
+    delete first;
+    EXPECT_EQ(held.Get(), nullptr);
+    EObject* second = CreateObjectByClass("probe");
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(held.Get(), nullptr);
+    EXPECT_EQ(HeldObject(second).Get(), second);
+    delete second;
+    EXPECT_EQ(HeldObject().Get(), nullptr);
 }
 
 TEST_F(ObjectModelTest, ObjectsLiveInObjectLists) {
