@@ -13,10 +13,11 @@
 namespace vorbis_tone {
 
 // gen(frame, channel) gives a sample in -1..1. Links of a chained file need
-// serial numbers of their own.
+// serial numbers of their own. Pages are of some 4 KiB, or filled to about
+// page_bytes when given (up to 64 KiB).
 inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
                                    const std::function<float(long, int)>& gen, float quality = 0.2f,
-                                   int serial = 0x51554C44) {
+                                   int serial = 0x51554C44, int page_bytes = 0) {
     std::vector<uint8_t> out;
     vorbis_info vi;
     vorbis_info_init(&vi);
@@ -63,7 +64,8 @@ inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
             ogg_packet op;
             while (vorbis_bitrate_flushpacket(&vd, &op)) {
                 ogg_stream_packetin(&os, &op);
-                while (ogg_stream_pageout(&os, &og)) {
+                while (page_bytes > 0 ? ogg_stream_pageout_fill(&os, &og, page_bytes)
+                                      : ogg_stream_pageout(&os, &og)) {
                     put(og);
                     if (ogg_page_eos(&og)) eos = true;
                 }
