@@ -105,4 +105,18 @@ inline std::vector<uint8_t> Click(int channels, long rate, double seconds) {
     });
 }
 
+// White noise at a quarter of full scale, in pages of about page_bytes
+// (some 4 KiB when 0).
+inline std::vector<uint8_t> Noise(int channels, long rate, double seconds, float quality, int serial,
+                                  int page_bytes = 0) {
+    unsigned seed = 1;
+    return Encode(
+        channels, rate, static_cast<long>(rate * seconds),
+        [&seed](long, int) {
+            seed = seed * 1103515245u + 12345u;
+            return static_cast<float>((seed >> 16) & 0x7FFF) / 65536.0f - 0.25f;
+        },
+        quality, serial, page_bytes);
+}
+
 }  // namespace vorbis_tone

@@ -210,14 +210,7 @@ TEST(VorbisSource, ChainsOfManyShortLinksOpenAndPlayWhole) {
     // Links of 10 ms, then ten seconds of noise in pages of 64 KiB:
     // vorbisfile's walk of the chain would read for each short link from
     // the rest of the file, far more than the file a link.
-    unsigned seed = 1;
-    const auto noise = vorbis_tone::Encode(
-        2, 44100, 441000,
-        [&seed](long, int) {
-            seed = seed * 1103515245u + 12345u;
-            return static_cast<float>((seed >> 16) & 0x7FFF) / 65536.0f - 0.25f;
-        },
-        0.6f, 7, 65535);
+    const auto noise = vorbis_tone::Noise(2, 44100, 10.0, 0.6f, 7, 65535);
     for (int links : {30, 100}) {
         SCOPED_TRACE(links);
         std::vector<uint8_t> chain;
