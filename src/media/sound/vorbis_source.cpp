@@ -192,17 +192,21 @@ uint64_t OpenBudget(uint32_t size) {
 }
 
 constexpr size_t kPageHeader = 27;
+constexpr size_t kMaxPage = kPageHeader + 255 + 255 * 255;
 
 // The length of the Ogg page at data[at] (its checksum right), else 0.
 // Pages are found as libogg finds them, so that vorbisfile reads the same
-// pages in a link as this engine does in the whole file.
-size_t PageAt(const uint8_t* data, size_t size, size_t at) {
-    if (at + kPageHeader > size || std::memcmp(data + at, "OggS", 4) != 0 || data[at + 4] != 0) return 0;
+// pages in a link as this engine does in the whole file. The bytes
+// checksummed are taken from work.
+size_t PageAt(const uint8_t* data, size_t size, size_t at, uint64_t& work) {
+    // libogg takes a page of any version here (and refuses it later).
+    if (at + kPageHeader > size || std::memcmp(data + at, "OggS", 4) != 0) return 0;
     const size_t header = kPageHeader + data[at + 26];
     if (at + header > size) return 0;
     size_t body = 0;
     for (size_t i = kPageHeader; i < header; ++i) body += data[at + i];
-    if (at + header + body > size) return 0;
+    if (at + header + body > size || work < header + body) return 0;
+    work -= header + body;
     uint8_t copy[kPageHeader + 255];
     std::memcpy(copy, data + at, header);
     ogg_page page{copy, static_cast<long>(header), const_cast<unsigned char*>(data + at + header),
@@ -218,16 +222,17 @@ bool BeginsStream(const uint8_t* page) {
 // Pages that begin a stream hidden inside other pages: vorbisfile's
 // searches start anywhere and would find them, and read a chain this
 // engine does not see. Looked for in [from, to); true when one is a page.
-bool HidesAStreamStart(const uint8_t* data, size_t size, size_t from, size_t to, int& checks) {
+bool HidesAStreamStart(const uint8_t* data, size_t size, size_t from, size_t to, int& checks,
+                       uint64_t& work) {
     while (from + 6 <= to) {
         const void* found = memmem(data + from, to - from, "OggS", 4);
         if (!found) return false;
         const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
         if (at + 6 > size) return false;
-        if (data[at + 4] == 0 && BeginsStream(data + at)) {
+        if (BeginsStream(data + at)) {
             // Never so in a file made to be played; past a few the file is
             // taken for made to hide them, without checking them all.
-            if (++checks > 16 || PageAt(data, size, at) > 0) return true;
+            if (++checks > 16 || work < kMaxPage || PageAt(data, size, at, work) > 0) return true;
         }
         from = at + 1;
     }
@@ -285,11 +290,16 @@ bool VorbisSource::FindLinks() {
     // with the file.
     bool beginning = false;
     int checks = 0;
+    // Made-up page headers, each asking for a checksum over up to 64 KiB,
+    // may cost the search a bounded amount, far above what any file made
+    // to be played needs (every byte once, and some junk).
+    uint64_t work = uint64_t{16} * size_ + (uint64_t{1} << 20);
     for (size_t at = 0; at + kPageHeader <= size_;) {
         const void* found = memmem(data_ + at, size_ - at, "OggS", 4);
         if (!found) break;
+        if (work < kMaxPage) return false;
         at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data_);
-        const size_t length = PageAt(data_, size_, at);
+        const size_t length = PageAt(data_, size_, at, work);
         if (length == 0) {
             ++at;
             continue;
@@ -302,7 +312,7 @@ bool VorbisSource::FindLinks() {
             links_.push_back(link);
         }
         beginning = begins;
-        if (HidesAStreamStart(data_, size_, at + 1, at + length, checks)) return false;
+        if (HidesAStreamStart(data_, size_, at + 1, at + length, checks, work)) return false;
         at += length;
     }
     if (links_.empty()) return false;
