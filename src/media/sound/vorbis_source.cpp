@@ -320,25 +320,55 @@ bool VorbisSource::FindLinks() {
     return true;
 }
 
-bool VorbisSource::OpenLink(size_t link) {
+bool VorbisSource::OpenLink(size_t link, bool* fresh) {
+    if (fresh) *fresh = false;
     if (open_link_ >= 0 && static_cast<size_t>(open_link_) == link) return true;
-    if (open_link_ >= 0) ov_clear(&vf_);
     open_link_ = -1;
+    vf_ = nullptr;
+    memory_ = nullptr;
     if (link >= links_.size()) return false;
-    const Link& l = links_[link];
-    memory_ = {0, l.end - l.begin, data_ + l.begin, OpenBudget(l.end - l.begin)};
-    ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
-    // vorbisfile clears what it made when it fails.
-    if (ov_open_callbacks(&memory_, &vf_, nullptr, 0, callbacks) != 0) return false;
-    open_link_ = static_cast<int>(link);
-    // One link holds one chain link; anything else is read otherwise than
-    // here.
-    if (ov_streams(&vf_) != 1) {
-        ov_clear(&vf_);
-        open_link_ = -1;
-        return false;
+    Decoder* decoder = nullptr;
+    for (auto& kept : decoders_)
+        if (kept->link == link) decoder = kept.get();
+    if (!decoder) {
+        constexpr size_t kKept = 4;
+        if (decoders_.size() >= kKept) {
+            auto oldest = std::min_element(decoders_.begin(), decoders_.end(),
+                                           [](const auto& a, const auto& b) { return a->used < b->used; });
+            decoders_.erase(oldest);
+        }
+        auto made = std::make_unique<Decoder>();
+        const Link& l = links_[link];
+        made->link = link;
+        made->memory = {0, l.end - l.begin, data_ + l.begin, OpenBudget(l.end - l.begin)};
+        ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
+        // vorbisfile clears what it made when it fails (and clearing it
+        // again is harmless).
+        if (ov_open_callbacks(&made->memory, &made->vf, nullptr, 0, callbacks) != 0) return false;
+        // One link holds one chain link; anything else is read otherwise
+        // than here.
+        if (ov_streams(&made->vf) != 1) return false;
+        decoder = made.get();
+        decoders_.push_back(std::move(made));
+        ++link_opens_;
+        if (fresh) *fresh = true;
     }
+    decoder->used = ++uses_;
+    vf_ = &decoder->vf;
+    memory_ = &decoder->memory;
+    open_link_ = static_cast<int>(link);
     return true;
+}
+
+bool VorbisSource::EnterLink(size_t link) {
+    bool fresh = false;
+    if (!OpenLink(link, &fresh)) return false;
+    if (fresh) return true;
+    skip_ = 0;
+    // A seek to the first frame keeps the link's decoder; reading on from
+    // the first byte would pass its first page and build it anew.
+    return SeekOnce([this] { return ov_pcm_seek(vf_, 0); }) == 0 ||
+           SeekOnce([this] { return ov_raw_seek(vf_, 0); }) == 0;
 }
 
 bool VorbisSource::ReadLinks(const char* name) {
@@ -352,7 +382,7 @@ bool VorbisSource::ReadLinks(const char* name) {
         // ones the next time (a division by zero in the residue decoder).
         // Every link's decoder is built once here, before any read or seek:
         // a link whose books cannot be built refuses the file.
-        vorbis_info* info = ov_info(&vf_, 0);
+        vorbis_info* info = ov_info(vf_, 0);
         vorbis_dsp_state dsp;
         if (!info || vorbis_synthesis_init(&dsp, info) != 0) {
             LogPrintf("[ERROR] - SOUND : %s has a damaged Vorbis setup header", name);
@@ -371,7 +401,7 @@ bool VorbisSource::ReadLinks(const char* name) {
         link.rate = static_cast<uint32_t>(info->rate);
         // Lengths past any real sound (damaged granule positions) are cut
         // short, so that the sums below cannot overflow.
-        link.frames = std::clamp<int64_t>(ov_pcm_total(&vf_, 0), 0, kMaxLinkFrames);
+        link.frames = std::clamp<int64_t>(ov_pcm_total(vf_, 0), 0, kMaxLinkFrames);
         mixed_rates_ = mixed_rates_ || link.rate != rate_;
         link.out_start = i == 0 ? 0 : std::min(links_[i - 1].out_start + links_[i - 1].out_frames, INT64_MAX / 2);
         link.out_frames = static_cast<int64_t>(std::min<uint64_t>(
@@ -382,17 +412,18 @@ bool VorbisSource::ReadLinks(const char* name) {
 
 template <typename Seek>
 int VorbisSource::SeekOnce(Seek seek) {
-    memory_.budget = ScanBudget(memory_.size);
+    memory_->budget = ScanBudget(memory_->size);
     return seek();
 }
 
 void VorbisSource::Close() {
-    if (open_link_ >= 0) ov_clear(&vf_);
+    decoders_.clear();
+    vf_ = nullptr;
+    memory_ = nullptr;
     open_link_ = -1;
     open_ = false;
     channels_ = 0;
     rate_ = 0;
-    memory_ = {};
     data_ = nullptr;
     size_ = 0;
     file_.Close();
@@ -434,8 +465,8 @@ bool VorbisSource::SeekExactly(int64_t target) {
     skip_ = 0;
     int64_t aim = target;
     for (int tries = 0; tries < 3; ++tries) {
-        if (SeekOnce([this, aim] { return ov_pcm_seek(&vf_, aim); }) != 0) return false;
-        const int64_t landed = ov_pcm_tell(&vf_);
+        if (SeekOnce([this, aim] { return ov_pcm_seek(vf_, aim); }) != 0) return false;
+        const int64_t landed = ov_pcm_tell(vf_);
         if (landed <= target) {
             if (landed >= 0 && target - landed <= kMaxSeekSkip) skip_ = target - landed;
             return true;
@@ -446,11 +477,6 @@ bool VorbisSource::SeekExactly(int64_t target) {
         aim = std::max<int64_t>(0, aim - 2 * std::min(landed - target, kMaxSeekSkip) - 1024);
     }
     return true;  // as near as the file lets it come
-}
-
-bool VorbisSource::Restart() {
-    if (open_link_ == 0) return SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0;
-    return OpenLink(0);
 }
 
 bool VorbisSource::Resampling() const {
@@ -518,8 +544,9 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     int failures = 0;
     bool restarted = false;
     int restarts = 0;
+    const uint64_t opens = link_opens_;
     while (done < max_frames && open_link_ >= 0) {
-        vorbis_info* info = ov_info(&vf_, -1);
+        vorbis_info* info = ov_info(vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
         if (skip_ > 0) {
@@ -532,8 +559,8 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         if (want == 0) break;
         int section = 0;
         // A link whose pages hold no sound ends the read here.
-        memory_.budget = ReadBudget(memory_.size);
-        long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
+        memory_->budget = ReadBudget(memory_->size);
+        long got = ov_read(vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
         if (got == 0) {
             // The end of a link: what a resampled one still owes.
@@ -541,13 +568,16 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
             if (static_cast<size_t>(open_link_) + 1 < links_.size()) {
                 skip_ = 0;
-                if (OpenLink(static_cast<size_t>(open_link_) + 1)) continue;
+                if (EnterLink(static_cast<size_t>(open_link_) + 1)) continue;
                 break;
             }
             // A looping file starts over (not twice without sound in
             // between, or a file with none would go round for ever, and a
-            // bounded number of times).
-            if (loop_ && !restarted && restarts < 256 && done < max_frames && Restart()) {
+            // bounded number of times, opening a bounded number of links'
+            // decoders: a chain of many links with little sound would
+            // build them round and round).
+            if (loop_ && !restarted && restarts < 256 && link_opens_ - opens < 256 && done < max_frames &&
+                EnterLink(0)) {
                 skip_ = 0;
                 restarted = true;
                 ++restarts;
@@ -562,7 +592,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             continue;
         }
         failures = 0;
-        info = ov_info(&vf_, -1);
+        info = ov_info(vf_, -1);
         int section_channels = info && info->channels > 0 ? info->channels : channels;
         uint32_t frames = static_cast<uint32_t>(got) / (section_channels * 2);
         if (frames > 0) restarted = false;

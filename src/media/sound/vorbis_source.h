@@ -12,6 +12,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/byte_stream.h"
@@ -74,8 +75,21 @@ private:
     // Finds the links' bytes (links_); false when the block is not one
     // chain of Ogg pages that vorbisfile would read as this engine does.
     bool FindLinks();
-    // Opens vorbisfile on one link; a no-op when it is the open one.
-    bool OpenLink(size_t link);
+    // vorbisfile on one link: the link's bytes and the decoder.
+    struct Decoder {
+        size_t link = 0;
+        uint64_t used = 0;  // when last made the current one
+        VorbisMemoryFile memory;
+        OggVorbis_File vf{};
+        ~Decoder() { ov_clear(&vf); }
+    };
+
+    // Makes a link's decoder the current one, opening it unless it is one
+    // of the few kept; fresh tells whether it was opened (and stands at
+    // its start).
+    bool OpenLink(size_t link, bool* fresh = nullptr);
+    // Makes a link's decoder the current one, at its first frame.
+    bool EnterLink(size_t link);
     // Opens every link once for its format and length.
     bool ReadLinks(const char* name);
     // Runs a vorbisfile seek within a read bound.
@@ -85,8 +99,6 @@ private:
     // that one: frames before it that the seek lands on are dropped
     // (skip_).
     bool SeekExactly(int64_t target);
-    // Back to the first frame of the first link.
-    bool Restart();
     // Moves held frames to out; converts them first when asked for another
     // channel count than they were made for.
     uint32_t TakePending(int16_t* out, uint32_t max_frames, int out_channels);
@@ -103,8 +115,13 @@ private:
     const uint8_t* data_ = nullptr;  // the whole file
     uint32_t size_ = 0;
     bool loop_ = false;
-    VorbisMemoryFile memory_;  // the open link
-    OggVorbis_File vf_{};
+    // The decoders of the links read last, kept so that a looping chain of
+    // a few links does not build its links' decoders over and over.
+    std::vector<std::unique_ptr<Decoder>> decoders_;
+    uint64_t uses_ = 0;
+    uint64_t link_opens_ = 0;  // decoders opened
+    VorbisMemoryFile* memory_ = nullptr;  // of the current decoder
+    OggVorbis_File* vf_ = nullptr;
     int open_link_ = -1;  // the link vf_ reads, -1 when none
     bool open_ = false;
     int channels_ = 0;
