@@ -221,14 +221,15 @@ bool BeginsStream(const uint8_t* page) {
 
 // Pages that begin a stream hidden inside other pages: vorbisfile's
 // searches start anywhere and would find them, and read a chain this
-// engine does not see. Looked for in [from, to); true when one is a page.
+// engine does not see. Looked for from [from, to); true when one is a page.
 bool HidesAStreamStart(const uint8_t* data, size_t size, size_t from, size_t to, int& checks,
                        uint64_t& work) {
-    while (from + 6 <= to) {
-        const void* found = memmem(data + from, to - from, "OggS", 4);
+    const size_t end = std::min(to + 3, size);  // a capture pattern may run on past to
+    while (from < to) {
+        const void* found = memmem(data + from, end - from, "OggS", 4);
         if (!found) return false;
         const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
-        if (at + 6 > size) return false;
+        if (at >= to || at + 6 > size) return false;
         if (BeginsStream(data + at)) {
             // Never so in a file made to be played; past a few the file is
             // taken for made to hide them, without checking them all.
