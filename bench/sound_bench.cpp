@@ -1,7 +1,8 @@
 // The sound mixer: eight streamed Vorbis channels and 32 static 3-D sounds
 // mixed on one core with their decoding, against decoding alone (ov_read);
-// opening a chain of short links and starting inside a link of longer
-// blocks than the first, against vorbisfile alone; and the time from Play to the first sound the audio
+// opening a chain of short links (and of short links before a long one)
+// and starting inside a link of longer blocks than the first, against
+// vorbisfile alone; and the time from Play to the first sound the audio
 // device receives.
 #include <benchmark/benchmark.h>
 #include <vorbis/vorbisfile.h>
@@ -146,19 +147,33 @@ const std::vector<uint8_t>& ShortLinks() {
     return chain;
 }
 
-// Opening the chain: the engine's open (the links counted for its read
-// bound, each link's decoder built once) beside vorbisfile's own.
-void BM_OpenShortLinks(benchmark::State& state) {
-    const auto& chain = ShortLinks();
+// 100 links of 10 ms at 8 kHz, then ten seconds of noise at 44.1 kHz in
+// pages of 64 KiB, as muxers that write a page a second make them.
+const std::vector<uint8_t>& ShortThenLong() {
+    static const std::vector<uint8_t> chain = [] {
+        std::vector<uint8_t> c;
+        for (int i = 0; i < 100; ++i) {
+            const auto link = vorbis_tone::Tone(1, 8000, 0.01, 300.0 + 10 * i, 0.4f, 100 + i);
+            c.insert(c.end(), link.begin(), link.end());
+        }
+        const auto noise = vorbis_tone::Noise(2, 44100, 10.0, 0.6f, 7, 65535);
+        c.insert(c.end(), noise.begin(), noise.end());
+        return c;
+    }();
+    return chain;
+}
+
+// Opening a chain: the engine's open (the links found by one pass over the
+// pages, each link opened, measured and its decoder built once) beside
+// vorbisfile's own.
+void OpenChain(benchmark::State& state, const std::vector<uint8_t>& chain) {
     bench::Timed(state, [&] {
         VorbisSource src;
         benchmark::DoNotOptimize(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "links"));
     });
 }
-BENCHMARK(BM_OpenShortLinks)->Unit(benchmark::kMicrosecond);
 
-void BM_OpenShortLinksOvBaseline(benchmark::State& state) {
-    const auto& chain = ShortLinks();
+void OpenChainOv(benchmark::State& state, const std::vector<uint8_t>& chain) {
     bench::Timed(state, [&] {
         MemoryFile m{&chain, 0};
         OggVorbis_File vf;
@@ -166,7 +181,26 @@ void BM_OpenShortLinksOvBaseline(benchmark::State& state) {
         if (ov_open_callbacks(&m, &vf, nullptr, 0, cb) == 0) ov_clear(&vf);
     });
 }
+
+void BM_OpenShortLinks(benchmark::State& state) {
+    OpenChain(state, ShortLinks());
+}
+BENCHMARK(BM_OpenShortLinks)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenShortLinksOvBaseline(benchmark::State& state) {
+    OpenChainOv(state, ShortLinks());
+}
 BENCHMARK(BM_OpenShortLinksOvBaseline)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenShortLinksThenLong(benchmark::State& state) {
+    OpenChain(state, ShortThenLong());
+}
+BENCHMARK(BM_OpenShortLinksThenLong)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenShortLinksThenLongOvBaseline(benchmark::State& state) {
+    OpenChainOv(state, ShortThenLong());
+}
+BENCHMARK(BM_OpenShortLinksThenLongOvBaseline)->Unit(benchmark::kMicrosecond);
 
 // Half a second at 44.1 kHz, then a second at the same rate in longer
 // blocks: 40 starts inside the second link and their first 256 frames. The

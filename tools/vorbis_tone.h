@@ -13,10 +13,11 @@
 namespace vorbis_tone {
 
 // gen(frame, channel) gives a sample in -1..1. Links of a chained file need
-// serial numbers of their own.
+// serial numbers of their own. Pages are of some 4 KiB, or filled to about
+// page_bytes when given (up to 64 KiB).
 inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
                                    const std::function<float(long, int)>& gen, float quality = 0.2f,
-                                   int serial = 0x51554C44) {
+                                   int serial = 0x51554C44, int page_bytes = 0) {
     std::vector<uint8_t> out;
     vorbis_info vi;
     vorbis_info_init(&vi);
@@ -63,7 +64,8 @@ inline std::vector<uint8_t> Encode(int channels, long rate, long frames,
             ogg_packet op;
             while (vorbis_bitrate_flushpacket(&vd, &op)) {
                 ogg_stream_packetin(&os, &op);
-                while (ogg_stream_pageout(&os, &og)) {
+                while (page_bytes > 0 ? ogg_stream_pageout_fill(&os, &og, page_bytes)
+                                      : ogg_stream_pageout(&os, &og)) {
                     put(og);
                     if (ogg_page_eos(&og)) eos = true;
                 }
@@ -101,6 +103,20 @@ inline std::vector<uint8_t> Click(int channels, long rate, double seconds) {
         float noise = static_cast<float>((seed >> 16) & 0x7FFF) / 16384.0f - 1.0f;
         return 0.6f * noise * static_cast<float>(std::exp(-6.0 * i / frames));
     });
+}
+
+// White noise at a quarter of full scale, in pages of about page_bytes
+// (some 4 KiB when 0).
+inline std::vector<uint8_t> Noise(int channels, long rate, double seconds, float quality, int serial,
+                                  int page_bytes = 0) {
+    unsigned seed = 1;
+    return Encode(
+        channels, rate, static_cast<long>(rate * seconds),
+        [&seed](long, int) {
+            seed = seed * 1103515245u + 12345u;
+            return static_cast<float>((seed >> 16) & 0x7FFF) / 65536.0f - 0.25f;
+        },
+        quality, serial, page_bytes);
 }
 
 }  // namespace vorbis_tone

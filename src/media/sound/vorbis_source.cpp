@@ -15,7 +15,7 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     if (size == 0 || m->size == 0 || m->position > m->size) return 0;
     size_t items = std::min(static_cast<size_t>(m->size - m->position) / size, count);
     // Every call costs a byte of the bound besides the bytes it reads, so
-    // asking again and again at the end of the file runs out too. Past the
+    // asking again and again at the end of the block runs out too. Past the
     // bound a read fails, which the decoder gives up on (an end of file
     // would only send its page search round again).
     if (m->budget < 1 + (items > 0 ? size : 0)) {
@@ -26,10 +26,7 @@ size_t MemoryRead(void* ptr, size_t size, size_t count, void* source) {
     items = static_cast<size_t>(std::min<uint64_t>(items, m->budget / size));
     m->budget -= items * size;
     std::memcpy(ptr, m->data + m->position, items * size);
-    uint64_t next = static_cast<uint64_t>(m->position) + items * size;
-    // A looping file reads on from its start, which the decoder takes as a
-    // new section of the same stream.
-    m->position = static_cast<uint32_t>(m->loop ? next % m->size : std::min<uint64_t>(next, m->size));
+    m->position += static_cast<uint32_t>(items * size);
     return items;
 }
 
@@ -182,47 +179,72 @@ void Convert(const int16_t* in, uint32_t frames, int in_channels, int16_t* out, 
 // Longer than any link that holds sound (some 200 years at 44.1 kHz).
 constexpr int64_t kMaxLinkFrames = int64_t{1} << 48;
 
-// What one seek may read: the file a few times over, which every
-// well-formed file needs far less than.
+// What one seek may read: the link a few times over, which every
+// well-formed link needs far less than.
 uint64_t ScanBudget(uint32_t size) {
     return uint64_t{4} * size + (uint64_t{8} << 10);
 }
 
-// The pages that begin a Vorbis stream: one per link of a chained file.
-uint32_t CountLinks(const uint8_t* data, uint32_t size) {
-    constexpr size_t kHeader = 27;
-    uint32_t links = 0;
-    for (size_t at = 0; at + kHeader <= size;) {
-        const void* found = memmem(data + at, size - at, "OggS", 4);
-        if (!found) break;
-        at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
-        if (at + kHeader > size) break;
-        const uint8_t* page = data + at;
-        const size_t body = at + kHeader + page[26];
-        if (page[4] == 0 && (page[5] & 2) && body + 7 <= size && std::memcmp(data + body, "\x01vorbis", 7) == 0)
-            ++links;
-        at += 4;
-    }
-    return links;
+// What opening one link may read: its headers, its last page found by
+// reading back from its end, its first pages again; a few times its size.
+uint64_t OpenBudget(uint32_t size) {
+    return uint64_t{4} * size + (uint64_t{16} << 10);
 }
 
-// What opening may read. The decoder scans each link of a chain for its
-// end, reading back from there in steps of 64 KiB, so a chain of short
-// links costs it up to some 64 KiB a link (17 times the file for 64 links
-// of 4 KiB): each link beyond the first adds 128 KiB, up to 64 times the
-// file, which a link of 1 KiB on average would need (a Vorbis setup
-// header alone is larger). Pages that only pretend to begin links buy a
-// hostile file no more than that.
-uint64_t OpenBudget(uint32_t size, uint32_t links) {
-    const uint64_t extra = uint64_t{links > 1 ? links - 1 : 0} * (uint64_t{128} << 10);
-    return ScanBudget(size) + std::min(extra, uint64_t{64} * size);
+constexpr size_t kPageHeader = 27;
+constexpr size_t kMaxPage = kPageHeader + 255 + 255 * 255;
+
+// The length of the Ogg page at data[at] (its checksum right), else 0.
+// Pages are found as libogg finds them, so that vorbisfile reads the same
+// pages in a link as this engine does in the whole file. The bytes
+// checksummed are taken from work.
+size_t PageAt(const uint8_t* data, size_t size, size_t at, uint64_t& work) {
+    // libogg takes a page of any version here (and refuses it later).
+    if (at + kPageHeader > size || std::memcmp(data + at, "OggS", 4) != 0) return 0;
+    const size_t header = kPageHeader + data[at + 26];
+    if (at + header > size) return 0;
+    size_t body = 0;
+    for (size_t i = kPageHeader; i < header; ++i) body += data[at + i];
+    if (at + header + body > size || work < header + body) return 0;
+    work -= header + body;
+    uint8_t copy[kPageHeader + 255];
+    std::memcpy(copy, data + at, header);
+    ogg_page page{copy, static_cast<long>(header), const_cast<unsigned char*>(data + at + header),
+                  static_cast<long>(body)};
+    ogg_page_checksum_set(&page);
+    return std::memcmp(copy + 22, data + at + 22, 4) == 0 ? header + body : 0;
+}
+
+bool BeginsStream(const uint8_t* page) {
+    return (page[5] & 2) != 0;
+}
+
+// Pages that begin a stream hidden inside other pages: vorbisfile's
+// searches start anywhere and would find them, and read a chain this
+// engine does not see. Looked for from [from, to); true when one is a page.
+bool HidesAStreamStart(const uint8_t* data, size_t size, size_t from, size_t to, int& checks,
+                       uint64_t& work) {
+    const size_t end = std::min(to + 3, size);  // a capture pattern may run on past to
+    while (from < to) {
+        const void* found = memmem(data + from, end - from, "OggS", 4);
+        if (!found) return false;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
+        if (at >= to || at + 6 > size) return false;
+        if (BeginsStream(data + at)) {
+            // Never so in a file made to be played; past a few the file is
+            // taken for made to hide them, without checking them all.
+            if (++checks > 16 || work < kMaxPage || PageAt(data, size, at, work) > 0) return true;
+        }
+        from = at + 1;
+    }
+    return false;
 }
 
 // The most frames a seek reads and drops to land on its frame.
 constexpr int64_t kMaxSeekSkip = int64_t{1} << 16;
 
 // What one read of decoded sound may read: from anywhere to the next sound
-// packet, round the end of a looping file once.
+// packet of the link.
 uint64_t ReadBudget(uint32_t size) {
     return uint64_t{2} * size + (uint64_t{64} << 10);
 }
@@ -235,104 +257,176 @@ bool VorbisSource::OpenFile(const char* path, bool loop) {
         LogPrintf("[ERROR] - SOUND FILE : %s", path ? path : "(null)");
         return false;
     }
-    memory_ = {0, file_.Size(), file_.Data(), loop};
+    data_ = file_.Data();
+    size_ = file_.Size();
+    loop_ = loop;
     return OpenBlock(path);
 }
 
 bool VorbisSource::OpenMemory(const uint8_t* data, uint32_t size, bool loop, const char* name) {
     Close();
-    memory_ = {0, data ? size : 0, data, loop};
+    data_ = data;
+    size_ = data ? size : 0;
+    loop_ = loop;
     return OpenBlock(name ? name : "(memory)");
 }
 
 bool VorbisSource::OpenBlock(const char* name) {
-    ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
-    memory_.budget = OpenBudget(memory_.size, CountLinks(memory_.data, memory_.size));
-    if (memory_.size == 0 || ov_open_callbacks(&memory_, &vf_, nullptr, 0, callbacks) != 0) {
+    if (!FindLinks()) {
         LogPrintf("[ERROR] - SOUND : %s is not an Ogg Vorbis file", name);
-        file_.Close();
-        return false;
-    }
-    open_ = true;
-    // libvorbis keeps a link's decoding books once it has tried to build
-    // them, even when that failed, and decodes with the broken ones the
-    // next time (a division by zero in the residue decoder). Every link's
-    // decoder is built once here, before any read or seek: a link whose
-    // books cannot be built refuses the file.
-    for (long link = 0; link < ov_streams(&vf_); ++link) {
-        vorbis_info* vi = ov_info(&vf_, static_cast<int>(link));
-        vorbis_dsp_state dsp;
-        if (!vi || vorbis_synthesis_init(&dsp, vi) != 0) {
-            LogPrintf("[ERROR] - SOUND : %s has a damaged Vorbis setup header", name);
-            Close();
-            return false;
-        }
-        vorbis_dsp_clear(&dsp);
-    }
-    if (ov_streams(&vf_) > 1) {
-        // vorbisfile opens a chained file past its first link when all of
-        // that link's sound is in one page; from the start it plays it.
-        SeekOnce([this] { return ov_raw_seek(&vf_, 0); });
-    }
-    return ReadLinks(name);
-}
-
-template <typename Seek>
-int VorbisSource::SeekOnce(Seek seek) {
-    // A seek reads on from a page to its frame; in a looping file whose
-    // pages promise more frames than they hold it would read round and
-    // round for ever. Seeks read the file once.
-    const bool loop = memory_.loop;
-    memory_.loop = false;
-    memory_.budget = ScanBudget(memory_.size);
-    const int result = seek();
-    memory_.loop = loop;
-    return result;
-}
-
-bool VorbisSource::ReadLinks(const char* name) {
-    const long count = ov_streams(&vf_);
-    links_.clear();
-    for (long i = 0; i < count; ++i) {
-        vorbis_info* info = ov_info(&vf_, static_cast<int>(i));
-        if (!info || info->channels < 1 || info->rate < 100 || info->rate > 200000) {
-            LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
-            Close();
-            return false;
-        }
-        Link link;
-        link.rate = static_cast<uint32_t>(info->rate);
-        // Lengths past any real sound (damaged granule positions) are cut
-        // short, so that the sums below cannot overflow.
-        link.start = links_.empty() ? 0 : std::min(links_.back().start + links_.back().frames, INT64_MAX / 2);
-        link.frames = std::clamp<int64_t>(ov_pcm_total(&vf_, static_cast<int>(i)), 0, kMaxLinkFrames);
-        links_.push_back(link);
-    }
-    if (links_.empty()) {
-        LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
         Close();
         return false;
     }
-    vorbis_info* first = ov_info(&vf_, 0);
-    channels_ = first->channels;
-    rate_ = links_[0].rate;
-    int64_t out_start = 0;
-    for (Link& link : links_) {
-        mixed_rates_ = mixed_rates_ || link.rate != rate_;
-        link.out_start = out_start;
-        link.out_frames = static_cast<int64_t>(std::min<uint64_t>(
-            Resampler::OutputFrames(static_cast<uint64_t>(link.frames), link.rate, rate_), kMaxLinkFrames));
-        out_start = std::min(out_start + link.out_frames, INT64_MAX / 2);
+    open_ = true;
+    if (!ReadLinks(name) || !OpenLink(0)) {
+        Close();
+        return false;
     }
     return true;
 }
 
+bool VorbisSource::FindLinks() {
+    links_.clear();
+    // A link begins with the pages that begin its streams; the first one
+    // with the file.
+    bool beginning = false;
+    int checks = 0;
+    // Made-up page headers, each asking for a checksum over up to 64 KiB,
+    // may cost the search a bounded amount, far above what any file made
+    // to be played needs (every byte once, and some junk).
+    uint64_t work = uint64_t{16} * size_ + (uint64_t{1} << 20);
+    for (size_t at = 0; at + kPageHeader <= size_;) {
+        const void* found = memmem(data_ + at, size_ - at, "OggS", 4);
+        if (!found) break;
+        if (work < kMaxPage) return false;
+        at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data_);
+        const size_t length = PageAt(data_, size_, at, work);
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        const bool begins = BeginsStream(data_ + at);
+        if (begins && !beginning) {
+            if (!links_.empty()) links_.back().end = static_cast<uint32_t>(at);
+            Link link;
+            link.begin = links_.empty() ? 0 : static_cast<uint32_t>(at);
+            links_.push_back(link);
+        }
+        beginning = begins;
+        if (HidesAStreamStart(data_, size_, at + 1, at + length, checks, work)) return false;
+        at += length;
+    }
+    if (links_.empty()) return false;
+    links_.back().end = size_;
+    return true;
+}
+
+bool VorbisSource::OpenLink(size_t link, bool* fresh) {
+    if (fresh) *fresh = false;
+    if (open_link_ >= 0 && static_cast<size_t>(open_link_) == link) return true;
+    open_link_ = -1;
+    vf_ = nullptr;
+    memory_ = nullptr;
+    if (link >= links_.size()) return false;
+    Decoder* decoder = nullptr;
+    for (auto& kept : decoders_)
+        if (kept->link == link) decoder = kept.get();
+    if (!decoder) {
+        constexpr size_t kKept = 4;
+        if (decoders_.size() >= kKept) {
+            auto oldest = std::min_element(decoders_.begin(), decoders_.end(),
+                                           [](const auto& a, const auto& b) { return a->used < b->used; });
+            decoders_.erase(oldest);
+        }
+        auto made = std::make_unique<Decoder>();
+        const Link& l = links_[link];
+        made->link = link;
+        made->memory = {0, l.end - l.begin, data_ + l.begin, OpenBudget(l.end - l.begin)};
+        ov_callbacks callbacks{MemoryRead, MemorySeek, MemoryClose, MemoryTell};
+        // vorbisfile clears what it made when it fails (and clearing it
+        // again is harmless).
+        if (ov_open_callbacks(&made->memory, &made->vf, nullptr, 0, callbacks) != 0) return false;
+        // One link holds one chain link; anything else is read otherwise
+        // than here.
+        if (ov_streams(&made->vf) != 1) return false;
+        decoder = made.get();
+        decoders_.push_back(std::move(made));
+        ++link_opens_;
+        if (fresh) *fresh = true;
+    }
+    decoder->used = ++uses_;
+    vf_ = &decoder->vf;
+    memory_ = &decoder->memory;
+    open_link_ = static_cast<int>(link);
+    return true;
+}
+
+bool VorbisSource::EnterLink(size_t link) {
+    bool fresh = false;
+    if (!OpenLink(link, &fresh)) return false;
+    if (fresh) return true;
+    skip_ = 0;
+    // A seek to the first frame keeps the link's decoder; reading on from
+    // the first byte would pass its first page and build it anew.
+    return SeekOnce([this] { return ov_pcm_seek(vf_, 0); }) == 0 ||
+           SeekOnce([this] { return ov_raw_seek(vf_, 0); }) == 0;
+}
+
+bool VorbisSource::ReadLinks(const char* name) {
+    for (size_t i = 0; i < links_.size(); ++i) {
+        if (!OpenLink(i)) {
+            LogPrintf("[ERROR] - SOUND : %s is not an Ogg Vorbis file", name);
+            return false;
+        }
+        // libvorbis keeps a link's decoding books once it has tried to
+        // build them, even when that failed, and decodes with the broken
+        // ones the next time (a division by zero in the residue decoder).
+        // Every link's decoder is built once here, before any read or seek:
+        // a link whose books cannot be built refuses the file.
+        vorbis_info* info = ov_info(vf_, 0);
+        vorbis_dsp_state dsp;
+        if (!info || vorbis_synthesis_init(&dsp, info) != 0) {
+            LogPrintf("[ERROR] - SOUND : %s has a damaged Vorbis setup header", name);
+            return false;
+        }
+        vorbis_dsp_clear(&dsp);
+        if (info->channels < 1 || info->rate < 100 || info->rate > 200000) {
+            LogPrintf("[ERROR] - SOUND : %s has an unsupported format", name);
+            return false;
+        }
+        if (i == 0) {
+            channels_ = info->channels;
+            rate_ = static_cast<uint32_t>(info->rate);
+        }
+        Link& link = links_[i];
+        link.rate = static_cast<uint32_t>(info->rate);
+        // Lengths past any real sound (damaged granule positions) are cut
+        // short, so that the sums below cannot overflow.
+        link.frames = std::clamp<int64_t>(ov_pcm_total(vf_, 0), 0, kMaxLinkFrames);
+        mixed_rates_ = mixed_rates_ || link.rate != rate_;
+        link.out_start = i == 0 ? 0 : std::min(links_[i - 1].out_start + links_[i - 1].out_frames, INT64_MAX / 2);
+        link.out_frames = static_cast<int64_t>(std::min<uint64_t>(
+            Resampler::OutputFrames(static_cast<uint64_t>(link.frames), link.rate, rate_), kMaxLinkFrames));
+    }
+    return true;
+}
+
+template <typename Seek>
+int VorbisSource::SeekOnce(Seek seek) {
+    memory_->budget = ScanBudget(memory_->size);
+    return seek();
+}
+
 void VorbisSource::Close() {
-    if (open_) ov_clear(&vf_);
+    decoders_.clear();
+    vf_ = nullptr;
+    memory_ = nullptr;
+    open_link_ = -1;
     open_ = false;
     channels_ = 0;
     rate_ = 0;
-    memory_ = {};
+    data_ = nullptr;
+    size_ = 0;
     file_.Close();
     links_.clear();
     mixed_rates_ = false;
@@ -344,50 +438,44 @@ void VorbisSource::Close() {
 
 int64_t VorbisSource::TotalFrames() {
     if (!open_) return -1;
-    if (!mixed_rates_) return ov_pcm_total(&vf_, -1);
     return links_.back().out_start + links_.back().out_frames;
 }
 
 bool VorbisSource::SeekFrame(int64_t frame) {
     if (!open_) return false;
-    // The link the frame lies in; at Rate() throughout when no link has
-    // another rate.
-    int link = -1;
-    for (size_t i = 0; i < links_.size() && link < 0; ++i)
-        if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames)
-            link = static_cast<int>(i);
-    // Where the frame lies in the file's own frames; a link of another
+    // The link the frame lies in; the end of the file is the end of its
+    // last link.
+    size_t link = links_.size();
+    for (size_t i = 0; i < links_.size() && link == links_.size(); ++i)
+        if (frame >= links_[i].out_start && frame < links_[i].out_start + links_[i].out_frames) link = i;
+    if (link == links_.size() && frame == TotalFrames() && !mixed_rates_) link = links_.size() - 1;
+    if (link == links_.size()) return false;
+    // Where the frame lies in the link's own frames; a link of another
     // rate is entered far enough ahead for the resampler's window.
-    int64_t target = frame;
-    if (mixed_rates_) {
-        if (link < 0) return false;
-        const Link& l = links_[static_cast<size_t>(link)];
-        const uint64_t output = static_cast<uint64_t>(frame - l.out_start);
-        const uint64_t input = l.rate != rate_ ? resampler_.Start(l.rate, rate_, output) : output;
-        target = l.start + static_cast<int64_t>(input);
-    }
+    const Link& l = links_[link];
+    const uint64_t output = static_cast<uint64_t>(frame - l.out_start);
+    const uint64_t input = l.rate != rate_ ? resampler_.Start(l.rate, rate_, output) : output;
     pending_.clear();
     pending_at_ = 0;
-    const bool ok = SeekExactly(target, link >= 0 ? links_[static_cast<size_t>(link)].start : target);
-    link_ = ok && mixed_rates_ ? link : -1;
+    const bool ok = OpenLink(link) && SeekExactly(static_cast<int64_t>(input));
+    link_ = ok && mixed_rates_ ? static_cast<int>(link) : -1;
     return ok;
 }
 
-bool VorbisSource::SeekExactly(int64_t target, int64_t floor) {
+bool VorbisSource::SeekExactly(int64_t target) {
     skip_ = 0;
     int64_t aim = target;
     for (int tries = 0; tries < 3; ++tries) {
-        if (SeekOnce([this, aim] { return ov_pcm_seek(&vf_, aim); }) != 0) return false;
-        const int64_t landed = ov_pcm_tell(&vf_);
+        if (SeekOnce([this, aim] { return ov_pcm_seek(vf_, aim); }) != 0) return false;
+        const int64_t landed = ov_pcm_tell(vf_);
         if (landed <= target) {
             if (landed >= 0 && target - landed <= kMaxSeekSkip) skip_ = target - landed;
             return true;
         }
-        // vorbisfile judges the frames a seek must decode ahead by the
-        // first link's longest block: in a link whose blocks are longer it
-        // lands up to half a block past its target (and says where).
-        if (aim <= floor) break;
-        aim = std::max(floor, aim - 2 * std::min(landed - target, kMaxSeekSkip) - 1024);
+        // Should vorbisfile land past its target, it seeks again from
+        // further back.
+        if (aim <= 0) break;
+        aim = std::max<int64_t>(0, aim - 2 * std::min(landed - target, kMaxSeekSkip) - 1024);
     }
     return true;  // as near as the file lets it come
 }
@@ -457,8 +545,9 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
     int failures = 0;
     bool restarted = false;
     int restarts = 0;
-    while (done < max_frames) {
-        vorbis_info* info = ov_info(&vf_, -1);
+    const uint64_t opens = link_opens_;
+    while (done < max_frames && open_link_ >= 0) {
+        vorbis_info* info = ov_info(vf_, -1);
         int channels = info && info->channels > 0 ? info->channels : channels_;
         uint32_t want = std::min<uint32_t>(max_frames - done, 4096 / channels);
         if (skip_ > 0) {
@@ -470,20 +559,26 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
         }
         if (want == 0) break;
         int section = 0;
-        // A looping file whose pages hold no sound ends the read here.
-        memory_.budget = ReadBudget(memory_.size);
-        long got = ov_read(&vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
+        // A link whose pages hold no sound ends the read here.
+        memory_->budget = ReadBudget(memory_->size);
+        long got = ov_read(vf_, reinterpret_cast<char*>(scratch), static_cast<int>(want * channels * 2), 0,
                            2, 1, &section);
         if (got == 0) {
-            // The end: what a resampled last link still owes.
+            // The end of a link: what a resampled one still owes.
             EndLinkRun();
             done += TakePending(out + static_cast<size_t>(done) * out_channels, max_frames - done, out_channels);
-            // A looping file reads round by itself, except after a seek:
-            // then vorbisfile stops at its end, and it starts over here
-            // (not twice without sound in between, or a file with none
-            // would go round for ever, and a bounded number of times).
-            if (memory_.loop && !restarted && restarts < 256 && done < max_frames &&
-                SeekOnce([this] { return ov_raw_seek(&vf_, 0); }) == 0) {
+            if (static_cast<size_t>(open_link_) + 1 < links_.size()) {
+                skip_ = 0;
+                if (EnterLink(static_cast<size_t>(open_link_) + 1)) continue;
+                break;
+            }
+            // A looping file starts over (not twice without sound in
+            // between, or a file with none would go round for ever, and a
+            // bounded number of times, opening a bounded number of links'
+            // decoders: a chain of many links with little sound would
+            // build them round and round).
+            if (loop_ && !restarted && restarts < 256 && link_opens_ - opens < 256 && done < max_frames &&
+                EnterLink(0)) {
                 skip_ = 0;
                 restarted = true;
                 ++restarts;
@@ -498,7 +593,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             continue;
         }
         failures = 0;
-        info = ov_info(&vf_, section);
+        info = ov_info(vf_, -1);
         int section_channels = info && info->channels > 0 ? info->channels : channels;
         uint32_t frames = static_cast<uint32_t>(got) / (section_channels * 2);
         if (frames > 0) restarted = false;
@@ -511,7 +606,7 @@ uint32_t VorbisSource::Decode(int16_t* out, uint32_t max_frames, int out_channel
             pcm += static_cast<size_t>(drop) * section_channels;
             if (frames == 0) continue;
         }
-        done += Deliver(pcm, frames, section_channels, section, out + static_cast<size_t>(done) * out_channels,
+        done += Deliver(pcm, frames, section_channels, open_link_, out + static_cast<size_t>(done) * out_channels,
                         max_frames - done, out_channels);
     }
     return done;

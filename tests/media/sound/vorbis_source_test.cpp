@@ -1,10 +1,22 @@
 #include "media/sound/vorbis_source.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILD_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILD_TEST_ASAN 1
+#endif
+#endif
+#ifdef QUILD_TEST_ASAN
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 #include "../../fuzz/fuzz_support.h"
 #include "sound_fixture.h"
@@ -20,6 +32,16 @@ size_t FirstAudioPage(const std::vector<uint8_t>& ogg) {
 }
 
 using sound_test::ZeroCrossings;
+
+// Bytes allocated on the heap now.
+size_t HeapInUse() {
+#ifdef QUILD_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
 
 TEST(VorbisSource, DecodesATone) {
     auto ogg = vorbis_tone::Tone(1, 44100, 1.0, 440.0);
@@ -185,6 +207,32 @@ TEST(VorbisSource, ChainsOfManyShortLinksOpenAndPlayWhole) {
             EXPECT_EQ(src.Decode(pcm.data(), 2000, 2), 1000u);
         }
     }
+    // Links of 10 ms, then ten seconds of noise in pages of 64 KiB:
+    // vorbisfile's walk of the chain would read for each short link from
+    // the rest of the file, far more than the file a link.
+    const auto noise = vorbis_tone::Noise(2, 44100, 10.0, 0.6f, 7, 65535);
+    for (int links : {30, 100}) {
+        SCOPED_TRACE(links);
+        std::vector<uint8_t> chain;
+        for (int i = 0; i < links; ++i)
+            chain =
+                sound_test::Chain(std::move(chain), vorbis_tone::Tone(1, 8000, 0.01, 300.0 + 10 * i, 0.4f, 100 + i));
+        chain = sound_test::Chain(std::move(chain), noise);
+        VorbisSource src;
+        ASSERT_TRUE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "short then long"));
+        const int64_t total = int64_t{80} * links + 80000;
+        ASSERT_EQ(src.TotalFrames(), total);
+        std::vector<int16_t> whole(static_cast<size_t>(total));
+        ASSERT_EQ(src.Decode(whole.data(), static_cast<uint32_t>(total), 1), static_cast<uint32_t>(total));
+        EXPECT_GT(sound_test::Rms(whole, 0, static_cast<size_t>(total - 40000), 40000, 1), 800);
+        // Seeks back into the short links and into the long one.
+        for (int64_t at : {int64_t{85}, int64_t{80} * links - 100, total / 2, total - 300}) {
+            std::vector<int16_t> pcm(256);
+            ASSERT_TRUE(src.SeekFrame(at)) << at;
+            ASSERT_EQ(src.Decode(pcm.data(), 256, 1), 256u) << at;
+            EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), whole.begin() + at)) << at;
+        }
+    }
 }
 
 // Seconds of 0.4 full scale sweeping up from 200 Hz by 600 Hz a second.
@@ -284,6 +332,29 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
                                     static_cast<uint32_t>(bytes.size()), false, name));
         EXPECT_FALSE(src.SeekFrame(100));
         EXPECT_EQ(src.Decode(pcm.data(), 4096, 2), 0u);
+    }
+
+    // A chain whose first or last link has a damaged setup header:
+    // refused, and each refusal keeps nothing (vorbisfile's failed open
+    // of a chain keeps the links it had read). The log holds some of its
+    // lines.
+    for (int damaged : {0, 8}) {
+        std::vector<uint8_t> chain;
+        size_t from = 0;
+        for (int i = 0; i < 9; ++i) {
+            if (i == damaged) from = chain.size();
+            chain =
+                sound_test::Chain(std::move(chain), vorbis_tone::Tone(2, 44100, 0.05, 300.0 + 40 * i, 0.4f, 10 + i));
+        }
+        const auto book = std::search(chain.begin() + static_cast<long>(from), chain.end(), "BCV", "BCV" + 3);
+        ASSERT_NE(book, chain.end());
+        *book = 'X';
+        chain = fuzz::WithOggChecksums(chain.data(), chain.size());
+        EXPECT_FALSE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "damaged"));
+        const size_t before = HeapInUse();
+        for (int i = 0; i < 40; ++i)
+            EXPECT_FALSE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "damaged"));
+        EXPECT_LT(HeapInUse(), before + (16 << 10)) << damaged;
     }
 }
 
