@@ -29,6 +29,17 @@ const std::vector<std::string>& SweepTriggers();
 // Functions the sweep leaves out, and why.
 const std::vector<std::pair<std::string, std::string>>& SweepSkipped();
 
+// The engine's own paths that run Lua while they hold objects, swept as
+// functions of these names: hover, click, key, node switch, transitions,
+// drawing, the video's close, the statement queue, the script cache.
+const std::vector<std::string>& SweepPaths();
+
+// Functions that name scripts: swept with the sandbox's script alone
+// (sandbox/ in the game's folder, a copy of its scripts), so that no call
+// deletes or replaces one of the game's own.
+const std::vector<std::string>& SweepSandboxed();
+std::vector<std::string> SandboxArguments();
+
 // Functions swept with their plausible argument list alone, and why.
 const std::vector<std::pair<std::string, std::string>>& SweepPlausibleOnly();
 
@@ -46,6 +57,9 @@ struct SweepPlace {
 struct SweepLimits {
     int dense = 10;  // steps 1 to `dense` each; then each step half as far again as the last
     int cap = 150;   // the last step tried
+    // Of the dense steps after the first, every `sample`-th (from an offset
+    // each combination gives: the same steps in every run); 1 takes all.
+    int sample = 1;
     // A replay: one argument list, action, trigger or step alone (-1 or
     // empty: all).
     int list = -1;
@@ -59,6 +73,8 @@ struct SweepLimits {
 // The log the game writes: "run F L A T STEP function action trigger",
 // with "through" for a function of SweepThrough, before each call (0-based indices into the slice), then
 // "fired" or "quiet" after it, "capped" when the last step still fired, and "end" when the slice is done.
+// "stale WHAT" follows a run whose release did not show at once (a file closed but empty, a removed
+// object still found).
 inline constexpr const char* kSweepLog = "sweep_runs.log";
 
 std::string SweepScript(const std::string& demo_main, const std::vector<SweepEntry>& slice,
