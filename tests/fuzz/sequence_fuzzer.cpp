@@ -51,6 +51,7 @@
 #include "app/app_window.h"
 #include "app/engine.h"
 #include "base/text.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "sequence_script.h"
@@ -163,6 +164,16 @@ int FuzzUnpaced(lua_State*) {
 }
 
 ScriptFunctionRecord r_fuzz_unpaced("fuzz_unpaced", FuzzUnpaced);
+
+// fuzz_mustwait(): whether a release asked for by a script function called
+// here has to wait for the engine's work below (the sweep's handlers of
+// paths that hold objects check it).
+int FuzzMustWait(lua_State* L) {
+    lua_pushboolean(L, ReleaseMustWait());
+    return 1;
+}
+
+ScriptFunctionRecord r_fuzz_mustwait("fuzz_mustwait", FuzzMustWait);
 
 // ---------------------------------------------------------------- driver
 

@@ -42,7 +42,7 @@ for _, n in ipairs({"scene_unloadall", "removeAllResources", "hs_remove", "ge_de
                     "runscript", "run", "hs_getname", "ge_newobject", "hs_moveto", "hs_resize", "hs_setvisible",
                     "hs_setenable", "hs_checkevents", "hs_remove", "fuzz_input", "ge_walk", "ge_dissolve",
                     "ge_zoomin", "ge_playvideo", "ge_task", "ge_settask", "ge_getsceneobject",
-                    "scene_get", "hotspot"}) do
+                    "scene_get", "hotspot", "fuzz_mustwait"}) do
   E[n] = G[n]
 end
 
@@ -149,11 +149,21 @@ local function fire()
   st.counting, st.renew, st.fired = nil, false, true
   collectgarbage("setpause", 200)
   collectgarbage("setstepmul", 200)
+  -- What a removal takes out of the lists is gone for scripts at once
+  -- (ge_deleteobject deletes objects of the current scene alone).
+  local check = st.check
+  if check and st.action_name == "ge_deleteobject" then
+    local o, here = check[1], nil
+    if o then
+      local name = E.hs_getname(o)
+      here = name and E.hs_get(name) == o
+    end
+    if not here then check = nil end
+  end
   pcall(st.action, st.objects)
-  -- What a removal takes out of the lists is gone for scripts at once.
-  if st.check then
-    for i = 1, #st.check do
-      if E.hs_getname(st.check[i]) ~= nil then SW.stale(st.action_name .. ": a removed hotspot is still found") end
+  if check then
+    for i = 1, #check do
+      if E.hs_getname(check[i]) ~= nil then SW.stale(st.action_name .. ": a removed hotspot is still found") end
     end
   end
 end
@@ -304,6 +314,17 @@ for _, h in ipairs({"swa", "swb"}) do
     HANDLERS[#HANDLERS + 1] = h .. "_" .. ev
   end
 end
+-- Handlers the engine calls while it holds objects: a release asked for
+-- inside them has to wait for the engine's work to end.
+local HELD = {OnSceneExit = true, OnSceneBeforeInit = true, OnGameNodeInit = true, OnGameSceneStart = true,
+              OnGameNodeLeave = true, OnGameSceneSwitch = true, OnSceneLeave = true, OnGameNodeExit = true,
+              OnGameNodeEnter = true, OnSceneInit = true, OnSceneEnter = true, On3DSceneUpdate = true,
+              On2DSceneUpdate = true, OnSceneAfterRender = true, OnSceneRender = true, OnGameVideoClosed = true}
+for _, h in ipairs({"swa", "swb"}) do
+  for _, ev in ipairs({"MouseEnter", "MouseMove", "MouseLeave", "MouseDown", "MouseUp", "MouseClick"}) do
+    HELD[h .. "_" .. ev] = true
+  end
+end
 local saved_handlers, installed = {}, false
 local function handler_body(...)
   local t = {...}
@@ -319,9 +340,10 @@ local function install_handlers()
   for _, name in ipairs(HANDLERS) do
     local inner = rawget(G, name)
     saved_handlers[name] = inner or false
-    local closed = name == "OnGameVideoClosed"
+    local closed, held = name == "OnGameVideoClosed", HELD[name]
     rawset(G, name, function(...)
       if closed then SW.video_closed = true end
+      if held and st.trigger and not E.fuzz_mustwait() then SW.stale("a release in " .. name .. " would not wait") end
       if SW_DEBUG then SW.names = (SW.names or "") .. "," .. name end
       handler_body(...)
       if type(inner) == "function" then return inner(...) end
@@ -415,6 +437,8 @@ local function restore_path()
   if SW.box then pcall(E.edit_destroy, SW.box) SW.box = nil end
   if SW.text then pcall(E.gtext_remove, SW.text) SW.text = nil end
   SW.video_closed = nil
+  -- The pointer off the hotspots, whatever path ran before.
+  pcall(E.fuzz_input, "move", 1000, 700)
   local f = io_open("sandbox/sw_chunk.lua", "wb")
   if f then f:write("SW_CHUNK_RUNS = (SW_CHUNK_RUNS or 0) + 1\n") f:close() end
   rawset(G, "SW_SEEN", nil)
@@ -445,12 +469,13 @@ local noobject, never = {}, {}
 local phase, waited, through = "restore", 0, false
 local path_left, path_done, path_stage = 0, nil, 0
 
--- With a sample of n, the dense steps after the first are every n-th,
--- from an offset the combination gives (the same in every run).
+-- With a sample of n, the dense steps after the first of a script
+-- function are every n-th, from an offset the combination gives (the same
+-- in every run); the engine's paths take every step.
 local function next_step(s, q)
   if s < SW.dense then
     local n = SW.sample
-    if n <= 1 then return s + 1 end
+    if n <= 1 or PATHS[SW.fns[q[1]].name] then return s + 1 end
     local offset = (q[1] * 7 + q[2] * 5 + q[3] * 3 + q[4]) % n
     repeat s = s + 1 until s >= SW.dense or (s + offset) % n == 0
     return s
