@@ -43,6 +43,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -697,6 +698,7 @@ int Sweep(const Options& o) {
     for (int i = 0; i < n; ++i) todo.push_back(i);
     std::map<pid_t, std::pair<int, Running>> running;
     std::vector<Finding> findings;
+    std::set<std::string> stale_shown;
     long long runs = 0;
     int games = 0;
     const auto start = Clock::now();
@@ -750,6 +752,10 @@ int Sweep(const Options& o) {
             f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
                        " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
             findings.push_back(f);
+            // (The first step of a combination that shows it: each later
+            // one only counts.)
+            if (!stale_shown.insert(f.function + " " + std::to_string(f.list) + " " + f.action + " " + f.trigger).second)
+                continue;
             std::printf("FAIL %s list %d, %s at %s %d: %s\n  replay: %s\n", f.function.c_str(), f.list,
                         f.action.c_str(), f.trigger.c_str(), f.step, f.why.c_str(), f.replay.c_str());
         }

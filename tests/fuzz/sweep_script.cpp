@@ -309,19 +309,15 @@ local HANDLERS = {"OnGameMouseEnter", "OnGameMouseLeave", "OnGameHotspotClick", 
                   "OnSceneLeave", "OnSceneExit", "OnSceneInit", "OnSceneEnter", "OnSceneBeforeInit",
                   "OnSceneUpdate", "OnSceneRender", "OnSceneAfterRender", "OnSceneMouseMove", "OnGameVideoClosed",
                   "On2DSceneUpdate", "On3DSceneUpdate", "SW_TASK"}
-for _, h in ipairs({"swa", "swb"}) do
-  for _, ev in ipairs({"MouseEnter", "MouseMove", "MouseLeave", "MouseDown", "MouseUp", "MouseClick"}) do
-    HANDLERS[#HANDLERS + 1] = h .. "_" .. ev
-  end
-end
--- Handlers the engine calls while it holds objects: a release asked for
--- inside them has to wait for the engine's work to end.
+-- Handlers the engine calls while it holds objects (the hotspots' too): a
+-- release asked for inside them has to wait for the engine's work to end.
 local HELD = {OnSceneExit = true, OnSceneBeforeInit = true, OnGameNodeInit = true, OnGameSceneStart = true,
               OnGameNodeLeave = true, OnGameSceneSwitch = true, OnSceneLeave = true, OnGameNodeExit = true,
               OnGameNodeEnter = true, OnSceneInit = true, OnSceneEnter = true, On3DSceneUpdate = true,
               On2DSceneUpdate = true, OnSceneAfterRender = true, OnSceneRender = true, OnGameVideoClosed = true}
 for _, h in ipairs({"swa", "swb"}) do
   for _, ev in ipairs({"MouseEnter", "MouseMove", "MouseLeave", "MouseDown", "MouseUp", "MouseClick"}) do
+    HANDLERS[#HANDLERS + 1] = h .. "_" .. ev
     HELD[h .. "_" .. ev] = true
   end
 end
@@ -469,18 +465,22 @@ local noobject, never = {}, {}
 local phase, waited, through = "restore", 0, false
 local path_left, path_done, path_stage = 0, nil, 0
 
--- With a sample of n, the dense steps after the first of a script
--- function are every n-th, from an offset the combination gives (the same
--- in every run); the engine's paths take every step.
+-- With a sample of n, a script function's dense steps after the first are
+-- every n-th, from an offset the combination gives (the same in every
+-- run), and the sparse ones grow n/2 as far again each; the engine's paths
+-- take every step.
 local function next_step(s, q)
+  local n = SW.sample
+  if n <= 1 or PATHS[SW.fns[q[1]].name] then
+    if s < SW.dense then return s + 1 end
+    return floor(s * 1.5)
+  end
   if s < SW.dense then
-    local n = SW.sample
-    if n <= 1 or PATHS[SW.fns[q[1]].name] then return s + 1 end
     local offset = (q[1] * 7 + q[2] * 5 + q[3] * 3 + q[4]) % n
     repeat s = s + 1 until s >= SW.dense or (s + offset) % n == 0
     return s
   end
-  return floor(s * 1.5)
+  return floor(s * (1 + 0.5 * n))
 end
 
 -- The end of a call (or, for a function whose work the engine does at the
@@ -578,6 +578,22 @@ function SW_STEP()
     return
   end
   st.objects = objects
+  -- The index trigger also counts the reads of the argument tables' fields:
+  -- each table's fields are served by its __index.
+  if trigger == "index" then
+    for i = 1, a.n do
+      local t = a[i]
+      if type(t) == "table" and getmetatable(t) == nil then
+        local fields = {}
+        for k, v in pairs(t) do fields[k] = v end
+        for k in pairs(fields) do rawset(t, k, nil) end
+        setmetatable(t, {__index = function(_, k)
+          counted("index")
+          return fields[k]
+        end})
+      end
+    end
+  end
   through = SW.through[fe.name] or false
   note("run", q[1] - 1, q[2] - 1, q[3] - 1, q[4] - 1, step, fe.name, action, trigger, through and "through" or "")
   arm(trigger, step, action)
@@ -642,7 +658,7 @@ const std::vector<std::string>& SweepPaths() {
 }
 
 const std::vector<std::string>& SweepSandboxed() {
-    static const std::vector<std::string> v = {"removescript", "dumpscript", "runscript", "run"};
+    static const std::vector<std::string> v = {"removescript", "dumpscript", "runscript"};
     return v;
 }
 

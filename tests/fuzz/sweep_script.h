@@ -3,11 +3,14 @@
 // with plausible and hostile argument lists while Lua that runs inside the
 // call does something destructive (unloads every scene, removes every
 // resource, removes or deletes an object passed to the call, switches or
-// reloads the scene). That Lua is a finalizer run at the 1st, 2nd, ...
-// collection step inside the call, or a metamethod of a "default globals"
-// table (_G's __index or __newindex) at its 1st, 2nd, ... call; the steps
-// go on until the call ends before the action fired. One combination runs
-// a frame, so a frame renders after each; the script is the bundled game's
+// reloads the scene, closes a file, removes texts, destroys an edit box,
+// removes or recompiles a script of the sandbox). That Lua is a finalizer
+// run at the 1st, 2nd, ... collection step inside the call, or a
+// metamethod of a "default globals" table (_G's __index or __newindex) at
+// its 1st, 2nd, ... call; the steps go on until the call ends before the
+// action fired. The engine's own paths that run Lua while they hold
+// objects (SweepPaths) are swept the same way. One combination runs a
+// frame, so a frame renders after each; the script is the bundled game's
 // start-up script with the sweep behind it.
 #include <string>
 #include <utility>
