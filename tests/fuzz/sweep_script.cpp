@@ -446,11 +446,19 @@ SW.restore_path = restore_path
 local function key(f, l, a, t) return ((f * 100 + l) * 100 + a) * 100 + t end
 local Q = {}
 local from = key(SW.from[1], SW.from[2], SW.from[3], SW.from[4])
+-- With a sample of n, a script function takes, for each argument list and
+-- trigger, every n-th action (from an offset the list and trigger give, so
+-- that each action meets each function); a replay of one combination and
+-- the engine's paths take them all.
+local replay = SW.only.list or SW.only.action or SW.only.trigger or SW.only.step
+local function sampled(fi, li, ai, ti)
+  return SW.sample <= 1 or replay or SW.paths_named[SW.fns[fi].name] or (ai + li + ti) % SW.sample == 0
+end
 for fi, fe in ipairs(SW.fns) do
   for li = 1, #fe.lists do
     for ai, an in ipairs(SW.actions) do
       for ti, tn in ipairs(SW.triggers) do
-        if key(fi, li, ai, ti) >= from and (not SW.only.list or SW.only.list == li) and
+        if key(fi, li, ai, ti) >= from and sampled(fi, li, ai, ti) and (not SW.only.list or SW.only.list == li) and
            (not SW.only.action or SW.only.action == an) and (not SW.only.trigger or SW.only.trigger == tn) and
            not SW.known[fe.name] and not SW.known[fe.name .. " " .. an] and
            not SW.known[fe.name .. " " .. an .. " " .. tn] then
@@ -699,6 +707,8 @@ std::string SweepScript(const std::string& demo_main, const std::vector<SweepEnt
     if (!limits.action.empty()) s << "action = " << Long(limits.action) << ", ";
     if (!limits.trigger.empty()) s << "trigger = " << Long(limits.trigger) << ", ";
     if (limits.step > 0) s << "step = " << limits.step << ", ";
+    s << "}, paths_named = {";
+    for (const std::string& p : SweepPaths()) s << "[\"" << p << "\"] = true, ";
     s << "}, through = {";
     for (const std::string& f : SweepThrough()) s << "[\"" << f << "\"] = true, ";
     s << "}, known = {";

@@ -60,8 +60,10 @@ struct SweepPlace {
 struct SweepLimits {
     int dense = 10;  // steps 1 to `dense` each; then each step half as far again as the last
     int cap = 150;   // the last step tried
-    // Of the dense steps after the first, every `sample`-th (from an offset
-    // each combination gives: the same steps in every run); 1 takes all.
+    // A script function's combinations and steps sampled: every
+    // `sample`-th action of each list and trigger, of the dense steps after
+    // the first every `sample`-th, the sparse ones further apart (the same
+    // in every run; the paths and a replay take all); 1 takes all.
     int sample = 1;
     // A replay: one argument list, action, trigger or step alone (-1 or
     // empty: all).
