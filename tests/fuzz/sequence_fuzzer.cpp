@@ -16,8 +16,8 @@
 //
 //   quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] [--keep]
 //                 [--without name,name]
-//   quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--known FILE]
-//                 [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex] [--step N]
+//   quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--sample N] [--whole]
+//                 [--known FILE] [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex] [--step N]
 //   quild_seqfuzz --play            (in a game folder: the engine itself)
 //
 // The sweep (sweep_script.h) calls every script function, with destructive
@@ -43,6 +43,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@
 #include "app/app_window.h"
 #include "app/engine.h"
 #include "base/text.h"
+#include "script/engine_work.h"
 #include "script/lua_host.h"
 #include "script/script_function.h"
 #include "sequence_script.h"
@@ -164,6 +166,16 @@ int FuzzUnpaced(lua_State*) {
 
 ScriptFunctionRecord r_fuzz_unpaced("fuzz_unpaced", FuzzUnpaced);
 
+// fuzz_mustwait(): whether a release asked for by a script function called
+// here has to wait for the engine's work below (the sweep's handlers of
+// paths that hold objects check it).
+int FuzzMustWait(lua_State* L) {
+    lua_pushboolean(L, ReleaseMustWait());
+    return 1;
+}
+
+ScriptFunctionRecord r_fuzz_mustwait("fuzz_mustwait", FuzzMustWait);
+
 // ---------------------------------------------------------------- driver
 
 struct Options {
@@ -182,6 +194,7 @@ struct Options {
     int slices = 0;  // 0: four for each job
     seqfuzz::SweepLimits limits;
     std::string known;
+    bool whole = false;  // --whole or QUILD_SWEEP_WHOLE=1: every step, whatever --sample says
 };
 
 std::string Quoted(const std::string& s) {
@@ -387,6 +400,18 @@ std::string PrepareGame(const std::string& work) {
         std::fprintf(stderr, "quild_seqfuzz: cannot write the game into %s\n", base.c_str());
         return {};
     }
+    // The sandbox: a copy of the game's scripts that the sweep's
+    // removescript and dumpscript may delete and replace.
+    fs::create_directories(base + "/sandbox", ec);
+    for (const auto& entry : fs::recursive_directory_iterator(base, ec)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".lua") continue;
+        const std::string relative = fs::relative(entry.path(), base, ec).string();
+        if (relative.rfind("sandbox/", 0) == 0) continue;
+        std::string flat = relative;
+        std::replace(flat.begin(), flat.end(), '/', '_');
+        fs::copy_file(entry.path(), base + "/sandbox/" + flat, fs::copy_options::overwrite_existing, ec);
+    }
+    WriteFile(base + "/sandbox/sw_chunk.lua", "SW_CHUNK_RUNS = (SW_CHUNK_RUNS or 0) + 1\n");
     // A smaller display than the game's own: the frames are drawn in
     // software, under the sanitizers.
     std::string demo_main = ReadFile(base + "/main.lua");
@@ -490,6 +515,7 @@ std::string Frame(const std::string& line) {
     if (in != std::string::npos) f = f.substr(0, f.find(' ')) + " " + f.substr(in + 4);
     const std::string src = std::string(QUILD_SOURCE_DIR) + "/";
     for (size_t at; (at = f.find(src)) != std::string::npos;) f.erase(at, src.size());
+    for (size_t at; (at = f.find("../")) != std::string::npos;) f.erase(at, 3);
     return f.size() > 220 ? f.substr(0, 220) : f;
 }
 
@@ -534,7 +560,9 @@ std::string Digest(const std::string& out, const std::string& log) {
         if (stack > 0 && hash != std::string::npos && frames < 6) {
             // The engine's own frames: the allocator's, Lua's and the C
             // library's tell nothing apart.
-            if (line.find(QUILD_SOURCE_DIR) == std::string::npos) continue;
+            if ((line.find(QUILD_SOURCE_DIR) == std::string::npos && line.find("/src/") == std::string::npos) ||
+                line.find("libsanitizer") != std::string::npos)
+                continue;
             digest += "      " + Frame(line) + "\n";
             ++frames;
         }
@@ -563,6 +591,13 @@ struct LastRun {
     bool any = false, returned = false, ended = false, through = false, stuck = false;
     seqfuzz::SweepPlace place;
     int step = 0, runs = 0;
+    // Runs whose release did not show at once: the place, the step, what.
+    struct Stale {
+        seqfuzz::SweepPlace place;
+        int step = 0;
+        std::string what;
+    };
+    std::vector<Stale> stale;
 };
 
 LastRun ReadSweepLog(const std::string& text) {
@@ -583,6 +618,11 @@ LastRun ReadSweepLog(const std::string& text) {
             last.through = through == "through";
         } else if (tag == "fired" || tag == "quiet") {
             last.returned = true;
+        } else if (tag == "stale") {
+            std::string what;
+            words >> what;
+            std::replace(what.begin(), what.end(), '_', ' ');
+            last.stale.push_back({last.place, last.step, what});
         } else if (tag == "end") {
             last.ended = true;
         } else if (tag == "stuck") {
@@ -617,18 +657,33 @@ int Sweep(const Options& o) {
     const auto all = seqfuzz::ScriptFunctions(std::string(QUILD_SOURCE_DIR) + "/tools/script_functions.txt");
     seqfuzz::SweepLimits limits = o.limits;
     if (!o.known.empty()) limits.known = ReadKnown(o.known);
+    const char* whole = std::getenv("QUILD_SWEEP_WHOLE");
+    if (o.whole || (whole && *whole && std::strcmp(whole, "0") != 0)) limits.sample = 1;
 
     std::vector<std::string> skipped_names;
     for (const auto& s : seqfuzz::SweepSkipped()) skipped_names.push_back(s.first);
+    // Argument lists call no function that names a script: those are swept
+    // on the sandbox's script alone.
+    std::vector<std::string> not_in_lists = skipped_names;
+    const auto& sandboxed = seqfuzz::SweepSandboxed();
+    not_in_lists.insert(not_in_lists.end(), sandboxed.begin(), sandboxed.end());
+    auto wanted = [&](const std::string& name) {
+        return o.functions.empty() || std::find(o.functions.begin(), o.functions.end(), name) != o.functions.end();
+    };
     std::vector<seqfuzz::SweepEntry> entries;
     for (const seqfuzz::FunctionInfo& f : all) {
         if (std::find(skipped_names.begin(), skipped_names.end(), f.name) != skipped_names.end()) continue;
-        if (!o.functions.empty() && std::find(o.functions.begin(), o.functions.end(), f.name) == o.functions.end())
+        if (!wanted(f.name)) continue;
+        if (std::find(sandboxed.begin(), sandboxed.end(), f.name) != sandboxed.end()) {
+            entries.push_back({f.name, seqfuzz::SandboxArguments()});
             continue;
+        }
         bool plausible_only = false;
         for (const auto& p : seqfuzz::SweepPlausibleOnly()) plausible_only |= p.first == f.name;
-        entries.push_back({f.name, seqfuzz::SweepArguments(all, f, plausible_only ? 1 : o.lists, skipped_names)});
+        entries.push_back({f.name, seqfuzz::SweepArguments(all, f, plausible_only ? 1 : o.lists, not_in_lists)});
     }
+    for (const std::string& path : seqfuzz::SweepPaths())
+        if (wanted(path)) entries.push_back({path, {"nil"}});
     if (entries.empty()) {
         std::fprintf(stderr, "quild_seqfuzz: no function to sweep\n");
         return 2;
@@ -643,6 +698,7 @@ int Sweep(const Options& o) {
     for (int i = 0; i < n; ++i) todo.push_back(i);
     std::map<pid_t, std::pair<int, Running>> running;
     std::vector<Finding> findings;
+    std::set<std::string> stale_shown;
     long long runs = 0;
     int games = 0;
     const auto start = Clock::now();
@@ -684,8 +740,27 @@ int Sweep(const Options& o) {
         std::string why = Why(r, status, o, out, log);
         if (why.empty() && last.stuck) why = "the cube scene did not come back after the call";
         if (why.empty() && !last.ended) why = "the game ended before its sweep did";
+        for (const LastRun::Stale& st : last.stale) {
+            const seqfuzz::SweepEntry& e = slice.entries[static_cast<size_t>(st.place.function)];
+            Finding f;
+            f.function = e.function;
+            f.list = st.place.list;
+            f.action = seqfuzz::SweepActions()[static_cast<size_t>(st.place.action)];
+            f.trigger = seqfuzz::SweepTriggers()[static_cast<size_t>(st.place.trigger)];
+            f.step = st.step;
+            f.why = "not shown at once: " + st.what;
+            f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
+                       " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
+            findings.push_back(f);
+            // (The first step of a combination that shows it: each later
+            // one only counts.)
+            if (!stale_shown.insert(f.function + " " + std::to_string(f.list) + " " + f.action + " " + f.trigger).second)
+                continue;
+            std::printf("FAIL %s list %d, %s at %s %d: %s\n  replay: %s\n", f.function.c_str(), f.list,
+                        f.action.c_str(), f.trigger.c_str(), f.step, f.why.c_str(), f.replay.c_str());
+        }
         if (why.empty()) {
-            if (!o.keep) fs::remove_all(r.dir, ec);
+            if (!o.keep && last.stale.empty()) fs::remove_all(r.dir, ec);
         } else if (!last.any || last.ended) {
             // Nothing to go on from, or a report at the exit (a leak): the
             // slice fails whole.
@@ -805,11 +880,16 @@ int main(int argc, char** argv) {
             if (const char* comma = std::strchr(text, ',')) o.limits.cap = std::max(1, std::atoi(comma + 1));
         } else if (a == "--known" && v) {
             o.known = argv[++i];
+        } else if (a == "--sample" && v) {
+            o.limits.sample = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--whole") {
+            o.whole = true;
         } else {
             std::fprintf(stderr,
                          "usage: quild_seqfuzz [--seeds 1-100,250,8-200/8] [--jobs N] [--calls N] [--timeout S] [--work DIR] "
                          "[--keep] [--without name,name]\n"
-                         "       quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--known FILE]\n"
+                         "       quild_seqfuzz --sweep [--jobs N] [--slices N] [--lists N] [--steps DENSE,CAP] [--sample N] [--whole]\n"
+                         "                     [--known FILE]\n"
                          "                     [--function name,name] [--list N] [--action NAME] [--trigger gc|index|newindex]\n"
                          "                     [--step N] [--timeout S] [--work DIR] [--keep]\n");
             return 2;
