@@ -49,6 +49,7 @@ EObject* First(const ObjectList<T>& list) {
 
 template <class T>
 void Append(ObjectList<T>& list, EObject* object) {
+    NoteListNamesChanged();
     object->list_next = nullptr;
     if (list.tail)
         reinterpret_cast<EObject*>(list.tail)->list_next = object;
@@ -355,6 +356,7 @@ int SetProperty(lua_State* L) {
         case kPropertyList: {
             const char* s = lua_type(L, 3) == LUA_TSTRING ? lua_tostring(L, 3) : nullptr;
             *static_cast<const char**>(field) = s && *s ? CommonStrings().Intern(s) : nullptr;
+            if (field == &object->name) NoteListNamesChanged();
             break;
         }
         case kPropertyVector:

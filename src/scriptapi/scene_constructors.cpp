@@ -59,6 +59,7 @@ int BeginScene(lua_State* L) {
 
 int EndScene(lua_State*) {
     g_scene_being_loaded = nullptr;
+    DropListNameIndexes();
     return 0;
 }
 
@@ -108,6 +109,7 @@ int PageConstructor(lua_State* L) {
         name = CommonStrings().Intern(generated);
     }
     page->name = name;
+    NoteListNamesChanged();
     page->image = DeclareImageField(t, "image", 0, true);
     page->bgcolor = 0xFFFF00FF;
     s->viewtype = kViewPage;
@@ -197,7 +199,7 @@ HotSpot* ReadParent(const ConstructorFields& t, ObjectList<HotSpot>* owner) {
     if (o && o->descriptor == &HotSpot::s_descriptor && static_cast<HotSpot*>(o)->owner == owner)
         parent = static_cast<HotSpot*>(o);
     if (const char* name = t.String("parent", nullptr, false); name && owner)
-        parent = ListFindByName(*owner, name);
+        parent = IndexedFindByName(*owner, name);
     return parent;
 }
 
@@ -218,8 +220,7 @@ int HotspotConstructor(lua_State* L) {
         h->owner = &s->hotspots;
         h->scalable = false;
     } else {
-        h = AppendNew(e->globalHotspots);
-        h->name = name;
+        h = AppendNewNamed(e->globalHotspots, name);
         h->owner = &e->globalHotspots;
         h->scalable = true;
     }
@@ -245,7 +246,8 @@ int HotspotConstructor(lua_State* L) {
     h->rect[0] = r.x, h->rect[1] = r.y, h->rect[2] = r.w, h->rect[3] = r.h;
     h->dest_scene = nullptr;
     if (const char* dest = t.String("dest_scene", nullptr, true)) {
-        h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
+        h->dest_scene = IndexedFindByName(e->scenes, dest);
+        if (!h->dest_scene) h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
         if (h->dest_scene) h->dest_scene->AttachToNodeTree();
     }
     h->snd_step = DeclareSceneSound(t.String("snd_step", nullptr, true));
@@ -387,7 +389,10 @@ ScriptFunctionRecord r_shader("shader", RaiseStopWhenCut<ShaderConstructor>);
 }  // namespace
 
 GameScene* SceneBeingLoaded() { return g_scene_being_loaded; }
-void SetSceneBeingLoaded(GameScene* scene) { g_scene_being_loaded = scene; }
+void SetSceneBeingLoaded(GameScene* scene) {
+    g_scene_being_loaded = scene;
+    if (!scene) DropListNameIndexes();
+}
 
 ResourceRecord* DeclareImageField(const ConstructorFields& t, const char* key, uint32_t flags, bool expand) {
     const char* value = t.String(key, "", true);
