@@ -1,5 +1,7 @@
 #include "scriptapi/list_name_index.h"
 
+#include <cctype>
+#include <clocale>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -10,12 +12,23 @@
 
 namespace {
 
-// Names fold as EqualsNoCase compares them (ASCII letters).
+// Names fold as EqualsNoCase compares them: byte by byte, by the character
+// type of the locale (a script may set one), which the indexes were built
+// under.
 std::string Folded(const char* name) {
     std::string key(name);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return key;
+}
+
+std::string g_locale;  // LC_CTYPE when the indexes were built
+
+bool LocaleChanged() {
+    const char* now = std::setlocale(LC_CTYPE, nullptr);
+    if (!now) now = "";
+    if (g_locale == now) return false;
+    g_locale = now;
+    return true;
 }
 
 EObject* Next(const EObject* o) { return static_cast<EObject*>(o->list_next); }
@@ -61,7 +74,7 @@ EObject* Walk(EObject* head, const char* name, const char* class_word) {
 
 EObject* ListNameIndexFind(const void* list, EObject* head, EObject* tail, const char* name, const char* class_word) {
     if (!name) return nullptr;
-    if (g_version != ListNamesVersion()) {
+    if (LocaleChanged() || g_version != ListNamesVersion()) {
         g_indexes.clear();
         g_version = ListNamesVersion();
     }
