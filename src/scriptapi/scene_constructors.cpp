@@ -101,15 +101,14 @@ int PageConstructor(lua_State* L) {
     if (t.Cut()) return ConstructorFields::kCut;
     GameScene* s = g_scene_being_loaded;
     if (!s) return 0;
-    auto* page = AppendNew(s->pages);
     const char* name = t.String("name", nullptr, true);
     if (!name) {
+        // Named by the place it takes.
         char generated[32];
-        std::snprintf(generated, sizeof generated, "Page%d", ListIndexOf(s->pages, page) + 1);
+        std::snprintf(generated, sizeof generated, "Page%zu", ListCount(s->pages) + 1);
         name = CommonStrings().Intern(generated);
     }
-    page->name = name;
-    NoteListNamesChanged();
+    auto* page = AppendNewNamed(s->pages, name);
     page->image = DeclareImageField(t, "image", 0, true);
     page->bgcolor = 0xFFFF00FF;
     s->viewtype = kViewPage;
@@ -247,7 +246,7 @@ int HotspotConstructor(lua_State* L) {
     h->dest_scene = nullptr;
     if (const char* dest = t.String("dest_scene", nullptr, true)) {
         h->dest_scene = IndexedFindByName(e->scenes, dest);
-        if (!h->dest_scene) h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
+        if (!h->dest_scene) h->dest_scene = AppendNewNamed(e->scenes, dest);
         if (h->dest_scene) h->dest_scene->AttachToNodeTree();
     }
     h->snd_step = DeclareSceneSound(t.String("snd_step", nullptr, true));

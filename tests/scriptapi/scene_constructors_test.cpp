@@ -233,15 +233,18 @@ TEST_F(ConstructorTest, ALoadLooksAtAFewMembersPerEntry) {
     InScene(R"(
         font{name='f'}
         for i = 1, 20000 do hotspot{name='h'..i, parent='h'..(i - 1), font='f', dest_scene='hall'} end
-        for i = 1, 20000, 100 do hotspot{name='H'..i, rect='1,2,3,4'} patch{name='p'..i} end
+        for i = 1, 20000, 100 do hotspot{name='H'..i, rect='1,2,3,4', dest_scene='to'..i} patch{name='p'..i} page{} end
     )");
     const uint64_t looked = g_list_names_compared - before;
-    EXPECT_LE(looked, 8u * (kEntries + 400)) << looked / kEntries << " a hotspot";
+    EXPECT_LE(looked, 8u * (kEntries + 600)) << looked / kEntries << " a hotspot";
     ASSERT_EQ(ListCount(s->hotspots), size_t(kEntries));
     HotSpot* last = s->hotspots.tail;
     EXPECT_EQ(last->parent, ListFindByName(s->hotspots, "h19999"));
     EXPECT_EQ(last->font, engine.fonts.head);
-    EXPECT_EQ(ListFindByName(s->hotspots, "h101")->hs_type, kHotspotRect);  // found again as H101
+    HotSpot* again = ListFindByName(s->hotspots, "h101");  // found again as H101
+    EXPECT_EQ(again->hs_type, kHotspotRect);
+    EXPECT_EQ(again->dest_scene, ListFindByName(engine.scenes, "to101"));
+    EXPECT_EQ(ListFindByName(s->pages, "Page200"), s->pages.tail);
 }
 
 TEST_F(ConstructorTest, MeshDefaultsAndVectorsThatTakeTheirDefaults) {
