@@ -40,7 +40,12 @@ struct NameIndex {
     const void* head = nullptr;
     const void* tail = nullptr;
     bool built = false;
+    int walks = 0;  // lookups that walked the list since it last changed
 };
+
+// A list changed between every lookup or two is walked, as cheap as its
+// index would be to build; the third lookup in a row builds it.
+constexpr int kWalksBeforeIndex = 2;
 
 using IndexKey = std::pair<const void*, const char*>;  // the list, the class word
 std::map<IndexKey, NameIndex> g_indexes;
@@ -80,7 +85,14 @@ EObject* ListNameIndexFind(const void* list, EObject* head, EObject* tail, const
     }
     NameIndex& index = g_indexes[{list, class_word}];
     // A list whose ends moved was changed: it is read again.
-    if (!index.built || index.head != head || index.tail != tail) Build(index, head, tail, class_word);
+    if (index.built && (index.head != head || index.tail != tail)) index = NameIndex();
+    if (!index.built) {
+        if (index.walks < kWalksBeforeIndex) {
+            ++index.walks;
+            return Walk(head, name, class_word);
+        }
+        Build(index, head, tail, class_word);
+    }
     ++g_list_names_compared;
     const auto it = index.first.find(Folded(name));
     if (it == index.first.end()) return nullptr;
@@ -96,6 +108,10 @@ void ListNameIndexAppended(const void* list, ListEnds before, ListEnds after, EO
     if (version_before != g_version || ListNamesVersion() != version_before + 1) return;
     for (auto it = g_indexes.lower_bound({list, nullptr}); it != g_indexes.end() && it->first.first == list;) {
         NameIndex& index = it->second;
+        if (!index.built) {
+            ++it;
+            continue;
+        }
         // An index of other ends than the list had is not extended.
         if (index.head != before.head || index.tail != before.tail) {
             it = g_indexes.erase(it);
@@ -105,7 +121,6 @@ void ListNameIndexAppended(const void* list, ListEnds before, ListEnds after, EO
             index.first.emplace(Folded(object->name), object->Handle());
         index.head = after.head;
         index.tail = after.tail;
-        index.built = true;
         ++it;
     }
     g_version = ListNamesVersion();

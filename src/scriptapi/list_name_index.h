@@ -6,10 +6,12 @@
 //
 // The indexes hold while no list and no listed name changes
 // (ListNamesVersion): any change drops them all, and the next lookup builds
-// the index of its list again. A constructor that appends a member itself
-// adds it to the indexes (ListNameIndexAppended), so a load of N entries
-// walks each list once. Members are held by their handles and are checked
-// alive and still of the name before they are given.
+// the index of its list again (a list that keeps changing between lookups
+// is walked instead: the first two lookups after a change walk). A
+// constructor that appends a member itself adds it to the indexes
+// (ListNameIndexAppended), so a load of N entries reads each list a few
+// times. Members are held by their handles and are checked alive and still
+// of the name before they are given.
 #include <cstdint>
 
 #include "base/object_list.h"

@@ -245,6 +245,13 @@ TEST_F(ConstructorTest, ALoadLooksAtAFewMembersPerEntry) {
     EXPECT_EQ(again->hs_type, kHotspotRect);
     EXPECT_EQ(again->dest_scene, ListFindByName(engine.scenes, "to101"));
     EXPECT_EQ(ListFindByName(s->pages, "Page200"), s->pages.tail);
+
+    // A saved scene read back makes each object through ge_newsceneobject.
+    const uint64_t saved_before = g_list_names_compared;
+    Lua("for i = 1, 20000 do ge_newsceneobject('patch', 'q'..i, 'hall') end "
+        "assert(ge_newsceneobject('patch', 'Q7', 'hall') == ge_newsceneobject('patch', 'q7'))");
+    EXPECT_LE(g_list_names_compared - saved_before, 8u * kEntries);
+    EXPECT_EQ(ListCount(s->patches), size_t(kEntries + 200));
 }
 
 TEST_F(ConstructorTest, MeshDefaultsAndVectorsThatTakeTheirDefaults) {
