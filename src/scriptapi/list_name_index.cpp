@@ -66,13 +66,15 @@ void Build(NameIndex& index, EObject* head, EObject* tail, const char* class_wor
 
 EObject* Walk(EObject* head, const char* name, const char* class_word) {
     uint64_t looked = 0;
-    EObject* found = nullptr;
-    for (EObject* o = head; o && !found; o = Next(o)) {
+    for (EObject* o = head; o; o = Next(o)) {
         ++looked;
-        if (o->name && EqualsNoCase(o->name, name) && Matches(o, class_word)) found = o;
+        if (o->name && EqualsNoCase(o->name, name) && Matches(o, class_word)) {
+            g_list_names_compared += looked;
+            return o;
+        }
     }
     g_list_names_compared += looked;
-    return found;
+    return nullptr;
 }
 
 }  // namespace
