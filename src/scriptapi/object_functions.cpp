@@ -63,13 +63,15 @@ void Append(ObjectList<T>& list, EObject* object) {
 EObject* FindNamed(EObject* first, const char* name, bool exact = false) {
     if (!name) return nullptr;
     uint64_t looked = 0;
-    EObject* found = nullptr;
-    for (EObject* o = first; o && !found; o = SceneListNext(o)) {
+    for (EObject* o = first; o; o = SceneListNext(o)) {
         ++looked;
-        if (o->name && (exact ? std::strcmp(o->name, name) == 0 : EqualsNoCase(o->name, name))) found = o;
+        if (o->name && (exact ? std::strcmp(o->name, name) == 0 : EqualsNoCase(o->name, name))) {
+            g_list_names_compared += looked;
+            return o;
+        }
     }
     g_list_names_compared += looked;
-    return found;
+    return nullptr;
 }
 
 // The member of that name, or a new object of the class appended under the
