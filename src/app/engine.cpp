@@ -87,6 +87,7 @@ Engine::~Engine() {
         o = next;
     }
     objects = {};
+    NoteListNamesChanged();
     g_compiled_scripts.Clear();
     FreeAllGameTexts(texts);
 }

@@ -820,6 +820,7 @@ void DeleteAllScenes(Engine* e) {
     // links into the others cleared.
     GameScene* s = e->scenes.head;
     e->scenes = {};
+    NoteListNamesChanged();
     while (s) {
         GameScene* next = ListNext(s);
         s->list_next = nullptr;

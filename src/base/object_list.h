@@ -12,6 +12,10 @@
 
 #include "base/text.h"
 
+inline uint64_t g_list_names_version = 0;
+inline void NoteListNamesChanged() { ++g_list_names_version; }
+inline uint64_t ListNamesVersion() { return g_list_names_version; }
+
 template <class T>
 struct ObjectList {
     T* head = nullptr;
@@ -26,6 +30,7 @@ inline T* ListNext(const T* obj) {
 template <class T>
 void ListAppend(ObjectList<T>& list, T* obj) {
     if (!obj) return;
+    NoteListNamesChanged();
     obj->list_next = nullptr;
     if (list.tail) list.tail->list_next = obj;
     else list.head = obj;
@@ -35,6 +40,7 @@ void ListAppend(ObjectList<T>& list, T* obj) {
 template <class T>
 void ListRemove(ObjectList<T>& list, T* obj) {
     if (!obj || !list.head) return;
+    NoteListNamesChanged();
     if (list.head == obj) {
         list.head = ListNext(obj);
         if (list.tail == obj) list.tail = nullptr;
@@ -66,12 +72,24 @@ int ListIndexOf(const ObjectList<T>& list, const T* obj) {
     return -1;
 }
 
+// Members looked at by name lookups, walks and indexes alike (tests count
+// the work a load does with it).
+inline uint64_t g_list_names_compared = 0;
+
 template <class T>
 T* ListFindByName(const ObjectList<T>& list, const char* name) {
     if (!name) return nullptr;
-    for (T* o = list.head; o; o = ListNext(o))
-        if (o->name && EqualsNoCase(o->name, name)) return o;
-    return nullptr;
+    uint64_t looked = 0;
+    T* found = nullptr;
+    for (T* o = list.head; o; o = ListNext(o)) {
+        ++looked;
+        if (o->name && EqualsNoCase(o->name, name)) {
+            found = o;
+            break;
+        }
+    }
+    g_list_names_compared += looked;
+    return found;
 }
 
 // Reorders the members by name, ascending in byte order (a null name sorts
@@ -81,6 +99,7 @@ void ListSortByName(ObjectList<T>& list) {
     std::vector<T*> items;
     for (T* o = list.head; o; o = ListNext(o)) items.push_back(o);
     if (items.empty()) return;
+    NoteListNamesChanged();
     auto less = [](const T* a, const T* b) {
         const char* na = a->name ? a->name : "";
         const char* nb = b->name ? b->name : "";
@@ -119,6 +138,7 @@ T* ListFindOrAdd(ObjectList<T>& list, const char* name) {
     if (T* found = ListFindByName(list, name)) return found;
     T* obj = ListAppendNew(list);
     obj->name = name;
+    NoteListNamesChanged();
     return obj;
 }
 

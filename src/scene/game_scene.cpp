@@ -45,6 +45,7 @@ bool UnlinkMember(ObjectList<T>& list, EObject* object) {
             list.head = reinterpret_cast<T*>(next);
         if (AsObject(list.tail) == o) list.tail = reinterpret_cast<T*>(prev);
         o->list_next = nullptr;
+        NoteListNamesChanged();
         return true;
     }
     return false;
@@ -55,6 +56,7 @@ template <class T>
 void DeleteMembers(ObjectList<T>& list, void (*forget)(EObject*)) {
     EObject* o = AsObject(list.head);
     list.head = list.tail = nullptr;
+    NoteListNamesChanged();
     while (o) {
         EObject* next = SceneListNext(o);
         o->list_next = nullptr;
@@ -158,6 +160,7 @@ void GameScene::AttachToNodeTree() {
                 node = ListAppendNew(e->scenes);
                 if (!node) break;
                 node->name = CommonStrings().Intern(std::string(name, n).c_str());
+                NoteListNamesChanged();
             }
             node->depth = depth;
             prev->AddChildNode(node);

@@ -201,6 +201,7 @@ int SwapObject(lua_State* L) {
     std::memcpy(pb, buffer, size);
     PutPlace(a, place_a);
     PutPlace(b, place_b);
+    NoteListNamesChanged();  // the two exchanged their names
     if (a->descriptor == &GameText::s_descriptor) {
         RememberHotspotTextName(static_cast<GameText*>(a));
         RememberHotspotTextName(static_cast<GameText*>(b));

@@ -79,7 +79,10 @@ int Name(lua_State* L) {
 int SetName(lua_State* L) {
     const char* name = script_args::Text(L, 2);
     GameText* text = ScriptArgGameTextObject(L, 1);
-    if (text && name) text->name = GameTextStrings().Intern(name);
+    if (text && name) {
+        text->name = GameTextStrings().Intern(name);
+        NoteListNamesChanged();
+    }
     return 0;
 }
 

@@ -88,7 +88,10 @@ int Move(lua_State* L) {
 int SetName(lua_State* L) {
     const char* name = script_args::Text(L, 2);
     HotSpot* h = HotspotArg(L, 1);
-    if (h && name) h->name = CommonStrings().Intern(name);
+    if (h && name) {
+        h->name = CommonStrings().Intern(name);
+        NoteListNamesChanged();
+    }
     return 0;
 }
 

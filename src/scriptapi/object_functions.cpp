@@ -34,6 +34,7 @@ extern "C" {
 #include "script/script_function.h"
 #include "script/script_handles.h"
 #include "script/script_var.h"
+#include "scriptapi/list_name_index.h"
 #include "scriptapi/script_args.h"
 #include "scriptapi/script_results.h"
 
@@ -49,6 +50,7 @@ EObject* First(const ObjectList<T>& list) {
 
 template <class T>
 void Append(ObjectList<T>& list, EObject* object) {
+    NoteListNamesChanged();
     object->list_next = nullptr;
     if (list.tail)
         reinterpret_cast<EObject*>(list.tail)->list_next = object;
@@ -60,8 +62,15 @@ void Append(ObjectList<T>& list, EObject* object) {
 // Any case (the scripts' lookups), or exactly (references by name).
 EObject* FindNamed(EObject* first, const char* name, bool exact = false) {
     if (!name) return nullptr;
-    for (EObject* o = first; o; o = SceneListNext(o))
-        if (o->name && (exact ? std::strcmp(o->name, name) == 0 : EqualsNoCase(o->name, name))) return o;
+    uint64_t looked = 0;
+    for (EObject* o = first; o; o = SceneListNext(o)) {
+        ++looked;
+        if (o->name && (exact ? std::strcmp(o->name, name) == 0 : EqualsNoCase(o->name, name))) {
+            g_list_names_compared += looked;
+            return o;
+        }
+    }
+    g_list_names_compared += looked;
     return nullptr;
 }
 
@@ -69,11 +78,15 @@ EObject* FindNamed(EObject* first, const char* name, bool exact = false) {
 // name; null when the class is not linked in.
 template <class T>
 EObject* FindOrAdd(ObjectList<T>& list, const char* name, const char* class_word) {
-    if (EObject* found = FindNamed(First(list), name)) return found;
+    const auto tail = [&list] { return reinterpret_cast<EObject*>(list.tail); };
+    if (EObject* found = ListNameIndexFind(&list, First(list), tail(), name, nullptr)) return found;
     EObject* object = CreateObjectByClass(class_word);
     if (!object) return nullptr;
+    const uint64_t version = ListNamesVersion();
+    const ListEnds before{First(list), tail()};
     object->name = name;
     Append(list, object);
+    ListNameIndexAppended(&list, before, {First(list), tail()}, object, version);
     return object;
 }
 
@@ -355,6 +368,7 @@ int SetProperty(lua_State* L) {
         case kPropertyList: {
             const char* s = lua_type(L, 3) == LUA_TSTRING ? lua_tostring(L, 3) : nullptr;
             *static_cast<const char**>(field) = s && *s ? CommonStrings().Intern(s) : nullptr;
+            if (field == &object->name) NoteListNamesChanged();
             break;
         }
         case kPropertyVector:

@@ -47,6 +47,7 @@ int CacheScene(lua_State* L) {
         if (!scene) {
             scene = ListAppendNewGameScene(e->scenes);
             scene->name = interned;
+            NoteListNamesChanged();
             scene->AttachToNodeTree();
         }
     }

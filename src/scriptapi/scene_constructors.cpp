@@ -59,6 +59,7 @@ int BeginScene(lua_State* L) {
 
 int EndScene(lua_State*) {
     g_scene_being_loaded = nullptr;
+    DropListNameIndexes();
     return 0;
 }
 
@@ -100,14 +101,14 @@ int PageConstructor(lua_State* L) {
     if (t.Cut()) return ConstructorFields::kCut;
     GameScene* s = g_scene_being_loaded;
     if (!s) return 0;
-    auto* page = AppendNew(s->pages);
     const char* name = t.String("name", nullptr, true);
     if (!name) {
+        // Named by the place it takes.
         char generated[32];
-        std::snprintf(generated, sizeof generated, "Page%d", ListIndexOf(s->pages, page) + 1);
+        std::snprintf(generated, sizeof generated, "Page%zu", ListCount(s->pages) + 1);
         name = CommonStrings().Intern(generated);
     }
-    page->name = name;
+    auto* page = AppendNewNamed(s->pages, name);
     page->image = DeclareImageField(t, "image", 0, true);
     page->bgcolor = 0xFFFF00FF;
     s->viewtype = kViewPage;
@@ -197,7 +198,7 @@ HotSpot* ReadParent(const ConstructorFields& t, ObjectList<HotSpot>* owner) {
     if (o && o->descriptor == &HotSpot::s_descriptor && static_cast<HotSpot*>(o)->owner == owner)
         parent = static_cast<HotSpot*>(o);
     if (const char* name = t.String("parent", nullptr, false); name && owner)
-        parent = ListFindByName(*owner, name);
+        parent = IndexedFindByName(*owner, name);
     return parent;
 }
 
@@ -218,8 +219,7 @@ int HotspotConstructor(lua_State* L) {
         h->owner = &s->hotspots;
         h->scalable = false;
     } else {
-        h = AppendNew(e->globalHotspots);
-        h->name = name;
+        h = AppendNewNamed(e->globalHotspots, name);
         h->owner = &e->globalHotspots;
         h->scalable = true;
     }
@@ -245,7 +245,8 @@ int HotspotConstructor(lua_State* L) {
     h->rect[0] = r.x, h->rect[1] = r.y, h->rect[2] = r.w, h->rect[3] = r.h;
     h->dest_scene = nullptr;
     if (const char* dest = t.String("dest_scene", nullptr, true)) {
-        h->dest_scene = ListFindOrAddGameScene(e->scenes, dest);
+        h->dest_scene = IndexedFindByName(e->scenes, dest);
+        if (!h->dest_scene) h->dest_scene = AppendNewNamed(e->scenes, dest);
         if (h->dest_scene) h->dest_scene->AttachToNodeTree();
     }
     h->snd_step = DeclareSceneSound(t.String("snd_step", nullptr, true));
@@ -387,7 +388,10 @@ ScriptFunctionRecord r_shader("shader", RaiseStopWhenCut<ShaderConstructor>);
 }  // namespace
 
 GameScene* SceneBeingLoaded() { return g_scene_being_loaded; }
-void SetSceneBeingLoaded(GameScene* scene) { g_scene_being_loaded = scene; }
+void SetSceneBeingLoaded(GameScene* scene) {
+    g_scene_being_loaded = scene;
+    if (!scene) DropListNameIndexes();
+}
 
 ResourceRecord* DeclareImageField(const ConstructorFields& t, const char* key, uint32_t flags, bool expand) {
     const char* value = t.String(key, "", true);

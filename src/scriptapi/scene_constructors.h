@@ -6,6 +6,7 @@
 
 #include "base/object_list.h"
 #include "platform/gpu/d3dx/math_types.h"
+#include "scriptapi/list_name_index.h"
 
 class ConstructorFields;
 class EObject;
@@ -36,7 +37,7 @@ void PushHandle(lua_State* L, EObject* object);
 // The member of that name; none for an empty name.
 template <class T>
 T* FindNamed(const ObjectList<T>& list, const char* name) {
-    return name && *name ? ListFindByName(list, name) : nullptr;
+    return name && *name ? IndexedFindByName(list, name) : nullptr;
 }
 
 // A new object of the class appended, with its defaults.
@@ -47,12 +48,19 @@ T* AppendNew(ObjectList<T>& list) {
     return o;
 }
 
+// A new object of the class with its defaults, appended under the name.
+template <class T>
+T* AppendNewNamed(ObjectList<T>& list, const char* name) {
+    T* o = new T();
+    o->SetDefaults();
+    IndexedAppend(list, o, name);
+    return o;
+}
+
 // The member of that name, or a new one given the name.
 template <class T>
 T* FindOrAppend(ObjectList<T>& list, const char* name) {
     if (!name) return nullptr;
-    if (T* found = ListFindByName(list, name)) return found;
-    T* o = AppendNew(list);
-    o->name = name;
-    return o;
+    if (T* found = IndexedFindByName(list, name)) return found;
+    return AppendNewNamed(list, name);
 }

@@ -121,6 +121,7 @@ int Reset(lua_State*) {
     GameScene* s = ListAppendNewGameScene(e->scenes);
     if (!s) return 0;
     s->name = name;
+    NoteListNamesChanged();
     e->currentScene = s;
     s->AttachToNodeTree();
     LoadScene();

@@ -45,12 +45,10 @@ bool VectorField(const ConstructorFields& t, const char* key, plat::Vec3* v) {
 template <class T>
 T* FindOrAppendPoint(ObjectList<PointSceneObject>& list, const char* name, const char* class_word) {
     if (!name) return nullptr;
-    for (PointSceneObject* p = list.head; p; p = ListNext(p))
-        if (p->name && EqualsNoCase(p->name, name) && (!class_word || IsClass(p, class_word))) return static_cast<T*>(p);
+    if (PointSceneObject* found = IndexedFindByName(list, name, class_word)) return static_cast<T*>(found);
     T* o = new T();
     o->SetDefaults();
-    o->name = name;
-    ListAppend(list, static_cast<PointSceneObject*>(o));
+    IndexedAppend(list, static_cast<PointSceneObject*>(o), name);
     return o;
 }
 
@@ -63,12 +61,8 @@ int MeshConstructor(lua_State* L) {
     GameScene* s = SceneBeingLoaded();
     if (!s) return 0;
     const char* name = t.String("name", "", true);
-    GameMesh* m = name ? ListFindByName(s->meshes, name) : nullptr;
-    if (!m) {
-        m = ListAppendNew(s->meshes);
-        m->SetDefaults();
-        m->name = name;
-    }
+    GameMesh* m = name ? IndexedFindByName(s->meshes, name) : nullptr;
+    if (!m) m = AppendNewNamed(s->meshes, name);
     m->htexture = ImageField(t, "htexture", "");
     m->hnormal = ImageField(t, "hnormal", "");
     m->world = plat::Matrix{};

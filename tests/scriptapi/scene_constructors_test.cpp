@@ -176,6 +176,84 @@ TEST_F(ConstructorTest, HotspotParentsComeFromTheirOwnList) {
     delete g;
 }
 
+// What a scene file runs between constructors (renames, removals, names
+// exchanged) changes what the next constructor finds at once: the first
+// member of the name in list order, in any case, as a walk finds it.
+TEST_F(ConstructorTest, NamesFoundAfterWhatRunsBetweenConstructors) {
+    InScene(R"(
+        a = hotspot{name='a'} b = hotspot{name='b'} c = hotspot{name='c'}
+        hs_setname(a, 'x')
+        assert(hotspot{name='X'} == a)
+        a2 = hotspot{name='a'}
+        assert(a2 ~= a and a2 ~= b and a2 ~= c)
+        ge_setproperty(c, 'name', 'y')
+        assert(hotspot{name='Y'} == c)
+        ge_setproperty(a2, 'name', 'B')
+        assert(hotspot{name='b'} == b)
+        hs_remove(b)
+        assert(hotspot{name='b'} == a2)
+        k = hotspot{name='k', parent='x'}
+        ge_swap_object(a, c)
+        assert(hotspot{name='x'} == c and hotspot{name='y'} == a)
+        m = hotspot{name='m', parent='x'}
+        lightsource{name='lamp'}
+        particlesource{name='lamp', particle_count=3}
+        particlesource{name='LAMP', particle_count=4}
+        lightsource{name='Lamp', x=5}
+    )");
+    HotSpot* k = ListFindByName(s->hotspots, "k");
+    HotSpot* m = ListFindByName(s->hotspots, "m");
+    ASSERT_TRUE(k && m);
+    EXPECT_EQ(k->parent, ListFindByName(s->hotspots, "y"));  // named x when k was made, y since
+    EXPECT_EQ(m->parent, ListFindByName(s->hotspots, "x"));
+    EXPECT_EQ(ListCount(s->hotspots), 5u);
+    // One plain point and one particle source: each constructor found its own.
+    PointSceneObject* lamp = s->points.head;
+    ASSERT_TRUE(lamp && ListNext(lamp) && !ListNext(ListNext(lamp)));
+    EXPECT_EQ(lamp->x, 5);
+    auto* dust = static_cast<GameParticleSource*>(ListNext(lamp));
+    EXPECT_TRUE(IsClass(dust, "psource"));
+    EXPECT_EQ(dust->particle_count, 4);
+
+    // The global list: a parent named is looked up there, renames seen.
+    Lua("g = hotspot{name='g'} h = hotspot{name='h', parent='g'} hs_setname(g, 'q') i = hotspot{name='i', parent='g'}");
+    HotSpot* g = engine.globalHotspots.head;
+    ASSERT_TRUE(g && ListNext(g) && ListNext(ListNext(g)));
+    EXPECT_EQ(ListNext(g)->parent, g);
+    EXPECT_EQ(ListNext(ListNext(g))->parent, nullptr);
+}
+
+// A load of N entries looks at a few members per entry, however long its
+// lists grow, with other lists' constructors in between: a walk for each
+// name (and for each parent named at the end of the list) looks at half
+// the list each time.
+TEST_F(ConstructorTest, ALoadLooksAtAFewMembersPerEntry) {
+    constexpr int kEntries = 20000;
+    const uint64_t before = g_list_names_compared;
+    InScene(R"(
+        font{name='f'}
+        for i = 1, 20000 do hotspot{name='h'..i, parent='h'..(i - 1), font='f', dest_scene='hall'} end
+        for i = 1, 20000, 100 do hotspot{name='H'..i, rect='1,2,3,4', dest_scene='to'..i} patch{name='p'..i} page{} end
+    )");
+    const uint64_t looked = g_list_names_compared - before;
+    EXPECT_LE(looked, 8u * (kEntries + 600)) << looked / kEntries << " a hotspot";
+    ASSERT_EQ(ListCount(s->hotspots), size_t(kEntries));
+    HotSpot* last = s->hotspots.tail;
+    EXPECT_EQ(last->parent, ListFindByName(s->hotspots, "h19999"));
+    EXPECT_EQ(last->font, engine.fonts.head);
+    HotSpot* again = ListFindByName(s->hotspots, "h101");  // found again as H101
+    EXPECT_EQ(again->hs_type, kHotspotRect);
+    EXPECT_EQ(again->dest_scene, ListFindByName(engine.scenes, "to101"));
+    EXPECT_EQ(ListFindByName(s->pages, "Page200"), s->pages.tail);
+
+    // A saved scene read back makes each object through ge_newsceneobject.
+    const uint64_t saved_before = g_list_names_compared;
+    Lua("for i = 1, 20000 do ge_newsceneobject('patch', 'q'..i, 'hall') end "
+        "assert(ge_newsceneobject('patch', 'Q7', 'hall') == ge_newsceneobject('patch', 'q7'))");
+    EXPECT_LE(g_list_names_compared - saved_before, 8u * kEntries);
+    EXPECT_EQ(ListCount(s->patches), size_t(kEntries + 200));
+}
+
 TEST_F(ConstructorTest, MeshDefaultsAndVectorsThatTakeTheirDefaults) {
     InScene("m = mesh{name='box'}");
     GameMesh* m = s->meshes.head;
