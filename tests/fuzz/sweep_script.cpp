@@ -309,16 +309,19 @@ local HANDLERS = {"OnGameMouseEnter", "OnGameMouseLeave", "OnGameHotspotClick", 
                   "OnSceneLeave", "OnSceneExit", "OnSceneInit", "OnSceneEnter", "OnSceneBeforeInit",
                   "OnSceneUpdate", "OnSceneRender", "OnSceneAfterRender", "OnSceneMouseMove", "OnGameVideoClosed",
                   "On2DSceneUpdate", "On3DSceneUpdate", "SW_TASK"}
--- Handlers the engine calls while it holds objects (the hotspots' too): a
+-- Handlers the engine calls while it holds objects (the hovered hotspots' too): a
 -- release asked for inside them has to wait for the engine's work to end.
 local HELD = {OnSceneExit = true, OnSceneBeforeInit = true, OnGameNodeInit = true, OnGameSceneStart = true,
               OnGameNodeLeave = true, OnGameSceneSwitch = true, OnSceneLeave = true, OnGameNodeExit = true,
               OnGameNodeEnter = true, OnSceneInit = true, OnSceneEnter = true, On3DSceneUpdate = true,
               On2DSceneUpdate = true, OnSceneAfterRender = true, OnSceneRender = true, OnGameVideoClosed = true}
+-- The hover holds its hotspots across their handlers; a press or a release
+-- reads nothing of the hotspot once its handler has run.
+local HOVER = {MouseEnter = true, MouseMove = true, MouseLeave = true}
 for _, h in ipairs({"swa", "swb"}) do
   for _, ev in ipairs({"MouseEnter", "MouseMove", "MouseLeave", "MouseDown", "MouseUp", "MouseClick"}) do
     HANDLERS[#HANDLERS + 1] = h .. "_" .. ev
-    HELD[h .. "_" .. ev] = true
+    HELD[h .. "_" .. ev] = HOVER[ev]
   end
 end
 local saved_handlers, installed = {}, false
