@@ -12,6 +12,7 @@
 #include "timed.h"
 
 #include "app/engine.h"
+#include "app/scene_switch.h"
 #include "base/object_list.h"
 #include "base/string_pool.h"
 #include "scene/game_scene.h"
@@ -51,7 +52,9 @@ void Load(benchmark::State& state, Shape shape) {
         if (ScriptRun(text.c_str()) != 0) state.SkipWithError("the scene file failed");
     });
     if (ListCount(scene->hotspots) != size_t(n)) state.SkipWithError("not every hotspot was made");
-    scene->FreeObjects();
+    // Nothing is kept for the next run: a benchmark run between two of
+    // these may have shut an engine down and emptied the pools and strings.
+    DeleteAllScenes(engine);
     state.SetItemsProcessed(state.iterations() * n);
     SetCurrentEngine(saved);
 }

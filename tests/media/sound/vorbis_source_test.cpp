@@ -354,7 +354,9 @@ TEST(VorbisSource, RefusesWhatIsNotVorbis) {
         const size_t before = HeapInUse();
         for (int i = 0; i < 40; ++i)
             EXPECT_FALSE(src.OpenMemory(chain.data(), static_cast<uint32_t>(chain.size()), false, "damaged"));
-        EXPECT_LT(HeapInUse(), before + (16 << 10)) << damaged;
+        // A kept link's setup is some 250 KiB an open; the log's own
+        // buffers may grow meanwhile by a few tens of KiB.
+        EXPECT_LT(HeapInUse(), before + (512 << 10)) << damaged;
     }
 }
 
