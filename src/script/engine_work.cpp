@@ -180,6 +180,11 @@ int DispatchScriptFunction(lua_State* L) {
     while (n > 0 && g_entries[n - 1].frame <= frame) --n;
     g_entry_count = n;
     if (g_any_waiting) RunWaitingIfNoWork();
+    // A request that came while the function ran stops its caller here,
+    // where no C++ object of the function is alive: a function that found
+    // its Lua reads cut short (they run nothing while the stop is pending)
+    // did nothing with them, and its caller goes no further.
+    if (ScriptStopPending()) return ScriptRaiseStop(L);
     return results;
 }
 

@@ -14,18 +14,15 @@
 //
 // While the game is closing, protected calls run nothing: the keys read
 // from then on are not missing, they were never read. A constructor that
-// finds the game closing once its keys are read (Cut) builds nothing and
-// returns kCut; registered through RaiseStopWhenCut, it then raises the
-// stop, so the scene file that called it ends there and counts as
-// incomplete.
+// finds the game closing once its keys are read (Cut) builds nothing; the
+// dispatcher raises the stop as it returns, so the scene file that called
+// it ends there and counts as incomplete.
 #include <cstdint>
 #include <array>
 #include <cstddef>
 #include <initializer_list>
 
-extern "C" {
-#include <lua.h>
-}
+struct lua_State;
 
 #include "script/script_watch.h"
 
@@ -54,8 +51,6 @@ public:
     // request may have come before the call or from a metamethod while the
     // keys were read).
     bool Cut() const { return ScriptStopPending(); }
-    // What a constructor returns when its fields were cut.
-    static constexpr int kCut = -1;
 
     // What one key read; filled inside the protected lookup.
     struct Field {
@@ -78,12 +73,3 @@ private:
     std::array<Field, kMaxFields> fields_;
     size_t count_ = 0;
 };
-
-// The registered form of a constructor: its results, or the stop raised
-// when it returned ConstructorFields::kCut (from this frame, which holds no
-// C++ object).
-template <lua_CFunction constructor>
-int RaiseStopWhenCut(lua_State* L) {
-    const int results = constructor(L);
-    return results != ConstructorFields::kCut ? results : ScriptRaiseStop(L);
-}

@@ -30,7 +30,7 @@ int PatchConstructor(lua_State* L) {
     const ConstructorFields t(L, -1, {"name", "image", "x", "y", "face", "flags", "color", "size", "rotation", "format",
                                       "interval", "frame_count", "type", "distance", "visible", "currentTime",
                                       "looping", "buffered", "snd_forwards", "snd_backwards"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     GameScene* s = SceneBeingLoaded();
     if (!s) return 0;
     Patch* p = FindOrAppend(s->patches, t.String("name", "", true));
@@ -69,7 +69,7 @@ int FxConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "lens_format", "file", "format", "lens_count", "x", "y", "power", "scale",
                                       "opacity", "baseopacity"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     GameScene* s = SceneBeingLoaded();
     if (!s) return 0;
     GameFx* fx = FindOrAppend(s->fx, t.String("name", "", true));
@@ -102,7 +102,7 @@ int SurfaceConstructor(lua_State* L) {
                                       "order", "alpha", "scroll_speed", "scroll_direction", "position", "rotation",
                                       "anim_seq", "anim_count", "anim_freq", "shader", "ambient", "diffuse",
                                       "specular", "specular_power", "mask"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     GameScene* s = SceneBeingLoaded();
     if (!s) return 0;
     SurfaceEffect* fx = FindOrAppend(s->surfaces, t.String("name", "", true));
@@ -135,8 +135,8 @@ int SurfaceConstructor(lua_State* L) {
     return 1;
 }
 
-ScriptFunctionRecord r_patch("patch", RaiseStopWhenCut<PatchConstructor>);
-ScriptFunctionRecord r_fx("fx", RaiseStopWhenCut<FxConstructor>);
-ScriptFunctionRecord r_surffx("surffx", RaiseStopWhenCut<SurfaceConstructor>);
+ScriptFunctionRecord r_patch("patch", PatchConstructor);
+ScriptFunctionRecord r_fx("fx", FxConstructor);
+ScriptFunctionRecord r_surffx("surffx", SurfaceConstructor);
 
 }  // namespace

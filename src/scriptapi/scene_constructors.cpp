@@ -66,7 +66,7 @@ int EndScene(lua_State*) {
 int SceneConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"scene", "name", "fullname", "viewtype", "cubeFaces", "cubeMasks", "currentPage", "cursor"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     if (!e) return 0;
     GameScene* tmpl = ListFindByName(e->scenes, t.String("scene", nullptr, false));
@@ -98,7 +98,7 @@ int SceneConstructor(lua_State* L) {
 int PageConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "image"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     GameScene* s = g_scene_being_loaded;
     if (!s) return 0;
     const char* name = t.String("name", nullptr, true);
@@ -130,7 +130,7 @@ void RemoveFaceSet(GameScene* s, CubeFaces* set) {
 int CubeFacesConstructor(lua_State* L) {
     const bool table = lua_istable(L, 1);
     const ConstructorFields t(L, 1, {"mask", "name", "front", "right", "back", "left", "top", "bottom", "order"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     GameScene* s = g_scene_being_loaded;
     if (!e || !s) return 0;
@@ -208,7 +208,7 @@ int HotspotConstructor(lua_State* L) {
                                       "action", "bgimage", "mouse_down", "mouse_over", "object", "snd_enter",
                                       "snd_click", "color", "order", "visible", "itemusable", "goback", "scalable",
                                       "page", "font", "text", "anchor"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     if (!e) return 0;
     GameScene* s = g_scene_being_loaded;
@@ -283,7 +283,7 @@ int HotspotConstructor(lua_State* L) {
 int VideoConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "rect", "buffered", "video", "sound"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     if (!e) return 0;
     GameVideo* v = FindOrAppend(e->videos, t.String("name", "", true));
@@ -301,7 +301,7 @@ int VideoConstructor(lua_State* L) {
 int FontConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "file", "charset", "tilew", "tileh", "borderw", "borderh", "fontw", "fonth"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     if (!e) return 0;
     GameFont* font = FindOrAppend(e->fonts, t.String("name", "", true));
@@ -327,7 +327,7 @@ int FontConstructor(lua_State* L) {
 int ViewConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"ortho", "fov", "znear", "zfar", "aspect", "eye", "lookat"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     GameScene* s = g_scene_being_loaded;
     if (!e || !s) return 0;
@@ -353,7 +353,7 @@ int ViewConstructor(lua_State* L) {
 int ShaderConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "vs", "ps"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     RenderDevice* device = g_renderDevice;
     if (!e || !device) return 0;
@@ -376,14 +376,14 @@ int ShaderConstructor(lua_State* L) {
 
 ScriptFunctionRecord r_beginscene("beginscene", BeginScene);
 ScriptFunctionRecord r_endscene("endscene", EndScene);
-ScriptFunctionRecord r_scene("scene", RaiseStopWhenCut<SceneConstructor>);
-ScriptFunctionRecord r_page("page", RaiseStopWhenCut<PageConstructor>);
-ScriptFunctionRecord r_cubefaces("cubefaces", RaiseStopWhenCut<CubeFacesConstructor>);
-ScriptFunctionRecord r_hotspot("hotspot", RaiseStopWhenCut<HotspotConstructor>);
-ScriptFunctionRecord r_video("video", RaiseStopWhenCut<VideoConstructor>);
-ScriptFunctionRecord r_font("font", RaiseStopWhenCut<FontConstructor>);
-ScriptFunctionRecord r_view("view", RaiseStopWhenCut<ViewConstructor>);
-ScriptFunctionRecord r_shader("shader", RaiseStopWhenCut<ShaderConstructor>);
+ScriptFunctionRecord r_scene("scene", SceneConstructor);
+ScriptFunctionRecord r_page("page", PageConstructor);
+ScriptFunctionRecord r_cubefaces("cubefaces", CubeFacesConstructor);
+ScriptFunctionRecord r_hotspot("hotspot", HotspotConstructor);
+ScriptFunctionRecord r_video("video", VideoConstructor);
+ScriptFunctionRecord r_font("font", FontConstructor);
+ScriptFunctionRecord r_view("view", ViewConstructor);
+ScriptFunctionRecord r_shader("shader", ShaderConstructor);
 
 }  // namespace
 

@@ -57,7 +57,7 @@ int MeshConstructor(lua_State* L) {
     const ConstructorFields t(L, -1, {"name", "htexture", "hnormal", "file", "position", "rotation", "scaling",
                                       "projected", "visible", "order", "ambient", "diffuse", "specular",
                                       "specularpow", "renderstyle", "castshadow"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     GameScene* s = SceneBeingLoaded();
     if (!s) return 0;
     const char* name = t.String("name", "", true);
@@ -96,7 +96,7 @@ int ParticleSourceConstructor(lua_State* L) {
     const ConstructorFields t(L, -1, {"name", "icon", "x", "y", "distance", "color", "source_size", "particle_count",
                                       "lifetime", "projectU", "projectV", "velX", "velY", "velZ", "accelX", "accelY",
                                       "accelZ", "scaleU", "scaleV", "alphaKeys", "scaleKeys", "image", "blendmode"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     GameScene* s = e ? e->currentScene : nullptr;
     if (!s) return 0;
@@ -132,7 +132,7 @@ int ParticleSourceConstructor(lua_State* L) {
 int LightSourceConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "icon", "x", "y", "distance"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     GameScene* s = e ? e->currentScene : nullptr;
     if (!s) return 0;
@@ -148,7 +148,7 @@ int LightSourceConstructor(lua_State* L) {
 int Sound3DConstructor(lua_State* L) {
     if (!lua_istable(L, -1)) return 0;
     const ConstructorFields t(L, -1, {"name", "channel", "sound", "x", "y", "distance", "icon", "flags"});
-    if (t.Cut()) return ConstructorFields::kCut;
+    if (t.Cut()) return 0;
     Engine* e = CurrentEngine();
     GameScene* s = e ? e->currentScene : nullptr;
     if (!s) return 0;
@@ -173,9 +173,9 @@ int Sound3DConstructor(lua_State* L) {
     return 1;
 }
 
-ScriptFunctionRecord r_mesh("mesh", RaiseStopWhenCut<MeshConstructor>);
-ScriptFunctionRecord r_particlesource("particlesource", RaiseStopWhenCut<ParticleSourceConstructor>);
-ScriptFunctionRecord r_lightsource("lightsource", RaiseStopWhenCut<LightSourceConstructor>);
-ScriptFunctionRecord r_sound3d("sound3D", RaiseStopWhenCut<Sound3DConstructor>);
+ScriptFunctionRecord r_mesh("mesh", MeshConstructor);
+ScriptFunctionRecord r_particlesource("particlesource", ParticleSourceConstructor);
+ScriptFunctionRecord r_lightsource("lightsource", LightSourceConstructor);
+ScriptFunctionRecord r_sound3d("sound3D", Sound3DConstructor);
 
 }  // namespace

@@ -585,6 +585,19 @@ struct Finding {
     int list = 0, step = 0;
 };
 
+// The finding for a combination and step, with the command that replays it.
+Finding FindingAt(const std::vector<seqfuzz::SweepEntry>& entries, const seqfuzz::SweepPlace& place, int step) {
+    Finding f;
+    f.function = entries[static_cast<size_t>(place.function)].function;
+    f.list = place.list;
+    f.action = seqfuzz::SweepActions()[static_cast<size_t>(place.action)];
+    f.trigger = seqfuzz::SweepTriggers()[static_cast<size_t>(place.trigger)];
+    f.step = step;
+    f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) + " --action " +
+               f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
+    return f;
+}
+
 // The last call a slice's game began, from its log: the place, the step,
 // and whether the call returned (the log says what it did).
 struct LastRun {
@@ -741,16 +754,8 @@ int Sweep(const Options& o) {
         if (why.empty() && last.stuck) why = "the cube scene did not come back after the call";
         if (why.empty() && !last.ended) why = "the game ended before its sweep did";
         for (const LastRun::Stale& st : last.stale) {
-            const seqfuzz::SweepEntry& e = slice.entries[static_cast<size_t>(st.place.function)];
-            Finding f;
-            f.function = e.function;
-            f.list = st.place.list;
-            f.action = seqfuzz::SweepActions()[static_cast<size_t>(st.place.action)];
-            f.trigger = seqfuzz::SweepTriggers()[static_cast<size_t>(st.place.trigger)];
-            f.step = st.step;
+            Finding f = FindingAt(slice.entries, st.place, st.step);
             f.why = "not shown at once: " + st.what;
-            f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
-                       " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
             findings.push_back(f);
             // (The first step of a combination that shows it: each later
             // one only counts.)
@@ -774,20 +779,13 @@ int Sweep(const Options& o) {
             std::printf("FAIL %s: %s\n%s  %s\n", f.function.c_str(), f.why.c_str(), f.digest.c_str(), f.when.c_str());
         } else {
             const seqfuzz::SweepEntry& e = slice.entries[static_cast<size_t>(last.place.function)];
-            Finding f;
-            f.function = e.function;
-            f.list = last.place.list;
-            f.action = seqfuzz::SweepActions()[static_cast<size_t>(last.place.action)];
-            f.trigger = seqfuzz::SweepTriggers()[static_cast<size_t>(last.place.trigger)];
-            f.step = last.step;
+            Finding f = FindingAt(slice.entries, last.place, last.step);
             f.arguments = e.lists[static_cast<size_t>(last.place.list)];
             f.why = why;
             f.digest = Digest(out, log);
             f.when = last.returned      ? "after the call (the frame after it or the cube scene put back)"
                      : last.through ? "inside the call or the next frame's work it asked for"
                                     : "inside the call";
-            f.replay = "quild_seqfuzz --sweep --function " + f.function + " --list " + std::to_string(f.list) +
-                       " --action " + f.action + " --trigger " + f.trigger + " --step " + std::to_string(f.step);
             findings.push_back(f);
             const std::string at = f.trigger == "gc" ? "collection step" : "_G.__" + f.trigger + " call";
             std::printf("FAIL %s(%s) list %d (%s), %s at %s %d: %s, %s\n%s  replay: %s\n  folder kept: %s\n",
